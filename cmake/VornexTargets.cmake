@@ -1,0 +1,50 @@
+# Helpers that give every project target the same warnings and sanitizer flags.
+
+set(VORNEX_WARNINGS -Wall -Wextra -Wpedantic -Werror)
+
+if(VORNEX_SANITIZE STREQUAL "address")
+  set(VORNEX_SAN_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+elseif(VORNEX_SANITIZE STREQUAL "thread")
+  set(VORNEX_SAN_FLAGS -fsanitize=thread -fno-omit-frame-pointer)
+elseif(NOT VORNEX_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "VORNEX_SANITIZE must be empty, address or thread")
+endif()
+
+# vornex_target(<target>): project warnings and sanitizer flags on one target.
+function(vornex_target target)
+  target_compile_options(${target} PRIVATE ${VORNEX_WARNINGS} ${VORNEX_SAN_FLAGS})
+  if(VORNEX_SAN_FLAGS)
+    target_link_options(${target} PUBLIC ${VORNEX_SAN_FLAGS})
+  endif()
+endfunction()
+
+# vornex_library(<name> SOURCES ... DEPS ...): one library per subsystem.
+function(vornex_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  if(NOT ARG_SOURCES)
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(${name} INTERFACE ${ARG_DEPS})
+    return()
+  endif()
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+  vornex_target(${name})
+endfunction()
+
+# vornex_test(<name> LABELS ... SOURCES ... DEPS ...): one GoogleTest program per
+# subsystem; its cases are registered with CTest under the given labels.
+function(vornex_test name)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;DEPS;LABELS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main Threads::Threads)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  vornex_target(${name})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 120)
+  endif()
+  gtest_discover_tests(${name}
+    PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT}
+    DISCOVERY_TIMEOUT 60)
+endfunction()

@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# The whole test suite, from a fresh Debian 12 machine: installs what is missing, then builds
+# and runs every test three times: a normal build, an AddressSanitizer + UndefinedBehavior-
+# Sanitizer build, and a ThreadSanitizer build for the tests labelled "threads".
+#   scripts/test.sh           everything
+#   scripts/test.sh --quick   the normal build only
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+quick=0
+[ "${1:-}" = "--quick" ] && quick=1
+
+scripts/setup.sh
+
+jobs=$(nproc)
+build() {
+  local dir=$1
+  shift
+  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j"$jobs"
+}
+run() {
+  local dir=$1
+  shift
+  ctest --test-dir "$dir" --output-on-failure --no-tests=error -j"$jobs" "$@"
+}
+
+echo "== normal build"
+build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+run build
+
+if [ $quick -eq 1 ]; then exit 0; fi
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
+build build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNEX_SANITIZE=address -DVORNEX_BUILD_BENCH=OFF
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 run build-asan
+
+echo "== ThreadSanitizer (threads)"
+build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNEX_SANITIZE=thread -DVORNEX_BUILD_BENCH=OFF
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run build-tsan -L threads
+
+echo "== all tests passed"

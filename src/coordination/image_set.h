@@ -1,0 +1,35 @@
+// TImageSet: what the coordinator makes of the operator's image folder before the first
+// download, copied into every job: item switches, folder, programmer and flash image paths,
+// the image tag, and the flash image itself, loaded once and shared read-only by all jobs.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "foundation/text.h"
+
+namespace vornex {
+
+// Bits of TImageSet::itemSwitches.
+constexpr std::uint32_t kItemAt = 0x1;         // back up and restore the AT identity
+constexpr std::uint32_t kItemNv = 0x2;         // back up and restore the NV items
+constexpr std::uint32_t kImageLoaded = 0x4;    // nor.mbn exists and was loaded
+
+constexpr std::size_t kImageTagBytes = 32;
+
+// The flash image, shared by the image set and every job that carries a copy of it. Holding a
+// reference keeps the data alive, so no job can read released image memory.
+using ImageData = std::shared_ptr<const std::vector<std::uint8_t>>;
+
+struct TImageSet {
+  std::uint32_t itemSwitches = 0;
+  FixedText<260> imageFolder;
+  FixedText<260> programmerFile;   // folder + separator + first name containing ".hex"
+  FixedText<260> flashImageFile;   // folder + separator + "nor.mbn"
+  std::string imageTag;            // at most 32 bytes from the end of the flash image
+  ImageData imageData;             // whole nor.mbn, or empty
+};
+
+}  // namespace vornex

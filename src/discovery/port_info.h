@@ -1,0 +1,43 @@
+// Records of device discovery: one enumerated serial port (TPortInfo) and the ports of one
+// physical device gathered under its grouping key (TUsbGroup).
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "foundation/text.h"
+
+namespace vornex {
+
+// Port classes of TPortInfo::portClass.
+constexpr std::int32_t kPortClassOther = 0;
+constexpr std::int32_t kPortClassSerial = 1;
+constexpr std::int32_t kPortClassModem = 2;
+
+// One enumerated serial port.
+struct TPortInfo {
+  std::uint8_t com = 0;               // n of COMn, kept in 8 bits
+  std::int32_t portClass = 0;         // kPortClassSerial, kPortClassModem or 0
+  FixedText<260> path;                // interface path; third '#'-field = device instance id
+  FixedText<256> description;         // the diagnostic port's contains "Diagnostics"
+  FixedText<39> classGuid;            // setup class id, where the backend knows one
+  FixedText<256> hardwareId;          // "USB\VID_05C6&PID_9004&REV_...&MI_.."
+  FixedText<256> deviceObjectName;    // backend's own device name, where it has one
+  FixedText<256> location;            // location text, may be empty
+  std::uint32_t address = 0;          // device address, 0 when unknown
+  std::int32_t openable = 0;          // 1 = could be opened exclusively (or not tested), 0 = busy
+  std::int32_t usb = 0;               // 1 = enumerated by USB
+};
+
+constexpr int kMaxGroupPorts = 4;
+constexpr int kMaxGroups = 8;
+
+// The ports of one physical device, in discovery order.
+struct TUsbGroup {
+  std::int32_t index = 0;                         // position in the search result, 0..7
+  FixedText<32> key;                              // grouping key, empty when the path had none
+  std::array<TPortInfo, kMaxGroupPorts> ports{};  // portCount of them are used
+  std::uint8_t portCount = 0;                     // 1..4 for a found group, 0 for none
+};
+
+}  // namespace vornex

@@ -1,0 +1,36 @@
+// The station's settings: section Config of Vornex_730.ini in the executable's folder.
+// Absent file or keys are no error; the defaults below apply.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace vornex {
+
+constexpr const char* kSettingsFileName = "Vornex_730.ini";
+constexpr int kSlotCount = 8;
+
+struct StationSettings {
+  bool debugMode = false;     // Debug = ON: log pane and Clear shown, window 700 px high
+  bool autoPath = true;       // AutoPath = OFF switches it off: image folder = executable's folder
+  bool browseButton = false;  // BrowseButton = ON shows the Browse button
+  std::string imagePath;      // ImagePath, at most 259 UTF-16 units, used when autoPath is off
+  std::int32_t pathNumber = kSlotCount;  // PathNumber 1..8: slots in use
+  // Slot table Enabled column: rows 0..pathNumber-1 are 1, the rest 0.
+  std::array<std::int32_t, kSlotCount> enabled{1, 1, 1, 1, 1, 1, 1, 1};
+};
+
+// <executable folder>/Vornex_730.ini
+std::string SettingsPath();
+
+// Reads Debug, AutoPath, BrowseButton, ImagePath and PathNumber (in that order) from section
+// Config of the file and derives the Enabled table.
+StationSettings LoadSettings(const std::string& path);
+inline StationSettings LoadSettings() { return LoadSettings(SettingsPath()); }
+
+// Writes ImagePath into section Config; true when the file was written.
+bool WriteImagePath(const std::string& path, std::string_view imagePath);
+
+}  // namespace vornex
