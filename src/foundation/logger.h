@@ -10,6 +10,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdarg>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -58,6 +59,8 @@ class TFsLogExist {
   // no writer). Formats nothing and allocates nothing when no file is open. Callable from any
   // thread. Texts longer than 511 UTF-16 units are cut there.
   int LogPrintf(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  // LogPrintf with the arguments already collected.
+  int LogPrintfV(const char* format, std::va_list args);
 
   // Posts WM_LOG_QUIT and waits for the writer to write the end banner and end.
   void LogStop();

@@ -1,0 +1,209 @@
+// TFsLogExist: the writer thread, the line format and the hand-over of texts from the logging
+// threads. Only the writer thread touches the file; the descriptor is published before the
+// writer's queue opens, so whoever saw LogWaitReady succeed also sees whether a file is open.
+#include "foundation/logger.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <ctime>
+#include <system_error>
+
+#include "foundation/pacing.h"
+#include "foundation/paths.h"
+#include "foundation/text.h"
+
+namespace vornex {
+namespace {
+
+// The stored file name holds at most this many UTF-16 units (a 260-unit buffer with its NUL).
+constexpr std::size_t kFileNameUnits = 259;
+
+// The queue-readiness handshake.
+constexpr std::uint32_t kReadyFirstWaitMs = 10;
+constexpr int kReadyAttempts = 125;
+constexpr std::uint32_t kReadyRetryWaitMs = 40;
+// Pause between attempts to hand the quit message to a writer whose queue is not open yet.
+constexpr std::uint32_t kQuitRetryWaitMs = 10;
+
+constexpr char kStartBanner[] = "======== FA Logging Started ========";
+constexpr char kEndBanner[] = "========= FA Logging Ended =========";
+constexpr char kBannerRule[] = "====================================";
+
+bool IsHighSurrogate(char16_t unit) {
+  return unit >= 0xD800 && unit <= 0xDBFF;
+}
+bool IsLowSurrogate(char16_t unit) {
+  return unit >= 0xDC00 && unit <= 0xDFFF;
+}
+
+// The local time as "YYYY-MM-DD hh:mm:ss.mmm ".
+std::u16string TimeStamp() {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+  std::tm local{};
+  ::localtime_r(&seconds, &local);
+  std::array<char, 64> buffer{};
+  std::snprintf(buffer.data(), buffer.size(), "%04d-%02d-%02d %02d:%02d:%02d.%03d ",
+                local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
+                local.tm_sec, static_cast<int>(ms < 0 ? ms + 1000 : ms));
+  return Utf8ToUtf16(buffer.data());
+}
+
+// One file line: stamp + text with CR and LF written as \r and \n + CR LF, at most
+// kLogLineUnits units. A text that does not fit is cut before the first character (or escape
+// pair, or surrogate pair) that would overflow, so the line always keeps its CR LF.
+std::u16string BuildLine(std::string_view text) {
+  std::u16string line = TimeStamp();
+  const std::size_t textLimit = kLogLineUnits - 2;
+  const std::u16string wide = Utf8ToUtf16(text);
+  for (std::size_t i = 0; i < wide.size(); ++i) {
+    const char16_t unit = wide[i];
+    const bool pair = IsHighSurrogate(unit) && i + 1 < wide.size() && IsLowSurrogate(wide[i + 1]);
+    const bool escaped = unit == u'\r' || unit == u'\n';
+    const std::size_t need = (pair || escaped) ? 2 : 1;
+    if (line.size() + need > textLimit) break;
+    if (escaped) {
+      line.push_back(u'\\');
+      line.push_back(unit == u'\r' ? u'r' : u'n');
+    } else if (pair) {
+      line.push_back(unit);
+      line.push_back(wide[++i]);
+    } else {
+      line.push_back(unit);
+    }
+  }
+  line.append(u"\r\n");
+  return line;
+}
+
+}  // namespace
+
+TFsLogExist::TFsLogExist(Passkey, std::string_view fileName)
+    : fileName_(CutToUnits(fileName, kFileNameUnits)) {}
+
+std::unique_ptr<TFsLogExist> TFsLogExist::Create(std::string_view fileName) {
+  auto log = std::make_unique<TFsLogExist>(Passkey{}, fileName);
+  try {
+    log->thread_ = std::thread(&TFsLogExist::Run, log.get());
+    log->threadRunning_.store(true, std::memory_order_release);
+  } catch (const std::system_error&) {
+    // No writer thread: the logger stays in place and does nothing.
+    return log;
+  }
+  log->LogWaitReady();
+  return log;
+}
+
+TFsLogExist::~TFsLogExist() {
+  LogStop();
+}
+
+bool TFsLogExist::LogWaitReady() {
+  if (!threadRunning_.load(std::memory_order_acquire)) return false;
+  pacing::Sleep(kReadyFirstWaitMs);
+  for (int attempt = 0; attempt < kReadyAttempts; ++attempt) {
+    if (Post(Message{WM_LOG_PING, {}})) return true;
+    pacing::Sleep(kReadyRetryWaitMs);
+  }
+  return false;
+}
+
+int TFsLogExist::LogPrintf(const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  const int posted = LogPrintfV(format, args);
+  va_end(args);
+  return posted;
+}
+
+int TFsLogExist::LogPrintfV(const char* format, std::va_list args) {
+  // Logging is off unless the file exists: nothing is formatted or allocated then.
+  if (!HasFile() || !threadRunning_.load(std::memory_order_acquire)) return 0;
+  std::string text = FormatBoundedV(kLogTextUnits, format, args);
+  // The text ends at its first NUL, as a C string does.
+  text.resize(std::char_traits<char>::length(text.c_str()));
+  return Post(Message{WM_LOG_LINE, std::move(text)}) ? 1 : 0;
+}
+
+void TFsLogExist::LogStop() {
+  if (!thread_.joinable()) return;
+  // The queue refuses posts until the writer has opened it (its file may still be opening when
+  // LogWaitReady gave up); the writer only closes it after a quit, so keep offering the quit
+  // until the queue takes it rather than waiting for a writer that never hears of it.
+  while (!Post(Message{WM_LOG_QUIT, {}})) pacing::Sleep(kQuitRetryWaitMs);
+  thread_.join();
+  threadRunning_.store(false, std::memory_order_release);
+}
+
+bool TFsLogExist::Post(Message message) {
+  return queue_.Post(std::move(message));
+}
+
+void TFsLogExist::Run() {
+  if (!OpenFile(paths::Join(paths::ExeFolder(), fileName_))) {
+    OpenFile(paths::TempFolder() + fileName_);
+  }
+  WriteLine(kStartBanner);
+  WriteLine(kBannerRule);
+  queue_.Open();
+
+  for (;;) {
+    const Message message = queue_.Take();
+    if (message.code == WM_LOG_QUIT) break;
+    if (message.code == WM_LOG_LINE) WriteLine(message.text);
+  }
+
+  WriteLine(kEndBanner);
+  WriteLine(kBannerRule);
+  WriteLine({});
+  WriteLine({});
+  const int fd = fd_.exchange(-1, std::memory_order_acq_rel);
+  if (fd >= 0) ::close(fd);
+  queue_.Close();
+}
+
+bool TFsLogExist::OpenFile(const std::string& path) {
+  const int previous = fd_.exchange(-1, std::memory_order_acq_rel);
+  if (previous >= 0) ::close(previous);
+
+  // Only an existing regular file: no creation, and nothing that could block the writer
+  // (a FIFO without reader, a terminal) or that is not a file at all (a folder).
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  static constexpr unsigned char kByteOrderMark[2] = {0xFF, 0xFE};
+  const ssize_t written = ::pwrite(fd, kByteOrderMark, sizeof kByteOrderMark, 0);
+  static_cast<void>(written);  // a failed write only costs the mark
+  ::lseek(fd, 0, SEEK_END);
+  fd_.store(fd, std::memory_order_release);
+  return true;
+}
+
+void TFsLogExist::WriteLine(std::string_view text) {
+  const int fd = fd_.load(std::memory_order_relaxed);
+  if (fd < 0) return;
+  const std::u16string line = BuildLine(text);
+  std::array<unsigned char, 2 * (kLogLineUnits + 1)> bytes{};
+  std::size_t size = 0;
+  for (const char16_t unit : line) {
+    bytes[size++] = static_cast<unsigned char>(unit & 0xFF);
+    bytes[size++] = static_cast<unsigned char>(unit >> 8);
+  }
+  const ssize_t written = ::write(fd, bytes.data(), size);
+  static_cast<void>(written);  // write errors are ignored
+}
+
+}  // namespace vornex
