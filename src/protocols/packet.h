@@ -1,0 +1,92 @@
+// Frames of the three device protocols on a diagnostic port: the running firmware's diagnostic
+// protocol, the boot downloader's download-mode protocol and the programmer's streaming
+// protocol. A frame is a command byte, a payload, a CRC-16/X-25 (low byte first) and a 0x7E
+// flag; download and streaming frames also open with a flag. 0x7E and 0x7D inside a frame are
+// stuffed as 0x7D 0x5E and 0x7D 0x5D. Everything here is pure: bytes in, bytes out, no I/O.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "foundation/text.h"
+
+namespace vornex {
+
+using ByteVector = std::vector<std::uint8_t>;
+
+constexpr std::int32_t PROTOCOL_DIAG = 0;
+constexpr std::int32_t PROTOCOL_DOWNLOAD = 1;
+constexpr std::int32_t PROTOCOL_STREAMING = 2;
+
+constexpr std::uint8_t kFrameFlag = 0x7E;
+constexpr std::uint8_t kFrameEscape = 0x7D;
+// Largest reply payload a caller's buffer takes.
+constexpr std::size_t kReplyPayloadBytes = 2048;
+
+// CRC-16/X-25 (reflected 0x1021, initial 0xFFFF, final XOR 0xFFFF); check value 0x906E.
+std::uint16_t ComputeCrc(const std::uint8_t* bytes, std::size_t length);
+
+// Thrown by EraseRange when the range runs past the end of the vector.
+struct __ErrException {
+  std::int32_t code = 0;
+  FixedText<256> text;
+};
+
+// Byte-vector operations shared by the protocol and AT code.
+void AppendByte(ByteVector& bytes, std::uint8_t byte);
+void AppendBytes(ByteVector& bytes, const std::uint8_t* data, std::size_t count);
+// Four bytes, most significant first when bigEndian.
+void AppendU32(ByteVector& bytes, std::uint32_t value, bool bigEndian);
+// Erases [index, index + count); throws __ErrException {255, "overload :index + count."} and
+// erases nothing when the range does not lie inside the vector.
+void EraseRange(ByteVector& bytes, std::int32_t index, std::int32_t count);
+// Index of the first occurrence of the pattern, or -1 (also for an empty vector or pattern).
+std::int32_t FindBytes(const ByteVector& bytes, const std::uint8_t* pattern, std::size_t length);
+// FindBytes, then erases the occurrence; returns its index or -1.
+std::int32_t FindAndErase(ByteVector& bytes, const std::uint8_t* pattern, std::size_t length);
+void ClearBytes(ByteVector& bytes);
+
+class TPacket {
+ public:
+  // The plain frame of the protocol's layout with its CRC.
+  static TPacket Build(std::uint8_t command, const ByteVector* payload, std::int32_t protocol);
+  // A copy of received bytes, marked plain; the caller marks it escaped before Unescape.
+  static TPacket FromReceived(const std::uint8_t* bytes, std::size_t length,
+                              std::int32_t protocol);
+
+  // Stuffs every byte but the first and the last; nothing when already stuffed.
+  void Escape();
+  // Undoes the stuffing; nothing when plain. A 0x7D before any other byte stands for that byte
+  // XOR 0x20 (as in asynchronous HDLC); a 0x7D in the last position is dropped.
+  void Unescape();
+
+  // bytes[index] + 256 * bytes[index + 1]; 0 when the two bytes are not both inside the frame.
+  std::uint16_t ReadU16LE(std::uint32_t index) const;
+
+  const ByteVector& Bytes() const { return bytes_; }
+  std::int32_t Protocol() const { return protocol_; }
+  bool IsEscaped() const { return escaped_; }
+  void SetEscaped(bool escaped) { escaped_ = escaped; }
+
+ private:
+  ByteVector bytes_;
+  std::int32_t protocol_ = PROTOCOL_DIAG;
+  bool escaped_ = false;
+};
+
+// Judges a received reply against its request (which is unescaped on the way). Sets *accepted
+// to 1 or 0 and, where the reply carries one, fills *payload (at most kReplyPayloadBytes):
+// - fewer than 4 bytes: refused;
+// - diagnostic: same command byte, good CRC; payload = bytes between command and CRC;
+// - download and streaming with a leading flag: download acknowledge 0x02 is accepted at once
+//   (payload untouched), download refusal 0x03 is refused with "Reason Codes:<text>" in the
+//   payload, streaming text reports 0x0D/0x0E are accepted with "Reason Codes:<text>"
+//   (<text>: the frame's bytes from its third up to a zero byte; a zero byte ends the payload);
+// - otherwise: code = request command + 1 and a good CRC; payload = body after the code.
+// Only the first frame of the read is judged: bytes after its closing flag are ignored. A frame
+// too short for its layout is refused, as is every reply to a request of an unknown protocol.
+void DecodeReply(TPacket& request, const std::uint8_t* received, std::size_t length,
+                 ByteVector* payload, std::int32_t* accepted);
+
+}  // namespace vornex

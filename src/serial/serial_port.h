@@ -1,0 +1,144 @@
+// TSerialPort, the one way the station talks to a device: every AT exchange on a modem port
+// and every framed exchange on a diagnostic port goes through it. It opens a COM port
+// exclusively with fixed line settings (raw, 115200 8N1), writes a request within the write
+// time limit, and reads a reply in chunks until the end condition that the caller set before
+// the exchange (an end byte such as the frame flag, or end texts such as "OK" and "ERROR"),
+// until the buffer is full, or until nothing more arrives within the read time limit.
+//
+// Who owns which deadline: the port owns only its own waits (the open budget of OpenRetry, the
+// write limit per write, the read limit per read). Attempt counts and pauses between write and
+// read belong to the protocol layer above it. All of them run on the pacing clock.
+//
+// Operations return true/false and keep the text of the last failure as
+// "<message>,System Code:<errno>". A port is used by one thread at a time; it takes no lock.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "foundation/text.h"
+
+namespace vornex {
+
+// Receive notification: called after every successful read with the bytes of that read.
+using TReceiveNotify = void (*)(void* user, std::int32_t portId, const std::uint8_t* bytes,
+                                std::int32_t count);
+
+// Defaults of a new port.
+constexpr std::uint32_t kDefaultWriteLimitMs = 200;
+constexpr std::uint32_t kDefaultReadLimitMs = 200;
+constexpr std::uint32_t kBaudRate = 115200;
+// Pause between two attempts of OpenRetry, so that waiting for an absent port costs no core.
+constexpr std::uint32_t kOpenRetryPauseMs = 1;
+
+// Failure messages (the part before ",System Code:").
+namespace serial_error {
+constexpr const char* kInvalidPort = "port number is invalid.";
+constexpr const char* kOpen = "fail to open the port.";
+constexpr const char* kBufferSize = "fail to set buffer size.";
+constexpr const char* kGetState = "fail to get comm state.";
+constexpr const char* kSetState = "fail to set comm state.";
+constexpr const char* kTimeouts = "fail to set timeout.";
+constexpr const char* kFlush = "fail to flush comm port.";
+constexpr const char* kCreateEvent = "fail to create write event.";
+constexpr const char* kNotPending = "it's not ERROR_IO_PENDING error.";
+constexpr const char* kWriteTimeout = "write operation is timeout.";
+constexpr const char* kReadTimeout = "read operation is timeout.";
+constexpr const char* kWaitFailed =
+    "An error has occurred in WaitForSingleObject. \t\t\t\t\tThis usually indicates a problem "
+    "with the OVERLAPPED structure's event handle.";
+constexpr const char* kWriteIncomplete = "write operation is not completed";
+constexpr const char* kReadFailed = "error in read form rs232.";
+constexpr const char* kCommStat = "fail to get comm stat.";
+}  // namespace serial_error
+
+class TSerialPort {
+ public:
+  explicit TSerialPort(std::int32_t comNumber) : comNumber_(comNumber) {}
+  ~TSerialPort() { Close(); }
+  TSerialPort(const TSerialPort&) = delete;
+  TSerialPort& operator=(const TSerialPort&) = delete;
+
+  // Opens and configures the port once; false with the last error set on failure.
+  bool Open();
+  // Open again and again (kOpenRetryPauseMs apart) until it succeeds or the open budget is
+  // spent; true once open.
+  bool OpenRetry();
+  // Closes the port; nothing when it is not open.
+  void Close();
+
+  // Discards pending input and output, then writes all bytes within the write time limit.
+  bool Write(const std::uint8_t* bytes, std::size_t count);
+  // One read: waits up to the read time limit for the first byte, then takes what is queued,
+  // at most `count` bytes. True with *got > 0 on success.
+  bool Read(std::uint8_t* buffer, std::size_t count, std::size_t* got);
+  // One byte, then whatever else is queued (at most capacity - 1 more); a zero byte follows the
+  // data when there is room.
+  bool ReadChunk(std::uint8_t* buffer, std::size_t capacity, std::size_t* got);
+  // Chunks until the end condition, a full buffer, or a chunk that does not come in time.
+  // True when no chunk failed and at least one byte arrived; *total counts the bytes received
+  // either way (a late chunk after some data gives false with those bytes reported).
+  bool ReadUntil(std::uint8_t* buffer, std::size_t capacity, std::size_t* total);
+  // Write, pause (pacing clock), ReadUntil.
+  bool WriteThenRead(const std::uint8_t* request, std::size_t count, std::uint32_t pauseMs,
+                     std::uint8_t* reply, std::size_t capacity, std::size_t* got);
+
+  // End condition, byte mode: this byte ends a read when it arrives anywhere but first.
+  void SetEndByte(std::uint8_t byte);
+  // End condition, byte mode: any of these bytes at a position from `offset` on ends a read.
+  void SetEndBytes(std::vector<std::uint8_t> bytes, std::int32_t offset);
+  // End condition, text mode: any of these texts, searched from `offset` on, ends a read.
+  void SetEndTexts(std::vector<std::string> texts, std::int32_t offset);
+  // No end condition: reads end on a full buffer or a late chunk only.
+  void ClearEnd();
+
+  // Owner's settings, made after construction.
+  void SetOpenBudget(std::uint32_t ms) { openBudgetMs_ = ms; }
+  void SetTimeLimits(std::uint32_t writeMs, std::uint32_t readMs) {
+    writeLimitMs_ = writeMs;
+    readLimitMs_ = readMs;
+  }
+  void SetDevicePath(std::string_view path) { devicePath_ = path; }
+  void SetReceiveNotify(TReceiveNotify notify, void* user, std::int32_t portId) {
+    notify_ = notify;
+    notifyUser_ = user;
+    portId_ = portId;
+  }
+
+  std::int32_t ComNumber() const { return comNumber_; }
+  bool IsOpen() const { return opened_; }
+  std::uint32_t WriteLimitMs() const { return writeLimitMs_; }
+  std::uint32_t ReadLimitMs() const { return readLimitMs_; }
+  std::uint32_t OpenBudgetMs() const { return openBudgetMs_; }
+  // "<message>,System Code:<errno>" of the last failure; empty before any failure.
+  const std::string& LastError() const { return lastError_.str(); }
+
+ private:
+  bool Fail(const char* message, int systemCode);
+  // Fail, then close the descriptor: the failures of Open after the open itself.
+  bool FailClosing(const char* message, int systemCode);
+  bool EndConditionMet(const std::uint8_t* buffer, std::size_t total, std::size_t chunkStart,
+                       std::size_t chunkCount) const;
+
+  std::int32_t comNumber_;
+  std::uint32_t openBudgetMs_ = 0;
+  std::uint32_t writeLimitMs_ = kDefaultWriteLimitMs;
+  std::uint32_t readLimitMs_ = kDefaultReadLimitMs;
+  bool opened_ = false;
+  FixedText<260> devicePath_;
+  int fd_ = -1;
+  bool exclusive_ = false;  // TIOCEXCL set by this port, to be cleared again on Close
+  FixedText<256> lastError_;
+  TReceiveNotify notify_ = nullptr;
+  std::vector<std::uint8_t> endBytes_;
+  std::vector<std::string> endTexts_;
+  std::int32_t endOffset_ = 0;
+  bool textMode_ = false;
+  void* notifyUser_ = nullptr;
+  std::int32_t portId_ = 0;
+};
+
+}  // namespace vornex
