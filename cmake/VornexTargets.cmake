@@ -37,10 +37,13 @@ function(vornex_library name)
   vornex_target(${name})
 endfunction()
 
-# vornex_test(<name> LABELS ... SOURCES ... DEPS ...): one GoogleTest program per
-# subsystem; its cases are registered with CTest under the given labels.
+# vornex_test(<name> LABEL <label> SOURCES ... DEPS ...): one GoogleTest program per subsystem
+# and kind; its cases are registered with CTest under the label (unit, integration, e2e, gui).
 function(vornex_test name)
-  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;DEPS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "" "TIMEOUT;LABEL" "SOURCES;DEPS" ${ARGN})
+  if(NOT ARG_LABEL MATCHES "^(unit|integration|e2e|gui)$")
+    message(FATAL_ERROR "vornex_test(${name}): LABEL must be one of unit, integration, e2e, gui")
+  endif()
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main Threads::Threads)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
@@ -49,6 +52,6 @@ function(vornex_test name)
     set(ARG_TIMEOUT 120)
   endif()
   gtest_discover_tests(${name}
-    PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT}
+    PROPERTIES LABELS ${ARG_LABEL} TIMEOUT ${ARG_TIMEOUT}
     DISCOVERY_TIMEOUT 60)
 endfunction()

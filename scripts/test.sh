@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole test suite, from a fresh Debian 12 machine: installs what is missing, then builds
-# and runs every test three times: a normal build, an AddressSanitizer + UndefinedBehavior-
-# Sanitizer build, and a ThreadSanitizer build for the tests labelled "threads".
+# and runs the tests three times: every test in a normal build and in an AddressSanitizer +
+# UndefinedBehaviorSanitizer build, and the unit and integration tests (which hold all the
+# thread and queue tests) in a ThreadSanitizer build.
 #   scripts/test.sh           everything
 #   scripts/test.sh --quick   the normal build only
 set -euo pipefail
@@ -35,8 +36,8 @@ echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 build build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNEX_SANITIZE=address -DVORNEX_BUILD_BENCH=OFF
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 run build-asan
 
-echo "== ThreadSanitizer (threads)"
+echo "== ThreadSanitizer (unit, integration)"
 build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNEX_SANITIZE=thread -DVORNEX_BUILD_BENCH=OFF
-TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run build-tsan -L threads
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run build-tsan -L 'unit|integration'
 
 echo "== all tests passed"
