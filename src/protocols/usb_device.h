@@ -5,6 +5,7 @@
 // creates one per job, numbered with its slot.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -76,6 +77,11 @@ class TUsbDevice {
   // Returns 1 on success and copies the reply value (zero-terminated, at most 127 characters)
   // into the first min(size, 128) bytes of reply, when reply is given and size is non-zero.
   std::int32_t SendAtCommand(char* reply, const char* command, std::int32_t size);
+
+  // Enumerates the serial ports and gathers them per physical device by grouping key, tracing
+  // the result in the device's log. On entry count is the capacity (at most kMaxGroups); on
+  // return it is the number of groups filled. Groups beyond it are left as they were.
+  void SearchAllUSB(std::array<TUsbGroup, kMaxGroups>& groups, std::uint8_t& count);
 
   std::int32_t DeviceNumber() const { return deviceNumber_; }
   TFsLogExist* Log() const { return log_.get(); }
