@@ -1,9 +1,10 @@
 // The process-wide pacing clock.
 #include "foundation/pacing.h"
 
+#include "foundation/os_sleep.h"
+
 #include <atomic>
 #include <cmath>
-#include <thread>
 
 namespace vornex::pacing {
 namespace {
@@ -23,7 +24,7 @@ Clock::duration Scaled(std::uint32_t ms) {
 
 void Sleep(std::uint32_t ms) {
   if (ms == 0) return;
-  std::this_thread::sleep_for(Scaled(ms));
+  os::SleepFor(Scaled(ms));
 }
 
 std::uint32_t TickCount() {

@@ -123,7 +123,13 @@ void TSerialPort::Close() {
 bool TSerialPort::Write(const std::uint8_t* bytes, std::size_t count) {
   // A closed port fails like a purge on a descriptor that is not there.
   if (fd_ < 0) return Fail(serial_error::kFlush, EBADF);
-  if (::tcflush(fd_, TCIOFLUSH) != 0) return FailClosing(serial_error::kFlush, errno);
+  // Every write starts clean: whatever was queued for reading is thrown away. Output is
+  // thrown away too when the previous write did not complete, so that no rest of an abandoned
+  // request follows a new one (a complete write leaves nothing of ours to discard, and sparing
+  // the output purge keeps the streaming loop fast).
+  const int purge = outputDirty_ ? TCIOFLUSH : TCIFLUSH;
+  if (::tcflush(fd_, purge) != 0) return FailClosing(serial_error::kFlush, errno);
+  outputDirty_ = true;
 
   const pacing::Deadline deadline(writeLimitMs_);
   std::size_t done = 0;
@@ -150,6 +156,7 @@ bool TSerialPort::Write(const std::uint8_t* bytes, std::size_t count) {
       return Fail(serial_error::kWriteIncomplete, (pfd.revents & POLLNVAL) ? EBADF : EIO);
     }
   }
+  outputDirty_ = false;
   return true;
 }
 
@@ -173,13 +180,11 @@ bool TSerialPort::Read(std::uint8_t* buffer, std::size_t count, std::size_t* got
     }
     const ssize_t n = ::read(fd_, buffer, count);
     if (n > 0) {
-      if (notify_ != nullptr) {
-        notify_(notifyUser_, portId_, buffer, static_cast<std::int32_t>(n));
-      }
+      if (notify_ != nullptr) notify_(notifyUser_, portId_, buffer, static_cast<std::int32_t>(n));
       *got = static_cast<std::size_t>(n);
       return true;
     }
-    // Readable but nothing came: the other end has gone (end of file on a tty).
+    // Reported readable but nothing came: the other end has gone (end of file on a tty).
     if (n == 0) return Fail(serial_error::kReadFailed, EIO);
     if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
     return Fail(serial_error::kReadFailed, errno);
@@ -190,19 +195,10 @@ bool TSerialPort::ReadChunk(std::uint8_t* buffer, std::size_t capacity, std::siz
   *got = 0;
   if (capacity == 0) return false;  // not even the first byte would fit
 
-  std::size_t first = 0;
-  if (!Read(buffer, 1, &first) || first != 1) return false;
-  std::size_t count = 1;
-  if (capacity >= 2) {
-    int queued = 0;
-    if (::ioctl(fd_, FIONREAD, &queued) != 0) return Fail(serial_error::kCommStat, errno);
-    const std::size_t n = std::min(static_cast<std::size_t>(std::max(queued, 0)), capacity - 1);
-    if (n > 0) {
-      std::size_t more = 0;
-      if (!Read(buffer + 1, n, &more) || more != n) return false;
-      count += n;
-    }
-  }
+  // The first byte and whatever else is queued behind it arrive in one read: the same bytes
+  // as a one-byte read followed by a read of the queued count, in one system call.
+  std::size_t count = 0;
+  if (!Read(buffer, capacity, &count) || count == 0) return false;
   if (count < capacity) buffer[count] = 0;
   *got = count;
   return true;
