@@ -2,18 +2,52 @@
 #include "coordination/coordinator.h"
 
 #include "foundation/pacing.h"
+#include "foundation/text.h"
 
 namespace vornex {
+namespace {
 
-constexpr std::uint32_t kCheckSettleMs = 200;
+// The tag that ends a description line, by device kind.
+const char* KindTag(std::int32_t kind) {
+  switch (kind) {
+    case kKind4B2E3071:
+      return " <4B2E-3071>\r\n";
+    case kKind4B2E3162:
+      return " <4B2E-3162>\r\n";
+    default:
+      return " <unknow>\r\n";
+  }
+}
+
+// A group belongs to the station when its first port's hardware id names the product.
+bool IsStationDevice(const TUsbGroup& group) {
+  const std::string hardwareId = ToUpperAscii(group.ports[0].hardwareId);
+  return hardwareId.find("VID_05C6") != std::string::npos &&
+         hardwareId.find("PID_9004") != std::string::npos;
+}
+
+}  // namespace
+
+std::string DescribeGroupPorts(const TUsbGroup& group) {
+  std::string text;
+  for (int i = 0; i < group.portCount && i < kMaxGroupPorts; ++i) {
+    const TPortInfo& port = group.ports[static_cast<std::size_t>(i)];
+    text += FormatBounded(64, " com %d%s%s,", static_cast<int>(port.com),
+                          port.portClass == kPortClassModem ? "(modem)" : "",
+                          port.openable == 0 ? "(busy)" : "");
+  }
+  return text;
+}
 
 TMdlThread::TMdlThread() {
   for (auto& worker : workers_) worker = std::make_unique<TSdlThread>();
+  searchDevice_ = std::make_unique<TUsbDevice>(kSearchDeviceNumber);
 }
 
 TMdlThread::~TMdlThread() {
-  for (auto it = workers_.rbegin(); it != workers_.rend(); ++it) (*it)->Stop();
   Stop();
+  searchDevice_.reset();
+  for (auto it = workers_.rbegin(); it != workers_.rend(); ++it) (*it)->Stop();
 }
 
 void TMdlThread::SetNotifyAll(TNotifyTarget* target, std::uint32_t message) {
@@ -38,7 +72,29 @@ void TMdlThread::CheckDevices() {
   const std::uint32_t startTick = pacing::TickCount();
   auto result = std::make_unique<TDeviceTable>();
   pacing::Sleep(kCheckSettleMs);
-  result->count = 0;
+
+  std::array<TUsbGroup, kMaxGroups> groups{};
+  std::uint8_t count = kMaxGroups;
+  searchDevice_->SearchAllUSB(groups, count);
+
+  int n = 0;
+  for (int g = 0; g < count && n < kSlotCount; ++g) {
+    const TUsbGroup& group = groups[static_cast<std::size_t>(g)];
+    if (group.portCount == 0 || !IsStationDevice(group)) continue;
+    TDeviceEntry& entry = result->entries[static_cast<std::size_t>(n)];
+    for (int p = 0; p < group.portCount && p < kMaxGroupPorts; ++p) {
+      const TPortInfo& port = group.ports[static_cast<std::size_t>(p)];
+      if (port.description.str().find("Diagnostics") == std::string::npos) continue;
+      entry = TDeviceEntry{port.com, port.openable == 0 ? 1 : 0, kKind4B2E3071};
+      break;
+    }
+    std::string line = FormatBounded(64, "%c [ COM %d ] ", 'A' + n, entry.com);
+    line += DescribeGroupPorts(group);
+    line += KindTag(entry.kind);
+    result->descriptions[static_cast<std::size_t>(n)] = line;
+    ++n;
+  }
+  result->count = n;
   result->elapsed = pacing::TickCount() - startTick;
   Notify(CNF_CHECK_DEVICE, std::move(result));
 }
@@ -47,6 +103,43 @@ void TMdlThread::DownloadDevices(std::unique_ptr<TDeviceTable> selection) {
   if (!selection) return;
   const std::uint32_t startTick = pacing::TickCount();
   auto answer = std::make_unique<TDownloadCnf>();
+
+  if (!imageSetCache_) imageSetCache_ = BuildImageSet(*selection);
+  const TImageSet& imageSet = *imageSetCache_;
+  answer->imageFlags = imageSet.itemSwitches;
+
+  std::array<TUsbGroup, kMaxGroups> groups{};
+  std::uint8_t count = kMaxGroups;
+  searchDevice_->SearchAllUSB(groups, count);
+
+  for (int g = 0; g < count; ++g) {
+    const TUsbGroup& group = groups[static_cast<std::size_t>(g)];
+    if (group.portCount == 0) continue;
+    int slot = -1;
+    for (int p = 0; p < group.portCount && p < kMaxGroupPorts && slot < 0; ++p) {
+      const std::int32_t com = group.ports[static_cast<std::size_t>(p)].com;
+      for (int j = 0; j < kSlotCount; ++j) {
+        const std::int32_t selected = selection->entries[static_cast<std::size_t>(j)].com;
+        if (selected > 0 && selected == com) {
+          slot = j;
+          break;
+        }
+      }
+    }
+    if (slot < 0) continue;  // none of its ports is selected: not started
+
+    auto job = std::make_unique<TWorkerJob>();
+    job->imageSet = imageSet;
+    job->slot = slot;
+    job->com = selection->entries[static_cast<std::size_t>(slot)].com;
+    job->group = group;
+    answer->slotTexts[static_cast<std::size_t>(slot)] =
+        FormatBounded(64, "< COM %d > ", job->com) + DescribeGroupPorts(group);
+    workers_[static_cast<std::size_t>(slot)]->PostRequest(REQ_SINGLE_DOWNLOAD, std::move(job));
+    answer->started[static_cast<std::size_t>(slot)] = 1;
+    pacing::Sleep(kJobStaggerMs);
+  }
+
   answer->message = "\r\n";
   answer->elapsed = pacing::TickCount() - startTick;
   Notify(CNF_DOWNLOAD_DEVICE, std::move(answer));

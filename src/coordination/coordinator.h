@@ -1,23 +1,33 @@
 // TMdlThread, the coordinator between the console and the eight device workers. On its own
 // thread it answers REQ_CHECK_DEVICE with the table of attached devices and turns
-// REQ_DOWNLOAD_DEVICE into one job per selected device for the worker of its slot.
+// REQ_DOWNLOAD_DEVICE into one job per selected device for the worker of its slot, 2000 ms
+// apart. It does no device I/O itself: discovery goes through its search device (number 200,
+// log "ROrUdi_200.txt"), and the image set is built once, on the first download request.
 #pragma once
 
 #include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
+#include "coordination/image_set.h"
 #include "coordination/thread_base.h"
 #include "download/worker.h"
+#include "protocols/usb_device.h"
 
 namespace vornex {
 
+constexpr std::int32_t kSearchDeviceNumber = 200;
+constexpr std::uint32_t kCheckSettleMs = 200;
+constexpr std::uint32_t kJobStaggerMs = 2000;
+
 class TMdlThread : public TBaseThread {
  public:
-  // Starts the coordinator thread, then the eight workers.
+  // Starts the coordinator thread, then the eight workers, then creates the search device.
   TMdlThread();
-  // Stops the workers from H back to A, then the coordinator thread.
+  // Stops the coordinator thread (so that no request still uses the search device), releases
+  // the search device, then stops the workers from H back to A.
   ~TMdlThread();
 
   // 1 while no request runs, else 0. Written by the coordinator thread, read by the console's.
@@ -37,6 +47,12 @@ class TMdlThread : public TBaseThread {
 
   std::atomic<std::int32_t> idle_{1};
   std::array<std::unique_ptr<TSdlThread>, kSlotCount> workers_;
+  std::unique_ptr<TUsbDevice> searchDevice_;
+  std::optional<TImageSet> imageSetCache_;  // filled by the first download request
 };
+
+// One " com %d%s%s," per port of the group: COM number, "(modem)" for a modem port, "(busy)"
+// for a port that could not be opened.
+std::string DescribeGroupPorts(const TUsbGroup& group);
 
 }  // namespace vornex

@@ -23,6 +23,11 @@ constexpr std::size_t kImageTagBytes = 32;
 // reference keeps the data alive, so no job can read released image memory.
 using ImageData = std::shared_ptr<const std::vector<std::uint8_t>>;
 
+// The name of the flash image in the image folder.
+constexpr const char* kFlashImageName = "nor.mbn";
+// Section and keys of the item switches in the image folder's Vornex_730.ini.
+constexpr const char* kUpdateItemSection = "UpdateItem";
+
 struct TImageSet {
   std::uint32_t itemSwitches = 0;
   FixedText<260> imageFolder;
@@ -31,5 +36,17 @@ struct TImageSet {
   std::string imageTag;            // at most 32 bytes from the end of the flash image
   ImageData imageData;             // whole nor.mbn, or empty
 };
+
+struct TDeviceTable;
+
+// Scans the image folder of a download request: the executable's folder when the request's
+// useProgramFolder is set, else its image path. Finds the programmer (the first regular file
+// whose name contains ".hex"), loads nor.mbn once when a programmer was found, takes the image
+// tag from its end and reads the item switches. Never fails: what is missing stays empty.
+TImageSet BuildImageSet(const TDeviceTable& selection);
+
+// The image tag of a flash image: its last 32 bytes (the whole image when it is shorter), cut at
+// the first 0xFF and, as text, at the first zero byte.
+std::string ImageTagOf(const std::vector<std::uint8_t>& image);
 
 }  // namespace vornex
