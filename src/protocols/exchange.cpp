@@ -19,6 +19,7 @@ std::int32_t TUsbDevice::Exchange(TSerialPort* port, TPacket request, std::uint3
     const ByteVector& frame = request.Bytes();
     if (port->WriteThenRead(frame.data(), frame.size(), pauseMs, received.data(), received.size(),
                             &got)) {
+      lastReplyByte1_ = got >= 2 ? received[1] : 0;
       std::int32_t accepted = 0;
       DecodeReply(request, received.data(), got, payload, &accepted);
       return accepted;

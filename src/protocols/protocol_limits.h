@@ -34,6 +34,27 @@ constexpr std::uint32_t kDiagReadLimitMs = 5000;
 constexpr std::int32_t kModemPortId = 1;
 constexpr std::int32_t kDiagPortId = 2;
 
+// Pauses between write and read of one exchange.
+constexpr std::uint32_t kDiagPauseMs = 1;      // diagnostic commands
+constexpr std::uint32_t kDownloadPauseMs = 3;  // programmer blocks and image blocks
+
+// Diagnostic commands.
+constexpr std::uint32_t kHexHelloSettleMs = 500;          // after the streaming hello
+constexpr std::uint32_t kDownloadModeSwitchMs = 1000;     // before and after closing the port
+constexpr std::size_t kNvItemBytes = 128;
+constexpr std::size_t kNvPayloadBytes = 132;              // item, data, status
+
+// Programmer download.
+constexpr std::size_t kHexBlockBytes = 1017;  // 1 + 4 + 2 + 1017 = 1024 bytes per block frame
+constexpr int kWakeUpTries = 10;
+constexpr std::uint32_t kWakeUpPauseMs = 500;
+constexpr std::uint32_t kProgrammerStartMs = 1000;        // after the start command
+constexpr std::uint32_t kReenumerationWaitMs = 5000;      // before looking for the device again
+constexpr std::uint32_t kReconnectOpenMs = 2000;
+
+// Image download.
+constexpr std::size_t kImageBlockBytes = 1024;
+
 // A device object's owner waits this long before it stops the object's log and releases it.
 constexpr std::uint32_t kDeviceReleasePauseMs = 200;
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "discovery/port_info.h"
 #include "foundation/logger.h"
@@ -83,6 +84,40 @@ class TUsbDevice {
   // return it is the number of groups filled. Groups beyond it are left as they were.
   void SearchAllUSB(std::array<TUsbGroup, kMaxGroups>& groups, std::uint8_t& count);
 
+  // --- Diagnostic commands (one exchange each, 1 ms between write and read) ---
+  // 1 when the running firmware answers its hello on the port.
+  std::int32_t SayHelloToFirmwareLayer(TSerialPort* port);
+  // 1 when the boot downloader accepts its hello on the port.
+  std::int32_t SayHelloToDownloadLayer(TSerialPort* port);
+  // 1 when the programmer answers the streaming hello with its target magic (after 500 ms).
+  std::int32_t SayHelloToHexLayer(TSerialPort* port);
+  // 1 and the item's 128 bytes when the device read the NV item (status 0); data untouched else.
+  std::int32_t ReadNvItem(std::uint16_t item, std::uint8_t* data);
+  // 1 when the device wrote the 128 bytes of the NV item (status 0).
+  std::int32_t WriteNvItem(std::uint16_t item, const std::uint8_t* data);
+  // Switches the firmware into download mode (0x3A, then the diagnostic port is reopened) unless
+  // it is already past the firmware layer. 1 unless the device never answered or refused; mode
+  // is 1 when the programmer already answers, 0xFF otherwise.
+  std::int32_t EnterDownloadMode(std::uint8_t& mode);
+  // 1 when the programmer accepted the reset command.
+  std::int32_t ResetDevice();
+
+  // --- Connection ---
+  // Opens the group's modem port (sending "AT+MDPARA=DIAG,ON") and the first diagnostic port
+  // whose software layer answers. Flags: 0x01 modem open, 0x02 firmware answered, 0x04
+  // programmer or boot downloader answered.
+  std::uint8_t ConnectUSB(TUsbGroup group, std::uint32_t openTimeoutMs);
+  // Closes and releases both ports and clears the group. Flags: 0x01 modem, 0x02 diagnostic.
+  std::uint8_t ClosePorts();
+
+  // --- Downloads (3 ms between write and read) ---
+  // Loads the programmer of the .hex file into the boot downloader's RAM, starts it and checks
+  // that it answers; finds the device again when it re-enumerates. 1 when the programmer runs.
+  std::int32_t DownloadHex(const std::string& path);
+  // Streams the flash image to the running programmer in 1024-byte blocks and closes the
+  // transfer. 1 when every block and the closing command were accepted.
+  std::int32_t DownloadAllImage(const std::vector<std::uint8_t>& image);
+
   std::int32_t DeviceNumber() const { return deviceNumber_; }
   TFsLogExist* Log() const { return log_.get(); }
 
@@ -96,6 +131,10 @@ class TUsbDevice {
 
  private:
   bool AtExchange(const ByteVector& line, std::uint8_t* received);
+  std::unique_ptr<TSerialPort> MakePort(const TPortInfo& info, std::uint32_t openTimeoutMs,
+                                        std::uint32_t readLimitMs, std::int32_t portId);
+  void ReportProgress(const char* text, std::uint8_t phase, std::uint8_t percent);
+  std::int32_t FindAndReconnect();
 
   TDeviceCallback callback_ = nullptr;
   void* user_ = nullptr;
@@ -104,6 +143,9 @@ class TUsbDevice {
   TUsbGroup group_;
   std::unique_ptr<TSerialPort> modemPort_;
   std::unique_ptr<TSerialPort> diagPort_;
+  // Second byte of the last reply read by Exchange (the code of a reply with an opening flag);
+  // the programmer download's wake-up looks at it.
+  std::uint8_t lastReplyByte1_ = 0;
 };
 
 }  // namespace vornex

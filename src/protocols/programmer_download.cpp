@@ -1,0 +1,131 @@
+// The programmer download: the boot downloader receives the programmer block by block and
+// starts it; the programmer must then answer the streaming hello. When the device re-enumerates
+// as the programmer starts, it is found again by its group key and reconnected.
+#include <algorithm>
+
+#include "foundation/pacing.h"
+#include "foundation/text.h"
+#include "protocols/hex_file.h"
+#include "protocols/protocol_limits.h"
+#include "protocols/usb_device.h"
+
+namespace vornex {
+namespace {
+
+constexpr std::uint8_t kCmdGo = 0x05;
+constexpr std::uint8_t kCmdWakeUp = 0x06;
+constexpr std::uint8_t kCmdWriteBlock = 0x0F;
+constexpr std::uint8_t kCmdClose = 0x15;
+constexpr std::uint8_t kAcknowledge = 0x02;
+constexpr std::uint8_t kPhaseProgrammer = 0;
+
+constexpr const char* kTextStart = "HEX Start download hex file.";
+constexpr const char* kTextBlocks = "HEX download bin file...";
+constexpr const char* kTextRun = "HEX run hex code...";
+constexpr const char* kTextRemoved = "The deivce may be removed.";
+
+TPacket Request(std::uint8_t command, std::int32_t protocol, const ByteVector* payload = nullptr) {
+  TPacket packet = TPacket::Build(command, payload, protocol);
+  packet.Escape();
+  return packet;
+}
+
+// Percent after `done` blocks of `count` full blocks: 10..90, capped at 100 (a final partial
+// block goes past 90); with no full block at all it stays at 10.
+std::uint8_t BlockPercent(std::size_t done, std::size_t count) {
+  if (count == 0) return 10;
+  const double percent = 10.0 + static_cast<double>(done) / static_cast<double>(count) * 80.0;
+  return static_cast<std::uint8_t>(std::min(percent, 100.0));
+}
+
+}  // namespace
+
+void TUsbDevice::ReportProgress(const char* text, std::uint8_t phase, std::uint8_t percent) {
+  const TProgressInfo info{text, static_cast<std::int32_t>(std::char_traits<char>::length(text)),
+                           phase, percent};
+  Notify(CB_PROGRESS, &info);
+}
+
+std::int32_t TUsbDevice::DownloadHex(const std::string& path) {
+  if (!diagPort_) return 0;
+  ReportProgress(kTextStart, kPhaseProgrammer, 0);
+
+  // Wake the boot downloader until it acknowledges, at most ten times.
+  ByteVector reply;
+  for (int tries = 1;; ++tries) {
+    reply.clear();
+    if (Exchange(diagPort_.get(), Request(kCmdWakeUp, PROTOCOL_DOWNLOAD), kDownloadPauseMs,
+                 &reply) == 0) {
+      return 0;
+    }
+    pacing::Sleep(kWakeUpPauseMs);
+    if (lastReplyByte1_ == kAcknowledge || tries >= kWakeUpTries) break;
+  }
+
+  const std::shared_ptr<const THexImage> image = ProgrammerImage(path);
+  ReportProgress(kTextBlocks, kPhaseProgrammer, 10);
+
+  const std::size_t length = image->data.size();
+  const std::size_t blockCount = length / kHexBlockBytes;
+  std::size_t offset = 0;
+  std::size_t done = 0;
+  do {
+    const std::size_t blockLength = std::min(kHexBlockBytes, length - offset);
+    ByteVector payload;
+    payload.reserve(6 + blockLength);
+    AppendU32(payload, image->startAddress + static_cast<std::uint32_t>(offset), true);
+    payload.push_back(static_cast<std::uint8_t>(blockLength >> 8));
+    payload.push_back(static_cast<std::uint8_t>(blockLength & 0xFF));
+    AppendBytes(payload, image->data.data() + offset, blockLength);
+    if (Exchange(diagPort_.get(), Request(kCmdWriteBlock, PROTOCOL_DOWNLOAD, &payload),
+                 kDownloadPauseMs, &reply) == 0) {
+      return 0;
+    }
+    offset += kHexBlockBytes;
+    ++done;
+    ReportProgress(kTextBlocks, kPhaseProgrammer, BlockPercent(done, blockCount));
+  } while (offset < length);
+
+  ReportProgress(kTextRun, kPhaseProgrammer, 95);
+  ByteVector start;
+  AppendU32(start, image->startAddress, true);
+  if (Exchange(diagPort_.get(), Request(kCmdGo, PROTOCOL_DOWNLOAD, &start), kDownloadPauseMs,
+               &reply) == 0) {
+    return 0;
+  }
+  pacing::Sleep(kProgrammerStartMs);
+
+  if (SayHelloToHexLayer(diagPort_.get()) == 0 && FindAndReconnect() == 0) return 0;
+
+  if (!diagPort_) return 0;
+  if (Exchange(diagPort_.get(), Request(kCmdClose, PROTOCOL_STREAMING), kDownloadPauseMs,
+               &reply) == 0) {
+    return 0;
+  }
+  ReportProgress(kTextRun, kPhaseProgrammer, 100);
+  return 1;
+}
+
+// The device has re-enumerated as the programmer started: find the group with the same key
+// again and connect to it. 1 when a group was found (the connection's outcome is not judged).
+std::int32_t TUsbDevice::FindAndReconnect() {
+  const std::string key = group_.key.str();
+  ClosePorts();
+  pacing::Sleep(kReenumerationWaitMs);
+
+  std::array<TUsbGroup, kMaxGroups> groups{};
+  std::uint8_t count = kMaxGroups;
+  SearchAllUSB(groups, count);
+  if (count == 0) return 0;
+  for (int g = 0; g < count; ++g) {
+    const TUsbGroup& group = groups[static_cast<std::size_t>(g)];
+    if (group.portCount > 0 && EqualsNoCase(group.key, key)) {
+      ConnectUSB(group, kReconnectOpenMs);
+      return 1;
+    }
+  }
+  NotifyMessage(kTextRemoved);
+  return 0;
+}
+
+}  // namespace vornex
