@@ -1,0 +1,46 @@
+// The version check: the image may replace firmware of the same or an older version, never a
+// newer one. Versions are compared as texts, ordinally, after upper-casing a to z.
+#include <string>
+
+#include "download/download_limits.h"
+#include "download/worker.h"
+#include "foundation/pacing.h"
+#include "foundation/text.h"
+
+namespace vornex {
+namespace {
+
+// The ANSI text as UTF-16 with a..z upper-cased, the form the two versions are compared in.
+std::u16string ComparableVersion(const std::string& ansi) {
+  std::u16string wide = Utf8ToUtf16(AnsiToUtf8(ansi));
+  for (char16_t& c : wide) {
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+  }
+  return wide;
+}
+
+}  // namespace
+
+std::int32_t TSdlThread::CheckVersion(const std::string& tag) {
+  Report(21, "Checking version...");
+  if (device_->ModemPort() == nullptr) {
+    Report(22, "Modem port is NOT connectted, DO NOT check version");
+    return 1;
+  }
+  char reply[kAtReplyBytes] = {};
+  pacing::Sleep(kBeforeVersionMs);
+  if (device_->SendAtCommand(reply, "AT+MDVER", sizeof reply) == 0) {
+    Report(25, "Version check FAILED");
+    return 0;
+  }
+  const std::u16string current = ComparableVersion(reply);
+  const std::u16string update = ComparableVersion(tag);
+  Report(-5, "currV = %s", Utf16ToUtf8(current).c_str());
+  Report(-5, "updateV = %s", Utf16ToUtf8(update).c_str());
+  // std::u16string compares unit by unit as unsigned values; a text that ends first sorts first.
+  const bool passes = !update.empty() && !current.empty() && !(update < current);
+  Report(25, passes ? "Version check OK" : "Version check FAILED");
+  return passes ? 1 : 0;
+}
+
+}  // namespace vornex

@@ -1,0 +1,64 @@
+// The worker's progress scale: the two downloads share the band from 100 to about 900 in
+// proportion to their file sizes, in unsigned 32-bit integer arithmetic.
+#include <gtest/gtest.h>
+
+#include "download/nv_items.h"
+#include "download/worker.h"
+#include "foundation/pacing.h"
+
+namespace vornex {
+namespace {
+
+TEST(ProgressScale, DownloadsShareTheBandByFileSize) {
+  pacing::SetTimeScale(0.01);
+  TSdlThread worker;
+  worker.SetProgressScale(100000, 20000000);  // Wh 100, Wi 20000, T 20101
+  EXPECT_EQ(worker.ProgressPosition(0, 0), 100u);
+  EXPECT_EQ(worker.ProgressPosition(0, 100), 100u + (100u * 100u * 800u / 20101u) / 100u);
+  EXPECT_EQ(worker.ProgressPosition(30, 0), 103u);   // E = 100 + 80000 / 20101
+  EXPECT_EQ(worker.ProgressPosition(30, 50), 500u);  // 103 + 39799 / 100
+  EXPECT_EQ(worker.ProgressPosition(30, 100), 898u);
+  EXPECT_EQ(worker.ProgressPosition(2, 77), 103u);   // weight 0: stays at its base
+  for (const std::uint8_t phase : {1, 6, 31, 200}) {
+    EXPECT_FALSE(worker.ProgressPosition(phase, 50)) << int(phase);
+  }
+  // Phases that have no band of their own report nothing.
+  for (const std::uint8_t phase : {3, 4, 5, 9, 13}) {
+    EXPECT_FALSE(worker.ProgressPosition(phase, 50)) << int(phase);
+  }
+  pacing::SetTimeScale(1.0);
+}
+
+TEST(ProgressScale, ProgrammerThatCouldNotBeMeasuredStaysAtTheBandStart) {
+  pacing::SetTimeScale(0.01);
+  TSdlThread worker;
+  worker.SetProgressScale(0, 8 * 1024 * 1024);
+  EXPECT_EQ(worker.ProgressPosition(0, 0), 100u);
+  EXPECT_EQ(worker.ProgressPosition(0, 100), 100u);
+  EXPECT_EQ(worker.ProgressPosition(30, 100), 100u + 8388u * 800u / 8389u);
+  pacing::SetTimeScale(1.0);
+}
+
+TEST(NvItems, ListsHoldTheirDocumentedEntries) {
+  const auto& lists = NvItemLists();
+  ASSERT_EQ(lists.size(), 4u);
+  EXPECT_EQ(lists[0].size(), 32u);
+  EXPECT_EQ(lists[1].size(), 63u);
+  EXPECT_EQ(lists[2].size(), 472u);
+  EXPECT_EQ(lists[3].size(), 15u);
+
+  const auto sorted = SortedNvItems();
+  ASSERT_EQ(sorted.size(), 582u);
+  int twice = 0;
+  for (std::size_t i = 1; i < sorted.size(); ++i) {
+    EXPECT_LE(sorted[i - 1].item, sorted[i].item);
+    if (sorted[i - 1].item == sorted[i].item) ++twice;
+  }
+  EXPECT_EQ(twice, 13);
+  EXPECT_TRUE(IsIndexedNvItem(10));
+  EXPECT_TRUE(IsIndexedNvItem(5455));
+  EXPECT_FALSE(IsIndexedNvItem(856));
+}
+
+}  // namespace
+}  // namespace vornex
