@@ -1,0 +1,37 @@
+// What the operator console shows, as the console logic sees it: eight slot rows, the Start
+// button, the log pane and message boxes. The Qt window and the terminal front-end implement
+// it; tests use a recording fake. Every call comes on the front-end's own thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vornex {
+
+// A text colour as 0xRRGGBB.
+using Rgb = std::uint32_t;
+
+class TConsoleView {
+ public:
+  // The "( COM n )" / "( null )" text of a slot.
+  virtual void SetPortText(int slot, const std::string& text) = 0;
+  // The status word of a slot ("READY", "53.7%", "83.5s" ...) in its colour.
+  virtual void SetStatusText(int slot, const std::string& text, Rgb color) = 0;
+  // The result text ("PASS", "FAILED" or empty) in its colour.
+  virtual void SetResultText(int slot, const std::string& text, Rgb color) = 0;
+  // The progress bar, 0..1000.
+  virtual void SetProgress(int slot, int value) = 0;
+  // Label, port text and progress bar enabled (a device is in the slot) or greyed out.
+  virtual void SetSlotEnabled(int slot, bool enabled) = 0;
+  virtual void SetStartEnabled(bool enabled) = 0;
+  // The log pane: append text (line ends are in the text) or empty it.
+  virtual void AppendLogText(const std::string& text) = 0;
+  virtual void ClearLogText() = 0;
+  // A modal notice the operator acknowledges with OK.
+  virtual void ShowNotice(const std::string& text, const std::string& caption) = 0;
+
+ protected:
+  ~TConsoleView() = default;
+};
+
+}  // namespace vornex

@@ -1,0 +1,302 @@
+// The console logic: slot displays, Start, device checks and the handling of confirmations.
+#include "console/presenter.h"
+
+#include <algorithm>
+#include <variant>
+
+#include "foundation/text.h"
+
+namespace vornex {
+namespace {
+
+constexpr std::size_t kPaneTextUnits = 511;  // one log pane text
+
+const char* StatusWord(SlotState state) {
+  switch (state) {
+    case SlotState::kEmpty:
+      return "EMPTY";
+    case SlotState::kReady:
+      return "READY";
+    case SlotState::kBusy:
+      return "BUSY";
+    default:
+      return "";
+  }
+}
+
+Rgb ResultColor(const std::string& text) {
+  return text == "PASS" ? slot_color::kPass : slot_color::kFailed;
+}
+
+bool ValidSlot(int slot) { return slot >= 0 && slot < kSlotCount; }
+
+}  // namespace
+
+Rgb StatusColor(SlotState state) {
+  switch (state) {
+    case SlotState::kEmpty:
+      return slot_color::kEmpty;
+    case SlotState::kReady:
+      return slot_color::kReady;
+    case SlotState::kBusy:
+      return slot_color::kBusy;
+    case SlotState::kRunning:
+      return slot_color::kRunning;
+    case SlotState::kPass:
+      return slot_color::kPass;
+    case SlotState::kFailed:
+      return slot_color::kFailed;
+  }
+  return slot_color::kEmpty;
+}
+
+TConsolePresenter::TConsolePresenter(TConsoleView& view, TMdlThread& coordinator,
+                                     const StationSettings& settings)
+    : view_(view), coordinator_(coordinator), settings_(settings) {}
+
+bool TConsolePresenter::SlotInUse(int slot) const {
+  return ValidSlot(slot) && settings_.enabled[static_cast<std::size_t>(slot)] >= 1;
+}
+
+bool TConsolePresenter::AnySlotRunning() const {
+  for (const TSlotView& view : slots_) {
+    if (view.state == SlotState::kRunning) return true;
+  }
+  return false;
+}
+
+void TConsolePresenter::InitPanel() {
+  for (int slot = 0; slot < kSlotCount; ++slot) {
+    ClearSlot(slot);
+    view_.SetResultText(slot, "", ResultColor(""));
+  }
+  SetStartEnabled(false);
+  UpdateStartButton();
+}
+
+void TConsolePresenter::SetStartEnabled(bool enabled) {
+  startEnabled_ = enabled;
+  view_.SetStartEnabled(enabled);
+}
+
+void TConsolePresenter::AppendLog(const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  const std::string text = FormatBoundedV(kPaneTextUnits, format, args);
+  va_end(args);
+  if (!settings_.debugMode) return;
+  view_.AppendLogText(text);
+}
+
+void TConsolePresenter::ShowSlotPort(int slot, std::int32_t port) {
+  if (!ValidSlot(slot)) return;
+  slots_[static_cast<std::size_t>(slot)].comPort = port;
+  view_.SetPortText(slot, port >= 1 ? FormatBounded(64, "( COM %d )", port) : "( null )");
+}
+
+void TConsolePresenter::ShowSlotState(int slot, SlotState state, std::uint32_t value) {
+  if (!ValidSlot(slot)) return;
+  TSlotView& view = slots_[static_cast<std::size_t>(slot)];
+  view.state = state;
+  view_.SetSlotEnabled(slot, state != SlotState::kEmpty);
+  const Rgb color = StatusColor(state);
+  switch (state) {
+    case SlotState::kEmpty:
+      view_.SetStatusText(slot, StatusWord(state), color);
+      view_.SetResultText(slot, "", ResultColor(""));
+      view_.SetProgress(slot, 0);
+      break;
+    case SlotState::kReady:
+      view_.SetStatusText(slot, StatusWord(state), color);
+      view_.SetProgress(slot, 0);
+      break;
+    case SlotState::kBusy:
+      view_.SetStatusText(slot, StatusWord(state), color);
+      break;
+    case SlotState::kRunning:
+      view_.SetStatusText(slot, FormatBounded(32, "%.1f%%", value / 10.0), color);
+      view_.SetProgress(slot, static_cast<int>(value));
+      view.progress = static_cast<std::int32_t>(value);
+      break;
+    case SlotState::kPass:
+      view_.SetStatusText(slot, FormatBounded(32, "%.1fs", value / 1000.0), color);
+      view_.SetResultText(slot, "PASS", ResultColor("PASS"));
+      view_.SetProgress(slot, 1000);
+      break;
+    case SlotState::kFailed:
+      view_.SetStatusText(slot,
+                          view.progress >= 1 && view.progress <= 1000
+                              ? FormatBounded(32, "%.1f%%", view.progress / 10.0)
+                              : std::string("FAILED"),
+                          color);
+      view_.SetResultText(slot, "FAILED", ResultColor("FAILED"));
+      break;
+  }
+}
+
+void TConsolePresenter::ClearSlot(int slot) {
+  if (!ValidSlot(slot)) return;
+  ShowSlotPort(slot, 0);
+  slots_[static_cast<std::size_t>(slot)].state = SlotState::kEmpty;
+  view_.SetSlotEnabled(slot, false);
+  view_.SetStatusText(slot, "EMPTY", slot_color::kEmpty);
+  view_.SetResultText(slot, "", ResultColor(""));
+  view_.SetProgress(slot, 0);
+}
+
+void TConsolePresenter::UpdateStartButton() {
+  bool empty = true;
+  for (const TSlotView& view : slots_) {
+    if (view.comPort > 0 || view.state != SlotState::kEmpty) empty = false;
+  }
+  if (panelWasEmpty_ == 0 && empty) startArmed_ = 1;
+  if (startArmed_ == 1 && !empty) {
+    startArmed_ = 0;
+    SetStartEnabled(true);
+  } else if (empty && panelWasEmpty_ == 0) {
+    SetStartEnabled(false);
+  }
+  panelWasEmpty_ = empty ? 1 : 0;
+}
+
+bool TConsolePresenter::SendCheckRequest() {
+  if (coordinator_.IdleFlag() != 1) return false;
+  for (int slot = 0; slot < kSlotCount; ++slot) {
+    if (coordinator_.Worker(slot).BusyFlag() != 0) return false;
+  }
+  coordinator_.PostRequest(REQ_CHECK_DEVICE);
+  AppendLog(">> Check Device REQ\r\n");
+  return true;
+}
+
+void TConsolePresenter::Start() {
+  view_.ClearLogText();
+  auto selection = std::make_unique<TDeviceTable>();
+  bool any = false;
+  for (int slot = 0; slot < kSlotCount; ++slot) {
+    if (!SlotInUse(slot)) continue;
+    const std::int32_t com = slots_[static_cast<std::size_t>(slot)].comPort;
+    selection->entries[static_cast<std::size_t>(slot)].com = com;
+    if (com >= 1) any = true;
+  }
+  selection->count = kSlotCount;
+  selection->useProgramFolder = settings_.autoPath ? 1 : 0;
+  selection->imagePath = settings_.imagePath;
+  if (!any) return;
+  coordinator_.PostRequest(REQ_DOWNLOAD_DEVICE, std::move(selection));
+  AppendLog("@-@ START BUTTON !!");
+  AppendLog(">> Download Device REQ\r\n");
+  SetStartEnabled(false);
+  for (int slot = 0; slot < kSlotCount; ++slot) view_.SetResultText(slot, "", ResultColor(""));
+}
+
+void TConsolePresenter::OnConfirm(std::uint32_t code, TConfirmRecord record) {
+  if (code == CNF_CHECK_DEVICE) {
+    if (auto* table = std::get_if<std::unique_ptr<TDeviceTable>>(&record); table && *table) {
+      OnCheckDevice(**table);
+    }
+  } else if (code == CNF_DOWNLOAD_DEVICE) {
+    if (auto* answer = std::get_if<std::unique_ptr<TDownloadCnf>>(&record); answer && *answer) {
+      OnDownloadDevice(**answer);
+    }
+  } else if (code == CNF_SINGLE) {
+    if (auto* report = std::get_if<std::unique_ptr<TSingleCnf>>(&record); report && *report) {
+      OnSingle(**report);
+    }
+  }
+}
+
+void TConsolePresenter::OnCheckDevice(const TDeviceTable& table) {
+  AppendLog("Find : %d usb device(s)\r\n", table.count);
+  const int count = std::min(std::max(table.count, 0), kSlotCount);
+  std::int32_t referenceKind = 0;
+  bool mixed = false;
+  for (int j = 0; j < count; ++j) {
+    if (!SlotInUse(j)) continue;
+    const TDeviceEntry& entry = table.entries[static_cast<std::size_t>(j)];
+    ShowSlotPort(j, entry.com);
+    ShowSlotState(j, entry.busy != 0 ? SlotState::kBusy : SlotState::kReady);
+    AppendLog("%s", table.descriptions[static_cast<std::size_t>(j)].c_str());
+    if (entry.kind > 0) {
+      if (referenceKind == 0) {
+        referenceKind = entry.kind;
+      } else if (entry.kind != referenceKind) {
+        mixed = true;
+      }
+    }
+  }
+  for (int slot = count; slot < kSlotCount; ++slot) {
+    if (SlotInUse(slot)) ClearSlot(slot);
+  }
+  if (mixed) {
+    view_.ShowNotice("NOT Same Device !", "Attention");
+    AppendLog("NOT Same Device !");
+  }
+  UpdateStartButton();
+  AppendLog("<< Check Device CNF   Use time : %.3fs\r\n", table.elapsed / 1000.0);
+}
+
+void TConsolePresenter::OnDownloadDevice(const TDownloadCnf& answer) {
+  for (int slot = 0; slot < kSlotCount; ++slot) {
+    const auto index = static_cast<std::size_t>(slot);
+    if (!answer.slotTexts[index].empty()) {
+      AppendLog("Device %c [%s]\r\n", 'A' + slot, answer.slotTexts[index].c_str());
+    }
+    if (answer.started[index] == 0 && slots_[index].comPort >= 1) {
+      ShowSlotState(slot, SlotState::kFailed);
+    }
+  }
+  if (!answer.message.empty()) AppendLog("%s", answer.message.c_str());
+  AppendLog("<< Download Device CNF   Use time : %.3fs\r\n", answer.elapsed / 1000.0);
+}
+
+void TConsolePresenter::OnSingle(const TSingleCnf& report) {
+  const int slot = report.slot;
+  switch (report.code) {
+    case CNF_PROGRESS:
+      ShowSlotState(slot, SlotState::kRunning, static_cast<std::uint32_t>(report.progress));
+      break;
+    case CNF_PASS:
+      ShowSlotState(slot, SlotState::kPass, report.elapsed);
+      break;
+    case CNF_FAIL:
+      ShowSlotState(slot, SlotState::kFailed);
+      break;
+    case CNF_IDLE:
+      if (ValidSlot(slot)) {
+        // Back to EMPTY with port text and COM number kept.
+        const std::int32_t port = slots_[static_cast<std::size_t>(slot)].comPort;
+        ShowSlotState(slot, SlotState::kEmpty);
+        slots_[static_cast<std::size_t>(slot)].comPort = port;
+      }
+      break;
+    case CNF_BUSY:
+      if (ValidSlot(slot)) {
+        slots_[static_cast<std::size_t>(slot)].state = SlotState::kBusy;
+        view_.SetSlotEnabled(slot, true);
+        view_.SetStatusText(slot, "BUSY", slot_color::kBusy);
+      }
+      break;
+    case CNF_INFO:
+    case CNF_SILENT:
+      break;
+    default:
+      AppendLog("Unknow Cnf\r\n");
+      break;
+  }
+  const char letter = static_cast<char>('A' + slot);
+  if (report.code == CNF_PROGRESS) {
+    if (!report.text.empty()) {
+      AppendLog("<< Single CNF [%c][%d][%.1f%%]<%s>\r\n", letter, 0, report.progress / 10.0,
+                report.text.c_str());
+    } else {
+      AppendLog("<< Single CNF [%c][%d][%.1f%%]\r\n", letter, 0, report.progress / 10.0);
+    }
+  } else if (!report.text.empty()) {
+    AppendLog("<< Single CNF [%c][%d][%s]\r\n", letter, report.code, report.text.c_str());
+  } else {
+    AppendLog("<< Single CNF [%c][%d]\r\n", letter, report.code);
+  }
+}
+
+}  // namespace vornex

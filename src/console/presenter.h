@@ -1,0 +1,96 @@
+// The operator console's logic, free of any toolkit: the eight slot views and their states,
+// what Start sends, when Start is enabled, what each confirmation of the coordinator and the
+// workers does to the slots and the log pane. It runs on the front-end's thread and talks to
+// the screen through TConsoleView.
+#pragma once
+
+#include <array>
+#include <cstdarg>
+#include <cstdint>
+#include <string>
+
+#include "console/console_view.h"
+#include "coordination/coordinator.h"
+#include "foundation/settings.h"
+
+namespace vornex {
+
+enum class SlotState : std::int32_t {
+  kEmpty = 0,
+  kReady = 1,
+  kBusy = 2,
+  kRunning = 3,
+  kPass = 4,
+  kFailed = 5,
+};
+
+// Text colours of the slot rows.
+namespace slot_color {
+constexpr Rgb kEmpty = 0x6F6F6F;
+constexpr Rgb kReady = 0x00BFFF;
+constexpr Rgb kBusy = 0xF7941D;
+constexpr Rgb kRunning = 0x0000FF;
+constexpr Rgb kPass = 0x00A651;
+constexpr Rgb kFailed = 0xFF0000;
+constexpr Rgb kPathDisplay = 0x7F7F7F;
+}  // namespace slot_color
+
+// The display state of one slot.
+struct TSlotView {
+  std::int32_t comPort = 0;   // COM number of the device shown; <= 0: none
+  std::int32_t progress = 0;  // last progress shown, 0..1000; only RUNNING changes it
+  SlotState state = SlotState::kEmpty;
+};
+
+// The status word and colour of a state (RUNNING and PASS show values, see ShowSlotState).
+Rgb StatusColor(SlotState state);
+
+class TConsolePresenter {
+ public:
+  TConsolePresenter(TConsoleView& view, TMdlThread& coordinator, const StationSettings& settings);
+
+  // Panel start: every slot cleared, result texts empty, Start disabled, then the Start update.
+  void InitPanel();
+
+  // The operator's commands.
+  void Start();
+  void Clear() { view_.ClearLogText(); }
+  // Asks the coordinator for a device check unless it or any worker is busy; true when asked.
+  bool SendCheckRequest();
+
+  // Handles one confirmation (WM_DOWNLOAD_CNF) and releases its record.
+  void OnConfirm(std::uint32_t code, TConfirmRecord record);
+
+  // Slot operations; a slot outside 0..7 is ignored.
+  void ShowSlotPort(int slot, std::int32_t port);
+  void ShowSlotState(int slot, SlotState state, std::uint32_t value = 0);
+  void ClearSlot(int slot);
+  void UpdateStartButton();
+
+  // Formats into at most 511 units and appends to the log pane, in debug mode only.
+  void AppendLog(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+  const TSlotView& Slot(int slot) const { return slots_.at(static_cast<std::size_t>(slot)); }
+  bool SlotInUse(int slot) const;
+  bool AnySlotRunning() const;
+  bool StartEnabled() const { return startEnabled_; }
+  const StationSettings& Settings() const { return settings_; }
+  // The image folder chosen with Browse (kept for the next Start).
+  void SetImagePath(const std::string& path) { settings_.imagePath = path; }
+
+ private:
+  void OnCheckDevice(const TDeviceTable& table);
+  void OnDownloadDevice(const TDownloadCnf& answer);
+  void OnSingle(const TSingleCnf& report);
+  void SetStartEnabled(bool enabled);
+
+  TConsoleView& view_;
+  TMdlThread& coordinator_;
+  StationSettings settings_;
+  std::array<TSlotView, kSlotCount> slots_{};
+  std::int32_t panelWasEmpty_ = 1;
+  std::int32_t startArmed_ = 1;
+  bool startEnabled_ = false;
+};
+
+}  // namespace vornex
