@@ -55,6 +55,17 @@ class ThreadQueue {
     return message;
   }
 
+  // Takes the next message, waiting at most until the deadline; nothing when none came.
+  std::optional<Message> TakeUntil(pacing::Clock::time_point deadline) {
+    std::unique_lock lock(mutex_);
+    if (!ready_.wait_until(lock, deadline, [this] { return !messages_.empty(); })) {
+      return std::nullopt;
+    }
+    Message message = std::move(messages_.front());
+    messages_.pop_front();
+    return message;
+  }
+
   bool IsOpen() const {
     std::lock_guard lock(mutex_);
     return open_;

@@ -1,0 +1,103 @@
+// Serial port enumeration: the table of TPortInfo records that SearchAllUSB groups into devices.
+//
+// A backend lists the ports present now, each with the tty that stands for its COM number.
+// EnumeratePorts takes that list, keeps the USB ports only, puts the serial ports (class 1)
+// before the modem ports (class 2), each in the backend's order, stops at kMaxPortCount
+// records, and hands the COM -> tty table of the result to the COM resolver, so that the
+// serial port opens exactly what was listed.
+//
+// Backends on Linux:
+//   - sysfs (the default): real USB serial devices under <sysRoot>/class/tty; see
+//     MakeSysfsBackend for the COM numbers and the records it produces.
+//   - bench registry: a folder kept by the device simulator (discovery/bench_registry.h).
+// The program chooses one for the whole process (UseBenchDiscovery / UseSysfsDiscovery).
+//
+// Busy ports: every listed port is opened once for a moment, exclusively as the station's own
+// serial port opens it (open + flock(LOCK_EX|LOCK_NB)); a port that some other holder keeps
+// open, or whose tty is missing, is listed with openable = 0. A port being opened by a download
+// at that very moment can read as busy too, and such a download may need a second try to open.
+//
+// Enumerations are serialised: one runs at a time, so the resolver table always comes from the
+// latest complete listing.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "discovery/port_info.h"
+
+namespace vornex {
+
+constexpr std::int32_t kMaxPortCount = 120;
+
+using TPortTable = std::array<TPortInfo, kMaxPortCount>;
+
+// One listed port and the tty (device path) that its COM number stands for.
+struct TFoundPort {
+  TPortInfo info;
+  std::string ttyPath;
+};
+
+// One way of listing the ports present now.
+class TPortBackend {
+ public:
+  virtual ~TPortBackend() = default;
+  // The ports present now in the backend's own order, openable already tested. Failures only
+  // shrink the list.
+  virtual std::vector<TFoundPort> ListPorts() = 0;
+};
+
+// Fills table[0, result) with the ports present now (see above) and replaces the COM resolver's
+// table with theirs; records beyond the result are not touched. Returns the count, 0..120.
+std::int32_t EnumeratePorts(TPortTable& table);
+
+// Makes every later enumeration of the process use the bench registry in `folder`.
+void UseBenchDiscovery(std::string folder);
+// Makes every later enumeration use sysfs under sysRoot, with device nodes under devRoot.
+void UseSysfsDiscovery(std::string sysRoot = "/sys", std::string devRoot = "/dev");
+// Makes every later enumeration use this backend (a null backend lists nothing).
+void UseDiscoveryBackend(std::unique_ptr<TPortBackend> backend);
+
+// The bench registry backend: bench::ReadPorts(folder), each port's openable flag from the
+// exclusive test open of its tty. Incomplete or vanishing files are skipped.
+std::unique_ptr<TPortBackend> MakeBenchBackend(std::string folder);
+
+// The sysfs backend: every tty under <sysRoot>/class/tty that belongs to a USB interface and
+// has a COM number:
+//   ttyUSB<n>, n = 0..60  ->  COM(3 + n)     COM3..COM63
+//   ttyACM<n>, n = 0..63  ->  COM(64 + n)    COM64..COM127
+// Other names (ttyS0, pseudo-terminals, higher numbers) are not listed. The numbers stay clear
+// of COM1/COM2, which the station does not open, and below 128, so the 8-bit COM field reads
+// the same whether taken as signed or unsigned.
+//
+// Records: class 1 (serial) or 2 (modem) by the role that the product table gives the
+// interface (discovery/usb_roles.h, read from the settings file at settingsPath, empty =
+// the station's Vornex_730.ini, at every enumeration);
+//   path         "\\?\USB#VID_05C6&PID_9004&MI_00#6&<KEY>&0&0000#{interface class id}"
+//                KEY = 8 upper-case hex digits of the FNV-1a hash of the USB device's port
+//                path ("1-1.2"): the same for all interfaces of a device and after a reset on
+//                the same socket, different on another socket;
+//   description  "<product> Diagnostics (ttyUSB0)", "<product> Modem (ttyUSB2)" or
+//                "<product> Serial Port (ttyUSB1)"; <product> is the device's product string,
+//                or "USB Device" when it has none (or, outside the diagnostic port, when it
+//                contains "Diagnostic", so that only that port's description names it);
+//   hardware id  "USB\VID_05C6&PID_9004&REV_0000&MI_00" (no REV part without bcdDevice);
+//   device object name = the tty path, location = the interface's sysfs name ("1-1.2:1.0");
+//   openable     the exclusive test open of <devRoot>/<tty>; a missing node reads 0;
+//   usb = 1.
+// A tty whose links dangle or whose interface lacks bInterfaceNumber, idVendor or idProduct is
+// skipped. Ports are listed in COM order.
+std::unique_ptr<TPortBackend> MakeSysfsBackend(std::string sysRoot, std::string devRoot,
+                                               std::string settingsPath = {});
+
+// The operating system's own backend with its default locations (sysfs on /sys and /dev).
+std::unique_ptr<TPortBackend> MakeSystemBackend();
+
+// The exclusive test open of a tty: true when it could be opened for reading and writing and
+// locked exclusively (both released again at once); false when it is missing or held.
+bool TestOpenTty(const std::string& ttyPath);
+
+}  // namespace vornex

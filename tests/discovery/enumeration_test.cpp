@@ -1,0 +1,198 @@
+// EnumeratePorts: the common rules on any backend (USB only, serial before modem, 120 at most,
+// the resolver's table) and the sysfs backend on fixture trees.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <regex>
+
+#include "discovery/port_enumeration.h"
+#include "foundation/paths.h"
+#include "serial/com_resolver.h"
+#include "sysfs_tree.h"
+
+namespace vornex {
+namespace {
+
+class FakeBackend final : public TPortBackend {
+ public:
+  std::vector<TFoundPort> ListPorts() override { return ports; }
+  std::vector<TFoundPort> ports;
+};
+
+class EnumerationTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    UseSysfsDiscovery();
+    com_resolver::Clear();
+    paths::OverrideExeFolder("");
+  }
+  std::int32_t Enumerate() { return EnumeratePorts(*table_); }
+  const TPortInfo& At(int i) const { return (*table_)[static_cast<std::size_t>(i)]; }
+
+  std::unique_ptr<TPortTable> table_ = std::make_unique<TPortTable>();
+};
+
+TEST_F(EnumerationTest, ListsUsbSerialPortsBeforeModemsUpTo120AndFeedsTheResolver) {
+  auto backend = std::make_unique<FakeBackend>();
+  const auto add = [&](int com, std::int32_t portClass, std::int32_t usb, std::string tty) {
+    backend->ports.emplace_back();
+    backend->ports.back().info.com = static_cast<std::uint8_t>(com);
+    backend->ports.back().info.portClass = portClass;
+    backend->ports.back().info.usb = usb;
+    backend->ports.back().ttyPath = std::move(tty);
+  };
+  add(250, kPortClassSerial, 0, "not usb");
+  for (int com = 1; com <= 130; ++com) {
+    add(com, com % 2 == 1 ? kPortClassSerial : kPortClassModem, 1, "tty" + std::to_string(com));
+  }
+  add(3, kPortClassSerial, 1, "second");  // a number listed twice keeps its first tty
+  UseDiscoveryBackend(std::move(backend));
+  com_resolver::Register(240, "stale");
+
+  ASSERT_EQ(Enumerate(), kMaxPortCount);
+  EXPECT_EQ(At(0).com, 1);
+  EXPECT_EQ(At(64).com, 129);  // the 65 serial ports in backend order, then the repeated one,
+  EXPECT_EQ(At(65).com, 3);
+  EXPECT_EQ(At(66).com, 2);  // then modems until the table is full
+  EXPECT_EQ(At(119).com, 108);
+  EXPECT_EQ(com_resolver::Resolve(3), "tty3");
+  EXPECT_EQ(com_resolver::Resolve(108), "tty108");
+  for (int absent : {110, 250, 240}) EXPECT_FALSE(com_resolver::Resolve(absent)) << absent;
+
+  UseDiscoveryBackend(nullptr);
+  EXPECT_EQ(Enumerate(), 0);
+  EXPECT_FALSE(com_resolver::Resolve(1));
+}
+
+// Two identical devices on two sockets, one of another vendor whose product string names
+// "Diagnostic", a CDC ACM device without product string and revision, and ttys that must not
+// be listed: a dangling link, an interface without number, a number beyond the mapping, a
+// platform port.
+void BuildBench(testing::SysfsTree& tree, int firstTty = 0) {
+  const auto usb = [&](int n) { return "ttyUSB" + std::to_string(firstTty + n); };
+  tree.AddDevice("1-1.2", "05c6", "9004", "Vornex Handset");
+  tree.AddDevice("1-1.3", "05c6", "9004", "Vornex Handset");
+  for (int mi = 0; mi < 3; ++mi) {
+    tree.AddTty("1-1.2", "0" + std::to_string(mi), usb(mi));
+    tree.AddTty("1-1.3", "0" + std::to_string(mi), usb(3 + mi));
+    tree.AddNode(usb(mi));
+    tree.AddNode(usb(3 + mi));
+  }
+  tree.AddDevice("2-1", "fffe", "0001", "Bench Adapter Diagnostic\x01", "0105");
+  tree.AddTty("2-1", "00", usb(6));  // no device node
+  tree.AddDevice("1-1.4", "05c6", "9004", "", "");
+  tree.AddTty("1-1.4", "00", "ttyACM0");
+  tree.AddNode("ttyACM0");
+
+  tree.AddClassEntry("ttyUSB7", tree.sys() + "/devices/virtual/tty/ttyUSB7", "../gone");
+  tree.AddDevice("1-1.5", "05c6", "9004");
+  tree.AddTty("1-1.5", "00", "ttyUSB8", /*withNumber=*/false);
+  tree.AddTty("1-1.5", "01", "ttyUSB61");
+  tree.AddClassEntry("ttyS0", tree.sys() + "/devices/platform/serial8250/tty/ttyS0",
+                     "../../../serial8250");
+}
+
+// The key inside a sysfs path, checking the path's shape on the way.
+std::string KeyOf(const TPortInfo& port) {
+  static const std::regex kShape(
+      R"(^\\\\\?\\USB#VID_[0-9A-F]{4}&PID_[0-9A-F]{4}&MI_([0-9A-F]{2})#6&([0-9A-F]{8})&0&00)"
+      R"(([0-9A-F]{2})#\{[0-9a-f-]{36}\}$)");
+  std::smatch match;
+  EXPECT_TRUE(std::regex_match(port.path.str(), match, kShape)) << port.path.str();
+  EXPECT_TRUE(match.empty() || match[1] == match[3]) << port.path.str();
+  return match.empty() ? "" : match[2].str();
+}
+
+TEST_F(EnumerationTest, SysfsListsUsbTtysWithTheirIdentity) {
+  testing::SysfsTree tree;
+  BuildBench(tree);
+  const int holder = ::open((tree.dev() + "/ttyUSB1").c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+  UseDiscoveryBackend(MakeSysfsBackend(tree.sys(), tree.dev(), tree.dev() + "/none.ini"));
+  ASSERT_EQ(Enumerate(), 8);
+  ::close(holder);
+
+  struct Expected {
+    int com;
+    std::int32_t portClass;
+    const char* description;
+    const char* hardwareId;
+    std::int32_t openable;
+  };
+  const Expected expected[] = {
+      {3, 1, "Vornex Handset Diagnostics (ttyUSB0)", "REV_0000&MI_00", 1},
+      {4, 1, "Vornex Handset Serial Port (ttyUSB1)", "REV_0000&MI_01", 0},
+      {6, 1, "Vornex Handset Diagnostics (ttyUSB3)", "REV_0000&MI_00", 1},
+      {7, 1, "Vornex Handset Serial Port (ttyUSB4)", "REV_0000&MI_01", 1},
+      {9, 1, "USB Device Serial Port (ttyUSB6)", "", 0},
+      {64, 1, "USB Device Diagnostics (ttyACM0)", "MI_00", 1},
+      {5, 2, "Vornex Handset Modem (ttyUSB2)", "REV_0000&MI_02", 1},
+      {8, 2, "Vornex Handset Modem (ttyUSB5)", "REV_0000&MI_02", 1},
+  };
+  for (int i = 0; i < 8; ++i) {
+    SCOPED_TRACE(expected[i].description);
+    EXPECT_EQ(At(i).com, expected[i].com);
+    EXPECT_EQ(At(i).portClass, expected[i].portClass);
+    EXPECT_EQ(At(i).description.str(), expected[i].description);
+    if (*expected[i].hardwareId != '\0') {
+      EXPECT_EQ(At(i).hardwareId.str(),
+                std::string("USB\\VID_05C6&PID_9004&") + expected[i].hardwareId);
+    }
+    EXPECT_EQ(At(i).openable, expected[i].openable);
+    EXPECT_EQ(At(i).usb, 1);
+  }
+  EXPECT_EQ(At(4).hardwareId.str(), "USB\\VID_FFFE&PID_0001&REV_0105&MI_00");
+  EXPECT_NE(At(6).path.str().find("#{2c7089aa-2e0e-11d1-b114-00c04fc2aae4}"), std::string::npos);
+  EXPECT_EQ(At(0).location.str(), "1-1.2:1.0");
+  // One key per device, another per socket.
+  EXPECT_EQ(KeyOf(At(0)), KeyOf(At(1)));
+  EXPECT_EQ(KeyOf(At(0)), KeyOf(At(6)));
+  EXPECT_EQ(KeyOf(At(2)), KeyOf(At(7)));
+  EXPECT_NE(KeyOf(At(0)), KeyOf(At(2)));
+  EXPECT_NE(KeyOf(At(0)), KeyOf(At(5)));
+  // The serial port opens what was listed.
+  EXPECT_EQ(com_resolver::Resolve(3), tree.dev() + "/ttyUSB0");
+  EXPECT_EQ(com_resolver::Resolve(64), tree.dev() + "/ttyACM0");
+  EXPECT_FALSE(com_resolver::Resolve(10));
+}
+
+TEST_F(EnumerationTest, SysfsKeysSurviveAResetOnTheSameSocket) {
+  std::vector<std::string> before;
+  {
+    testing::SysfsTree tree;
+    BuildBench(tree);
+    UseDiscoveryBackend(MakeSysfsBackend(tree.sys(), tree.dev(), tree.dev() + "/none.ini"));
+    ASSERT_EQ(Enumerate(), 8);
+    for (int i = 0; i < 8; ++i) before.push_back(At(i).path.str());
+  }
+  // The same devices come back under other tty names and COM numbers.
+  testing::SysfsTree tree;
+  BuildBench(tree, 20);
+  UseDiscoveryBackend(MakeSysfsBackend(tree.sys(), tree.dev(), tree.dev() + "/none.ini"));
+  ASSERT_EQ(Enumerate(), 8);
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(At(i).path.str(), before[i]);
+  EXPECT_EQ(At(0).com, 23);
+}
+
+TEST_F(EnumerationTest, SysfsTakesThePortRolesFromTheStationSettings) {
+  testing::SysfsTree tree;
+  BuildBench(tree);
+  testing::TempDir exe;
+  testing::WriteFile(exe.File("Vornex_730.ini"),
+                     "[UsbPorts]\n05c6:9004 = 01=Diagnostics, 00=Modem\nFFFE:0001=00=Modem\n");
+  paths::OverrideExeFolder(exe.path());
+  UseSysfsDiscovery(tree.sys(), tree.dev());
+
+  ASSERT_EQ(Enumerate(), 8);
+  EXPECT_EQ(At(0).description.str(), "Vornex Handset Diagnostics (ttyUSB1)");
+  EXPECT_EQ(At(1).description.str(), "Vornex Handset Serial Port (ttyUSB2)");
+  EXPECT_EQ(At(4).description.str(), "Vornex Handset Modem (ttyUSB0)");
+  EXPECT_EQ(At(4).portClass, kPortClassModem);
+  EXPECT_EQ(At(6).description.str(), "USB Device Modem (ttyUSB6)");
+  EXPECT_EQ(At(7).com, 64);
+}
+
+}  // namespace
+}  // namespace vornex
