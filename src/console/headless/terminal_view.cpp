@@ -1,0 +1,110 @@
+// The headless station's terminal lines.
+#include "console/headless/terminal_view.h"
+
+#include "foundation/text.h"
+
+namespace vornex {
+namespace {
+
+constexpr int kBarWidth = 30;
+
+// ANSI colour of a status, close to the window's colours.
+const char* AnsiColor(Rgb color) {
+  switch (color) {
+    case 0x00A651:
+      return "\x1b[32m";  // green: PASS
+    case 0xFF0000:
+      return "\x1b[31m";  // red: FAILED
+    case 0x0000FF:
+      return "\x1b[34m";  // blue: RUNNING
+    case 0x00BFFF:
+      return "\x1b[36m";  // sky blue: READY
+    case 0xF7941D:
+      return "\x1b[33m";  // orange: BUSY
+    default:
+      return "\x1b[90m";  // grey: EMPTY
+  }
+}
+
+}  // namespace
+
+TTerminalView::TTerminalView(std::ostream& out, bool liveRedraw, const StationSettings& settings)
+    : out_(out), liveRedraw_(liveRedraw), settings_(settings) {}
+
+void TTerminalView::SetPortText(int slot, const std::string& text) {
+  At(slot).port = text;
+  dirty_ = true;
+}
+
+void TTerminalView::SetStatusText(int slot, const std::string& text, Rgb color) {
+  At(slot).status = text;
+  At(slot).statusColor = color;
+  dirty_ = true;
+}
+
+void TTerminalView::SetResultText(int slot, const std::string& text, Rgb /*color*/) {
+  At(slot).result = text;
+  dirty_ = true;
+}
+
+void TTerminalView::SetProgress(int slot, int value) {
+  At(slot).progress = value;
+  dirty_ = true;
+}
+
+void TTerminalView::SetSlotEnabled(int /*slot*/, bool /*enabled*/) {}
+void TTerminalView::SetStartEnabled(bool /*enabled*/) {}
+
+void TTerminalView::AppendLogText(const std::string& text) {
+  std::string shown = text;
+  if (!shown.empty() && shown.back() == '\n') shown.pop_back();
+  if (!shown.empty() && shown.back() == '\r') shown.pop_back();
+  out_ << "  | " << shown << '\n';
+  drawn_ = false;  // the log line went below the slot lines: draw them anew
+}
+
+void TTerminalView::ShowNotice(const std::string& text, const std::string& caption) {
+  out_ << caption << ": " << text << '\n';
+  drawn_ = false;
+}
+
+std::string TTerminalView::Line(int slot) const {
+  const Row& row = rows_.at(static_cast<std::size_t>(slot));
+  const int filled = std::max(0, std::min(kBarWidth, row.progress * kBarWidth / 1000));
+  std::string bar = "[" + std::string(static_cast<std::size_t>(filled), '#') +
+                    std::string(static_cast<std::size_t>(kBarWidth - filled), '.') + "]";
+  return FormatBounded(200, "%c %-12s %s %-8s %s", 'A' + slot, row.port.c_str(), bar.c_str(),
+                       row.status.c_str(), row.result.c_str());
+}
+
+void TTerminalView::Flush() {
+  if (!dirty_) return;
+  dirty_ = false;
+  if (liveRedraw_) {
+    int shown = 0;
+    for (int slot = 0; slot < kSlotCount; ++slot) shown += settings_.enabled[slot] >= 1 ? 1 : 0;
+    if (drawn_) out_ << "\x1b[" << shown << "F";  // back to the first slot line
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+      if (settings_.enabled[static_cast<std::size_t>(slot)] < 1) continue;
+      out_ << "\x1b[2K" << AnsiColor(At(slot).statusColor) << Line(slot) << "\x1b[0m\n";
+    }
+    drawn_ = true;
+  } else {
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+      if (settings_.enabled[static_cast<std::size_t>(slot)] < 1) continue;
+      Row& row = At(slot);
+      // Without a terminal only changes of the status word's kind are printed, not every
+      // progress step.
+      const std::string key = row.port + "|" + (row.status.find('%') != std::string::npos
+                                                    ? std::string("RUNNING")
+                                                    : row.status) +
+                              "|" + row.result;
+      if (key == row.printed) continue;
+      row.printed = key;
+      out_ << Line(slot) << '\n';
+    }
+  }
+  out_.flush();
+}
+
+}  // namespace vornex
