@@ -2,6 +2,8 @@
 // each answered before the next, then the closing command. Progress goes to the owner as phase
 // 30, about 95 reports per image whatever its size; the block arithmetic goes to the log.
 #include <algorithm>
+#include <string>
+#include <string_view>
 
 #include "protocols/protocol_limits.h"
 #include "protocols/usb_device.h"
@@ -11,6 +13,7 @@ namespace {
 
 constexpr std::uint8_t kCmdStreamWrite = 0x07;
 constexpr std::uint8_t kCmdClose = 0x15;
+constexpr std::uint8_t kStreamingErrorReport = 0x0E;
 constexpr std::uint8_t kPhaseImage = 30;
 constexpr const char* kTextImage = "K730 Download ALL.mbn image";
 
@@ -48,7 +51,19 @@ std::int32_t TUsbDevice::DownloadAllImage(const std::vector<std::uint8_t>& image
     TPacket request = TPacket::Build(kCmdStreamWrite, &payload, PROTOCOL_STREAMING);
     request.Escape();
     if (!diagPort_) return 0;
+    reply.clear();
     if (Exchange(diagPort_.get(), std::move(request), kDownloadPauseMs, &reply) == 0) return 0;
+    // The programmer may answer a block with a text report instead of the acknowledge. A log
+    // report (0x0D) is accepted as the frame layer accepts it; an error report (0x0E) means the
+    // block was not written, and the image must not be closed as if it had been.
+    constexpr std::string_view kReportPrefix = "Reason Codes:";
+    const bool textReport = reply.size() >= kReportPrefix.size() &&
+                            std::equal(kReportPrefix.begin(), kReportPrefix.end(), reply.begin());
+    if (textReport && lastReplyByte1_ == kStreamingErrorReport) {
+      const std::string reason(reply.begin(), std::find(reply.begin(), reply.end(), 0));
+      NotifyMessage(reason);
+      return 0;
+    }
     ++done;
     next = offset + kImageBlockBytes;
     if (done % reportStep == 0) ReportProgress(kTextImage, kPhaseImage, ImagePercent(done, blockCount));

@@ -16,8 +16,9 @@
 namespace vornex {
 namespace {
 
+// COM numbers are shown as the unsigned numbers they are, as everywhere in the station.
 int ComText(std::uint8_t com) {
-  return static_cast<std::int8_t>(com);
+  return com;
 }
 
 }  // namespace

@@ -1,0 +1,118 @@
+// AT command interpretation of a simulated modem port.
+#include "sim/at_modem.h"
+
+#include <string_view>
+
+#include "foundation/text.h"
+
+namespace vornex::sim {
+namespace {
+
+constexpr char kCarriageReturn = '\r';
+constexpr char kLineFeed = '\n';
+constexpr std::string_view kOk = "\r\nOK\r\n";
+constexpr std::string_view kError = "\r\nERROR\r\n";
+
+std::string ValueReply(std::string_view name, std::string_view value) {
+  std::string reply = "\r\n+";
+  reply.append(name);
+  reply.append(": ");
+  reply.append(value);
+  reply.append("\r\n");
+  reply.append(kOk);
+  return reply;
+}
+
+}  // namespace
+
+void AtModem::Reboot() {
+  line_.clear();
+  overflow_ = false;
+  echo_ = true;
+}
+
+ByteVector AtModem::Feed(const std::uint8_t* bytes, std::size_t length) {
+  ByteVector out;
+  for (std::size_t i = 0; bytes != nullptr && i < length; ++i) {
+    const char c = static_cast<char>(bytes[i]);
+    if (c == kLineFeed) continue;
+    if (c == kCarriageReturn) {
+      Answer(line_, &out);
+      line_.clear();
+      overflow_ = false;
+      continue;
+    }
+    if (line_.size() < kAtLineLimitBytes) {
+      line_.push_back(c);
+    } else {
+      overflow_ = true;
+    }
+  }
+  return out;
+}
+
+void AtModem::Answer(const std::string& line, ByteVector* out) {
+  if (echo_) {
+    out->insert(out->end(), line.begin(), line.end());
+    out->push_back(static_cast<std::uint8_t>(kCarriageReturn));
+  }
+  if (line.empty()) return;  // an empty line gets no result code
+  const std::string reply = overflow_ ? std::string(kError) : Reply(line);
+  out->insert(out->end(), reply.begin(), reply.end());
+}
+
+std::string AtModem::Reply(const std::string& line) {
+  const std::size_t equals = line.find('=');
+  const std::string command = ToUpperAscii(line.substr(0, equals));
+  const bool write = equals != std::string::npos;
+  const std::string value = write ? line.substr(equals + 1) : std::string();
+
+  if (command.rfind("AT", 0) != 0) {
+    model_.Count("unknown");
+    return std::string(kError);
+  }
+  const std::string body = command.substr(2);
+
+  // Plain commands.
+  if (!write && (body.empty() || body == "E" || body == "E0" || body == "E1")) {
+    model_.Count(command);
+    if (body == "E" || body == "E0") echo_ = false;
+    if (body == "E1") echo_ = true;
+    return std::string(kOk);
+  }
+  // Identity values and settings: "+NAME" reads (also "+NAME?"), "+NAME=value" writes.
+  std::string name = body.rfind('+', 0) == 0 ? body.substr(1) : std::string();
+  if (name.empty()) {
+    model_.Count("unknown");
+    return std::string(kError);
+  }
+  if (!write && name.back() == '?') name.pop_back();
+  if (name != "NEWSN" && name != "NEWMEID" && name != "MDTFLAG" && name != "MDVER" &&
+      name != "MDPARA") {
+    model_.Count("unknown");
+    return std::string(kError);
+  }
+  model_.Count("AT+" + name + (write ? "=" : ""));
+
+  std::string* identity = nullptr;
+  if (name == "NEWSN") identity = &model_.identity.serialNumber;
+  if (name == "NEWMEID") identity = &model_.identity.meid;
+  if (name == "MDTFLAG") identity = &model_.identity.testFlag;
+  if (identity != nullptr) {
+    if (!write) return ValueReply(name, *identity);
+    *identity = value;
+    return std::string(kOk);
+  }
+  if (name == "MDVER" && !write) return ValueReply(name, model_.firmwareVersion);
+  if (name == "MDPARA") {
+    if (!write) return ValueReply(name, model_.diagInterfaceOn ? "DIAG,ON" : "DIAG,OFF");
+    const std::string setting = ToUpperAscii(value);
+    if (setting == "DIAG,ON" || setting == "DIAG,OFF") {
+      model_.diagInterfaceOn = setting == "DIAG,ON";
+      return std::string(kOk);
+    }
+  }
+  return std::string(kError);
+}
+
+}  // namespace vornex::sim

@@ -1,0 +1,47 @@
+// The modem port of a simulated device: AT command lines that end in CR (LF is ignored), echoed
+// as received while echo is on (ATE1, the default; ATE0 turns it off), answered in the shapes
+// the station expects:
+//   value read:  "\r\n+NAME: value\r\n\r\nOK\r\n"
+//   write, plain command:  "\r\nOK\r\n"
+//   anything else:  "\r\nERROR\r\n"
+// Commands: AT, ATE0/ATE1, AT+MDPARA=DIAG,ON|OFF (and AT+MDPARA? to read it), AT+MDVER, and the
+// identity values AT+NEWSN, AT+NEWMEID, AT+MDTFLAG with their "=value" forms (values stored as
+// sent). Command names are matched without regard to letter case; values are kept as they are.
+// Pure: bytes in, reply bytes out.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "protocols/packet.h"
+#include "sim/device_model.h"
+
+namespace vornex::sim {
+
+// A line longer than this (without its CR) is answered with ERROR, as a modem's command buffer
+// overflows.
+constexpr std::size_t kAtLineLimitBytes = 512;
+
+class AtModem {
+ public:
+  explicit AtModem(DeviceModel& model) : model_(model) {}
+
+  // Feeds received bytes; returns what the modem writes back (echo and replies), possibly empty.
+  ByteVector Feed(const std::uint8_t* bytes, std::size_t length);
+  // Power-on state: echo on, no partial line.
+  void Reboot();
+  bool EchoOn() const { return echo_; }
+
+ private:
+  void Answer(const std::string& line, ByteVector* out);
+  // The reply to one command line, without the echo.
+  std::string Reply(const std::string& line);
+
+  DeviceModel& model_;
+  std::string line_;
+  bool overflow_ = false;
+  bool echo_ = true;
+};
+
+}  // namespace vornex::sim

@@ -1,0 +1,59 @@
+// What one simulated device remembers: its firmware (flash content, digest, version), its
+// identity values (serial number, MEID, test flag), its NV item store, its diagnostic-interface
+// switch, and counters of everything it was asked. A rewrite installs new firmware and wipes
+// identity and NV data to factory blanks, as on the real device; the station must put them back.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+
+#include "protocols/packet.h"
+
+namespace vornex::sim {
+
+constexpr std::size_t kNvItemBytes = 128;
+constexpr std::size_t kImageTagBytes = 32;
+// Identity blanks after a rewrite.
+constexpr const char* kBlankTestFlag = "0";
+
+using NvData = std::array<std::uint8_t, kNvItemBytes>;
+
+struct Identity {
+  std::string serialNumber;
+  std::string meid;
+  std::string testFlag;
+};
+
+struct DeviceModel {
+  std::string firmwareVersion;
+  ByteVector flash;
+  std::string flashSha256;  // lower-case hex digest of flash
+  Identity identity;
+  std::map<std::uint16_t, NvData> nvItems;  // the active items
+  bool diagInterfaceOn = false;
+  std::uint32_t flashCount = 0;  // completed rewrites
+  std::uint32_t bootCount = 0;   // reboots after a reset (or a replug)
+  std::map<std::string, std::uint64_t> commandCounts;
+
+  // Counts one received command under its name ("AT+MDVER", "diag:26", ...).
+  void Count(std::string_view name);
+  // Makes the image the device's firmware: flash content and digest, version = its tag; then
+  // identity values become blanks and every NV item's data becomes zeros (items stay active).
+  void InstallFirmware(ByteVector image);
+  // SHA-256 over the active items in ascending order, each as item number (2 bytes, low byte
+  // first) followed by its 128 data bytes.
+  std::string NvDigest() const;
+};
+
+// The version text an image carries: its last 32 bytes (the whole image when shorter), cut at
+// the first 0xFF and then at the first zero byte.
+std::string ImageTag(const ByteVector& image);
+
+// A factory-fresh device: a small synthetic firmware image whose tag is the version (when the
+// version fits a tag), identity values and NV data derived from the key, and the factory NV set.
+DeviceModel MakeFactoryDevice(std::string_view key, std::string_view firmwareVersion);
+
+}  // namespace vornex::sim

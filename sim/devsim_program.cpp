@@ -1,0 +1,356 @@
+// Command line and run loop of vornex-devsim.
+#include "sim/devsim_program.h"
+
+#include <signal.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+
+#include "foundation/pacing.h"
+#include "sim/intel_hex.h"
+#include "sim/sim_bench.h"
+
+namespace vornex::sim {
+namespace {
+
+enum class Argument { kNone, kOptional, kRequired };
+
+struct FaultKind {
+  const char* name;
+  Argument argument;
+  const char* help;
+  // Applies the kind with its argument (empty when none was given); false with a reason.
+  std::function<bool(DeviceConfig&, std::string_view, std::string*)> apply;
+};
+
+template <typename Number>
+bool ParseNumber(std::string_view text, Number* value) {
+  const char* end = text.data() + text.size();
+  const auto [rest, ec] = std::from_chars(text.data(), end, *value);
+  return ec == std::errc() && rest == end && !text.empty();
+}
+
+bool Flag(bool DeviceConfig::*member, DeviceConfig& config) {
+  config.*member = true;
+  return true;
+}
+
+bool Reason(std::string* error, std::string text) {
+  if (error != nullptr) *error = std::move(text);
+  return false;
+}
+
+// Every kind a --fault can name, with its help line: the one place that lists them.
+const std::vector<FaultKind>& FaultKinds() {
+  static const std::vector<FaultKind> kKinds = {
+      {"silent-diag", Argument::kNone, "the diagnostic port never answers",
+       [](DeviceConfig& c, std::string_view, std::string*) {
+         c.faults.silentDiag = true;
+         return true;
+       }},
+      {"silent-modem", Argument::kNone, "the modem port never answers, not even with an echo",
+       [](DeviceConfig& c, std::string_view, std::string*) {
+         c.faults.silentModem = true;
+         return true;
+       }},
+      {"bad-crc", Argument::kRequired, "=N: the N-th diagnostic reply (1 = first) has a bad CRC",
+       [](DeviceConfig& c, std::string_view arg, std::string* error) {
+         if (!ParseNumber(arg, &c.faults.badCrcReply) || c.faults.badCrcReply == 0) {
+           return Reason(error, "bad-crc needs a reply number from 1");
+         }
+         return true;
+       }},
+      {"refuse-blocks", Argument::kNone, "the boot downloader refuses every write block (0x03)",
+       [](DeviceConfig& c, std::string_view, std::string*) {
+         c.faults.refuseBlocks = true;
+         return true;
+       }},
+      {"stream-reports", Argument::kOptional,
+       "[=log|error]: stream writes get text reports instead of acknowledges: log (0x0D, data "
+       "written; the default) or error (0x0E, data not written)",
+       [](DeviceConfig& c, std::string_view arg, std::string* error) {
+         if (arg.empty() || arg == "log") {
+           c.faults.streamReplies = StreamReplies::kLogReport;
+         } else if (arg == "error") {
+           c.faults.streamReplies = StreamReplies::kErrorReport;
+         } else {
+           return Reason(error, "stream-reports takes log or error");
+         }
+         return true;
+       }},
+      {"nv-read-fail", Argument::kNone, "every NV read answers a failure status",
+       [](DeviceConfig& c, std::string_view, std::string*) {
+         c.faults.nvReadsFail = true;
+         return true;
+       }},
+      {"slow-reboot", Argument::kOptional,
+       "[=MS]: a reset takes MS ms until the device is back (default 17000)",
+       [](DeviceConfig& c, std::string_view arg, std::string* error) {
+         c.bootDelayMs = kSlowBootDelayMs;
+         if (!arg.empty() && !ParseNumber(arg, &c.bootDelayMs)) {
+           return Reason(error, "slow-reboot takes milliseconds");
+         }
+         return true;
+       }},
+      {"no-return", Argument::kNone, "after a reset the device never comes back",
+       [](DeviceConfig& c, std::string_view, std::string*) {
+         c.faults.noReturn = true;
+         return true;
+       }},
+      {"busy", Argument::kNone, "another opener holds the diagnostic port (exclusive lock)",
+       [](DeviceConfig& c, std::string_view, std::string*) {
+         c.faults.diagBusy = true;
+         return true;
+       }},
+      {"unplug-after", Argument::kRequired,
+       "=BYTES: unplugged for good by the stream write that reaches BYTES of flash data",
+       [](DeviceConfig& c, std::string_view arg, std::string* error) {
+         std::uint64_t bytes = 0;
+         if (!ParseNumber(arg, &bytes)) return Reason(error, "unplug-after takes a byte count");
+         c.faults.unplugAfterBytes = bytes;
+         return true;
+       }},
+      {"firmware", Argument::kRequired,
+       "=VERSION: the device runs this version (a newer one tests the downgrade refusal)",
+       [](DeviceConfig& c, std::string_view arg, std::string*) {
+         c.firmwareVersion = std::string(arg);
+         return true;
+       }},
+      {"renumber", Argument::kNone,
+       "new COM numbers whenever the device comes back from a reset or programmer start",
+       [](DeviceConfig& c, std::string_view, std::string*) {
+         return Flag(&DeviceConfig::renumberOnReset, c);
+       }},
+      {"reenum-download", Argument::kNone,
+       "entering download mode makes the ports vanish; the diagnostic port comes back under "
+       "the same COM number",
+       [](DeviceConfig& c, std::string_view, std::string*) {
+         return Flag(&DeviceConfig::reenumerateOnDownloadMode, c);
+       }},
+      {"reenum-programmer", Argument::kNone,
+       "starting the programmer makes the ports vanish; the diagnostic port comes back",
+       [](DeviceConfig& c, std::string_view, std::string*) {
+         return Flag(&DeviceConfig::reenumerateOnProgrammerStart, c);
+       }},
+      {"extra-ports", Argument::kRequired, "=N: 0 to 2 serial ports besides modem and diagnostics",
+       [](DeviceConfig& c, std::string_view arg, std::string* error) {
+         if (!ParseNumber(arg, &c.extraPorts) || c.extraPorts < 0 ||
+             c.extraPorts > kMaxExtraPorts) {
+           return Reason(error, "extra-ports takes 0, 1 or 2");
+         }
+         return true;
+       }},
+  };
+  return kKinds;
+}
+
+}  // namespace
+
+std::string DevsimUsage() {
+  std::string text =
+      "usage: vornex-devsim --devices N --bench DIR [--time-scale S] [--firmware VERSION]\n"
+      "                     [--fault SLOT:KIND[=ARG] ...] [--programmer FILE.hex] [--state FILE]\n"
+      "\n"
+      "Simulated devices on pseudo-terminals, announced in the bench registry DIR (one record\n"
+      "per port, links in DIR/dev). Runs until SIGINT or SIGTERM, then removes its records.\n"
+      "\n"
+      "  --devices N          1 to 16 devices, numbered 0 to N-1\n"
+      "  --bench DIR          registry folder (created when missing)\n"
+      "  --time-scale S       factor on every delay (reboot, re-enumeration); default 1\n"
+      "  --firmware VERSION   firmware version of every device\n"
+      "  --fault SLOT:KIND    fault or option of device SLOT (a number, or all); repeatable\n"
+      "  --programmer FILE    Intel HEX programmer that the boot downloaders expect\n"
+      "                       (default: any program written to the go address starts)\n"
+      "  --state FILE         state JSON written on SIGUSR1 and at exit (default: on SIGUSR1\n"
+      "                       to standard output)\n"
+      "\n"
+      "Kinds:\n";
+  for (const FaultKind& kind : FaultKinds()) {
+    std::string name = kind.name;
+    if (kind.argument == Argument::kRequired) name += "=...";
+    if (kind.argument == Argument::kOptional) name += "[=...]";
+    text +=
+        "  " + name + std::string(name.size() < 22 ? 22 - name.size() : 1, ' ') + kind.help + "\n";
+  }
+  return text;
+}
+
+bool ParseDevsimArguments(const std::vector<std::string>& args, DevsimOptions* options,
+                          std::string* error) {
+  DevsimOptions result;
+  bool haveDevices = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string name = args[i];
+    std::string value;
+    bool haveValue = false;
+    if (const auto equals = name.find('='); name.starts_with("--") && equals != std::string::npos) {
+      value = name.substr(equals + 1);
+      name = name.substr(0, equals);
+      haveValue = true;
+    }
+    if (name == "--help" || name == "-h") {
+      result.help = true;
+      continue;
+    }
+    if (!haveValue) {
+      if (i + 1 >= args.size()) return Reason(error, name + " needs a value");
+      value = args[++i];
+    }
+    if (name == "--devices") {
+      if (!ParseNumber(value, &result.devices) || result.devices < 1 ||
+          result.devices > kMaxDevices) {
+        return Reason(error, "--devices takes 1 to " + std::to_string(kMaxDevices));
+      }
+      haveDevices = true;
+    } else if (name == "--bench") {
+      result.bench = value;
+    } else if (name == "--time-scale") {
+      char* end = nullptr;
+      result.timeScale = std::strtod(value.c_str(), &end);
+      if (end == value.c_str() || *end != '\0' || !std::isfinite(result.timeScale) ||
+          result.timeScale <= 0.0) {
+        return Reason(error, "--time-scale takes a positive number");
+      }
+    } else if (name == "--firmware") {
+      result.firmware = value;
+    } else if (name == "--fault") {
+      result.faults.push_back(value);
+    } else if (name == "--programmer") {
+      result.programmerPath = value;
+    } else if (name == "--state") {
+      result.statePath = value;
+    } else {
+      return Reason(error, "unknown option " + name);
+    }
+  }
+  if (!result.help) {
+    if (!haveDevices) return Reason(error, "--devices is required");
+    if (result.bench.empty()) return Reason(error, "--bench is required");
+  }
+  *options = std::move(result);
+  return true;
+}
+
+bool ApplyFault(std::string_view fault, std::vector<DeviceConfig>* devices, std::string* error) {
+  const auto colon = fault.find(':');
+  if (colon == std::string_view::npos) return Reason(error, "a fault is SLOT:KIND[=ARG]");
+  const std::string_view slot = fault.substr(0, colon);
+  std::string_view kindName = fault.substr(colon + 1);
+  std::string_view argument;
+  bool haveArgument = false;
+  if (const auto equals = kindName.find('='); equals != std::string_view::npos) {
+    argument = kindName.substr(equals + 1);
+    kindName = kindName.substr(0, equals);
+    haveArgument = true;
+  }
+
+  int first = 0;
+  int last = static_cast<int>(devices->size()) - 1;
+  if (slot != "all") {
+    int number = -1;
+    if (!ParseNumber(slot, &number) || number < 0 || number > last) {
+      return Reason(error, "no device " + std::string(slot) + " (devices are 0 to " +
+                               std::to_string(last) + ", or all)");
+    }
+    first = last = number;
+  }
+  for (const FaultKind& kind : FaultKinds()) {
+    if (kindName != kind.name) continue;
+    if (kind.argument == Argument::kNone && haveArgument) {
+      return Reason(error, std::string(kind.name) + " takes no argument");
+    }
+    if (kind.argument == Argument::kRequired && (!haveArgument || argument.empty())) {
+      return Reason(error, std::string(kind.name) + " needs =ARG");
+    }
+    for (int i = first; i <= last; ++i) {
+      if (!kind.apply((*devices)[static_cast<std::size_t>(i)], argument, error)) return false;
+    }
+    return true;
+  }
+  return Reason(error, "unknown fault kind " + std::string(kindName) + " (see --help)");
+}
+
+bool MakeBenchConfig(const DevsimOptions& options, BenchConfig* config, std::string* error) {
+  BenchConfig result;
+  result.folder = options.bench;
+  DeviceConfig device;
+  device.firmwareVersion = options.firmware;
+  result.devices.assign(static_cast<std::size_t>(options.devices), device);
+  for (const std::string& fault : options.faults) {
+    if (!ApplyFault(fault, &result.devices, error)) return false;
+  }
+  if (!options.programmerPath.empty()) {
+    HexImage image;
+    if (!ReadIntelHexFile(options.programmerPath, &image, error)) return false;
+    result.programmer = ProgrammerImage{std::move(image.data), image.startAddress};
+  }
+  *config = std::move(result);
+  return true;
+}
+
+int RunDevsim(const std::vector<std::string>& args) {
+  DevsimOptions options;
+  std::string error;
+  if (!ParseDevsimArguments(args, &options, &error)) {
+    std::fprintf(stderr, "vornex-devsim: %s\n\n%s", error.c_str(), DevsimUsage().c_str());
+    return 2;
+  }
+  if (options.help) {
+    std::fputs(DevsimUsage().c_str(), stdout);
+    return 0;
+  }
+  BenchConfig config;
+  if (!MakeBenchConfig(options, &config, &error)) {
+    std::fprintf(stderr, "vornex-devsim: %s\n", error.c_str());
+    return 2;
+  }
+  pacing::SetTimeScale(options.timeScale);
+
+  // The signals are taken by sigwait below; blocked before the I/O thread starts, so that
+  // thread inherits the mask and never runs a handler.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGUSR1);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  // A closed standard output must not end the bench before it has removed its records.
+  ::signal(SIGPIPE, SIG_IGN);
+
+  std::unique_ptr<SimBench> bench = SimBench::Create(std::move(config), &error);
+  if (!bench) {
+    std::fprintf(stderr, "vornex-devsim: %s\n", error.c_str());
+    return 1;
+  }
+  for (const DeviceReport& report : bench->Reports()) {
+    std::printf("device %d key %s diag COM%d modem COM%d\n", report.index, report.key.c_str(),
+                report.diagCom, report.modemCom);
+  }
+  std::printf("bench ready: %d devices in %s\n", bench->DeviceCount(), bench->Folder().c_str());
+  std::fflush(stdout);
+
+  auto writeState = [&] {
+    if (options.statePath.empty()) {
+      std::fputs(bench->StateJson().c_str(), stdout);
+      std::fflush(stdout);
+    } else if (!bench->WriteState(options.statePath, &error)) {
+      std::fprintf(stderr, "vornex-devsim: %s\n", error.c_str());
+    }
+  };
+  for (;;) {
+    int signal = 0;
+    if (sigwait(&signals, &signal) != 0) continue;
+    if (signal != SIGUSR1) break;
+    writeState();
+  }
+  if (!options.statePath.empty()) writeState();
+  for (const std::string& problem : bench->Problems()) {
+    std::fprintf(stderr, "vornex-devsim: %s\n", problem.c_str());
+  }
+  bench.reset();
+  return 0;
+}
+
+}  // namespace vornex::sim

@@ -1,0 +1,125 @@
+// The diagnostic port of a simulated device: three software layers that answer in turn, as on
+// the real device.
+//
+//  firmware (diagnostic frames, replies echo the command byte, no opening flag):
+//    0x00 hello -> 0x00 + model and version; 0x26/0x27 NV read/write with the 132-byte request
+//    (item LE16, 128 data bytes, status LE16) -> same layout, status 0 done, 5 inactive item,
+//    1 read failure; 0x3A -> 0x3A, then the boot downloader runs. Anything else -> 0x13 (bad
+//    command) followed by the start of the request; an NV request of the wrong size -> 0x15.
+//  boot downloader (download-mode frames, replies open with a flag):
+//    0x06 wake-up and 0x0C hello -> acknowledge 0x02; 0x0F write block (BE32 address, BE16
+//    length, data) into RAM -> 0x02; 0x05 go (BE32 address) -> 0x02 and the programmer runs, when
+//    RAM holds the expected programmer there. Refusals are 0x03 with a zero-terminated reason.
+//    Anything else, diagnostic probes included, is refused the same way.
+//  programmer (streaming frames, replies carry command + 1 and no opening flag):
+//    0x01 hello with the host magic -> 0x02 starting with the target magic; 0x07 stream write
+//    (LE32 offset, data) -> 0x08; 0x15 close -> 0x16, and what was streamed since the last close
+//    becomes the firmware; 0x0B reset -> 0x0C, then the device reboots. Anything else (the
+//    firmware and download-mode probes included) gets a 0x0E error text report, which opens
+//    with a flag like every text report.
+//
+// So a station that probes firmware, then programmer, then boot downloader gets exactly one
+// accepted answer and a prompt, non-accepted answer from the other two layers, and never has
+// to wait out a silent port. Pure: frames in, reply frames and life events out.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+
+#include "protocols/packet.h"
+#include "sim/device_model.h"
+#include "sim/diag_framer.h"
+#include "sim/sim_config.h"
+
+namespace vornex::sim {
+
+enum class Layer { kFirmware, kDownload, kProgrammer };
+
+// "firmware", "download" or "programmer".
+const char* LayerName(Layer layer);
+
+// The greeting both sides of the streaming protocol open with.
+constexpr const char* kHostMagic = "QCOM fast download protocol host";
+constexpr const char* kTargetMagic = "QCOM fast download protocol targ";
+constexpr std::size_t kMagicBytes = 32;
+
+constexpr std::size_t kNvRequestBytes = 132;
+constexpr std::uint16_t kNvStatusDone = 0;
+constexpr std::uint16_t kNvStatusFailed = 1;
+constexpr std::uint16_t kNvStatusInactive = 5;
+
+// RAM the boot downloader can fill, and flash the programmer can write.
+constexpr std::uint64_t kRamCapacityBytes = 16u << 20;
+constexpr std::uint64_t kFlashCapacityBytes = 32u << 20;
+
+// One reply: command or code byte, payload, and whether the frame opens with a flag.
+struct ReplyFrame {
+  std::uint8_t code = 0;
+  ByteVector payload;
+  bool leadingFlag = false;
+};
+
+// What a handled frame did to the device's life beyond its reply.
+enum class LifeEvent {
+  kNone,
+  kEnteredDownload,    // 0x3A answered: the boot downloader runs now
+  kProgrammerStarted,  // go answered: the programmer runs now
+  kReset,              // reset answered: the device reboots
+  kUnplugged,          // unplugged in the middle of the stream (injected fault)
+};
+
+struct EngineResult {
+  std::optional<ReplyFrame> reply;  // none: the device stays silent
+  LifeEvent event = LifeEvent::kNone;
+};
+
+// The stuffed bytes of a reply; with corruptCrc its CRC is wrong (injected fault).
+ByteVector EncodeReply(const ReplyFrame& reply, bool corruptCrc);
+
+// RAM of the boot downloader: written segments, merged where they touch.
+class SparseMemory {
+ public:
+  // False when the bytes would pass the end of the address space or the capacity.
+  bool Write(std::uint32_t address, const std::uint8_t* bytes, std::size_t length);
+  // True when [address, address + expected.size()) is written and holds exactly these bytes.
+  bool Holds(std::uint32_t address, const ByteVector& expected) const;
+  // True when the byte at the address was written.
+  bool Written(std::uint32_t address) const;
+  std::uint64_t TotalBytes() const { return total_; }
+  void Clear();
+
+ private:
+  std::map<std::uint64_t, ByteVector> segments_;  // start address -> bytes
+  std::uint64_t total_ = 0;
+};
+
+class DiagEngine {
+ public:
+  DiagEngine(DeviceModel& model, const DeviceFaults& faults, const ProgrammerImage* programmer)
+      : model_(model), faults_(faults), programmer_(programmer) {}
+
+  // Handles one valid frame in the current layer.
+  EngineResult Handle(const FrameEvent& frame);
+  // Power-on: the firmware runs; RAM and an unfinished stream are gone.
+  void Reboot();
+  Layer CurrentLayer() const { return layer_; }
+
+ private:
+  EngineResult Firmware(const FrameEvent& frame);
+  EngineResult Download(const FrameEvent& frame);
+  EngineResult Programmer(const FrameEvent& frame);
+  EngineResult NvAccess(const FrameEvent& frame);
+  EngineResult StreamWrite(const FrameEvent& frame);
+
+  DeviceModel& model_;
+  const DeviceFaults& faults_;
+  const ProgrammerImage* programmer_;
+  Layer layer_ = Layer::kFirmware;
+  SparseMemory ram_;
+  ByteVector staged_;        // flash content streamed since the last close
+  bool streamOpen_ = false;  // a stream write came since the last close
+  std::uint64_t streamedBytes_ = 0;
+};
+
+}  // namespace vornex::sim

@@ -1,0 +1,111 @@
+// SimBench, a bench of simulated devices on real pseudo-terminals, in the station's own process
+// (tests) or behind the vornex-devsim program (demo, manual runs).
+//
+// The bench owns a registry folder: one record file per present port, written and removed with
+// the station's bench-registry functions, and a dev/ subfolder with one link per present port,
+// dev/COM<n> -> the port's pseudo-terminal. A record's tty is that link, so a COM number keeps
+// one path (as a COM name does) while the terminal behind it changes with every enumeration.
+// COM numbers are handed out from 3 upward; a device keeps its numbers while it is away unless
+// it is configured to be renumbered. One bench per folder: a new bench clears the records and
+// links that an earlier one left behind.
+//
+// One I/O thread serves every port: it blocks in poll() on the masters and a wake-up pipe, with
+// the time to the next timeline step (reboot, re-enumeration) as its limit, so an idle bench
+// costs no processor time. All device state sits behind one mutex; every public operation may
+// be called from any thread.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/sim_config.h"
+#include "sim/sim_device.h"
+#include "sim/state_report.h"
+
+namespace vornex::sim {
+
+class SimBench {
+ public:
+  // Creates the folders, clears port records and links left there by an earlier bench, brings
+  // every device onto the bench and starts serving. Null with a reason when the configuration
+  // is unusable or the folder or a pseudo-terminal cannot be made.
+  static std::unique_ptr<SimBench> Create(BenchConfig config, std::string* error);
+  // Stops serving, then removes every port record and link of the bench (open station ports
+  // see a hang-up).
+  ~SimBench();
+  SimBench(const SimBench&) = delete;
+  SimBench& operator=(const SimBench&) = delete;
+
+  const std::string& Folder() const { return folder_; }
+  int DeviceCount() const { return static_cast<int>(devices_.size()); }
+  // The grouping key of device `index`.
+  std::string Key(int index) const;
+
+  // A snapshot of one device, or of all of them.
+  DeviceReport Report(int index) const;
+  std::vector<DeviceReport> Reports() const;
+  // All reports as JSON; written atomically to a file by WriteState (false with a reason).
+  std::string StateJson() const;
+  bool WriteState(const std::string& path, std::string* error) const;
+  // One NV item of a device; none when the item is inactive.
+  std::optional<NvData> NvItem(int index, std::uint16_t item) const;
+
+  // Waits until the condition holds for device `index` (looked at after every change of its
+  // presence, layer or firmware) or the limit (pacing clock) has passed; true when it holds.
+  bool WaitUntil(int index, const std::function<bool(const DeviceReport&)>& condition,
+                 std::uint32_t limitMs) const;
+
+  // Pulls all ports of a device off the bench now; it stays away until Replug.
+  void Unplug(int index);
+  // Plugs an absent device in again: its ports come back at once, freshly booted.
+  void Replug(int index);
+
+  // Problems met while serving (a pseudo-terminal, link or record that could not be made), in
+  // order; empty on a healthy bench.
+  std::vector<std::string> Problems() const;
+
+  // Only Create can make the key, so only Create constructs.
+  struct Passkey {
+   private:
+    friend class SimBench;
+    Passkey() = default;
+  };
+  SimBench(Passkey, BenchConfig config);
+
+ private:
+  bool Start(std::string* error);
+  void Run();
+  void Wake();
+  // Serves one port's poll events (under the lock).
+  void Service(SimDevice& device, SimPort& port, short events);
+  void Flush(SimPort& port);
+  void RunTimeline();
+  void Attach(SimDevice& device, const Enumeration& how);
+  void Detach(SimDevice& device);
+  // The lowest free COM number that is not in `avoid`; 0 when none is left.
+  int AllocateCom(const std::vector<int>& avoid) const;
+  std::string LinkPath(int com) const;
+  void Problem(std::string text);
+  SimDevice& DeviceAt(int index) const;
+
+  BenchConfig config_;
+  std::string folder_;
+  std::string devFolder_;
+  std::vector<std::unique_ptr<SimDevice>> devices_;
+  mutable std::mutex mutex_;
+  mutable std::condition_variable changed_;
+  std::vector<std::string> problems_;
+  int wakeRead_ = -1;
+  int wakeWrite_ = -1;
+  bool stop_ = false;
+  std::thread thread_;
+};
+
+}  // namespace vornex::sim

@@ -1,0 +1,82 @@
+// What a simulated bench is made of: the settings and injected faults of each device, the
+// programmer that the boot downloaders expect, and the fixed delays of a device's life (reboot,
+// re-enumeration). Plain records, filled by the library's user or by the program's command line.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "protocols/packet.h"
+
+namespace vornex::sim {
+
+constexpr int kMaxDevices = 16;
+constexpr int kMaxExtraPorts = 2;
+// COM numbers are handed out from here upward (COM1 and COM2 belong to the machine).
+constexpr int kFirstComNumber = 3;
+constexpr int kLastComNumber = 255;
+
+// A device's life, in milliseconds at time scale 1 (all on the pacing clock):
+// how long a reset device stays away after its ports vanished (shorter than the station's wait);
+constexpr std::uint32_t kBootDelayMs = 6000;
+// the same for a device configured to reboot slowly (longer than the station's wait);
+constexpr std::uint32_t kSlowBootDelayMs = 17000;
+// from the reply that ends an enumeration (reset, download mode, programmer start) until the
+// ports vanish, at the least; they vanish once the station has read the reply (looked at every
+// kVanishRecheckMs), or after kVanishLimitMs when nobody reads it;
+constexpr std::uint32_t kVanishDelayMs = 100;
+constexpr std::uint32_t kVanishRecheckMs = 20;
+constexpr std::uint32_t kVanishLimitMs = 2000;
+// from the switch into download mode, or the start of the programmer, until the re-enumerated
+// port is back, when the device is configured to re-enumerate there.
+constexpr std::uint32_t kDownloadReenumerateMs = 2500;
+constexpr std::uint32_t kProgrammerReenumerateMs = 2500;
+
+constexpr const char* kDefaultFirmwareVersion = "VX730-R1.0.0";
+
+// How a running programmer answers stream writes.
+enum class StreamReplies {
+  kAcknowledge,  // 0x08, the normal case
+  kLogReport,    // a 0x0D text report instead; the data is written
+  kErrorReport,  // a 0x0E text report instead; the data is not written
+};
+
+// Faults injected into one device.
+struct DeviceFaults {
+  bool silentDiag = false;        // the diagnostic port never answers
+  bool silentModem = false;       // the modem port never answers (no echo either)
+  std::uint32_t badCrcReply = 0;  // this diagnostic reply (1 = the first) has a broken CRC
+  bool refuseBlocks = false;      // download-mode write blocks are refused (0x03)
+  StreamReplies streamReplies = StreamReplies::kAcknowledge;
+  bool nvReadsFail = false;                       // every NV read answers a non-zero status
+  bool noReturn = false;                          // after a reset the device never comes back
+  bool diagBusy = false;                          // another opener holds the diagnostic port
+  std::optional<std::uint64_t> unplugAfterBytes;  // unplugged for good once this much is streamed
+};
+
+struct DeviceConfig {
+  std::string firmwareVersion;  // empty: kDefaultFirmwareVersion
+  int extraPorts = 0;           // serial ports besides modem and diagnostics, 0..kMaxExtraPorts
+  std::uint32_t bootDelayMs = kBootDelayMs;
+  bool renumberOnReset = false;               // new COM numbers after a reset or programmer start
+  bool reenumerateOnDownloadMode = false;     // 0x3A makes the device leave and come back
+  bool reenumerateOnProgrammerStart = false;  // so does the start of the programmer
+  DeviceFaults faults;
+};
+
+// The programmer that a boot downloader accepts: these bytes, written to RAM from this address.
+struct ProgrammerImage {
+  ByteVector data;
+  std::uint32_t startAddress = 0;
+};
+
+struct BenchConfig {
+  std::string folder;                 // registry folder; dev/ below it holds the port links
+  std::vector<DeviceConfig> devices;  // 1..kMaxDevices
+  // Without one, a go command starts any program that was written to its address.
+  std::optional<ProgrammerImage> programmer;
+};
+
+}  // namespace vornex::sim

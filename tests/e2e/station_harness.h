@@ -1,0 +1,191 @@
+// The whole station against a simulated bench, for the end-to-end tests: the real coordinator
+// with its eight workers and the console logic, driven on the test thread the way the headless
+// front-end drives them (confirmations queued by a notification target, handled one at a time),
+// an in-process bench of simulated devices on pseudo-terminals, and real files in a temporary
+// folder: an Intel HEX programmer, a tagged flash image and the image folder's item switches.
+//
+// Every test runs at a small time scale; the limits below are real-time guards against hangs,
+// never expectations about speed.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "console/fake_view.h"
+#include "console/presenter.h"
+#include "coordination/coordinator.h"
+#include "foundation/thread_queue.h"
+#include "sim/sim_bench.h"
+#include "support/temp_dir.h"
+
+namespace vornex::e2e {
+
+// A 13000 ms reboot wait takes 650 ms; a 5000 ms read limit 250 ms.
+constexpr double kTimeScale = 0.05;
+// Hang guards (real time): a check, and a whole batch with every fault at once.
+constexpr std::chrono::seconds kCheckLimit{60};
+constexpr std::chrono::seconds kBatchLimit{240};
+// Bound on waits for a simulated device to leave or come back (pacing clock).
+constexpr std::uint32_t kPresenceLimitMs = 200000;
+
+constexpr std::uint32_t kProgrammerAddress = 0x00200000;
+constexpr std::size_t kProgrammerBytes = 3 * 1017 + 211;  // three full blocks and a partial one
+constexpr std::size_t kImageBytes = 40 * 1024 + 300;      // the last stream block is partial
+constexpr const char* kImageTag = "VX730-R1.2.0";
+// Newer than the image: a device running it refuses the downgrade.
+constexpr const char* kNewerFirmware = "VX730-R9.0.0";
+
+// Deterministic bytes that use every value (flags and escapes included).
+ByteVector PatternBytes(std::size_t length, std::uint32_t seed);
+// Intel HEX text of the data at the address: extended linear address records, 16-byte data
+// records, the start linear address and the end record, with their checksums.
+std::string IntelHexText(const ByteVector& data, std::uint32_t address);
+// The programmer of every test. The station keeps the first programmer it parses for the rest
+// of the process, so all tests of the program share this one.
+sim::ProgrammerImage TestProgrammer();
+
+// The image folder of a run, as written to disk.
+struct ImageFolder {
+  std::string folder;
+  ByteVector image;    // nor.mbn
+  std::string sha256;  // of the image, lower-case hex
+};
+// Writes the programmer (.hex), nor.mbn ending with kImageTag, and Vornex_730.ini with the
+// item switches into the folder.
+ImageFolder WriteImageFolder(const std::string& folder, bool itemAt, bool itemNv);
+
+// One worker report as the console received it.
+struct SlotReport {
+  std::int32_t code = 0;
+  std::int32_t progress = 0;
+  std::string text;
+};
+using SlotReports = std::vector<SlotReport>;
+
+// The station: coordinator, workers and console logic on a recording view.
+class Station {
+ public:
+  // Debug mode on (the log pane is kept), image folder as given, all eight slots in use.
+  explicit Station(const std::string& imageFolder);
+  // Releases the console logic, then the coordinator with its workers.
+  ~Station();
+  Station(const Station&) = delete;
+  Station& operator=(const Station&) = delete;
+
+  // Asks for a device check as soon as no thread is busy and handles confirmations until its
+  // answer arrives; the answer (an empty table, with a test failure, when none came).
+  TDeviceTable Check();
+  // Presses Start and handles confirmations until every job that started has ended and every
+  // thread is idle again; the download answer (an empty one, with a failure, when none came).
+  TDownloadCnf RunBatch();
+
+  // The reports of the last batch for one slot, in arrival order.
+  const SlotReports& Reports(int slot) const { return reports_.at(static_cast<std::size_t>(slot)); }
+  // The slot that shows this COM number now; -1 when none does.
+  int SlotShowing(int com) const;
+
+  TConsolePresenter& Console() { return *console_; }
+  const testing::FakeView& View() const { return view_; }
+
+ private:
+  struct Confirmation {
+    std::uint32_t code = 0;
+    TConfirmRecord record;
+  };
+  // Queues confirmations for the test thread, as the headless front-end does.
+  class QueueTarget : public TNotifyTarget {
+   public:
+    QueueTarget() { queue_.Open(); }
+    ~QueueTarget() { queue_.Close(); }
+    bool PostConfirmation(std::uint32_t message, std::uint32_t code,
+                          TConfirmRecord record) override;
+    ThreadQueue<Confirmation>& Queue() { return queue_; }
+
+   private:
+    ThreadQueue<Confirmation> queue_;
+  };
+
+  void Handle(Confirmation confirmation);
+  // Handles confirmations until done() holds or the limit has passed; true when it holds.
+  bool PumpUntil(const std::function<bool()>& done, std::chrono::seconds limit);
+  bool JobEnded(int slot) const;
+  bool AllIdle();
+
+  testing::FakeView view_;
+  QueueTarget target_;
+  std::unique_ptr<TMdlThread> coordinator_;
+  std::unique_ptr<TConsolePresenter> console_;
+  std::array<SlotReports, kSlotCount> reports_{};
+  std::optional<TDeviceTable> lastCheck_;
+  std::optional<TDownloadCnf> lastDownload_;
+};
+
+// --- What the reports of one job say ---
+
+// The verdict of a job: the code of its last pass or failure report, 0 when it had none.
+std::int32_t Verdict(const SlotReports& reports);
+// The text of its last failure report; empty when it had none.
+std::string LastFailure(const SlotReports& reports);
+// True when a report of this code (and, for progress, this value) carries exactly this text.
+bool Has(const SlotReports& reports, std::int32_t code, const std::string& text,
+         std::int32_t progress = -1);
+// True when some report's text starts with the prefix.
+bool HasPrefix(const SlotReports& reports, const std::string& prefix);
+// Expects the reports to contain these, in this order (others may come in between). A progress
+// report is given as {CNF_PROGRESS, value, text}.
+void ExpectInOrder(const SlotReports& reports, const std::vector<SlotReport>& expected);
+// Expects a whole successful job: its milestones in order, progress never going back, no
+// failure report, and the end-of-job line last.
+void ExpectPassedJob(const SlotReports& reports);
+
+// --- What the simulator says about a device ---
+
+// Rewritten with the image and holding the identity and NV items it had before.
+void ExpectRewrittenKeepingIdentity(const sim::DeviceReport& before,
+                                    const sim::DeviceReport& after, const ImageFolder& images);
+// Firmware, identity and NV items as before.
+void ExpectUntouched(const sim::DeviceReport& before, const sim::DeviceReport& after);
+
+// The DataInfo files in a folder: name and whole text.
+std::vector<std::pair<std::string, std::string>> DataInfoFiles(const std::string& folder);
+// The value of a key of a section in profile text; none when absent.
+std::optional<std::string> ProfileValue(const std::string& text, const std::string& section,
+                                        const std::string& key);
+// The keys of a section in profile text, in file order.
+std::vector<std::string> ProfileKeys(const std::string& text, const std::string& section);
+// How a saved NV record appears as a DataInfo value: item number (low byte first) and data up
+// to the last non-zero byte, each as "%02X ".
+std::string DataInfoNvValue(std::uint16_t item, const sim::NvData& data);
+
+// A bench and a station in a fresh temporary folder, with the folder's work/ subfolder as the
+// current directory (the workers write their DataInfo files there).
+class StationTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Creates the bench with these devices and the test programmer and points discovery at it.
+  sim::SimBench& StartBench(std::vector<sim::DeviceConfig> devices);
+  Station& StartStation();
+  // Waits until the device is present (or absent); true when it is.
+  bool WaitPresent(int index, bool present);
+
+  testing::TempDir root_;
+  std::string workFolder_;
+  ImageFolder images_;
+  std::unique_ptr<sim::SimBench> bench_;
+  std::unique_ptr<Station> station_;
+
+ private:
+  std::string previousFolder_;
+};
+
+}  // namespace vornex::e2e
