@@ -60,7 +60,7 @@ namespace {
 using WallClock = std::chrono::steady_clock;
 
 constexpr std::uint32_t kProgrammerAddress = 0x00200000;
-constexpr std::size_t kProgrammerBytes = 24 * 1024;
+constexpr std::size_t kProgrammerBytes = std::size_t{24} * 1024;
 constexpr const char* kImageTag = "VX730-R1.2.0";
 constexpr std::uint8_t kCmdStreamWrite = 0x07;
 constexpr int kRoundTripRounds = 500;
@@ -90,7 +90,8 @@ struct Files {
 std::string HexRecord(std::uint8_t type, std::uint16_t address, const std::uint8_t* data,
                       std::size_t length) {
   std::uint32_t sum = static_cast<std::uint32_t>(length) + (address >> 8) + (address & 0xFF) + type;
-  std::string text = FormatBounded(16, ":%02X%04X%02X", static_cast<unsigned>(length), address, type);
+  std::string text =
+      FormatBounded(16, ":%02X%04X%02X", static_cast<unsigned>(length), address, type);
   for (std::size_t i = 0; i < length; ++i) {
     text += FormatBounded(4, "%02X", data[i]);
     sum += data[i];
@@ -112,10 +113,9 @@ std::string IntelHex(const std::vector<std::uint8_t>& data, std::uint32_t addres
     text += HexRecord(0x00, static_cast<std::uint16_t>(at & 0xFFFF), data.data() + offset,
                       std::min<std::size_t>(16, data.size() - offset));
   }
-  const std::uint8_t start[4] = {static_cast<std::uint8_t>(address >> 24),
-                                 static_cast<std::uint8_t>(address >> 16),
-                                 static_cast<std::uint8_t>(address >> 8),
-                                 static_cast<std::uint8_t>(address)};
+  const std::uint8_t start[4] = {
+      static_cast<std::uint8_t>(address >> 24), static_cast<std::uint8_t>(address >> 16),
+      static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address)};
   return text + HexRecord(0x05, 0, start, 4) + HexRecord(0x01, 0, nullptr, 0);
 }
 
@@ -211,9 +211,8 @@ double RawRoundTripUs(const std::string& tty) {
         got = std::min(got + static_cast<std::size_t>(n), sizeof reply - 1);
       }
     }
-    const double us =
-        std::chrono::duration<double, std::micro>(WallClock::now() - start).count() /
-        kRoundTripRounds;
+    const double us = std::chrono::duration<double, std::micro>(WallClock::now() - start).count() /
+                      kRoundTripRounds;
     best = trial == 0 ? us : std::min(best, us);
   }
   ::close(fd);
@@ -247,12 +246,18 @@ std::string DefaultDevsim() {
 pid_t StartDevsim(const Options& options, const Files& files, const std::string& benchFolder) {
   const std::string program = options.devsim.empty() ? DefaultDevsim() : options.devsim;
   std::vector<std::string> args = {program,
-                                   "--devices", std::to_string(options.devices),
-                                   "--bench", benchFolder,
-                                   "--time-scale", FormatBounded(32, "%g", options.timeScale),
-                                   "--programmer", files.programmer,
-                                   "--state", files.work + "/state.json"};
+                                   "--devices",
+                                   std::to_string(options.devices),
+                                   "--bench",
+                                   benchFolder,
+                                   "--time-scale",
+                                   FormatBounded(32, "%g", options.timeScale),
+                                   "--programmer",
+                                   files.programmer,
+                                   "--state",
+                                   files.work + "/state.json"};
   std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
@@ -438,8 +443,7 @@ std::vector<Pause> JobPauses(std::size_t programmerBlocks, std::size_t nvReads,
       {"image close", block},
       {"after the image", kAfterImageUpdateMs},
       {"before the reset", kBeforeResetMs},
-      {"reset command + 1000 + 13000 reboot wait",
-       diag + kAfterResetCommandMs + kRebootWaitMs},
+      {"reset command + 1000 + 13000 reboot wait", diag + kAfterResetCommandMs + kRebootWaitMs},
       {"reconnect: AT+MDPARA=DIAG,ON, firmware hello", at + diag},
       {"before the restore", kBeforeRestoreMs},
       {"NV restore: 1000 + writes x 1 ms", kRestorePauseMs + static_cast<double>(nvWrites) * diag},
@@ -493,9 +497,8 @@ int RunBench(const Options& options) {
   ::waitpid(devsim, &status, 0);
   rusage child{};
   ::getrusage(RUSAGE_CHILDREN, &child);
-  const double simCpu =
-      static_cast<double>(child.ru_utime.tv_sec + child.ru_stime.tv_sec) +
-      static_cast<double>(child.ru_utime.tv_usec + child.ru_stime.tv_usec) / 1e6;
+  const double simCpu = static_cast<double>(child.ru_utime.tv_sec + child.ru_stime.tv_sec) +
+                        static_cast<double>(child.ru_utime.tv_usec + child.ru_stime.tv_usec) / 1e6;
   std::ifstream stateFile(files->work + "/state.json");
   const std::string state((std::istreambuf_iterator<char>(stateFile)),
                           std::istreambuf_iterator<char>());
@@ -520,14 +523,15 @@ int RunBench(const Options& options) {
     pausesMs += pause.ms;
   }
   const double staggerMs = static_cast<double>(options.devices - 1) * kJobStaggerMs;
-  const double streamMs = static_cast<double>(imageBlocks) *
-                          (kDownloadPauseMs * scale + roundTripUs / 1000.0);
+  const double streamMs =
+      static_cast<double>(imageBlocks) * (kDownloadPauseMs * scale + roundTripUs / 1000.0);
   const double floorMs = (pausesMs + staggerMs) * scale + streamMs;
   std::printf("  %-58s %9.0f\n", "sum of the job's pauses", pausesMs);
   std::printf("  %-58s %9.0f\n", "staggered starts: the last job starts (devices - 1) x 2000",
               staggerMs);
-  std::printf("  stream: %zu blocks x (3 ms + raw round trip %.1f us)%*s %9.0f\n", imageBlocks,
-              roundTripUs, 11, "", streamMs);
+  const std::string streamLine = FormatBounded(
+      80, "stream: %zu blocks x (3 ms + raw round trip %.1f us)", imageBlocks, roundTripUs);
+  std::printf("  %-58s %9.0f\n", streamLine.c_str(), streamMs);
   std::printf("  %-58s %9.0f\n\n", "floor (pauses and starts scaled, stream as measured)", floorMs);
 
   int passed = 0;

@@ -38,7 +38,12 @@ std::uint8_t GroupPorts(std::span<const TPortInfo> ports, std::span<TUsbGroup> g
     std::size_t g = 0;
     while (g < count && !EqualsNoCase(groups[g].key, key)) ++g;
     if (g == count) {
-      if (count == limit) break;  // no room for another device: this and later ports are out
+      if (count == limit) {
+        // No room for another device. The port is left out, but later ports of the devices
+        // already grouped still join them: the modem ports come after all serial ports.
+        if (leftOut != nullptr) leftOut->push_back({-1, static_cast<std::int32_t>(i)});
+        continue;
+      }
       TUsbGroup& fresh = groups[count++];
       fresh = TUsbGroup{};
       fresh.index = static_cast<std::int32_t>(g);

@@ -29,18 +29,20 @@ constexpr std::size_t kFoldedKeyPrefixUnits = kGroupKeyUnits - 9;
 // does not matter.
 std::string GroupKeyOfPath(std::string_view path);
 
-// A port that found its group full: its group and its position in the port table.
+// A port left out of the groups: its group (-1 when there was no room for its device) and its
+// position in the port table.
 struct TLeftOutPort {
   std::int32_t group = 0;
   std::int32_t port = 0;
 };
 
 // Gathers the ports, in table order, into groups by key (compared without regard to letter
-// case): a port joins the first group with an equal key, else opens the next group. A ninth
-// distinct key (beyond `capacity`, at most kMaxGroups) ends the grouping: that port and all
-// later ones are left out. A port whose group already holds kMaxGroupPorts ports is left out of
-// it and noted in `leftOut` (when given); the group keeps its four. Only groups
-// [0, result) are written. Returns the number of groups.
+// case): a port joins the first group with an equal key, else opens the next group. A port
+// with a ninth distinct key (beyond `capacity`, at most kMaxGroups) has no group and is left
+// out, while later ports of the devices already grouped still join them (so that a ninth
+// device never takes the modem ports of the first eight). A port whose group already holds
+// kMaxGroupPorts ports is left out of it; the group keeps its four. Left-out ports are noted in
+// `leftOut` (when given). Only groups [0, result) are written. Returns the number of groups.
 std::uint8_t GroupPorts(std::span<const TPortInfo> ports, std::span<TUsbGroup> groups,
                         std::uint8_t capacity, std::vector<TLeftOutPort>* leftOut);
 

@@ -35,18 +35,14 @@ std::uint8_t TSdlThread::ResetAndReopen(TWorkerJob& job) {
   return flags;
 }
 
+// The device is looked for by its key among all ports, not only among the first eight devices
+// of a search: with a ninth device attached, a device back under higher COM numbers would
+// otherwise never be found again.
 std::int32_t TSdlThread::FindDeviceAgain(TWorkerJob& job) {
-  std::array<TUsbGroup, kMaxGroups> groups{};
-  std::uint8_t count = kMaxGroups;
-  device_->SearchAllUSB(groups, count);
-  for (int g = 0; g < count; ++g) {
-    const TUsbGroup& group = groups[static_cast<std::size_t>(g)];
-    if (group.portCount > 0 && EqualsNoCase(group.key, job.group.key)) {
-      job.group = group;
-      return 1;
-    }
-  }
-  return 0;
+  TUsbGroup group;
+  if (!device_->FindUSBGroup(job.group.key.str(), group)) return 0;
+  job.group = group;
+  return 1;
 }
 
 }  // namespace vornex

@@ -107,25 +107,20 @@ std::int32_t TUsbDevice::DownloadHex(const std::string& path) {
 }
 
 // The device has re-enumerated as the programmer started: find the group with the same key
-// again and connect to it. 1 when a group was found (the connection's outcome is not judged).
+// again and connect to it. 1 when a group was found (the connection's outcome is not judged);
+// otherwise "The deivce may be removed." goes to the owner.
 std::int32_t TUsbDevice::FindAndReconnect() {
   const std::string key = group_.key.str();
   ClosePorts();
   pacing::Sleep(kReenumerationWaitMs);
 
-  std::array<TUsbGroup, kMaxGroups> groups{};
-  std::uint8_t count = kMaxGroups;
-  SearchAllUSB(groups, count);
-  if (count == 0) return 0;
-  for (int g = 0; g < count; ++g) {
-    const TUsbGroup& group = groups[static_cast<std::size_t>(g)];
-    if (group.portCount > 0 && EqualsNoCase(group.key, key)) {
-      ConnectUSB(group, kReconnectOpenMs);
-      return 1;
-    }
+  TUsbGroup group;
+  if (!FindUSBGroup(key, group)) {
+    NotifyMessage(kTextRemoved);
+    return 0;
   }
-  NotifyMessage(kTextRemoved);
-  return 0;
+  ConnectUSB(group, kReconnectOpenMs);
+  return 1;
 }
 
 }  // namespace vornex

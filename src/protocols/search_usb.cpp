@@ -39,8 +39,13 @@ void TUsbDevice::SearchAllUSB(std::array<TUsbGroup, kMaxGroups>& groups, std::ui
   count = GroupPorts(ports, groups, capacity, &leftOut);
   for (const TLeftOutPort& left : leftOut) {
     const TPortInfo& port = ports[static_cast<std::size_t>(left.port)];
-    Trace("SearchAllUSB Group[%d] is full, left out -COM%d(%d),%s", left.group, ComText(port.com),
-          port.openable, port.path.c_str());
+    if (left.group < 0) {
+      Trace("SearchAllUSB no room for another device, left out -COM%d(%d),%s",
+            ComText(port.com), port.openable, port.path.c_str());
+    } else {
+      Trace("SearchAllUSB Group[%d] is full, left out -COM%d(%d),%s", left.group,
+            ComText(port.com), port.openable, port.path.c_str());
+    }
   }
 
   for (std::uint8_t g = 0; g < count; ++g) {
@@ -52,6 +57,26 @@ void TUsbDevice::SearchAllUSB(std::array<TUsbGroup, kMaxGroups>& groups, std::ui
     }
   }
   Trace("SearchAllUSB out usb count=%d", count);
+}
+
+bool TUsbDevice::FindUSBGroup(const std::string& key, TUsbGroup& group) {
+  auto table = std::make_unique<TPortTable>();
+  const std::int32_t portCount = EnumeratePorts(*table);
+  std::vector<TPortInfo> mine;
+  for (std::int32_t i = 0; i < portCount; ++i) {
+    const TPortInfo& port = (*table)[static_cast<std::size_t>(i)];
+    if (EqualsNoCase(GroupKeyOfPath(port.path), key)) mine.push_back(port);
+  }
+  Trace("FindUSBGroup <%s> port count = %d of %d", key.c_str(), static_cast<int>(mine.size()),
+        portCount);
+  std::array<TUsbGroup, 1> found{};
+  if (GroupPorts(mine, found, 1, nullptr) == 0) return false;
+  group = found[0];
+  for (std::uint8_t p = 0; p < group.portCount; ++p) {
+    const TPortInfo& port = group.ports[p];
+    Trace("-COM%d(%d),%s", ComText(port.com), port.openable, port.path.c_str());
+  }
+  return true;
 }
 
 }  // namespace vornex

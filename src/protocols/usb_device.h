@@ -83,6 +83,9 @@ class TUsbDevice {
   // the result in the device's log. On entry count is the capacity (at most kMaxGroups); on
   // return it is the number of groups filled. Groups beyond it are left as they were.
   void SearchAllUSB(std::array<TUsbGroup, kMaxGroups>& groups, std::uint8_t& count);
+  // Looks for the one device whose grouping key equals `key` (letter case ignored) among all
+  // ports, however many other devices are attached. True with its group when it is there.
+  bool FindUSBGroup(const std::string& key, TUsbGroup& group);
 
   // --- Diagnostic commands (one exchange each, 1 ms between write and read) ---
   // 1 when the running firmware answers its hello on the port.

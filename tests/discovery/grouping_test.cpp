@@ -75,14 +75,21 @@ TEST_F(GroupPortsTest, GathersPortsByKeyInTableOrderIgnoringLetterCase) {
   EXPECT_EQ(Coms(2), (std::vector<int>{9, 10}));
 }
 
-TEST_F(GroupPortsTest, ANinthKeyEndsTheGrouping) {
+TEST_F(GroupPortsTest, ANinthDeviceIsLeftOutAndTheEightKeepTheirLaterPorts) {
+  // Serial ports of nine devices first, then their modem ports, as the enumeration lists them.
   for (int device = 0; device < 9; ++device)
     Add(10 + device, PathWithKey("K" + std::to_string(device), 0));
-  Add(30, PathWithKey("K0", 1));  // after the ninth key: left out as well
+  for (int device = 0; device < 9; ++device)
+    Add(30 + device, PathWithKey("K" + std::to_string(device), 2));
   ASSERT_EQ(Group(), 8);
   EXPECT_EQ(groups_[7].index, 7);
   EXPECT_EQ(groups_[7].key.str(), "K7");
-  EXPECT_EQ(Coms(0), (std::vector<int>{10}));
+  EXPECT_EQ(Coms(0), (std::vector<int>{10, 30}));
+  EXPECT_EQ(Coms(7), (std::vector<int>{17, 37}));
+  ASSERT_EQ(leftOut_.size(), 2u);  // both ports of the ninth device
+  EXPECT_EQ(leftOut_[0].group, -1);
+  EXPECT_EQ(leftOut_[0].port, 8);
+  EXPECT_EQ(leftOut_[1].port, 17);
 }
 
 TEST_F(GroupPortsTest, KeepsFourPortsPerGroupAndRespectsTheCapacity) {

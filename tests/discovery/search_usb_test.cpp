@@ -156,5 +156,30 @@ TEST_F(SearchUsbTest, SysfsPortOpensThroughItsComNumberAndReadsBusyWhileOpen) {
   EXPECT_EQ(again[0].ports[0].openable, 0);
 }
 
+TEST_F(SearchUsbTest, ADeviceIsFoundByItsKeyAlsoBeyondTheEighthDevice) {
+  // Nine devices; the one looked for has the highest COM numbers, so a search with room for
+  // eight devices never reaches it.
+  for (int device = 0; device < 9; ++device) {
+    const std::string key = "KEY" + std::to_string(device);
+    Register(10 + 2 * device, kPortClassSerial, PathOf(key, 0, kSerialClass), "/nonexistent");
+    Register(11 + 2 * device, kPortClassModem, PathOf(key, 2, kModemClass), "/nonexistent");
+  }
+  std::array<TUsbGroup, kMaxGroups> groups{};
+  ASSERT_EQ(Search(groups), 8);
+  for (const TUsbGroup& group : groups) {
+    EXPECT_NE(group.key.str(), "KEY8");
+    EXPECT_EQ(group.portCount, 2);  // each of the eight keeps its modem port
+  }
+
+  TUsbDevice device(200);
+  TUsbGroup found;
+  ASSERT_TRUE(device.FindUSBGroup("key8", found));
+  EXPECT_EQ(found.key.str(), "KEY8");
+  ASSERT_EQ(found.portCount, 2);
+  EXPECT_EQ(found.ports[0].com, 26);
+  EXPECT_EQ(found.ports[1].com, 27);
+  EXPECT_FALSE(device.FindUSBGroup("KEY9", found));
+}
+
 }  // namespace
 }  // namespace vornex

@@ -78,8 +78,7 @@ TEST_F(FaultBatchTest, EachFaultEndsItsOwnSlotAndTheHealthyDevicesPass) {
   auto after = [&](int device) { return bench.Report(device); };
   // Every listed device got its job, the busy one included.
   for (int device = 0; device < 8; ++device) {
-    EXPECT_EQ(answer.started[static_cast<std::size_t>(slotOf[static_cast<std::size_t>(device)])],
-              1)
+    EXPECT_EQ(answer.started[static_cast<std::size_t>(slotOf[static_cast<std::size_t>(device)])], 1)
         << device;
   }
 
@@ -109,8 +108,8 @@ TEST_F(FaultBatchTest, EachFaultEndsItsOwnSlotAndTheHealthyDevicesPass) {
     const SlotReports& r = reports(kSilentDiag);
     EXPECT_EQ(Verdict(r), CNF_FAIL);
     EXPECT_EQ(LastFailure(r), "Can not Open Device");
-    ExpectInOrder(r, {{CNF_PROGRESS, 25, "Version check OK"},
-                      {CNF_FAIL, 0, "Can not Open Device"}});
+    ExpectInOrder(r,
+                  {{CNF_PROGRESS, 25, "Version check OK"}, {CNF_FAIL, 0, "Can not Open Device"}});
     EXPECT_FALSE(HasPrefix(r, "Download code start"));
     ExpectUntouched(before[kSilentDiag], after(kSilentDiag));
   }

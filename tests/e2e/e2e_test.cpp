@@ -2,6 +2,7 @@
 // parallel, and the station cycle of a second batch once the first devices were taken away.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <set>
 
 #include "download/worker.h"
@@ -21,20 +22,18 @@ TEST_F(FullPanelTest, EightDevicesPassInParallelAndKeepTheirIdentity) {
   const TDeviceTable table = station.Check();
   ASSERT_EQ(table.count, 8);
   std::set<int> shown;
+  std::array<int, 8> slotOf{};
   for (const sim::DeviceReport& device : before) {
     const int slot = station.SlotShowing(device.diagCom);
     ASSERT_GE(slot, 0) << "device " << device.index << " is not listed";
     shown.insert(slot);
+    slotOf[static_cast<std::size_t>(device.index)] = slot;
     EXPECT_EQ(station.Console().Slot(slot).state, SlotState::kReady);
     EXPECT_EQ(table.entries[static_cast<std::size_t>(slot)].busy, 0);
   }
   EXPECT_EQ(shown.size(), 8u);
   ASSERT_TRUE(station.Console().StartEnabled());
 
-  std::array<int, 8> slotOf{};
-  for (const sim::DeviceReport& device : before) {
-    slotOf[static_cast<std::size_t>(device.index)] = station.SlotShowing(device.diagCom);
-  }
   const TDownloadCnf answer = station.RunBatch();
   EXPECT_FALSE(station.Console().StartEnabled());
   for (int slot = 0; slot < kSlotCount; ++slot) {

@@ -112,8 +112,7 @@ ImageFolder WriteImageFolder(const std::string& folder, bool itemAt, bool itemNv
   const std::string tag = kImageTag;
   std::fill(result.image.end() - 32, result.image.end(), std::uint8_t{0xFF});
   std::copy(tag.begin(), tag.end(), result.image.end() - 32);
-  testing::WriteFile(folder + "/nor.mbn",
-                     std::string(result.image.begin(), result.image.end()));
+  testing::WriteFile(folder + "/nor.mbn", std::string(result.image.begin(), result.image.end()));
   result.sha256 = sim::Sha256Hex(result.image.data(), result.image.size());
 
   testing::WriteFile(folder + "/Vornex_730.ini",
@@ -325,8 +324,8 @@ void ExpectPassedJob(const SlotReports& reports) {
 
 // --- Devices ---
 
-void ExpectRewrittenKeepingIdentity(const sim::DeviceReport& before,
-                                    const sim::DeviceReport& after, const ImageFolder& images) {
+void ExpectRewrittenKeepingIdentity(const sim::DeviceReport& before, const sim::DeviceReport& after,
+                                    const ImageFolder& images) {
   SCOPED_TRACE("device " + std::to_string(after.index));
   EXPECT_TRUE(after.present);
   EXPECT_EQ(after.layer, "firmware");

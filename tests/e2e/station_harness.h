@@ -149,8 +149,8 @@ void ExpectPassedJob(const SlotReports& reports);
 // --- What the simulator says about a device ---
 
 // Rewritten with the image and holding the identity and NV items it had before.
-void ExpectRewrittenKeepingIdentity(const sim::DeviceReport& before,
-                                    const sim::DeviceReport& after, const ImageFolder& images);
+void ExpectRewrittenKeepingIdentity(const sim::DeviceReport& before, const sim::DeviceReport& after,
+                                    const ImageFolder& images);
 // Firmware, identity and NV items as before.
 void ExpectUntouched(const sim::DeviceReport& before, const sim::DeviceReport& after);
 
