@@ -28,7 +28,7 @@ constexpr std::uint32_t kSlowBootDelayMs = 17000;
 // kVanishRecheckMs), or after kVanishLimitMs when nobody reads it;
 constexpr std::uint32_t kVanishDelayMs = 100;
 constexpr std::uint32_t kVanishRecheckMs = 20;
-constexpr std::uint32_t kVanishLimitMs = 2000;
+constexpr std::uint32_t kVanishLimitMs = 3000;
 // from the switch into download mode, or the start of the programmer, until the re-enumerated
 // port is back, when the device is configured to re-enumerate there.
 constexpr std::uint32_t kDownloadReenumerateMs = 2500;

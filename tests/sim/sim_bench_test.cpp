@@ -214,11 +214,13 @@ TEST_F(SimBenchTest, EightDevicesAtOnce) {
   constexpr int kDevices = 8;
   sim::SimBench& bench = Start(kDevices);
   std::vector<ByteVector> images;
+  images.reserve(kDevices);
   for (int i = 0; i < kDevices; ++i) {
     images.push_back(MakeImage(3000 + 100 * i, "VX730-R6." + std::to_string(i), 100 + i));
   }
   std::vector<int> results(kDevices, 0);
   std::vector<std::thread> workers;
+  workers.reserve(kDevices);
   for (int i = 0; i < kDevices; ++i) {
     workers.emplace_back([&, i] {
       StationLink link(bench, i);
