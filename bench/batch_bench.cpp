@@ -35,6 +35,7 @@
 #include <thread>
 #include <vector>
 
+#include "console/confirmation_queue.h"
 #include "console/console_view.h"
 #include "console/presenter.h"
 #include "coordination/coordinator.h"
@@ -44,7 +45,7 @@
 #include "download/nv_items.h"
 #include "foundation/pacing.h"
 #include "foundation/text.h"
-#include "foundation/thread_queue.h"
+
 #include "protocols/protocol_limits.h"
 #include "protocols/usb_device.h"
 #include "serial/com_resolver.h"
@@ -300,25 +301,6 @@ class NullView : public TConsoleView {
   void ShowNotice(const std::string&, const std::string&) override {}
 };
 
-struct Confirmation {
-  std::uint32_t code = 0;
-  TConfirmRecord record;
-};
-
-class QueueTarget : public TNotifyTarget {
- public:
-  QueueTarget() { queue_.Open(); }
-  ~QueueTarget() { queue_.Close(); }
-  bool PostConfirmation(std::uint32_t, std::uint32_t code, TConfirmRecord record) override {
-    return queue_.Post(Confirmation{code, std::move(record)});
-  }
-  std::optional<Confirmation> Next() {
-    return queue_.TakeUntil(pacing::Clock::now() + std::chrono::milliseconds(50));
-  }
-
- private:
-  ThreadQueue<Confirmation> queue_;
-};
 
 struct SlotResult {
   bool started = false;
@@ -347,7 +329,7 @@ BatchResult RunBatch(const Files& files, int devices) {
   settings.autoPath = false;
   settings.imagePath = files.images;
   NullView view;
-  QueueTarget target;
+  TConfirmationQueue target;
   auto coordinator = std::make_unique<TMdlThread>();
   TConsolePresenter console(view, *coordinator, settings);
   coordinator->SetNotifyAll(&target, WM_DOWNLOAD_CNF);
@@ -359,7 +341,7 @@ BatchResult RunBatch(const Files& files, int devices) {
   bool asked = false;
   while (!listed && WallClock::now() < giveUp) {
     if (!asked) asked = console.SendCheckRequest();
-    auto next = target.Next();
+    auto next = target.TakeUntil(pacing::Clock::now() + std::chrono::milliseconds(50));
     if (!next) continue;
     const std::uint32_t code = next->code;
     if (code == CNF_CHECK_DEVICE) {
@@ -379,7 +361,7 @@ BatchResult RunBatch(const Files& files, int devices) {
   console.Start();
   bool answered = false;
   while (WallClock::now() - start < kBatchLimit) {
-    auto next = target.Next();
+    auto next = target.TakeUntil(pacing::Clock::now() + std::chrono::milliseconds(50));
     if (!next) continue;
     if (next->code == CNF_DOWNLOAD_DEVICE) {
       if (const auto* answer = std::get_if<std::unique_ptr<TDownloadCnf>>(&next->record);

@@ -123,10 +123,6 @@ ImageFolder WriteImageFolder(const std::string& folder, bool itemAt, bool itemNv
 
 // --- Station ---
 
-bool Station::QueueTarget::PostConfirmation(std::uint32_t /*message*/, std::uint32_t code,
-                                            TConfirmRecord record) {
-  return queue_.Post(Confirmation{code, std::move(record)});
-}
 
 Station::Station(const std::string& imageFolder) {
   StationSettings settings;
@@ -144,7 +140,7 @@ Station::~Station() {
   coordinator_.reset();
 }
 
-void Station::Handle(Confirmation confirmation) {
+void Station::Handle(TConfirmation confirmation) {
   if (confirmation.code == CNF_SINGLE) {
     if (const auto* cnf = std::get_if<std::unique_ptr<TSingleCnf>>(&confirmation.record);
         cnf && *cnf && (*cnf)->slot >= 0 && (*cnf)->slot < kSlotCount) {
@@ -172,7 +168,7 @@ bool Station::PumpUntil(const std::function<bool()>& done, std::chrono::seconds 
   for (;;) {
     if (done()) return true;
     if (std::chrono::steady_clock::now() > giveUp) return false;
-    auto next = target_.Queue().TakeUntil(pacing::Clock::now() + std::chrono::milliseconds(20));
+    auto next = target_.TakeUntil(pacing::Clock::now() + std::chrono::milliseconds(20));
     if (next) Handle(std::move(*next));
   }
 }

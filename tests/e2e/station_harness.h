@@ -20,9 +20,9 @@
 #include <vector>
 
 #include "console/fake_view.h"
+#include "console/confirmation_queue.h"
 #include "console/presenter.h"
 #include "coordination/coordinator.h"
-#include "foundation/thread_queue.h"
 #include "sim/sim_bench.h"
 #include "support/temp_dir.h"
 
@@ -96,31 +96,14 @@ class Station {
   const testing::FakeView& View() const { return view_; }
 
  private:
-  struct Confirmation {
-    std::uint32_t code = 0;
-    TConfirmRecord record;
-  };
-  // Queues confirmations for the test thread, as the headless front-end does.
-  class QueueTarget : public TNotifyTarget {
-   public:
-    QueueTarget() { queue_.Open(); }
-    ~QueueTarget() { queue_.Close(); }
-    bool PostConfirmation(std::uint32_t message, std::uint32_t code,
-                          TConfirmRecord record) override;
-    ThreadQueue<Confirmation>& Queue() { return queue_; }
-
-   private:
-    ThreadQueue<Confirmation> queue_;
-  };
-
-  void Handle(Confirmation confirmation);
+  void Handle(TConfirmation confirmation);
   // Handles confirmations until done() holds or the limit has passed; true when it holds.
   bool PumpUntil(const std::function<bool()>& done, std::chrono::seconds limit);
   bool JobEnded(int slot) const;
   bool AllIdle();
 
   testing::FakeView view_;
-  QueueTarget target_;
+  TConfirmationQueue target_;
   std::unique_ptr<TMdlThread> coordinator_;
   std::unique_ptr<TConsolePresenter> console_;
   std::array<SlotReports, kSlotCount> reports_{};

@@ -12,39 +12,17 @@
 
 #include "console/headless/run_record.h"
 #include "console/headless/terminal_view.h"
+#include "console/confirmation_queue.h"
 #include "console/presenter.h"
 #include "discovery/bench_registry.h"
 #include "discovery/port_enumeration.h"
 #include "foundation/pacing.h"
-#include "foundation/thread_queue.h"
 
 namespace vornex {
 namespace {
 
 constexpr std::uint32_t kFirstCheckMs = 600;
 constexpr std::uint32_t kWatchTickMs = 250;
-
-struct Confirmation {
-  std::uint32_t code = 0;
-  TConfirmRecord record;
-};
-
-// Queues confirmations for the main loop.
-class QueueTarget : public TNotifyTarget {
- public:
-  QueueTarget() { queue_.Open(); }
-  ~QueueTarget() { queue_.Close(); }
-  bool PostConfirmation(std::uint32_t /*message*/, std::uint32_t code,
-                        TConfirmRecord record) override {
-    return queue_.Post(Confirmation{code, std::move(record)});
-  }
-  std::optional<Confirmation> TakeUntil(pacing::Clock::time_point deadline) {
-    return queue_.TakeUntil(deadline);
-  }
-
- private:
-  ThreadQueue<Confirmation> queue_;
-};
 
 // The names of the bench registry's port files: a change means ports came or went.
 std::set<std::string> RegistryListing(const std::string& folder) {
@@ -133,7 +111,7 @@ int RunHeadless(const THeadlessOptions& options, std::ostream& out) {
   }
 
   TTerminalView view(out, ::isatty(STDOUT_FILENO) == 1 && !settings.debugMode, settings);
-  QueueTarget target;
+  TConfirmationQueue target;
   TMdlThread coordinator;
   TConsolePresenter console(view, coordinator, settings);
   coordinator.SetNotifyAll(&target, WM_DOWNLOAD_CNF);
