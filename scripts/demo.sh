@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The station's main job on simulated devices: builds the station and the device simulator,
 # generates a programmer (Intel HEX) and a tagged flash image, starts eight simulated devices
-# and flashes all eight at once with the headless station. Ends with the simulator's own
-# account of every device (flash digest, version, identity), checked against the image.
+# and flashes all eight at once: in the station window when a display is available, else with
+# the headless station in the terminal. Ends with the simulator's own account of every device
+# (flash digest, version, identity), checked against the image.
 #
 #   scripts/demo.sh                 time scale 0.1 (a full batch takes some seconds)
 #   VORNEX_TIME_SCALE=1 scripts/demo.sh    the documented timing (a batch takes minutes)
@@ -42,9 +43,20 @@ done
 
 echo "Flashing $devices simulated devices (time scale $scale) ..."
 status=0
-(cd "$work" && "$root/build/src/app/vornex" --headless --bench "$work/bench" \
-  --image "$work/images" --expect "$devices" --time-scale "$scale" \
-  --json "$work/results.jsonl") || status=$?
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -z "${VORNEX_DEMO_HEADLESS:-}" ]; then
+  # A display is there: the station window presses Start itself once all devices are listed.
+  # Close the window when the batch is done (VORNEX_DEMO_CLOSE=1 closes it by itself).
+  close=()
+  [ -n "${VORNEX_DEMO_CLOSE:-}" ] && close=(--close-when-done)
+  echo "Station window: close it when every slot shows PASS or FAILED."
+  (cd "$work" && "$root/build/src/app/vornex" --bench "$work/bench" \
+    --image "$work/images" --autostart "$devices" --time-scale "$scale" \
+    --settings "$work/station.ini" "${close[@]}") || status=$?
+else
+  (cd "$work" && "$root/build/src/app/vornex" --headless --bench "$work/bench" \
+    --image "$work/images" --expect "$devices" --time-scale "$scale" \
+    --json "$work/results.jsonl") || status=$?
+fi
 
 kill -TERM $sim
 wait $sim || true
@@ -54,6 +66,6 @@ image_sha=$(sha256sum "$work/images/nor.mbn" | cut -d' ' -f1)
 flashed=$(grep -o "\"sha256\": *\"$image_sha\"" "$work/state.json" | wc -l)
 echo
 echo "Simulator: $flashed of $devices devices hold the new image (sha256 ${image_sha:0:16}...)."
-echo "Results:   $work/results.jsonl"
+[ -f "$work/results.jsonl" ] && echo "Results:   $work/results.jsonl"
 echo "Devices:   $work/state.json"
 exit "$status"

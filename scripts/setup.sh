@@ -6,6 +6,10 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git
   googletest libgtest-dev libgmock-dev libbenchmark-dev
+  # The station window: Qt 6 Widgets/Test with its platform plugins (offscreen for the tests,
+  # xcb for a desktop), udev for port arrivals, fonts metric-compatible with Arial, and a
+  # virtual X display for screenshots and runs without a desktop.
+  qt6-base-dev qt6-qpa-plugins libudev-dev fonts-liberation xvfb xauth
 )
 
 missing=()

@@ -1,24 +1,35 @@
-// The station program. With --headless it runs the terminal front-end.
+// The station program: the station window, or with --headless the terminal front-end.
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "console/headless/headless_station.h"
+#ifdef VORNEX_HAVE_GUI
+#include "console/qt/vornex_app.h"
+#include "console/qt/window_options.h"
+#endif
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   bool headless = false;
   for (const std::string& arg : args) {
     if (arg == "--help" || arg == "-h") {
+#ifdef VORNEX_HAVE_GUI
+      std::cout << vornex::WindowUsage() << '\n';
+#endif
       std::cout << vornex::HeadlessUsage();
       return 0;
     }
     if (arg == "--headless") headless = true;
   }
   if (!headless) {
+#ifdef VORNEX_HAVE_GUI
+    return vornex::CVornexApp::Main(argv[0], args, std::cerr);
+#else
     std::cerr << "vornex: this build has no station window; run it with --headless\n"
               << vornex::HeadlessUsage();
     return 2;
+#endif
   }
   std::string error;
   const auto options = vornex::ParseHeadlessOptions(args, &error);

@@ -1,0 +1,227 @@
+// The station window: construction, confirmations, commands and window-level behaviour.
+#include "console/qt/vornex_dlg.h"
+
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QShortcut>
+#include <QStandardPaths>
+#include <QWindow>
+#include <chrono>
+
+#include "console/qt/about_dlg.h"
+#include "console/qt/app_icon.h"
+#include "console/qt/device_watch.h"
+#include "console/qt/password_dlg.h"
+#include "console/qt/window_texts.h"
+#include "foundation/pacing.h"
+
+namespace vornex {
+namespace {
+
+QString SystemFolderChooser(QWidget* parent) {
+  return QFileDialog::getExistingDirectory(
+      parent, QString::fromUtf8(window::kSelectImageFolder),
+      QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
+}
+
+// Escape, Space and F1 do nothing anywhere in the main window.
+bool IsWindowSwallowedKey(int key) {
+  return key == Qt::Key_F1 || IsSwallowedKey(key, false);
+}
+
+}  // namespace
+
+QString WindowTitle() {
+  return QString::fromUtf8(window::kProductText) + QString::fromUtf8(window::kTitleSuffix);
+}
+
+QString ImageFolderPath(const QString& chosen) {
+  QString path = QDir::toNativeSeparators(chosen);
+  const QChar separator = QDir::separator();
+  if (path.size() > 1 && path.endsWith(separator)) path.chop(1);
+  return path;
+}
+
+CVornexDlg::CVornexDlg(TWindowSetup setup) : settingsPath_(std::move(setup.settingsPath)) {
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint |
+                 Qt::WindowCloseButtonHint);
+  setWindowIcon(AppIcon());
+  setWindowTitle(WindowTitle());
+
+  relay_ = std::make_unique<CConfirmRelay>(this, [this](std::uint32_t code, TConfirmRecord record) {
+    HandleConfirm(code, std::move(record));
+  });
+  coordinator_ = std::make_unique<TMdlThread>();
+
+  // Panel initialisation: size, position, layout, controls.
+  panel_ = std::make_unique<CSlotPanel>(this, setup.settings);
+  resize(InitialWindowSize(setup.settings));
+  move(0, 0);
+  panel_->LayoutControls(width(), height());
+  presenter_ = std::make_unique<TConsolePresenter>(*panel_, *coordinator_, setup.settings);
+  connect(panel_->StartButton(), &QPushButton::clicked, this, [this] { presenter_->Start(); });
+  connect(panel_->ClearButton(), &QPushButton::clicked, this, [this] { presenter_->Clear(); });
+  connect(panel_->BrowseButton(), &QPushButton::clicked, this, [this] { Browse(); });
+  for (QWidget* child : findChildren<QWidget*>()) child->installEventFilter(this);
+
+  auto* about = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_A), this);  // owned by the window
+  about->setContext(Qt::WindowShortcut);
+  connect(about, &QShortcut::activated, this, [this] { ShowAbout(); });
+
+  // From here on confirmations arrive as queued calls on this thread.
+  coordinator_->SetNotifyAll(relay_.get(), WM_DOWNLOAD_CNF);
+  presenter_->InitPanel();
+
+  watch_ = new CDeviceWatch([this] { OnPortsChanged(); }, this);  // owned by the window
+  if (!setup.benchFolder.empty()) {
+    watch_->WatchBench(QString::fromStdString(setup.benchFolder));
+  } else {
+    watch_->WatchUdev();
+  }
+
+  firstCheck_.setSingleShot(true);
+  firstCheck_.setInterval(
+      std::chrono::duration_cast<std::chrono::milliseconds>(pacing::Scaled(window::kFirstCheckMs)));
+  connect(&firstCheck_, &QTimer::timeout, this, [this] { RequestCheck(); });
+  firstCheck_.start();
+}
+
+CVornexDlg::~CVornexDlg() {
+  firstCheck_.stop();
+  relay_->Close();
+  // The coordinator stops its thread, releases its search device and stops the workers from H
+  // back to A, each after its running job (if any) has returned.
+  coordinator_.reset();
+}
+
+bool CVornexDlg::RequestCheck() {
+  if (presenter_->SendCheckRequest()) {
+    checkInFlight_ = true;
+    return true;
+  }
+  // A change during a device check may have come after its enumeration: check once more when
+  // it has answered. Changes during a download (the devices' own resets) are not followed up.
+  if (checkInFlight_) recheckPending_ = true;
+  return false;
+}
+
+void CVornexDlg::OnPortsChanged() {
+  RequestCheck();
+}
+
+void CVornexDlg::HandleConfirm(std::uint32_t code, TConfirmRecord record) {
+  if (observer_ != nullptr) observer_->BeforeConfirm(code, record);
+  presenter_->OnConfirm(code, std::move(record));
+  if (code == CNF_CHECK_DEVICE) {
+    ++checkAnswers_;
+    checkInFlight_ = false;
+    if (recheckPending_) {
+      recheckPending_ = false;
+      watch_->NoteChange();
+    }
+  }
+  if (observer_ != nullptr) observer_->AfterConfirm(code);
+}
+
+void CVornexDlg::ShowAbout() {
+  CAboutDlg about(this);
+  about.exec();
+}
+
+void CVornexDlg::Browse() {
+  {
+    CPasswordDlg prompt(this);
+    switch (prompt.Ask()) {
+      case PasswordOutcome::kWrongPassword:
+        QMessageBox::warning(this, QString::fromUtf8(window::kAttention),
+                             QString::fromUtf8(window::kWrongPassword));
+        return;
+      case PasswordOutcome::kCancelled:
+        return;
+      case PasswordOutcome::kAccepted:
+        break;
+    }
+  }
+  const QString chosen = folderChooser_ ? folderChooser_(this) : SystemFolderChooser(this);
+  if (chosen.isEmpty()) return;
+  const QString path = ImageFolderPath(chosen);
+  panel_->SetPathText(QString::fromUtf8(window::kImagePathPrefix) + path);
+  presenter_->SetImagePath(path.toStdString());
+  // A failed write is not reported: the path still applies to this run.
+  WriteImagePath(settingsPath_.empty() ? SettingsPath() : settingsPath_, path.toStdString());
+}
+
+void CVornexDlg::closeEvent(QCloseEvent* event) {
+  if (presenter_->AnySlotRunning()) {
+    const auto answer = QMessageBox::question(this, QString::fromUtf8(window::kAttention),
+                                              QString::fromUtf8(window::kQuitWhileRunning),
+                                              QMessageBox::Yes | QMessageBox::No);
+    if (answer != QMessageBox::Yes) {
+      event->ignore();
+      return;
+    }
+  }
+  event->accept();
+}
+
+void CVornexDlg::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  panel_->LayoutControls(width(), height());
+}
+
+void CVornexDlg::contextMenuEvent(QContextMenuEvent* event) {
+  QMenu menu(this);
+  menu.addAction(QString::fromUtf8(window::kAboutItem), this, [this] { ShowAbout(); });
+  menu.exec(event->globalPos());
+}
+
+void CVornexDlg::keyPressEvent(QKeyEvent* event) {
+  if (IsWindowSwallowedKey(event->key())) return;
+  QWidget::keyPressEvent(event);
+}
+
+void CVornexDlg::keyReleaseEvent(QKeyEvent* event) {
+  if (IsWindowSwallowedKey(event->key())) return;
+  QWidget::keyReleaseEvent(event);
+}
+
+void CVornexDlg::mousePressEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton) {
+    QWidget::mousePressEvent(event);
+    return;
+  }
+  // The window system moves the window where it can; elsewhere the window follows the mouse.
+  if (windowHandle() != nullptr && windowHandle()->startSystemMove()) return;
+  dragging_ = true;
+  dragOffset_ = event->globalPosition().toPoint() - frameGeometry().topLeft();
+}
+
+void CVornexDlg::mouseMoveEvent(QMouseEvent* event) {
+  if (dragging_ && (event->buttons() & Qt::LeftButton)) {
+    move(event->globalPosition().toPoint() - dragOffset_);
+    return;
+  }
+  QWidget::mouseMoveEvent(event);
+}
+
+void CVornexDlg::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton) dragging_ = false;
+  QWidget::mouseReleaseEvent(event);
+}
+
+bool CVornexDlg::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
+    if (IsWindowSwallowedKey(static_cast<QKeyEvent*>(event)->key())) return true;
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+}  // namespace vornex

@@ -1,0 +1,119 @@
+// CVornexDlg, the station window: the slot panel wired to the console presenter, the coordinator
+// with its eight workers (they live exactly as long as the window object), device-change
+// notifications, the first device check 600 ms after initialisation, and the window-level
+// behaviour: About (right-click menu or Alt+A), close confirmation while a slot is RUNNING,
+// Escape, Space and F1 swallowed, dragging the window by its background, and Browse.
+//
+// Threads: confirmations arrive from the coordinator's and the workers' threads through the
+// window's CConfirmRelay and are handled here, on the window's thread, one at a time. When the
+// window object goes, the relay is closed first (later posts are refused and their records
+// released), then the coordinator stops every thread; only then do the window's parts go. The
+// flash image is shared by reference count (ImageData), so a worker still running while the
+// window closes keeps its image alive; nothing has to be released by the window.
+#pragma once
+
+#include <QPoint>
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "console/presenter.h"
+#include "console/qt/confirm_relay.h"
+#include "console/qt/slot_panel.h"
+#include "coordination/coordinator.h"
+#include "foundation/settings.h"
+
+namespace vornex {
+
+class CDeviceWatch;
+
+// What the window is opened with.
+struct TWindowSetup {
+  StationSettings settings;
+  std::string settingsPath;  // the settings file that Browse writes ImagePath into
+  std::string benchFolder;   // bench registry watched for simulated ports; empty: udev
+};
+
+// Sees every confirmation just before and just after the window handled it (unattended runs).
+class TConfirmObserver {
+ public:
+  virtual void BeforeConfirm(std::uint32_t code, const TConfirmRecord& record) = 0;
+  virtual void AfterConfirm(std::uint32_t code) = 0;
+
+ protected:
+  ~TConfirmObserver() = default;
+};
+
+// The window's title: the product text followed directly by "(D)".
+QString WindowTitle();
+
+// A chosen folder as the image path: native separators, one trailing separator removed (a root
+// such as "/" stays whole, since it would otherwise become no path at all).
+QString ImageFolderPath(const QString& chosen);
+
+class CVornexDlg : public QWidget {
+ public:
+  using FolderChooser = std::function<QString(QWidget* parent)>;
+
+  // Starts the coordinator and its workers, builds and lays out the panel, installs the
+  // notification target, starts watching for port changes and arms the first device check.
+  explicit CVornexDlg(TWindowSetup setup);
+  // Stops every thread before the window's parts go.
+  ~CVornexDlg() override;
+
+  TConsolePresenter& Presenter() { return *presenter_; }
+  CSlotPanel& Panel() { return *panel_; }
+  TMdlThread& Coordinator() { return *coordinator_; }
+  // Where the coordinator and workers post their confirmations.
+  TNotifyTarget& NotifyTarget() { return *relay_; }
+  CDeviceWatch& Watch() { return *watch_; }
+  // Device-check confirmations handled so far.
+  int CheckAnswers() const { return checkAnswers_; }
+
+  // The folder browser of Browse; the system's by default.
+  void SetFolderChooser(FolderChooser chooser) { folderChooser_ = std::move(chooser); }
+  void SetConfirmObserver(TConfirmObserver* observer) { observer_ = observer; }
+
+  // Port arrivals and removals (gathered): asks for a device check when the station is idle.
+  void OnPortsChanged();
+  // The About box, modally.
+  void ShowAbout();
+  // Browse: password, folder choice, path display, settings file.
+  void Browse();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void keyReleaseEvent(QKeyEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void HandleConfirm(std::uint32_t code, TConfirmRecord record);
+  bool RequestCheck();
+
+  std::string settingsPath_;
+  std::unique_ptr<CConfirmRelay> relay_;
+  std::unique_ptr<TMdlThread> coordinator_;
+  std::unique_ptr<CSlotPanel> panel_;
+  std::unique_ptr<TConsolePresenter> presenter_;
+  CDeviceWatch* watch_ = nullptr;  // a child object of the window
+  QTimer firstCheck_;
+  FolderChooser folderChooser_;
+  TConfirmObserver* observer_ = nullptr;
+  int checkAnswers_ = 0;
+  bool checkInFlight_ = false;   // a check was requested and its answer has not arrived yet
+  bool recheckPending_ = false;  // ports changed while that check ran
+  bool dragging_ = false;
+  QPoint dragOffset_;
+};
+
+}  // namespace vornex

@@ -1,0 +1,133 @@
+// A whole batch through the station window: two simulated devices on a bench in this process are
+// listed by the window's first check, Start is clicked, both slots end in PASS, and the
+// simulator confirms that both hold the new image with their identity kept.
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <filesystem>
+
+#include "discovery/port_enumeration.h"
+#include "foundation/text.h"
+#include "gui/gui_support.h"
+#include "serial/com_resolver.h"
+#include "sim/sha256.h"
+#include "sim/sim_bench.h"
+
+namespace vornex::guitest {
+namespace {
+
+constexpr std::size_t kImageBytes = 96 * 1024;
+constexpr std::size_t kProgrammerBytes = 3000;
+constexpr std::uint32_t kProgrammerAddress = 0x00100000;
+
+std::vector<std::uint8_t> Pattern(std::size_t length, std::uint32_t seed) {
+  std::vector<std::uint8_t> bytes(length);
+  std::uint32_t x = seed * 2654435761u + 1;
+  for (std::uint8_t& byte : bytes) {
+    x = x * 1103515245u + 12345u;
+    byte = static_cast<std::uint8_t>(x >> 16);
+  }
+  return bytes;
+}
+
+// Intel HEX text: an upper-address record, 16-byte data records, the start address, the end.
+std::string IntelHex(const std::vector<std::uint8_t>& data, std::uint32_t address) {
+  std::string text;
+  auto record = [&text](int type, std::uint32_t offset, std::vector<std::uint8_t> bytes) {
+    int sum = static_cast<int>(bytes.size()) + int(offset >> 8 & 0xFF) + int(offset & 0xFF) + type;
+    text += FormatBounded(16, ":%02X%04X%02X", unsigned(bytes.size()), offset & 0xFFFF, type);
+    for (std::uint8_t byte : bytes) {
+      text += FormatBounded(4, "%02X", byte);
+      sum += byte;
+    }
+    text += FormatBounded(8, "%02X\n", unsigned(-sum & 0xFF));
+  };
+  record(4, 0, {std::uint8_t(address >> 24), std::uint8_t(address >> 16)});
+  for (std::size_t at = 0; at < data.size(); at += 16) {
+    record(0, address + std::uint32_t(at),
+           {data.begin() + long(at), data.begin() + long(std::min(at + 16, data.size()))});
+  }
+  record(5, 0,
+         {std::uint8_t(address >> 24), std::uint8_t(address >> 16), std::uint8_t(address >> 8),
+          std::uint8_t(address)});
+  record(1, 0, {});
+  return text;
+}
+
+class WindowBatchTest : public WindowTest {
+ protected:
+  void SetUp() override {
+    WindowTest::SetUp();
+    previousFolder_ = std::filesystem::current_path();
+    std::filesystem::current_path(folder_.path());  // identity records are written here
+  }
+  void TearDown() override {
+    WindowTest::TearDown();
+    bench_.reset();
+    com_resolver::Clear();
+    std::filesystem::current_path(previousFolder_);
+  }
+
+  std::filesystem::path previousFolder_;
+  std::unique_ptr<sim::SimBench> bench_;
+};
+
+TEST_F(WindowBatchTest, TwoSimulatedDevicesAreFlashedThroughTheWindow) {
+  const std::string images = folder_.File("images");
+  std::filesystem::create_directories(images);
+  std::vector<std::uint8_t> image = Pattern(kImageBytes, 11);
+  std::fill(image.end() - 32, image.end(), std::uint8_t{0xFF});
+  const std::string tag = "VX730-R1.2.0";
+  std::copy(tag.begin(), tag.end(), image.end() - 32);
+  testing::WriteFile(images + "/nor.mbn",
+                     std::string(reinterpret_cast<const char*>(image.data()), image.size()));
+  const std::vector<std::uint8_t> programmer = Pattern(kProgrammerBytes, 5);
+  testing::WriteFile(images + "/prog_9004.hex", IntelHex(programmer, kProgrammerAddress));
+  testing::WriteFile(images + "/Vornex_730.ini", "[UpdateItem]\r\nItemAT=ON\r\nItemNV=ON\r\n");
+
+  sim::BenchConfig config;
+  config.folder = folder_.File("bench");
+  config.devices.resize(2);
+  config.programmer = sim::ProgrammerImage{programmer, kProgrammerAddress};
+  std::string error;
+  bench_ = sim::SimBench::Create(config, &error);
+  ASSERT_NE(bench_, nullptr) << error;
+  const std::vector<sim::DeviceReport> before = bench_->Reports();
+  UseBenchDiscovery(config.folder);
+
+  CVornexDlg& window = Open(
+      "Debug=ON\r\nPathNumber=2\r\nAutoPath=OFF\r\nImagePath=" + images + "\r\n", config.folder);
+  QPushButton* start = window.Panel().StartButton();
+  ASSERT_TRUE(WaitFor([&] { return start->isEnabled(); })) << Log();
+  EXPECT_EQ(window.Panel().Row(0).status->text(), QStringLiteral("READY"));
+  EXPECT_EQ(window.Panel().Row(1).status->text(), QStringLiteral("READY"));
+
+  QTest::mouseClick(start, Qt::LeftButton);
+  const auto ended = [&](int slot) {
+    const SlotState state = window.Presenter().Slot(slot).state;
+    return state == SlotState::kPass || state == SlotState::kFailed;
+  };
+  ASSERT_TRUE(WaitFor([&] { return ended(0) && ended(1); })) << Log();
+
+  for (int slot = 0; slot < 2; ++slot) {
+    const TSlotRow& row = window.Panel().Row(slot);
+    EXPECT_EQ(row.result->text(), QStringLiteral("PASS")) << "slot " << slot << "\n" << Log();
+    EXPECT_TRUE(row.status->text().endsWith(QLatin1Char('s')));
+    EXPECT_EQ(row.progress->value(), 1000);
+  }
+  // The simulator's own account: the new image, identity and NV items kept.
+  const std::string digest = sim::Sha256Hex(image.data(), image.size());
+  for (std::size_t device = 0; device < 2; ++device) {
+    const sim::DeviceReport after = bench_->Report(static_cast<int>(device));
+    EXPECT_EQ(after.flashSha256, digest) << "device " << device;
+    EXPECT_EQ(after.flashCount, 1u);
+    EXPECT_EQ(after.identity.serialNumber, before[device].identity.serialNumber);
+    EXPECT_EQ(after.identity.meid, before[device].identity.meid);
+    EXPECT_EQ(after.nvDigest, before[device].nvDigest);
+  }
+  // Nothing is running: the window closes without a question.
+  EXPECT_TRUE(window.close());
+}
+
+}  // namespace
+}  // namespace vornex::guitest
