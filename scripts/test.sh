@@ -37,7 +37,8 @@ build build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNEX_SANITIZE=address -DV
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 run build-asan
 
 echo "== ThreadSanitizer (unit, integration)"
-build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNEX_SANITIZE=thread -DVORNEX_BUILD_BENCH=OFF
+build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNEX_SANITIZE=thread -DVORNEX_BUILD_BENCH=OFF \
+  -DVORNEX_BUILD_GUI=OFF
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run build-tsan -L 'unit|integration'
 
 echo "== all tests passed"
