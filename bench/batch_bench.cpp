@@ -52,6 +52,7 @@
 #include "sim/nv_catalog.h"
 #include "sim/sha256.h"
 #include "sim/sim_bench.h"
+#include "tests/support/image_files.h"
 
 extern char** environ;
 
@@ -88,38 +89,6 @@ struct Files {
 
 // --- Files of the run ---
 
-std::string HexRecord(std::uint8_t type, std::uint16_t address, const std::uint8_t* data,
-                      std::size_t length) {
-  std::uint32_t sum = static_cast<std::uint32_t>(length) + (address >> 8) + (address & 0xFF) + type;
-  std::string text =
-      FormatBounded(16, ":%02X%04X%02X", static_cast<unsigned>(length), address, type);
-  for (std::size_t i = 0; i < length; ++i) {
-    text += FormatBounded(4, "%02X", data[i]);
-    sum += data[i];
-  }
-  return text + FormatBounded(8, "%02X\r\n", static_cast<unsigned>((0x100 - (sum & 0xFF)) & 0xFF));
-}
-
-std::string IntelHex(const std::vector<std::uint8_t>& data, std::uint32_t address) {
-  std::string text;
-  std::uint32_t upper = 0xFFFFFFFF;
-  for (std::size_t offset = 0; offset < data.size(); offset += 16) {
-    const std::uint32_t at = address + static_cast<std::uint32_t>(offset);
-    if ((at >> 16) != upper) {
-      upper = at >> 16;
-      const std::uint8_t high[2] = {static_cast<std::uint8_t>(upper >> 8),
-                                    static_cast<std::uint8_t>(upper)};
-      text += HexRecord(0x04, 0, high, 2);
-    }
-    text += HexRecord(0x00, static_cast<std::uint16_t>(at & 0xFFFF), data.data() + offset,
-                      std::min<std::size_t>(16, data.size() - offset));
-  }
-  const std::uint8_t start[4] = {
-      static_cast<std::uint8_t>(address >> 24), static_cast<std::uint8_t>(address >> 16),
-      static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address)};
-  return text + HexRecord(0x05, 0, start, 4) + HexRecord(0x01, 0, nullptr, 0);
-}
-
 bool WriteWhole(const std::string& path, const void* bytes, std::size_t length) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(static_cast<const char*>(bytes), static_cast<std::streamsize>(length));
@@ -137,7 +106,7 @@ std::optional<Files> WriteFiles(const Options& options) {
   std::mt19937 random(730);
   std::vector<std::uint8_t> programmer(kProgrammerBytes);
   for (auto& byte : programmer) byte = static_cast<std::uint8_t>(random());
-  const std::string hex = IntelHex(programmer, kProgrammerAddress);
+  const std::string hex = vornex::testing::IntelHexText(programmer, kProgrammerAddress);
   files.programmer = files.images + "/prog_9004.hex";
 
   files.image.resize(options.imageMiB * 1024 * 1024);

@@ -22,6 +22,7 @@
 #include "foundation/pacing.h"
 #include "protocols/usb_device.h"
 #include "serial/com_resolver.h"
+#include "bench/immediate_peer.h"
 
 namespace {
 
@@ -31,41 +32,6 @@ using vornex::TPacket;
 
 constexpr int kCom = 60;
 constexpr std::size_t kBlockBytes = 1024;
-
-// Answers each frame (ended by a flag that is not its first byte) with the stream-write ack.
-class Peer {
- public:
-  Peer(int master, ByteVector reply) : master_(master), reply_(std::move(reply)) {
-    thread_ = std::thread([this] { Run(); });
-  }
-  ~Peer() {
-    stop_ = true;
-    thread_.join();
-  }
-
- private:
-  void Run() {
-    std::vector<std::uint8_t> buffer(8192);
-    std::size_t inFrame = 0;
-    while (!stop_) {
-      pollfd pfd{master_, POLLIN, 0};
-      if (::poll(&pfd, 1, 50) <= 0 || !(pfd.revents & POLLIN)) continue;
-      const ssize_t n = ::read(master_, buffer.data(), buffer.size());
-      for (ssize_t i = 0; i < n; ++i) {
-        ++inFrame;
-        if (buffer[i] == 0x7E && inFrame > 1) {
-          inFrame = 0;
-          if (::write(master_, reply_.data(), reply_.size()) < 0) return;
-        }
-      }
-    }
-  }
-
-  int master_;
-  ByteVector reply_;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
-};
 
 ByteVector StreamWriteFrame(std::uint32_t offset) {
   ByteVector payload;
@@ -127,7 +93,7 @@ int main() {
 
   TPacket ack = TPacket::Build(0x08, nullptr, vornex::PROTOCOL_STREAMING);
   ack.Escape();
-  Peer peer(master, ack.Bytes());
+  vornex::bench::ImmediatePeer peer(master, ack.Bytes());
   const ByteVector frame = StreamWriteFrame(0);
 
   vornex::com_resolver::Register(kCom, slave);

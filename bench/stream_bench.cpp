@@ -46,6 +46,8 @@
 #include "protocols/usb_device.h"
 #include "sim/sha256.h"
 #include "sim/sim_bench.h"
+#include "tests/support/image_files.h"
+#include "bench/immediate_peer.h"
 
 namespace {
 
@@ -64,59 +66,13 @@ constexpr double kPauseSeconds = vornex::kDownloadPauseMs / 1000.0;
 constexpr int kRawTrials = 5;
 constexpr int kRawRounds = 2000;
 
-// Bytes of every value, so that flags and escapes are stuffed as often as in a real image.
-ByteVector Pattern(std::size_t length, std::uint32_t seed) {
-  ByteVector bytes(length);
-  std::uint32_t x = seed * 2654435761u + 1;
-  for (std::uint8_t& byte : bytes) {
-    x = x * 1103515245u + 12345u;
-    byte = static_cast<std::uint8_t>(x >> 16);
-  }
-  return bytes;
-}
-
 // A flash image with its version tag in the last 32 bytes.
-ByteVector Image(std::uint32_t seed) {
-  ByteVector image = Pattern(kImageBytes, seed);
-  const std::string tag = "VX730-B" + std::to_string(seed);
+ByteVector Image(std::uint32_t salt) {
+  ByteVector image = vornex::testing::PatternBytes(kImageBytes, salt);
+  const std::string tag = "VX730-B" + std::to_string(salt);
   std::fill(image.end() - 32, image.end(), std::uint8_t{0xFF});
   std::copy(tag.begin(), tag.end(), image.end() - 32);
   return image;
-}
-
-// Intel HEX text: 16-byte records under extended linear addresses, start address, end.
-std::string HexText(const ByteVector& data, std::uint32_t start) {
-  std::string text;
-  auto record = [&text](std::uint8_t type, std::uint16_t address, const std::uint8_t* bytes,
-                        std::size_t count) {
-    ByteVector r{static_cast<std::uint8_t>(count), static_cast<std::uint8_t>(address >> 8),
-                 static_cast<std::uint8_t>(address & 0xFF), type};
-    r.insert(r.end(), bytes, bytes + count);
-    std::uint8_t sum = 0;
-    for (const std::uint8_t b : r) sum = static_cast<std::uint8_t>(sum + b);
-    r.push_back(static_cast<std::uint8_t>(-sum));
-    text += ':';
-    for (const std::uint8_t b : r) text += vornex::FormatBounded(2, "%02X", b);
-    text += "\r\n";
-  };
-  std::uint32_t upper = 0xFFFFFFFFu;
-  for (std::size_t offset = 0; offset < data.size(); offset += 16) {
-    const std::uint32_t address = start + static_cast<std::uint32_t>(offset);
-    if ((address >> 16) != upper) {
-      upper = address >> 16;
-      const std::uint8_t high[2] = {static_cast<std::uint8_t>(upper >> 8),
-                                    static_cast<std::uint8_t>(upper & 0xFF)};
-      record(0x04, 0, high, 2);
-    }
-    record(0x00, static_cast<std::uint16_t>(address & 0xFFFF), data.data() + offset,
-           std::min<std::size_t>(16, data.size() - offset));
-  }
-  const std::uint8_t startBytes[4] = {
-      static_cast<std::uint8_t>(start >> 24), static_cast<std::uint8_t>(start >> 16),
-      static_cast<std::uint8_t>(start >> 8), static_cast<std::uint8_t>(start)};
-  record(0x05, 0, startBytes, 4);
-  record(0x01, 0, nullptr, 0);
-  return text;
 }
 
 double ThreadCpuSeconds() {
@@ -136,41 +92,6 @@ double ProcessCpuSeconds() {
 
 // ---- Raw round trip ----
 
-// Answers every frame (a flag that is not the frame's first byte ends it) at once.
-class ImmediatePeer {
- public:
-  ImmediatePeer(int master, ByteVector reply) : master_(master), reply_(std::move(reply)) {
-    thread_ = std::thread([this] { Run(); });
-  }
-  ~ImmediatePeer() {
-    stop_ = true;
-    thread_.join();
-  }
-
- private:
-  void Run() {
-    std::vector<std::uint8_t> buffer(8192);
-    std::size_t inFrame = 0;
-    while (!stop_) {
-      pollfd pfd{master_, POLLIN, 0};
-      if (::poll(&pfd, 1, 50) <= 0 || !(pfd.revents & POLLIN)) continue;
-      const ssize_t n = ::read(master_, buffer.data(), buffer.size());
-      for (ssize_t i = 0; i < n; ++i) {
-        ++inFrame;
-        if (buffer[static_cast<std::size_t>(i)] == vornex::kFrameFlag && inFrame > 1) {
-          inFrame = 0;
-          if (::write(master_, reply_.data(), reply_.size()) < 0) return;
-        }
-      }
-    }
-  }
-
-  int master_;
-  ByteVector reply_;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
-};
-
 struct RawFigures {
   double seconds = 0;  // one round trip, best mean of the trials
   std::size_t out = 0;
@@ -187,7 +108,7 @@ bool MeasureRawRoundTrip(RawFigures* figures) {
   ::tcsetattr(master, TCSANOW, &tio);
   const std::string slave = ::ptsname(master);
 
-  const ByteVector image = Pattern(vornex::kImageBlockBytes, 99);
+  const ByteVector image = vornex::testing::PatternBytes(vornex::kImageBlockBytes, 99);
   ByteVector payload;
   vornex::AppendU32(payload, 0x00012000, false);
   vornex::AppendBytes(payload, image.data(), image.size());
@@ -203,7 +124,7 @@ bool MeasureRawRoundTrip(RawFigures* figures) {
 
   bool ok = true;
   {
-    ImmediatePeer peer(master, reply.Bytes());
+    vornex::bench::ImmediatePeer peer(master, reply.Bytes());
     const int fd = ::open(slave.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
       ::close(master);
@@ -336,8 +257,8 @@ int main() {
       (std::filesystem::temp_directory_path() / "vornex-stream-bench-XXXXXX").string();
   if (::mkdtemp(folder.data()) == nullptr) return 1;
   const std::string hexPath = folder + "/programmer.hex";
-  const ByteVector programmer = Pattern(kProgrammerBytes, 7);
-  std::ofstream(hexPath, std::ios::binary) << HexText(programmer, kProgrammerAddress);
+  const ByteVector programmer = vornex::testing::PatternBytes(kProgrammerBytes, 7);
+  std::ofstream(hexPath, std::ios::binary) << vornex::testing::IntelHexText(programmer, kProgrammerAddress);
 
   int status = 0;
   {

@@ -10,6 +10,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
+# shellcheck source=scripts/sim-bench.sh
+. scripts/sim-bench.sh
 
 scripts/setup.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -18,28 +20,11 @@ cmake --build build -j"$(nproc)" --target vornex vornex-devsim
 scale=${VORNEX_TIME_SCALE:-0.1}
 devices=${VORNEX_DEVICES:-8}
 work=$(mktemp -d "${TMPDIR:-/tmp}/vornex-demo-XXXXXX")
-mkdir -p "$work/images"
 
-# A programmer of 24 KiB at 0x20000000 and a 4 MiB flash image ending with its version tag.
-head -c 24576 /dev/urandom > "$work/programmer.bin"
-objcopy -I binary -O ihex --change-addresses 0x20000000 "$work/programmer.bin" \
-  "$work/images/prog_9004.hex"
-{
-  head -c 4194304 /dev/urandom
-  printf 'VX730-R1.2.0'
-  head -c 20 /dev/zero | tr '\0' '\377'
-} > "$work/images/nor.mbn"
-printf '[UpdateItem]\r\nItemAT=ON\r\nItemNV=ON\r\n' > "$work/images/Vornex_730.ini"
-
-"$root/build/sim/vornex-devsim" --devices "$devices" --bench "$work/bench" \
-  --time-scale "$scale" --programmer "$work/images/prog_9004.hex" \
-  --state "$work/state.json" > "$work/devsim.log" 2>&1 &
-sim=$!
+make_images "$work/images"
+start_devices "$root/build" "$work" "$devices" "$scale"
+sim=$sim_pid
 trap 'kill -TERM $sim 2>/dev/null || true' EXIT
-for _ in $(seq 100); do
-  [ "$(ls "$work/bench" 2>/dev/null | grep -c '\.port$')" -ge $((devices * 2)) ] && break
-  sleep 0.1
-done
 
 echo "Flashing $devices simulated devices (time scale $scale) ..."
 status=0

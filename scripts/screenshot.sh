@@ -9,6 +9,8 @@
 #   VORNEX_BUILD_DIR, VORNEX_JOBS: build folder (default build) and parallel jobs
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=scripts/sim-bench.sh
+. scripts/sim-bench.sh
 out=$(realpath -m "${1:-docs/window.png}")
 mkdir -p "$(dirname "$out")"
 
@@ -21,30 +23,14 @@ scale=${VORNEX_TIME_SCALE:-0.1}
 devices=${VORNEX_DEVICES:-8}
 at=${VORNEX_SCREENSHOT_AT:-35}
 work=$(mktemp -d "${TMPDIR:-/tmp}/vornex-shot-XXXXXX")
-mkdir -p "$work/images"
 
-# A programmer of 24 KiB and a 4 MiB flash image ending with its version tag.
-head -c 24576 /dev/urandom > "$work/programmer.bin"
-objcopy -I binary -O ihex --change-addresses 0x20000000 "$work/programmer.bin" \
-  "$work/images/prog_9004.hex"
-{
-  head -c 4194304 /dev/urandom
-  printf 'VX730-R1.2.0'
-  head -c 20 /dev/zero | tr '\0' '\377'
-} > "$work/images/nor.mbn"
-printf '[UpdateItem]\r\nItemAT=ON\r\nItemNV=ON\r\n' > "$work/images/Vornex_730.ini"
+make_images "$work/images"
 # The station's own settings: eight slots, Browse shown.
 printf '[Config]\r\nBrowseButton=ON\r\nPathNumber=%s\r\n' "$devices" > "$work/station.ini"
 
-"$build/sim/vornex-devsim" --devices "$devices" --bench "$work/bench" \
-  --time-scale "$scale" --programmer "$work/images/prog_9004.hex" \
-  --state "$work/state.json" > "$work/devsim.log" 2>&1 &
-sim=$!
+start_devices "$build" "$work" "$devices" "$scale"
+sim=$sim_pid
 trap 'kill -TERM $sim 2>/dev/null || true' EXIT
-for _ in $(seq 100); do
-  [ "$(ls "$work/bench" 2>/dev/null | grep -c '\.port$')" -ge $((devices * 2)) ] && break
-  sleep 0.1
-done
 
 echo "Running the station window on $devices simulated devices (time scale $scale) ..."
 status=0

@@ -17,22 +17,6 @@
 namespace vornex::e2e {
 namespace {
 
-void AppendHexRecord(std::string& text, std::uint8_t type, std::uint16_t address,
-                     const std::uint8_t* data, std::size_t length) {
-  std::uint32_t sum = static_cast<std::uint32_t>(length) + (address >> 8) + (address & 0xFF) + type;
-  text += FormatBounded(16, ":%02X%04X%02X", static_cast<unsigned>(length), address, type);
-  for (std::size_t i = 0; i < length; ++i) {
-    text += FormatBounded(4, "%02X", data[i]);
-    sum += data[i];
-  }
-  text += FormatBounded(8, "%02X\r\n", static_cast<unsigned>((0x100 - (sum & 0xFF)) & 0xFF));
-}
-
-ByteVector Be32(std::uint32_t value) {
-  return {static_cast<std::uint8_t>(value >> 24), static_cast<std::uint8_t>(value >> 16),
-          static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)};
-}
-
 constexpr const char* kJobEndPrefix = "Download Finished.  Use time : ";
 
 // The profile lines of one section ("key=value"), in file order.
@@ -64,37 +48,6 @@ std::string Describe(const SlotReport& report) {
 }
 
 }  // namespace
-
-ByteVector PatternBytes(std::size_t length, std::uint32_t seed) {
-  ByteVector bytes(length);
-  std::uint32_t x = seed * 2654435761u + 1;
-  for (std::uint8_t& byte : bytes) {
-    x = x * 1103515245u + 12345u;
-    byte = static_cast<std::uint8_t>(x >> 16);
-  }
-  return bytes;
-}
-
-std::string IntelHexText(const ByteVector& data, std::uint32_t address) {
-  std::string text;
-  std::uint32_t upper = 0xFFFFFFFF;
-  for (std::size_t offset = 0; offset < data.size(); offset += 16) {
-    const std::uint32_t at = address + static_cast<std::uint32_t>(offset);
-    if ((at >> 16) != upper) {
-      upper = at >> 16;
-      const std::uint8_t high[2] = {static_cast<std::uint8_t>(upper >> 8),
-                                    static_cast<std::uint8_t>(upper)};
-      AppendHexRecord(text, 0x04, 0, high, 2);
-    }
-    const std::size_t length = std::min<std::size_t>(16, data.size() - offset);
-    AppendHexRecord(text, 0x00, static_cast<std::uint16_t>(at & 0xFFFF), data.data() + offset,
-                    length);
-  }
-  const ByteVector start = Be32(address);
-  AppendHexRecord(text, 0x05, 0, start.data(), start.size());
-  AppendHexRecord(text, 0x01, 0, nullptr, 0);
-  return text;
-}
 
 sim::ProgrammerImage TestProgrammer() {
   return sim::ProgrammerImage{PatternBytes(kProgrammerBytes, 11), kProgrammerAddress};

@@ -25,6 +25,7 @@
 #include "coordination/coordinator.h"
 #include "sim/sim_bench.h"
 #include "support/temp_dir.h"
+#include "support/image_files.h"
 
 namespace vornex::e2e {
 
@@ -43,11 +44,8 @@ constexpr const char* kImageTag = "VX730-R1.2.0";
 // Newer than the image: a device running it refuses the downgrade.
 constexpr const char* kNewerFirmware = "VX730-R9.0.0";
 
-// Deterministic bytes that use every value (flags and escapes included).
-ByteVector PatternBytes(std::size_t length, std::uint32_t seed);
-// Intel HEX text of the data at the address: extended linear address records, 16-byte data
-// records, the start linear address and the end record, with their checksums.
-std::string IntelHexText(const ByteVector& data, std::uint32_t address);
+using testing::IntelHexText;
+using testing::PatternBytes;
 // The programmer of every test. The station keeps the first programmer it parses for the rest
 // of the process, so all tests of the program share this one.
 sim::ProgrammerImage TestProgrammer();

@@ -12,6 +12,7 @@
 #include "serial/com_resolver.h"
 #include "sim/sha256.h"
 #include "sim/sim_bench.h"
+#include "support/image_files.h"
 
 namespace vornex::guitest {
 namespace {
@@ -19,40 +20,6 @@ namespace {
 constexpr std::size_t kImageBytes = 96 * 1024;
 constexpr std::size_t kProgrammerBytes = 3000;
 constexpr std::uint32_t kProgrammerAddress = 0x00100000;
-
-std::vector<std::uint8_t> Pattern(std::size_t length, std::uint32_t seed) {
-  std::vector<std::uint8_t> bytes(length);
-  std::uint32_t x = seed * 2654435761u + 1;
-  for (std::uint8_t& byte : bytes) {
-    x = x * 1103515245u + 12345u;
-    byte = static_cast<std::uint8_t>(x >> 16);
-  }
-  return bytes;
-}
-
-// Intel HEX text: an upper-address record, 16-byte data records, the start address, the end.
-std::string IntelHex(const std::vector<std::uint8_t>& data, std::uint32_t address) {
-  std::string text;
-  auto record = [&text](int type, std::uint32_t offset, std::vector<std::uint8_t> bytes) {
-    int sum = static_cast<int>(bytes.size()) + int(offset >> 8 & 0xFF) + int(offset & 0xFF) + type;
-    text += FormatBounded(16, ":%02X%04X%02X", unsigned(bytes.size()), offset & 0xFFFF, type);
-    for (std::uint8_t byte : bytes) {
-      text += FormatBounded(4, "%02X", byte);
-      sum += byte;
-    }
-    text += FormatBounded(8, "%02X\n", unsigned(-sum & 0xFF));
-  };
-  record(4, 0, {std::uint8_t(address >> 24), std::uint8_t(address >> 16)});
-  for (std::size_t at = 0; at < data.size(); at += 16) {
-    record(0, address + std::uint32_t(at),
-           {data.begin() + long(at), data.begin() + long(std::min(at + 16, data.size()))});
-  }
-  record(5, 0,
-         {std::uint8_t(address >> 24), std::uint8_t(address >> 16), std::uint8_t(address >> 8),
-          std::uint8_t(address)});
-  record(1, 0, {});
-  return text;
-}
 
 class WindowBatchTest : public WindowTest {
  protected:
@@ -75,14 +42,14 @@ class WindowBatchTest : public WindowTest {
 TEST_F(WindowBatchTest, TwoSimulatedDevicesAreFlashedThroughTheWindow) {
   const std::string images = folder_.File("images");
   std::filesystem::create_directories(images);
-  std::vector<std::uint8_t> image = Pattern(kImageBytes, 11);
+  std::vector<std::uint8_t> image = testing::PatternBytes(kImageBytes, 11);
   std::fill(image.end() - 32, image.end(), std::uint8_t{0xFF});
   const std::string tag = "VX730-R1.2.0";
   std::copy(tag.begin(), tag.end(), image.end() - 32);
   testing::WriteFile(images + "/nor.mbn",
                      std::string(reinterpret_cast<const char*>(image.data()), image.size()));
-  const std::vector<std::uint8_t> programmer = Pattern(kProgrammerBytes, 5);
-  testing::WriteFile(images + "/prog_9004.hex", IntelHex(programmer, kProgrammerAddress));
+  const std::vector<std::uint8_t> programmer = testing::PatternBytes(kProgrammerBytes, 5);
+  testing::WriteFile(images + "/prog_9004.hex", testing::IntelHexText(programmer, kProgrammerAddress));
   testing::WriteFile(images + "/Vornex_730.ini", "[UpdateItem]\r\nItemAT=ON\r\nItemNV=ON\r\n");
 
   sim::BenchConfig config;

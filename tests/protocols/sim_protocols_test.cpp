@@ -32,9 +32,9 @@ std::uint16_t BitwiseX25(const ByteVector& bytes) {
 }
 
 // 128 bytes of NV data that hold both special bytes of the framing.
-std::array<std::uint8_t, 128> NvPattern(std::uint8_t seed) {
+std::array<std::uint8_t, 128> NvPattern(std::uint8_t salt) {
   std::array<std::uint8_t, 128> data{};
-  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(seed + i * 29);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(salt + i * 29);
   data[0] = 0x7E;
   data[1] = 0x7D;
   data[127] = 0x7E;

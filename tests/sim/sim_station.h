@@ -19,8 +19,12 @@
 #include "serial/com_resolver.h"
 #include "sim/sim_bench.h"
 #include "support/temp_dir.h"
+#include "support/image_files.h"
 
 namespace vornex::simtest {
+
+using testing::MakeImage;
+using testing::PatternBytes;
 
 // Time scale of every simulator test: a 6000 ms reboot takes 300 ms.
 constexpr double kTimeScale = 0.05;
@@ -79,25 +83,6 @@ inline ByteVector Be32(std::uint32_t value) {
   ByteVector bytes;
   AppendU32(bytes, value, true);
   return bytes;
-}
-
-// Deterministic bytes that use every value, flags and escapes included.
-inline ByteVector PatternBytes(std::size_t length, std::uint32_t seed) {
-  ByteVector bytes(length);
-  std::uint32_t x = seed * 2654435761u + 1;
-  for (std::uint8_t& byte : bytes) {
-    x = x * 1103515245u + 12345u;
-    byte = static_cast<std::uint8_t>(x >> 16);
-  }
-  return bytes;
-}
-
-// A flash image whose last 32 bytes hold the tag and 0xFF padding.
-inline ByteVector MakeImage(std::size_t length, std::string_view tag, std::uint32_t seed) {
-  ByteVector image = PatternBytes(length, seed);
-  std::fill(image.end() - 32, image.end(), std::uint8_t{0xFF});
-  std::copy(tag.begin(), tag.end(), image.end() - 32);
-  return image;
 }
 
 inline sim::ProgrammerImage TestProgrammer() {

@@ -1,0 +1,35 @@
+# Shared by the demo and the screenshot scripts (sourced, not run): the image folder of a
+# simulated batch and the simulated devices themselves.
+
+# make_images DIR: a programmer of 24 KiB at 0x20000000 (Intel HEX), a 4 MiB flash image ending
+# with its version tag, and the item switches that keep the AT identity and the NV items.
+make_images() {
+  local dir=$1
+  mkdir -p "$dir"
+  head -c 24576 /dev/urandom > "$dir/programmer.bin"
+  objcopy -I binary -O ihex --change-addresses 0x20000000 "$dir/programmer.bin" \
+    "$dir/prog_9004.hex"
+  rm -f "$dir/programmer.bin"
+  {
+    head -c 4194304 /dev/urandom
+    printf 'VX730-R1.2.0'
+    head -c 20 /dev/zero | tr '\0' '\377'
+  } > "$dir/nor.mbn"
+  printf '[UpdateItem]\r\nItemAT=ON\r\nItemNV=ON\r\n' > "$dir/Vornex_730.ini"
+}
+
+# start_devices BUILD WORK DEVICES SCALE: starts vornex-devsim with its registry in WORK/bench,
+# sets sim_pid, and waits until every device's two ports are registered.
+start_devices() {
+  local build=$1 work=$2 devices=$3 scale=$4
+  "$build/sim/vornex-devsim" --devices "$devices" --bench "$work/bench" \
+    --time-scale "$scale" --programmer "$work/images/prog_9004.hex" \
+    --state "$work/state.json" > "$work/devsim.log" 2>&1 &
+  sim_pid=$!
+  for _ in $(seq 100); do
+    [ "$(ls "$work/bench" 2>/dev/null | grep -c '\.port$')" -ge $((devices * 2)) ] && return 0
+    sleep 0.1
+  done
+  echo "the simulated devices did not appear; see $work/devsim.log" >&2
+  return 1
+}
