@@ -12,10 +12,10 @@ namespace {
 constexpr std::size_t kFactoryImageBytes = 4096;
 constexpr std::size_t kNvFilledBytesMax = 24;
 
-// splitmix64: a small, well-mixed sequence from one seed.
+// splitmix64: a small, well-mixed sequence from one salt.
 class Sequence {
  public:
-  explicit Sequence(std::uint64_t seed) : state_(seed) {}
+  explicit Sequence(std::uint64_t salt) : state_(salt) {}
   std::uint64_t Next() {
     std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;

@@ -323,7 +323,7 @@ bool IsWritableName(std::string_view name, std::string_view forbidden) {
 // Writes `bytes` to a new file beside `target` and renames it over `target`.
 bool ReplaceFile(const fs::path& target, std::string_view bytes, bool keepPermissions) {
   static std::atomic<std::uint64_t> counter{0};
-  static const std::uint64_t seed = [] {
+  static const std::uint64_t salt = [] {
     std::random_device device;
     return (static_cast<std::uint64_t>(device()) << 32) ^ device();
   }();
@@ -334,7 +334,7 @@ bool ReplaceFile(const fs::path& target, std::string_view bytes, bool keepPermis
   fs::path temp;
   for (int attempt = 0;; ++attempt) {
     if (attempt == 16) return false;
-    const std::uint64_t tag = seed + 0x9E3779B97F4A7C15ULL * ++counter;
+    const std::uint64_t tag = salt + 0x9E3779B97F4A7C15ULL * ++counter;
     temp = folder / (target.filename().native() + fs::path(".tmp" + std::to_string(tag)).native());
     if (!fs::exists(temp, ec) && !ec) break;
   }
