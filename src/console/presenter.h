@@ -35,6 +35,9 @@ constexpr Rgb kFailed = 0xFF0000;
 constexpr Rgb kPathDisplay = 0x7F7F7F;
 }  // namespace slot_color
 
+// Both front-ends send the first device check this long after the console is up.
+constexpr std::uint32_t kFirstCheckMs = 600;
+
 // The display state of one slot.
 struct TSlotView {
   std::int32_t comPort = 0;   // COM number of the device shown; <= 0: none

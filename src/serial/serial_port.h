@@ -110,9 +110,7 @@ class TSerialPort {
 
   std::int32_t ComNumber() const { return comNumber_; }
   bool IsOpen() const { return opened_; }
-  std::uint32_t WriteLimitMs() const { return writeLimitMs_; }
   std::uint32_t ReadLimitMs() const { return readLimitMs_; }
-  std::uint32_t OpenBudgetMs() const { return openBudgetMs_; }
   // "<message>,System Code:<errno>" of the last failure; empty before any failure.
   const std::string& LastError() const { return lastError_.str(); }
 

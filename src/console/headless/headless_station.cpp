@@ -21,7 +21,6 @@
 namespace vornex {
 namespace {
 
-constexpr std::uint32_t kFirstCheckMs = 600;
 constexpr std::uint32_t kWatchTickMs = 250;
 
 // The names of the bench registry's port files: a change means ports came or went.

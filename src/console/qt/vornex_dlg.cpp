@@ -89,7 +89,7 @@ CVornexDlg::CVornexDlg(TWindowSetup setup) : settingsPath_(std::move(setup.setti
 
   firstCheck_.setSingleShot(true);
   firstCheck_.setInterval(
-      std::chrono::duration_cast<std::chrono::milliseconds>(pacing::Scaled(window::kFirstCheckMs)));
+      std::chrono::duration_cast<std::chrono::milliseconds>(pacing::Scaled(kFirstCheckMs)));
   connect(&firstCheck_, &QTimer::timeout, this, [this] { RequestCheck(); });
   firstCheck_.start();
 }

@@ -34,9 +34,8 @@ constexpr const char* kBrowsePassword = "5927";
 // The name of the single-instance lock.
 constexpr const char* kInstanceLockName = "Fa Factory Multi Path Trelvan App";
 
-// Pauses, on the pacing clock: the first device check after the window is initialised, and the
-// settling time that gathers a burst of port arrivals and removals into one check.
-constexpr std::uint32_t kFirstCheckMs = 600;
+// The settling time, on the pacing clock, that gathers a burst of port arrivals and removals
+// into one check (the first check's delay is the console's kFirstCheckMs).
 constexpr std::uint32_t kHotplugSettleMs = 250;
 
 // Fonts: family, cell height in pixels (ascent plus descent, the height of one line of text; the
