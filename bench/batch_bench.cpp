@@ -31,6 +31,7 @@
 #include <memory>
 #include <optional>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -47,6 +48,7 @@
 #include "foundation/text.h"
 
 #include "protocols/protocol_limits.h"
+#include "store/station_store.h"
 #include "protocols/usb_device.h"
 #include "serial/com_resolver.h"
 #include "sim/nv_catalog.h"
@@ -276,6 +278,8 @@ struct SlotResult {
   bool ended = false;
   std::int32_t verdict = 0;
   double endSeconds = 0;  // since Start
+  double verifyStart = 0;
+  double verifySeconds = 0;  // reading the identity back after the restore
 };
 
 struct BatchResult {
@@ -299,7 +303,14 @@ BatchResult RunBatch(const Files& files, int devices) {
   settings.imagePath = files.images;
   NullView view;
   TConfirmationQueue target;
+  std::string error;
+  const std::unique_ptr<TStationStore> store = TStationStore::Open(files.work + "/records", &error);
+  if (!store) {
+    std::fprintf(stderr, "station records: %s\n", error.c_str());
+    return result;
+  }
   auto coordinator = std::make_unique<TMdlThread>();
+  coordinator->SetRecordStore(store.get(), true);
   TConsolePresenter console(view, *coordinator, settings);
   coordinator->SetNotifyAll(&target, WM_DOWNLOAD_CNF);
   console.InitPanel();
@@ -342,14 +353,23 @@ BatchResult RunBatch(const Files& files, int devices) {
       }
       answered = true;
     } else if (next->code == CNF_SINGLE) {
+      // The read-back of the identity, timed from its first to its last report line.
       if (const auto* cnf = std::get_if<std::unique_ptr<TSingleCnf>>(&next->record);
           cnf && *cnf && (*cnf)->slot >= 0 && (*cnf)->slot < kSlotCount) {
         SlotResult& slot = result.slots[static_cast<std::size_t>((*cnf)->slot)];
-        if ((*cnf)->code == CNF_PASS || (*cnf)->code == CNF_FAIL) slot.verdict = (*cnf)->code;
-        if ((*cnf)->code == CNF_INFO && (*cnf)->text.str().starts_with("Download Finished.")) {
-          slot.ended = true;
-          slot.endSeconds = std::chrono::duration<double>(WallClock::now() - start).count();
+        const double now = std::chrono::duration<double>(WallClock::now() - start).count();
+        if ((*cnf)->text.str().starts_with("Verify identity begin")) slot.verifyStart = now;
+        if ((*cnf)->text.str().starts_with("Verify identity end")) {
+          slot.verifySeconds = now - slot.verifyStart;
         }
+      }
+    } else if (next->code == CNF_JOB_SUMMARY) {
+      if (const auto* job = std::get_if<std::unique_ptr<TJobSummary>>(&next->record);
+          job && *job && (*job)->slot >= 0 && (*job)->slot < kSlotCount) {
+        SlotResult& slot = result.slots[static_cast<std::size_t>((*job)->slot)];
+        slot.verdict = (*job)->pass ? CNF_PASS : CNF_FAIL;
+        slot.ended = true;
+        slot.endSeconds = std::chrono::duration<double>(WallClock::now() - start).count();
       }
     }
     console.OnConfirm(next->code, std::move(next->record));
@@ -375,7 +395,7 @@ struct Pause {
 // Exchanges count with their pause between write and read; AT commands are two lines each
 // ("ATE1" and the command).
 std::vector<Pause> JobPauses(std::size_t programmerBlocks, std::size_t nvReads,
-                             std::size_t nvWrites) {
+                             std::size_t nvWrites, std::size_t nvReadBacks) {
   const double at = 2.0 * kAtPauseMs;
   const double diag = kDiagPauseMs;
   const double block = kDownloadPauseMs;
@@ -399,6 +419,9 @@ std::vector<Pause> JobPauses(std::size_t programmerBlocks, std::size_t nvReads,
       {"before the restore", kBeforeRestoreMs},
       {"NV restore: 1000 + writes x 1 ms", kRestorePauseMs + static_cast<double>(nvWrites) * diag},
       {"AT restore: 1000 + 3 x (500 + command)", kRestorePauseMs + 3.0 * (kAtItemPauseMs + at)},
+      {"read-back: 3 x (500 + AT read), NV reads x 1 ms",
+       3.0 * (kAtItemPauseMs + at) + static_cast<double>(nvReadBacks) * diag},
+      {"version after the restore: AT+MDVER", at},
       {"diagnostics off: reconnect, 500, AT command", 2 * at + diag + kBeforeDiagOffMs},
   };
 }
@@ -457,10 +480,14 @@ int RunBench(const Options& options) {
   // The floor.
   std::size_t nvReads = 0;
   std::size_t nvWrites = 0;
+  std::set<std::int32_t> readBack;  // items listed twice are read back once
   const std::vector<std::uint16_t>& inactive = sim::InactiveNvItems();
   for (const TNvListEntry& entry : SortedNvItems()) {
     ++nvReads;
-    if (std::find(inactive.begin(), inactive.end(), entry.item) == inactive.end()) ++nvWrites;
+    if (std::find(inactive.begin(), inactive.end(), entry.item) == inactive.end()) {
+      ++nvWrites;
+      readBack.insert(entry.item);
+    }
   }
   const std::size_t programmerBlocks = (kProgrammerBytes + kHexBlockBytes - 1) / kHexBlockBytes;
   const std::size_t imageBlocks = (files->image.size() + kImageBlockBytes - 1) / kImageBlockBytes;
@@ -469,7 +496,7 @@ int RunBench(const Options& options) {
               options.imageMiB, scale);
   std::printf("floor: fixed pauses of one job on the critical path (ms, unscaled)\n");
   double pausesMs = 0;
-  for (const Pause& pause : JobPauses(programmerBlocks, nvReads, nvWrites)) {
+  for (const Pause& pause : JobPauses(programmerBlocks, nvReads, nvWrites, readBack.size())) {
     std::printf("  %-58s %9.0f\n", pause.what, pause.ms);
     pausesMs += pause.ms;
   }
@@ -490,6 +517,10 @@ int RunBench(const Options& options) {
   std::printf("jobs: %d started, %d PASS; job ends after Start (s):", options.devices, passed);
   for (const SlotResult& slot : batch.slots) {
     if (slot.started) std::printf(" %.1f", slot.endSeconds);
+  }
+  std::printf("\nidentity read-back per device (s):");
+  for (const SlotResult& slot : batch.slots) {
+    if (slot.started) std::printf(" %.2f", slot.verifySeconds);
   }
   std::printf("\nsimulator: %zu of %d devices hold the image, %zu with their test flag back\n\n",
               CountOf(state, "\"sha256\": \"" + files->imageSha256 + "\""), options.devices,

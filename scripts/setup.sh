@@ -10,6 +10,8 @@ packages=(
   # xcb for a desktop), udev for port arrivals, fonts metric-compatible with Arial, and a
   # virtual X display for screenshots and runs without a desktop.
   qt6-base-dev qt6-qpa-plugins libudev-dev fonts-liberation xvfb xauth
+  # The station record store.
+  libsqlite3-dev
 )
 
 missing=()

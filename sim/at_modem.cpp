@@ -100,6 +100,7 @@ std::string AtModem::Reply(const std::string& line) {
   if (name == "MDTFLAG") identity = &model_.identity.testFlag;
   if (identity != nullptr) {
     if (!write) return ValueReply(name, *identity);
+    if (faults_ != nullptr && faults_->atWritesFail) return std::string(kError);
     *identity = value;
     return std::string(kOk);
   }

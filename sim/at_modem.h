@@ -7,7 +7,8 @@
 // Commands: AT, ATE0/ATE1, AT+MDPARA=DIAG,ON|OFF (and AT+MDPARA? to read it), AT+MDVER, and the
 // identity values AT+NEWSN, AT+NEWMEID, AT+MDTFLAG with their "=value" forms (values stored as
 // sent). Command names are matched without regard to letter case; values are kept as they are.
-// Pure: bytes in, reply bytes out.
+// With the atWritesFail fault the identity writes answer ERROR and change nothing; reads still
+// work. Pure: bytes in, reply bytes out.
 #pragma once
 
 #include <cstddef>
@@ -16,6 +17,7 @@
 
 #include "protocols/packet.h"
 #include "sim/device_model.h"
+#include "sim/sim_config.h"
 
 namespace vornex::sim {
 
@@ -25,7 +27,9 @@ constexpr std::size_t kAtLineLimitBytes = 512;
 
 class AtModem {
  public:
-  explicit AtModem(DeviceModel& model) : model_(model) {}
+  // The faults, when given, are the device's own and outlive the modem.
+  explicit AtModem(DeviceModel& model, const DeviceFaults* faults = nullptr)
+      : model_(model), faults_(faults) {}
 
   // Feeds received bytes; returns what the modem writes back (echo and replies), possibly empty.
   ByteVector Feed(const std::uint8_t* bytes, std::size_t length);
@@ -39,6 +43,7 @@ class AtModem {
   std::string Reply(const std::string& line);
 
   DeviceModel& model_;
+  const DeviceFaults* faults_;
   std::string line_;
   bool overflow_ = false;
   bool echo_ = true;

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <set>
 
 #include "foundation/pacing.h"
 #include "sim/intel_hex.h"
@@ -40,6 +41,21 @@ bool Flag(bool DeviceConfig::*member, DeviceConfig& config) {
 bool Reason(std::string* error, std::string text) {
   if (error != nullptr) *error = std::move(text);
   return false;
+}
+
+// "ITEM[,ITEM...]": NV item numbers, added to the set; nothing added when one is not a number.
+bool ParseItems(std::string_view text, std::set<std::uint16_t>* items) {
+  std::set<std::uint16_t> parsed;
+  for (;;) {
+    const auto comma = text.find(',');
+    std::uint16_t item = 0;
+    if (!ParseNumber(text.substr(0, comma), &item)) return false;
+    parsed.insert(item);
+    if (comma == std::string_view::npos) break;
+    text.remove_prefix(comma + 1);
+  }
+  items->insert(parsed.begin(), parsed.end());
+  return true;
 }
 
 // Every kind a --fault can name, with its help line: the one place that lists them.
@@ -83,6 +99,46 @@ const std::vector<FaultKind>& FaultKinds() {
       {"nv-read-fail", Argument::kNone, "every NV read answers a failure status",
        [](DeviceConfig& c, std::string_view, std::string*) {
          c.faults.nvReadsFail = true;
+         return true;
+       }},
+      {"nv-write-fail", Argument::kRequired,
+       "=ITEM[,ITEM...]: NV writes of these items answer a failure status, change nothing",
+       [](DeviceConfig& c, std::string_view arg, std::string* error) {
+         if (!ParseItems(arg, &c.faults.nvWriteFailItems)) {
+           return Reason(error, "nv-write-fail takes NV item numbers");
+         }
+         return true;
+       }},
+      {"nv-stuck", Argument::kRequired,
+       "=ITEM[,ITEM...]: NV writes of these items answer done, the items keep their data",
+       [](DeviceConfig& c, std::string_view arg, std::string* error) {
+         if (!ParseItems(arg, &c.faults.nvStuckItems)) {
+           return Reason(error, "nv-stuck takes NV item numbers");
+         }
+         return true;
+       }},
+      {"at-writes-fail", Argument::kNone,
+       "the identity writes (AT+NEWSN=, AT+NEWMEID=, AT+MDTFLAG=) answer ERROR",
+       [](DeviceConfig& c, std::string_view, std::string*) {
+         c.faults.atWritesFail = true;
+         return true;
+       }},
+      {"serial-after-reset", Argument::kRequired,
+       "=TEXT: every reboot after a reset answers this serial number",
+       [](DeviceConfig& c, std::string_view arg, std::string*) {
+         c.faults.serialAfterReset = std::string(arg);
+         return true;
+       }},
+      {"close-error-report", Argument::kNone,
+       "the programmer answers its close with an error report (0x0E); nothing is installed",
+       [](DeviceConfig& c, std::string_view, std::string*) {
+         c.faults.errorReportOnClose = true;
+         return true;
+       }},
+      {"reset-error-report", Argument::kNone,
+       "the programmer answers the reset with an error report (0x0E); it does not reboot",
+       [](DeviceConfig& c, std::string_view, std::string*) {
+         c.faults.errorReportOnReset = true;
          return true;
        }},
       {"slow-reboot", Argument::kOptional,

@@ -199,6 +199,7 @@ void DiagEngine::Reboot() {
   ram_.Clear();
   staged_.clear();
   streamOpen_ = false;
+  openStreamBytes_ = 0;
   streamedBytes_ = 0;
 }
 
@@ -246,9 +247,13 @@ EngineResult DiagEngine::NvAccess(const FrameEvent& frame) {
   ByteVector payload(frame.payload.begin(), frame.payload.begin() + 2 + kNvItemBytes);
   std::uint16_t status = kNvStatusDone;
   if (frame.command == kDiagNvWrite) {
-    NvData data{};
-    std::copy_n(frame.payload.begin() + 2, kNvItemBytes, data.begin());
-    model_.nvItems[item] = data;
+    if (faults_.nvWriteFailItems.contains(item)) {
+      status = kNvStatusFailed;
+    } else if (!faults_.nvStuckItems.contains(item)) {
+      NvData data{};
+      std::copy_n(frame.payload.begin() + 2, kNvItemBytes, data.begin());
+      model_.nvItems[item] = data;
+    }
   } else if (faults_.nvReadsFail) {
     status = kNvStatusFailed;
   } else if (auto it = model_.nvItems.find(item); it == model_.nvItems.end()) {
@@ -290,6 +295,7 @@ EngineResult DiagEngine::Download(const FrameEvent& frame) {
       layer_ = Layer::kProgrammer;
       staged_.clear();
       streamOpen_ = false;
+      openStreamBytes_ = 0;
       result.event = LifeEvent::kProgrammerStarted;
       return result;
     }
@@ -319,14 +325,17 @@ EngineResult DiagEngine::Programmer(const FrameEvent& frame) {
     case kStreamWrite:
       return StreamWrite(frame);
     case kStreamClose: {
+      if (faults_.errorReportOnClose) return ErrorReport("flash close failed");
       if (streamOpen_) {
         model_.InstallFirmware(std::move(staged_));
         staged_.clear();
         streamOpen_ = false;
+        openStreamBytes_ = 0;
       }
       return Reply(kStreamClose + 1);
     }
     case kStreamReset: {
+      if (faults_.errorReportOnReset) return ErrorReport("reset refused");
       EngineResult result = Reply(kStreamReset + 1);
       result.event = LifeEvent::kReset;
       return result;
@@ -356,6 +365,7 @@ EngineResult DiagEngine::StreamWrite(const FrameEvent& frame) {
   if (staged_.size() < offset + length) staged_.resize(offset + length, kErasedByte);
   std::copy(p.begin() + 4, p.end(), staged_.begin() + offset);
   streamOpen_ = true;
+  openStreamBytes_ += length;
   if (faults_.streamReplies == StreamReplies::kLogReport) {
     return TextReply(kStreamLogReport,
                      "wrote " + std::to_string(length) + " bytes at " + Hex8(offset));

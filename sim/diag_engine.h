@@ -18,6 +18,10 @@
 //    firmware and download-mode probes included) gets a 0x0E error text report, which opens
 //    with a flag like every text report.
 //
+// Injected faults: NV writes of listed items fail (status 1) or are answered done without
+// taking effect; the close and the reset may be answered with an error report instead, and
+// then nothing is installed (the stream stays open) or nobody reboots.
+//
 // So a station that probes firmware, then programmer, then boot downloader gets exactly one
 // accepted answer and a prompt, non-accepted answer from the other two layers, and never has
 // to wait out a silent port. Pure: frames in, reply frames and life events out.
@@ -104,6 +108,9 @@ class DiagEngine {
   // Power-on: the firmware runs; RAM and an unfinished stream are gone.
   void Reboot();
   Layer CurrentLayer() const { return layer_; }
+  // Image bytes the programmer has taken in its current, not yet closed stream; 0 when no
+  // stream is open.
+  std::uint64_t OpenStreamBytes() const { return openStreamBytes_; }
 
  private:
   EngineResult Firmware(const FrameEvent& frame);
@@ -119,7 +126,8 @@ class DiagEngine {
   SparseMemory ram_;
   ByteVector staged_;        // flash content streamed since the last close
   bool streamOpen_ = false;  // a stream write came since the last close
-  std::uint64_t streamedBytes_ = 0;
+  std::uint64_t openStreamBytes_ = 0;
+  std::uint64_t streamedBytes_ = 0;  // since power-on, for the unplug fault
 };
 
 }  // namespace vornex::sim

@@ -53,7 +53,7 @@ SimDevice::SimDevice(int index, const DeviceConfig& config, const ProgrammerImag
       config_(config),
       model_(MakeFactoryDevice(key_, config_.firmwareVersion.empty() ? kDefaultFirmwareVersion
                                                                      : config_.firmwareVersion)),
-      modem_(model_),
+      modem_(model_, &config_.faults),
       engine_(model_, config_.faults, programmer) {
   auto addPort = [this](PortRole role, int interfaceNumber) {
     SimPort& port = ports_.emplace_back();
@@ -131,13 +131,17 @@ void SimDevice::OnDiagInput(SimPort& port, const std::uint8_t* bytes, std::size_
     }
     const Layer layerBefore = engine_.CurrentLayer();
     const std::uint32_t flashesBefore = model_.flashCount;
+    const std::uint64_t streamBefore = engine_.OpenStreamBytes();
     const EngineResult result = engine_.Handle(frame);
     if (result.reply) {
       ++diagReplies_;
       const bool corrupt = diagReplies_ == config_.faults.badCrcReply;
       Queue(port, EncodeReply(*result.reply, corrupt));
     }
-    if (engine_.CurrentLayer() != layerBefore || model_.flashCount != flashesBefore) ++revision_;
+    if (engine_.CurrentLayer() != layerBefore || model_.flashCount != flashesBefore ||
+        engine_.OpenStreamBytes() != streamBefore) {
+      ++revision_;
+    }
     OnLifeEvent(result.event);
   }
 }
@@ -163,7 +167,8 @@ void SimDevice::OnLifeEvent(LifeEvent event) {
         ScheduleVanish(0, std::nullopt);
       } else {
         const std::uint32_t bootMs = std::min(config_.bootDelayMs, 0xFFFFFFFFu - kVanishDelayMs);
-        ScheduleVanish(kVanishDelayMs + bootMs, Enumeration{true, config_.renumberOnReset, true});
+        ScheduleVanish(kVanishDelayMs + bootMs,
+                       Enumeration{true, config_.renumberOnReset, true, true});
       }
       break;
     case LifeEvent::kUnplugged:
@@ -233,6 +238,9 @@ void SimDevice::Attached(const Enumeration& how) {
     modem_.Reboot();
     model_.diagInterfaceOn = false;
     ++model_.bootCount;
+    if (how.afterReset && !config_.faults.serialAfterReset.empty()) {
+      model_.identity.serialNumber = config_.faults.serialAfterReset;
+    }
   }
   ++revision_;
 }
@@ -259,6 +267,7 @@ DeviceReport SimDevice::Report() const {
   report.firmwareVersion = model_.firmwareVersion;
   report.flashLength = model_.flash.size();
   report.flashSha256 = model_.flashSha256;
+  report.streamedBytes = engine_.OpenStreamBytes();
   report.identity = model_.identity;
   report.nvItemCount = model_.nvItems.size();
   report.nvDigest = model_.NvDigest();

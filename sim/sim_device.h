@@ -11,6 +11,7 @@
 //   never returns, they come back kVanishDelayMs + bootDelayMs after the reset under the same
 //   key, with the same COM numbers (new ones with renumberOnReset), freshly booted: firmware
 //   layer, echo on, diagnostic interface off, RAM and an unfinished (unclosed) stream lost.
+//   With the serialAfterReset fault it then answers that serial number.
 // - With reenumerateOnDownloadMode, 0x3A makes the ports vanish too; the boot downloader comes
 //   back kDownloadReenumerateMs after it as the diagnostic port alone, under its COM number.
 // - With reenumerateOnProgrammerStart, the same happens after the go command; the programmer's
@@ -54,9 +55,10 @@ struct SimPort {
 
 // Which ports the next enumeration brings, and how.
 struct Enumeration {
-  bool allPorts = true;   // false: the diagnostic port alone (download layers)
-  bool renumber = false;  // new COM numbers
-  bool reboot = false;    // the firmware starts afresh
+  bool allPorts = true;     // false: the diagnostic port alone (download layers)
+  bool renumber = false;    // new COM numbers
+  bool reboot = false;      // the firmware starts afresh
+  bool afterReset = false;  // the reboot follows a reset (not a replug)
 };
 
 class SimDevice {
@@ -71,7 +73,8 @@ class SimDevice {
   std::vector<SimPort>& Ports() { return ports_; }
   const std::vector<SimPort>& Ports() const { return ports_; }
   bool Present() const { return present_; }
-  // Bumped whenever presence, layer or firmware change, so that waiters can look again.
+  // Bumped whenever presence, layer, firmware or the open stream's length change, so that
+  // waiters can look again.
   std::uint64_t Revision() const { return revision_; }
 
   // The registry record of one of its ports under its current COM number.

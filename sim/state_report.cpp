@@ -44,6 +44,7 @@ void AppendDevice(const DeviceReport& r, std::string& out) {
   out += ",\n     \"firmware_version\": " + Quoted(r.firmwareVersion);
   out += ", \"flash\": {\"length\": " + std::to_string(r.flashLength) +
          ", \"sha256\": " + Quoted(r.flashSha256) + "}";
+  out += ", \"streamed_bytes\": " + std::to_string(r.streamedBytes);
   out += ",\n     \"identity\": {\"sn\": " + Quoted(r.identity.serialNumber) +
          ", \"meid\": " + Quoted(r.identity.meid) +
          ", \"test_flag\": " + Quoted(r.identity.testFlag) + "}";

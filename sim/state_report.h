@@ -1,7 +1,8 @@
 // The state of a simulated device as tests and factory scripts see it: firmware version, flash
-// length and digest, identity values, NV store digest and item count, diagnostic-interface
-// switch, answering layer, presence and COM numbers, and how often each command arrived. As a
-// record for the library's users and as JSON for the program's state file.
+// length and digest, the length of an open image stream, identity values, NV store digest and
+// item count, diagnostic-interface switch, answering layer, presence and COM numbers, and how
+// often each command arrived. As a record for the library's users and as JSON for the program's
+// state file.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +22,9 @@ struct DeviceReport {
   std::string firmwareVersion;
   std::uint64_t flashLength = 0;
   std::string flashSha256;  // lower-case hex
+  // Image bytes the running programmer has taken in its current, not yet closed stream; 0 when
+  // no stream is open.
+  std::uint64_t streamedBytes = 0;
   Identity identity;        // device-side bytes (Windows-1252)
   std::size_t nvItemCount = 0;
   std::string nvDigest;  // lower-case hex, see DeviceModel::NvDigest

@@ -203,7 +203,24 @@ void TConsolePresenter::OnConfirm(std::uint32_t code, TConfirmRecord record) {
     if (auto* report = std::get_if<std::unique_ptr<TSingleCnf>>(&record); report && *report) {
       OnSingle(**report);
     }
+  } else if (code == CNF_JOB_SUMMARY) {
+    if (auto* summary = std::get_if<std::unique_ptr<TJobSummary>>(&record); summary && *summary) {
+      OnJobSummary(**summary);
+    }
   }
+}
+
+void TConsolePresenter::OnJobSummary(const TJobSummary& summary) {
+  const int slot = summary.slot;
+  if (!ValidSlot(slot)) return;
+  // The account has the last word: a slot never shows PASS for a job that did not pass.
+  if (!summary.pass && slots_[static_cast<std::size_t>(slot)].state == SlotState::kPass) {
+    ShowSlotState(slot, SlotState::kFailed);
+  }
+  AppendLog("<< Job [%c] %s%s%s (backup %lld%s)\r\n", static_cast<char>('A' + slot),
+            summary.pass ? "PASS" : "FAILED", summary.pass ? "" : ": ", summary.failure.c_str(),
+            static_cast<long long>(summary.backupId),
+            summary.backupId == 0 ? "" : (summary.pass ? ", closed" : ", kept open"));
 }
 
 void TConsolePresenter::OnCheckDevice(const TDeviceTable& table) {

@@ -85,6 +85,7 @@ class TConsolePresenter {
   void OnCheckDevice(const TDeviceTable& table);
   void OnDownloadDevice(const TDownloadCnf& answer);
   void OnSingle(const TSingleCnf& report);
+  void OnJobSummary(const TJobSummary& summary);
   void SetStartEnabled(bool enabled);
 
   TConsoleView& view_;

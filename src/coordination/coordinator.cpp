@@ -45,9 +45,21 @@ TMdlThread::TMdlThread() {
 }
 
 TMdlThread::~TMdlThread() {
+  RequestStop();
   Stop();
   searchDevice_.reset();
   for (auto it = workers_.rbegin(); it != workers_.rend(); ++it) (*it)->Stop();
+}
+
+void TMdlThread::RequestStop() {
+  stop_.store(true);
+  for (auto& worker : workers_) worker->RequestStop();
+}
+
+int TMdlThread::BusyWorkers() const {
+  int busy = 0;
+  for (const auto& worker : workers_) busy += worker->BusyFlag() != 0 ? 1 : 0;
+  return busy;
 }
 
 void TMdlThread::SetNotifyAll(TNotifyTarget* target, std::uint32_t message) {
@@ -127,12 +139,15 @@ void TMdlThread::DownloadDevices(std::unique_ptr<TDeviceTable> selection) {
       }
     }
     if (slot < 0) continue;  // none of its ports is selected: not started
+    if (stop_.load()) break;  // the station is closing: no new job
 
     auto job = std::make_unique<TWorkerJob>();
     job->imageSet = imageSet;
     job->slot = slot;
     job->com = selection->entries[static_cast<std::size_t>(slot)].com;
     job->group = group;
+    job->store = store_;
+    job->verifyIdentity = verifyIdentity_;
     answer->slotTexts[static_cast<std::size_t>(slot)] =
         FormatBounded(64, "< COM %d > ", job->com) + DescribeGroupPorts(group);
     workers_[static_cast<std::size_t>(slot)]->PostRequest(REQ_SINGLE_DOWNLOAD, std::move(job));

@@ -26,8 +26,9 @@ class TMdlThread : public TBaseThread {
  public:
   // Starts the coordinator thread, then the eight workers, then creates the search device.
   TMdlThread();
-  // Stops the coordinator thread (so that no request still uses the search device), releases
-  // the search device, then stops the workers from H back to A.
+  // Asks every job to stop at its next safe point, stops the coordinator thread (so that no
+  // request still uses the search device), releases the search device, then stops the workers
+  // from H back to A, each once its job has ended.
   ~TMdlThread();
 
   // 1 while no request runs, else 0. Written by the coordinator thread, read by the console's.
@@ -37,6 +38,18 @@ class TMdlThread : public TBaseThread {
 
   // Gives the coordinator and all eight workers their notification target.
   void SetNotifyAll(TNotifyTarget* target, std::uint32_t message);
+  // Where every job commits its identity backup and its account, and whether restores are
+  // verified by reading the identity back. Set before the first download request; the store
+  // outlives the coordinator. Without a store, jobs end before touching their devices.
+  void SetRecordStore(TStationStore* store, bool verifyIdentity) {
+    store_ = store;
+    verifyIdentity_ = verifyIdentity;
+  }
+  // The station is closing: no further job is handed out and every worker ends its job at the
+  // next safe point. Safe from any thread.
+  void RequestStop();
+  // Workers running a job now.
+  int BusyWorkers() const;
 
  protected:
   void OnRequest(std::uint32_t type, TRequestRecord record) override;
@@ -49,6 +62,9 @@ class TMdlThread : public TBaseThread {
   std::array<std::unique_ptr<TSdlThread>, kSlotCount> workers_;
   std::unique_ptr<TUsbDevice> searchDevice_;
   std::optional<TImageSet> imageSetCache_;  // filled by the first download request
+  TStationStore* store_ = nullptr;
+  bool verifyIdentity_ = true;
+  std::atomic<bool> stop_{false};
 };
 
 // One " com %d%s%s," per port of the group: COM number, "(modem)" for a modem port, "(busy)"

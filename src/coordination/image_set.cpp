@@ -11,6 +11,7 @@
 
 #include "coordination/messages.h"
 #include "foundation/paths.h"
+#include "foundation/sha256.h"
 #include "foundation/profile.h"
 
 namespace vornex {
@@ -83,7 +84,10 @@ TImageSet BuildImageSet(const TDeviceTable& selection) {
     if (profile::IsOn(value)) set.itemSwitches |= bit;
   }
 
-  if (set.imageData) set.imageTag = ImageTagOf(*set.imageData);
+  if (set.imageData) {
+    set.imageTag = ImageTagOf(*set.imageData);
+    set.imageSha256 = Sha256Hex(set.imageData->data(), set.imageData->size());
+  }
   return set;
 }
 

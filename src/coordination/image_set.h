@@ -35,6 +35,7 @@ struct TImageSet {
   FixedText<260> flashImageFile;   // folder + separator + "nor.mbn"
   std::string imageTag;            // at most 32 bytes from the end of the flash image
   ImageData imageData;             // whole nor.mbn, or empty
+  std::string imageSha256;         // of the whole nor.mbn, lower-case hex; empty without it
 };
 
 struct TDeviceTable;

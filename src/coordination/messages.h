@@ -13,6 +13,7 @@
 #include "discovery/port_info.h"
 #include "foundation/settings.h"
 #include "foundation/text.h"
+#include "store/job_summary.h"
 
 namespace vornex {
 
@@ -31,6 +32,7 @@ constexpr std::uint32_t WM_DOWNLOAD_CNF = 0x600;
 constexpr std::uint32_t CNF_CHECK_DEVICE = 15;      // TDeviceTable
 constexpr std::uint32_t CNF_DOWNLOAD_DEVICE = 16;   // TDownloadCnf
 constexpr std::uint32_t CNF_SINGLE = 28;            // TSingleCnf
+constexpr std::uint32_t CNF_JOB_SUMMARY = 29;       // TJobSummary, the last confirmation of a job
 
 // Report codes of TSingleCnf.
 constexpr std::int32_t CNF_PROGRESS = 0;
@@ -80,13 +82,18 @@ struct TSingleCnf {
   std::uint32_t elapsed = 0;   // every code but CNF_PROGRESS: ms since the job started
 };
 
-// One download job for a worker: slot, diagnostic COM number, the device's ports and a copy of
-// the image set.
+class TStationStore;
+
+// One download job for a worker: slot, diagnostic COM number, the device's ports, a copy of the
+// image set, and where the identity backup goes (the station record store; a job without one
+// never touches its device) and whether the restored identity is read back and compared.
 struct TWorkerJob {
   std::int32_t slot = 0;
   std::int32_t com = 0;
   TUsbGroup group;
   TImageSet imageSet;
+  TStationStore* store = nullptr;
+  bool verifyIdentity = true;
 };
 
 // The record of a thread request.
@@ -95,7 +102,7 @@ using TRequestRecord =
 
 // The record of a confirmation.
 using TConfirmRecord = std::variant<std::unique_ptr<TDeviceTable>, std::unique_ptr<TDownloadCnf>,
-                                    std::unique_ptr<TSingleCnf>>;
+                                    std::unique_ptr<TSingleCnf>, std::unique_ptr<TJobSummary>>;
 
 // Where confirmations go: the front-ends implement it. PostConfirmation is called on the
 // posting thread (coordinator or worker) and must hand the record over to the front-end's own

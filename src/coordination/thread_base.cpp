@@ -67,13 +67,12 @@ int TBaseThread::Stop() {
     pacing::Sleep(kStopPostFailPauseMs);
     ended = shared_->exit.WaitFor(0);
   }
-  if (ended) {
-    thread_.join();
-  } else {
-    // Still inside a request after the limit: the thread is abandoned, as a closed handle
-    // would leave it. It keeps its own reference to the queue and exit signal.
-    thread_.detach();
+  if (!ended) {
+    OnStopOverdue();
+    // A quit that could not be posted is offered again until the queue takes it.
+    while (!shared_->exit.WaitFor(kStopPostFailPauseMs)) PostThreadMessage(TM_THREAD_QUIT);
   }
+  thread_.join();
   threadId_ = 0;
   return 1;
 }

@@ -5,7 +5,10 @@
 //
 // Timing: WaitQueueReady bridges the short gap between thread start and queue creation
 // (10 ms, then up to 125 probes 40 ms apart); Stop gives a thread 60000 ms to end after its quit
-// message, which it takes only once a running request has returned.
+// message, which it takes only once a running request has returned. A thread still busy then is
+// never abandoned: its request uses the object (a worker's device, its backup), so Stop tells
+// OnStopOverdue and goes on waiting. Requests end on their own, since every device operation
+// has its own time limits; a worker asked to stop ends its job at the next safe point.
 #pragma once
 
 #include <atomic>
@@ -40,8 +43,9 @@ class TBaseThread {
   // True once the queue accepts messages; false when there is no thread or it never did.
   bool WaitQueueReady();
 
-  // Ends the thread: TM_THREAD_QUIT, then up to 60000 ms for the thread to end (500 ms when the
-  // quit could not be posted). Returns 1; a thread still busy after that is abandoned.
+  // Ends the thread: TM_THREAD_QUIT, then waits for the thread to end; after 60000 ms (500 ms
+  // when the quit could not be posted) OnStopOverdue is called once and the wait goes on.
+  // Returns 1 once the thread has ended.
   int Stop();
 
   // Sets where confirmations go (the console) and with which message number (WM_DOWNLOAD_CNF).
@@ -62,6 +66,8 @@ class TBaseThread {
 
   // Handles one request on the object's own thread. The base version does nothing.
   virtual void OnRequest(std::uint32_t type, TRequestRecord record);
+  // Called on the stopping thread when the thread is still busy after the stop limit.
+  virtual void OnStopOverdue() {}
 
   // Hands a confirmation to the notification target, if one is set; true when it was taken.
   bool Notify(std::uint32_t code, TConfirmRecord record);

@@ -1,20 +1,32 @@
-// Identity backup and restore: the AT identity values and the NV items are saved before the
-// image update and written back after the reboot; the DataInfo file records them on disk.
-#include <filesystem>
+// Identity backup, restore and verification: the AT identity values and the NV items are read
+// before the image update, written back after the reboot and read back to prove they arrived.
+// The DataInfo file records a backup on disk in the station's current folder.
+#include "download/identity_backup.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstring>
 #include <fstream>
 #include <map>
-#include <system_error>
+#include <sstream>
 
+#include "coordination/image_set.h"
 #include "download/download_limits.h"
 #include "download/nv_items.h"
-#include "download/worker.h"
+#include "download/report_marks.h"
+#include "foundation/local_time.h"
 #include "foundation/pacing.h"
 #include "foundation/text.h"
+#include "store/identity_record.h"
 
 namespace vornex {
 namespace {
 
 constexpr std::uint32_t kNoItem = 0xFFFF;
+constexpr std::size_t kReportUnits = 511;
 
 struct AtItem {
   int slot;
@@ -22,13 +34,14 @@ struct AtItem {
   const char* writePrefix;
   const char* backupText;
   const char* restoreText;
+  const char* name;
 };
 constexpr AtItem kAtItems[] = {
-    {kSlotSn, "AT+NEWSN", "AT+NEWSN=", "Backup AT SN [%d]-[%s]", "Restore AT SN [%d] <%s>"},
+    {kSlotSn, "AT+NEWSN", "AT+NEWSN=", "Backup AT SN [%d]-[%s]", "Restore AT SN [%d] <%s>", "SN"},
     {kSlotMeid, "AT+NEWMEID", "AT+NEWMEID=", "Backup AT MEID [%d]-[%s]",
-     "Restore AT MEID [%d] <%s>"},
+     "Restore AT MEID [%d] <%s>", "MEID"},
     {kSlotTflag, "AT+MDTFLAG", "AT+MDTFLAG=", "Backup AT TFLAG [%d]-[%s]",
-     "Restore AT TFLAG [%d] <%s>"}};
+     "Restore AT TFLAG [%d] <%s>", "TFLAG"}};
 constexpr const char* kAtKeys[] = {"SN", "IMEI", "MEID", "BRADDR", "TFLAG"};
 
 // The first 16 data bytes of a record as "%02X " each.
@@ -38,25 +51,176 @@ std::string FirstDataBytes(const TNvRecord& record) {
   return text;
 }
 
-// A DataInfo name for the local time now that no file has yet; a clash (two workers in the same
-// millisecond) waits for the next millisecond rather than mixing two devices in one file.
-std::string FreshDataInfoName() {
-  for (;;) {
-    const auto now = std::chrono::system_clock::now();
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    const auto ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
-        1000;
-    std::tm local{};
-    ::localtime_r(&seconds, &local);
-    const std::string name = FormatBounded(
-        259, "./DataInfo_%04d%02d%02d_%02d%02d%02d_%03d.ini", local.tm_year + 1900,
-        local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
-        static_cast<int>(ms));
-    std::error_code ec;
-    if (!std::filesystem::exists(name, ec)) return name;
-    pacing::Sleep(1);
+bool HasSwitch(const TIdentityBackup& backup, std::uint32_t bit) {
+  return (backup.itemSwitches & bit) != 0;
+}
+
+}  // namespace
+
+void Say(TStepReporter& reporter, std::int32_t value, const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  std::string text = FormatBoundedV(kReportUnits, format, args);
+  va_end(args);
+  reporter.StepReport(value, text);
+}
+
+std::int32_t TIdentityKeeper::BackupAtItems(TIdentityBlock& at) {
+  std::int32_t got = 0;
+  for (const AtItem& item : kAtItems) {
+    pacing::Sleep(kAtItemPauseMs);
+    const std::optional<std::string> value = ReadAtValue(item.slot);
+    if (!value) continue;
+    // Values are kept whole: a cut serial number written back would corrupt the device.
+    at.slots[static_cast<std::size_t>(item.slot)] = *value;
+    got = 1;
+    Say(reporter_, kReportInfo, item.backupText, static_cast<int>(value->size()),
+        AnsiToUtf8(*value).c_str());
   }
+  pacing::Sleep(kAtItemPauseMs);
+  return got;
+}
+
+std::optional<std::string> TIdentityKeeper::ReadAtValue(int slot) {
+  for (const AtItem& item : kAtItems) {
+    if (item.slot != slot) continue;
+    char reply[kAtReplyBytes] = {};
+    if (device_.SendAtCommand(reply, item.readCommand, sizeof reply) == 0) return std::nullopt;
+    return std::string(reply);
+  }
+  return std::nullopt;
+}
+
+std::int32_t TIdentityKeeper::BackupNvItems(std::vector<TNvRecord>& nv) {
+  const std::vector<TNvListEntry> items = SortedNvItems();
+  Say(reporter_, kReportInfo, "Try to Get %d NV Items...", static_cast<int>(items.size()));
+  int got = 0;
+  for (const TNvListEntry& entry : items) {
+    if (static_cast<std::uint32_t>(entry.item) == kNoItem) continue;
+    const auto item = static_cast<std::uint16_t>(entry.item);
+    TNvRecord record;
+    record.bytes[0] = static_cast<std::uint8_t>(item & 0xFF);
+    record.bytes[1] = static_cast<std::uint8_t>(item >> 8);
+    if (device_.ReadNvItem(item, record.bytes.data() + 2) == 0) continue;
+    ++got;
+    Say(reporter_, kReportInfo, "Backup NV item %4d, %s", entry.item, FirstDataBytes(record).c_str());
+    nv.push_back(record);
+  }
+  Say(reporter_, kReportInfo, "Backup NV Get %d NV Items", got);
+  return got;
+}
+
+TRestoreResult TIdentityKeeper::RestoreDeviceData(const TIdentityBackup& backup, bool verify) {
+  TRestoreResult result;
+  bool nvMissing = false;
+  if (HasSwitch(backup, kItemNv)) {
+    pacing::Sleep(kRestorePauseMs);
+    Say(reporter_, kReportInfo, "Restore NV begin");
+    nvMissing = backup.nv.empty();
+    if (!nvMissing) result.nvWriteFailures = RestoreNvItems(backup.nv);
+    Say(reporter_, kReportInfo, "Restore NV end(%d)", !nvMissing && result.nvWriteFailures == 0 ? 1 : 0);
+  }
+  if (HasSwitch(backup, kItemAt)) {
+    pacing::Sleep(kRestorePauseMs);
+    Say(reporter_, kReportInfo, "Restore AT begin");
+    result.atWriteFailures = RestoreAtItems(backup.at);
+    Say(reporter_, kReportInfo, "Restore AT end(%d)", result.atWriteFailures == 0 ? 1 : 0);
+  }
+
+  if (nvMissing) {
+    // Nothing of the device's NV data was saved: it cannot have come back.
+    result.failure = "Download failed";
+    return result;
+  }
+  if (verify) {
+    VerifyIdentity(backup, result);
+    result.verified = true;
+    result.ok = result.atDiffer == 0 && result.nvDiffer == 0;
+    if (!result.ok) {
+      result.failure = FormatBounded(kReportUnits, "Identity not restored: %d AT, %d NV items differ",
+                                     result.atDiffer, result.nvDiffer);
+    }
+  } else {
+    result.ok = result.atWriteFailures == 0 && result.nvWriteFailures == 0;
+    if (!result.ok) {
+      result.failure = FormatBounded(kReportUnits, "Identity not restored: %d AT, %d NV writes failed",
+                                     result.atWriteFailures, result.nvWriteFailures);
+    }
+  }
+  return result;
+}
+
+int TIdentityKeeper::RestoreNvItems(const std::vector<TNvRecord>& nv) {
+  Say(reporter_, kReportInfo, "Restore NV try to put %d items", static_cast<int>(nv.size()));
+  int put = 0;
+  for (const TNvRecord& record : nv) {
+    const std::int32_t written = device_.WriteNvItem(record.Item(), record.bytes.data() + 2);
+    Say(reporter_, kReportInfo, "Restore NV <%s> item %d [%s]", written != 0 ? "OK" : "ERROR",
+        record.Item(), FirstDataBytes(record).c_str());
+    if (written != 0) ++put;
+  }
+  Say(reporter_, kReportInfo, "Restore NV put %d items", put);
+  return static_cast<int>(nv.size()) - put;
+}
+
+int TIdentityKeeper::RestoreAtItems(const TIdentityBlock& at) {
+  int failures = 0;
+  for (const AtItem& item : kAtItems) {
+    const std::string& value = at.slots[static_cast<std::size_t>(item.slot)];
+    if (value.empty()) continue;  // not given at backup time: nothing to write back
+    const std::string command = item.writePrefix + value;
+    char reply[kAtReplyBytes] = {};
+    pacing::Sleep(kAtItemPauseMs);
+    const std::int32_t result = device_.SendAtCommand(reply, command.c_str(), sizeof reply);
+    Say(reporter_, kReportInfo, item.restoreText, result, AnsiToUtf8(command).c_str());
+    if (result == 0) ++failures;
+  }
+  return failures;
+}
+
+void TIdentityKeeper::VerifyIdentity(const TIdentityBackup& backup, TRestoreResult& result) {
+  Say(reporter_, kReportInfo, "Verify identity begin");
+  if (HasSwitch(backup, kItemAt)) {
+    for (const AtItem& item : kAtItems) {
+      const std::string& saved = backup.at.slots[static_cast<std::size_t>(item.slot)];
+      if (saved.empty()) continue;
+      pacing::Sleep(kAtItemPauseMs);
+      const std::optional<std::string> now = ReadAtValue(item.slot);
+      if (now) result.readBack.slots[static_cast<std::size_t>(item.slot)] = *now;
+      if (now && *now == saved) continue;
+      ++result.atDiffer;
+      Say(reporter_, kReportInfo, "Verify AT %s differs: saved <%s>, device <%s>", item.name,
+          AnsiToUtf8(saved).c_str(), now ? AnsiToUtf8(*now).c_str() : "(no answer)");
+    }
+  }
+  if (HasSwitch(backup, kItemNv)) {
+    // Items listed twice are read back once.
+    std::map<std::uint16_t, std::optional<TNvRecord>> device;
+    for (const TNvRecord& saved : backup.nv) {
+      auto [it, fresh] = device.try_emplace(saved.Item());
+      if (fresh) {
+        TNvRecord now = saved;
+        if (device_.ReadNvItem(saved.Item(), now.bytes.data() + 2) != 0) it->second = now;
+      }
+      if (it->second && *it->second == saved) continue;
+      ++result.nvDiffer;
+      Say(reporter_, kReportInfo, "Verify NV item %d differs: saved [%s], device [%s]", saved.Item(),
+          FirstDataBytes(saved).c_str(),
+          it->second ? FirstDataBytes(*it->second).c_str() : "(no answer)");
+    }
+  }
+  Say(reporter_, kReportInfo, "Verify identity end: %d AT, %d NV items differ", result.atDiffer,
+      result.nvDiffer);
+}
+
+// --- DataInfo files ---
+
+namespace {
+
+std::string DataInfoName() {
+  const TLocalTime t = LocalTimeNow();
+  return FormatBounded(259, "./DataInfo_%04d%02d%02d_%02d%02d%02d_%03d.ini", t.year, t.month,
+                       t.day, t.hour, t.minute, t.second, t.millisecond);
 }
 
 // Profile-file lines of one section, a key written twice keeping its first place and its last
@@ -82,146 +246,123 @@ class SectionWriter {
   std::map<std::string, std::size_t> index_;
 };
 
-}  // namespace
-
-std::int32_t TSdlThread::BackupDeviceData(const TWorkerJob& job) {
-  DiscardBackup();
-  std::int32_t result = 1;
-  if ((job.imageSet.itemSwitches & kItemAt) != 0) {
-    Report(-5, "Backup AT begin");
-    result = BackupAtItems();
-    Report(-5, "Backup AT end(%d)", result);
-  }
-  if ((job.imageSet.itemSwitches & kItemNv) != 0) {
-    Report(-5, "Backup NV begin");
-    result = BackupNvItems() != 0 && result != 0 ? 1 : 0;
-    Report(-5, "Backup NV end(%d)", result);
-  }
-  return result;
-}
-
-std::int32_t TSdlThread::BackupAtItems() {
-  TIdentityBlock block;
-  std::int32_t got = 0;
-  for (const AtItem& at : kAtItems) {
-    char reply[kAtReplyBytes] = {};
-    pacing::Sleep(kAtItemPauseMs);
-    if (device_->SendAtCommand(reply, at.readCommand, sizeof reply) == 0) continue;
-    // Values are kept whole: a cut serial number written back would corrupt the device.
-    block.slots[static_cast<std::size_t>(at.slot)] = reply;
-    got = 1;
-    const std::string& value = block.slots[static_cast<std::size_t>(at.slot)];
-    Report(-5, at.backupText, static_cast<int>(value.size()), AnsiToUtf8(value).c_str());
-  }
-  if (got != 0) identity_ = std::make_unique<TIdentityBlock>(std::move(block));
-  pacing::Sleep(kAtItemPauseMs);
-  return got;
-}
-
-std::int32_t TSdlThread::BackupNvItems() {
-  const std::vector<TNvListEntry> items = SortedNvItems();
-  Report(-5, "Try to Get %d NV Items...", static_cast<int>(items.size()));
-  int got = 0;
-  for (const TNvListEntry& entry : items) {
-    if (static_cast<std::uint32_t>(entry.item) == kNoItem) continue;
-    const auto item = static_cast<std::uint16_t>(entry.item);
-    TNvRecord record;
-    record.bytes[0] = static_cast<std::uint8_t>(item & 0xFF);
-    record.bytes[1] = static_cast<std::uint8_t>(item >> 8);
-    if (device_->ReadNvItem(item, record.bytes.data() + 2) == 0) continue;
-    ++got;
-    Report(-5, "Backup NV item %4d, %s", entry.item, FirstDataBytes(record).c_str());
-    if (!nvStore_) nvStore_ = std::make_unique<TNvStore>();
-    nvStore_->records.push_back(record);
-  }
-  Report(-5, "Backup NV Get %d NV Items", got);
-  return 1;
-}
-
-std::int32_t TSdlThread::RestoreDeviceData(const TWorkerJob& job) {
-  std::int32_t result = 1;
-  if ((job.imageSet.itemSwitches & kItemNv) != 0) {
-    pacing::Sleep(kRestorePauseMs);
-    Report(-5, "Restore NV begin");
-    result = nvStore_ ? RestoreNvItems() : 0;
-    Report(-5, "Restore NV end(%d)", result);
-  }
-  if ((job.imageSet.itemSwitches & kItemAt) != 0) {
-    pacing::Sleep(kRestorePauseMs);
-    Report(-5, "Restore AT begin");
-    // The AT values are written back also when the NV restore failed.
-    const std::int32_t at = RestoreAtItems();
-    result = result != 0 && at != 0 ? 1 : 0;
-    Report(-5, "Restore AT end(%d)", result);
-  }
-  restoreFailed_ = result == 0 ? 1 : 0;
-  return result;
-}
-
-std::int32_t TSdlThread::RestoreNvItems() {
-  if (!nvStore_ || nvStore_->records.empty()) return 0;
-  Report(-5, "Restore NV try to put %d items", static_cast<int>(nvStore_->records.size()));
-  int put = 0;
-  for (const TNvRecord& record : nvStore_->records) {
-    const std::int32_t written = device_->WriteNvItem(record.Item(), record.bytes.data() + 2);
-    Report(-5, "Restore NV <%s> item %d [%s]", written != 0 ? "OK" : "ERROR", record.Item(),
-           FirstDataBytes(record).c_str());
-    if (written != 0) ++put;
-  }
-  Report(-5, "Restore NV put %d items", put);
-  return put > 0 ? 1 : 0;
-}
-
-std::int32_t TSdlThread::RestoreAtItems() {
-  if (!identity_) return 1;
-  for (const AtItem& at : kAtItems) {
-    const std::string& value = identity_->slots[static_cast<std::size_t>(at.slot)];
-    if (value.empty()) continue;
-    const std::string command = at.writePrefix + value;
-    char reply[kAtReplyBytes] = {};
-    pacing::Sleep(kAtItemPauseMs);
-    const std::int32_t result = device_->SendAtCommand(reply, command.c_str(), sizeof reply);
-    Report(-5, at.restoreText, result, AnsiToUtf8(command).c_str());
-  }
-  return 1;
-}
-
-void TSdlThread::SaveDataInfo() {
-  const bool haveNv = nvStore_ && !nvStore_->records.empty();
-  if (!haveNv && !identity_) return;  // nothing was backed up
-  const std::string name = FreshDataInfoName();
-  Report(-5, "SAVE AT and NV Info to ini <%s>", name.c_str());
-
+std::string DataInfoText(const TIdentityBackup& backup) {
   SectionWriter nv;
-  if (haveNv) {
-    for (const TNvRecord& record : nvStore_->records) {
-      const int item = record.Item();
-      const std::string key = IsIndexedNvItem(item) ? FormatBounded(32, "NV%d_%d", item,
-                                                                    record.bytes[2])
-                                                    : FormatBounded(32, "NV%d", item);
-      std::size_t last = record.bytes.size() - 1;
-      while (last > 0 && record.bytes[last] == 0) --last;
-      std::string value;
-      for (std::size_t i = 0; i <= last; ++i) value += FormatBounded(8, "%02X ", record.bytes[i]);
-      nv.Set(key, value);
-    }
+  for (const TNvRecord& record : backup.nv) {
+    const int item = record.Item();
+    const std::string key = IsIndexedNvItem(item)
+                                ? FormatBounded(32, "NV%d_%d", item, record.bytes[2])
+                                : FormatBounded(32, "NV%d", item);
+    std::size_t last = record.bytes.size() - 1;
+    while (last > 0 && record.bytes[last] == 0) --last;
+    std::string value;
+    for (std::size_t i = 0; i <= last; ++i) value += FormatBounded(8, "%02X ", record.bytes[i]);
+    nv.Set(key, value);
   }
   SectionWriter at;
-  if (identity_) {
-    for (std::size_t slot = 0; slot < identity_->slots.size(); ++slot) {
-      if (!identity_->slots[slot].empty()) at.Set(kAtKeys[slot], AnsiToUtf8(identity_->slots[slot]));
-    }
+  for (std::size_t slot = 0; slot < backup.at.slots.size(); ++slot) {
+    if (!backup.at.slots[slot].empty()) at.Set(kAtKeys[slot], AnsiToUtf8(backup.at.slots[slot]));
   }
   std::string text;
   nv.AppendTo(text, "NV");
   at.AppendTo(text, "AT");
-  std::ofstream out(name, std::ios::binary | std::ios::trunc);
-  out << text;
+  return text;
 }
 
-void TSdlThread::DiscardBackup() {
-  identity_.reset();
-  nvStore_.reset();
+// Creates the file only when no file of that name exists, and writes all of the text to disk.
+bool WriteNewFile(const std::string& name, const std::string& text, std::string* error) {
+  const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    *error = std::strerror(errno);
+    return false;
+  }
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      *error = std::strerror(n < 0 ? errno : ENOSPC);
+      ::close(fd);
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  const bool synced = ::fsync(fd) == 0;
+  if (!synced) *error = std::strerror(errno);
+  return ::close(fd) == 0 && synced;
+}
+
+// "58 03 01 " -> the bytes 58 03 01; false when a token is no two-digit hex number.
+bool ParseHexBytes(const std::string& text, std::vector<std::uint8_t>* bytes) {
+  std::istringstream in(text);
+  std::string token;
+  while (in >> token) {
+    if (token.size() != 2 || !std::isxdigit(static_cast<unsigned char>(token[0])) ||
+        !std::isxdigit(static_cast<unsigned char>(token[1]))) {
+      return false;
+    }
+    bytes->push_back(static_cast<std::uint8_t>(std::stoi(token, nullptr, 16)));
+  }
+  return true;
+}
+
+}  // namespace
+
+bool SaveDataInfo(const TIdentityBackup& backup, std::string* name, std::string* error) {
+  // Two workers in the same millisecond: the second takes the next free millisecond's name.
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    *name = DataInfoName();
+    if (WriteNewFile(*name, DataInfoText(backup), error)) return true;
+    if (errno != EEXIST) return false;
+    pacing::Sleep(1);
+  }
+  return false;
+}
+
+bool LoadDataInfo(const std::string& path, TIdentityBackup* backup, std::string* error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    *error = "cannot read " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  std::string line;
+  std::string section;
+  int lineNumber = 0;
+  while (std::getline(in, line)) {
+    ++lineNumber;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || line[0] == ';') continue;
+    if (line.front() == '[' && line.back() == ']') {
+      section = line.substr(1, line.size() - 2);
+      continue;
+    }
+    const auto equals = line.find('=');
+    if (equals == std::string::npos) continue;
+    const std::string key = line.substr(0, equals);
+    const std::string value = line.substr(equals + 1);
+    if (section == "AT") {
+      for (std::size_t slot = 0; slot < std::size(kAtKeys); ++slot) {
+        if (key == kAtKeys[slot]) backup->at.slots[slot] = Utf8ToAnsi(value);
+      }
+    } else if (section == "NV") {
+      std::vector<std::uint8_t> bytes;
+      if (!ParseHexBytes(value, &bytes) || bytes.size() < 2 || bytes.size() > 130) {
+        *error = FormatBounded(511, "%s line %d: bad NV value for %s", path.c_str(), lineNumber,
+                               key.c_str());
+        return false;
+      }
+      TNvRecord record;
+      std::copy(bytes.begin(), bytes.end(), record.bytes.begin());
+      backup->nv.push_back(record);
+    }
+  }
+  if (backup->nv.empty() && backup->at == TIdentityBlock{}) {
+    *error = path + " holds no identity values";
+    return false;
+  }
+  backup->itemSwitches = (backup->nv.empty() ? 0 : kItemNv) |
+                         (backup->at == TIdentityBlock{} ? 0 : kItemAt);
+  return true;
 }
 
 }  // namespace vornex

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "download/download_limits.h"
+#include "download/report_marks.h"
 #include "download/worker.h"
 #include "foundation/pacing.h"
 #include "foundation/text.h"
@@ -22,24 +23,29 @@ std::u16string ComparableVersion(const std::string& ansi) {
 }  // namespace
 
 std::int32_t TSdlThread::CheckVersion(const std::string& tag) {
-  Report(21, "Checking version...");
+  Report(kMarkCheckingVersion, "Checking version...");
+  TStepOutcome& outcome = summary_.Step(TJobStep::kVersionCheck);
   if (device_->ModemPort() == nullptr) {
-    Report(22, "Modem port is NOT connectted, DO NOT check version");
+    Report(kMarkNoModemForVersion, "Modem port is NOT connectted, DO NOT check version");
+    outcome = TStepOutcome::kSkipped;
     return 1;
   }
   char reply[kAtReplyBytes] = {};
   pacing::Sleep(kBeforeVersionMs);
+  outcome = TStepOutcome::kFailed;
   if (device_->SendAtCommand(reply, "AT+MDVER", sizeof reply) == 0) {
-    Report(25, "Version check FAILED");
+    Report(kMarkVersionChecked, "Version check FAILED");
     return 0;
   }
+  summary_.versionBefore = reply;
   const std::u16string current = ComparableVersion(reply);
   const std::u16string update = ComparableVersion(tag);
-  Report(-5, "currV = %s", Utf16ToUtf8(current).c_str());
-  Report(-5, "updateV = %s", Utf16ToUtf8(update).c_str());
+  Report(kReportInfo, "currV = %s", Utf16ToUtf8(current).c_str());
+  Report(kReportInfo, "updateV = %s", Utf16ToUtf8(update).c_str());
   // std::u16string compares unit by unit as unsigned values; a text that ends first sorts first.
   const bool passes = !update.empty() && !current.empty() && !(update < current);
-  Report(25, passes ? "Version check OK" : "Version check FAILED");
+  Report(kMarkVersionChecked, passes ? "Version check OK" : "Version check FAILED");
+  if (passes) outcome = TStepOutcome::kOk;
   return passes ? 1 : 0;
 }
 

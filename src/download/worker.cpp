@@ -7,8 +7,13 @@
 #include <system_error>
 
 #include "download/download_limits.h"
+#include "download/report_marks.h"
+#include "download/reset_rediscovery.h"
+#include "foundation/local_time.h"
 #include "foundation/pacing.h"
 #include "foundation/text.h"
+#include "protocols/connection_flags.h"
+#include "store/station_store.h"
 
 namespace vornex {
 
@@ -21,6 +26,28 @@ constexpr int kPhaseAfterProgrammerSlot = 1;  // phase 2
 constexpr int kPhaseImageSlot = 7;            // phase 30
 constexpr std::uint32_t kScaleBase = 100;
 constexpr std::uint32_t kScaleBand = 800;
+
+constexpr const char* kTextInterrupted = "Interrupted";
+constexpr const char* kVersionCommand = "AT+MDVER";
+
+// COM numbers of a group's modem and diagnostic ports; 0 when it has none.
+std::int32_t ModemCom(const TUsbGroup& group) {
+  for (int i = 0; i < group.portCount && i < kMaxGroupPorts; ++i) {
+    const TPortInfo& port = group.ports[static_cast<std::size_t>(i)];
+    if (port.portClass == kPortClassModem) return port.com;
+  }
+  return 0;
+}
+std::int32_t DiagCom(const TUsbGroup& group) {
+  for (int i = 0; i < group.portCount && i < kMaxGroupPorts; ++i) {
+    const TPortInfo& port = group.ports[static_cast<std::size_t>(i)];
+    if (port.portClass == kPortClassSerial &&
+        port.description.str().find("Diagnostic") != std::string::npos) {
+      return port.com;
+    }
+  }
+  return 0;
+}
 
 // Size of a file in bytes; 0 when it cannot be measured.
 std::uint64_t FileSize(const std::string& path) {
@@ -36,7 +63,6 @@ TSdlThread::TSdlThread() = default;
 TSdlThread::~TSdlThread() {
   Stop();
   device_.reset();
-  DiscardBackup();
 }
 
 void TSdlThread::OnRequest(std::uint32_t type, TRequestRecord record) {
@@ -80,7 +106,7 @@ void TSdlThread::OnLibProgress(void* user, std::int32_t status, const void* data
   if (status == CB_MESSAGE) {
     const char* text = data != nullptr ? static_cast<const char*>(data) : "";
     const std::string shown(CutToUnits(text, kLibTextUnits));
-    worker->Report(-2, "LIB, %s", shown.c_str());
+    worker->Report(kReportFail, "LIB, %s", shown.c_str());
   } else if (status == CB_PROGRESS && data != nullptr) {
     const auto* info = static_cast<const TProgressInfo*>(data);
     std::string text;
@@ -102,96 +128,212 @@ void TSdlThread::RunDownloadJob(std::unique_ptr<TWorkerJob> job) {
   jobStartTick_ = startTick;
   slot_ = job->slot;
   com_ = job->com;
+  store_ = job->store;
+  summary_ = TJobSummary{};
+  summary_.slot = job->slot;
+  summary_.deviceKey = job->group.key.str();
+  summary_.diagCom = job->com;
+  summary_.modemCom = ModemCom(job->group);
+  summary_.imageTag = job->imageSet.imageTag;
+  summary_.imageSha256 = job->imageSet.imageSha256;
+  summary_.startedAt = LocalTimeText();
 
-  Report(0, "Begin progress");
+  Report(kMarkBegin, "Begin progress");
   device_->SetCallback(&TSdlThread::OnLibProgress, this);
+  device_->SetStopFlag(&stop_);
   SetProgressScale(FileSize(job->imageSet.programmerFile.str()),
                    FileSize(job->imageSet.flashImageFile.str()));
-  Report(20, "Begin progress -");
+  Report(kMarkFilesMeasured, "Begin progress -");
   pacing::Sleep(kBeforeConnectMs);
 
-  [&] {
-    const std::uint8_t flags = device_->ConnectUSB(job->group, kConnectOpenMs);
-    if (CheckVersion(job->imageSet.imageTag) == 0) {
-      Report(-2, "Can not downgrade image");
-      return;
-    }
-    if ((flags & 0x06) == 0) {
-      Report(-2, "Can not Open Device");
-      return;
-    }
-    Report(30, "Open Device OK (0x%x)", flags);
+  RunSteps(*job);
 
-    BackupDeviceData(*job);
-    Report(90, "Download code start");
-
-    g_nDownLoadCount.fetch_add(1);
-    const std::int32_t updated = UpdateDeviceImage(*job);
-    g_nDownLoadCount.fetch_sub(1);
-    if (updated == 0) {
-      // The device may be half written: keep a record of its identity on disk.
-      SaveDataInfo();
-      SwitchDiagOff(job->group);
-      Report(-2, "Download code failed");
-      device_->ClosePorts();
-      Report(-2, "Download failed");
-      return;
-    }
-    Report(920, "Download code end");
-    Report(930, "Reset Device start (g_nDownLoadCount=%d)", g_nDownLoadCount.load());
-    for (int i = 0; g_nDownLoadCount.load() > 0 && i < kOthersWaitTries; ++i) {
-      pacing::Sleep(kOthersWaitMs);
-    }
-    pacing::Sleep(kBeforeResetMs);
-    ResetAndReopen(*job);
-    Report(989, "Reset Device %s", "OK");
-    Report(990);
-    pacing::Sleep(kBeforeRestoreMs);
-
-    const std::int32_t restored = RestoreDeviceData(*job);
-    SaveDataInfo();
-    if (restored == 0) {
-      device_->ClosePorts();
-      SwitchDiagOff(job->group);
-      Report(-2, "Download failed");
-      return;
-    }
-    DiscardBackup();
-    const std::uint8_t closed = device_->ClosePorts();
-    SwitchDiagOff(job->group);
-    Report(1000, "Close Device %s (0x%x)", closed > 0 ? "OK" : "ERROR", closed);
-    Report(-1, "Download succress");
-  }();
-
+  summary_.endedAt = LocalTimeText();
+  summary_.elapsedMs = pacing::TickCount() - startTick;
+  if (store_ != nullptr) {
+    std::string error;
+    summary_.id = store_->RecordJob(summary_, &error);
+    if (summary_.id == 0) Report(kReportInfo, "Job not recorded: %s", error.c_str());
+  }
+  auto summary = std::make_unique<TJobSummary>(std::move(summary_));
   job.reset();
   EndJob(startTick);
+  DiscardBackup();
+  store_ = nullptr;
+  Notify(CNF_JOB_SUMMARY, std::move(summary));
+}
+
+void TSdlThread::RunSteps(TWorkerJob& job) {
+  if (StopRequested()) return Fail(kTextInterrupted);
+  const std::uint8_t flags = device_->ConnectUSB(job.group, kConnectOpenMs);
+  summary_.Step(TJobStep::kConnect) =
+      (flags & kFlagDiagUsable) != 0 ? TStepOutcome::kOk : TStepOutcome::kFailed;
+  if (CheckVersion(job.imageSet.imageTag) == 0) return Fail("Can not downgrade image");
+  if ((flags & kFlagDiagUsable) == 0) return Fail("Can not Open Device");
+  Report(kMarkDeviceOpen, "Open Device OK (0x%x)", flags);
+
+  // Nothing is written to a device whose identity is not on disk.
+  if (BackupDeviceData(job) == 0) return Fail("Can not save identity backup");
+  if (StopRequested()) return Fail(kTextInterrupted);
+  Report(kMarkDownloadStart, "Download code start");
+
+  g_nDownLoadCount.fetch_add(1);
+  const std::int32_t updated = UpdateDeviceImage(job);
+  g_nDownLoadCount.fetch_sub(1);
+  // The programmer's start may have found the device again under new port numbers: every
+  // later step talks to the ports it has now.
+  if (device_->Group().portCount > 0) job.group = device_->Group();
+  if (updated == 0) {
+    summary_.Step(TJobStep::kImageUpdate) = TStepOutcome::kFailed;
+    // The device may be half written: keep a record of its identity on disk.
+    SaveDataInfo();
+    SwitchDiagOff(*device_, job.group, *this);
+    if (StopRequested()) return Fail(kTextInterrupted);
+    Report(kReportFail, "Download code failed");
+    device_->ClosePorts();
+    return Fail("Download failed");
+  }
+  summary_.Step(TJobStep::kImageUpdate) = TStepOutcome::kOk;
+
+  // From here the job runs on even when asked to stop: the new image is on the device and its
+  // identity must be put back.
+  Report(kMarkDownloadEnd, "Download code end");
+  Report(kMarkResetStart, "Reset Device start (g_nDownLoadCount=%d)", g_nDownLoadCount.load());
+  for (int i = 0; g_nDownLoadCount.load() > 0 && i < kOthersWaitTries; ++i) {
+    pacing::Sleep(kOthersWaitMs);
+  }
+  pacing::Sleep(kBeforeResetMs);
+  bool found = false;
+  ResetAndReopen(*device_, job.group, *this, &found);
+  if (!found) {
+    summary_.Step(TJobStep::kReset) = TStepOutcome::kFailed;
+    SaveDataInfo();
+    return Fail("Can Not Find Device Again !");
+  }
+  summary_.Step(TJobStep::kReset) = TStepOutcome::kOk;
+  summary_.diagComAfter = DiagCom(job.group);
+  summary_.modemComAfter = ModemCom(job.group);
+  Report(kMarkResetDone, "Reset Device %s", "OK");
+  Report(kMarkBeforeRestore);
+  pacing::Sleep(kBeforeRestoreMs);
+
+  TIdentityKeeper keeper(*device_, *this);
+  const TRestoreResult restored = keeper.RestoreDeviceData(*backup_, job.verifyIdentity);
+  restoreFailed_ = restored.ok ? 0 : 1;
+  summary_.identityAfter = restored.readBack;
+  summary_.atDiffer = restored.atDiffer;
+  summary_.nvDiffer = restored.nvDiffer;
+  summary_.identityVerified = restored.verified;
+  summary_.Step(TJobStep::kRestore) = restored.atWriteFailures == 0 && restored.nvWriteFailures == 0
+                                          ? TStepOutcome::kOk
+                                          : TStepOutcome::kFailed;
+  summary_.Step(TJobStep::kVerify) = !restored.verified ? TStepOutcome::kSkipped
+                                     : restored.ok      ? TStepOutcome::kOk
+                                                        : TStepOutcome::kFailed;
+  summary_.versionAfter = ReadVersion();
+  SaveDataInfo();
+  if (!restored.ok) {
+    device_->ClosePorts();
+    SwitchDiagOff(*device_, job.group, *this);
+    return Fail(restored.failure.c_str());
+  }
+
+  std::string error;
+  if (!store_->CloseBackup(summary_.backupId, "verified after its job", &error)) {
+    Report(kReportInfo, "Identity backup %lld stays open: %s",
+           static_cast<long long>(summary_.backupId), error.c_str());
+  }
+  const std::uint8_t closed = device_->ClosePorts();
+  SwitchDiagOff(*device_, job.group, *this);
+  Report(kMarkClosed, "Close Device %s (0x%x)", closed > 0 ? "OK" : "ERROR", closed);
+  Report(kReportPass, "Download succress");
+  summary_.pass = true;
+}
+
+void TSdlThread::Fail(const char* text) {
+  Report(kReportFail, "%s", text);
+  summary_.pass = false;
+  summary_.failure = text;
+  if (summary_.backupId == 0 || store_ == nullptr) return;
+  std::string error;
+  if (!store_->SetOpenReason(summary_.backupId, text, &error)) {
+    Report(kReportInfo, "Station records: %s", error.c_str());
+  }
+}
+
+std::string TSdlThread::ReadVersion() {
+  if (device_->ModemPort() == nullptr) return {};
+  char reply[kAtReplyBytes] = {};
+  if (device_->SendAtCommand(reply, kVersionCommand, sizeof reply) == 0) return {};
+  return reply;
+}
+
+std::int32_t TSdlThread::BackupDeviceData(const TWorkerJob& job) {
+  DiscardBackup();
+  TIdentityBackup backup;
+  backup.slot = job.slot;
+  backup.deviceKey = job.group.key.str();
+  backup.diagCom = job.com;
+  backup.modemCom = ModemCom(job.group);
+  backup.firmwareVersion = summary_.versionBefore;
+  backup.imageTag = job.imageSet.imageTag;
+  backup.imageSha256 = job.imageSet.imageSha256;
+  backup.itemSwitches = job.imageSet.itemSwitches & (kItemAt | kItemNv);
+
+  TIdentityKeeper keeper(*device_, *this);
+  std::int32_t result = 1;
+  if ((backup.itemSwitches & kItemAt) != 0) {
+    Report(kReportInfo, "Backup AT begin");
+    result = keeper.BackupAtItems(backup.at);
+    Report(kReportInfo, "Backup AT end(%d)", result);
+  }
+  if ((backup.itemSwitches & kItemNv) != 0) {
+    Report(kReportInfo, "Backup NV begin");
+    keeper.BackupNvItems(backup.nv);
+    Report(kReportInfo, "Backup NV end(%d)", result);
+  }
+  summary_.identityBefore = backup.at;
+  summary_.nvBackedUp = static_cast<std::int32_t>(backup.nv.size());
+
+  std::string error = "no station record store is open";
+  if (store_ != nullptr) backup.id = store_->CommitBackup(backup, &error);
+  if (backup.id == 0) {
+    summary_.Step(TJobStep::kBackup) = TStepOutcome::kFailed;
+    Report(kReportInfo, "Identity backup not saved: %s", error.c_str());
+    return 0;
+  }
+  summary_.Step(TJobStep::kBackup) = TStepOutcome::kOk;
+  summary_.backupId = backup.id;
+  Report(kReportInfo, "Identity backup %lld saved", static_cast<long long>(backup.id));
+  backup_ = std::move(backup);
+  return 1;
+}
+
+void TSdlThread::SaveDataInfo() {
+  if (!backup_ || (backup_->nv.empty() && backup_->at == TIdentityBlock{})) return;
+  std::string name;
+  std::string error;
+  if (vornex::SaveDataInfo(*backup_, &name, &error)) {
+    Report(kReportInfo, "SAVE AT and NV Info to ini <%s>", name.c_str());
+  } else {
+    Report(kReportInfo, "SAVE AT and NV Info to ini <%s> failed: %s", name.c_str(), error.c_str());
+  }
+}
+
+void TSdlThread::DiscardBackup() { backup_.reset(); }
+
+void TSdlThread::StepReport(std::int32_t value, const std::string& text) {
+  Report(value, "%s", text.c_str());
 }
 
 void TSdlThread::EndJob(std::uint32_t startTick) {
   const double seconds = static_cast<double>(pacing::TickCount() - startTick) / 1000.0;
-  Report(-5, "Download Finished.  Use time : %.3fs", seconds);
+  Report(kReportInfo, "Download Finished.  Use time : %.3fs", seconds);
   jobStartTick_ = 0;
   slot_ = -1;
   com_ = -1;
   // Releasing the device object pauses 200 ms, closes ports still open and ends its log.
   device_.reset();
-}
-
-std::int32_t TSdlThread::SwitchDiagOff(const TUsbGroup& group) {
-  // A port still held by this object would refuse the new opener: start from closed ports.
-  device_->ClosePorts();
-  const std::uint8_t flags = device_->ConnectUSB(group, kConnectOpenMs);
-  Report(-5, "Reopen MODEM port [%d]", flags);
-  std::int32_t result = 0;
-  if ((flags & 0x01) != 0) {
-    const std::string command = FormatBounded(99, "AT+MDPARA=DIAG,%s", "OFF");
-    char reply[kAtReplyBytes] = {};
-    pacing::Sleep(kBeforeDiagOffMs);
-    result = device_->SendAtCommand(reply, command.c_str(), sizeof reply);
-  }
-  Report(-5, "%s diag port [%d]", "Close", result);
-  device_->ClosePorts();
-  return 1;
 }
 
 void TSdlThread::Report(std::int32_t value, const char* format, ...) {

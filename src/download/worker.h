@@ -1,6 +1,18 @@
 // TSdlThread, the device worker of one slot (A..H). It lives as long as the station and runs
 // one download job at a time on its own thread, narrating every step to the console with
-// Report. Between jobs its slot index is -1 and it reports nothing.
+// Report and ending every job with a typed TJobSummary. Between jobs its slot index is -1 and it
+// reports nothing.
+//
+// Identity first: the backup is committed to the station record store before the device is
+// switched into download mode (a job that cannot commit it ends without touching the device),
+// and a job passes only when the identity read back after the restore equals the backup; then
+// the backup is closed. Every other end leaves the backup open in the store for recovery.
+//
+// Stopping (RequestStop, when the station closes): a job that has not begun its image update
+// ends before touching the device; during the image stream it ends after the block in flight;
+// once the stream is complete it runs on through reset, restore and verification, since
+// stopping there is what would strand the device without its identity. Either way it ends
+// FAILED "Interrupted" with its backup open, unless it completed.
 //
 // Who owns which deadline: the job's own paces (1000 ms before connecting, 2000 ms before the
 // reset, 500 ms before the restore, the 3000 ms waits for other devices' downloads) live here
@@ -17,7 +29,10 @@
 #include <vector>
 
 #include "coordination/thread_base.h"
+#include "download/identity_backup.h"
 #include "protocols/usb_device.h"
+#include "store/identity_record.h"
+#include "store/job_summary.h"
 
 namespace vornex {
 
@@ -25,34 +40,21 @@ namespace vornex {
 // still being flashed (for at most 30 waits of 3000 ms).
 extern std::atomic<std::uint8_t> g_nDownLoadCount;
 
-// The AT identity saved by a backup: SN, IMEI, MEID, BRADDR, TFLAG (IMEI and BRADDR stay empty).
-struct TIdentityBlock {
-  std::array<std::string, 5> slots;
-};
-constexpr int kSlotSn = 0;
-constexpr int kSlotMeid = 2;
-constexpr int kSlotTflag = 4;
-
-// One saved NV item: item number (little-endian) and its 128 data bytes.
-struct TNvRecord {
-  std::array<std::uint8_t, 130> bytes{};
-  std::uint16_t Item() const { return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8)); }
-};
-
-struct TNvStore {
-  std::vector<TNvRecord> records;
-};
-
 // The protocol phases that the progress scale knows, in the order of its slots.
 constexpr std::array<std::uint8_t, 8> kProgressPhases = {0, 2, 3, 4, 5, 13, 9, 30};
 
-class TSdlThread : public TBaseThread {
+class TSdlThread : public TBaseThread, private TStepReporter {
  public:
   TSdlThread();
   ~TSdlThread();
 
   // 1 while a job runs, else 0. Written by the worker's thread, read by the console's.
   std::int32_t BusyFlag() const { return busy_.load(std::memory_order_relaxed); }
+
+  // Asks the running job, and every later one, to end at its next safe point (see above). Safe
+  // from any thread; stays in force for the life of the worker.
+  void RequestStop() { stop_.store(true); }
+  bool StopRequested() const { return stop_.load(); }
 
   // Posts one CNF_SINGLE report: value 0..1000 is progress, -1 pass, -2 failure, -5 information,
   // -7 silent; any other value above 1000 is sent as that code. The text is formatted into at
@@ -72,26 +74,25 @@ class TSdlThread : public TBaseThread {
  private:
   // The sequence of one job (worker.cpp).
   void RunDownloadJob(std::unique_ptr<TWorkerJob> job);
+  // The steps from connecting to the verdict; returns with the verdict reported.
+  void RunSteps(TWorkerJob& job);
+  // Reports the failure, notes it in the summary and in the store's open backup.
+  void Fail(const char* text);
+  // The firmware version the device tells now; empty without a modem port or an answer.
+  std::string ReadVersion();
   void EndJob(std::uint32_t startTick);
-  std::int32_t SwitchDiagOff(const TUsbGroup& group);
   static void OnLibProgress(void* user, std::int32_t status, const void* data);
+  void StepReport(std::int32_t value, const std::string& text) override;
 
   // Version check (version_check.cpp).
   std::int32_t CheckVersion(const std::string& tag);
 
-  // Identity backup and restore (identity_backup.cpp).
+  // Identity backup (worker.cpp): reads it and commits it to the store; 0 when the job must not
+  // go on (nothing committed).
   std::int32_t BackupDeviceData(const TWorkerJob& job);
-  std::int32_t BackupAtItems();
-  std::int32_t BackupNvItems();
-  std::int32_t RestoreDeviceData(const TWorkerJob& job);
-  std::int32_t RestoreNvItems();
-  std::int32_t RestoreAtItems();
+  // Writes the DataInfo file of the backup and reports its name (and a failure to write it).
   void SaveDataInfo();
   void DiscardBackup();
-
-  // Reset and re-discovery (reset_rediscovery.cpp).
-  std::uint8_t ResetAndReopen(TWorkerJob& job);
-  std::int32_t FindDeviceAgain(TWorkerJob& job);
 
   // Image update (image_update.cpp).
   std::int32_t UpdateDeviceImage(const TWorkerJob& job);
@@ -104,9 +105,11 @@ class TSdlThread : public TBaseThread {
   std::array<std::uint32_t, 8> phaseBases_{};
   std::uint32_t weightTotal_ = 1;
   std::uint32_t jobStartTick_ = 0;
-  std::unique_ptr<TIdentityBlock> identity_;
-  std::unique_ptr<TNvStore> nvStore_;
+  std::optional<TIdentityBackup> backup_;  // of the running job, until the restore is verified
   std::int32_t restoreFailed_ = 0;
+  TJobSummary summary_;  // of the running job
+  TStationStore* store_ = nullptr;  // of the running job
+  std::atomic<bool> stop_{false};
 };
 
 }  // namespace vornex

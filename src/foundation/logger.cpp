@@ -2,6 +2,7 @@
 // threads. Only the writer thread touches the file; the descriptor is published before the
 // writer's queue opens, so whoever saw LogWaitReady succeed also sees whether a file is open.
 #include "foundation/logger.h"
+#include "foundation/local_time.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -44,19 +45,7 @@ bool IsLowSurrogate(char16_t unit) {
 }
 
 // The local time as "YYYY-MM-DD hh:mm:ss.mmm ".
-std::u16string TimeStamp() {
-  const auto now = std::chrono::system_clock::now();
-  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-  const auto ms =
-      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-  std::tm local{};
-  ::localtime_r(&seconds, &local);
-  std::array<char, 64> buffer{};
-  std::snprintf(buffer.data(), buffer.size(), "%04d-%02d-%02d %02d:%02d:%02d.%03d ",
-                local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
-                local.tm_sec, static_cast<int>(ms < 0 ? ms + 1000 : ms));
-  return Utf8ToUtf16(buffer.data());
-}
+std::u16string TimeStamp() { return Utf8ToUtf16(LocalTimeText() + " "); }
 
 // One file line: stamp + text with CR and LF written as \r and \n + CR LF, at most
 // kLogLineUnits units. A text that does not fit is cut before the first character (or escape

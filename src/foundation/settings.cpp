@@ -45,6 +45,8 @@ StationSettings LoadSettings(const std::string& path) {
   settings.pathNumber =
       (number >= 1 && number <= kSlotCount) ? static_cast<std::int32_t>(number) : kSlotCount;
   for (int i = 0; i < kSlotCount; ++i) settings.enabled[i] = i < settings.pathNumber ? 1 : 0;
+  settings.dataFolder = profile::ReadString(path, kSection, "DataFolder");
+  settings.verifyIdentity = !profile::IsOff(profile::ReadString(path, kSection, "VerifyIdentity"));
   return settings;
 }
 

@@ -18,6 +18,8 @@ struct StationSettings {
   bool browseButton = false;  // BrowseButton = ON shows the Browse button
   std::string imagePath;      // ImagePath, at most 259 UTF-16 units, used when autoPath is off
   std::int32_t pathNumber = kSlotCount;  // PathNumber 1..8: slots in use
+  std::string dataFolder;     // DataFolder: where the station records live; empty = the default
+  bool verifyIdentity = true;  // VerifyIdentity = OFF: judge a restore by its write results only
   // Slot table Enabled column: rows 0..pathNumber-1 are 1, the rest 0.
   std::array<std::int32_t, kSlotCount> enabled{1, 1, 1, 1, 1, 1, 1, 1};
 };
@@ -25,8 +27,8 @@ struct StationSettings {
 // <executable folder>/Vornex_730.ini
 std::string SettingsPath();
 
-// Reads Debug, AutoPath, BrowseButton, ImagePath and PathNumber (in that order) from section
-// Config of the file and derives the Enabled table.
+// Reads Debug, AutoPath, BrowseButton, ImagePath and PathNumber (in that order), then
+// DataFolder and VerifyIdentity, from section Config of the file and derives the Enabled table.
 StationSettings LoadSettings(const std::string& path);
 inline StationSettings LoadSettings() { return LoadSettings(SettingsPath()); }
 

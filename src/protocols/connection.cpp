@@ -1,6 +1,7 @@
 // Connecting a device object to a port group: the modem port with the diagnostic interface
 // switched on, and the diagnostic port whose answering software layer is found by probing.
 #include "foundation/pacing.h"
+#include "protocols/connection_flags.h"
 #include "protocols/protocol_limits.h"
 #include "protocols/usb_device.h"
 
@@ -41,7 +42,7 @@ std::uint8_t TUsbDevice::ConnectUSB(TUsbGroup group, std::uint32_t openTimeoutMs
     modemPort_ = std::move(port);
     const std::int32_t on = SendAtCommand(nullptr, kDiagOnCommand, 0);
     Trace("Open diag port %s", on != 0 ? "OK" : "FAILED");
-    flags |= 0x01;
+    flags |= kFlagModemOpen;
     break;
   }
 
@@ -59,10 +60,10 @@ std::uint8_t TUsbDevice::ConnectUSB(TUsbGroup group, std::uint32_t openTimeoutMs
     Trace("ConnectUSB connect diag OK");
 
     std::int32_t hello = SayHelloToFirmwareLayer(port.get());
-    std::uint8_t layer = 0x02;
+    std::uint8_t layer = kFlagFirmwareAnswered;
     if (hello == 0) {
       Trace("ConnectUSB diag SayHelloToFirmwareLayer FAILED");
-      layer = 0x04;
+      layer = kFlagDownloadAnswered;
       hello = SayHelloToHexLayer(port.get());
       if (hello == 0) {
         Trace("ConnectUSB diag SayHelloToHexLayer FAILED");
@@ -91,12 +92,12 @@ std::uint8_t TUsbDevice::ClosePorts() {
   if (modemPort_) {
     modemPort_->Close();
     modemPort_.reset();
-    flags |= 0x01;
+    flags |= kClosedModem;
   }
   if (diagPort_) {
     diagPort_->Close();
     diagPort_.reset();
-    flags |= 0x02;
+    flags |= kClosedDiag;
   }
   group_ = TUsbGroup{};
   return flags;

@@ -123,9 +123,7 @@ std::int32_t TUsbDevice::EnterDownloadMode(std::uint8_t& mode) {
 }
 
 std::int32_t TUsbDevice::ResetDevice() {
-  if (!diagPort_) return 0;
-  ByteVector reply;
-  return Exchange(diagPort_.get(), Request(kCmdReset, PROTOCOL_STREAMING), kDiagPauseMs, &reply);
+  return ProgrammerCommand(Request(kCmdReset, PROTOCOL_STREAMING), kDiagPauseMs);
 }
 
 }  // namespace vornex

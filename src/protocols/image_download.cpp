@@ -1,9 +1,9 @@
 // The flash image download: one stream-write per 1024-byte block to the running programmer,
 // each answered before the next, then the closing command. Progress goes to the owner as phase
-// 30, about 95 reports per image whatever its size; the block arithmetic goes to the log.
+// 30, about 95 reports per image whatever its size; the block arithmetic goes to the log. The
+// owner's stop flag ends the stream between two blocks.
 #include <algorithm>
-#include <string>
-#include <string_view>
+#include <utility>
 
 #include "protocols/protocol_limits.h"
 #include "protocols/usb_device.h"
@@ -13,7 +13,6 @@ namespace {
 
 constexpr std::uint8_t kCmdStreamWrite = 0x07;
 constexpr std::uint8_t kCmdClose = 0x15;
-constexpr std::uint8_t kStreamingErrorReport = 0x0E;
 constexpr std::uint8_t kPhaseImage = 30;
 constexpr const char* kTextImage = "K730 Download ALL.mbn image";
 
@@ -37,33 +36,25 @@ std::int32_t TUsbDevice::DownloadAllImage(const std::vector<std::uint8_t>& image
   const std::size_t reportStep = std::max<std::size_t>(1, blockCount / 95);
   Trace("lImageLen = %d", static_cast<int>(length));
 
-  ByteVector reply;
   ByteVector payload;
   payload.reserve(4 + kImageBlockBytes);
   std::size_t offset = 0;
   std::size_t next = 0;
   std::size_t done = 0;
   for (;;) {
+    if (done > 0 && stop_ != nullptr && stop_->load()) {
+      Trace("stream stopped at offset %d", static_cast<int>(offset));
+      return 0;
+    }
     const std::size_t blockLength = std::min(kImageBlockBytes, length - offset);
     payload.clear();
     AppendU32(payload, static_cast<std::uint32_t>(offset), false);
     AppendBytes(payload, image.data() + offset, blockLength);
     TPacket request = TPacket::Build(kCmdStreamWrite, &payload, PROTOCOL_STREAMING);
     request.Escape();
-    if (!diagPort_) return 0;
-    reply.clear();
-    if (Exchange(diagPort_.get(), std::move(request), kDownloadPauseMs, &reply) == 0) return 0;
-    // The programmer may answer a block with a text report instead of the acknowledge. A log
-    // report (0x0D) is accepted as the frame layer accepts it; an error report (0x0E) means the
-    // block was not written, and the image must not be closed as if it had been.
-    constexpr std::string_view kReportPrefix = "Reason Codes:";
-    const bool textReport = reply.size() >= kReportPrefix.size() &&
-                            std::equal(kReportPrefix.begin(), kReportPrefix.end(), reply.begin());
-    if (textReport && lastReplyByte1_ == kStreamingErrorReport) {
-      const std::string reason(reply.begin(), std::find(reply.begin(), reply.end(), 0));
-      NotifyMessage(reason);
-      return 0;
-    }
+    // A block answered with an error report was not written: the image must not be closed as
+    // if it had been.
+    if (ProgrammerCommand(std::move(request), kDownloadPauseMs) == 0) return 0;
     ++done;
     next = offset + kImageBlockBytes;
     if (done % reportStep == 0) ReportProgress(kTextImage, kPhaseImage, ImagePercent(done, blockCount));
@@ -74,9 +65,7 @@ std::int32_t TUsbDevice::DownloadAllImage(const std::vector<std::uint8_t>& image
 
   TPacket close = TPacket::Build(kCmdClose, nullptr, PROTOCOL_STREAMING);
   close.Escape();
-  if (!diagPort_ || Exchange(diagPort_.get(), std::move(close), kDownloadPauseMs, &reply) == 0) {
-    return 0;
-  }
+  if (ProgrammerCommand(std::move(close), kDownloadPauseMs) == 0) return 0;
   ReportProgress(kTextImage, kPhaseImage, 100);
   return 1;
 }

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdio>
 #include <string_view>
+#include <utility>
 
 namespace vornex {
 namespace {
@@ -55,24 +56,26 @@ std::size_t FirstFrameLength(const std::uint8_t* received, std::size_t length) {
   return length;
 }
 
-// Replaces the payload with "Reason Codes:" and the device's text (the bytes from `from` up to
-// a zero byte or `end`), followed by one zero byte so that it reads as a C string as well.
-void SetReasonText(ByteVector* payload, const ByteVector& reply, std::size_t from,
+// Sets the judgement's payload to "Reason Codes:" and the device's text (the bytes from `from`
+// up to a zero byte or `end`), followed by one zero byte so that it reads as a C string as well.
+void SetReasonText(TReplyJudgement* judgement, const ByteVector& reply, std::size_t from,
                    std::size_t end) {
-  if (payload == nullptr) return;
-  payload->assign(kReasonPrefix.begin(), kReasonPrefix.end());
+  ByteVector& payload = judgement->payload;
+  payload.assign(kReasonPrefix.begin(), kReasonPrefix.end());
   for (std::size_t i = from; i < end && reply[i] != 0; ++i) {
-    if (payload->size() + 1 >= kReplyPayloadBytes) break;
-    payload->push_back(reply[i]);
+    if (payload.size() + 1 >= kReplyPayloadBytes) break;
+    payload.push_back(reply[i]);
   }
-  payload->push_back(0);
+  payload.push_back(0);
+  judgement->hasPayload = true;
 }
 
-void SetPayload(ByteVector* payload, const ByteVector& reply, std::size_t from, std::size_t count) {
-  if (payload == nullptr) return;
+void SetPayload(TReplyJudgement* judgement, const ByteVector& reply, std::size_t from,
+                std::size_t count) {
   count = std::min(count, kReplyPayloadBytes);
   const auto first = reply.begin() + static_cast<std::ptrdiff_t>(from);
-  payload->assign(first, first + static_cast<std::ptrdiff_t>(count));
+  judgement->payload.assign(first, first + static_cast<std::ptrdiff_t>(count));
+  judgement->hasPayload = true;
 }
 
 // The CRC over reply[from, from + count) equals the two bytes that follow, low byte first.
@@ -82,47 +85,56 @@ bool CrcMatches(const TPacket& reply, std::size_t from, std::size_t count) {
 }
 
 // Diagnostic reply: command echoed, CRC over command and payload.
-bool JudgeDiagReply(const ByteVector& request, const TPacket& replyPacket, ByteVector* payload) {
+void JudgeDiagReply(const ByteVector& request, const TPacket& replyPacket,
+                    TReplyJudgement* judgement) {
   const ByteVector& reply = replyPacket.Bytes();
   const std::size_t m = reply.size();
-  if (request.empty() || m < 1 + kTrailerBytes) return false;
-  if (reply[0] != request[0]) return false;
-  if (!CrcMatches(replyPacket, 0, m - kTrailerBytes)) return false;
-  SetPayload(payload, reply, 1, m - 1 - kTrailerBytes);
-  return true;
+  if (request.empty() || m < 1 + kTrailerBytes) return;
+  judgement->code = reply[0];
+  if (reply[0] != request[0]) return;
+  if (!CrcMatches(replyPacket, 0, m - kTrailerBytes)) return;
+  SetPayload(judgement, reply, 1, m - 1 - kTrailerBytes);
+  judgement->verdict = TReplyVerdict::kAccepted;
 }
 
-// Download and streaming reply, with or without its opening flag. A download acknowledge leaves
-// the payload as it was; a refusal or a streaming text report carries the device's reason text.
-bool JudgeFlaggedReply(std::int32_t protocol, const ByteVector& request, const TPacket& replyPacket,
-                       ByteVector* payload) {
+// Download and streaming reply, with or without its opening flag. A download acknowledge carries
+// no payload; a refusal or a streaming text report carries the device's reason text.
+void JudgeFlaggedReply(std::int32_t protocol, const ByteVector& request,
+                       const TPacket& replyPacket, TReplyJudgement* judgement) {
   const ByteVector& reply = replyPacket.Bytes();
   const std::size_t m = reply.size();
   std::size_t bodyStart = 0;
   if (m >= 1 && reply[0] == kFrameFlag) {
     // Opening flag, code, CRC low, CRC high, closing flag at the least.
-    if (m < 2 + kTrailerBytes) return false;
+    if (m < 2 + kTrailerBytes) return;
     const std::uint8_t code = reply[1];
+    judgement->code = code;
     if (protocol == PROTOCOL_DOWNLOAD) {
-      if (code == kDownloadAcknowledge) return true;
+      if (code == kDownloadAcknowledge) {
+        judgement->verdict = TReplyVerdict::kAccepted;
+        return;
+      }
       if (code == kDownloadRefusal) {
-        SetReasonText(payload, reply, 2, m);
-        return false;
+        SetReasonText(judgement, reply, 2, m);
+        return;
       }
     } else if (code == kStreamingLogReport || code == kStreamingErrorReport) {
-      SetReasonText(payload, reply, 2, m);
-      return true;
+      SetReasonText(judgement, reply, 2, m);
+      judgement->verdict = code == kStreamingLogReport ? TReplyVerdict::kLogReport
+                                                       : TReplyVerdict::kErrorReport;
+      return;
     }
     bodyStart = 1;
   } else if (m < 1 + kTrailerBytes) {
-    return false;
+    return;
   }
   const std::size_t bodyLength = m - kTrailerBytes - bodyStart;
-  if (request.size() < 2) return false;
-  if (static_cast<int>(reply[bodyStart]) != static_cast<int>(request[1]) + 1) return false;
-  if (!CrcMatches(replyPacket, bodyStart, bodyLength)) return false;
-  SetPayload(payload, reply, bodyStart + 1, bodyLength - 1);
-  return true;
+  judgement->code = reply[bodyStart];
+  if (request.size() < 2) return;
+  if (static_cast<int>(reply[bodyStart]) != static_cast<int>(request[1]) + 1) return;
+  if (!CrcMatches(replyPacket, bodyStart, bodyLength)) return;
+  SetPayload(judgement, reply, bodyStart + 1, bodyLength - 1);
+  judgement->verdict = TReplyVerdict::kAccepted;
 }
 
 }  // namespace
@@ -247,22 +259,27 @@ std::uint16_t TPacket::ReadU16LE(std::uint32_t index) const {
   return static_cast<std::uint16_t>(bytes_[index] | (bytes_[index + 1] << 8));
 }
 
+TReplyJudgement JudgeReply(TPacket& request, const std::uint8_t* received, std::size_t length) {
+  TReplyJudgement judgement;
+  const std::size_t frameLength = received != nullptr ? FirstFrameLength(received, length) : 0;
+  if (frameLength < 4) return judgement;
+  request.Unescape();
+  TPacket reply = TPacket::FromReceived(received, frameLength, request.Protocol());
+  reply.SetEscaped(true);
+  reply.Unescape();
+  if (request.Protocol() == PROTOCOL_DIAG) {
+    JudgeDiagReply(request.Bytes(), reply, &judgement);
+  } else if (HasLeadingFlag(request.Protocol())) {
+    JudgeFlaggedReply(request.Protocol(), request.Bytes(), reply, &judgement);
+  }  // a request of an unknown protocol has no valid reply
+  return judgement;
+}
+
 void DecodeReply(TPacket& request, const std::uint8_t* received, std::size_t length,
                  ByteVector* payload, std::int32_t* accepted) {
-  std::int32_t verdict = 0;
-  const std::size_t frameLength = received != nullptr ? FirstFrameLength(received, length) : 0;
-  if (frameLength >= 4) {
-    request.Unescape();
-    TPacket reply = TPacket::FromReceived(received, frameLength, request.Protocol());
-    reply.SetEscaped(true);
-    reply.Unescape();
-    if (request.Protocol() == PROTOCOL_DIAG) {
-      verdict = JudgeDiagReply(request.Bytes(), reply, payload) ? 1 : 0;
-    } else if (HasLeadingFlag(request.Protocol())) {
-      verdict = JudgeFlaggedReply(request.Protocol(), request.Bytes(), reply, payload) ? 1 : 0;
-    }  // a request of an unknown protocol has no valid reply
-  }
-  if (accepted != nullptr) *accepted = verdict;
+  TReplyJudgement judgement = JudgeReply(request, received, length);
+  if (payload != nullptr && judgement.hasPayload) *payload = std::move(judgement.payload);
+  if (accepted != nullptr) *accepted = judgement.Accepted();
 }
 
 }  // namespace vornex

@@ -75,6 +75,30 @@ class TPacket {
   bool escaped_ = false;
 };
 
+// How a reply stands against its request.
+enum class TReplyVerdict {
+  kAccepted,     // the reply the request asks for
+  kRefused,      // anything else: too short, wrong code, bad CRC, a download refusal (0x03)
+  kErrorReport,  // a streaming error report (0x0E): the programmer did not carry the command out
+  kLogReport,    // a streaming log report (0x0D): the programmer carried the command out
+};
+
+// One judged reply. hasPayload is false (and payload empty) when the reply carries nothing for
+// the caller: a download acknowledge, or a reply refused for its form.
+struct TReplyJudgement {
+  TReplyVerdict verdict = TReplyVerdict::kRefused;
+  std::uint8_t code = 0;  // the reply's code byte (after an opening flag); 0 when too short
+  ByteVector payload;
+  bool hasPayload = false;
+
+  // The frame layer's acceptance: 1 for every verdict but kRefused, 0 for that.
+  std::int32_t Accepted() const { return verdict == TReplyVerdict::kRefused ? 0 : 1; }
+};
+
+// Judges a received reply against its request (which is unescaped on the way) by the rules of
+// DecodeReply below, telling the two streaming text reports apart from an acceptance.
+TReplyJudgement JudgeReply(TPacket& request, const std::uint8_t* received, std::size_t length);
+
 // Judges a received reply against its request (which is unescaped on the way). Sets *accepted
 // to 1 or 0 and, where the reply carries one, fills *payload (at most kReplyPayloadBytes):
 // - fewer than 4 bytes: refused;
@@ -86,6 +110,7 @@ class TPacket {
 // - otherwise: code = request command + 1 and a good CRC; payload = body after the code.
 // Only the first frame of the read is judged: bytes after its closing flag are ignored. A frame
 // too short for its layout is refused, as is every reply to a request of an unknown protocol.
+// The view of JudgeReply that takes both text reports as accepted.
 void DecodeReply(TPacket& request, const std::uint8_t* received, std::size_t length,
                  ByteVector* payload, std::int32_t* accepted);
 

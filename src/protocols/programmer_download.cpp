@@ -51,15 +51,12 @@ std::int32_t TUsbDevice::DownloadHex(const std::string& path) {
   ReportProgress(kTextStart, kPhaseProgrammer, 0);
 
   // Wake the boot downloader until it acknowledges, at most ten times.
-  ByteVector reply;
   for (int tries = 1;; ++tries) {
-    reply.clear();
-    if (Exchange(diagPort_.get(), Request(kCmdWakeUp, PROTOCOL_DOWNLOAD), kDownloadPauseMs,
-                 &reply) == 0) {
-      return 0;
-    }
+    const TReplyJudgement wakeUp =
+        ExchangeJudged(diagPort_.get(), Request(kCmdWakeUp, PROTOCOL_DOWNLOAD), kDownloadPauseMs);
+    if (wakeUp.Accepted() == 0) return 0;
     pacing::Sleep(kWakeUpPauseMs);
-    if (lastReplyByte1_ == kAcknowledge || tries >= kWakeUpTries) break;
+    if (wakeUp.code == kAcknowledge || tries >= kWakeUpTries) break;
   }
 
   const std::shared_ptr<const THexImage> image = ProgrammerImage(path);
@@ -67,6 +64,7 @@ std::int32_t TUsbDevice::DownloadHex(const std::string& path) {
 
   const std::size_t length = image->data.size();
   const std::size_t blockCount = length / kHexBlockBytes;
+  ByteVector reply;
   std::size_t offset = 0;
   std::size_t done = 0;
   do {
@@ -97,11 +95,7 @@ std::int32_t TUsbDevice::DownloadHex(const std::string& path) {
 
   if (SayHelloToHexLayer(diagPort_.get()) == 0 && FindAndReconnect() == 0) return 0;
 
-  if (!diagPort_) return 0;
-  if (Exchange(diagPort_.get(), Request(kCmdClose, PROTOCOL_STREAMING), kDownloadPauseMs,
-               &reply) == 0) {
-    return 0;
-  }
+  if (ProgrammerCommand(Request(kCmdClose, PROTOCOL_STREAMING), kDownloadPauseMs) == 0) return 0;
   ReportProgress(kTextRun, kPhaseProgrammer, 100);
   return 1;
 }

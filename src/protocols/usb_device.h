@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -73,6 +74,9 @@ class TUsbDevice {
   // the diagnostic port is closed.
   std::int32_t Exchange(TSerialPort* port, TPacket request, std::uint32_t pauseMs,
                         ByteVector* payload);
+  // The same exchange with the whole judgement of the reply (see JudgeReply); when no reply
+  // came, kRefused with code 0 and no payload.
+  TReplyJudgement ExchangeJudged(TSerialPort* port, TPacket request, std::uint32_t pauseMs);
 
   // Sends "ATE1" and then the command on the modem port, checking echo and "OK" of each.
   // Returns 1 on success and copies the reply value (zero-terminated, at most 127 characters)
@@ -102,7 +106,8 @@ class TUsbDevice {
   // it is already past the firmware layer. 1 unless the device never answered or refused; mode
   // is 1 when the programmer already answers, 0xFF otherwise.
   std::int32_t EnterDownloadMode(std::uint8_t& mode);
-  // 1 when the programmer accepted the reset command.
+  // 1 when the programmer accepted the reset command; an error report is a failure, its reason
+  // sent to the owner.
   std::int32_t ResetDevice();
 
   // --- Connection ---
@@ -115,11 +120,19 @@ class TUsbDevice {
 
   // --- Downloads (3 ms between write and read) ---
   // Loads the programmer of the .hex file into the boot downloader's RAM, starts it and checks
-  // that it answers; finds the device again when it re-enumerates. 1 when the programmer runs.
+  // that it answers; finds the device again when it re-enumerates. 1 when the programmer runs
+  // and accepted the closing command (an error report to it is a failure, its reason sent to
+  // the owner).
   std::int32_t DownloadHex(const std::string& path);
   // Streams the flash image to the running programmer in 1024-byte blocks and closes the
-  // transfer. 1 when every block and the closing command were accepted.
+  // transfer. 1 when every block and the closing command were accepted; an error report to
+  // either is a failure, its reason sent to the owner. With the stop flag set, the stream ends
+  // once the block in flight is answered (the first block is always sent): "stream stopped at
+  // offset <n>" goes to the log, nothing to the owner, the transfer stays unclosed, 0.
   std::int32_t DownloadAllImage(const std::vector<std::uint8_t>& image);
+  // The flag that stops an image stream, read from any thread; null (the default) for none. It
+  // must outlive every download that runs while it is installed.
+  void SetStopFlag(const std::atomic<bool>* stop) { stop_ = stop; }
 
   std::int32_t DeviceNumber() const { return deviceNumber_; }
   TFsLogExist* Log() const { return log_.get(); }
@@ -138,6 +151,10 @@ class TUsbDevice {
                                         std::uint32_t readLimitMs, std::int32_t portId);
   void ReportProgress(const char* text, std::uint8_t phase, std::uint8_t percent);
   std::int32_t FindAndReconnect();
+  // An exchange on the diagnostic port for a programmer command that must be carried out
+  // (stream block, close, reset): 1 when accepted or answered with a log report. An error report
+  // is a failure, and its reason text goes to the owner as CB_MESSAGE.
+  std::int32_t ProgrammerCommand(TPacket request, std::uint32_t pauseMs);
 
   TDeviceCallback callback_ = nullptr;
   void* user_ = nullptr;
@@ -146,9 +163,7 @@ class TUsbDevice {
   TUsbGroup group_;
   std::unique_ptr<TSerialPort> modemPort_;
   std::unique_ptr<TSerialPort> diagPort_;
-  // Second byte of the last reply read by Exchange (the code of a reply with an opening flag);
-  // the programmer download's wake-up looks at it.
-  std::uint8_t lastReplyByte1_ = 0;
+  const std::atomic<bool>* stop_ = nullptr;
 };
 
 }  // namespace vornex

@@ -1,22 +1,14 @@
-// The headless front-end's pieces: its command line, the run records it keeps from the
-// workers' reports, and their JSON lines.
+// The headless front-end's pieces: its command line and the JSON and CSV forms of a job's
+// account.
 #include <gtest/gtest.h>
 
-#include <sstream>
+#include <algorithm>
 
 #include "console/headless/headless_station.h"
-#include "console/headless/run_record.h"
+#include "console/job_report.h"
 
 namespace vornex {
 namespace {
-
-TSingleCnf Report(std::int32_t code, const char* text, std::uint32_t elapsed = 0) {
-  TSingleCnf cnf;
-  cnf.code = code;
-  cnf.text = text;
-  cnf.elapsed = elapsed;
-  return cnf;
-}
 
 TEST(HeadlessOptions, ParsesTheDocumentedOptionsAndRefusesOthers) {
   std::string error;
@@ -39,43 +31,40 @@ TEST(HeadlessOptions, ParsesTheDocumentedOptionsAndRefusesOthers) {
   EXPECT_FALSE(ParseHeadlessOptions({"--frobnicate", "1"}, &error));
 }
 
-TEST(RunRecord, KeepsVersionsIdentityAndVerdict) {
-  TRunRecord record;
-  RecordReport(record, Report(CNF_INFO, "currV = VX730-R1.0.0"));
-  RecordReport(record, Report(CNF_INFO, "updateV = VX730-R1.2.0"));
-  RecordReport(record, Report(CNF_INFO, "Backup AT SN [8]-[SN]-[0001]"));
-  RecordReport(record, Report(CNF_INFO, "Backup AT MEID [14]-[A0000012345678]"));
-  RecordReport(record, Report(CNF_INFO, "Backup AT TFLAG [1]-[1]"));
-  RecordReport(record, Report(CNF_INFO, "Restore AT SN [1] <AT+NEWSN=SN]-[0001>"));
-  RecordReport(record, Report(CNF_INFO, "Restore AT MEID [0] <AT+NEWMEID=A0000012345678>"));
-  RecordReport(record, Report(CNF_PASS, "Download succress", 61234));
-  RecordReport(record, Report(CNF_INFO, "Download Finished.  Use time : 61.300s", 61300));
-  EXPECT_TRUE(record.finished);
-  EXPECT_EQ(record.serialNumber, "SN]-[0001");
-  EXPECT_EQ(record.meid, "A0000012345678");
-  EXPECT_EQ(record.testFlag, "1");
-  EXPECT_TRUE(record.serialRestored);
-  EXPECT_FALSE(record.meidRestored);
-  record.com = 5;
-
-  std::ostringstream json;
-  WriteRunJson(json, 2, record);
-  EXPECT_EQ(json.str(),
-            "{\"slot\":\"C\",\"port\":5,\"verdict\":\"PASS\",\"elapsed_s\":61.300,\"reason\":\"\","
-            "\"version_before\":\"VX730-R1.0.0\",\"version_after\":\"VX730-R1.2.0\","
-            "\"identity\":{\"sn\":\"SN]-[0001\",\"meid\":\"A0000012345678\",\"tflag\":\"1\"},"
-            "\"identity_restored\":{\"sn\":true,\"meid\":false,\"tflag\":false}}");
-}
-
-TEST(RunRecord, FailureKeepsItsReasonAndNoNewVersion) {
-  TRunRecord record;
-  RecordReport(record, Report(CNF_INFO, "updateV = V2"));
-  RecordReport(record, Report(CNF_FAIL, "Can not downgrade image"));
-  std::ostringstream json;
-  WriteRunJson(json, 0, record);
-  EXPECT_NE(json.str().find("\"verdict\":\"FAILED\""), std::string::npos);
-  EXPECT_NE(json.str().find("\"reason\":\"Can not downgrade image\""), std::string::npos);
-  EXPECT_NE(json.str().find("\"version_after\":\"\""), std::string::npos);
+TEST(JobReport, JsonAndCsvTellTheVerdictAndWhatCameBack) {
+  TJobSummary job;
+  job.id = 7;
+  job.slot = 2;
+  job.diagCom = 5;
+  job.deviceKey = "5A3F0C21";
+  job.pass = true;
+  job.elapsedMs = 61300;
+  job.versionBefore = "VX730-R1.0.0";
+  job.versionAfter = "VX730-R1.2.0";
+  job.identityBefore.slots = {"SN]-[0001", "", "A0000012345678", "", "1"};
+  job.identityAfter.slots = {"SN]-[0001", "", "", "", "1"};  // the MEID did not come back
+  job.identityVerified = true;
+  job.Step(TJobStep::kConnect) = TStepOutcome::kOk;
+  job.Step(TJobStep::kVersionCheck) = TStepOutcome::kSkipped;
+  job.Step(TJobStep::kBackup) = TStepOutcome::kFailed;
+  const std::string json = JobJson(job);
+  for (const char* part :
+       {"\"job\":7,", "\"slot\":\"C\",\"port\":5,", "\"verdict\":\"PASS\",\"elapsed_s\":61.300,",
+        "\"version_before\":\"VX730-R1.0.0\",\"version_after\":\"VX730-R1.2.0\"",
+        "\"identity\":{\"sn\":\"SN]-[0001\",\"meid\":\"A0000012345678\",\"tflag\":\"1\"}",
+        "\"identity_restored\":{\"sn\":true,\"meid\":false,\"tflag\":true}",
+        "\"steps\":\"osx----\""}) {
+    EXPECT_NE(json.find(part), std::string::npos) << part << " in " << json;
+  }
+  job.pass = false;
+  job.failure = "Identity not restored: 1 AT, 0 NV items differ";
+  const std::string row = JobCsvRow(job);
+  EXPECT_NE(row.find(",FAILED,\"Identity not restored: 1 AT, 0 NV items differ\","),
+            std::string::npos)
+      << row;
+  const std::string header = JobCsvHeader();
+  EXPECT_EQ(std::count(header.begin(), header.end(), ','),
+            std::count(row.begin(), row.end(), ',') - 1);  // the comma inside the quotes
   EXPECT_EQ(JsonString("a\"b\\c\r\n\x01"), "\"a\\\"b\\\\c\\r\\n\\u0001\"");
 }
 

@@ -162,14 +162,22 @@ TEST_F(FaultBatchTest, EachFaultEndsItsOwnSlotAndTheHealthyDevicesPass) {
     SCOPED_TRACE("no return after the reset");
     const SlotReports& r = reports(kNoReturn);
     EXPECT_EQ(Verdict(r), CNF_FAIL);
-    EXPECT_EQ(LastFailure(r), "Download failed");
+    EXPECT_EQ(LastFailure(r), "Can Not Find Device Again !");
     ExpectInOrder(r, {{CNF_PROGRESS, 920, "Download code end"},
                       {CNF_PROGRESS, 940, "Waiting for reboot OK"},
                       {CNF_PROGRESS, 975, "Can Not Find Device Again !"},
-                      {CNF_PROGRESS, 989, "Reset Device OK"},
-                      {CNF_INFO, 0, "Restore NV end(0)"},
-                      {CNF_FAIL, 0, "Download failed"}});
+                      {CNF_FAIL, 0, "Can Not Find Device Again !"}});
+    EXPECT_FALSE(HasPrefix(r, "Reset Device OK"));
     EXPECT_FALSE(HasPrefix(r, "Download succress"));
+    // Its backup stays open in the station records, with the reason.
+    const auto& summary = station.Summary(slotOf[kNoReturn]);
+    ASSERT_TRUE(summary.has_value());
+    std::string error;
+    const auto backup = station.Store()->LoadBackup(summary->backupId, &error);
+    ASSERT_TRUE(backup.has_value()) << error;
+    EXPECT_TRUE(backup->open);
+    EXPECT_EQ(backup->openReason, "Can Not Find Device Again !");
+    EXPECT_EQ(backup->at.slots[kSlotSn], before[kNoReturn].identity.serialNumber);
     const sim::DeviceReport now = after(kNoReturn);
     EXPECT_FALSE(now.present);
     EXPECT_EQ(now.flashSha256, images_.sha256);

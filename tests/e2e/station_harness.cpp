@@ -53,7 +53,8 @@ sim::ProgrammerImage TestProgrammer() {
   return sim::ProgrammerImage{PatternBytes(kProgrammerBytes, 11), kProgrammerAddress};
 }
 
-ImageFolder WriteImageFolder(const std::string& folder, bool itemAt, bool itemNv) {
+ImageFolder WriteImageFolder(const std::string& folder, bool itemAt, bool itemNv,
+                             std::size_t imageBytes) {
   std::filesystem::create_directories(folder);
   const sim::ProgrammerImage programmer = TestProgrammer();
   testing::WriteFile(folder + "/prog_9004.hex",
@@ -61,7 +62,7 @@ ImageFolder WriteImageFolder(const std::string& folder, bool itemAt, bool itemNv
 
   ImageFolder result;
   result.folder = folder;
-  result.image = PatternBytes(kImageBytes, 23);
+  result.image = PatternBytes(imageBytes, 23);
   const std::string tag = kImageTag;
   std::fill(result.image.end() - 32, result.image.end(), std::uint8_t{0xFF});
   std::copy(tag.begin(), tag.end(), result.image.end() - 32);
@@ -77,12 +78,19 @@ ImageFolder WriteImageFolder(const std::string& folder, bool itemAt, bool itemNv
 // --- Station ---
 
 
-Station::Station(const std::string& imageFolder) {
+Station::Station(const std::string& imageFolder, const std::string& dataFolder,
+                 bool verifyIdentity) {
   StationSettings settings;
   settings.debugMode = true;
   settings.autoPath = false;
   settings.imagePath = imageFolder;
+  if (!dataFolder.empty()) {
+    std::string error;
+    store_ = TStationStore::Open(dataFolder, &error);
+    EXPECT_TRUE(store_) << error;
+  }
   coordinator_ = std::make_unique<TMdlThread>();
+  coordinator_->SetRecordStore(store_.get(), verifyIdentity);
   console_ = std::make_unique<TConsolePresenter>(view_, *coordinator_, settings);
   coordinator_->SetNotifyAll(&target_, WM_DOWNLOAD_CNF);
   console_->InitPanel();
@@ -101,6 +109,11 @@ void Station::Handle(TConfirmation confirmation) {
           SlotReport{(*cnf)->code, (*cnf)->progress, (*cnf)->text.str()});
     } else {
       ADD_FAILURE() << "a single report without a valid slot";
+    }
+  } else if (confirmation.code == CNF_JOB_SUMMARY) {
+    if (const auto* summary = std::get_if<std::unique_ptr<TJobSummary>>(&confirmation.record);
+        summary && *summary && (*summary)->slot >= 0 && (*summary)->slot < kSlotCount) {
+      summaries_[static_cast<std::size_t>((*summary)->slot)] = **summary;
     }
   } else if (confirmation.code == CNF_CHECK_DEVICE) {
     if (const auto* table = std::get_if<std::unique_ptr<TDeviceTable>>(&confirmation.record);
@@ -126,12 +139,7 @@ bool Station::PumpUntil(const std::function<bool()>& done, std::chrono::seconds 
   }
 }
 
-bool Station::JobEnded(int slot) const {
-  const SlotReports& reports = Reports(slot);
-  return std::any_of(reports.begin(), reports.end(), [](const SlotReport& r) {
-    return r.code == CNF_INFO && r.text.starts_with(kJobEndPrefix);
-  });
-}
+bool Station::JobEnded(int slot) const { return Summary(slot).has_value(); }
 
 bool Station::AllIdle() {
   if (coordinator_->IdleFlag() != 1) return false;
@@ -153,6 +161,7 @@ TDeviceTable Station::Check() {
 
 TDownloadCnf Station::RunBatch() {
   for (SlotReports& reports : reports_) reports.clear();
+  for (auto& summary : summaries_) summary.reset();
   lastDownload_.reset();
   console_->Start();
   const bool ended = PumpUntil(
@@ -369,8 +378,12 @@ sim::SimBench& StationTest::StartBench(std::vector<sim::DeviceConfig> devices) {
   return *bench_;
 }
 
-Station& StationTest::StartStation() {
-  station_ = std::make_unique<Station>(images_.folder);
+Station& StationTest::StartStation(bool verifyIdentity) {
+  return StartStation(root_.File("records"), verifyIdentity);
+}
+
+Station& StationTest::StartStation(const std::string& dataFolder, bool verifyIdentity) {
+  station_ = std::make_unique<Station>(images_.folder, dataFolder, verifyIdentity);
   return *station_;
 }
 

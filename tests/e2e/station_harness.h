@@ -23,6 +23,7 @@
 #include "console/confirmation_queue.h"
 #include "console/presenter.h"
 #include "coordination/coordinator.h"
+#include "store/station_store.h"
 #include "sim/sim_bench.h"
 #include "support/temp_dir.h"
 #include "support/image_files.h"
@@ -56,9 +57,10 @@ struct ImageFolder {
   ByteVector image;    // nor.mbn
   std::string sha256;  // of the image, lower-case hex
 };
-// Writes the programmer (.hex), nor.mbn ending with kImageTag, and Vornex_730.ini with the
-// item switches into the folder.
-ImageFolder WriteImageFolder(const std::string& folder, bool itemAt, bool itemNv);
+// Writes the programmer (.hex), nor.mbn of imageBytes ending with kImageTag, and Vornex_730.ini
+// with the item switches into the folder.
+ImageFolder WriteImageFolder(const std::string& folder, bool itemAt, bool itemNv,
+                             std::size_t imageBytes = kImageBytes);
 
 // One worker report as the console received it.
 struct SlotReport {
@@ -71,8 +73,10 @@ using SlotReports = std::vector<SlotReport>;
 // The station: coordinator, workers and console logic on a recording view.
 class Station {
  public:
-  // Debug mode on (the log pane is kept), image folder as given, all eight slots in use.
-  explicit Station(const std::string& imageFolder);
+  // Debug mode on (the log pane is kept), image folder as given, all eight slots in use, the
+  // station records in dataFolder (none: jobs cannot commit their backups).
+  Station(const std::string& imageFolder, const std::string& dataFolder,
+          bool verifyIdentity = true);
   // Releases the console logic, then the coordinator with its workers.
   ~Station();
   Station(const Station&) = delete;
@@ -84,6 +88,13 @@ class Station {
   // Presses Start and handles confirmations until every job that started has ended and every
   // thread is idle again; the download answer (an empty one, with a failure, when none came).
   TDownloadCnf RunBatch();
+
+  // The account of the last batch's job of a slot; none when no job ended there.
+  const std::optional<TJobSummary>& Summary(int slot) const {
+    return summaries_.at(static_cast<std::size_t>(slot));
+  }
+  TStationStore* Store() { return store_.get(); }
+  TMdlThread& Coordinator() { return *coordinator_; }
 
   // The reports of the last batch for one slot, in arrival order.
   const SlotReports& Reports(int slot) const { return reports_.at(static_cast<std::size_t>(slot)); }
@@ -102,9 +113,11 @@ class Station {
 
   testing::FakeView view_;
   TConfirmationQueue target_;
+  std::unique_ptr<TStationStore> store_;
   std::unique_ptr<TMdlThread> coordinator_;
   std::unique_ptr<TConsolePresenter> console_;
   std::array<SlotReports, kSlotCount> reports_{};
+  std::array<std::optional<TJobSummary>, kSlotCount> summaries_{};
   std::optional<TDeviceTable> lastCheck_;
   std::optional<TDownloadCnf> lastDownload_;
 };
@@ -155,7 +168,9 @@ class StationTest : public ::testing::Test {
 
   // Creates the bench with these devices and the test programmer and points discovery at it.
   sim::SimBench& StartBench(std::vector<sim::DeviceConfig> devices);
-  Station& StartStation();
+  // The station with its records in the test folder's records/ (dataFolder empty: none).
+  Station& StartStation(bool verifyIdentity = true);
+  Station& StartStation(const std::string& dataFolder, bool verifyIdentity);
   // Waits until the device is present (or absent); true when it is.
   bool WaitPresent(int index, bool present);
 

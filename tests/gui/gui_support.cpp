@@ -107,7 +107,8 @@ void WindowTest::TearDown() {
 
 CVornexDlg& WindowTest::Open(const std::string& configLines, const std::string& benchFolder) {
   testing::WriteFile(settingsPath_, "[Config]\r\n" + configLines);
-  TWindowSetup setup{LoadSettings(settingsPath_), settingsPath_, benchFolder};
+  TWindowSetup setup{LoadSettings(settingsPath_), settingsPath_, benchFolder,
+                     folder_.File("records")};
   window_ = std::make_unique<CVornexDlg>(std::move(setup));
   window_->show();
   EXPECT_TRUE(WaitFor([this] { return window_->CheckAnswers() >= 1; }));

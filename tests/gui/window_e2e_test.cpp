@@ -1,6 +1,7 @@
 // A whole batch through the station window: two simulated devices on a bench in this process are
 // listed by the window's first check, Start is clicked, both slots end in PASS, and the
 // simulator confirms that both hold the new image with their identity kept.
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
@@ -12,12 +13,14 @@
 #include "serial/com_resolver.h"
 #include "sim/sha256.h"
 #include "sim/sim_bench.h"
+#include "store/station_store.h"
 #include "support/image_files.h"
 
 namespace vornex::guitest {
 namespace {
 
 constexpr std::size_t kImageBytes = 96 * 1024;
+constexpr std::size_t kLongImageBytes = 4 * 1024 * 1024;
 constexpr std::size_t kProgrammerBytes = 3000;
 constexpr std::uint32_t kProgrammerAddress = 0x00100000;
 
@@ -35,35 +38,45 @@ class WindowBatchTest : public WindowTest {
     std::filesystem::current_path(previousFolder_);
   }
 
+  // Writes an image folder with an image of this size and starts a bench of two devices.
+  std::string StartBench(std::size_t imageBytes) {
+    const std::string images = folder_.File("images");
+    std::filesystem::create_directories(images);
+    image_ = testing::PatternBytes(imageBytes, 11);
+    std::fill(image_.end() - 32, image_.end(), std::uint8_t{0xFF});
+    const std::string tag = "VX730-R1.2.0";
+    std::copy(tag.begin(), tag.end(), image_.end() - 32);
+    testing::WriteFile(images + "/nor.mbn",
+                       std::string(reinterpret_cast<const char*>(image_.data()), image_.size()));
+    const std::vector<std::uint8_t> programmer = testing::PatternBytes(kProgrammerBytes, 5);
+    testing::WriteFile(images + "/prog_9004.hex",
+                       testing::IntelHexText(programmer, kProgrammerAddress));
+    testing::WriteFile(images + "/Vornex_730.ini", "[UpdateItem]\r\nItemAT=ON\r\nItemNV=ON\r\n");
+
+    sim::BenchConfig config;
+    config.folder = folder_.File("bench");
+    config.devices.resize(2);
+    config.programmer = sim::ProgrammerImage{programmer, kProgrammerAddress};
+    std::string error;
+    bench_ = sim::SimBench::Create(config, &error);
+    EXPECT_NE(bench_, nullptr) << error;
+    UseBenchDiscovery(config.folder);
+    return images;
+  }
+
   std::filesystem::path previousFolder_;
+  std::vector<std::uint8_t> image_;
   std::unique_ptr<sim::SimBench> bench_;
 };
 
 TEST_F(WindowBatchTest, TwoSimulatedDevicesAreFlashedThroughTheWindow) {
-  const std::string images = folder_.File("images");
-  std::filesystem::create_directories(images);
-  std::vector<std::uint8_t> image = testing::PatternBytes(kImageBytes, 11);
-  std::fill(image.end() - 32, image.end(), std::uint8_t{0xFF});
-  const std::string tag = "VX730-R1.2.0";
-  std::copy(tag.begin(), tag.end(), image.end() - 32);
-  testing::WriteFile(images + "/nor.mbn",
-                     std::string(reinterpret_cast<const char*>(image.data()), image.size()));
-  const std::vector<std::uint8_t> programmer = testing::PatternBytes(kProgrammerBytes, 5);
-  testing::WriteFile(images + "/prog_9004.hex", testing::IntelHexText(programmer, kProgrammerAddress));
-  testing::WriteFile(images + "/Vornex_730.ini", "[UpdateItem]\r\nItemAT=ON\r\nItemNV=ON\r\n");
-
-  sim::BenchConfig config;
-  config.folder = folder_.File("bench");
-  config.devices.resize(2);
-  config.programmer = sim::ProgrammerImage{programmer, kProgrammerAddress};
-  std::string error;
-  bench_ = sim::SimBench::Create(config, &error);
-  ASSERT_NE(bench_, nullptr) << error;
+  const std::string images = StartBench(kImageBytes);
+  ASSERT_NE(bench_, nullptr);
   const std::vector<sim::DeviceReport> before = bench_->Reports();
-  UseBenchDiscovery(config.folder);
+  const std::string benchFolder = bench_->Folder();
 
   CVornexDlg& window = Open(
-      "Debug=ON\r\nPathNumber=2\r\nAutoPath=OFF\r\nImagePath=" + images + "\r\n", config.folder);
+      "Debug=ON\r\nPathNumber=2\r\nAutoPath=OFF\r\nImagePath=" + images + "\r\n", benchFolder);
   QPushButton* start = window.Panel().StartButton();
   ASSERT_TRUE(WaitFor([&] { return start->isEnabled(); })) << Log();
   EXPECT_EQ(window.Panel().Row(0).status->text(), QStringLiteral("READY"));
@@ -83,7 +96,7 @@ TEST_F(WindowBatchTest, TwoSimulatedDevicesAreFlashedThroughTheWindow) {
     EXPECT_EQ(row.progress->value(), 1000);
   }
   // The simulator's own account: the new image, identity and NV items kept.
-  const std::string digest = sim::Sha256Hex(image.data(), image.size());
+  const std::string digest = sim::Sha256Hex(image_.data(), image_.size());
   for (std::size_t device = 0; device < 2; ++device) {
     const sim::DeviceReport after = bench_->Report(static_cast<int>(device));
     EXPECT_EQ(after.flashSha256, digest) << "device " << device;
@@ -94,6 +107,45 @@ TEST_F(WindowBatchTest, TwoSimulatedDevicesAreFlashedThroughTheWindow) {
   }
   // Nothing is running: the window closes without a question.
   EXPECT_TRUE(window.close());
+}
+
+// Closing while the images stream: once confirmed, every job ends at its next safe point while
+// the window says so, then the window closes; every job is recorded and no device is lost.
+TEST_F(WindowBatchTest, ClosingDuringTheStreamFinishesEveryJobFirst) {
+  const std::string images = StartBench(kLongImageBytes);
+  ASSERT_NE(bench_, nullptr);
+  const std::vector<sim::DeviceReport> before = bench_->Reports();
+  CVornexDlg& window = Open(
+      "PathNumber=2\r\nAutoPath=OFF\r\nImagePath=" + images + "\r\n", bench_->Folder());
+  QPushButton* start = window.Panel().StartButton();
+  ASSERT_TRUE(WaitFor([&] { return start->isEnabled(); }));
+  QTest::mouseClick(start, Qt::LeftButton);
+  ASSERT_TRUE(WaitFor([&] { return bench_->Report(0).streamedBytes > 0; }));
+
+  OnNextModal(
+      [](QWidget* modal) { static_cast<QMessageBox*>(modal)->button(QMessageBox::Yes)->click(); });
+  EXPECT_FALSE(window.close());  // not yet: the jobs finish first
+  EXPECT_TRUE(window.Finishing());
+  EXPECT_TRUE(window.windowTitle().contains(QStringLiteral("Finishing")));
+  ASSERT_TRUE(WaitFor([&] { return !window.isVisible(); }));
+
+  std::string error;
+  const auto store = TStationStore::Open(folder_.File("records"), &error);
+  ASSERT_NE(store, nullptr) << error;
+  const auto jobs = store->History({}, &error);
+  ASSERT_TRUE(jobs.has_value()) << error;
+  ASSERT_EQ(jobs->size(), 2u);
+  for (const TJobSummary& job : *jobs) {
+    const int device = job.deviceKey == before[0].key ? 0 : 1;
+    const sim::DeviceReport now = bench_->Report(device);
+    if (job.pass) {
+      EXPECT_EQ(now.identity.serialNumber, before[static_cast<std::size_t>(device)].identity.serialNumber);
+    } else {
+      EXPECT_EQ(job.failure, "Interrupted");
+      EXPECT_EQ(now.flashCount, 0u);
+      EXPECT_TRUE(store->LoadBackup(job.backupId, &error)->open);
+    }
+  }
 }
 
 }  // namespace

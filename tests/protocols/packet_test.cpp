@@ -10,6 +10,7 @@
 #include <initializer_list>
 #include <random>
 #include <string>
+#include <tuple>
 #include <utility>
 
 namespace vornex {
@@ -270,6 +271,38 @@ TEST(DecodeReply, StreamingTextReportsAreAccepted) {
   // Without a zero byte the text runs to the end of the frame, and no further.
   Verdict unended = Decode(0x07, PROTOCOL_STREAMING, {0x7E, 0x0D, 'a', 0x7D, 0x5E, 0x7E, 'z', 0});
   EXPECT_EQ(unended.payload, Text(std::string("Reason Codes:a~~\0", 17)));
+}
+
+// The typed verdict tells refusals, acceptances and the two text reports apart.
+TEST(JudgeReply, VerdictCodeAndPayloadOfEachKindOfReply) {
+  using V = TReplyVerdict;
+  const std::string end(1, '\0');
+  auto text = [&](std::uint8_t code, std::int32_t protocol, const std::string& words) {
+    return Wire(code, Text(words + end), protocol);
+  };
+  ByteVector badCrc = Wire(0x08, {0x01}, PROTOCOL_STREAMING);
+  badCrc[badCrc.size() - 3] ^= 0x01;
+  // Command, protocol, reply; verdict, code and payload ("-": none).
+  const std::tuple<std::uint8_t, std::int32_t, ByteVector, V, std::uint8_t, std::string> cases[] = {
+      {0x0F, PROTOCOL_DOWNLOAD, {0x7E, 0x02, 0x00, 0x00, 0x7E}, V::kAccepted, 0x02, "-"},
+      {0x0F, PROTOCOL_DOWNLOAD, text(0x03, PROTOCOL_DOWNLOAD, "full"), V::kRefused, 0x03,
+       "Reason Codes:full" + end},
+      {0x15, PROTOCOL_STREAMING, text(0x0D, PROTOCOL_STREAMING, "note"), V::kLogReport, 0x0D,
+       "Reason Codes:note" + end},
+      {0x0B, PROTOCOL_STREAMING, text(0x0E, PROTOCOL_STREAMING, "no"), V::kErrorReport, 0x0E,
+       "Reason Codes:no" + end},
+      {0x0B, PROTOCOL_STREAMING, {0x7E, 0x0C, 0x7E}, V::kRefused, 0x00, "-"},
+      {0x07, PROTOCOL_STREAMING, badCrc, V::kRefused, 0x08, "-"},
+  };
+  for (const auto& [command, protocol, received, verdict, code, payload] : cases) {
+    TPacket request = TPacket::Build(command, nullptr, protocol);
+    request.Escape();
+    const TReplyJudgement judged = JudgeReply(request, received.data(), received.size());
+    EXPECT_EQ(judged.verdict, verdict) << int(code);
+    EXPECT_EQ(judged.code, code);
+    const ByteVector& got = judged.payload;
+    EXPECT_EQ(judged.hasPayload ? std::string(got.begin(), got.end()) : "-", payload) << int(code);
+  }
 }
 
 TEST(DecodeReply, ShortFramesAreRefused) {

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -220,6 +221,23 @@ TEST_F(ProgrammerDownloadTest, DeviceThatDoesNotComeBackIsReportedRemoved) {
   EXPECT_EQ(device->DiagPort(), nullptr);
   EXPECT_EQ(device->ModemPort(), nullptr);
   EXPECT_EQ(recorder.Percents().back(), 95);
+}
+
+// An error report to the close (of both downloads) or to the reset is a failure with its reason.
+TEST_F(ProgrammerDownloadTest, ErrorReportToCloseOrResetIsAFailure) {
+  const auto image = StationProgrammer(TestProgrammer());
+  sim::DeviceConfig failing;
+  failing.faults.errorReportOnClose = failing.faults.errorReportOnReset = true;
+  sim::SimBench& bench = Start({failing}, AsSimProgrammer(*image));
+  Recorder recorder;
+  auto device = InDownloadMode(0, 36, recorder);
+  EXPECT_EQ(device->DownloadHex(path_), 0);
+  EXPECT_EQ(device->DownloadAllImage(MakeImage(3000, "VX730-R3.6.0", 36)), 0);
+  EXPECT_EQ(device->ResetDevice(), 0);
+  const std::string close = "Reason Codes:flash close failed";
+  EXPECT_EQ(recorder.messages,
+            (std::vector<std::string>{close, close, "Reason Codes:reset refused"}));
+  EXPECT_EQ(bench.Report(0).streamedBytes, 3000u);  // still open: nothing was installed
 }
 
 class WakeUpPeerTest : public ::testing::Test {
@@ -436,6 +454,26 @@ TEST_F(ImageDownloadTest, LogReportsStillStreamTheWholeImage) {
   ASSERT_EQ(device->DownloadAllImage(image), 1);
   EXPECT_EQ(Count(bench, 0, "programmer:07"), 5u);
   EXPECT_EQ(bench.Report(0).flashSha256, Sha(image));
+}
+
+// A stop raised with the second block's report ends the stream unclosed, logged, unreported.
+TEST_F(ImageDownloadTest, StopFlagEndsTheStreamAfterTheBlockInFlight) {
+  sim::SimBench& bench = Start(1);
+  static std::atomic<bool> stop;
+  Recorder recorder;
+  auto device = InProgrammer(0, 49, recorder);
+  device->SetStopFlag(&stop);
+  device->SetCallback(
+      [](void* user, std::int32_t status, const void* data) {
+        Recorder::Record(user, status, data);
+        stop = static_cast<Recorder*>(user)->progress.size() >= 4;  // 0, 5, two blocks
+      },
+      &recorder);
+  EXPECT_EQ(device->DownloadAllImage(MakeImage(8192, "VX730-R3.7.0", 49)), 0);
+  EXPECT_EQ(bench.Report(0).streamedBytes, 2048u);  // a close would have ended the stream
+  EXPECT_TRUE(recorder.messages.empty());
+  device.reset();
+  EXPECT_TRUE(LinesInOrder(ReadLogText(LogPath(49)), {"stream stopped at offset 2048"}));
 }
 
 TEST_F(ImageDownloadTest, UnpluggedDeviceFailsWithinTheAttemptsAndClosesThePort) {

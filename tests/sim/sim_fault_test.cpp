@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cerrno>
+#include <tuple>
 
 #include "sim/sha256.h"
 #include "sim_station.h"
@@ -125,6 +126,48 @@ TEST_F(SimFaultTest, FailingNvReadsStillLetWritesThrough) {
   const std::optional<sim::NvData> stored = bench.NvItem(0, 524);
   ASSERT_TRUE(stored.has_value());
   EXPECT_TRUE(std::equal(data.begin(), data.end(), stored->begin()));
+}
+
+// Identity faults, one device each, under the same writes; after a reset the fault's serial.
+TEST_F(SimFaultTest, IdentityWritesAnsweredAndTakenAsTheFaultSays) {
+  sim::SimBench& bench = Start({With([](auto& c) { c.faults.nvWriteFailItems = {524}; }),
+                                With([](auto& c) { c.faults.nvStuckItems = {524}; }),
+                                With([](auto& c) { c.faults.atWritesFail = true; }),
+                                With([](auto& c) { c.faults.serialAfterReset = "VX01"; })});
+  // NV status of a write of item 524 and whether it took effect (525 always does), whether the
+  // serial number, MEID and test flag writes took effect.
+  const std::tuple<std::uint8_t, bool, bool> cases[] = {
+      {sim::kNvStatusFailed, false, true}, {0, false, true}, {0, true, false}, {0, true, true}};
+  const ByteVector data = PatternBytes(128, 11);
+  for (int i = 0; i < 4; ++i) {
+    SCOPED_TRACE(i);
+    const auto [nvStatus, nvTaken, atTaken] = cases[i];
+    StationLink link(bench, i);
+    ASSERT_EQ(link.Open(), 0x03);
+    const sim::Identity old = bench.Report(i).identity;
+    ByteVector reply;
+    for (const std::uint16_t item : {524, 525}) {
+      ASSERT_EQ(link.Diag(0x27, PROTOCOL_DIAG, NvRequest(item, data.data()), &reply), 1);
+      EXPECT_EQ(reply[130], item == 524 ? nvStatus : 0);
+      EXPECT_EQ(std::equal(data.begin(), data.end(), bench.NvItem(i, item)->begin()),
+                item == 525 || nvTaken);
+    }
+    for (const char* write : {"AT+NEWSN=42", "AT+NEWMEID=42", "AT+MDTFLAG=42"}) {
+      EXPECT_EQ(link.At(write), atTaken ? 1 : 0) << write;
+    }
+    std::string serial;
+    EXPECT_EQ(link.At("AT+NEWSN", &serial), 1);
+    const sim::Identity now = bench.Report(i).identity;
+    EXPECT_EQ(serial + now.meid + now.testFlag,
+              atTaken ? "424242" : old.serialNumber + old.meid + old.testFlag);
+  }
+  StationLink link(bench, 3);
+  ASSERT_EQ(link.Open() & 0x02, 0x02);
+  ToProgrammer(link);
+  ASSERT_EQ(link.Diag(0x0B, PROTOCOL_STREAMING), 1);
+  ASSERT_TRUE(WaitPresent(3, false));
+  ASSERT_TRUE(WaitPresent(3, true));
+  EXPECT_EQ(bench.Report(3).identity.serialNumber, "VX01");
 }
 
 TEST_F(SimFaultTest, SlowRebootAndNoReturn) {

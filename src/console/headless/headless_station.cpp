@@ -10,13 +10,15 @@
 #include <fstream>
 #include <set>
 
-#include "console/headless/run_record.h"
 #include "console/headless/terminal_view.h"
 #include "console/confirmation_queue.h"
+#include "console/job_report.h"
 #include "console/presenter.h"
+#include "console/station_records.h"
 #include "discovery/bench_registry.h"
 #include "discovery/port_enumeration.h"
 #include "foundation/pacing.h"
+#include "foundation/stop_signal.h"
 
 namespace vornex {
 namespace {
@@ -45,13 +47,15 @@ bool ParseNumber(const std::string& text, double* value) {
 
 std::string HeadlessUsage() {
   return "usage: vornex --headless [--bench DIR] [--image DIR] [--expect N] [--time-scale S]\n"
-         "                        [--json FILE] [--settings FILE]\n"
+         "                        [--json FILE] [--settings FILE] [--data DIR]\n"
          "  --bench DIR       simulated devices of this bench registry (default: USB devices)\n"
          "  --image DIR       image folder (default: as Vornex_730.ini says)\n"
          "  --expect N        press Start once N devices are listed (default: first found)\n"
          "  --time-scale S    scale every pause and time limit (default 1)\n"
          "  --json FILE       write one JSON line per device\n"
-         "  --settings FILE   settings file (default: Vornex_730.ini beside the program)\n";
+         "  --settings FILE   settings file (default: Vornex_730.ini beside the program)\n"
+         "  --data DIR        station records folder (default: DataFolder of the settings,\n"
+         "                    else $XDG_STATE_HOME/vornex or ~/.local/state/vornex)\n";
 }
 
 std::optional<THeadlessOptions> ParseHeadlessOptions(const std::vector<std::string>& args,
@@ -74,6 +78,8 @@ std::optional<THeadlessOptions> ParseHeadlessOptions(const std::vector<std::stri
       options.jsonPath = value;
     } else if (arg == "--settings") {
       options.settingsPath = value;
+    } else if (arg == "--data") {
+      options.dataFolder = value;
     } else if (arg == "--expect" && ParseNumber(value, &number) && number >= 0 && number <= 8) {
       options.expect = static_cast<int>(number);
     } else if (arg == "--time-scale" && ParseNumber(value, &number) && number > 0) {
@@ -109,16 +115,26 @@ int RunHeadless(const THeadlessOptions& options, std::ostream& out) {
     }
   }
 
+  std::string notice;
+  const std::unique_ptr<TStationStore> store =
+      OpenStationRecords(options.dataFolder, settings, &notice);
+  if (store) notice = OpenBackupsNotice(*store);
+  if (!notice.empty()) out << notice << '\n';
+  CatchStopSignals();
+
   TTerminalView view(out, ::isatty(STDOUT_FILENO) == 1 && !settings.debugMode, settings);
   TConfirmationQueue target;
   TMdlThread coordinator;
   TConsolePresenter console(view, coordinator, settings);
   coordinator.SetNotifyAll(&target, WM_DOWNLOAD_CNF);
+  coordinator.SetRecordStore(store.get(), settings.verifyIdentity);
   console.InitPanel();
 
-  std::array<TRunRecord, kSlotCount> records{};
-  bool started = false;
+  std::array<bool, kSlotCount> started{};
+  std::array<std::optional<TJobSummary>, kSlotCount> ended{};
+  bool pressed = false;
   bool answered = false;  // the download answer arrived: the started slots are known
+  bool stopping = false;
   std::set<std::string> listing =
       options.bench.empty() ? std::set<std::string>{} : RegistryListing(options.bench);
   pacing::Sleep(kFirstCheckMs);
@@ -126,54 +142,54 @@ int RunHeadless(const THeadlessOptions& options, std::ostream& out) {
 
   for (;;) {
     view.Flush();
+    if (StopSignalled() && !stopping) {
+      stopping = true;
+      coordinator.RequestStop();
+      out << "Stopping: every job ends at its next safe point...\n";
+      if (!pressed) break;
+    }
     auto next = target.TakeUntil(pacing::Clock::now() + pacing::Scaled(kWatchTickMs));
     if (next) {
       const std::uint32_t code = next->code;
-      if (code == CNF_SINGLE) {
-        if (const auto* cnf = std::get_if<std::unique_ptr<TSingleCnf>>(&next->record);
-            cnf && *cnf && (*cnf)->slot >= 0 && (*cnf)->slot < kSlotCount) {
-          TRunRecord& record = records[static_cast<std::size_t>((*cnf)->slot)];
-          record.com = console.Slot((*cnf)->slot).comPort;
-          RecordReport(record, **cnf);
-        }
-      }
       std::int32_t listed = 0;
-      if (code == CNF_CHECK_DEVICE) {
-        if (const auto* table = std::get_if<std::unique_ptr<TDeviceTable>>(&next->record);
-            table && *table) {
-          listed = (*table)->count;
-        }
+      if (auto* table = std::get_if<std::unique_ptr<TDeviceTable>>(&next->record);
+          table && *table) {
+        listed = (*table)->count;
       }
-      if (code == CNF_DOWNLOAD_DEVICE) {
-        if (const auto* answer = std::get_if<std::unique_ptr<TDownloadCnf>>(&next->record);
-            answer && *answer) {
-          for (int slot = 0; slot < kSlotCount; ++slot) {
-            if ((*answer)->started[static_cast<std::size_t>(slot)] != 0) {
-              records[static_cast<std::size_t>(slot)].started = true;
-            }
-          }
+      if (auto* answer = std::get_if<std::unique_ptr<TDownloadCnf>>(&next->record);
+          answer && *answer) {
+        for (int slot = 0; slot < kSlotCount; ++slot) {
+          started[static_cast<std::size_t>(slot)] =
+              (*answer)->started[static_cast<std::size_t>(slot)] != 0;
         }
         answered = true;
       }
+      if (auto* summary = std::get_if<std::unique_ptr<TJobSummary>>(&next->record);
+          summary && *summary && (*summary)->slot >= 0 && (*summary)->slot < kSlotCount) {
+        if (json.is_open()) json << JobJson(**summary) << std::endl;
+        ended[static_cast<std::size_t>((*summary)->slot)] = **summary;
+      }
       console.OnConfirm(code, std::move(next->record));
 
-      if (code == CNF_CHECK_DEVICE && !started) {
+      if (code == CNF_CHECK_DEVICE && !pressed && !stopping) {
         const bool enough = options.expect > 0 ? listed >= options.expect : listed > 0;
         if (enough && console.StartEnabled()) {
           console.Start();
-          started = true;
+          pressed = true;
         }
       }
-    } else if (!started && !options.bench.empty()) {
+    } else if (!pressed && !options.bench.empty()) {
       // Waiting for devices: a port that came or went asks for a new check.
       std::set<std::string> now = RegistryListing(options.bench);
       if (now != listing && console.SendCheckRequest()) listing = std::move(now);
     }
 
     if (answered) {
-      const bool done = std::all_of(records.begin(), records.end(), [](const TRunRecord& r) {
-        return !r.started || r.finished;
-      });
+      bool done = true;
+      for (int slot = 0; slot < kSlotCount; ++slot) {
+        const auto index = static_cast<std::size_t>(slot);
+        if (started[index] && !ended[index]) done = false;
+      }
       if (done) break;
     }
   }
@@ -181,15 +197,18 @@ int RunHeadless(const THeadlessOptions& options, std::ostream& out) {
 
   int failed = 0;
   for (int slot = 0; slot < kSlotCount; ++slot) {
-    const TRunRecord& record = records[static_cast<std::size_t>(slot)];
-    const SlotState state = console.Slot(slot).state;
-    if (state == SlotState::kFailed) ++failed;
-    if (json.is_open() && (record.started || state == SlotState::kFailed)) {
-      TRunRecord shown = record;
-      shown.com = console.Slot(slot).comPort;
-      if (state == SlotState::kFailed) shown.verdict = CNF_FAIL;
-      WriteRunJson(json, slot, shown);
-      json << '\n';
+    const auto index = static_cast<std::size_t>(slot);
+    const bool slotFailed = ended[index] ? !ended[index]->pass
+                                         : console.Slot(slot).state == SlotState::kFailed;
+    if (!slotFailed) continue;
+    ++failed;
+    if (json.is_open() && !ended[index]) {
+      // Listed but never started: no job, so no account of one.
+      TJobSummary notStarted;
+      notStarted.slot = slot;
+      notStarted.diagCom = console.Slot(slot).comPort;
+      notStarted.failure = "not started";
+      json << JobJson(notStarted) << std::endl;
     }
   }
   out << (failed == 0 ? "All devices passed.\n" : std::to_string(failed) + " device(s) FAILED.\n");

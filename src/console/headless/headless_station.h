@@ -1,6 +1,8 @@
 // The headless station: the console logic in a terminal. It sends the first device check,
 // presses Start once the expected number of devices is listed (or at the first check that
-// lists any), shows one live line per slot, and ends when every started job has finished.
+// lists any), shows one live line per slot, and ends when every started job has given its
+// account. An interrupt or termination request stops every job at its next safe point; the run
+// then ends as soon as they all have.
 // Port changes while it waits for devices trigger new checks. The exit status is the number
 // of FAILED slots.
 #pragma once
@@ -19,6 +21,7 @@ struct THeadlessOptions {
   double timeScale = 1.0;
   std::string jsonPath;      // one JSON line per device; empty: none
   std::string settingsPath;  // empty: Vornex_730.ini beside the executable
+  std::string dataFolder;    // station records; empty: as the settings say, else the default
 };
 
 // Parses the command line (without the program name). Nothing and a message when it is wrong.

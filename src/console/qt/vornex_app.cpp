@@ -80,6 +80,7 @@ int CVornexApp::Run(const char* programName, const TWindowOptions& options) {
     setup.settings.imagePath = options.imageFolder;
   }
   setup.benchFolder = options.bench;
+  setup.dataFolder = options.dataFolder;
 
   int argc = 1;
   char* argv[] = {const_cast<char*>(programName), nullptr};

@@ -20,6 +20,8 @@
 #include "console/qt/device_watch.h"
 #include "console/qt/password_dlg.h"
 #include "console/qt/window_texts.h"
+#include "console/station_records.h"
+#include "foundation/text.h"
 #include "foundation/pacing.h"
 
 namespace vornex {
@@ -60,6 +62,9 @@ CVornexDlg::CVornexDlg(TWindowSetup setup) : settingsPath_(std::move(setup.setti
     HandleConfirm(code, std::move(record));
   });
   coordinator_ = std::make_unique<TMdlThread>();
+  store_ = OpenStationRecords(setup.dataFolder, setup.settings, &recordsNotice_);
+  if (store_) recordsNotice_ = OpenBackupsNotice(*store_);
+  coordinator_->SetRecordStore(store_.get(), setup.settings.verifyIdentity);
 
   // Panel initialisation: size, position, layout, controls.
   panel_ = std::make_unique<CSlotPanel>(this, setup.settings);
@@ -92,6 +97,17 @@ CVornexDlg::CVornexDlg(TWindowSetup setup) : settingsPath_(std::move(setup.setti
       std::chrono::duration_cast<std::chrono::milliseconds>(pacing::Scaled(kFirstCheckMs)));
   connect(&firstCheck_, &QTimer::timeout, this, [this] { RequestCheck(); });
   firstCheck_.start();
+
+  finishTimer_.setInterval(window::kFinishingPollMs);
+  connect(&finishTimer_, &QTimer::timeout, this, [this] { UpdateFinishing(); });
+
+  if (!recordsNotice_.empty()) {
+    presenter_->AppendLog("%s\r\n", recordsNotice_.c_str());
+    auto* box = new QMessageBox(QMessageBox::Warning, QString::fromUtf8(window::kAttention),
+                                QString::fromStdString(recordsNotice_), QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();  // not modal to the run: the station goes on checking devices meanwhile
+  }
 }
 
 CVornexDlg::~CVornexDlg() {
@@ -160,6 +176,15 @@ void CVornexDlg::Browse() {
 }
 
 void CVornexDlg::closeEvent(QCloseEvent* event) {
+  if (finishing_) {
+    // Closed by UpdateFinishing once no job runs; until then a close only waits.
+    if (coordinator_->BusyWorkers() == 0 && coordinator_->IdleFlag() == 1) {
+      event->accept();
+    } else {
+      event->ignore();
+    }
+    return;
+  }
   if (presenter_->AnySlotRunning()) {
     const auto answer = QMessageBox::question(this, QString::fromUtf8(window::kAttention),
                                               QString::fromUtf8(window::kQuitWhileRunning),
@@ -168,8 +193,32 @@ void CVornexDlg::closeEvent(QCloseEvent* event) {
       event->ignore();
       return;
     }
+    // The window stays until every job has reached a safe point and ended.
+    finishing_ = true;
+    coordinator_->RequestStop();
+    if (coordinator_->BusyWorkers() > 0 || coordinator_->IdleFlag() == 0) {
+      event->ignore();
+      UpdateFinishing();
+      finishTimer_.start();
+      return;
+    }
   }
+  // No job runs (one that just ended may still be releasing its device: the coordinator waits
+  // for it when the window goes).
   event->accept();
+}
+
+void CVornexDlg::UpdateFinishing() {
+  const int busy = coordinator_->BusyWorkers();
+  if (busy == 0 && coordinator_->IdleFlag() == 1) {
+    if (finishTimer_.isActive()) {
+      finishTimer_.stop();
+      close();
+    }
+    return;
+  }
+  setWindowTitle(WindowTitle() + QStringLiteral(" - ") +
+                 QString::fromStdString(FormatBounded(64, window::kFinishingJobs, busy)));
 }
 
 void CVornexDlg::resizeEvent(QResizeEvent* event) {

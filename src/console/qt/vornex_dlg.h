@@ -7,7 +7,10 @@
 // Threads: confirmations arrive from the coordinator's and the workers' threads through the
 // window's CConfirmRelay and are handled here, on the window's thread, one at a time. When the
 // window object goes, the relay is closed first (later posts are refused and their records
-// released), then the coordinator stops every thread; only then do the window's parts go. The
+// released), then the coordinator stops every thread; only then do the window's parts go.
+// Closing while jobs run (once the operator has confirmed) first asks every job to stop at its
+// next safe point and keeps the window open, saying "Finishing N jobs...", until they all have
+// ended, so that no job is cut off while it puts an identity back. The
 // flash image is shared by reference count (ImageData), so a worker still running while the
 // window closes keeps its image alive; nothing has to be released by the window.
 #pragma once
@@ -26,6 +29,7 @@
 #include "console/qt/slot_panel.h"
 #include "coordination/coordinator.h"
 #include "foundation/settings.h"
+#include "store/station_store.h"
 
 namespace vornex {
 
@@ -36,6 +40,7 @@ struct TWindowSetup {
   StationSettings settings;
   std::string settingsPath;  // the settings file that Browse writes ImagePath into
   std::string benchFolder;   // bench registry watched for simulated ports; empty: udev
+  std::string dataFolder;    // station records; empty: as the settings say, else the default
 };
 
 // Sees every confirmation just before and just after the window handled it (unattended runs).
@@ -73,6 +78,10 @@ class CVornexDlg : public QWidget {
   CDeviceWatch& Watch() { return *watch_; }
   // Device-check confirmations handled so far.
   int CheckAnswers() const { return checkAnswers_; }
+  // What the operator was told about the station records at start (empty: nothing to tell).
+  const std::string& RecordsNotice() const { return recordsNotice_; }
+  // True once a confirmed close waits for the running jobs to end.
+  bool Finishing() const { return finishing_; }
 
   // The folder browser of Browse; the system's by default.
   void SetFolderChooser(FolderChooser chooser) { folderChooser_ = std::move(chooser); }
@@ -99,14 +108,20 @@ class CVornexDlg : public QWidget {
  private:
   void HandleConfirm(std::uint32_t code, TConfirmRecord record);
   bool RequestCheck();
+  // Shows how many jobs are still running and closes the window once none is.
+  void UpdateFinishing();
 
   std::string settingsPath_;
+  std::string recordsNotice_;
+  std::unique_ptr<TStationStore> store_;  // outlives the coordinator and its workers
   std::unique_ptr<CConfirmRelay> relay_;
   std::unique_ptr<TMdlThread> coordinator_;
   std::unique_ptr<CSlotPanel> panel_;
   std::unique_ptr<TConsolePresenter> presenter_;
   CDeviceWatch* watch_ = nullptr;  // a child object of the window
   QTimer firstCheck_;
+  QTimer finishTimer_;
+  bool finishing_ = false;
   FolderChooser folderChooser_;
   TConfirmObserver* observer_ = nullptr;
   int checkAnswers_ = 0;

@@ -16,13 +16,15 @@ bool ParseNumber(const std::string& text, double* value) {
 
 std::string WindowUsage() {
   return "usage: vornex [--bench DIR] [--image DIR] [--time-scale S] [--settings FILE]\n"
-         "              [--autostart N] [--screenshot FILE.png [--screenshot-at PERCENT]]\n"
+         "              [--data DIR] [--autostart N] [--screenshot FILE.png [--screenshot-at PERCENT]]\n"
          "              [--close-when-done]\n"
          "  opens the station window (needs a display)\n"
          "  --bench DIR            simulated devices in this bench registry (default: USB)\n"
          "  --image DIR            image folder (default: as Vornex_730.ini says)\n"
          "  --time-scale S         scale every pause and time limit (default 1)\n"
          "  --settings FILE        settings file (default: Vornex_730.ini beside the program)\n"
+         "  --data DIR             station records folder (default: DataFolder of the settings,\n"
+         "                         else $XDG_STATE_HOME/vornex or ~/.local/state/vornex)\n"
          "  --autostart N          press Start once N devices are listed\n"
          "  --screenshot FILE.png  save a picture of the window in the middle of the run\n"
          "  --screenshot-at P      ... once every started slot is at P percent (default 50)\n"
@@ -51,6 +53,8 @@ std::optional<TWindowOptions> ParseWindowOptions(const std::vector<std::string>&
       options.imageFolder = value;
     } else if (arg == "--settings" && !value.empty()) {
       options.settingsPath = value;
+    } else if (arg == "--data" && !value.empty()) {
+      options.dataFolder = value;
     } else if (arg == "--screenshot" && !value.empty()) {
       options.screenshotFile = value;
     } else if (arg == "--time-scale" && ParseNumber(value, &number) && number > 0) {

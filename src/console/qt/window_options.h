@@ -13,6 +13,7 @@ struct TWindowOptions {
   std::string imageFolder;  // image folder; empty: as the settings say
   double timeScale = 1.0;
   std::string settingsPath;    // empty: Vornex_730.ini beside the executable
+  std::string dataFolder;      // station records; empty: as the settings say, else the default
   int autostart = 0;           // press Start once this many devices are listed; 0: the operator
   std::string screenshotFile;  // save a PNG of the window in the middle of the run
   int screenshotPercent = 50;  // ... once every started slot has reached this progress

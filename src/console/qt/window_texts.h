@@ -15,6 +15,7 @@ constexpr const char* kAttention = "Attention";
 
 // Messages and prompts.
 constexpr const char* kQuitWhileRunning = "Downloading Devivce, Quit Now ?";
+constexpr const char* kFinishingJobs = "Finishing %d jobs...";  // after a confirmed close
 constexpr const char* kEnterPassword = "Enter Password :";
 constexpr const char* kWrongPassword = "Wrong Password !";
 constexpr const char* kSelectImageFolder = "Select Image File Path :";
@@ -37,6 +38,8 @@ constexpr const char* kInstanceLockName = "Fa Factory Multi Path Trelvan App";
 // The settling time, on the pacing clock, that gathers a burst of port arrivals and removals
 // into one check (the first check's delay is the console's kFirstCheckMs).
 constexpr std::uint32_t kHotplugSettleMs = 250;
+// How often a confirmed close looks whether the running jobs have ended (real time).
+constexpr int kFinishingPollMs = 100;
 
 // Fonts: family, cell height in pixels (ascent plus descent, the height of one line of text; the
 // letters themselves are smaller) and weight.

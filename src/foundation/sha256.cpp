@@ -1,9 +1,9 @@
 // SHA-256 (FIPS 180-4): 64-byte blocks, eight 32-bit working words, big-endian length padding.
-#include "sim/sha256.h"
+#include "foundation/sha256.h"
 
 #include <algorithm>
 
-namespace vornex::sim {
+namespace vornex {
 namespace {
 
 constexpr std::array<std::uint32_t, 64> kRoundConstants = {
@@ -130,4 +130,4 @@ std::string Sha256Hex(const std::uint8_t* bytes, std::size_t length) {
   return DigestHex(hash.Finish());
 }
 
-}  // namespace vornex::sim
+}  // namespace vornex

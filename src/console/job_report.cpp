@@ -1,0 +1,166 @@
+// JSON and CSV forms of a job's account. Identity values are device bytes in the ANSI code page
+// and are converted to UTF-8 on the way out.
+#include "console/job_report.h"
+
+#include <cstdio>
+
+#include "foundation/text.h"
+
+namespace vornex {
+namespace {
+
+std::string Bool(bool value) { return value ? "true" : "false"; }
+
+std::string Identity(const TIdentityBlock& block) {
+  return "{\"sn\":" + JsonString(AnsiToUtf8(block.slots[kSlotSn])) +
+         ",\"meid\":" + JsonString(AnsiToUtf8(block.slots[kSlotMeid])) +
+         ",\"tflag\":" + JsonString(AnsiToUtf8(block.slots[kSlotTflag])) + "}";
+}
+
+// Restored: backed up, read back after the restore and equal.
+bool Restored(const TJobSummary& job, int slot) {
+  const auto index = static_cast<std::size_t>(slot);
+  return job.identityVerified && !job.identityBefore.slots[index].empty() &&
+         job.identityBefore.slots[index] == job.identityAfter.slots[index];
+}
+
+std::string Csv(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string out = "\"";
+  for (const char c : text) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+std::string Seconds(std::uint32_t ms) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f", ms / 1000.0);
+  return text;
+}
+
+}  // namespace
+
+std::string StepLetters(const TJobSummary& job) {
+  std::string letters;
+  for (const TStepOutcome outcome : job.steps) {
+    switch (outcome) {
+      case TStepOutcome::kNotRun:
+        letters += '-';
+        break;
+      case TStepOutcome::kOk:
+        letters += 'o';
+        break;
+      case TStepOutcome::kFailed:
+        letters += 'x';
+        break;
+      case TStepOutcome::kSkipped:
+        letters += 's';
+        break;
+    }
+  }
+  return letters;
+}
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (static_cast<unsigned char>(c) < 0x20) {
+          char escaped[8];
+          std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+          out += escaped;
+        } else {
+          out += c;
+        }
+    }
+  }
+  return out + "\"";
+}
+
+std::string JobJson(const TJobSummary& job) {
+  const std::string slot = job.slot >= 0 ? std::string(1, static_cast<char>('A' + job.slot)) : "";
+  return "{\"job\":" + std::to_string(job.id) + ",\"kind\":" + JsonString(job.kind) +
+         ",\"slot\":" + JsonString(slot) + ",\"port\":" + std::to_string(job.diagCom) +
+         ",\"modem_port\":" + std::to_string(job.modemCom) +
+         ",\"port_after\":" + std::to_string(job.diagComAfter) +
+         ",\"key\":" + JsonString(job.deviceKey) +
+         ",\"verdict\":" + JsonString(job.pass ? "PASS" : "FAILED") +
+         ",\"elapsed_s\":" + Seconds(job.elapsedMs) + ",\"reason\":" + JsonString(job.failure) +
+         ",\"version_before\":" + JsonString(AnsiToUtf8(job.versionBefore)) +
+         ",\"version_after\":" + JsonString(AnsiToUtf8(job.versionAfter)) +
+         ",\"image_tag\":" + JsonString(AnsiToUtf8(job.imageTag)) +
+         ",\"image_sha256\":" + JsonString(job.imageSha256) +
+         ",\"identity\":" + Identity(job.identityBefore) +
+         ",\"identity_after\":" + Identity(job.identityAfter) +
+         ",\"identity_restored\":{\"sn\":" + Bool(Restored(job, kSlotSn)) +
+         ",\"meid\":" + Bool(Restored(job, kSlotMeid)) +
+         ",\"tflag\":" + Bool(Restored(job, kSlotTflag)) + "}" +
+         ",\"identity_verified\":" + Bool(job.identityVerified) +
+         ",\"nv_backed_up\":" + std::to_string(job.nvBackedUp) +
+         ",\"nv_differ\":" + std::to_string(job.nvDiffer) +
+         ",\"at_differ\":" + std::to_string(job.atDiffer) +
+         ",\"steps\":" + JsonString(StepLetters(job)) +
+         ",\"backup\":" + std::to_string(job.backupId) +
+         ",\"started_at\":" + JsonString(job.startedAt) +
+         ",\"ended_at\":" + JsonString(job.endedAt) + "}";
+}
+
+std::string JobCsvHeader() {
+  return "job,kind,slot,port,key,verdict,reason,elapsed_s,version_before,version_after,image_tag,"
+         "image_sha256,sn,meid,tflag,identity_verified,nv_backed_up,nv_differ,at_differ,steps,"
+         "backup,started_at,ended_at";
+}
+
+std::string JobCsvRow(const TJobSummary& job) {
+  const std::string slot = job.slot >= 0 ? std::string(1, static_cast<char>('A' + job.slot)) : "";
+  const std::string fields[] = {
+      std::to_string(job.id),
+      job.kind,
+      slot,
+      std::to_string(job.diagCom),
+      job.deviceKey,
+      job.pass ? "PASS" : "FAILED",
+      job.failure,
+      Seconds(job.elapsedMs),
+      AnsiToUtf8(job.versionBefore),
+      AnsiToUtf8(job.versionAfter),
+      AnsiToUtf8(job.imageTag),
+      job.imageSha256,
+      AnsiToUtf8(job.identityBefore.slots[kSlotSn]),
+      AnsiToUtf8(job.identityBefore.slots[kSlotMeid]),
+      AnsiToUtf8(job.identityBefore.slots[kSlotTflag]),
+      job.identityVerified ? "1" : "0",
+      std::to_string(job.nvBackedUp),
+      std::to_string(job.nvDiffer),
+      std::to_string(job.atDiffer),
+      StepLetters(job),
+      std::to_string(job.backupId),
+      job.startedAt,
+      job.endedAt};
+  std::string row;
+  for (const std::string& field : fields) {
+    if (!row.empty()) row += ',';
+    row += Csv(field);
+  }
+  return row;
+}
+
+}  // namespace vornex

@@ -1,0 +1,24 @@
+// A job's account (TJobSummary) as factory systems read it: one JSON object per job for the
+// headless station's results file and the history, and CSV rows for spreadsheets.
+#pragma once
+
+#include <string>
+
+#include "store/job_summary.h"
+
+namespace vornex {
+
+// One JSON object (no line end).
+std::string JobJson(const TJobSummary& job);
+
+// The CSV header line and one row (no line ends); fields are quoted where they need it.
+std::string JobCsvHeader();
+std::string JobCsvRow(const TJobSummary& job);
+
+// The steps as one letter each: '-' not run, 'o' ok, 'x' failed, 's' skipped.
+std::string StepLetters(const TJobSummary& job);
+
+// A JSON string literal of UTF-8 text.
+std::string JsonString(const std::string& text);
+
+}  // namespace vornex

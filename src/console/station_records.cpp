@@ -1,0 +1,39 @@
+// Opening the station record store for a front-end, and the operator's texts about it.
+#include "console/station_records.h"
+
+#include "foundation/text.h"
+
+namespace vornex {
+
+std::string StationDataFolder(const std::string& option, const StationSettings& settings) {
+  if (!option.empty()) return option;
+  if (!settings.dataFolder.empty()) return settings.dataFolder;
+  return DefaultDataFolder();
+}
+
+std::unique_ptr<TStationStore> OpenStationRecords(const std::string& option,
+                                                  const StationSettings& settings,
+                                                  std::string* notice) {
+  const std::string folder = StationDataFolder(option, settings);
+  std::string error = "no data folder (set DataFolder in the settings or use --data DIR)";
+  std::unique_ptr<TStationStore> store =
+      folder.empty() ? nullptr : TStationStore::Open(folder, &error);
+  if (!store) {
+    *notice = "Station records unavailable: " + error +
+              ". No device will be flashed until they can be written.";
+  }
+  return store;
+}
+
+std::string OpenBackupsNotice(TStationStore& store) {
+  std::string error;
+  const std::int64_t open = store.OpenBackupCount(&error);
+  if (open < 0) return "Station records: " + error;
+  if (open == 0) return {};
+  return FormatBounded(511,
+                       "%lld identity backup(s) still open in %s: run \"vornex restore\" to list "
+                       "them and put them back.",
+                       static_cast<long long>(open), store.Path().c_str());
+}
+
+}  // namespace vornex

@@ -1,0 +1,85 @@
+// The identity steps of a device: reading the AT identity values and the NV items before a
+// rewrite, writing them back afterwards, and reading them back to prove that they arrived. The
+// device worker runs them inside a download job; the recovery command runs the restore and its
+// verification for a backup taken from the station record store or a DataInfo file.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "protocols/usb_device.h"
+#include "store/identity_record.h"
+
+namespace vornex {
+
+// Where the identity steps tell what they do, with the values of the worker's reports: 0..1000
+// progress, -2 failure, -5 information.
+class TStepReporter {
+ public:
+  virtual void StepReport(std::int32_t value, const std::string& text) = 0;
+
+ protected:
+  ~TStepReporter() = default;
+};
+
+// Formats a report text (at most 511 units) and hands it to the reporter.
+void Say(TStepReporter& reporter, std::int32_t value, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+
+// How a restore ended.
+struct TRestoreResult {
+  bool ok = false;        // the identity is on the device: verified, or every write succeeded
+  bool verified = false;  // it was read back and compared
+  int atWriteFailures = 0;
+  int nvWriteFailures = 0;
+  int atDiffer = 0;       // AT values that did not read back equal
+  int nvDiffer = 0;       // NV records that did not read back equal
+  TIdentityBlock readBack;  // the AT values read back (when verified)
+  std::string failure;    // the operator's text when not ok
+};
+
+// The identity operations on one connected device.
+class TIdentityKeeper {
+ public:
+  TIdentityKeeper(TUsbDevice& device, TStepReporter& reporter)
+      : device_(device), reporter_(reporter) {}
+
+  // Reads SN, MEID and TFLAG into `at` (a value whose command failed stays empty); 1 when at
+  // least one value was read.
+  std::int32_t BackupAtItems(TIdentityBlock& at);
+  // Reads every listed NV item, in list order, appending one record per item read; the number
+  // of records read.
+  std::int32_t BackupNvItems(std::vector<TNvRecord>& nv);
+
+  // Writes the backup's identity back (NV items when ItemNV is on, AT values when ItemAT is on),
+  // then, with `verify`, reads it back and compares. ok when every value reads back equal (an
+  // item whose write failed but reads back equal is fine); without `verify`, when every write
+  // succeeded. With ItemNV on and no NV record to write, the restore fails.
+  TRestoreResult RestoreDeviceData(const TIdentityBackup& backup, bool verify);
+
+  // One AT identity value as the device answers it now (SN, MEID or TFLAG slot); nullopt when
+  // its command failed.
+  std::optional<std::string> ReadAtValue(int slot);
+
+ private:
+  // The number of failed writes.
+  int RestoreNvItems(const std::vector<TNvRecord>& nv);
+  int RestoreAtItems(const TIdentityBlock& at);
+  // Reads back every value of the backup that the restore wrote and counts the differences.
+  void VerifyIdentity(const TIdentityBackup& backup, TRestoreResult& result);
+
+  TUsbDevice& device_;
+  TStepReporter& reporter_;
+};
+
+// The DataInfo file: a profile file with the NV records (section NV) and the AT values
+// (section AT) of one backup, named after the local time, created only when no file of that
+// name exists. True with its name; false with the name tried and the reason.
+bool SaveDataInfo(const TIdentityBackup& backup, std::string* name, std::string* error);
+// Reads a DataInfo file into the AT values and NV records of a backup. False with the reason
+// when the file cannot be read or holds nothing to restore.
+bool LoadDataInfo(const std::string& path, TIdentityBackup* backup, std::string* error);
+
+}  // namespace vornex

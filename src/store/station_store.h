@@ -1,0 +1,79 @@
+// The station record store: one SQLite database per station that keeps every identity backup
+// from the moment it is read until a verified restore closes it, and the account of every job
+// (the station's traceability record). Identity commits are durable (WAL journal, synchronous
+// FULL) before the device is touched; a backup that is never closed survives crashes, kills and
+// power cuts and is listed by "vornex restore".
+//
+// One object is shared by all workers of the station; every operation is safe to call from any
+// thread (one connection, one lock). Operations report failure as false / 0 / nullopt with a
+// text saying what failed and where; nothing already stored is lost by a failed operation.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "store/identity_record.h"
+#include "store/job_summary.h"
+
+namespace vornex {
+
+// The database file name inside the data folder.
+constexpr const char* kStoreFileName = "station.db";
+
+// The default data folder: $XDG_STATE_HOME/vornex, else $HOME/.local/state/vornex; empty when
+// neither variable is set.
+std::string DefaultDataFolder();
+
+// Which jobs the history lists.
+struct THistoryFilter {
+  std::string since;   // "YYYY-MM-DD" or "YYYY-MM-DD HH:MM:SS": jobs started at or after it
+  std::string serial;  // serial number before the rewrite, exactly
+  std::string key;     // device key, letter case ignored
+  int limit = 0;       // at most this many, 0 = all
+};
+
+class TStationStore {
+ public:
+  // Opens the database in the folder (created with its parents when missing), creating or
+  // migrating the schema. Null with *error when it cannot be used: not creatable or writable,
+  // corrupted, locked by another writer for longer than the busy limit, or from a newer schema.
+  static std::unique_ptr<TStationStore> Open(const std::string& dataFolder, std::string* error);
+  ~TStationStore();
+  TStationStore(const TStationStore&) = delete;
+  TStationStore& operator=(const TStationStore&) = delete;
+
+  // The database file.
+  const std::string& Path() const;
+
+  // Commits the backup (AT values and every NV record) in one durable transaction. Its id (> 0),
+  // or 0 with *error; nothing of it is stored then.
+  std::int64_t CommitBackup(const TIdentityBackup& backup, std::string* error);
+  // Notes why an open backup is still open (the failure of its job). False with *error.
+  bool SetOpenReason(std::int64_t backupId, const std::string& reason, std::string* error);
+  // Closes a backup after its identity was verified on the device; `how` says by what (a job
+  // id, "restore ..."). False with *error (also for an unknown id).
+  bool CloseBackup(std::int64_t backupId, const std::string& how, std::string* error);
+  // The open backups, oldest first, without their NV records (nv stays empty). Nullopt with
+  // *error when they cannot be read.
+  std::optional<std::vector<TIdentityBackup>> OpenBackups(std::string* error);
+  // Number of open backups; -1 with *error.
+  std::int64_t OpenBackupCount(std::string* error);
+  // One backup with everything in it; nullopt with *error when absent or unreadable.
+  std::optional<TIdentityBackup> LoadBackup(std::int64_t backupId, std::string* error);
+
+  // Keeps the account of a job (durably). Its id (> 0), or 0 with *error.
+  std::int64_t RecordJob(const TJobSummary& summary, std::string* error);
+  // Past jobs, newest first. Nullopt with *error.
+  std::optional<std::vector<TJobSummary>> History(const THistoryFilter& filter,
+                                                  std::string* error);
+
+ private:
+  struct Impl;
+  explicit TStationStore(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace vornex

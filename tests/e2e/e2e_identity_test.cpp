@@ -1,0 +1,147 @@
+// The verdict tells the truth about identity: a job passes only when the identity read back
+// after the restore equals its backup, a failure keeps the backup open in the station records,
+// and nothing is written to a device whose backup could not be committed.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <sstream>
+
+#include "console/records_commands.h"
+#include "station_harness.h"
+
+namespace vornex::e2e {
+namespace {
+
+using IdentityFaultTest = StationTest;
+
+constexpr std::uint16_t kStuckItem = 524;
+constexpr std::uint16_t kFailingItem = 3265;
+
+struct FaultCase {
+  const char* name;
+  std::function<void(sim::DeviceConfig&)> set;
+  const char* failure;  // empty: PASS
+  bool identityKept;    // SN, MEID, TFLAG and NV digest as before the job
+};
+
+// The value of a JSON key in one line (numbers and strings alike, unquoted).
+std::string JsonField(const std::string& line, const std::string& key) {
+  const auto at = line.find("\"" + key + "\":");
+  if (at == std::string::npos) return {};
+  std::size_t from = at + key.size() + 3;
+  const bool quoted = line[from] == '"';
+  if (quoted) ++from;
+  const auto to = line.find(quoted ? "\"" : ",", from);
+  return line.substr(from, to - from);
+}
+
+TEST_F(IdentityFaultTest, APassIsGivenOnlyWhenTheIdentityReadsBackEqual) {
+  const std::vector<FaultCase> cases = {
+      {"healthy", [](auto&) {}, "", true},
+      {"NV item keeps its old value", [](auto& c) { c.faults.nvStuckItems = {kStuckItem}; },
+       "Identity not restored: 0 AT, 1 NV items differ", false},
+      {"NV write fails", [](auto& c) { c.faults.nvWriteFailItems = {kFailingItem}; },
+       "Identity not restored: 0 AT, 1 NV items differ", false},
+      {"AT writes fail", [](auto& c) { c.faults.atWritesFail = true; },
+       "Identity not restored: 3 AT, 0 NV items differ", false},
+      {"close answered with an error report", [](auto& c) { c.faults.errorReportOnClose = true; },
+       "Download failed", true},
+      {"reset answered with an error report", [](auto& c) { c.faults.errorReportOnReset = true; },
+       "Identity not restored: 3 AT, 579 NV items differ", false},
+      {"back with another serial number", [](auto& c) { c.faults.serialAfterReset = "VX0"; }, "",
+       true},
+      {"renumbered after the reset", [](auto& c) { c.renumberOnReset = true; }, "", true},
+  };
+  std::vector<sim::DeviceConfig> devices;
+  for (const FaultCase& c : cases) c.set(devices.emplace_back());
+  sim::SimBench& bench = StartBench(devices);
+  const std::vector<sim::DeviceReport> before = bench.Reports();
+  Station& station = StartStation();
+  ASSERT_EQ(station.Check().count, 8);
+  station.RunBatch();
+
+  std::map<std::int64_t, bool> passOfJob;
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const FaultCase& c = cases[i];
+    SCOPED_TRACE(c.name);
+    const int slot = station.SlotShowing(before[i].diagCom);
+    ASSERT_GE(slot, 0);
+    const std::optional<TJobSummary>& job = station.Summary(slot);
+    ASSERT_TRUE(job.has_value());
+    const bool pass = std::string(c.failure).empty();
+    EXPECT_EQ(job->pass, pass);
+    EXPECT_EQ(job->failure, c.failure);
+    EXPECT_EQ(LastFailure(station.Reports(slot)), c.failure);
+    EXPECT_EQ(station.Console().Slot(slot).state, pass ? SlotState::kPass : SlotState::kFailed);
+    passOfJob[job->id] = pass;
+
+    const sim::DeviceReport now = bench.Report(static_cast<int>(i));
+    const bool kept = now.identity.serialNumber == before[i].identity.serialNumber &&
+                      now.identity.meid == before[i].identity.meid &&
+                      now.identity.testFlag == before[i].identity.testFlag &&
+                      now.nvDigest == before[i].nvDigest;
+    EXPECT_EQ(kept, c.identityKept);
+    if (pass) ExpectRewrittenKeepingIdentity(before[i], now, images_);
+
+    // The backup is closed exactly when the job passed, and holds what the device had.
+    std::string error;
+    const auto backup = station.Store()->LoadBackup(job->backupId, &error);
+    ASSERT_TRUE(backup.has_value()) << error;
+    EXPECT_EQ(backup->open, !pass);
+    EXPECT_EQ(backup->openReason, c.failure);
+    EXPECT_EQ(backup->at.slots[kSlotSn], before[i].identity.serialNumber);
+    EXPECT_EQ(backup->nv.size(), static_cast<std::size_t>(job->nvBackedUp));
+    EXPECT_GT(job->nvBackedUp, 500);
+    EXPECT_EQ(backup->imageSha256, images_.sha256);
+  }
+
+  // The history lists every job with the verdict the devices confirm.
+  std::ostringstream out;
+  std::ostringstream err;
+  ASSERT_EQ(RunHistoryCommand({"--json", "--data", root_.File("records")}, out, err), 0)
+      << err.str();
+  std::istringstream lines(out.str());
+  int listed = 0;
+  for (std::string line; std::getline(lines, line); ++listed) {
+    const std::int64_t id = std::stoll(JsonField(line, "job"));
+    ASSERT_EQ(passOfJob.count(id), 1u) << line;
+    EXPECT_EQ(JsonField(line, "verdict"), passOfJob[id] ? "PASS" : "FAILED") << line;
+  }
+  EXPECT_EQ(listed, 8);
+}
+
+// With the read-back switched off a restore is judged by its write results: every write must
+// have succeeded.
+TEST_F(IdentityFaultTest, WithoutReadBackEveryWriteMustSucceed) {
+  sim::DeviceConfig failingWrites;
+  failingWrites.faults.atWritesFail = true;
+  sim::SimBench& bench = StartBench({sim::DeviceConfig{}, failingWrites});
+  const std::vector<sim::DeviceReport> before = bench.Reports();
+  Station& station = StartStation(/*verifyIdentity=*/false);
+  ASSERT_EQ(station.Check().count, 2);
+  station.RunBatch();
+  const auto& healthy = station.Summary(station.SlotShowing(before[0].diagCom));
+  const auto& failing = station.Summary(station.SlotShowing(before[1].diagCom));
+  ASSERT_TRUE(healthy && failing);
+  EXPECT_TRUE(healthy->pass);
+  EXPECT_FALSE(healthy->identityVerified);
+  EXPECT_FALSE(failing->pass);
+  EXPECT_EQ(failing->failure, "Identity not restored: 3 AT, 0 NV writes failed");
+}
+
+// Without station records nothing is flashed: the identity could not be kept on disk.
+TEST_F(IdentityFaultTest, NoDeviceIsTouchedWithoutACommittedBackup) {
+  sim::SimBench& bench = StartBench({sim::DeviceConfig{}});
+  const sim::DeviceReport before = bench.Report(0);
+  Station& station = StartStation(/*dataFolder=*/"", true);
+  ASSERT_EQ(station.Check().count, 1);
+  station.RunBatch();
+  const auto& job = station.Summary(station.SlotShowing(before.diagCom));
+  ASSERT_TRUE(job.has_value());
+  EXPECT_EQ(job->failure, "Can not save identity backup");
+  EXPECT_EQ(job->Step(TJobStep::kImageUpdate), TStepOutcome::kNotRun);
+  ExpectUntouched(before, bench.Report(0));
+}
+
+}  // namespace
+}  // namespace vornex::e2e

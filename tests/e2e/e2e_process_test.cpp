@@ -1,0 +1,167 @@
+// The station program stopped from outside in the middle of a batch: killed outright, every
+// identity comes back from the station records with "vornex restore"; asked to terminate, it
+// ends every job at a safe point and records every job before it exits.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <future>
+#include <sstream>
+
+#include "console/records_commands.h"
+#include "station_harness.h"
+#include "store/station_store.h"
+
+extern char** environ;
+
+namespace vornex::e2e {
+namespace {
+
+// Long enough that all eight streams run at the same time.
+constexpr std::size_t kLongImageBytes = 3 * 1024 * 1024;
+constexpr const char* kScaleText = "0.05";
+
+class StationProcessTest : public StationTest {
+ protected:
+  void SetUp() override {
+    StationTest::SetUp();
+    images_ = WriteImageFolder(root_.File("long-images"), true, true, kLongImageBytes);
+    records_ = root_.File("records");
+  }
+
+  // Starts "vornex --headless" on the bench, its output in a file.
+  pid_t StartHeadless(int expect) {
+    const std::vector<std::string> args = {
+        VORNEX_PROGRAM,  "--headless", "--bench",    bench_->Folder(),
+        "--image",       images_.folder, "--expect", std::to_string(expect),
+        "--time-scale",  kScaleText,    "--data",     records_,
+        "--settings",    root_.File("none.ini"), "--json", root_.File("jobs.jsonl")};
+    std::vector<char*> argv;
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    const std::string output = root_.File("station.out");
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    pid_t pid = 0;
+    const int error = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    EXPECT_EQ(error, 0) << VORNEX_PROGRAM;
+    return error == 0 ? pid : -1;
+  }
+
+  // Waits until every device is inside its image stream or past it.
+  bool WaitAllStreaming() {
+    for (int i = 0; i < bench_->DeviceCount(); ++i) {
+      if (!bench_->WaitUntil(
+              i, [](const sim::DeviceReport& r) { return r.streamedBytes > 0 || r.flashCount > 0; },
+              kPresenceLimitMs)) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  static int ExitStatus(pid_t pid) {
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+  std::unique_ptr<TStationStore> OpenRecords() {
+    std::string error;
+    auto store = TStationStore::Open(records_, &error);
+    EXPECT_TRUE(store) << error;
+    return store;
+  }
+
+  std::string records_;
+};
+
+TEST_F(StationProcessTest, KilledMidStreamEveryIdentityComesBackFromTheRecords) {
+  sim::SimBench& bench = StartBench(std::vector<sim::DeviceConfig>(8));
+  const std::vector<sim::DeviceReport> before = bench.Reports();
+  const pid_t station = StartHeadless(8);
+  ASSERT_GT(station, 0);
+  ASSERT_TRUE(WaitAllStreaming());
+  ::kill(station, SIGKILL);
+  EXPECT_EQ(ExitStatus(station), 128 + SIGKILL);
+
+  // Devices that were resetting come back first.
+  for (int i = 0; i < 8; ++i) ASSERT_TRUE(WaitPresent(i, true)) << i;
+  std::string error;
+  const auto open = OpenRecords()->OpenBackups(&error);
+  ASSERT_TRUE(open.has_value()) << error;
+  EXPECT_GE(open->size(), 1u);
+
+  std::vector<std::future<std::pair<int, std::string>>> restores;
+  for (const TIdentityBackup& backup : *open) {
+    restores.push_back(std::async(std::launch::async, [&, id = backup.id] {
+      std::ostringstream out;
+      const int status = RunRestoreCommand({std::to_string(id), "--bench", bench.Folder(),
+                                            "--time-scale", kScaleText, "--data", records_},
+                                           out, out);
+      return std::make_pair(status, out.str());
+    }));
+  }
+  for (auto& restore : restores) {
+    const auto [status, text] = restore.get();
+    EXPECT_EQ(status, 0) << text;
+  }
+
+  for (const sim::DeviceReport& was : before) {
+    const sim::DeviceReport now = bench.Report(was.index);
+    SCOPED_TRACE("device " + std::to_string(was.index));
+    EXPECT_EQ(now.identity.serialNumber, was.identity.serialNumber);
+    EXPECT_EQ(now.identity.meid, was.identity.meid);
+    EXPECT_EQ(now.identity.testFlag, was.identity.testFlag);
+    EXPECT_EQ(now.nvDigest, was.nvDigest);
+    EXPECT_EQ(now.layer, "firmware");
+  }
+  EXPECT_EQ(OpenRecords()->OpenBackupCount(&error), 0) << error;
+}
+
+TEST_F(StationProcessTest, TerminatedMidBatchEveryJobEndsAtASafePointAndIsRecorded) {
+  sim::SimBench& bench = StartBench(std::vector<sim::DeviceConfig>(8));
+  const std::vector<sim::DeviceReport> before = bench.Reports();
+  const pid_t station = StartHeadless(8);
+  ASSERT_GT(station, 0);
+  ASSERT_TRUE(WaitAllStreaming());
+  ::kill(station, SIGTERM);
+  const int failed = ExitStatus(station);
+  ASSERT_GE(failed, 0);
+  ASSERT_LE(failed, 8) << testing::ReadFile(root_.File("station.out"));
+
+  std::string error;
+  const auto jobs = OpenRecords()->History({}, &error);
+  ASSERT_TRUE(jobs.has_value()) << error;
+  ASSERT_EQ(jobs->size(), 8u);
+  int interrupted = 0;
+  for (const TJobSummary& job : *jobs) {
+    const auto it = std::find_if(before.begin(), before.end(), [&](const sim::DeviceReport& r) {
+      return r.key == job.deviceKey;
+    });
+    ASSERT_NE(it, before.end()) << job.deviceKey;
+    const sim::DeviceReport now = bench.Report(it->index);
+    if (job.pass) {
+      ExpectRewrittenKeepingIdentity(*it, now, images_);
+    } else {
+      // Stopped inside the stream: never flashed, its backup kept open.
+      EXPECT_EQ(job.failure, "Interrupted");
+      EXPECT_EQ(now.flashCount, it->flashCount);
+      EXPECT_TRUE(OpenRecords()->LoadBackup(job.backupId, &error)->open);
+      ++interrupted;
+    }
+  }
+  EXPECT_EQ(interrupted, failed);
+  const std::string lines = testing::ReadFile(root_.File("jobs.jsonl"));
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 8);
+}
+
+}  // namespace
+}  // namespace vornex::e2e

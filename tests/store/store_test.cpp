@@ -1,0 +1,346 @@
+// The station record store: identity backups come back byte for byte after a reopen, backups
+// open and close, the history filters, unusable files are refused and left untouched,
+// concurrent workers all get their backups stored, and a failed commit stores nothing.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+#include <set>
+#include <thread>
+#include <tuple>
+
+#include "store/sqlite_db.h"
+#include "store/station_store.h"
+#include "support/temp_dir.h"
+
+namespace vornex {
+namespace {
+
+using vornex::testing::ReadFile;
+using vornex::testing::TempDir;
+using vornex::testing::WriteFile;
+
+// Every byte value, as devices may answer with anything.
+std::string AllBytes() {
+  std::string bytes;
+  for (int b = 0; b < 256; ++b) bytes.push_back(static_cast<char>(b));
+  return bytes;
+}
+
+// NV records with items repeating (as a device reads them twice) and varied data bytes.
+TIdentityBackup MakeBackup(const std::string& key, std::size_t nvCount) {
+  TIdentityBackup b;
+  b.slot = 3;
+  b.deviceKey = key;
+  b.diagCom = 11;
+  b.modemCom = 12;
+  b.firmwareVersion = "V1.2\x96rc";
+  b.imageTag = "TAG-7";
+  b.imageSha256 = "0f1e2d3c";
+  b.itemSwitches = 3;
+  b.at.slots[kSlotSn] = "SN-" + key;
+  b.at.slots[kSlotMeid] = "A1000012345678";
+  b.at.slots[kSlotTflag] = "1";
+  for (std::size_t i = 0; i < nvCount; ++i) {
+    TNvRecord& r = b.nv.emplace_back();
+    for (std::size_t j = 0; j < r.bytes.size(); ++j)
+      r.bytes[j] = static_cast<std::uint8_t>(i * 7 + j);
+    r.bytes[0] = static_cast<std::uint8_t>(i % 200);  // items 0..199, each up to three times
+    r.bytes[1] = static_cast<std::uint8_t>(i % 3);
+  }
+  return b;
+}
+
+auto Tie(const TIdentityBackup& b) {
+  return std::tie(b.source, b.sourceFile, b.slot, b.deviceKey, b.diagCom, b.modemCom,
+                  b.firmwareVersion, b.imageTag, b.imageSha256, b.itemSwitches, b.at, b.nv,
+                  b.openReason);
+}
+
+auto Tie(const TJobSummary& j) {
+  return std::tie(j.kind, j.slot, j.deviceKey, j.diagCom, j.modemCom, j.diagComAfter,
+                  j.modemComAfter, j.versionBefore, j.versionAfter, j.imageTag, j.imageSha256,
+                  j.identityBefore, j.identityAfter, j.nvBackedUp, j.nvDiffer, j.atDiffer,
+                  j.identityVerified, j.steps, j.pass, j.failure, j.backupId, j.startedAt,
+                  j.endedAt, j.elapsedMs);
+}
+
+std::int64_t CountRows(const std::string& path, const char* sql) {
+  sqlite::TDatabase db;
+  if (!db.Open(path, SQLITE_OPEN_READONLY)) return -1;
+  sqlite::TStatement s = db.Prepare(sql);
+  return s.Step() == sqlite::TStatement::TStep::kRow ? s.ColumnInt64(0) : -1;
+}
+
+TEST(StationStoreTest, BackupsComeBackExactlyAfterReopen) {
+  TempDir dir;
+  const std::string folder = dir.File("state/deep");  // created with its parents
+  TIdentityBackup fromJob = MakeBackup("1-1.2", 582);
+  fromJob.at.slots[kSlotSn] = AllBytes();
+  fromJob.at.slots[kSlotMeid] = std::string("\0\0\x80", 3);
+  TIdentityBackup imported = MakeBackup("", 0);
+  imported.source = kBackupSourceDataInfo;
+  imported.sourceFile = "DataInfo_\xe9.dat";
+  imported.slot = -1;
+  imported.at.slots = {"SN9", "", "", "", ""};
+  const std::vector<TIdentityBackup> table = {fromJob, imported};
+
+  std::vector<std::int64_t> ids;
+  std::string error;
+  {
+    auto store = TStationStore::Open(folder, &error);
+    ASSERT_TRUE(store) << error;
+    for (const auto& b : table) ids.push_back(store->CommitBackup(b, &error));
+  }
+  auto store = TStationStore::Open(folder, &error);
+  ASSERT_TRUE(store) << error;
+  for (std::size_t i = 0; i < table.size(); ++i) {
+    SCOPED_TRACE(i);
+    ASSERT_GT(ids[i], 0);
+    const auto loaded = store->LoadBackup(ids[i], &error);
+    ASSERT_TRUE(loaded) << error;
+    EXPECT_TRUE(Tie(*loaded) == Tie(table[i]));
+    EXPECT_EQ(loaded->id, ids[i]);
+    EXPECT_EQ(loaded->createdAt.size(), 19u) << loaded->createdAt;
+    EXPECT_TRUE(loaded->open);
+  }
+  EXPECT_FALSE(store->LoadBackup(ids.back() + 1, &error));
+  EXPECT_NE(error.find("does not exist"), std::string::npos) << error;
+}
+
+TEST(StationStoreTest, BackupsOpenAndCloseAndHistoryFilters) {
+  TempDir dir;
+  std::string error;
+  auto store = TStationStore::Open(dir.path(), &error);
+  ASSERT_TRUE(store) << error;
+  const std::int64_t a = store->CommitBackup(MakeBackup("A", 3), &error);
+  const std::int64_t b = store->CommitBackup(MakeBackup("B", 3), &error);
+  const std::int64_t c = store->CommitBackup(MakeBackup("C", 3), &error);
+  EXPECT_TRUE(store->SetOpenReason(b, "flash failed", &error)) << error;
+  EXPECT_TRUE(store->CloseBackup(a, "job 1", &error)) << error;
+
+  struct Refusal {
+    std::function<bool()> call;
+    const char* text;
+  };
+  const Refusal refusals[] = {
+      {[&] { return store->CloseBackup(a, "again", &error); }, "already closed"},
+      {[&] { return store->SetOpenReason(a, "late", &error); }, "already closed"},
+      {[&] { return store->CloseBackup(c + 1, "job", &error); }, "does not exist"},
+  };
+  for (const Refusal& r : refusals) {
+    EXPECT_FALSE(r.call());
+    EXPECT_NE(error.find(r.text), std::string::npos) << error;
+  }
+  const auto open = store->OpenBackups(&error);
+  ASSERT_TRUE(open) << error;
+  ASSERT_EQ(open->size(), 2u);
+  EXPECT_EQ((*open)[0].id, b);
+  EXPECT_EQ((*open)[0].openReason, "flash failed");
+  EXPECT_EQ((*open)[0].at.slots[kSlotSn], "SN-B");
+  EXPECT_TRUE((*open)[0].nv.empty());
+  EXPECT_EQ((*open)[1].id, c);
+  EXPECT_EQ(store->OpenBackupCount(&error), 2);
+  EXPECT_FALSE(store->LoadBackup(a, &error)->open);
+
+  // Jobs: started at, device key, serial before.
+  const std::string serial("SN\xe9\0x", 5);
+  const std::tuple<const char*, const char*, std::string> rows[] = {
+      {"2024-05-01 08:00:00.000", "usb1-1.2", serial},
+      {"2024-05-02 09:00:00.000", "usb1-1.3", "SN2"},
+      {"2024-05-02 09:00:00.000", "USB1-1.2", "SN3"},
+      {"2024-04-30 23:59:59.999", "Usb1-1.2", serial},
+  };
+  std::vector<std::int64_t> job;
+  std::vector<TJobSummary> recorded;
+  for (const auto& [started, key, sn] : rows) {
+    TJobSummary& j = recorded.emplace_back();
+    j.startedAt = started;
+    j.endedAt = "2024-05-03 00:00:00.000";
+    j.deviceKey = key;
+    j.identityBefore.slots[kSlotSn] = sn;
+    j.identityBefore.slots[kSlotTflag] = std::string(1, '\0');
+    j.identityAfter.slots[kSlotMeid] = AllBytes();
+    j.Step(TJobStep::kConnect) = TStepOutcome::kOk;
+    j.Step(TJobStep::kImageUpdate) = TStepOutcome::kFailed;
+    j.Step(TJobStep::kVerify) = TStepOutcome::kSkipped;
+    j.backupId = job.empty() ? a : 0;
+    j.elapsedMs = 4'000'000'000u;
+    j.pass = job.empty();
+    j.failure = j.pass ? "" : "no answer";
+    job.push_back(store->RecordJob(j, &error));
+    ASSERT_GT(job.back(), 0) << error;
+  }
+  struct Case {
+    THistoryFilter filter;          // since, serial, key, limit
+    std::vector<std::size_t> jobs;  // indexes into rows, in the expected order
+  };
+  const Case cases[] = {
+      {{"", "", "", 0}, {2, 1, 0, 3}},
+      {{"2024-05-01", "", "", 0}, {2, 1, 0}},
+      {{"2024-05-02 09:00:00", "", "", 0}, {2, 1}},
+      {{"", serial, "", 0}, {0, 3}},
+      {{"", "SN\xe9", "", 0}, {}},
+      {{"", "", "usb1-1.2", 0}, {2, 0, 3}},
+      {{"2024-05-01", "", "USB1-1.2", 1}, {2}},
+      {{"", "", "", 3}, {2, 1, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.filter.since + "|" + c.filter.key + "|" + std::to_string(c.filter.limit));
+    const auto history = store->History(c.filter, &error);
+    ASSERT_TRUE(history) << error;
+    ASSERT_EQ(history->size(), c.jobs.size());
+    for (std::size_t i = 0; i < c.jobs.size(); ++i) {
+      EXPECT_EQ((*history)[i].id, job[c.jobs[i]]);
+      EXPECT_TRUE(Tie((*history)[i]) == Tie(recorded[c.jobs[i]]));
+    }
+  }
+}
+
+// Files the store must refuse, each left exactly as it was.
+TEST(StationStoreTest, RefusesUnusableFilesAndLeavesThemUntouched) {
+  struct Case {
+    const char* name;
+    std::function<void(const std::string& folder, const std::string& db)> prepare;
+    const char* text;
+    bool folderIsFile = false;
+  };
+  const Case cases[] = {
+      {"garbage",
+       [](const std::string&, const std::string& db) {
+         std::string bytes(8192, '\0');
+         for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 31 + 7);
+         WriteFile(db, bytes);
+       },
+       "not a database"},
+      {"damaged pages",
+       [](const std::string& folder, const std::string& db) {
+         {
+           std::string error;
+           auto store = TStationStore::Open(folder, &error);
+           ASSERT_TRUE(store && store->CommitBackup(MakeBackup("K", 582), &error) > 0) << error;
+         }
+         std::string bytes = ReadFile(db);
+         ASSERT_GT(bytes.size(), 16384u);
+         std::fill(bytes.begin() + 8192, bytes.end() - 4096, '\x5a');
+         WriteFile(db, bytes);
+       },
+       "damaged"},
+      {"newer schema",
+       [](const std::string&, const std::string& db) {
+         sqlite::TDatabase raw;
+         ASSERT_TRUE(raw.Open(db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE));
+         ASSERT_TRUE(raw.Exec("CREATE TABLE future (x); PRAGMA user_version = 99;"));
+       },
+       "come from a newer version of the station (schema 99, this station knows up to 1)"},
+      {"folder is a file",
+       [](const std::string& folder, const std::string&) { WriteFile(folder, "plain"); },
+       "cannot create the data folder", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string folder = c.folderIsFile ? dir.File("data") : dir.path();
+    const std::string db = c.folderIsFile ? folder : dir.File(kStoreFileName);
+    c.prepare(folder, db);
+    const std::string before = ReadFile(db);
+    std::string error;
+    EXPECT_FALSE(TStationStore::Open(folder, &error));
+    EXPECT_NE(error.find(c.text), std::string::npos) << error;
+    EXPECT_NE(error.find(folder), std::string::npos) << error;
+    EXPECT_EQ(ReadFile(db), before);
+  }
+}
+
+TEST(StationStoreTest, RefusesReadOnlyFileOrFolder) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root writes read-only files and folders anyway";
+  for (const bool lockFolder : {false, true}) {
+    SCOPED_TRACE(lockFolder ? "folder" : "file");
+    TempDir dir;
+    std::string error;
+    ASSERT_TRUE(TStationStore::Open(dir.path(), &error)) << error;
+    const std::string target = lockFolder ? dir.path() : dir.File(kStoreFileName);
+    ASSERT_EQ(::chmod(target.c_str(), lockFolder ? 0555 : 0444), 0);
+    EXPECT_FALSE(TStationStore::Open(dir.path(), &error));
+    EXPECT_NE(error.find(dir.File(kStoreFileName)), std::string::npos) << error;
+    ::chmod(target.c_str(), lockFolder ? 0755 : 0644);
+  }
+}
+
+TEST(StationStoreTest, ConcurrentWorkersAllGetTheirBackupsStored) {
+  constexpr int kWorkers = 8;
+  constexpr int kJobsEach = 4;
+  TempDir dir;
+  std::string error;
+  auto store = TStationStore::Open(dir.path(), &error);
+  ASSERT_TRUE(store) << error;
+  std::vector<std::vector<std::int64_t>> ids(kWorkers);
+  std::vector<std::thread> workers;
+  for (int w = 0; w < kWorkers; ++w) {
+    workers.emplace_back([&, w] {
+      const TIdentityBackup backup = MakeBackup("worker" + std::to_string(w), 582);
+      for (int n = 0; n < kJobsEach; ++n) {
+        std::string workerError;
+        ids[w].push_back(store->CommitBackup(backup, &workerError));
+        TJobSummary job;
+        job.backupId = ids[w].back();
+        if (store->RecordJob(job, &workerError) <= 0) ids[w].back() = -1;
+      }
+    });
+  }
+  for (auto& worker : workers) worker.join();
+  std::set<std::int64_t> distinct;
+  for (int w = 0; w < kWorkers; ++w) {
+    for (const std::int64_t id : ids[w]) {
+      ASSERT_GT(id, 0);
+      distinct.insert(id);
+      EXPECT_EQ(store->LoadBackup(id, &error)->deviceKey, "worker" + std::to_string(w));
+    }
+  }
+  EXPECT_EQ(distinct.size(), std::size_t{kWorkers * kJobsEach});
+  EXPECT_EQ(store->History({}, &error)->size(), std::size_t{kWorkers * kJobsEach});
+}
+
+// The disk fills up (a file size limit): a commit fails as a whole, also when its first pages
+// would still fit, and the store works again once there is room.
+TEST(StationStoreTest, FailedCommitStoresNothing) {
+  TempDir dir;
+  std::string error;
+  auto store = TStationStore::Open(dir.path(), &error);
+  ASSERT_TRUE(store) << error;
+  ASSERT_GT(store->CommitBackup(MakeBackup("kept", 582), &error), 0) << error;
+  const std::string journal = store->Path() + "-wal";
+  struct Case {
+    std::function<std::int64_t()> write;
+    std::uintmax_t room;  // bytes the journal may still grow by
+  };
+  const Case cases[] = {
+      {[&] { return store->CommitBackup(MakeBackup("lost", 582), &error); }, 16384},
+      {[&] { return store->CommitBackup(MakeBackup("lost", 582), &error); }, 0},
+      {[&] { return store->RecordJob(TJobSummary{}, &error); }, 0},
+  };
+  for (const Case& c : cases) {
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit full = saved;
+    full.rlim_cur = std::filesystem::file_size(journal) + c.room;
+    const auto previous = ::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &full), 0);
+    const std::int64_t id = c.write();
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    ::signal(SIGXFSZ, previous);
+    EXPECT_EQ(id, 0);
+    EXPECT_NE(error.find(store->Path()), std::string::npos) << error;
+  }
+  EXPECT_EQ(CountRows(store->Path(), "SELECT count(*) FROM backups"), 1);
+  EXPECT_EQ(CountRows(store->Path(), "SELECT count(*) FROM backup_nv"), 582);
+  EXPECT_EQ(CountRows(store->Path(), "SELECT count(*) FROM jobs"), 0);
+  EXPECT_GT(store->CommitBackup(MakeBackup("later", 1), &error), 0) << error;
+}
+
+}  // namespace
+}  // namespace vornex
