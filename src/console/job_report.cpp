@@ -42,27 +42,6 @@ std::string Seconds(std::uint32_t ms) {
 
 }  // namespace
 
-std::string StepLetters(const TJobSummary& job) {
-  std::string letters;
-  for (const TStepOutcome outcome : job.steps) {
-    switch (outcome) {
-      case TStepOutcome::kNotRun:
-        letters += '-';
-        break;
-      case TStepOutcome::kOk:
-        letters += 'o';
-        break;
-      case TStepOutcome::kFailed:
-        letters += 'x';
-        break;
-      case TStepOutcome::kSkipped:
-        letters += 's';
-        break;
-    }
-  }
-  return letters;
-}
-
 std::string JsonString(const std::string& text) {
   std::string out = "\"";
   for (const char c : text) {
@@ -117,7 +96,7 @@ std::string JobJson(const TJobSummary& job) {
          ",\"nv_backed_up\":" + std::to_string(job.nvBackedUp) +
          ",\"nv_differ\":" + std::to_string(job.nvDiffer) +
          ",\"at_differ\":" + std::to_string(job.atDiffer) +
-         ",\"steps\":" + JsonString(StepLetters(job)) +
+         ",\"steps\":" + JsonString(StepLetters(job.steps)) +
          ",\"backup\":" + std::to_string(job.backupId) +
          ",\"started_at\":" + JsonString(job.startedAt) +
          ",\"ended_at\":" + JsonString(job.endedAt) + "}";
@@ -151,7 +130,7 @@ std::string JobCsvRow(const TJobSummary& job) {
       std::to_string(job.nvBackedUp),
       std::to_string(job.nvDiffer),
       std::to_string(job.atDiffer),
-      StepLetters(job),
+      StepLetters(job.steps),
       std::to_string(job.backupId),
       job.startedAt,
       job.endedAt};

@@ -15,9 +15,6 @@ std::string JobJson(const TJobSummary& job);
 std::string JobCsvHeader();
 std::string JobCsvRow(const TJobSummary& job);
 
-// The steps as one letter each: '-' not run, 'o' ok, 'x' failed, 's' skipped.
-std::string StepLetters(const TJobSummary& job);
-
 // A JSON string literal of UTF-8 text.
 std::string JsonString(const std::string& text);
 

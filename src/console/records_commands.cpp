@@ -226,16 +226,7 @@ int RestoreBackup(TStationStore& store, TIdentityBackup backup, const Options& o
     }
   }
   const TRestoreResult result = keeper.RestoreDeviceData(backup, settings.verifyIdentity);
-  summary.identityAfter = result.readBack;
-  summary.atDiffer = result.atDiffer;
-  summary.nvDiffer = result.nvDiffer;
-  summary.identityVerified = result.verified;
-  summary.Step(TJobStep::kRestore) = result.atWriteFailures == 0 && result.nvWriteFailures == 0
-                                         ? TStepOutcome::kOk
-                                         : TStepOutcome::kFailed;
-  summary.Step(TJobStep::kVerify) = !result.verified ? TStepOutcome::kSkipped
-                                    : result.ok      ? TStepOutcome::kOk
-                                                     : TStepOutcome::kFailed;
+  result.NoteIn(summary);
   SwitchDiagOff(device, *group, reporter);
   return finish(result.ok ? std::string() : result.failure);
 }

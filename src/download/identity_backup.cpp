@@ -150,6 +150,19 @@ TRestoreResult TIdentityKeeper::RestoreDeviceData(const TIdentityBackup& backup,
   return result;
 }
 
+void TRestoreResult::NoteIn(TJobSummary& summary) const {
+  summary.identityAfter = readBack;
+  summary.atDiffer = atDiffer;
+  summary.nvDiffer = nvDiffer;
+  summary.identityVerified = verified;
+  summary.Step(TJobStep::kRestore) = atWriteFailures == 0 && nvWriteFailures == 0
+                                         ? TStepOutcome::kOk
+                                         : TStepOutcome::kFailed;
+  summary.Step(TJobStep::kVerify) = !verified ? TStepOutcome::kSkipped
+                                    : ok      ? TStepOutcome::kOk
+                                              : TStepOutcome::kFailed;
+}
+
 int TIdentityKeeper::RestoreNvItems(const std::vector<TNvRecord>& nv) {
   Say(reporter_, kReportInfo, "Restore NV try to put %d items", static_cast<int>(nv.size()));
   int put = 0;

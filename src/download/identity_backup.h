@@ -11,6 +11,7 @@
 
 #include "protocols/usb_device.h"
 #include "store/identity_record.h"
+#include "store/job_summary.h"
 
 namespace vornex {
 
@@ -38,6 +39,10 @@ struct TRestoreResult {
   int nvDiffer = 0;       // NV records that did not read back equal
   TIdentityBlock readBack;  // the AT values read back (when verified)
   std::string failure;    // the operator's text when not ok
+
+  // Notes the outcome in a job's account: values read back, differences, restore and
+  // verification steps.
+  void NoteIn(TJobSummary& summary) const;
 };
 
 // The identity operations on one connected device.

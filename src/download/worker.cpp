@@ -220,16 +220,7 @@ void TSdlThread::RunSteps(TWorkerJob& job) {
   TIdentityKeeper keeper(*device_, *this);
   const TRestoreResult restored = keeper.RestoreDeviceData(*backup_, job.verifyIdentity);
   restoreFailed_ = restored.ok ? 0 : 1;
-  summary_.identityAfter = restored.readBack;
-  summary_.atDiffer = restored.atDiffer;
-  summary_.nvDiffer = restored.nvDiffer;
-  summary_.identityVerified = restored.verified;
-  summary_.Step(TJobStep::kRestore) = restored.atWriteFailures == 0 && restored.nvWriteFailures == 0
-                                          ? TStepOutcome::kOk
-                                          : TStepOutcome::kFailed;
-  summary_.Step(TJobStep::kVerify) = !restored.verified ? TStepOutcome::kSkipped
-                                     : restored.ok      ? TStepOutcome::kOk
-                                                        : TStepOutcome::kFailed;
+  restored.NoteIn(summary_);
   summary_.versionAfter = ReadVersion();
   SaveDataInfo();
   if (!restored.ok) {

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "store/identity_record.h"
 
@@ -26,6 +27,8 @@ enum class TJobStep : std::uint8_t {
 constexpr std::size_t kJobStepCount = static_cast<std::size_t>(TJobStep::kCount);
 
 enum class TStepOutcome : std::uint8_t { kNotRun = 0, kOk, kFailed, kSkipped };
+// One letter per outcome, in the order above.
+constexpr char kStepLetters[] = {'-', 'o', 'x', 's'};
 
 // What a summary is about: a download job or a recovery from a stored backup.
 constexpr const char* kJobKindFlash = "flash";
@@ -61,5 +64,10 @@ struct TJobSummary {
   TStepOutcome& Step(TJobStep step) { return steps[static_cast<std::size_t>(step)]; }
   TStepOutcome Step(TJobStep step) const { return steps[static_cast<std::size_t>(step)]; }
 };
+
+// The steps as one letter each ('-' not run, 'o' ok, 'x' failed, 's' skipped), and back; a letter
+// that is none of these, or a step missing from the text, reads as not run.
+std::string StepLetters(const std::array<TStepOutcome, kJobStepCount>& steps);
+std::array<TStepOutcome, kJobStepCount> StepsFromLetters(std::string_view letters);
 
 }  // namespace vornex

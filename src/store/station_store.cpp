@@ -20,6 +20,7 @@
 #include <mutex>
 #include <string_view>
 
+#include "foundation/local_time.h"
 #include "foundation/paths.h"
 #include "store/sqlite_db.h"
 
@@ -127,7 +128,6 @@ constexpr const char* kJobColumns =
 constexpr int kJobIdentitySlots[] = {kSlotSn, kSlotMeid, kSlotTflag};
 
 // One character per job step in the steps column.
-constexpr char kStepChars[] = {'-', 'o', 'x', 's'};  // by TStepOutcome
 
 // Device bytes bound as a blob.
 struct TBlob {
@@ -186,38 +186,11 @@ TIdentityBackup ReadBackupRow(const TStatement& s) {
   return b;
 }
 
-std::string LocalTimeNow() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  ::localtime_r(&now, &local);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-  return text;
-}
+// "YYYY-MM-DD hh:mm:ss"
+std::string LocalTimeSeconds() { return LocalTimeText().substr(0, 19); }
 
 void SetError(std::string* error, std::string text) {
   if (error != nullptr) *error = std::move(text);
-}
-
-std::string EncodeSteps(const std::array<TStepOutcome, kJobStepCount>& steps) {
-  std::string text;
-  for (const TStepOutcome outcome : steps) {
-    const auto index = static_cast<std::size_t>(outcome);
-    text.push_back(index < std::size(kStepChars) ? kStepChars[index] : '-');
-  }
-  return text;
-}
-
-// Unknown characters and steps missing from the text read as not run.
-std::array<TStepOutcome, kJobStepCount> DecodeSteps(std::string_view text) {
-  std::array<TStepOutcome, kJobStepCount> steps{};
-  for (std::size_t i = 0; i < steps.size() && i < text.size(); ++i) {
-    const char* found = std::find(std::begin(kStepChars), std::end(kStepChars), text[i]);
-    if (found != std::end(kStepChars)) {
-      steps[i] = static_cast<TStepOutcome>(found - std::begin(kStepChars));
-    }
-  }
-  return steps;
 }
 
 // A row of the kJobColumns.
@@ -242,7 +215,7 @@ TJobSummary ReadJobRow(const TStatement& s) {
   j.nvDiffer = row.Int32();
   j.atDiffer = row.Int32();
   j.identityVerified = row.Int() != 0;
-  j.steps = DecodeSteps(row.Text());
+  j.steps = StepsFromLetters(row.Text());
   j.pass = row.Int() != 0;
   j.failure = row.Text();
   j.backupId = row.Int();
@@ -337,6 +310,26 @@ bool PrepareDatabase(TDatabase& db, std::string* error) {
 
 }  // namespace
 
+std::string StepLetters(const std::array<TStepOutcome, kJobStepCount>& steps) {
+  std::string text;
+  for (const TStepOutcome outcome : steps) {
+    const auto index = static_cast<std::size_t>(outcome);
+    text.push_back(index < std::size(kStepLetters) ? kStepLetters[index] : '-');
+  }
+  return text;
+}
+
+std::array<TStepOutcome, kJobStepCount> StepsFromLetters(std::string_view letters) {
+  std::array<TStepOutcome, kJobStepCount> steps{};
+  for (std::size_t i = 0; i < steps.size() && i < letters.size(); ++i) {
+    const char* found = std::find(std::begin(kStepLetters), std::end(kStepLetters), letters[i]);
+    if (found != std::end(kStepLetters)) {
+      steps[i] = static_cast<TStepOutcome>(found - std::begin(kStepLetters));
+    }
+  }
+  return steps;
+}
+
 std::string DefaultDataFolder() {
   const char* state = std::getenv("XDG_STATE_HOME");
   if (state != nullptr && *state != '\0') return paths::Join(state, "vornex");
@@ -381,7 +374,7 @@ bool TStationStore::Impl::InsertBackup(const TIdentityBackup& b, std::int64_t* i
       "INSERT INTO backups (created_at, source, source_file, slot, device_key, diag_com, "
       "modem_com, firmware_version, image_tag, image_sha256, item_switches, open, open_reason) "
       "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, 1, ?12)");
-  if (!BindAll(backup, LocalTimeNow(), b.source, b.sourceFile, b.slot, b.deviceKey, b.diagCom,
+  if (!BindAll(backup, LocalTimeSeconds(), b.source, b.sourceFile, b.slot, b.deviceKey, b.diagCom,
                b.modemCom, b.firmwareVersion, b.imageTag, b.imageSha256, b.itemSwitches,
                b.openReason) ||
       backup.Step() != TStep::kDone) {
@@ -436,7 +429,7 @@ bool TStationStore::Impl::InsertJob(const TJobSummary& j, std::int64_t* id, std:
               j.modemComAfter, j.versionBefore, j.versionAfter, j.imageTag, j.imageSha256,
               TBlob{before[kSlotSn]}, TBlob{before[kSlotMeid]}, TBlob{before[kSlotTflag]},
               TBlob{after[kSlotSn]}, TBlob{after[kSlotMeid]}, TBlob{after[kSlotTflag]},
-              j.nvBackedUp, j.nvDiffer, j.atDiffer, j.identityVerified, EncodeSteps(j.steps),
+              j.nvBackedUp, j.nvDiffer, j.atDiffer, j.identityVerified, StepLetters(j.steps),
               j.pass, j.failure, j.startedAt, j.endedAt, j.elapsedMs) &&
       (j.backupId > 0 ? s.BindInt64(28, j.backupId) : s.BindNull(28));
   if (!bound || s.Step() != TStep::kDone || !tx.Commit()) return Fail(error, kWhat);
@@ -607,7 +600,7 @@ bool TStationStore::CloseBackup(std::int64_t backupId, const std::string& how, s
   return impl_->ChangeOpenBackup(
       backupId,
       "UPDATE backups SET open = 0, closed_at = ?1, closed_how = ?2 WHERE id = ?3 AND open = 1",
-      {LocalTimeNow(), how}, "cannot close the backup", error);
+      {LocalTimeSeconds(), how}, "cannot close the backup", error);
 }
 
 std::optional<std::vector<TIdentityBackup>> TStationStore::OpenBackups(std::string* error) {
