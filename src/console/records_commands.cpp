@@ -170,8 +170,10 @@ int RestoreBackup(TStationStore& store, TIdentityBackup backup, const Options& o
     summary.id = store.RecordJob(summary, &error);
     if (summary.id == 0) out << "Restore not recorded: " << error << '\n';
     if (!summary.pass) {
+      out << "FAILED: " << failure << '\n';
+      if (backup.id == 0) return 1;
       store.SetOpenReason(backup.id, "restore failed: " + failure, &error);
-      out << "FAILED: " << failure << "\nBackup " << backup.id << " stays open.\n";
+      out << "Backup " << backup.id << " stays open.\n";
       return 1;
     }
     if (!store.CloseBackup(backup.id, "restore job " + std::to_string(summary.id), &error)) {
@@ -194,6 +196,17 @@ int RestoreBackup(TStationStore& store, TIdentityBackup backup, const Options& o
   }
   summary.deviceKey = group->key.str();
   out << "Device " << summary.deviceKey << " found:" << '\n';
+  if (backup.id == 0) {
+    // A DataInfo file is kept in the store first, so that its values are never only in a file
+    // and in memory while the device is written.
+    backup.deviceKey = summary.deviceKey;
+    backup.diagCom = com;
+    std::string error;
+    backup.id = store.CommitBackup(backup, &error);
+    if (backup.id == 0) return finish("the DataInfo file could not be kept: " + error);
+    summary.backupId = backup.id;
+    out << "DataInfo file kept as backup " << backup.id << ".\n";
+  }
   std::uint8_t flags = device.ConnectUSB(*group, kConnectOpenMs);
   summary.Step(TJobStep::kConnect) = flags != 0 ? TStepOutcome::kOk : TStepOutcome::kFailed;
   if ((flags & kFlagDownloadAnswered) != 0) {
@@ -290,13 +303,6 @@ int RunRestoreCommand(const std::vector<std::string>& args, std::ostream& out,
       err << "vornex: " << error << '\n';
       return 2;
     }
-    // Kept in the store first, so that the values are never only in the file and in memory.
-    backup.id = store->CommitBackup(backup, &error);
-    if (backup.id == 0) {
-      err << "vornex: " << error << '\n';
-      return 2;
-    }
-    out << "DataInfo file kept as backup " << backup.id << ".\n";
   } else {
     const auto loaded = store->LoadBackup(*PositiveNumber(options->word), &error);
     if (!loaded) {

@@ -230,7 +230,9 @@ void TSdlThread::RunSteps(TWorkerJob& job) {
   }
 
   std::string error;
-  if (!store_->CloseBackup(summary_.backupId, "verified after its job", &error)) {
+  const char* how = restored.verified ? "verified after its job"
+                                      : "written back by its job, not read back (VerifyIdentity=OFF)";
+  if (!store_->CloseBackup(summary_.backupId, how, &error)) {
     Report(kReportInfo, "Identity backup %lld stays open: %s",
            static_cast<long long>(summary_.backupId), error.c_str());
   }

@@ -11,8 +11,8 @@
 // Stopping (RequestStop, when the station closes): a job that has not begun its image update
 // ends before touching the device; during the image stream it ends after the block in flight;
 // once the stream is complete it runs on through reset, restore and verification, since
-// stopping there is what would strand the device without its identity. Either way it ends
-// FAILED "Interrupted" with its backup open, unless it completed.
+// stopping there is what would strand the device without its identity. A job stopped before or
+// during its stream ends FAILED "Interrupted" with its backup open.
 //
 // Who owns which deadline: the job's own paces (1000 ms before connecting, 2000 ms before the
 // reset, 500 ms before the restore, the 3000 ms waits for other devices' downloads) live here

@@ -129,6 +129,28 @@ TEST_F(IdentityFaultTest, WithoutReadBackEveryWriteMustSucceed) {
   EXPECT_EQ(failing->failure, "Identity not restored: 3 AT, 0 NV writes failed");
 }
 
+// A DataInfo file written by a job is enough to put that identity back on the device.
+TEST_F(IdentityFaultTest, ADataInfoFileRestoresThroughTheRecords) {
+  sim::SimBench& bench = StartBench({sim::DeviceConfig{}});
+  const sim::DeviceReport before = bench.Report(0);
+  Station& station = StartStation();
+  ASSERT_EQ(station.Check().count, 1);
+  station.RunBatch();
+  const auto files = DataInfoFiles(workFolder_);
+  ASSERT_EQ(files.size(), 1u);
+  station_.reset();  // the device is free again
+
+  std::ostringstream out;
+  const int status = RunRestoreCommand(
+      {"--datainfo", workFolder_ + "/" + files[0].first, "--com",
+       std::to_string(bench.Report(0).diagCom), "--bench", bench.Folder(), "--data",
+       root_.File("records")},
+      out, out);
+  EXPECT_EQ(status, 0) << out.str();
+  EXPECT_NE(out.str().find("restored and verified: closed"), std::string::npos) << out.str();
+  ExpectRewrittenKeepingIdentity(before, bench.Report(0), images_);
+}
+
 // Without station records nothing is flashed: the identity could not be kept on disk.
 TEST_F(IdentityFaultTest, NoDeviceIsTouchedWithoutACommittedBackup) {
   sim::SimBench& bench = StartBench({sim::DeviceConfig{}});

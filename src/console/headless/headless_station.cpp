@@ -211,7 +211,12 @@ int RunHeadless(const THeadlessOptions& options, std::ostream& out) {
       json << JobJson(notStarted) << std::endl;
     }
   }
-  out << (failed == 0 ? "All devices passed.\n" : std::to_string(failed) + " device(s) FAILED.\n");
+  if (!pressed) {
+    out << "Stopped before Start: no device was touched.\n";
+  } else {
+    out << (failed == 0 ? "All devices passed.\n"
+                        : std::to_string(failed) + " device(s) FAILED.\n");
+  }
   return std::min(failed, 255);
 }
 
