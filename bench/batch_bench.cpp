@@ -47,6 +47,7 @@
 #include "foundation/pacing.h"
 #include "foundation/text.h"
 
+#include "protocols/hex_file.h"
 #include "protocols/protocol_limits.h"
 #include "store/station_store.h"
 #include "protocols/usb_device.h"
@@ -137,7 +138,11 @@ std::string ProgrammerTty(const std::string& programmerPath) {
   device.SearchAllUSB(groups, count);
   if (count < 1 || (device.ConnectUSB(groups[0], kConnectOpenMs) & 0x02) == 0) return {};
   std::uint8_t mode = 0;
-  if (device.EnterDownloadMode(mode) == 0 || device.DownloadHex(programmerPath) == 0) return {};
+  THexImage programmer;
+  if (ParseHexFile(programmerPath, programmer) != 1 || device.EnterDownloadMode(mode) == 0 ||
+      device.DownloadHex(programmer) == 0) {
+    return {};
+  }
   const std::optional<std::string> tty = com_resolver::Resolve(device.DiagPort()->ComNumber());
   device.ClosePorts();
   return tty.value_or(std::string());

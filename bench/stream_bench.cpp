@@ -42,6 +42,7 @@
 #include "discovery/port_enumeration.h"
 #include "foundation/pacing.h"
 #include "foundation/text.h"
+#include "protocols/hex_file.h"
 #include "protocols/protocol_limits.h"
 #include "protocols/usb_device.h"
 #include "sim/sha256.h"
@@ -191,8 +192,10 @@ std::unique_ptr<TUsbDevice> IntoProgrammer(const vornex::sim::SimBench& bench, i
   for (std::uint8_t g = 0; g < count; ++g) {
     if (!vornex::EqualsNoCase(groups[g].key.str(), bench.Key(index))) continue;
     std::uint8_t mode = 0;
-    if (device->ConnectUSB(groups[g], kOpenMs) == 0x03 && device->EnterDownloadMode(mode) == 1 &&
-        device->DownloadHex(hexPath) == 1) {
+    vornex::THexImage programmer;
+    if (vornex::ParseHexFile(hexPath, programmer) == 1 &&
+        device->ConnectUSB(groups[g], kOpenMs) == 0x03 && device->EnterDownloadMode(mode) == 1 &&
+        device->DownloadHex(programmer) == 1) {
       return device;
     }
     break;

@@ -12,6 +12,8 @@ packages=(
   qt6-base-dev qt6-qpa-plugins libudev-dev fonts-liberation xvfb xauth
   # The station record store.
   libsqlite3-dev
+  # The fuzz build (scripts/fuzz.sh): clang with libFuzzer and the sanitizer runtimes.
+  clang libclang-rt-14-dev
 )
 
 missing=()

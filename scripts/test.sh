@@ -2,7 +2,8 @@
 # The whole test suite, from a fresh Debian 12 machine: installs what is missing, then builds
 # and runs the tests three times: every test in a normal build and in an AddressSanitizer +
 # UndefinedBehaviorSanitizer build, and the unit and integration tests (which hold all the
-# thread and queue tests) in a ThreadSanitizer build.
+# thread and queue tests) in a ThreadSanitizer build; then builds the libFuzzer harnesses with
+# clang and runs each for a few seconds.
 #   scripts/test.sh           everything
 #   scripts/test.sh --quick   the normal build only
 set -euo pipefail
@@ -40,5 +41,8 @@ echo "== ThreadSanitizer (unit, integration)"
 build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNEX_SANITIZE=thread -DVORNEX_BUILD_BENCH=OFF \
   -DVORNEX_BUILD_GUI=OFF
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run build-tsan -L 'unit|integration'
+
+echo "== libFuzzer harnesses (5 s each)"
+scripts/fuzz.sh 5
 
 echo "== all tests passed"

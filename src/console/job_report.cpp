@@ -83,6 +83,7 @@ std::string JobJson(const TJobSummary& job) {
          ",\"key\":" + JsonString(job.deviceKey) +
          ",\"verdict\":" + JsonString(job.pass ? "PASS" : "FAILED") +
          ",\"elapsed_s\":" + Seconds(job.elapsedMs) + ",\"reason\":" + JsonString(job.failure) +
+         ",\"cause\":" + JsonString(job.cause) +
          ",\"version_before\":" + JsonString(AnsiToUtf8(job.versionBefore)) +
          ",\"version_after\":" + JsonString(AnsiToUtf8(job.versionAfter)) +
          ",\"image_tag\":" + JsonString(AnsiToUtf8(job.imageTag)) +
@@ -103,7 +104,7 @@ std::string JobJson(const TJobSummary& job) {
 }
 
 std::string JobCsvHeader() {
-  return "job,kind,slot,port,key,verdict,reason,elapsed_s,version_before,version_after,image_tag,"
+  return "job,kind,slot,port,key,verdict,reason,cause,elapsed_s,version_before,version_after,image_tag,"
          "image_sha256,sn,meid,tflag,identity_verified,nv_backed_up,nv_differ,at_differ,steps,"
          "backup,started_at,ended_at";
 }
@@ -118,6 +119,7 @@ std::string JobCsvRow(const TJobSummary& job) {
       job.deviceKey,
       job.pass ? "PASS" : "FAILED",
       job.failure,
+      job.cause,
       Seconds(job.elapsedMs),
       AnsiToUtf8(job.versionBefore),
       AnsiToUtf8(job.versionAfter),

@@ -10,6 +10,7 @@ namespace vornex {
 namespace {
 
 constexpr std::size_t kPaneTextUnits = 511;  // one log pane text
+constexpr const char* kIdentityBackupOffText = "Identity backup is OFF for this image set";
 
 const char* StatusWord(SlotState state) {
   switch (state) {
@@ -254,6 +255,22 @@ void TConsolePresenter::OnCheckDevice(const TDeviceTable& table) {
 }
 
 void TConsolePresenter::OnDownloadDevice(const TDownloadCnf& answer) {
+  if (!answer.refusal.empty()) {
+    // No job started and no device was touched: the devices stay READY (an earlier batch's
+    // result gives way, as Start cleared its text), and Start is offered again for when the
+    // image folder has been put right.
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+      const SlotState state = slots_[static_cast<std::size_t>(slot)].state;
+      if (state == SlotState::kPass || state == SlotState::kFailed) {
+        ShowSlotState(slot, SlotState::kReady);
+      }
+    }
+    AppendLog("%s\r\n", answer.refusal.c_str());
+    AppendLog("<< Download Device CNF   Use time : %.3fs\r\n", answer.elapsed / 1000.0);
+    SetStartEnabled(true);
+    view_.ShowNotice(answer.refusal.str(), "Attention");
+    return;
+  }
   for (int slot = 0; slot < kSlotCount; ++slot) {
     const auto index = static_cast<std::size_t>(slot);
     if (!answer.slotTexts[index].empty()) {
@@ -265,6 +282,10 @@ void TConsolePresenter::OnDownloadDevice(const TDownloadCnf& answer) {
   }
   if (!answer.message.empty()) AppendLog("%s", answer.message.c_str());
   AppendLog("<< Download Device CNF   Use time : %.3fs\r\n", answer.elapsed / 1000.0);
+  if (answer.identityBackupOff != 0) {
+    AppendLog("%s\r\n", kIdentityBackupOffText);
+    view_.ShowNotice(kIdentityBackupOffText, "Attention");
+  }
 }
 
 void TConsolePresenter::OnSingle(const TSingleCnf& report) {

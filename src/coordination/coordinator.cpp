@@ -116,9 +116,24 @@ void TMdlThread::DownloadDevices(std::unique_ptr<TDeviceTable> selection) {
   const std::uint32_t startTick = pacing::TickCount();
   auto answer = std::make_unique<TDownloadCnf>();
 
-  if (!imageSetCache_) imageSetCache_ = BuildImageSet(*selection);
+  if (!imageSetCache_) {
+    TImageSet built = BuildImageSet(*selection);
+    if (!built.refusal.empty()) {
+      // Refused before any device is looked at; not kept, so that the next Start reads the
+      // folder again once the operator has put it right.
+      answer->imageFlags = built.itemSwitches;
+      answer->identityBackupOff = built.identityBackupOff ? 1 : 0;
+      answer->refusal = built.refusal;
+      answer->message = "\r\n";
+      answer->elapsed = pacing::TickCount() - startTick;
+      Notify(CNF_DOWNLOAD_DEVICE, std::move(answer));
+      return;
+    }
+    imageSetCache_ = std::move(built);
+  }
   const TImageSet& imageSet = *imageSetCache_;
   answer->imageFlags = imageSet.itemSwitches;
+  answer->identityBackupOff = imageSet.identityBackupOff ? 1 : 0;
 
   std::array<TUsbGroup, kMaxGroups> groups{};
   std::uint8_t count = kMaxGroups;

@@ -2,7 +2,8 @@
 // thread it answers REQ_CHECK_DEVICE with the table of attached devices and turns
 // REQ_DOWNLOAD_DEVICE into one job per selected device for the worker of its slot, 2000 ms
 // apart. It does no device I/O itself: discovery goes through its search device (number 200,
-// log "ROrUdi_200.txt"), and the image set is built once, on the first download request.
+// log "ROrUdi_200.txt"). The image set is built and checked on a download request and kept
+// once one was accepted; a refused set starts no job.
 #pragma once
 
 #include <array>
@@ -61,7 +62,7 @@ class TMdlThread : public TBaseThread {
   std::atomic<std::int32_t> idle_{1};
   std::array<std::unique_ptr<TSdlThread>, kSlotCount> workers_;
   std::unique_ptr<TUsbDevice> searchDevice_;
-  std::optional<TImageSet> imageSetCache_;  // filled by the first download request
+  std::optional<TImageSet> imageSetCache_;  // the first accepted image set
   TStationStore* store_ = nullptr;
   bool verifyIdentity_ = true;
   std::atomic<bool> stop_{false};

@@ -1,18 +1,19 @@
-// The image set: the operator's image folder turned into programmer path, flash image, image
-// tag and item switches, once per run.
+// The image set: the operator's image folder turned into programmer, flash image, image tag and
+// item switches, once per run, and checked before any device is touched.
 #include "coordination/image_set.h"
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <new>
 #include <system_error>
 
 #include "coordination/messages.h"
 #include "foundation/paths.h"
-#include "foundation/sha256.h"
 #include "foundation/profile.h"
+#include "foundation/sha256.h"
+#include "foundation/text.h"
+#include "protocols/hex_file.h"
 
 namespace vornex {
 namespace fs = std::filesystem;
@@ -32,19 +33,186 @@ std::string FindProgrammer(const std::string& folder) {
   return {};
 }
 
-// The whole file, or nothing when it cannot be read completely.
-ImageData LoadWholeFile(const std::string& path) {
+// "Image set refused: <problem> (<path>)".
+std::string Refusal(const std::string& problem, const std::string& path) {
+  return "Image set refused: " + problem + " (" + path + ")";
+}
+
+// What keeps the file from being read as a regular file: empty when nothing does (its size then
+// in `size`). `present` is false when nothing at all, not even a link, has the name.
+std::string FileProblem(const std::string& path, bool* present, std::uintmax_t* size) {
   std::error_code ec;
-  if (!fs::is_regular_file(fs::path(path), ec)) return nullptr;
+  *present = fs::symlink_status(fs::path(path), ec).type() != fs::file_type::not_found;
+  if (!*present) return {};
+  const fs::file_status status = fs::status(fs::path(path), ec);
+  if (ec) return "cannot be read (" + ec.message() + ")";  // a dangling link, a link loop
+  // Folders, pipes, devices: nothing to read (and nothing to block on).
+  if (status.type() != fs::file_type::regular) return "is not a regular file";
+  *size = fs::file_size(fs::path(path), ec);
+  if (ec) return "cannot be read (" + ec.message() + ")";
+  return {};
+}
+
+// The whole file of the size it was found to have; nothing when it cannot be read completely or
+// changed its size meanwhile.
+ImageData LoadWholeFile(const std::string& path, std::uintmax_t size) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return nullptr;
   try {
-    auto bytes = std::make_shared<std::vector<std::uint8_t>>(std::istreambuf_iterator<char>(in),
-                                                             std::istreambuf_iterator<char>());
-    if (in.bad()) return nullptr;
+    auto bytes = std::make_shared<std::vector<std::uint8_t>>(static_cast<std::size_t>(size));
+    in.read(reinterpret_cast<char*>(bytes->data()), static_cast<std::streamsize>(bytes->size()));
+    if (static_cast<std::uintmax_t>(in.gcount()) != size) return nullptr;
+    if (in.peek() != std::ifstream::traits_type::eof()) return nullptr;
     return bytes;
   } catch (const std::bad_alloc&) {
     return nullptr;
+  }
+}
+
+bool IsPrintableAscii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c <= 0x7E; });
+}
+
+// Why the bytes are no profile text; empty when they are one. Profile text is lines of sections
+// ("[name]"), "key=value" pairs inside a section, comments (';' or '#') and blank lines, without
+// control bytes; UTF-16 text (after its byte-order mark) is read unit by unit.
+std::string ProfileTextProblem(std::string_view bytes) {
+  const auto byte = [&bytes](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+  // One character per character of the file; whatever lies beyond ASCII stands as 'x'.
+  std::string text;
+  if (bytes.size() >= 2 &&
+      ((byte(0) == 0xFF && byte(1) == 0xFE) || (byte(0) == 0xFE && byte(1) == 0xFF))) {
+    if (bytes.size() % 2 != 0) return "is not a profile file (UTF-16 text of odd length)";
+    const bool little = byte(0) == 0xFF;
+    for (std::size_t i = 2; i < bytes.size(); i += 2) {
+      const unsigned unit = little ? byte(i) | (byte(i + 1) << 8) : (byte(i) << 8) | byte(i + 1);
+      text.push_back(unit < 0x80 ? static_cast<char>(unit) : 'x');
+    }
+  } else {
+    for (std::size_t i = bytes.starts_with("\xEF\xBB\xBF") ? 3 : 0; i < bytes.size(); ++i) {
+      text.push_back(byte(i) < 0x80 ? bytes[i] : 'x');
+    }
+  }
+
+  bool inSection = false;
+  std::size_t number = 0;
+  for (std::size_t start = 0; start <= text.size(); ++number) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string_view line = std::string_view(text).substr(start, end - start);
+    start = end + 1;
+    for (const char c : line) {
+      if ((c < 0x20 && c != '\t' && c != '\r') || c == 0x7F) {
+        return FormatBounded(96, "is not a profile file (control byte 0x%02X on line %zu)",
+                             static_cast<unsigned>(static_cast<unsigned char>(c)), number + 1);
+      }
+    }
+    const std::size_t first = line.find_first_not_of(" \t\r");
+    if (first == std::string_view::npos) continue;
+    line = line.substr(first, line.find_last_not_of(" \t\r") + 1 - first);
+    if (line.front() == ';' || line.front() == '#') continue;
+    if (line.front() == '[') {
+      if (line.find(']') == std::string_view::npos) {
+        return FormatBounded(96, "is not a profile file (line %zu: unclosed section name)",
+                             number + 1);
+      }
+      inSection = true;
+      continue;
+    }
+    const std::size_t equals = line.find('=');
+    if (equals == std::string_view::npos || equals == 0) {
+      return FormatBounded(96, "is not a profile file (line %zu is no section, key or comment)",
+                           number + 1);
+    }
+    if (!inSection) {
+      return FormatBounded(96, "is not a profile file (line %zu: key outside a section)",
+                           number + 1);
+    }
+  }
+  return {};
+}
+
+// The parsed programmer of the set, or its refusal.
+void LoadProgrammer(TImageSet& set, const std::string& name, const std::string& path) {
+  auto image = std::make_shared<THexImage>();
+  std::string reason;
+  if (ParseHexFile(path, *image, &reason) != 1) {
+    set.refusal = Refusal("programmer " + name + " does not parse: " + reason, path);
+  } else if (image->data.empty()) {
+    set.refusal = Refusal("programmer " + name + " holds no data", path);
+  } else {
+    set.programmer = std::move(image);
+  }
+}
+
+// nor.mbn with its tag and digest, or the refusal of the set.
+void LoadFlashImage(TImageSet& set, const std::string& path) {
+  const std::string name = kFlashImageName;
+  bool present = false;
+  std::uintmax_t size = 0;
+  const std::string problem = FileProblem(path, &present, &size);
+  if (!present) {
+    set.refusal = Refusal("no " + name + " in the image folder", path);
+    return;
+  }
+  if (!problem.empty()) {
+    set.refusal = Refusal(name + " " + problem, path);
+    return;
+  }
+  if (size < kMinFlashImageBytes) {
+    set.refusal =
+        Refusal(FormatBounded(128, "%s is too small for a flash image: %ju bytes, at least %zu",
+                              name.c_str(), size, kMinFlashImageBytes),
+                path);
+    return;
+  }
+  if (size > kMaxFlashImageBytes) {
+    set.refusal =
+        Refusal(FormatBounded(128, "%s is too large for a flash image: %ju bytes, at most %zu",
+                              name.c_str(), size, kMaxFlashImageBytes),
+                path);
+    return;
+  }
+  set.imageData = LoadWholeFile(path, size);
+  if (!set.imageData) {
+    set.refusal = Refusal(name + " cannot be read completely", path);
+    return;
+  }
+  set.itemSwitches |= kImageLoaded;
+  set.imageTag = ImageTagOf(*set.imageData);
+  set.imageSha256 = Sha256Hex(set.imageData->data(), set.imageData->size());
+  if (set.imageTag.empty()) {
+    set.refusal = Refusal(name + " has no version tag", path);
+  } else if (!IsPrintableAscii(set.imageTag)) {
+    set.refusal = Refusal(name + " has a version tag that is not printable text", path);
+  }
+}
+
+// The item switches of the image folder's Vornex_730.ini; a file that is there but cannot be
+// read as a profile refuses the set (when nothing else did before).
+void ReadItemSwitches(TImageSet& set, const std::string& path) {
+  const std::string name = kSettingsFileName;
+  bool present = false;
+  std::uintmax_t size = 0;
+  std::string problem = FileProblem(path, &present, &size);
+  if (present && problem.empty() && size > kMaxItemFileBytes) {
+    problem = FormatBounded(96, "is larger than %zu KiB", kMaxItemFileBytes / 1024);
+  }
+  if (present && problem.empty()) {
+    const ImageData bytes = LoadWholeFile(path, size);
+    problem = !bytes ? std::string("cannot be read completely")
+                     : ProfileTextProblem(std::string_view(
+                           reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+  }
+  if (!problem.empty()) {
+    if (set.refusal.empty()) set.refusal = Refusal(name + " " + problem, path);
+    return;
+  }
+  if (!present) return;
+  for (const auto& [key, bit] : {std::pair{"ItemAT", kItemAt}, std::pair{"ItemNV", kItemNv}}) {
+    const std::string value = profile::ReadString(path, kUpdateItemSection, key);
+    if (profile::IsOff(value)) set.itemSwitches &= ~bit;
+    if (profile::IsOn(value)) set.itemSwitches |= bit;
   }
 }
 
@@ -66,28 +234,20 @@ TImageSet BuildImageSet(const TDeviceTable& selection) {
   set.imageFolder = folder;
 
   const std::string programmer = FindProgrammer(folder);
-  if (!programmer.empty()) {
-    set.programmerFile = paths::Join(folder, programmer);
-    set.flashImageFile = paths::Join(folder, kFlashImageName);
-    std::error_code ec;
-    if (fs::exists(fs::path(set.flashImageFile.str()), ec)) {
-      // A nor.mbn that exists but cannot be read (or is no file) counts as missing.
-      set.imageData = LoadWholeFile(set.flashImageFile.str());
-      if (set.imageData) set.itemSwitches |= kImageLoaded;
-    }
+  if (programmer.empty()) {
+    set.refusal = Refusal("no programmer (.hex) in the image folder", folder);
+  } else {
+    const std::string programmerPath = paths::Join(folder, programmer);
+    const std::string imagePath = paths::Join(folder, kFlashImageName);
+    set.programmerFile = programmerPath;
+    set.flashImageFile = imagePath;
+    LoadProgrammer(set, programmer, programmerPath);
+    // The flash image is loaded only for a programmer that can carry it.
+    if (set.refusal.empty()) LoadFlashImage(set, imagePath);
   }
 
-  const std::string ini = paths::Join(folder, kSettingsFileName);
-  for (const auto& [key, bit] : {std::pair{"ItemAT", kItemAt}, std::pair{"ItemNV", kItemNv}}) {
-    const std::string value = profile::ReadString(ini, kUpdateItemSection, key);
-    if (profile::IsOff(value)) set.itemSwitches &= ~bit;
-    if (profile::IsOn(value)) set.itemSwitches |= bit;
-  }
-
-  if (set.imageData) {
-    set.imageTag = ImageTagOf(*set.imageData);
-    set.imageSha256 = Sha256Hex(set.imageData->data(), set.imageData->size());
-  }
+  ReadItemSwitches(set, paths::Join(folder, kSettingsFileName));
+  set.identityBackupOff = (set.itemSwitches & (kItemAt | kItemNv)) == 0;
   return set;
 }
 

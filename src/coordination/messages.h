@@ -71,6 +71,11 @@ struct TDownloadCnf {
   FixedText<1024> message;
   std::array<std::int32_t, kSlotCount> started{};
   std::uint32_t elapsed = 0;
+  // Why the image set was refused ("Image set refused: ..."): no job started, no device was
+  // touched. Empty when the set was accepted.
+  FixedText<1024> refusal;
+  // 1 when the image set backs up neither the AT identity nor the NV items.
+  std::int32_t identityBackupOff = 0;
 };
 
 // One step report of a worker.

@@ -12,9 +12,9 @@ class TBenchBackend final : public TPortBackend {
  public:
   explicit TBenchBackend(std::string folder) : folder_(std::move(folder)) {}
 
-  std::vector<TFoundPort> ListPorts() override {
+  std::vector<TFoundPort> ListPorts(TDiscoveryNotes& notes) override {
     std::vector<TFoundPort> found;
-    for (bench::BenchPort& port : bench::ReadPorts(folder_)) {
+    for (bench::BenchPort& port : bench::ReadPorts(folder_, &notes)) {
       port.info.openable = TestOpenTty(port.ttyPath) ? 1 : 0;
       found.push_back({std::move(port.info), std::move(port.ttyPath)});
     }

@@ -10,10 +10,20 @@
 //   tty=/dev/pts/7
 //
 // The path's third '#'-field is the device instance id; its second '&'-field is the device's
-// grouping key, the same for all ports of one device and across its resets. Readers skip files
-// that are incomplete or vanish while they read, and names that start with '.'.
+// grouping key, the same for all ports of one device and across its resets. Readers skip names
+// that start with '.' and files that vanish while they read.
+//
+// Readers trust the folder no further than its writer's habits: a record is a regular file of
+// the folder itself, at most kMaxRecordBytes long. Anything else under a record's name (a FIFO,
+// a device, a folder, a symbolic link), a longer file or an incomplete record is refused with
+// a note and never listed. Links are refused rather than followed: the writer never makes any,
+// and one could lead out of the folder or show one record under two COM numbers. Such files
+// are never opened for reading or read beyond the limit, so that nothing in the folder can
+// stall or swamp a reader. A folder with more than kMaxFolderEntries entries is not one the
+// writer keeps: nothing in it is listed.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -22,6 +32,10 @@
 namespace vornex::bench {
 
 constexpr const char* kPortFileSuffix = ".port";
+// A record is a few hundred bytes; a longer file is refused unread.
+constexpr std::size_t kMaxRecordBytes = 64 * 1024;
+// A bench of eight devices keeps a few dozen entries in its folder.
+constexpr std::size_t kMaxFolderEntries = 4096;
 
 // One registered port: its record and the tty that stands for its COM number.
 struct BenchPort {
@@ -33,8 +47,11 @@ struct BenchPort {
 bool WritePort(const std::string& folder, const BenchPort& port);
 // Removes the file of one COM number; true when it is gone (or was never there).
 bool RemovePort(const std::string& folder, int com);
-// The ports registered now, ordered by COM number. Unreadable or incomplete files are skipped.
-std::vector<BenchPort> ReadPorts(const std::string& folder);
+// The ports registered now, ordered by COM number. Refused files (see above) are skipped, with
+// one line each in `notes` when it is given ("bench record COM51.port refused: not a regular
+// file"). Two records may still claim one COM number here; enumeration refuses both.
+std::vector<BenchPort> ReadPorts(const std::string& folder,
+                                 std::vector<std::string>* notes = nullptr);
 // The file name of a COM number's record, "COM<n>.port".
 std::string PortFileName(int com);
 

@@ -1,12 +1,17 @@
 // The process-wide backend choice and the common part of every enumeration: USB ports only,
-// serial before modem, at most 120 records, COM -> tty table for the resolver.
+// one port per COM number, serial before modem, at most 120 records, COM -> tty table for the
+// resolver, the notes for the caller.
 #include "discovery/port_enumeration.h"
 
 #include <algorithm>
 #include <map>
 #include <mutex>
+#include <set>
 #include <utility>
 
+#include "discovery/group_key.h"
+#include "discovery/note_text.h"
+#include "foundation/text.h"
 #include "serial/com_resolver.h"
 
 namespace vornex {
@@ -22,6 +27,66 @@ int ClassRank(std::int32_t portClass) {
   if (portClass == kPortClassSerial) return 0;
   if (portClass == kPortClassModem) return 1;
   return 2;
+}
+
+// Claimants shown by name in a conflict's note; more are only counted.
+constexpr std::size_t kShownClaimants = 2;
+
+// Removes every port whose COM number another port claims too, and every port that shares a
+// grouping key with one of them, noting each conflict and each port withheld with its device.
+void RefuseConflicts(std::vector<TFoundPort>& found, TDiscoveryNotes& notes) {
+  std::map<std::int32_t, std::vector<std::size_t>> claims;
+  for (std::size_t i = 0; i < found.size(); ++i) {
+    if (found[i].info.com != 0) claims[found[i].info.com].push_back(i);
+  }
+  std::vector<bool> refused(found.size(), false);
+  std::set<std::string> doubtfulKeys;  // upper case
+  for (const auto& [com, claimants] : claims) {
+    if (claimants.size() < 2) continue;
+    std::string text = "COM" + std::to_string(com) + " claimed by " +
+                       std::to_string(claimants.size()) + " ports, none listed:";
+    for (std::size_t n = 0; n < claimants.size(); ++n) {
+      const TFoundPort& port = found[claimants[n]];
+      refused[claimants[n]] = true;
+      const std::string key = GroupKeyOfPath(port.info.path);
+      if (!key.empty()) doubtfulKeys.insert(ToUpperAscii(key));
+      if (n < kShownClaimants) {
+        text += (n == 0 ? " " : ", ") + NoteText(port.ttyPath) + " <" + key + ">";
+      }
+    }
+    if (claimants.size() > kShownClaimants) text += ", ...";
+    notes.push_back(std::move(text));
+  }
+  for (std::size_t i = 0; i < found.size() && !doubtfulKeys.empty(); ++i) {
+    if (refused[i]) continue;
+    const std::string key = GroupKeyOfPath(found[i].info.path);
+    if (key.empty() || !doubtfulKeys.contains(ToUpperAscii(key))) continue;
+    refused[i] = true;
+    notes.push_back("COM" + std::to_string(found[i].info.com) + " withheld with its device <" +
+                    key + ">");
+  }
+  std::size_t next = 0;
+  for (std::size_t i = 0; i < found.size(); ++i) {
+    if (refused[i]) continue;
+    if (next != i) found[next] = std::move(found[i]);
+    ++next;
+  }
+  found.resize(next);
+}
+
+// The distinct notes, at most kMaxDiscoveryNotes of them, the last one counting any beyond.
+TDiscoveryNotes Distinct(TDiscoveryNotes all) {
+  TDiscoveryNotes kept;
+  std::set<std::string> seen;
+  for (std::string& note : all) {
+    if (seen.insert(note).second) kept.push_back(std::move(note));
+  }
+  if (kept.size() > kMaxDiscoveryNotes) {
+    const std::size_t more = kept.size() - (kMaxDiscoveryNotes - 1);
+    kept.resize(kMaxDiscoveryNotes - 1);
+    kept.push_back(std::to_string(more) + " more problems not shown");
+  }
+  return kept;
 }
 
 void Choose(std::unique_ptr<TPortBackend> backend) {
@@ -44,16 +109,19 @@ void UseDiscoveryBackend(std::unique_ptr<TPortBackend> backend) {
   Choose(std::move(backend));
 }
 
-std::int32_t EnumeratePorts(TPortTable& table) {
+std::int32_t EnumeratePorts(TPortTable& table, TDiscoveryNotes* notes) {
   std::lock_guard lock(g_mutex);
   if (!g_chosen) {
     g_backend = MakeSystemBackend();
     g_chosen = true;
   }
   std::vector<TFoundPort> found;
-  if (g_backend) found = g_backend->ListPorts();
+  TDiscoveryNotes problems;
+  if (g_backend) found = g_backend->ListPorts(problems);
 
   std::erase_if(found, [](const TFoundPort& port) { return port.info.usb != 1; });
+  RefuseConflicts(found, problems);
+  if (notes != nullptr) *notes = Distinct(std::move(problems));
   std::stable_sort(found.begin(), found.end(), [](const TFoundPort& a, const TFoundPort& b) {
     return ClassRank(a.info.portClass) < ClassRank(b.info.portClass);
   });
@@ -62,7 +130,6 @@ std::int32_t EnumeratePorts(TPortTable& table) {
   std::int32_t count = 0;
   for (TFoundPort& port : found) {
     if (count == kMaxPortCount) break;
-    // A COM number listed twice keeps the tty of its first record.
     if (port.info.com != 0 && !port.ttyPath.empty()) ttys.emplace(port.info.com, port.ttyPath);
     table[static_cast<std::size_t>(count++)] = std::move(port.info);
   }

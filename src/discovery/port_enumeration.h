@@ -17,6 +17,21 @@
 // open, or whose tty is missing, is listed with openable = 0. A port being opened by a download
 // at that very moment can read as busy too, and such a download may need a second try to open.
 //
+// One COM number, one port: when two listed ports claim the same COM number, neither is listed,
+// and neither are the other ports of their devices (those with the same grouping key,
+// discovery/group_key.h). A device whose ports are in doubt is left out whole rather than
+// handed out in part; it comes back at the first enumeration after the conflict is gone. No two
+// slots can thus ever reach one device through one number.
+//
+// Notes: what a listing refused, and why, one short line each, for the caller's trace:
+//   bench record COM51.port refused: not a regular file
+//   sysfs attribute <path> refused: larger than 4096 bytes
+//   COM12 claimed by 2 ports, none listed: /dev/pts/3 <5A3F0C21>, /dev/pts/9 <1B2C3D4E>
+//   COM13 withheld with its device <5A3F0C21>
+// Names and values from the backend are cut to a few dozen characters in notes, and an
+// enumeration hands at most kMaxDiscoveryNotes of them on, the last one counting the rest.
+// Ports that merely vanish while being listed are no problem and are not noted.
+//
 // Enumerations are serialised: one runs at a time, so the resolver table always comes from the
 // latest complete listing.
 #pragma once
@@ -32,6 +47,11 @@
 namespace vornex {
 
 constexpr std::int32_t kMaxPortCount = 120;
+// At most this many notes per enumeration reach the caller.
+constexpr std::size_t kMaxDiscoveryNotes = 16;
+
+// Problems met while listing, one line each (see above).
+using TDiscoveryNotes = std::vector<std::string>;
 
 using TPortTable = std::array<TPortInfo, kMaxPortCount>;
 
@@ -46,13 +66,14 @@ class TPortBackend {
  public:
   virtual ~TPortBackend() = default;
   // The ports present now in the backend's own order, openable already tested. Failures only
-  // shrink the list.
-  virtual std::vector<TFoundPort> ListPorts() = 0;
+  // shrink the list; whatever was refused is added to `notes`.
+  virtual std::vector<TFoundPort> ListPorts(TDiscoveryNotes& notes) = 0;
 };
 
 // Fills table[0, result) with the ports present now (see above) and replaces the COM resolver's
 // table with theirs; records beyond the result are not touched. Returns the count, 0..120.
-std::int32_t EnumeratePorts(TPortTable& table);
+// The notes of this enumeration replace the contents of `notes` when it is given.
+std::int32_t EnumeratePorts(TPortTable& table, TDiscoveryNotes* notes = nullptr);
 
 // Makes every later enumeration of the process use the bench registry in `folder`.
 void UseBenchDiscovery(std::string folder);
@@ -62,7 +83,7 @@ void UseSysfsDiscovery(std::string sysRoot = "/sys", std::string devRoot = "/dev
 void UseDiscoveryBackend(std::unique_ptr<TPortBackend> backend);
 
 // The bench registry backend: bench::ReadPorts(folder), each port's openable flag from the
-// exclusive test open of its tty. Incomplete or vanishing files are skipped.
+// exclusive test open of its tty. Vanishing files are skipped; refused ones are noted.
 std::unique_ptr<TPortBackend> MakeBenchBackend(std::string folder);
 
 // The sysfs backend: every tty under <sysRoot>/class/tty that belongs to a USB interface and
@@ -90,6 +111,11 @@ std::unique_ptr<TPortBackend> MakeBenchBackend(std::string folder);
 //   usb = 1.
 // A tty whose links dangle or whose interface lacks bInterfaceNumber, idVendor or idProduct is
 // skipped. Ports are listed in COM order.
+//
+// Attributes are read without blocking and only from regular files (as sysfs attributes are),
+// at most 4096 bytes (a page, the most the kernel serves): a FIFO, device, folder or link in
+// an attribute's place, or a longer file, is refused and noted, as if the attribute were
+// missing.
 std::unique_ptr<TPortBackend> MakeSysfsBackend(std::string sysRoot, std::string devRoot,
                                                std::string settingsPath = {});
 

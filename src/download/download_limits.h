@@ -25,5 +25,6 @@ constexpr std::uint32_t kAfterImageUpdateMs = 800;
 
 constexpr std::size_t kAtReplyBytes = 256;
 constexpr std::size_t kLibTextUnits = 127;  // protocol texts shown in "LIB, ..." reports
+constexpr std::size_t kCauseUnits = 511;    // the cause logged before a failure
 
 }  // namespace vornex

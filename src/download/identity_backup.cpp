@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
@@ -27,6 +28,8 @@ namespace {
 
 constexpr std::uint32_t kNoItem = 0xFFFF;
 constexpr std::size_t kReportUnits = 511;
+// The longest value SendAtCommand hands back.
+constexpr std::size_t kMaxAtValueBytes = 127;
 
 struct AtItem {
   int slot;
@@ -65,12 +68,19 @@ void Say(TStepReporter& reporter, std::int32_t value, const char* format, ...) {
   reporter.StepReport(value, text);
 }
 
-std::int32_t TIdentityKeeper::BackupAtItems(TIdentityBlock& at) {
+std::int32_t TIdentityKeeper::BackupAtItems(TIdentityBlock& at, std::vector<std::string>& gaps) {
   std::int32_t got = 0;
   for (const AtItem& item : kAtItems) {
     pacing::Sleep(kAtItemPauseMs);
     const std::optional<std::string> value = ReadAtValue(item.slot);
-    if (!value) continue;
+    if (!value) {
+      // A modem that answered (ERROR) has no such value; one that stayed silent has closed its
+      // port, and nothing is known about the value.
+      if (device_.ModemPort() == nullptr || !device_.ModemPort()->IsOpen()) {
+        gaps.push_back(std::string("no answer to ") + item.readCommand);
+      }
+      continue;
+    }
     // Values are kept whole: a cut serial number written back would corrupt the device.
     at.slots[static_cast<std::size_t>(item.slot)] = *value;
     got = 1;
@@ -91,22 +101,33 @@ std::optional<std::string> TIdentityKeeper::ReadAtValue(int slot) {
   return std::nullopt;
 }
 
-std::int32_t TIdentityKeeper::BackupNvItems(std::vector<TNvRecord>& nv) {
+std::int32_t TIdentityKeeper::BackupNvItems(std::vector<TNvRecord>& nv,
+                                            std::vector<std::string>& gaps) {
   const std::vector<TNvListEntry> items = SortedNvItems();
   Say(reporter_, kReportInfo, "Try to Get %d NV Items...", static_cast<int>(items.size()));
   int got = 0;
+  int unanswered = 0;
+  int firstUnanswered = 0;
   for (const TNvListEntry& entry : items) {
     if (static_cast<std::uint32_t>(entry.item) == kNoItem) continue;
     const auto item = static_cast<std::uint16_t>(entry.item);
     TNvRecord record;
     record.bytes[0] = static_cast<std::uint8_t>(item & 0xFF);
     record.bytes[1] = static_cast<std::uint8_t>(item >> 8);
-    if (device_.ReadNvItem(item, record.bytes.data() + 2) == 0) continue;
+    const TNvOutcome outcome = device_.ReadNvItemOutcome(item, record.bytes.data() + 2);
+    if (outcome == TNvOutcome::kNoAnswer && unanswered++ == 0) firstUnanswered = entry.item;
+    if (outcome != TNvOutcome::kDone) continue;
     ++got;
     Say(reporter_, kReportInfo, "Backup NV item %4d, %s", entry.item, FirstDataBytes(record).c_str());
     nv.push_back(record);
   }
   Say(reporter_, kReportInfo, "Backup NV Get %d NV Items", got);
+  if (unanswered > 0) {
+    gaps.push_back(FormatBounded(kReportUnits, "%d NV items not answered (first: item %d)",
+                                 unanswered, firstUnanswered));
+  } else if (got == 0) {
+    gaps.push_back("no NV item could be read");
+  }
   return got;
 }
 
@@ -355,7 +376,18 @@ bool LoadDataInfo(const std::string& path, TIdentityBackup* backup, std::string*
     const std::string value = line.substr(equals + 1);
     if (section == "AT") {
       for (std::size_t slot = 0; slot < std::size(kAtKeys); ++slot) {
-        if (key == kAtKeys[slot]) backup->at.slots[slot] = Utf8ToAnsi(value);
+        if (key != kAtKeys[slot]) continue;
+        // Only what a device can answer: a line break inside a value would send the modem a
+        // second command when the value is written back.
+        const std::string ansi = Utf8ToAnsi(value);
+        if (ansi.size() > kMaxAtValueBytes ||
+            std::any_of(ansi.begin(), ansi.end(),
+                        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; })) {
+          *error = FormatBounded(511, "%s line %d: %s is no identity value a device gives",
+                                 path.c_str(), lineNumber, key.c_str());
+          return false;
+        }
+        backup->at.slots[slot] = ansi;
       }
     } else if (section == "NV") {
       std::vector<std::uint8_t> bytes;

@@ -51,12 +51,13 @@ class TIdentityKeeper {
   TIdentityKeeper(TUsbDevice& device, TStepReporter& reporter)
       : device_(device), reporter_(reporter) {}
 
-  // Reads SN, MEID and TFLAG into `at` (a value whose command failed stays empty); 1 when at
-  // least one value was read.
-  std::int32_t BackupAtItems(TIdentityBlock& at);
+  // Reads SN, MEID and TFLAG into `at`; 1 when at least one value was read. A value the device
+  // refused (ERROR) stays empty; one it did not answer at all is a gap, noted in `gaps`.
+  std::int32_t BackupAtItems(TIdentityBlock& at, std::vector<std::string>& gaps);
   // Reads every listed NV item, in list order, appending one record per item read; the number
-  // of records read.
-  std::int32_t BackupNvItems(std::vector<TNvRecord>& nv);
+  // of records read. An item the device says it does not have is skipped; items it did not
+  // answer for are a gap, noted in `gaps`.
+  std::int32_t BackupNvItems(std::vector<TNvRecord>& nv, std::vector<std::string>& gaps);
 
   // Writes the backup's identity back (NV items when ItemNV is on, AT values when ItemAT is on),
   // then, with `verify`, reads it back and compares. ok when every value reads back equal (an

@@ -5,6 +5,10 @@
 #include "foundation/pacing.h"
 
 namespace vornex {
+namespace {
+// EnterDownloadMode's mode byte when the programmer already answers.
+constexpr std::uint8_t kModeProgrammerRuns = 1;
+}  // namespace
 
 std::int32_t TSdlThread::UpdateDeviceImage(const TWorkerJob& job) {
   Report(kReportInfo, "Update Device Image begin");
@@ -15,13 +19,18 @@ std::int32_t TSdlThread::UpdateDeviceImage(const TWorkerJob& job) {
   // A device that could not be switched to download mode receives no image: the step fails
   // here rather than resetting the device and restoring it as if it had been flashed.
   if (result == 0) return 0;
-
-  result = device_->DownloadHex(job.imageSet.programmerFile.str());
-  if (result == 0) {
-    Report(kMarkProgrammerFailed, "Download Hex fail");
-    return 0;
+  // A programmer that already runs (a device stopped in the middle of its stream) takes the
+  // image as it is.
+  if (mode == kModeProgrammerRuns) {
+    Report(kReportInfo, "Programmer already running");
+  } else {
+    result = job.imageSet.programmer ? device_->DownloadHex(*job.imageSet.programmer) : 0;
+    if (result == 0) {
+      Report(kMarkProgrammerFailed, "Download Hex fail");
+      return 0;
+    }
+    Report(kReportInfo, "Download Hex File(%d)", result);
   }
-  Report(kReportInfo, "Download Hex File(%d)", result);
   Report(kReportSilent);
 
   // No image (none found, unreadable, or empty) is never streamed as if it were one.

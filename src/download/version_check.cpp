@@ -34,6 +34,10 @@ std::int32_t TSdlThread::CheckVersion(const std::string& tag) {
   pacing::Sleep(kBeforeVersionMs);
   outcome = TStepOutcome::kFailed;
   if (device_->SendAtCommand(reply, "AT+MDVER", sizeof reply) == 0) {
+    const TSerialPort* modem = device_->ModemPort();
+    Cause(FormatBounded(kCauseUnits, "%s to AT+MDVER on COM%d",
+                        modem != nullptr && modem->IsOpen() ? "an error" : "no reply",
+                        summary_.modemCom));
     Report(kMarkVersionChecked, "Version check FAILED");
     return 0;
   }
@@ -44,6 +48,13 @@ std::int32_t TSdlThread::CheckVersion(const std::string& tag) {
   Report(kReportInfo, "updateV = %s", Utf16ToUtf8(update).c_str());
   // std::u16string compares unit by unit as unsigned values; a text that ends first sorts first.
   const bool passes = !update.empty() && !current.empty() && !(update < current);
+  if (update.empty()) {
+    Cause("the image has no version tag");
+  } else if (current.empty()) {
+    Cause("the device told an empty firmware version");
+  } else if (!passes) {
+    Cause("the device's firmware " + std::string(reply) + " is newer than the image " + tag);
+  }
   Report(kMarkVersionChecked, passes ? "Version check OK" : "Version check FAILED");
   if (passes) outcome = TStepOutcome::kOk;
   return passes ? 1 : 0;

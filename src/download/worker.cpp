@@ -28,6 +28,8 @@ constexpr std::uint32_t kScaleBase = 100;
 constexpr std::uint32_t kScaleBand = 800;
 
 constexpr const char* kTextInterrupted = "Interrupted";
+constexpr const char* kTextBackupNotSaved = "Can not save identity backup";
+constexpr const char* kTextBackupIncomplete = "Identity backup incomplete";
 constexpr const char* kVersionCommand = "AT+MDVER";
 
 // COM numbers of a group's modem and diagnostic ports; 0 when it has none.
@@ -168,12 +170,51 @@ void TSdlThread::RunSteps(TWorkerJob& job) {
   const std::uint8_t flags = device_->ConnectUSB(job.group, kConnectOpenMs);
   summary_.Step(TJobStep::kConnect) =
       (flags & kFlagDiagUsable) != 0 ? TStepOutcome::kOk : TStepOutcome::kFailed;
+  // A device that answers only in download mode was stopped in the middle of its rewrite.
+  if ((flags & kFlagDownloadAnswered) != 0) return FinishStranded(job, flags);
   if (CheckVersion(job.imageSet.imageTag) == 0) return Fail("Can not downgrade image");
-  if ((flags & kFlagDiagUsable) == 0) return Fail("Can not Open Device");
+  if ((flags & kFlagDiagUsable) == 0) {
+    Cause(FormatBounded(kCauseUnits, "no answer on the diagnostic port COM%d", job.com));
+    return Fail("Can not Open Device");
+  }
   Report(kMarkDeviceOpen, "Open Device OK (0x%x)", flags);
 
-  // Nothing is written to a device whose identity is not on disk.
-  if (BackupDeviceData(job) == 0) return Fail("Can not save identity backup");
+  // Nothing is written to a device whose identity is not complete on disk.
+  const std::string backupFailure = BackupDeviceData(job);
+  if (!backupFailure.empty()) return Fail(backupFailure.c_str());
+  FlashAndRestore(job);
+}
+
+void TSdlThread::FinishStranded(TWorkerJob& job, std::uint8_t flags) {
+  summary_.Step(TJobStep::kVersionCheck) = TStepOutcome::kSkipped;
+  const std::string key = job.group.key.str();
+  std::string error = "no station record store is open";
+  std::optional<TIdentityBackup> backup =
+      store_ != nullptr ? store_->OpenBackupOfDevice(key, &error) : std::nullopt;
+  if (!backup) {
+    Cause(error);
+    return Fail("Device in download mode, no identity backup on this station");
+  }
+  summary_.backupId = backup->id;
+  if (backup->imageTag != job.imageSet.imageTag) {
+    // Only the image it was being given is known to fit what its backup was taken for.
+    Cause("the image set carries " + job.imageSet.imageTag);
+    return Fail(FormatBounded(kCauseUnits, "Device needs image %s to be finished",
+                              backup->imageTag.c_str())
+                    .c_str());
+  }
+  Report(kReportInfo, "Device in download mode (0x%x): finishing it with identity backup %lld",
+         flags, static_cast<long long>(backup->id));
+  summary_.versionBefore = backup->firmwareVersion;
+  summary_.identityBefore = backup->at;
+  summary_.nvBackedUp = static_cast<std::int32_t>(backup->nv.size());
+  summary_.Step(TJobStep::kBackup) = TStepOutcome::kSkipped;
+  backup_ = std::move(*backup);
+  Report(kMarkDeviceOpen, "Open Device OK (0x%x)", flags);
+  FlashAndRestore(job);
+}
+
+void TSdlThread::FlashAndRestore(TWorkerJob& job) {
   if (StopRequested()) return Fail(kTextInterrupted);
   Report(kMarkDownloadStart, "Download code start");
 
@@ -243,6 +284,11 @@ void TSdlThread::RunSteps(TWorkerJob& job) {
   summary_.pass = true;
 }
 
+void TSdlThread::Cause(const std::string& cause) {
+  Report(kReportInfo, "%s", cause.c_str());
+  if (summary_.cause.empty()) summary_.cause = cause;
+}
+
 void TSdlThread::Fail(const char* text) {
   Report(kReportFail, "%s", text);
   summary_.pass = false;
@@ -261,7 +307,7 @@ std::string TSdlThread::ReadVersion() {
   return reply;
 }
 
-std::int32_t TSdlThread::BackupDeviceData(const TWorkerJob& job) {
+std::string TSdlThread::BackupDeviceData(const TWorkerJob& job) {
   DiscardBackup();
   TIdentityBackup backup;
   backup.slot = job.slot;
@@ -274,32 +320,38 @@ std::int32_t TSdlThread::BackupDeviceData(const TWorkerJob& job) {
   backup.itemSwitches = job.imageSet.itemSwitches & (kItemAt | kItemNv);
 
   TIdentityKeeper keeper(*device_, *this);
+  std::vector<std::string> gaps;
   std::int32_t result = 1;
   if ((backup.itemSwitches & kItemAt) != 0) {
     Report(kReportInfo, "Backup AT begin");
-    result = keeper.BackupAtItems(backup.at);
+    result = keeper.BackupAtItems(backup.at, gaps);
     Report(kReportInfo, "Backup AT end(%d)", result);
   }
   if ((backup.itemSwitches & kItemNv) != 0) {
     Report(kReportInfo, "Backup NV begin");
-    keeper.BackupNvItems(backup.nv);
+    keeper.BackupNvItems(backup.nv, gaps);
     Report(kReportInfo, "Backup NV end(%d)", result);
   }
   summary_.identityBefore = backup.at;
   summary_.nvBackedUp = static_cast<std::int32_t>(backup.nv.size());
+  if (!gaps.empty()) {
+    summary_.Step(TJobStep::kBackup) = TStepOutcome::kFailed;
+    for (const std::string& gap : gaps) Cause("Identity backup incomplete: " + gap);
+    return kTextBackupIncomplete;
+  }
 
   std::string error = "no station record store is open";
   if (store_ != nullptr) backup.id = store_->CommitBackup(backup, &error);
   if (backup.id == 0) {
     summary_.Step(TJobStep::kBackup) = TStepOutcome::kFailed;
-    Report(kReportInfo, "Identity backup not saved: %s", error.c_str());
-    return 0;
+    Cause("Identity backup not saved: " + error);
+    return kTextBackupNotSaved;
   }
   summary_.Step(TJobStep::kBackup) = TStepOutcome::kOk;
   summary_.backupId = backup.id;
   Report(kReportInfo, "Identity backup %lld saved", static_cast<long long>(backup.id));
   backup_ = std::move(backup);
-  return 1;
+  return {};
 }
 
 void TSdlThread::SaveDataInfo() {

@@ -43,7 +43,7 @@ extern std::atomic<std::uint8_t> g_nDownLoadCount;
 // The protocol phases that the progress scale knows, in the order of its slots.
 constexpr std::array<std::uint8_t, 8> kProgressPhases = {0, 2, 3, 4, 5, 13, 9, 30};
 
-class TSdlThread : public TBaseThread, private TStepReporter {
+class TSdlThread final : public TBaseThread, private TStepReporter {
  public:
   TSdlThread();
   ~TSdlThread();
@@ -76,8 +76,14 @@ class TSdlThread : public TBaseThread, private TStepReporter {
   void RunDownloadJob(std::unique_ptr<TWorkerJob> job);
   // The steps from connecting to the verdict; returns with the verdict reported.
   void RunSteps(TWorkerJob& job);
+  // A device found in download mode: finished from its open backup in the store, if it has one.
+  void FinishStranded(TWorkerJob& job, std::uint8_t flags);
+  // From download mode to the verdict: image update, reset, restore and read-back.
+  void FlashAndRestore(TWorkerJob& job);
   // Reports the failure, notes it in the summary and in the store's open backup.
   void Fail(const char* text);
+  // Logs what lies behind the failure about to be reported and keeps the first in the summary.
+  void Cause(const std::string& cause);
   // The firmware version the device tells now; empty without a modem port or an answer.
   std::string ReadVersion();
   void EndJob(std::uint32_t startTick);
@@ -87,9 +93,9 @@ class TSdlThread : public TBaseThread, private TStepReporter {
   // Version check (version_check.cpp).
   std::int32_t CheckVersion(const std::string& tag);
 
-  // Identity backup (worker.cpp): reads it and commits it to the store; 0 when the job must not
-  // go on (nothing committed).
-  std::int32_t BackupDeviceData(const TWorkerJob& job);
+  // Identity backup (worker.cpp): reads it whole and commits it to the store. Empty when the job
+  // may go on; else the failure text (the device is untouched, nothing of it committed).
+  std::string BackupDeviceData(const TWorkerJob& job);
   // Writes the DataInfo file of the backup and reports its name (and a failure to write it).
   void SaveDataInfo();
   void DiscardBackup();

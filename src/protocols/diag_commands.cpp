@@ -39,11 +39,8 @@ ByteVector NvPayload(std::uint16_t item, const std::uint8_t* data) {
   return payload;
 }
 
-// The status word of an NV reply; a reply too short to hold one counts as a failure.
-bool NvStatusOk(const ByteVector& reply) {
-  if (reply.size() < kNvPayloadBytes) return false;
-  return (reply[130] | (reply[131] << 8)) == 0;
-}
+// The status word of an NV reply (at least kNvPayloadBytes long) says success.
+bool NvStatusOk(const ByteVector& reply) { return (reply[130] | (reply[131] << 8)) == 0; }
 
 }  // namespace
 
@@ -76,28 +73,41 @@ std::int32_t TUsbDevice::SayHelloToHexLayer(TSerialPort* port) {
   return std::memcmp(reply.data(), kTargetMagic.data(), kTargetMagic.size()) == 0 ? 1 : 0;
 }
 
-std::int32_t TUsbDevice::ReadNvItem(std::uint16_t item, std::uint8_t* data) {
-  if (!diagPort_ || data == nullptr) return 0;
-  const ByteVector payload = NvPayload(item, nullptr);
-  ByteVector reply;
-  if (Exchange(diagPort_.get(), Request(kCmdNvRead, PROTOCOL_DIAG, &payload), kDiagPauseMs,
-               &reply) == 0 ||
-      !NvStatusOk(reply)) {
-    return 0;
+// One NV request, asked again while the reply is judged bad; the accepted reply's payload.
+TNvOutcome TUsbDevice::NvExchange(std::uint8_t command, const ByteVector& payload,
+                                  ByteVector* reply) {
+  for (int attempt = 0; attempt < kExchangeAttempts; ++attempt) {
+    if (!diagPort_ || !diagPort_->IsOpen()) return TNvOutcome::kNoAnswer;
+    TReplyJudgement judgement =
+        ExchangeJudged(diagPort_.get(), Request(command, PROTOCOL_DIAG, &payload), kDiagPauseMs);
+    // A reply too short to hold the item and its status is as bad as a broken one.
+    if (judgement.Accepted() != 0 && judgement.payload.size() >= kNvPayloadBytes) {
+      *reply = std::move(judgement.payload);
+      return NvStatusOk(*reply) ? TNvOutcome::kDone : TNvOutcome::kRefused;
+    }
+    // A silent device has used up the exchange's attempts and closed the port.
+    if (!diagPort_->IsOpen()) return TNvOutcome::kNoAnswer;
+    Trace("NV %02X item %d: bad reply, asking again", command, payload[0] | (payload[1] << 8));
   }
-  std::memcpy(data, reply.data() + 2, kNvItemBytes);
-  return 1;
+  return TNvOutcome::kNoAnswer;
+}
+
+TNvOutcome TUsbDevice::ReadNvItemOutcome(std::uint16_t item, std::uint8_t* data) {
+  if (!diagPort_ || data == nullptr) return TNvOutcome::kNoAnswer;
+  ByteVector reply;
+  const TNvOutcome outcome = NvExchange(kCmdNvRead, NvPayload(item, nullptr), &reply);
+  if (outcome == TNvOutcome::kDone) std::memcpy(data, reply.data() + 2, kNvItemBytes);
+  return outcome;
+}
+
+std::int32_t TUsbDevice::ReadNvItem(std::uint16_t item, std::uint8_t* data) {
+  return ReadNvItemOutcome(item, data) == TNvOutcome::kDone ? 1 : 0;
 }
 
 std::int32_t TUsbDevice::WriteNvItem(std::uint16_t item, const std::uint8_t* data) {
   if (!diagPort_ || data == nullptr) return 0;
-  const ByteVector payload = NvPayload(item, data);
   ByteVector reply;
-  if (Exchange(diagPort_.get(), Request(kCmdNvWrite, PROTOCOL_DIAG, &payload), kDiagPauseMs,
-               &reply) == 0) {
-    return 0;
-  }
-  return NvStatusOk(reply) ? 1 : 0;
+  return NvExchange(kCmdNvWrite, NvPayload(item, data), &reply) == TNvOutcome::kDone ? 1 : 0;
 }
 
 std::int32_t TUsbDevice::EnterDownloadMode(std::uint8_t& mode) {

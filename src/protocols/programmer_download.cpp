@@ -46,7 +46,7 @@ void TUsbDevice::ReportProgress(const char* text, std::uint8_t phase, std::uint8
   Notify(CB_PROGRESS, &info);
 }
 
-std::int32_t TUsbDevice::DownloadHex(const std::string& path) {
+std::int32_t TUsbDevice::DownloadHex(const THexImage& image) {
   if (!diagPort_) return 0;
   ReportProgress(kTextStart, kPhaseProgrammer, 0);
 
@@ -59,10 +59,9 @@ std::int32_t TUsbDevice::DownloadHex(const std::string& path) {
     if (wakeUp.code == kAcknowledge || tries >= kWakeUpTries) break;
   }
 
-  const std::shared_ptr<const THexImage> image = ProgrammerImage(path);
   ReportProgress(kTextBlocks, kPhaseProgrammer, 10);
 
-  const std::size_t length = image->data.size();
+  const std::size_t length = image.data.size();
   const std::size_t blockCount = length / kHexBlockBytes;
   ByteVector reply;
   std::size_t offset = 0;
@@ -71,10 +70,10 @@ std::int32_t TUsbDevice::DownloadHex(const std::string& path) {
     const std::size_t blockLength = std::min(kHexBlockBytes, length - offset);
     ByteVector payload;
     payload.reserve(6 + blockLength);
-    AppendU32(payload, image->startAddress + static_cast<std::uint32_t>(offset), true);
+    AppendU32(payload, image.startAddress + static_cast<std::uint32_t>(offset), true);
     payload.push_back(static_cast<std::uint8_t>(blockLength >> 8));
     payload.push_back(static_cast<std::uint8_t>(blockLength & 0xFF));
-    AppendBytes(payload, image->data.data() + offset, blockLength);
+    AppendBytes(payload, image.data.data() + offset, blockLength);
     if (Exchange(diagPort_.get(), Request(kCmdWriteBlock, PROTOCOL_DOWNLOAD, &payload),
                  kDownloadPauseMs, &reply) == 0) {
       return 0;
@@ -86,7 +85,7 @@ std::int32_t TUsbDevice::DownloadHex(const std::string& path) {
 
   ReportProgress(kTextRun, kPhaseProgrammer, 95);
   ByteVector start;
-  AppendU32(start, image->startAddress, true);
+  AppendU32(start, image.startAddress, true);
   if (Exchange(diagPort_.get(), Request(kCmdGo, PROTOCOL_DOWNLOAD, &start), kDownloadPauseMs,
                &reply) == 0) {
     return 0;

@@ -14,6 +14,14 @@
 #include "protocols/usb_device.h"
 
 namespace vornex {
+
+// Enumerates the ports, with every refused port or record in the device's log.
+std::int32_t TUsbDevice::EnumerateAndTrace(TPortTable& table) {
+  TDiscoveryNotes notes;
+  const std::int32_t portCount = EnumeratePorts(table, &notes);
+  for (const std::string& note : notes) Trace("SearchAllUSB refused %s", note.c_str());
+  return portCount;
+}
 namespace {
 
 // COM numbers are shown as the unsigned numbers they are, as everywhere in the station.
@@ -25,7 +33,7 @@ int ComText(std::uint8_t com) {
 
 void TUsbDevice::SearchAllUSB(std::array<TUsbGroup, kMaxGroups>& groups, std::uint8_t& count) {
   auto table = std::make_unique<TPortTable>();
-  const std::int32_t portCount = EnumeratePorts(*table);
+  const std::int32_t portCount = EnumerateAndTrace(*table);
   const std::span<const TPortInfo> ports(table->data(), static_cast<std::size_t>(portCount));
 
   Trace("SearchAllUSB in port count = %d", portCount);
@@ -61,7 +69,7 @@ void TUsbDevice::SearchAllUSB(std::array<TUsbGroup, kMaxGroups>& groups, std::ui
 
 bool TUsbDevice::FindUSBGroup(const std::string& key, TUsbGroup& group) {
   auto table = std::make_unique<TPortTable>();
-  const std::int32_t portCount = EnumeratePorts(*table);
+  const std::int32_t portCount = EnumerateAndTrace(*table);
   std::vector<TPortInfo> mine;
   for (std::int32_t i = 0; i < portCount; ++i) {
     const TPortInfo& port = (*table)[static_cast<std::size_t>(i)];

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "discovery/port_enumeration.h"
 #include "discovery/port_info.h"
 #include "foundation/logger.h"
 #include "protocols/packet.h"
@@ -24,6 +25,13 @@ constexpr std::int32_t CB_PROGRESS = 0;  // data: const TProgressInfo*
 constexpr std::int32_t CB_RECEIVED = 1;  // data: const TReceivedBytes*
 constexpr std::int32_t CB_ATTEMPT = 2;   // data: nothing
 constexpr std::int32_t CB_MESSAGE = 3;   // data: const char* (UTF-8, zero-terminated)
+
+// How one NV read or write ended.
+enum class TNvOutcome {
+  kDone,      // read (data filled) or written
+  kRefused,   // the device answered with a failure status (an inactive item)
+  kNoAnswer,  // no good answer within the attempts: nothing is known about the item
+};
 
 // The owner's notification function: (user data, status, data).
 using TDeviceCallback = void (*)(void* user, std::int32_t status, const void* data);
@@ -100,6 +108,11 @@ class TUsbDevice {
   std::int32_t SayHelloToHexLayer(TSerialPort* port);
   // 1 and the item's 128 bytes when the device read the NV item (status 0); data untouched else.
   std::int32_t ReadNvItem(std::uint16_t item, std::uint8_t* data);
+  // ReadNvItem telling why an item was not read: the device answered that it has no such item
+  // (inactive), or it gave no good answer at all. NV reads and writes change nothing when
+  // repeated, so a reply judged bad (checksum, command, length) is asked again like a silent
+  // one, up to the exchange's attempt limit.
+  TNvOutcome ReadNvItemOutcome(std::uint16_t item, std::uint8_t* data);
   // 1 when the device wrote the 128 bytes of the NV item (status 0).
   std::int32_t WriteNvItem(std::uint16_t item, const std::uint8_t* data);
   // Switches the firmware into download mode (0x3A, then the diagnostic port is reopened) unless
@@ -119,11 +132,11 @@ class TUsbDevice {
   std::uint8_t ClosePorts();
 
   // --- Downloads (3 ms between write and read) ---
-  // Loads the programmer of the .hex file into the boot downloader's RAM, starts it and checks
-  // that it answers; finds the device again when it re-enumerates. 1 when the programmer runs
-  // and accepted the closing command (an error report to it is a failure, its reason sent to
-  // the owner).
-  std::int32_t DownloadHex(const std::string& path);
+  // Loads the parsed programmer (its data at its start address) into the boot downloader's RAM,
+  // starts it and checks that it answers; finds the device again when it re-enumerates. 1 when
+  // the programmer runs and accepted the closing command (an error report to it is a failure,
+  // its reason sent to the owner).
+  std::int32_t DownloadHex(const struct THexImage& image);
   // Streams the flash image to the running programmer in 1024-byte blocks and closes the
   // transfer. 1 when every block and the closing command were accepted; an error report to
   // either is a failure, its reason sent to the owner. With the stop flag set, the stream ends
@@ -147,6 +160,8 @@ class TUsbDevice {
 
  private:
   bool AtExchange(const ByteVector& line, std::uint8_t* received);
+  TNvOutcome NvExchange(std::uint8_t command, const ByteVector& payload, ByteVector* reply);
+  std::int32_t EnumerateAndTrace(TPortTable& table);
   std::unique_ptr<TSerialPort> MakePort(const TPortInfo& info, std::uint32_t openTimeoutMs,
                                         std::uint32_t readLimitMs, std::int32_t portId);
   void ReportProgress(const char* text, std::uint8_t phase, std::uint8_t percent);

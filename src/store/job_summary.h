@@ -56,6 +56,7 @@ struct TJobSummary {
   std::array<TStepOutcome, kJobStepCount> steps{};
   bool pass = false;
   std::string failure;     // the last failure text the operator saw; empty on PASS
+  std::string cause;       // what lay behind it (no reply on COM5, no version tag ...)
   std::int64_t backupId = 0;  // the backup of this job in the store; 0 when none
   std::string startedAt;   // local time "YYYY-MM-DD HH:MM:SS.mmm"
   std::string endedAt;

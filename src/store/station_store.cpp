@@ -111,7 +111,13 @@ PRAGMA user_version = 1;
 
 // The forward migrations: entry i brings schema i to schema i + 1 and sets user_version to it.
 // A new schema is one more entry; the steps of one opening run in one transaction.
-constexpr const char* kMigrations[] = {kSchema1};
+// Schema 2: the cause behind a job's failure text.
+constexpr const char* kSchema2 = R"sql(
+ALTER TABLE jobs ADD COLUMN cause TEXT NOT NULL DEFAULT '';
+PRAGMA user_version = 2;
+)sql";
+
+constexpr const char* kMigrations[] = {kSchema1, kSchema2};
 constexpr std::int64_t kNewestSchema = static_cast<std::int64_t>(std::size(kMigrations));
 
 constexpr const char* kBackupColumns =
@@ -122,7 +128,7 @@ constexpr const char* kJobColumns =
     "id, kind, slot, device_key, diag_com, modem_com, diag_com_after, modem_com_after, "
     "version_before, version_after, image_tag, image_sha256, sn_before, meid_before, "
     "tflag_before, sn_after, meid_after, tflag_after, nv_backed_up, nv_differ, at_differ, "
-    "identity_verified, steps, pass, failure, backup_id, started_at, ended_at, elapsed_ms";
+    "identity_verified, steps, pass, failure, backup_id, started_at, ended_at, elapsed_ms, cause";
 
 // The identity slots a job keeps, before and after.
 constexpr int kJobIdentitySlots[] = {kSlotSn, kSlotMeid, kSlotTflag};
@@ -222,6 +228,7 @@ TJobSummary ReadJobRow(const TStatement& s) {
   j.startedAt = row.Text();
   j.endedAt = row.Text();
   j.elapsedMs = static_cast<std::uint32_t>(row.Int());
+  j.cause = row.Text();
   return j;
 }
 
@@ -420,8 +427,8 @@ bool TStationStore::Impl::InsertJob(const TJobSummary& j, std::int64_t* id, std:
       "modem_com_after, version_before, version_after, image_tag, image_sha256, sn_before, "
       "meid_before, tflag_before, sn_after, meid_after, tflag_after, nv_backed_up, nv_differ, "
       "at_differ, identity_verified, steps, pass, failure, started_at, ended_at, elapsed_ms, "
-      "backup_id) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, "
-      "?16, ?17, ?18, ?19, ?20, ?21, ?22, ?23, ?24, ?25, ?26, ?27, ?28)");
+      "cause, backup_id) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, "
+      "?15, ?16, ?17, ?18, ?19, ?20, ?21, ?22, ?23, ?24, ?25, ?26, ?27, ?28, ?29)");
   const auto& before = j.identityBefore.slots;
   const auto& after = j.identityAfter.slots;
   const bool bound =
@@ -430,8 +437,8 @@ bool TStationStore::Impl::InsertJob(const TJobSummary& j, std::int64_t* id, std:
               TBlob{before[kSlotSn]}, TBlob{before[kSlotMeid]}, TBlob{before[kSlotTflag]},
               TBlob{after[kSlotSn]}, TBlob{after[kSlotMeid]}, TBlob{after[kSlotTflag]},
               j.nvBackedUp, j.nvDiffer, j.atDiffer, j.identityVerified, StepLetters(j.steps),
-              j.pass, j.failure, j.startedAt, j.endedAt, j.elapsedMs) &&
-      (j.backupId > 0 ? s.BindInt64(28, j.backupId) : s.BindNull(28));
+              j.pass, j.failure, j.startedAt, j.endedAt, j.elapsedMs, j.cause) &&
+      (j.backupId > 0 ? s.BindInt64(29, j.backupId) : s.BindNull(29));
   if (!bound || s.Step() != TStep::kDone || !tx.Commit()) return Fail(error, kWhat);
   *id = db.LastInsertId();
   return true;
@@ -626,6 +633,32 @@ std::optional<TIdentityBackup> TStationStore::LoadBackup(std::int64_t backupId,
   TIdentityBackup backup;
   if (!impl_->ReadBackup(backupId, &backup, error)) return std::nullopt;
   return backup;
+}
+
+std::optional<TIdentityBackup> TStationStore::OpenBackupOfDevice(const std::string& key,
+                                                                 std::string* error) {
+  std::int64_t id = 0;
+  {
+    std::lock_guard lock(impl_->mutex);
+    TStatement s = impl_->db.Prepare(
+        "SELECT id FROM backups WHERE open = 1 AND device_key = ?1 COLLATE NOCASE "
+        "ORDER BY id DESC LIMIT 1");
+    if (!s.BindText(1, key)) {
+      impl_->Fail(error, "cannot look for the device's open backup");
+      return std::nullopt;
+    }
+    const TStep step = s.Step();
+    if (step == TStep::kError) {
+      impl_->Fail(error, "cannot look for the device's open backup");
+      return std::nullopt;
+    }
+    if (step != TStep::kRow) {
+      SetError(error, "no open backup of device " + key);
+      return std::nullopt;
+    }
+    id = s.ColumnInt64(0);
+  }
+  return LoadBackup(id, error);
 }
 
 std::int64_t TStationStore::RecordJob(const TJobSummary& summary, std::string* error) {

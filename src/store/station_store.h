@@ -64,6 +64,10 @@ class TStationStore {
   // One backup with everything in it; nullopt with *error when absent or unreadable.
   std::optional<TIdentityBackup> LoadBackup(std::int64_t backupId, std::string* error);
 
+  // The newest open backup of the device with this key (letter case ignored), with everything
+  // in it; nullopt with *error when it has none or it cannot be read.
+  std::optional<TIdentityBackup> OpenBackupOfDevice(const std::string& key, std::string* error);
+
   // Keeps the account of a job (durably). Its id (> 0), or 0 with *error.
   std::int64_t RecordJob(const TJobSummary& summary, std::string* error);
   // Past jobs, newest first. Nullopt with *error.

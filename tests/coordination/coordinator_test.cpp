@@ -3,9 +3,9 @@
 // the hand-out of download jobs: to the worker of the slot whose COM number the device carries,
 // in group order and staggered, each job carrying the image set of the run's first request.
 //
-// The jobs really run. The image folders hold no usable image for the simulated firmware (none
-// at all, or an older version), so every job ends early at the version check; each test waits
-// for the last report of every job it started.
+// The jobs really run. The image folders hold an image older than the simulated firmware, so
+// every job ends early at the version check; each test waits for the last report of every job
+// it started.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -25,6 +25,7 @@
 #include "serial/com_resolver.h"
 #include "sim/sim_bench.h"
 #include "support/confirmation_sink.h"
+#include "support/image_files.h"
 #include "support/pty_peer.h"
 #include "support/temp_dir.h"
 
@@ -75,7 +76,14 @@ class StampingTarget : public TNotifyTarget {
 
 class CoordinatorTest : public ::testing::Test {
  protected:
-  void SetUp() override { pacing::SetTimeScale(kTimeScale); }
+  // The image folder holds a programmer and an image of an older version than the firmware.
+  void SetUp() override {
+    pacing::SetTimeScale(kTimeScale);
+    const testing::ImageBytes image = testing::MakeImage(4096, kOlderImageTag, 1);
+    testing::WriteFile(imageFolder_.File("prog_9004.hex"),
+                       testing::IntelHexText(testing::PatternBytes(2000, 2), 0x00200000));
+    testing::WriteFile(imageFolder_.File("nor.mbn"), std::string(image.begin(), image.end()));
+  }
   void TearDown() override {
     coordinator_.reset();  // waits for the workers
     bench_.reset();
@@ -325,7 +333,7 @@ TEST_F(CoordinatorTest, EverySelectedDeviceStartsInGroupOrderStaggered) {
   const std::int64_t staggerMs = ScaledMs(kJobStaggerMs);
   EXPECT_GE(answer->elapsed, 8 * staggerMs - 1);
   EXPECT_EQ(answer->message.str(), "\r\n");
-  EXPECT_EQ(answer->imageFlags, 0u);
+  EXPECT_EQ(answer->imageFlags, kImageLoaded);
   for (int j = 0; j < kSlotCount; ++j) {
     const sim::DeviceReport device = bench.Report(j);
     EXPECT_EQ(answer->started[static_cast<std::size_t>(j)], 1) << "slot " << j;
@@ -352,8 +360,8 @@ TEST_F(CoordinatorTest, EverySelectedDeviceStartsInGroupOrderStaggered) {
     if (j > 0) {
       EXPECT_LT(firstReports.at(j - 1), firstReports.at(j));
     }
-    // The job reached its own device: an image without a version tag is refused after the
-    // device's version was read.
+    // The job reached its own device: the older image is refused after the device's version
+    // was read.
     EXPECT_TRUE(HasReport(reports, CNF_FAIL, "Can not downgrade image"));
     EXPECT_EQ(bench.Report(j).commandCounts["AT+MDVER"], 1u);
   }
@@ -406,7 +414,6 @@ TEST_F(CoordinatorTest, ImageSetOfTheFirstRequestServesTheWholeRun) {
   std::string tail(32, '\xFF');
   tail.replace(0, std::string(kOlderImageTag).size(), kOlderImageTag);
   image.replace(image.size() - 32, 32, tail);
-  testing::WriteFile(imageFolder_.File("prog_9004.hex"), ":00000001FF\n");
   testing::WriteFile(imageFolder_.File("nor.mbn"), image);
   testing::WriteFile(imageFolder_.File("Vornex_730.ini"), "[UpdateItem]\r\nItemAT=on\r\nItemNV=ON\r\n");
   const std::uint32_t firstFlags = kItemAt | kItemNv | kImageLoaded;

@@ -1,18 +1,28 @@
 // The image set: which file is the programmer, when nor.mbn is loaded, the image tag, the item
-// switches, and folders that are missing or odd.
+// switches, folders that are missing or odd, and the folders that are refused.
 #include "coordination/image_set.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "coordination/messages.h"
 #include "foundation/paths.h"
+#include "protocols/hex_file.h"
+#include "support/image_files.h"
 #include "support/temp_dir.h"
 
 namespace vornex {
 namespace {
 
+namespace fs = std::filesystem;
+using testing::ImageBytes;
+using testing::IntelHexText;
+using testing::MakeImage;
+using testing::PatternBytes;
+using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
 
@@ -25,7 +35,7 @@ TDeviceTable SelectionFor(const std::string& folder) {
 
 TEST(ImageSet, ProgrammerImageAndTagFromAFolder) {
   TempDir folder;
-  WriteFile(folder.File("prog_9004.hex"), ":00000001FF\n");
+  WriteFile(folder.File("prog_9004.hex"), IntelHexText(PatternBytes(100, 1), 0x1000));
   std::string image(4096, '\x11');
   image += "V2.0.1B";
   image += std::string(25, '\xFF');
@@ -78,22 +88,86 @@ TEST(ImageSet, WithoutProgrammerNoImageIsLoaded) {
   EXPECT_FALSE(set.imageData);
 }
 
-TEST(ImageSet, EmptyOrUnreadableFlashImages) {
-  TempDir empty;
-  WriteFile(empty.File("p.hex"), "");
-  WriteFile(empty.File("nor.mbn"), "");
-  const TImageSet zero = BuildImageSet(SelectionFor(empty.path()));
-  EXPECT_EQ(zero.itemSwitches, kImageLoaded);  // it exists and was read: all 0 bytes of it
-  ASSERT_TRUE(zero.imageData);
-  EXPECT_TRUE(zero.imageData->empty());
-  EXPECT_EQ(zero.imageTag, "");
+// Every folder that must not be flashed is refused, naming the file and its problem; only a
+// missing Vornex_730.ini is allowed, with identity backup off.
+TEST(ImageSet, BadFoldersAreRefused) {
+  const ImageBytes programmer = PatternBytes(3000, 5);
+  const auto tagged = [](std::string_view tag) {
+    const ImageBytes image = MakeImage(2048, tag, 3);
+    return std::string(image.begin(), image.end());
+  };
+  const auto replaceWith = [](std::string text) {
+    return [text](const std::string& path) {
+      fs::remove_all(path);
+      WriteFile(path, text);
+    };
+  };
+  const auto cutAt = [](std::function<std::size_t(const std::string&)> end) {
+    return [end](const std::string& path) {
+      const std::string text = ReadFile(path);
+      WriteFile(path, text.substr(0, end(text)));
+    };
+  };
+  // Removes the file and has `make` put something else under its name.
+  const auto replaceBy = [](void (*make)(const std::string&)) {
+    return [make](const std::string& path) {
+      fs::remove(path);
+      make(path);
+    };
+  };
+  struct Case {
+    int file;  // the one spoilt and named: 0 folder, 1 programmer, 2 nor.mbn, 3 Vornex_730.ini
+    std::function<void(const std::string&)> spoil;
+    const char* refusal;  // how the refusal starts; empty: accepted
+  };
+  const Case cases[] = {
+      {0, [](const std::string&) {}, ""},
+      {0, [](const std::string& folder) { fs::remove(folder + "/prog_9004.hex"); },
+       "Image set refused: no programmer (.hex) in the image folder"},
+      {1, cutAt([](const std::string& text) { return text.rfind(':', text.size() / 2) + 5; }),
+       "Image set refused: programmer prog_9004.hex does not parse: line "},
+      {1, cutAt([](const std::string& text) { return text.rfind(':'); }),
+       "Image set refused: programmer prog_9004.hex does not parse: no end record"},
+      {2, replaceWith("Z"),
+       "Image set refused: nor.mbn is too small for a flash image: 1 bytes, at least 1056"},
+      {2, replaceWith(tagged("V1\x01\x02")),
+       "Image set refused: nor.mbn has a version tag that is not printable text"},
+      {2, replaceWith(tagged("")), "Image set refused: nor.mbn has no version tag"},
+      {3, replaceWith({'\x7F', 'E', 'L', 'F', '\0', '\1'}),
+       "Image set refused: Vornex_730.ini is not a profile file (control byte 0x7F on line 1)"},
+      {3, replaceWith("ItemAT=ON\r\nItemNV=ON\r\n"),
+       "Image set refused: Vornex_730.ini is not a profile file (line 1: key outside a section)"},
+      {3, replaceBy([](const std::string& path) { fs::create_directory(path); }),
+       "Image set refused: Vornex_730.ini is not a regular file"},
+      {3, replaceBy([](const std::string& path) { ::mkfifo(path.c_str(), 0600); }),
+       "Image set refused: Vornex_730.ini is not a regular file"},
+      {3, replaceBy([](const std::string& path) { fs::create_symlink(path, path); }),
+       "Image set refused: Vornex_730.ini cannot be read ("},
+      {3, [](const std::string& path) { fs::remove(path); }, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.refusal);
+    TempDir folder;
+    const std::string paths[] = {folder.path(), folder.File("prog_9004.hex"),
+                                 folder.File("nor.mbn"), folder.File("Vornex_730.ini")};
+    WriteFile(paths[1], IntelHexText(programmer, 0x00200000));
+    WriteFile(paths[2], tagged("VX730-R1.2.0"));
+    WriteFile(paths[3], "; items\r\n[UpdateItem]\r\nItemAT=ON\r\nItemNV=ON\r\n");
+    c.spoil(paths[c.file]);
 
-  TempDir odd;
-  WriteFile(odd.File("p.hex"), "");
-  std::filesystem::create_directory(odd.File("nor.mbn"));
-  const TImageSet folderNamedImage = BuildImageSet(SelectionFor(odd.path()));
-  EXPECT_EQ(folderNamedImage.itemSwitches, 0u);
-  EXPECT_FALSE(folderNamedImage.imageData);
+    const TImageSet set = BuildImageSet(SelectionFor(folder.path()));
+    if (*c.refusal != '\0') {
+      EXPECT_TRUE(set.refusal.starts_with(c.refusal)) << set.refusal;
+      EXPECT_TRUE(set.refusal.ends_with(" (" + paths[c.file] + ")")) << set.refusal;
+      continue;
+    }
+    EXPECT_EQ(set.refusal, "");
+    ASSERT_TRUE(set.programmer);
+    EXPECT_EQ(set.programmer->data, programmer);
+    EXPECT_EQ(set.programmer->startAddress, 0x00200000u);
+    EXPECT_EQ(set.imageTag, "VX730-R1.2.0");
+    EXPECT_EQ(set.identityBackupOff, c.file == 3);  // no item switches without the file
+  }
 }
 
 TEST(ImageSet, MissingFolderGivesAnEmptySet) {

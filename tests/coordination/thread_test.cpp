@@ -144,6 +144,7 @@ TEST_F(ThreadTest, WorkerReportsOnlyDuringAJob) {
        "driver."},
       {CNF_PROGRESS, 21, "Checking version..."},
       {CNF_PROGRESS, 22, "Modem port is NOT connectted, DO NOT check version"},
+      {CNF_INFO, 0, "no answer on the diagnostic port COM12"},
       {CNF_FAIL, 0, "Can not Open Device"},
       {CNF_INFO, 0, "Download Finished.  Use time : "}};
   auto items = sink.Take();

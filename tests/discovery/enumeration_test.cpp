@@ -3,9 +3,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
 #include <regex>
+#include <set>
 
 #include "discovery/port_enumeration.h"
 #include "foundation/paths.h"
@@ -17,7 +20,7 @@ namespace {
 
 class FakeBackend final : public TPortBackend {
  public:
-  std::vector<TFoundPort> ListPorts() override { return ports; }
+  std::vector<TFoundPort> ListPorts(TDiscoveryNotes&) override { return ports; }
   std::vector<TFoundPort> ports;
 };
 
@@ -47,19 +50,19 @@ TEST_F(EnumerationTest, ListsUsbSerialPortsBeforeModemsUpTo120AndFeedsTheResolve
   for (int com = 1; com <= 130; ++com) {
     add(com, com % 2 == 1 ? kPortClassSerial : kPortClassModem, 1, "tty" + std::to_string(com));
   }
-  add(3, kPortClassSerial, 1, "second");  // a number listed twice keeps its first tty
+  add(3, kPortClassSerial, 1, "second");  // a number claimed twice is listed for neither
   UseDiscoveryBackend(std::move(backend));
   com_resolver::Register(240, "stale");
 
   ASSERT_EQ(Enumerate(), kMaxPortCount);
   EXPECT_EQ(At(0).com, 1);
-  EXPECT_EQ(At(64).com, 129);  // the 65 serial ports in backend order, then the repeated one,
-  EXPECT_EQ(At(65).com, 3);
-  EXPECT_EQ(At(66).com, 2);  // then modems until the table is full
-  EXPECT_EQ(At(119).com, 108);
-  EXPECT_EQ(com_resolver::Resolve(3), "tty3");
-  EXPECT_EQ(com_resolver::Resolve(108), "tty108");
-  for (int absent : {110, 250, 240}) EXPECT_FALSE(com_resolver::Resolve(absent)) << absent;
+  EXPECT_EQ(At(1).com, 5);
+  EXPECT_EQ(At(63).com, 129);  // the 64 serial ports in backend order,
+  EXPECT_EQ(At(64).com, 2);    // then modems until the table is full
+  EXPECT_EQ(At(119).com, 112);
+  EXPECT_EQ(com_resolver::Resolve(5), "tty5");
+  EXPECT_EQ(com_resolver::Resolve(112), "tty112");
+  for (int absent : {3, 114, 250, 240}) EXPECT_FALSE(com_resolver::Resolve(absent)) << absent;
 
   UseDiscoveryBackend(nullptr);
   EXPECT_EQ(Enumerate(), 0);
@@ -192,6 +195,94 @@ TEST_F(EnumerationTest, SysfsTakesThePortRolesFromTheStationSettings) {
   EXPECT_EQ(At(4).portClass, kPortClassModem);
   EXPECT_EQ(At(6).description.str(), "USB Device Modem (ttyUSB6)");
   EXPECT_EQ(At(7).com, 64);
+}
+
+// A bench record of port `com` of the device with `key`.
+std::string Record(int com, const std::string& key, int portClass = 1) {
+  return "com=" + std::to_string(com) + "\nclass=" + std::to_string(portClass) +
+         "\npath=\\\\?\\USB#VID_05C6&PID_9004&MI_00#6&" + key + "&0&0000#{x}\ntty=/nonexistent\n";
+}
+
+// Whatever is planted beside two sound bench devices (COM12 + COM13, COM20) or two sysfs
+// devices (COM3, COM4) is refused and noted, promptly and without reading it whole; a COM
+// number claimed twice takes both claimants' devices out of the listing.
+TEST_F(EnumerationTest, RefusesAndNotesWhatIsPlantedInTheBenchFolderOrSysfsTree) {
+  using Plant = std::function<void(const std::string& bench, testing::SysfsTree& tree)>;
+  struct Case {
+    const char* what;
+    bool sysfs;
+    Plant plant;
+    std::set<int> listed;
+    std::string note;
+  };
+  const std::set<int> sound{12, 13, 20};
+  const Case cases[] = {
+      {"FIFO record", false,
+       [](auto& bench, auto&) { ASSERT_EQ(::mkfifo((bench + "/COM51.port").c_str(), 0600), 0); },
+       sound, "bench record COM51.port refused: not a regular file"},
+      {"1 GiB record", false,
+       [](auto& bench, auto&) {
+         testing::WriteFile(bench + "/COM52.port", Record(52, "CCCC"));
+         ASSERT_EQ(::truncate((bench + "/COM52.port").c_str(), off_t{1} << 30), 0);
+       },
+       sound, "bench record COM52.port refused: 1073741824 bytes, more than 65536"},
+      {"folder record", false,
+       [](auto& bench, auto&) { std::filesystem::create_directory(bench + "/COM5.port"); }, sound,
+       "bench record COM5.port refused: not a regular file"},
+      {"linked record", false,
+       [](auto& bench, auto&) {
+         testing::WriteFile(bench + "/.COM53", Record(53, "CCCC"));
+         std::filesystem::create_symlink(".COM53", bench + "/COM53.port");
+       },
+       sound, "bench record COM53.port refused: symbolic link"},
+      {"COM12 twice",
+       false,
+       [](auto& bench, auto&) {
+         testing::WriteFile(bench + "/COM12-copy.port", Record(12, "CCCC"));
+       },
+       {20},
+       "COM12 claimed by 2 ports, none listed: /nonexistent <"},
+      {"FIFO attribute",
+       true,
+       [](auto&, auto& tree) {
+         std::filesystem::remove(tree.UsbDir("1-1.3") + "/idVendor");
+         ASSERT_EQ(::mkfifo((tree.UsbDir("1-1.3") + "/idVendor").c_str(), 0600), 0);
+       },
+       {3},
+       "/1-1.3/idVendor refused: not a regular file"},
+      {"COM3 twice",
+       true,
+       [](auto&, auto& tree) {
+         tree.AddDevice("1-1.4", "05c6", "9004");
+         tree.AddTty("1-1.4", "00", "ttyUSB00");
+       },
+       {4},
+       "COM3 claimed by 2 ports, none listed: "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    testing::TempDir bench;
+    testing::SysfsTree tree;
+    testing::WriteFile(bench.File("COM12.port"), Record(12, "AAAA"));
+    testing::WriteFile(bench.File("COM13.port"), Record(13, "AAAA", 2));
+    testing::WriteFile(bench.File("COM20.port"), Record(20, "BBBB"));
+    for (const char* device : {"1-1.2", "1-1.3"}) tree.AddDevice(device, "05c6", "9004");
+    tree.AddTty("1-1.2", "00", "ttyUSB0");
+    tree.AddTty("1-1.3", "00", "ttyUSB1");
+    c.plant(bench.path(), tree);
+    if (c.sysfs) {
+      UseDiscoveryBackend(MakeSysfsBackend(tree.sys(), tree.dev(), tree.dev() + "/none.ini"));
+    } else {
+      UseBenchDiscovery(bench.path());
+    }
+    TDiscoveryNotes notes;
+    std::set<int> listed;
+    for (int i = 0, n = EnumeratePorts(*table_, &notes); i < n; ++i) listed.insert(At(i).com);
+    EXPECT_EQ(listed, c.listed);
+    EXPECT_TRUE(std::any_of(notes.begin(), notes.end(), [&](const std::string& note) {
+      return note.find(c.note) != std::string::npos;
+    })) << ::testing::PrintToString(notes);
+  }
 }
 
 }  // namespace

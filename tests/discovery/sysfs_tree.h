@@ -59,10 +59,12 @@ class SysfsTree {
     std::filesystem::create_symlink(linkTarget, dev() + "/" + tty);
   }
 
- private:
+  // The folder of the USB device on a port path, holding its attributes.
   std::string UsbDir(const std::string& portPath) const {
     return sys() + "/devices/pci0000:00/0000:00:14.0/usb1/" + portPath;
   }
+
+ private:
   static std::string Make(const std::string& dir) {
     std::filesystem::create_directories(dir);
     return dir;

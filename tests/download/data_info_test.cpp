@@ -48,7 +48,8 @@ TEST(DataInfo, WhatIsSavedLoadsBackAndEveryFileGetsItsOwnName) {
     const char* reason;
   };
   for (const Bad& bad : {Bad{"", "holds no identity"}, Bad{"[NV]\r\nNV10=ZZ \r\n", "bad NV value"},
-                         Bad{"[NV]\r\nNV10=0A\r\n", "bad NV value"}}) {
+                         Bad{"[NV]\r\nNV10=0A\r\n", "bad NV value"},
+                         Bad{"[AT]\r\nSN=VX1\rAT+X\r\n", "no identity value"}}) {
     const std::string path = folder.File("bad.ini");
     testing::WriteFile(path, bad.text);
     TIdentityBackup refused;

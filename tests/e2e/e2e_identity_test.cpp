@@ -50,7 +50,9 @@ TEST_F(IdentityFaultTest, APassIsGivenOnlyWhenTheIdentityReadsBackEqual) {
        "Identity not restored: 3 AT, 579 NV items differ", false},
       {"back with another serial number", [](auto& c) { c.faults.serialAfterReset = "VX0"; }, "",
        true},
-      {"renumbered after the reset", [](auto& c) { c.renumberOnReset = true; }, "", true},
+      // The 20th diagnostic reply is an NV read: asked again, the item is kept.
+      {"one broken reply during the NV backup", [](auto& c) { c.faults.badCrcReply = 20; }, "",
+       true},
   };
   std::vector<sim::DeviceConfig> devices;
   for (const FaultCase& c : cases) c.set(devices.emplace_back());
@@ -163,6 +165,48 @@ TEST_F(IdentityFaultTest, NoDeviceIsTouchedWithoutACommittedBackup) {
   EXPECT_EQ(job->failure, "Can not save identity backup");
   EXPECT_EQ(job->Step(TJobStep::kImageUpdate), TStepOutcome::kNotRun);
   ExpectUntouched(before, bench.Report(0));
+}
+
+// Devices stopped in the middle of their stream wait in download mode; the next Start finishes
+// them from their open backups, but only on the station that holds those backups.
+TEST_F(IdentityFaultTest, DevicesStoppedInTheirStreamAreFinishedByTheNextStart) {
+  images_ = WriteImageFolder(root_.File("long-images"), true, true, 2 * 1024 * 1024);
+  sim::SimBench& bench = StartBench(std::vector<sim::DeviceConfig>(2));
+  const std::vector<sim::DeviceReport> before = bench.Reports();
+  Station& first = StartStation();
+  ASSERT_EQ(first.Check().count, 2);
+  first.PressStart();
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_TRUE(bench.WaitUntil(i, [](const auto& r) { return r.streamedBytes > 0; },
+                                kPresenceLimitMs));
+  }
+  first.Coordinator().RequestStop();
+  first.FinishBatch();
+  for (int slot = 0; slot < 2; ++slot) {
+    ASSERT_TRUE(first.Summary(slot).has_value());
+    EXPECT_EQ(first.Summary(slot)->failure, "Interrupted");
+  }
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(bench.Report(i).layer, "programmer");
+
+  struct Run {
+    std::string records;
+    const char* failure;
+  };
+  for (const Run& run : {Run{root_.File("other-records"),
+                             "Device in download mode, no identity backup on this station"},
+                         Run{root_.File("records"), ""}}) {
+    SCOPED_TRACE(run.records);
+    Station& station = StartStation(run.records, true);
+    ASSERT_EQ(station.Check().count, 2);
+    station.RunBatch();
+    for (int i = 0; i < 2; ++i) {
+      const auto& job = station.Summary(station.SlotShowing(bench.Report(i).diagCom));
+      ASSERT_TRUE(job.has_value());
+      EXPECT_EQ(job->failure, run.failure);
+      if (job->pass) ExpectRewrittenKeepingIdentity(before[static_cast<std::size_t>(i)],
+                                                    bench.Report(i), images_);
+    }
+  }
 }
 
 }  // namespace

@@ -160,10 +160,18 @@ TDeviceTable Station::Check() {
 }
 
 TDownloadCnf Station::RunBatch() {
+  PressStart();
+  return FinishBatch();
+}
+
+void Station::PressStart() {
   for (SlotReports& reports : reports_) reports.clear();
   for (auto& summary : summaries_) summary.reset();
   lastDownload_.reset();
   console_->Start();
+}
+
+TDownloadCnf Station::FinishBatch() {
   const bool ended = PumpUntil(
       [this] {
         if (!lastDownload_) return false;

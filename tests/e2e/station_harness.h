@@ -47,8 +47,7 @@ constexpr const char* kNewerFirmware = "VX730-R9.0.0";
 
 using testing::IntelHexText;
 using testing::PatternBytes;
-// The programmer of every test. The station keeps the first programmer it parses for the rest
-// of the process, so all tests of the program share this one.
+// The programmer of every test (the simulated devices expect exactly this one).
 sim::ProgrammerImage TestProgrammer();
 
 // The image folder of a run, as written to disk.
@@ -88,6 +87,9 @@ class Station {
   // Presses Start and handles confirmations until every job that started has ended and every
   // thread is idle again; the download answer (an empty one, with a failure, when none came).
   TDownloadCnf RunBatch();
+  // The two halves of RunBatch: Start alone, then handling confirmations until it has ended.
+  void PressStart();
+  TDownloadCnf FinishBatch();
 
   // The account of the last batch's job of a slot; none when no job ended there.
   const std::optional<TJobSummary>& Summary(int slot) const {

@@ -20,14 +20,23 @@ TEST_F(CommandTest, StartSendsTheSlotsAndClearEmptiesThePane) {
   Confirm(CNF_CHECK_DEVICE, CheckTable({{5, 0, 1}}));
   Confirm(CNF_SINGLE, SingleReport(0, CNF_FAIL, 0));  // a result text from an earlier run
   ASSERT_TRUE(start->isEnabled());
+  QString notice;
+  OnNextModal([&](QWidget* modal) {
+    notice = modal->windowTitle() + ": " + DialogText(modal);
+    static_cast<QMessageBox*>(modal)->accept();
+  });
   QTest::mouseClick(start, Qt::LeftButton);
   EXPECT_FALSE(start->isEnabled());
   EXPECT_EQ(window.Panel().Row(0).result->text(), QString());
   EXPECT_EQ(Log().rfind("@-@ START BUTTON !!>> Download Device REQ\n", 0), 0u) << Log();
-  // The device is gone by now: the coordinator starts no job and the slot fails.
+  // The program folder holds no programmer: the coordinator refuses the image set, touches no
+  // device, and the slot stays READY with Start offered again.
   ASSERT_TRUE(
       WaitFor([this] { return Log().find("<< Download Device CNF") != std::string::npos; }));
-  EXPECT_EQ(window.Panel().Row(0).status->text(), QStringLiteral("FAILED"));
+  EXPECT_TRUE(notice.startsWith(QStringLiteral("Attention: Image set refused: no programmer")))
+      << notice.toStdString();
+  EXPECT_EQ(window.Panel().Row(0).status->text(), QStringLiteral("READY"));
+  EXPECT_TRUE(start->isEnabled());
   QTest::mouseClick(window.Panel().ClearButton(), Qt::LeftButton);
   EXPECT_EQ(Log(), "");
 }

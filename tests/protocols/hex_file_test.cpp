@@ -1,8 +1,10 @@
 // Intel HEX parsing: real files from objcopy load byte for byte, records behave as the
-// programmer download expects, and no input makes the parser leave its buffers.
+// programmer download expects, every broken record fails with its reason, and no input makes
+// the parser leave its buffers.
 #include "protocols/hex_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <random>
@@ -41,66 +43,73 @@ TEST(HexFile, RecordsAndTheirEffects) {
   // Gaps between data records close up; types 2 and 4 are ignored; type 5 sets the start.
   const THexImage image = Parse(
       ":020000040800F2\n"
-      ":0200000011223344\n"
-      ":02100000AABB99\n"
+      ":020000001122CB\n"
+      ":02100000AABB89\r\n"
       ":020000021000EC\n"
       ":0400000508000123CB\n"
       ":00000001FF\n"
-      ":01000000EE11\n",  // after the end record: not read
+      "not read after the end record",
       &result);
   EXPECT_EQ(result, 1);
   EXPECT_EQ(image.data, (std::vector<std::uint8_t>{0x11, 0x22, 0xAA, 0xBB}));
   EXPECT_EQ(image.startAddress, 0x08000123u);
 }
 
-TEST(HexFile, FailingRecordTypesKeepTheDataReadBefore) {
-  std::int32_t result = -1;
-  const THexImage typeThree = Parse(":0200000011223344\n:04000003000000F009\n:01000000EE11\n",
-                                    &result);
-  EXPECT_EQ(result, 0);
-  EXPECT_EQ(typeThree.data, (std::vector<std::uint8_t>{0x11, 0x22}));
-
-  const THexImage typeSix = Parse(":0100000055AA\n:00000006FA\n", &result);
-  EXPECT_EQ(result, 0);
-  EXPECT_EQ(typeSix.data, std::vector<std::uint8_t>{0x55});
+TEST(HexFile, BrokenTextFailsWithItsReason) {
+  struct Case {
+    const char* text;
+    const char* reason;  // empty: parses
+    std::size_t dataKept;
+    std::size_t capacity = 0;
+  };
+  const Case cases[] = {
+      {":020000001122CB\n:00000001FF\n", "", 2},
+      {":0200000011229A\n:00000001FF\n", "line 1: checksum 9A, computed CB", 0},
+      {":020000001122CB\n", "no end record", 2},
+      {"", "no records", 0},
+      {"\r\n:02000000112GCB\n", "line 2: non-hex character 'G'", 0},
+      {":020000001122CB\n:0300000011CB\n", "line 2: length field 03, record holds 1 bytes", 2},
+      {":020000001122CB\n:0200", "line 2: record cut short (4 digits)", 2},
+      {":020000001122CB\n:040000030000F00009\n", "line 2: record type 03 not supported", 2},
+      {"\x01:00000001FF\n", "line 1: 0x01 outside a record", 0},
+      {":040000001122334452\n:00000001FF\n", "line 1: data beyond the capacity of 2 bytes", 0, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    THexImage image;
+    image.capacity = c.capacity != 0 ? c.capacity : 64;
+    std::string reason;
+    EXPECT_EQ(ParseHexText(c.text, image, &reason), c.reason[0] == '\0' ? 1 : 0);
+    EXPECT_EQ(reason, c.reason);
+    EXPECT_EQ(image.data.size(), c.dataKept);
+  }
 }
 
-TEST(HexFile, MalformedTextStaysInsideItsBuffers) {
-  std::int32_t result = -1;
-  // No end record, a truncated last record: success with what was read.
-  EXPECT_EQ(Parse(":0200000011223344\n:0300000055", &result).data,
-            (std::vector<std::uint8_t>{0x11, 0x22, 0x55}));
-  EXPECT_EQ(result, 1);
-  // A pair that does not start with a hex digit reads as 0; one hex digit reads as itself.
-  EXPECT_EQ(Parse(":02000000ZZ3G00\n", &result).data, (std::vector<std::uint8_t>{0x00, 0x03}));
-  // A byte count larger than its line reads on into the following characters.
-  EXPECT_EQ(Parse(":05000000AB\r\n:00000001FF\n", &result).data.size(), 5u);
-  // An empty text is an empty image.
-  EXPECT_TRUE(Parse("", &result).data.empty());
-  EXPECT_EQ(result, 1);
-  // Data beyond the capacity fails instead of growing past it.
-  const THexImage small = Parse(":0400000011223344FF\n", &result, 2);
-  EXPECT_EQ(result, 0);
-  EXPECT_EQ(small.data.size(), 2u);
-
-  // Random bytes, with and without colons sprinkled in: never past the capacity.
+TEST(HexFile, RandomTextStaysInsideItsBuffers) {
   std::mt19937 random(11);
   for (int round = 0; round < 500; ++round) {
     std::string junk(static_cast<std::size_t>(random() % 400), '\0');
     for (char& c : junk) c = (random() % 5 == 0) ? ':' : static_cast<char>(random());
+    std::int32_t result = -1;
     const THexImage image = Parse(junk, &result);
     EXPECT_LE(image.data.size(), junk.size() / 2);
   }
 }
 
-TEST(HexFile, UnreadableFileAndEmptyFile) {
-  THexImage image;
-  EXPECT_EQ(ParseHexFile("/nonexistent/prog.hex", image), 0);
-  EXPECT_TRUE(image.data.empty());
+TEST(HexFile, FilesThatAreNoProgrammer) {
   testing::TempDir dir;
   testing::WriteFile(dir.File("empty.hex"), "");
-  EXPECT_EQ(ParseHexFile(dir.File("empty.hex"), image), 1);
-  EXPECT_TRUE(image.data.empty());
+  testing::WriteFile(dir.File("large.hex"), std::string(kMaxProgrammerFileBytes + 1, '\n'));
+  ASSERT_EQ(::mkfifo(dir.File("pipe.hex").c_str(), 0600), 0);
+  for (const auto& [name, reason] :
+       {std::pair{"missing.hex", "file not found"}, std::pair{"empty.hex", "no records"},
+        std::pair{"large.hex", "file larger than 4 MiB"},
+        std::pair{"pipe.hex", "not a regular file"}}) {
+    THexImage image;
+    std::string why;
+    EXPECT_EQ(ParseHexFile(dir.File(name), image, &why), 0) << name;
+    EXPECT_EQ(why, reason);
+  }
 }
 
 }  // namespace

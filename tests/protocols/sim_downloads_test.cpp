@@ -1,11 +1,6 @@
 // The programmer download and the streaming image download of the station, driven through the
 // real device object against simulated devices (and a scripted peer for a wake-up answer that
 // no simulated boot downloader gives).
-//
-// The station keeps the first programmer it parses for the rest of the process. A case that
-// needs a programmer of its own size is skipped when another case of the same process loaded
-// one first; run on their own (as CTest runs every case) they all load their own. The other
-// cases make the simulator expect whatever programmer the station holds.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -37,6 +32,14 @@ bool Holds(const THexImage& image, const sim::ProgrammerImage& wanted) {
   return image.data == wanted.data && image.startAddress == wanted.startAddress;
 }
 
+// The programmer file as the station parses it.
+std::shared_ptr<const THexImage> Parsed(const std::string& path) {
+  auto image = std::make_shared<THexImage>();
+  std::string reason;
+  EXPECT_EQ(ParseHexFile(path, *image, &reason), 1) << reason;
+  return image;
+}
+
 std::string Sha(const ByteVector& bytes) {
   return sim::Sha256Hex(bytes.data(), bytes.size());
 }
@@ -61,7 +64,7 @@ class ProgrammerDownloadTest : public SimProtocolTest {
   std::shared_ptr<const THexImage> StationProgrammer(const sim::ProgrammerImage& wanted) {
     path_ = files_.File("programmer.hex");
     testing::WriteFile(path_, IntelHex(wanted));
-    return ProgrammerImage(path_);
+    return Parsed(path_);
   }
 
   // A connected device object with the device switched into its boot downloader.
@@ -79,13 +82,13 @@ class ProgrammerDownloadTest : public SimProtocolTest {
                                const std::vector<int>& percents) {
     const sim::ProgrammerImage wanted{PatternBytes(size, 5), kProgrammerAddress};
     const auto image = StationProgrammer(wanted);
-    if (!Holds(*image, wanted)) GTEST_SKIP() << "another case loaded the programmer first";
+    ASSERT_TRUE(Holds(*image, wanted));
     // The simulator starts the programmer only when its RAM holds exactly these bytes at the
     // start address: every block went to its address with its length.
     sim::SimBench& bench = Start({sim::DeviceConfig{}}, wanted);
     Recorder recorder;
     auto device = InDownloadMode(0, 31, recorder);
-    ASSERT_EQ(device->DownloadHex(path_), 1);
+    ASSERT_EQ(device->DownloadHex(*image), 1);
     EXPECT_EQ(Count(bench, 0, "download:06"), 1u);
     EXPECT_EQ(Count(bench, 0, "download:0F"), blocks);
     EXPECT_EQ(Count(bench, 0, "download:05"), 1u);
@@ -108,7 +111,7 @@ class ProgrammerDownloadTest : public SimProtocolTest {
     auto device = InDownloadMode(0, 34, recorder);
     const int comBefore = bench.Report(0).diagCom;
 
-    ASSERT_EQ(device->DownloadHex(path_), 1);
+    ASSERT_EQ(device->DownloadHex(*image), 1);
     ASSERT_NE(device->DiagPort(), nullptr);
     EXPECT_TRUE(device->DiagPort()->IsOpen());
     EXPECT_EQ(device->ModemPort(), nullptr);  // only the diagnostic port came back
@@ -163,12 +166,12 @@ TEST_F(ProgrammerDownloadTest, ObjcopyProgrammerArrivesByteForByte) {
   ASSERT_NE(text.find(":020000040011"), std::string::npos) << "no 64 KiB boundary crossed";
   ASSERT_NE(text.find(":0400000500100000"), std::string::npos) << "no start address record";
 
-  const auto image = ProgrammerImage(path_);
-  if (!Holds(*image, wanted)) GTEST_SKIP() << "another case loaded the programmer first";
+  const auto image = Parsed(path_);
+  ASSERT_TRUE(Holds(*image, wanted));
   sim::SimBench& bench = Start({sim::DeviceConfig{}}, wanted);
   Recorder recorder;
   auto device = InDownloadMode(0, 32, recorder);
-  ASSERT_EQ(device->DownloadHex(path_), 1);
+  ASSERT_EQ(device->DownloadHex(*image), 1);
   EXPECT_EQ(Count(bench, 0, "download:0F"), (70000u + 1016u) / 1017u);
   EXPECT_EQ(bench.Report(0).layer, "programmer");
 }
@@ -180,7 +183,7 @@ TEST_F(ProgrammerDownloadTest, RefusedBlockEndsTheDownload) {
   sim::SimBench& bench = Start({refusing}, AsSimProgrammer(*image));
   Recorder recorder;
   auto device = InDownloadMode(0, 33, recorder);
-  EXPECT_EQ(device->DownloadHex(path_), 0);
+  EXPECT_EQ(device->DownloadHex(*image), 0);
   EXPECT_EQ(Count(bench, 0, "download:0F"), 1u);
   EXPECT_EQ(Count(bench, 0, "download:05"), 0u);
   EXPECT_EQ(recorder.Percents(), (std::vector<int>{0, 10}));
@@ -214,7 +217,7 @@ TEST_F(ProgrammerDownloadTest, DeviceThatDoesNotComeBackIsReportedRemoved) {
       bench.Unplug(0);
     }
   });
-  const std::int32_t result = device->DownloadHex(path_);
+  const std::int32_t result = device->DownloadHex(*image);
   puller.join();
   EXPECT_EQ(result, 0);
   EXPECT_EQ(recorder.messages, std::vector<std::string>{kRemovedMessage});
@@ -231,7 +234,7 @@ TEST_F(ProgrammerDownloadTest, ErrorReportToCloseOrResetIsAFailure) {
   sim::SimBench& bench = Start({failing}, AsSimProgrammer(*image));
   Recorder recorder;
   auto device = InDownloadMode(0, 36, recorder);
-  EXPECT_EQ(device->DownloadHex(path_), 0);
+  EXPECT_EQ(device->DownloadHex(*image), 0);
   EXPECT_EQ(device->DownloadAllImage(MakeImage(3000, "VX730-R3.6.0", 36)), 0);
   EXPECT_EQ(device->ResetDevice(), 0);
   const std::string close = "Reason Codes:flash close failed";
@@ -256,7 +259,7 @@ class WakeUpPeerTest : public ::testing::Test {
 TEST_F(WakeUpPeerTest, WakeUpWithoutAcknowledgeIsRepeatedTenTimes) {
   const std::string path = files_.File("programmer.hex");
   testing::WriteFile(path, IntelHex(TestProgrammer()));
-  const auto image = ProgrammerImage(path);
+  const auto image = Parsed(path);
   ASSERT_FALSE(image->data.empty());
 
   TUsbDevice device(182);
@@ -281,7 +284,7 @@ TEST_F(WakeUpPeerTest, WakeUpWithoutAcknowledgeIsRepeatedTenTimes) {
         return Bytes{};
     }
   });
-  ASSERT_EQ(device.DownloadHex(path), 1);
+  ASSERT_EQ(device.DownloadHex(*image), 1);
 
   std::vector<ByteVector> requests;
   for (const Bytes& request : peer.Requests()) requests.push_back(Unstuff(request));

@@ -256,7 +256,7 @@ inline std::int32_t Raw(TUsbDevice& device, std::uint8_t command, std::int32_t p
 
 // Takes a connected firmware device into the running programmer with raw frames (switch,
 // wake-up, blocks, go, streaming hello), so that the image download can be tested apart from
-// the station's programmer download and its one programmer per process.
+// the station's programmer download.
 inline bool RawIntoProgrammer(TUsbDevice& device, const sim::ProgrammerImage& programmer) {
   if (Raw(device, 0x3A, PROTOCOL_DIAG) != 1 || Raw(device, 0x06, PROTOCOL_DOWNLOAD) != 1) {
     return false;

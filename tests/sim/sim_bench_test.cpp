@@ -12,6 +12,7 @@
 #include <set>
 #include <thread>
 
+#include "protocols/hex_file.h"
 #include "sim/sha256.h"
 #include "sim_station.h"
 
@@ -183,6 +184,8 @@ TEST_F(SimBenchTest, StationConnectionAndDownloadsRewriteTheDevice) {
   testing::TempDir files;
   const std::string hexPath = files.File("programmer.hex");
   testing::WriteFile(hexPath, HexText(TestProgrammer()));
+  THexImage programmer;
+  ASSERT_EQ(ParseHexFile(hexPath, programmer), 1);
   const ByteVector image = MakeImage(200000, "VX730-R5.0.0", 21);
 
   TUsbDevice device(7);
@@ -193,7 +196,7 @@ TEST_F(SimBenchTest, StationConnectionAndDownloadsRewriteTheDevice) {
   std::uint8_t mode = 0;
   ASSERT_EQ(device.EnterDownloadMode(mode), 1);
   EXPECT_EQ(mode, 0xFF);
-  ASSERT_EQ(device.DownloadHex(hexPath), 1);
+  ASSERT_EQ(device.DownloadHex(programmer), 1);
   ASSERT_EQ(device.DownloadAllImage(image), 1);
   const sim::DeviceReport flashed = bench.Report(0);
   EXPECT_EQ(flashed.flashSha256, sim::Sha256Hex(image.data(), image.size()));

@@ -236,7 +236,7 @@ TEST(StationStoreTest, RefusesUnusableFilesAndLeavesThemUntouched) {
          ASSERT_TRUE(raw.Open(db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE));
          ASSERT_TRUE(raw.Exec("CREATE TABLE future (x); PRAGMA user_version = 99;"));
        },
-       "come from a newer version of the station (schema 99, this station knows up to 1)"},
+       "come from a newer version of the station (schema 99, this station knows up to 2)"},
       {"folder is a file",
        [](const std::string& folder, const std::string&) { WriteFile(folder, "plain"); },
        "cannot create the data folder", true},

@@ -108,7 +108,8 @@ int RunHeadless(const THeadlessOptions& options, std::ostream& out) {
 
   std::ofstream json;
   if (!options.jsonPath.empty()) {
-    json.open(options.jsonPath, std::ios::trunc);
+    // Appended line by line as jobs end: a run that is killed keeps what it has done.
+    json.open(options.jsonPath, std::ios::app);
     if (!json) {
       out << "cannot write " << options.jsonPath << '\n';
       return 255;
@@ -133,6 +134,7 @@ int RunHeadless(const THeadlessOptions& options, std::ostream& out) {
   std::array<bool, kSlotCount> started{};
   std::array<std::optional<TJobSummary>, kSlotCount> ended{};
   bool pressed = false;
+  std::int32_t listedAtStart = 0;
   bool answered = false;  // the download answer arrived: the started slots are known
   bool stopping = false;
   std::set<std::string> listing =
@@ -176,6 +178,7 @@ int RunHeadless(const THeadlessOptions& options, std::ostream& out) {
         if (enough && console.StartEnabled()) {
           console.Start();
           pressed = true;
+          listedAtStart = listed;
         }
       }
     } else if (!pressed && !options.bench.empty()) {
@@ -195,28 +198,40 @@ int RunHeadless(const THeadlessOptions& options, std::ostream& out) {
   }
   view.Flush();
 
+  int startedCount = 0;
+  int passed = 0;
   int failed = 0;
+  int unstarted = 0;  // selected and listed, but no job ran for it
   for (int slot = 0; slot < kSlotCount; ++slot) {
     const auto index = static_cast<std::size_t>(slot);
-    const bool slotFailed = ended[index] ? !ended[index]->pass
-                                         : console.Slot(slot).state == SlotState::kFailed;
-    if (!slotFailed) continue;
-    ++failed;
-    if (json.is_open() && !ended[index]) {
-      // Listed but never started: no job, so no account of one.
-      TJobSummary notStarted;
-      notStarted.slot = slot;
-      notStarted.diagCom = console.Slot(slot).comPort;
-      notStarted.failure = "not started";
-      json << JobJson(notStarted) << std::endl;
+    if (ended[index]) {
+      ++startedCount;
+      (ended[index]->pass ? passed : failed) += 1;
+    } else if (console.Slot(slot).state == SlotState::kFailed) {
+      ++unstarted;
+      if (json.is_open()) {
+        TJobSummary notStarted;
+        notStarted.slot = slot;
+        notStarted.diagCom = console.Slot(slot).comPort;
+        notStarted.failure = "not started";
+        json << JobJson(notStarted) << std::endl;
+      }
     }
   }
+  // Expected or listed devices that no job flashed (no slot for them, or never started).
+  const int neverStarted =
+      std::max(0, std::max(options.expect, static_cast<int>(listedAtStart)) - startedCount);
   if (!pressed) {
     out << "Stopped before Start: no device was touched.\n";
   } else {
-    out << (failed == 0 ? "All devices passed.\n"
-                        : std::to_string(failed) + " device(s) FAILED.\n");
+    out << "Devices: " << options.expect << " expected, " << listedAtStart << " listed, "
+        << startedCount << " started, " << passed << " passed, " << failed << " failed, "
+        << neverStarted << " never started.\n";
+    out << (failed + neverStarted == 0
+                ? std::string("All devices passed.\n")
+                : std::to_string(failed + neverStarted) + " device(s) FAILED or never started.\n");
   }
+  failed += std::max(neverStarted, unstarted);
   return std::min(failed, 255);
 }
 

@@ -1,6 +1,8 @@
 // Unattended runs: autostart, mid-run screenshot, close when done.
 #include "console/qt/unattended_run.h"
 
+#include <algorithm>
+
 #include <QPixmap>
 #include <QPushButton>
 #include <QTimer>
@@ -31,12 +33,10 @@ void TUnattendedRun::BeforeConfirm(std::uint32_t code, const TConfirmRecord& rec
       }
       answered_ = true;
     }
-  } else if (code == CNF_SINGLE) {
-    if (const auto* report = std::get_if<std::unique_ptr<TSingleCnf>>(&record);
-        report && *report && (*report)->slot >= 0 && (*report)->slot < kSlotCount) {
-      if ((*report)->code == CNF_PASS || (*report)->code == CNF_FAIL) {
-        jobEnded_[static_cast<std::size_t>((*report)->slot)] = true;
-      }
+  } else if (code == CNF_JOB_SUMMARY) {
+    if (const auto* summary = std::get_if<std::unique_ptr<TJobSummary>>(&record);
+        summary && *summary && (*summary)->slot >= 0 && (*summary)->slot < kSlotCount) {
+      jobEnded_[static_cast<std::size_t>((*summary)->slot)] = true;
     }
   }
 }
@@ -58,7 +58,7 @@ void TUnattendedRun::AfterConfirm(std::uint32_t code) {
     window_.Panel().StartButton()->click();
     return;
   }
-  if (code != CNF_SINGLE && code != CNF_DOWNLOAD_DEVICE) return;
+  if (code != CNF_SINGLE && code != CNF_DOWNLOAD_DEVICE && code != CNF_JOB_SUMMARY) return;
 
   if (!options_.screenshotFile.isEmpty() && !screenshotTaken_ && answered_) {
     bool anyRunning = false;
@@ -84,10 +84,13 @@ void TUnattendedRun::AfterConfirm(std::uint32_t code) {
 
 int TUnattendedRun::FailedSlots() const {
   int failed = 0;
+  int started = 0;
   for (int slot = 0; slot < kSlotCount; ++slot) {
     if (window_.Presenter().Slot(slot).state == SlotState::kFailed) ++failed;
+    if (jobStarted_[static_cast<std::size_t>(slot)]) ++started;
   }
-  return failed;
+  // Devices the run was started for but that no job flashed (a refused image set) count too.
+  return failed + std::max(0, options_.autostart - started - failed);
 }
 
 void TUnattendedRun::TakeScreenshot() {

@@ -28,7 +28,7 @@ class TUnattendedRun : public TConfirmObserver {
   void BeforeConfirm(std::uint32_t code, const TConfirmRecord& record) override;
   void AfterConfirm(std::uint32_t code) override;
 
-  // Slots showing FAILED now.
+  // Slots showing FAILED now, plus the devices autostart waited for that no job flashed.
   int FailedSlots() const;
   // True once the picture was saved.
   bool ScreenshotTaken() const { return screenshotTaken_; }

@@ -5,11 +5,15 @@
 // itself. The interface directory holds bInterfaceNumber; its parent is the USB device
 // (idVendor, idProduct, bcdDevice, product), whose directory name ("1-1.2") is the path of the
 // USB port that it sits on. The records and COM numbers are described at MakeSysfsBackend.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <optional>
 #include <string>
@@ -18,6 +22,7 @@
 #include <utility>
 
 #include "discovery/fnv_hash.h"
+#include "discovery/note_text.h"
 #include "discovery/port_enumeration.h"
 #include "discovery/usb_roles.h"
 #include "foundation/settings.h"
@@ -33,8 +38,8 @@ constexpr int kUsbSerialFirstCom = 3;     // ttyUSB0
 constexpr int kUsbSerialLastNumber = 60;  // ttyUSB60 -> COM63
 constexpr int kAcmFirstCom = 64;          // ttyACM0
 constexpr int kAcmLastNumber = 63;        // ttyACM63 -> COM127
-// sysfs attributes are short; anything beyond this is not an attribute we want.
-constexpr std::size_t kMaxAttributeBytes = 256;
+// sysfs serves an attribute's text in at most one page; anything longer is not an attribute.
+constexpr std::size_t kMaxAttributeBytes = 4096;
 
 constexpr const char* kSerialInterfaceClass = "{86e0d1e0-8089-11d0-9ce4-08003e301f73}";
 constexpr const char* kModemInterfaceClass = "{2c7089aa-2e0e-11d1-b114-00c04fc2aae4}";
@@ -62,23 +67,61 @@ int ComOfTtyName(std::string_view name) {
   return 0;
 }
 
+// The whole text of an attribute file; nullopt when it is missing or unreadable, or refused
+// with a note: the open neither follows a link nor waits (a FIFO in an attribute's place must
+// not stall the listing), the file must be a regular one, as every sysfs attribute reports
+// itself, and is read to one byte past kMaxAttributeBytes at most.
+std::optional<std::string> ReadAttributeFile(const fs::path& file, TDiscoveryNotes& notes) {
+  const int fd = ::open(file.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) {
+    if (errno == ELOOP) {
+      notes.push_back("sysfs attribute " + NoteText(file.string()) + " refused: symbolic link");
+    }
+    return std::nullopt;  // a missing attribute is no problem: several are optional
+  }
+  struct stat info {};
+  std::string text;
+  std::string refusal;
+  if (::fstat(fd, &info) != 0) {
+    refusal = "cannot be examined";
+  } else if (!S_ISREG(info.st_mode)) {
+    refusal = "not a regular file";
+  } else {
+    text.resize(kMaxAttributeBytes + 1);
+    std::size_t size = 0;
+    while (size < text.size()) {
+      const ssize_t got = ::read(fd, text.data() + size, text.size() - size);
+      if (got > 0) {
+        size += static_cast<std::size_t>(got);
+      } else if (got == 0 || errno != EINTR) {
+        break;  // a read error ends the text where it stands, as for a short attribute
+      }
+    }
+    text.resize(size);
+    if (size > kMaxAttributeBytes) {
+      refusal = "larger than " + std::to_string(kMaxAttributeBytes) + " bytes";
+    }
+  }
+  ::close(fd);
+  if (refusal.empty()) return text;
+  notes.push_back("sysfs attribute " + NoteText(file.string()) + " refused: " + refusal);
+  return std::nullopt;
+}
+
 // The first line of an attribute file without trailing blanks; nullopt when it cannot be read.
-std::optional<std::string> ReadAttribute(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string text(kMaxAttributeBytes, '\0');
-  in.read(text.data(), static_cast<std::streamsize>(text.size()));
-  text.resize(static_cast<std::size_t>(in.gcount()));
-  if (const auto newline = text.find('\n'); newline != std::string::npos) text.resize(newline);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\r' || text.back() == '\t')) {
-    text.pop_back();
+std::optional<std::string> ReadAttribute(const fs::path& file, TDiscoveryNotes& notes) {
+  std::optional<std::string> text = ReadAttributeFile(file, notes);
+  if (!text) return std::nullopt;
+  if (const auto newline = text->find('\n'); newline != std::string::npos) text->resize(newline);
+  while (!text->empty() && (text->back() == ' ' || text->back() == '\r' || text->back() == '\t')) {
+    text->pop_back();
   }
   return text;
 }
 
 // A hex attribute of at most four digits ("05c6", "00"); nullopt otherwise.
-std::optional<std::uint16_t> ReadHexAttribute(const fs::path& file) {
-  const std::optional<std::string> text = ReadAttribute(file);
+std::optional<std::uint16_t> ReadHexAttribute(const fs::path& file, TDiscoveryNotes& notes) {
+  const std::optional<std::string> text = ReadAttribute(file, notes);
   if (!text || text->empty() || text->size() > 4) return std::nullopt;
   unsigned value = 0;
   const char* end = text->data() + text->size();
@@ -121,13 +164,14 @@ struct UsbInterface {
 
 // The USB interface of a tty entry, or nullopt when the tty does not belong to one (or the
 // tree is incomplete).
-std::optional<UsbInterface> FindUsbInterface(const fs::path& ttyEntry) {
+std::optional<UsbInterface> FindUsbInterface(const fs::path& ttyEntry, TDiscoveryNotes& notes) {
   std::error_code ec;
   const fs::path device = fs::canonical(ttyEntry / "device", ec);
   if (ec) return std::nullopt;  // no link, or a dangling one
   fs::path interfaceDir;
   for (const fs::path& candidate : {device, device.parent_path()}) {
-    if (fs::is_regular_file(candidate / "bInterfaceNumber", ec)) {
+    // Whatever stands there is read as the attribute, so that a planted one is noted.
+    if (fs::exists(fs::symlink_status(candidate / "bInterfaceNumber", ec))) {
       interfaceDir = candidate;
       break;
     }
@@ -136,15 +180,15 @@ std::optional<UsbInterface> FindUsbInterface(const fs::path& ttyEntry) {
   const fs::path usbDir = interfaceDir.parent_path();
 
   UsbInterface found;
-  const auto number = ReadHexAttribute(interfaceDir / "bInterfaceNumber");
-  const auto vendorId = ReadHexAttribute(usbDir / "idVendor");
-  const auto productId = ReadHexAttribute(usbDir / "idProduct");
+  const auto number = ReadHexAttribute(interfaceDir / "bInterfaceNumber", notes);
+  const auto vendorId = ReadHexAttribute(usbDir / "idVendor", notes);
+  const auto productId = ReadHexAttribute(usbDir / "idProduct", notes);
   if (!number || !vendorId || !productId) return std::nullopt;
   found.number = *number;
   found.vendorId = *vendorId;
   found.productId = *productId;
-  found.revision = ReadHexAttribute(usbDir / "bcdDevice");
-  found.product = CleanDeviceString(ReadAttribute(usbDir / "product").value_or(""));
+  found.revision = ReadHexAttribute(usbDir / "bcdDevice", notes);
+  found.product = CleanDeviceString(ReadAttribute(usbDir / "product", notes).value_or(""));
   found.interfaceName = interfaceDir.filename().string();
   found.portPath = usbDir.filename().string();
   if (found.portPath.empty()) return std::nullopt;
@@ -192,7 +236,7 @@ class TSysfsBackend final : public TPortBackend {
         devRoot_(std::move(devRoot)),
         settingsPath_(std::move(settingsPath)) {}
 
-  std::vector<TFoundPort> ListPorts() override {
+  std::vector<TFoundPort> ListPorts(TDiscoveryNotes& notes) override {
     const std::string settings = settingsPath_.empty() ? SettingsPath() : settingsPath_;
     // The roles of each product, read once per enumeration.
     std::map<std::uint32_t, usb_roles::TInterfaceRoles> roles;
@@ -204,7 +248,7 @@ class TSysfsBackend final : public TPortBackend {
       const std::string name = it->path().filename().string();
       const int com = ComOfTtyName(name);
       if (com == 0) continue;
-      const std::optional<UsbInterface> usb = FindUsbInterface(it->path());
+      const std::optional<UsbInterface> usb = FindUsbInterface(it->path(), notes);
       if (!usb) continue;
       const std::uint32_t product = (std::uint32_t{usb->vendorId} << 16) | usb->productId;
       auto known = roles.find(product);
