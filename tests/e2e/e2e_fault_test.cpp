@@ -97,6 +97,9 @@ TEST_F(FaultBatchTest, EachFaultEndsItsOwnSlotAndTheHealthyDevicesPass) {
     EXPECT_EQ(LastFailure(r), "Can not downgrade image");
     ExpectInOrder(r, {{CNF_INFO, 0, std::string("currV = ") + kNewerFirmware},
                       {CNF_INFO, 0, std::string("updateV = ") + kImageTag},
+                      {CNF_INFO, 0,
+                       std::string("the device's firmware ") + kNewerFirmware +
+                           " is newer than the image " + kImageTag},
                       {CNF_PROGRESS, 25, "Version check FAILED"},
                       {CNF_FAIL, 0, "Can not downgrade image"}});
     EXPECT_FALSE(HasPrefix(r, "Open Device OK"));

@@ -32,13 +32,14 @@ class StationProcessTest : public StationTest {
     records_ = root_.File("records");
   }
 
-  // Starts "vornex --headless" on the bench, its output in a file.
-  pid_t StartHeadless(int expect) {
+  // Starts "vornex --headless" on the bench with these settings, its output in a file.
+  pid_t StartHeadless(int expect, const std::string& settings = "") {
+    testing::WriteFile(root_.File("station.ini"), "[Config]\r\n" + settings);
     const std::vector<std::string> args = {
         VORNEX_PROGRAM,  "--headless", "--bench",    bench_->Folder(),
         "--image",       images_.folder, "--expect", std::to_string(expect),
         "--time-scale",  kScaleText,    "--data",     records_,
-        "--settings",    root_.File("none.ini"), "--json", root_.File("jobs.jsonl")};
+        "--settings",    root_.File("station.ini"), "--json", root_.File("jobs.jsonl")};
     std::vector<char*> argv;
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
@@ -161,6 +162,20 @@ TEST_F(StationProcessTest, TerminatedMidBatchEveryJobEndsAtASafePointAndIsRecord
   EXPECT_EQ(interrupted, failed);
   const std::string lines = testing::ReadFile(root_.File("jobs.jsonl"));
   EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 8);
+}
+
+// Two devices expected but one slot in use: the one that was never flashed is not a pass.
+TEST_F(StationProcessTest, AnExpectedDeviceThatWasNeverStartedIsNotAPass) {
+  images_ = WriteImageFolder(root_.File("images"), true, true);
+  StartBench(std::vector<sim::DeviceConfig>(2));
+  const pid_t station = StartHeadless(2, "PathNumber=1\r\n");
+  ASSERT_GT(station, 0);
+  EXPECT_EQ(ExitStatus(station), 1);
+  const std::string output = testing::ReadFile(root_.File("station.out"));
+  EXPECT_NE(output.find("Devices: 2 expected, 2 listed, 1 started, 1 passed, 0 failed, "
+                        "1 never started."),
+            std::string::npos)
+      << output;
 }
 
 }  // namespace
