@@ -68,6 +68,21 @@ class StationProcessTest : public StationTest {
     return true;
   }
 
+  // Runs the station on all eight devices and sends it the signal once every device is inside
+  // its image stream (or past it); its process id, -1 when that did not happen.
+  pid_t SignalMidStream(int signal) {
+    const pid_t station = StartHeadless(8);
+    if (station <= 0) return -1;
+    if (!WaitAllStreaming()) {
+      ::kill(station, SIGKILL);
+      ExitStatus(station);
+      ADD_FAILURE() << "the devices never reached their image streams";
+      return -1;
+    }
+    ::kill(station, signal);
+    return station;
+  }
+
   static int ExitStatus(pid_t pid) {
     int status = 0;
     if (::waitpid(pid, &status, 0) != pid) return -1;
@@ -87,10 +102,8 @@ class StationProcessTest : public StationTest {
 TEST_F(StationProcessTest, KilledMidStreamEveryIdentityComesBackFromTheRecords) {
   sim::SimBench& bench = StartBench(std::vector<sim::DeviceConfig>(8));
   const std::vector<sim::DeviceReport> before = bench.Reports();
-  const pid_t station = StartHeadless(8);
+  const pid_t station = SignalMidStream(SIGKILL);
   ASSERT_GT(station, 0);
-  ASSERT_TRUE(WaitAllStreaming());
-  ::kill(station, SIGKILL);
   EXPECT_EQ(ExitStatus(station), 128 + SIGKILL);
 
   // Devices that were resetting come back first.
@@ -130,10 +143,8 @@ TEST_F(StationProcessTest, KilledMidStreamEveryIdentityComesBackFromTheRecords) 
 TEST_F(StationProcessTest, TerminatedMidBatchEveryJobEndsAtASafePointAndIsRecorded) {
   sim::SimBench& bench = StartBench(std::vector<sim::DeviceConfig>(8));
   const std::vector<sim::DeviceReport> before = bench.Reports();
-  const pid_t station = StartHeadless(8);
+  const pid_t station = SignalMidStream(SIGTERM);
   ASSERT_GT(station, 0);
-  ASSERT_TRUE(WaitAllStreaming());
-  ::kill(station, SIGTERM);
   const int failed = ExitStatus(station);
   ASSERT_GE(failed, 0);
   ASSERT_LE(failed, 8) << testing::ReadFile(root_.File("station.out"));
