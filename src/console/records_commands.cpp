@@ -176,10 +176,14 @@ int RestoreBackup(TStationStore& store, TIdentityBackup backup, const Options& o
       out << "Backup " << backup.id << " stays open.\n";
       return 1;
     }
-    if (!store.CloseBackup(backup.id, "restore job " + std::to_string(summary.id), &error)) {
-      out << "Restored and verified, but the backup stays open: " << error << '\n';
+    const char* done = summary.identityVerified ? "restored and verified"
+                                                : "restored, not read back (VerifyIdentity=OFF)";
+    if (!store.CloseBackup(backup.id, std::string(done) + " by restore job " +
+                                          std::to_string(summary.id),
+                           &error)) {
+      out << "Backup " << backup.id << " " << done << ", but it stays open: " << error << '\n';
     } else {
-      out << "Backup " << backup.id << " restored and verified: closed.\n";
+      out << "Backup " << backup.id << " " << done << ": closed.\n";
     }
     return 0;
   };
