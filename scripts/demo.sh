@@ -36,11 +36,11 @@ if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -z "${VORNEX_DEMO_HEADLESS:-}"
   echo "Station window: close it when every slot shows PASS or FAILED."
   (cd "$work" && "$root/build/src/app/vornex" --bench "$work/bench" \
     --image "$work/images" --autostart "$devices" --time-scale "$scale" \
-    --settings "$work/station.ini" "${close[@]}") || status=$?
+    --settings "$work/station.ini" --data "$work/records" "${close[@]}") || status=$?
 else
   (cd "$work" && "$root/build/src/app/vornex" --headless --bench "$work/bench" \
     --image "$work/images" --expect "$devices" --time-scale "$scale" \
-    --json "$work/results.jsonl") || status=$?
+    --data "$work/records" --json "$work/results.jsonl") || status=$?
 fi
 
 kill -TERM $sim
@@ -53,4 +53,5 @@ echo
 echo "Simulator: $flashed of $devices devices hold the new image (sha256 ${image_sha:0:16}...)."
 [ -f "$work/results.jsonl" ] && echo "Results:   $work/results.jsonl"
 echo "Devices:   $work/state.json"
+echo "Records:   $root/build/src/app/vornex history --data $work/records"
 exit "$status"

@@ -36,7 +36,8 @@ echo "Running the station window on $devices simulated devices (time scale $scal
 status=0
 (cd "$work" && XDG_RUNTIME_DIR="$work" xvfb-run -a -s "-screen 0 800x800x24" \
   "$build/src/app/vornex" --bench "$work/bench" --image "$work/images" \
-  --settings "$work/station.ini" --time-scale "$scale" --autostart "$devices" \
+  --settings "$work/station.ini" --data "$work/records" --time-scale "$scale" \
+  --autostart "$devices" \
   --screenshot "$out" --screenshot-at "$at" --close-when-done) || status=$?
 
 kill -TERM $sim
