@@ -61,7 +61,8 @@ bool TBaseThread::WaitQueueReady() {
 int TBaseThread::Stop() {
   if (!thread_.joinable()) return 1;
   bool ended = false;
-  if (PostThreadMessage(TM_THREAD_QUIT)) {
+  bool posted = PostThreadMessage(TM_THREAD_QUIT);
+  if (posted) {
     ended = shared_->exit.WaitFor(kStopLimitMs);
   } else {
     pacing::Sleep(kStopPostFailPauseMs);
@@ -70,7 +71,9 @@ int TBaseThread::Stop() {
   if (!ended) {
     OnStopOverdue();
     // A quit that could not be posted is offered again until the queue takes it.
-    while (!shared_->exit.WaitFor(kStopPostFailPauseMs)) PostThreadMessage(TM_THREAD_QUIT);
+    while (!shared_->exit.WaitFor(kStopPostFailPauseMs)) {
+      if (!posted) posted = PostThreadMessage(TM_THREAD_QUIT);
+    }
   }
   thread_.join();
   threadId_ = 0;
