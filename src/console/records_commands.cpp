@@ -70,13 +70,14 @@ std::optional<long long> PositiveNumber(const std::string& text) {
   return value;
 }
 
-std::unique_ptr<TStationStore> OpenStore(const Options& options, std::ostream& err) {
-  const StationSettings settings =
-      LoadSettings(options.Has("--settings") ? options.Get("--settings") : SettingsPath());
-  const std::string folder = StationDataFolder(options.Get("--data"), settings);
-  std::string error = "no data folder (set DataFolder in the settings or use --data DIR)";
-  std::unique_ptr<TStationStore> store =
-      folder.empty() ? nullptr : TStationStore::Open(folder, &error);
+StationSettings CommandSettings(const Options& options) {
+  return LoadSettings(options.Has("--settings") ? options.Get("--settings") : SettingsPath());
+}
+
+std::unique_ptr<TStationStore> OpenStore(const Options& options, const StationSettings& settings,
+                                         std::ostream& err) {
+  std::string error;
+  std::unique_ptr<TStationStore> store = OpenStationStore(options.Get("--data"), settings, &error);
   if (!store) err << "vornex: station records unavailable: " << error << '\n';
   return store;
 }
@@ -220,12 +221,8 @@ int RestoreBackup(TStationStore& store, TIdentityBackup backup, const Options& o
     flags = ResetAndReopen(device, *group, reporter, &found);
     summary.Step(TJobStep::kReset) = found ? TStepOutcome::kOk : TStepOutcome::kFailed;
   }
-  for (int i = 0; i < group->portCount && i < kMaxGroupPorts; ++i) {
-    const TPortInfo& port = group->ports[static_cast<std::size_t>(i)];
-    (port.portClass == kPortClassModem ? summary.modemComAfter : summary.diagComAfter) = port.com;
-  }
-  summary.diagCom = summary.diagComAfter;
-  summary.modemCom = summary.modemComAfter;
+  summary.diagCom = summary.diagComAfter = DiagCom(*group);
+  summary.modemCom = summary.modemComAfter = ModemCom(*group);
   if ((flags & kFlagModemOpen) == 0 && (flags & kFlagFirmwareAnswered) == 0) {
     device.ClosePorts();
     return finish(FormatBounded(511, "the device does not answer in its firmware (0x%x)", flags));
@@ -284,7 +281,8 @@ int RunRestoreCommand(const std::vector<std::string>& args, std::ostream& out,
     err << "vornex: " << (error.empty() ? "bad options" : error) << '\n' << RestoreUsage();
     return 2;
   }
-  std::unique_ptr<TStationStore> store = OpenStore(*options, err);
+  const StationSettings settings = CommandSettings(*options);
+  std::unique_ptr<TStationStore> store = OpenStore(*options, settings, err);
   if (!store) return 2;
   if (options->word.empty() && !options->Has("--datainfo")) {
     return ListOpenBackups(*store, out, err);
@@ -296,8 +294,6 @@ int RunRestoreCommand(const std::vector<std::string>& args, std::ostream& out,
   } else {
     UseSysfsDiscovery();
   }
-  const StationSettings settings =
-      LoadSettings(options->Has("--settings") ? options->Get("--settings") : SettingsPath());
 
   TIdentityBackup backup;
   if (options->Has("--datainfo")) {
@@ -335,7 +331,7 @@ int RunHistoryCommand(const std::vector<std::string>& args, std::ostream& out,
     err << "vornex: " << (error.empty() ? "bad options" : error) << '\n' << HistoryUsage();
     return 2;
   }
-  std::unique_ptr<TStationStore> store = OpenStore(*options, err);
+  std::unique_ptr<TStationStore> store = OpenStore(*options, CommandSettings(*options), err);
   if (!store) return 2;
   THistoryFilter filter;
   filter.since = options->Get("--since");

@@ -11,13 +11,22 @@ std::string StationDataFolder(const std::string& option, const StationSettings& 
   return DefaultDataFolder();
 }
 
+std::unique_ptr<TStationStore> OpenStationStore(const std::string& option,
+                                                const StationSettings& settings,
+                                                std::string* error) {
+  const std::string folder = StationDataFolder(option, settings);
+  if (folder.empty()) {
+    *error = "no data folder (set DataFolder in the settings or use --data DIR)";
+    return nullptr;
+  }
+  return TStationStore::Open(folder, error);
+}
+
 std::unique_ptr<TStationStore> OpenStationRecords(const std::string& option,
                                                   const StationSettings& settings,
                                                   std::string* notice) {
-  const std::string folder = StationDataFolder(option, settings);
-  std::string error = "no data folder (set DataFolder in the settings or use --data DIR)";
-  std::unique_ptr<TStationStore> store =
-      folder.empty() ? nullptr : TStationStore::Open(folder, &error);
+  std::string error;
+  std::unique_ptr<TStationStore> store = OpenStationStore(option, settings, &error);
   if (!store) {
     *notice = "Station records unavailable: " + error +
               ". No device will be flashed until they can be written.";

@@ -14,7 +14,12 @@ namespace vornex {
 // user's state folder. Empty when none can be found.
 std::string StationDataFolder(const std::string& option, const StationSettings& settings);
 
-// Opens the store of that folder; null with the operator's text when it cannot be used (no
+// Opens the store of that folder; null with the reason when it cannot be used.
+std::unique_ptr<TStationStore> OpenStationStore(const std::string& option,
+                                                const StationSettings& settings,
+                                                std::string* error);
+
+// OpenStationStore for a front-end: null with the operator's text when it cannot be used (no
 // device is flashed then: every job ends before touching its device).
 std::unique_ptr<TStationStore> OpenStationRecords(const std::string& option,
                                                   const StationSettings& settings,

@@ -73,65 +73,6 @@ bool IsPrintableAscii(std::string_view text) {
   return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c <= 0x7E; });
 }
 
-// Why the bytes are no profile text; empty when they are one. Profile text is lines of sections
-// ("[name]"), "key=value" pairs inside a section, comments (';' or '#') and blank lines, without
-// control bytes; UTF-16 text (after its byte-order mark) is read unit by unit.
-std::string ProfileTextProblem(std::string_view bytes) {
-  const auto byte = [&bytes](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
-  // One character per character of the file; whatever lies beyond ASCII stands as 'x'.
-  std::string text;
-  if (bytes.size() >= 2 &&
-      ((byte(0) == 0xFF && byte(1) == 0xFE) || (byte(0) == 0xFE && byte(1) == 0xFF))) {
-    if (bytes.size() % 2 != 0) return "is not a profile file (UTF-16 text of odd length)";
-    const bool little = byte(0) == 0xFF;
-    for (std::size_t i = 2; i < bytes.size(); i += 2) {
-      const unsigned unit = little ? byte(i) | (byte(i + 1) << 8) : (byte(i) << 8) | byte(i + 1);
-      text.push_back(unit < 0x80 ? static_cast<char>(unit) : 'x');
-    }
-  } else {
-    for (std::size_t i = bytes.starts_with("\xEF\xBB\xBF") ? 3 : 0; i < bytes.size(); ++i) {
-      text.push_back(byte(i) < 0x80 ? bytes[i] : 'x');
-    }
-  }
-
-  bool inSection = false;
-  std::size_t number = 0;
-  for (std::size_t start = 0; start <= text.size(); ++number) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string_view line = std::string_view(text).substr(start, end - start);
-    start = end + 1;
-    for (const char c : line) {
-      if ((c < 0x20 && c != '\t' && c != '\r') || c == 0x7F) {
-        return FormatBounded(96, "is not a profile file (control byte 0x%02X on line %zu)",
-                             static_cast<unsigned>(static_cast<unsigned char>(c)), number + 1);
-      }
-    }
-    const std::size_t first = line.find_first_not_of(" \t\r");
-    if (first == std::string_view::npos) continue;
-    line = line.substr(first, line.find_last_not_of(" \t\r") + 1 - first);
-    if (line.front() == ';' || line.front() == '#') continue;
-    if (line.front() == '[') {
-      if (line.find(']') == std::string_view::npos) {
-        return FormatBounded(96, "is not a profile file (line %zu: unclosed section name)",
-                             number + 1);
-      }
-      inSection = true;
-      continue;
-    }
-    const std::size_t equals = line.find('=');
-    if (equals == std::string_view::npos || equals == 0) {
-      return FormatBounded(96, "is not a profile file (line %zu is no section, key or comment)",
-                           number + 1);
-    }
-    if (!inSection) {
-      return FormatBounded(96, "is not a profile file (line %zu: key outside a section)",
-                           number + 1);
-    }
-  }
-  return {};
-}
-
 // The parsed programmer of the set, or its refusal.
 void LoadProgrammer(TImageSet& set, const std::string& name, const std::string& path) {
   auto image = std::make_shared<THexImage>();
@@ -201,7 +142,7 @@ void ReadItemSwitches(TImageSet& set, const std::string& path) {
   if (present && problem.empty()) {
     const ImageData bytes = LoadWholeFile(path, size);
     problem = !bytes ? std::string("cannot be read completely")
-                     : ProfileTextProblem(std::string_view(
+                     : profile::TextProblem(std::string_view(
                            reinterpret_cast<const char*>(bytes->data()), bytes->size()));
   }
   if (!problem.empty()) {

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 #include "foundation/text.h"
 
@@ -39,5 +40,27 @@ struct TUsbGroup {
   std::array<TPortInfo, kMaxGroupPorts> ports{};  // portCount of them are used
   std::uint8_t portCount = 0;                     // 1..4 for a found group, 0 for none
 };
+
+// COM number of the group's modem port; 0 when it has none.
+inline std::int32_t ModemCom(const TUsbGroup& group) {
+  for (int i = 0; i < group.portCount && i < kMaxGroupPorts; ++i) {
+    const TPortInfo& port = group.ports[static_cast<std::size_t>(i)];
+    if (port.portClass == kPortClassModem) return port.com;
+  }
+  return 0;
+}
+
+// COM number of the group's diagnostic port (a serial port described as "Diagnostic..."); 0 when
+// it has none.
+inline std::int32_t DiagCom(const TUsbGroup& group) {
+  for (int i = 0; i < group.portCount && i < kMaxGroupPorts; ++i) {
+    const TPortInfo& port = group.ports[static_cast<std::size_t>(i)];
+    if (port.portClass == kPortClassSerial &&
+        port.description.str().find("Diagnostic") != std::string::npos) {
+      return port.com;
+    }
+  }
+  return 0;
+}
 
 }  // namespace vornex

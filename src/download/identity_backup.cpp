@@ -304,26 +304,22 @@ std::string DataInfoText(const TIdentityBackup& backup) {
 }
 
 // Creates the file only when no file of that name exists, and writes all of the text to disk.
-bool WriteNewFile(const std::string& name, const std::string& text, std::string* error) {
+// 0 when done, else the system's error number (EEXIST: the name is taken).
+int WriteNewFile(const std::string& name, const std::string& text) {
   const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    *error = std::strerror(errno);
-    return false;
-  }
-  std::size_t done = 0;
-  while (done < text.size()) {
+  if (fd < 0) return errno;
+  int error = 0;
+  for (std::size_t done = 0; done < text.size() && error == 0;) {
     const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      *error = std::strerror(n < 0 ? errno : ENOSPC);
-      ::close(fd);
-      return false;
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+    } else if (n == 0 || errno != EINTR) {
+      error = n == 0 ? ENOSPC : errno;
     }
-    done += static_cast<std::size_t>(n);
   }
-  const bool synced = ::fsync(fd) == 0;
-  if (!synced) *error = std::strerror(errno);
-  return ::close(fd) == 0 && synced;
+  if (error == 0 && ::fsync(fd) != 0) error = errno;
+  if (::close(fd) != 0 && error == 0) error = errno;
+  return error;
 }
 
 // "58 03 01 " -> the bytes 58 03 01; false when a token is no two-digit hex number.
@@ -343,11 +339,14 @@ bool ParseHexBytes(const std::string& text, std::vector<std::uint8_t>* bytes) {
 }  // namespace
 
 bool SaveDataInfo(const TIdentityBackup& backup, std::string* name, std::string* error) {
+  const std::string text = DataInfoText(backup);
   // Two workers in the same millisecond: the second takes the next free millisecond's name.
   for (int attempt = 0; attempt < 1000; ++attempt) {
     *name = DataInfoName();
-    if (WriteNewFile(*name, DataInfoText(backup), error)) return true;
-    if (errno != EEXIST) return false;
+    const int failure = WriteNewFile(*name, text);
+    if (failure == 0) return true;
+    *error = std::strerror(failure);
+    if (failure != EEXIST) return false;
     pacing::Sleep(1);
   }
   return false;

@@ -32,25 +32,6 @@ constexpr const char* kTextBackupNotSaved = "Can not save identity backup";
 constexpr const char* kTextBackupIncomplete = "Identity backup incomplete";
 constexpr const char* kVersionCommand = "AT+MDVER";
 
-// COM numbers of a group's modem and diagnostic ports; 0 when it has none.
-std::int32_t ModemCom(const TUsbGroup& group) {
-  for (int i = 0; i < group.portCount && i < kMaxGroupPorts; ++i) {
-    const TPortInfo& port = group.ports[static_cast<std::size_t>(i)];
-    if (port.portClass == kPortClassModem) return port.com;
-  }
-  return 0;
-}
-std::int32_t DiagCom(const TUsbGroup& group) {
-  for (int i = 0; i < group.portCount && i < kMaxGroupPorts; ++i) {
-    const TPortInfo& port = group.ports[static_cast<std::size_t>(i)];
-    if (port.portClass == kPortClassSerial &&
-        port.description.str().find("Diagnostic") != std::string::npos) {
-      return port.com;
-    }
-  }
-  return 0;
-}
-
 // Size of a file in bytes; 0 when it cannot be measured.
 std::uint64_t FileSize(const std::string& path) {
   std::error_code ec;

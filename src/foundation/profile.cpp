@@ -395,6 +395,55 @@ std::string ReadString(const std::string& path, std::string_view section, std::s
   return ValueOf(units, layout);
 }
 
+std::string TextProblem(std::string_view bytes) {
+  std::size_t bomSize = 0;
+  const Encoding encoding = DetectEncoding(bytes, bomSize);
+  const std::string_view body = bytes.substr(bomSize);
+  const bool wide = encoding == Encoding::kUtf16Le || encoding == Encoding::kUtf16Be;
+  if (wide && body.size() % 2 != 0) return "is not a profile file (UTF-16 text of odd length)";
+
+  const Units units(body, encoding);
+  bool inSection = false;
+  std::size_t number = 0;
+  std::size_t pos = 0;
+  for (Line line; NextLine(units, pos, line);) {
+    ++number;
+    std::size_t first = line.contentEnd;
+    std::size_t last = line.begin;  // one past the last non-blank unit
+    for (std::size_t i = line.begin; i < line.contentEnd; ++i) {
+      const char16_t unit = units[i];
+      if ((unit < 0x20 && unit != u'\t') || unit == 0x7F) {
+        return FormatBounded(96, "is not a profile file (control byte 0x%02X on line %zu)",
+                             static_cast<unsigned>(unit), number);
+      }
+      if (IsBlank(unit)) continue;
+      first = std::min(first, i);
+      last = i + 1;
+    }
+    if (first >= last) continue;  // a blank line
+    const char16_t lead = units[first];
+    if (lead == u';' || lead == u'#') continue;
+    bool closed = false;
+    std::size_t equals = last;  // the first '='
+    for (std::size_t i = first; i < last; ++i) {
+      closed = closed || units[i] == u']';
+      if (units[i] == u'=' && equals == last) equals = i;
+    }
+    if (lead == u'[') {
+      if (!closed) {
+        return FormatBounded(96, "is not a profile file (line %zu: unclosed section name)", number);
+      }
+      inSection = true;
+    } else if (equals == last || equals == first) {  // no '=', or no key before it
+      return FormatBounded(96, "is not a profile file (line %zu is no section, key or comment)",
+                           number);
+    } else if (!inSection) {
+      return FormatBounded(96, "is not a profile file (line %zu: key outside a section)", number);
+    }
+  }
+  return {};
+}
+
 bool WriteString(const std::string& path, std::string_view section, std::string_view key,
                  std::string_view value) {
   section = TrimBlanks(section);

@@ -23,6 +23,11 @@ constexpr std::size_t kMaxFileBytes = 16 * 1024 * 1024;
 // the section or the key is missing.
 std::string ReadString(const std::string& path, std::string_view section, std::string_view key);
 
+// Why the bytes of a file are no profile text (sections "[name]", "key=value" lines inside a
+// section, comments starting with ';' or '#', blank lines, no control bytes), as "is not a
+// profile file (...)"; empty when they are one.
+std::string TextProblem(std::string_view bytes);
+
 // Sets `key` in `section` to `value`; true when the file was written.
 bool WriteString(const std::string& path, std::string_view section, std::string_view key,
                  std::string_view value);
