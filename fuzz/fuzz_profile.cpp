@@ -1,4 +1,4 @@
-// Reading profile (INI) files (profile::ReadString).
+// Reading profile (INI) files (profile::ReadString) and checking them whole (profile::TextProblem).
 //
 // Input: the file's bytes, in any of the encodings the reader knows. The reader takes a path
 // only, so the input goes to a scratch file first. Each lookup the station makes (and a few in
@@ -37,5 +37,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(Utf16Length(value) <= profile::kValueBufferUnits - 1);
     FUZZ_CHECK(utf8Mark || IsValidUtf8(value));
   }
+  // The check of a whole file: accepted, or refused with its reason.
+  const std::string problem = fuzz::NoThrow("TextProblem", [&] {
+    return profile::TextProblem(std::string_view(reinterpret_cast<const char*>(data), size));
+  });
+  FUZZ_CHECK(problem.empty() || problem.starts_with("is not a profile file ("));
   return 0;
 }
