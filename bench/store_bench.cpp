@@ -37,7 +37,8 @@ vornex::TIdentityBackup MakeBackup(int job) {
   std::snprintf(text, sizeof text, "SN%d", 100000 + job);
   b.at.slots[vornex::kSlotSn] = text;
   b.at.slots[vornex::kSlotMeid] = "A1000012345678";
-  b.at.slots[vornex::kSlotTflag] = "1";
+  // A string, not a literal: GCC 12 at -O3 misreads assigning a literal here (-Wrestrict).
+  b.at.slots[vornex::kSlotTflag] = std::string("1");
   b.nv.resize(kNvRecords);
   for (std::size_t i = 0; i < kNvRecords; ++i) {
     for (std::size_t j = 0; j < b.nv[i].bytes.size(); ++j) {

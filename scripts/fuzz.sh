@@ -16,7 +16,7 @@ fi
 
 dir=build-fuzz
 cmake -S . -B "$dir" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DVORNEX_BUILD_FUZZ=ON >/dev/null
+  -DVORNEX_BUILD_FUZZ=ON -DVORNEX_WERROR=ON >/dev/null
 cmake --build "$dir" -j"$(nproc)" --target vornex_fuzz
 
 runs=$dir/runs

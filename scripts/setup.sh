@@ -14,6 +14,9 @@ packages=(
   libsqlite3-dev
   # The fuzz build (scripts/fuzz.sh): clang with libFuzzer and the sanitizer runtimes.
   clang libclang-rt-14-dev
+  # The Debian package (scripts/package.sh): the manual page source (scdoc), the package
+  # tools and their checks, and man to read the page back.
+  scdoc dpkg-dev file lintian desktop-file-utils man-db
 )
 
 missing=()

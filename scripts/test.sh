@@ -28,18 +28,19 @@ run() {
 }
 
 echo "== normal build"
-build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNEX_WERROR=ON
 run build
 
 if [ $quick -eq 1 ]; then exit 0; fi
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
-build build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNEX_SANITIZE=address -DVORNEX_BUILD_BENCH=OFF
+build build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNEX_SANITIZE=address -DVORNEX_BUILD_BENCH=OFF \
+  -DVORNEX_WERROR=ON
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 run build-asan
 
 echo "== ThreadSanitizer (unit, integration)"
 build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNEX_SANITIZE=thread -DVORNEX_BUILD_BENCH=OFF \
-  -DVORNEX_BUILD_GUI=OFF
+  -DVORNEX_BUILD_GUI=OFF -DVORNEX_WERROR=ON
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run build-tsan -L 'unit|integration'
 
 echo "== libFuzzer harnesses (5 s each)"

@@ -94,9 +94,12 @@ DeviceModel MakeFactoryDevice(std::string_view key, std::string_view firmwareVer
   model.flashSha256 = Sha256Hex(model.flash.data(), model.flash.size());
   model.firmwareVersion = std::string(firmwareVersion);
 
-  model.identity.serialNumber = "VX" + std::to_string(1000000000ull + random.Next() % 900000000ull);
-  model.identity.meid = "A1000049" + HexText(random.Next(), 6);
-  model.identity.testFlag = "1";
+  // A braced list evaluates in order: the serial number draws from the sequence before the MEID.
+  model.identity = Identity{
+      .serialNumber = "VX" + std::to_string(1000000000ull + random.Next() % 900000000ull),
+      .meid = "A1000049" + HexText(random.Next(), 6),
+      .testFlag = "1",
+  };
 
   // NV data: a short device-specific head (never all zeros), the rest zeros.
   for (const std::uint16_t item : FactoryNvItems()) {

@@ -311,8 +311,7 @@ EngineResult DiagEngine::Programmer(const FrameEvent& frame) {
       if (p.size() < kMagicBytes || std::memcmp(p.data(), kHostMagic, kMagicBytes) != 0) {
         return ErrorReport("invalid hello");
       }
-      ByteVector payload;
-      AppendText(payload, std::string_view(kTargetMagic, kMagicBytes));
+      ByteVector payload(kTargetMagic, kTargetMagic + kMagicBytes);
       payload.push_back(kProtocolVersion);
       payload.push_back(kCompatibleVersion);
       AppendU32(payload, kMaxBlockBytes, false);

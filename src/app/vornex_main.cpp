@@ -6,9 +6,10 @@
 
 #include "console/headless/headless_station.h"
 #include "console/records_commands.h"
+#include "console/run_options.h"
+#include "console/system_check.h"
 #ifdef VORNEX_HAVE_GUI
 #include "console/qt/vornex_app.h"
-#include "console/qt/window_options.h"
 #endif
 
 int main(int argc, char** argv) {
@@ -18,33 +19,31 @@ int main(int argc, char** argv) {
     return args[0] == "restore" ? vornex::RunRestoreCommand(rest, std::cout, std::cerr)
                                 : vornex::RunHistoryCommand(rest, std::cout, std::cerr);
   }
-  bool headless = false;
+  if (!args.empty() && args[0] == "--check-system") {
+    return vornex::RunSystemCheckCommand({args.begin() + 1, args.end()}, std::cout, std::cerr);
+  }
   for (const std::string& arg : args) {
     if (arg == "--help" || arg == "-h") {
-#ifdef VORNEX_HAVE_GUI
-      std::cout << vornex::WindowUsage() << '\n';
-#endif
-      std::cout << vornex::HeadlessUsage() << '\n'
+      std::cout << vornex::RunUsage() << '\n'
                 << vornex::RestoreUsage() << '\n'
-                << vornex::HistoryUsage();
+                << vornex::HistoryUsage() << '\n'
+                << vornex::SystemCheckUsage();
       return 0;
     }
-    if (arg == "--headless") headless = true;
-  }
-  if (!headless) {
-#ifdef VORNEX_HAVE_GUI
-    return vornex::CVornexApp::Main(argv[0], args, std::cerr);
-#else
-    std::cerr << "vornex: this build has no station window; run it with --headless\n"
-              << vornex::HeadlessUsage();
-    return 2;
-#endif
   }
   std::string error;
-  const auto options = vornex::ParseHeadlessOptions(args, &error);
+  const auto options = vornex::ParseRunOptions(args, &error);
   if (!options) {
-    std::cerr << "vornex: " << error << '\n' << vornex::HeadlessUsage();
+    std::cerr << "vornex: " << error << "\n(vornex --help lists the options)\n";
     return 2;
   }
-  return vornex::RunHeadless(*options, std::cout);
+  if (options->frontEnd == vornex::TFrontEnd::kHeadless) {
+    return vornex::RunHeadless(*options, std::cout, std::cerr);
+  }
+#ifdef VORNEX_HAVE_GUI
+  return vornex::CVornexApp::Main(argv[0], *options, std::cerr);
+#else
+  std::cerr << "vornex: this build has no station window; run it with --headless\n";
+  return 2;
+#endif
 }

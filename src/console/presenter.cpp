@@ -10,7 +10,12 @@ namespace vornex {
 namespace {
 
 constexpr std::size_t kPaneTextUnits = 511;  // one log pane text
+constexpr std::size_t kPathUnits = 259;  // the longest image path a download request holds
+constexpr const char* kImagePathTooLongText =
+    "The image path is longer than 259 characters. Choose a shorter folder; no device was started.";
 constexpr const char* kIdentityBackupOffText = "Identity backup is OFF for this image set";
+constexpr const char* kHeldByText = "held by ";
+constexpr const char* kNoAccessText = "no permission: add a udev rule or join dialout";
 
 const char* StatusWord(SlotState state) {
   switch (state) {
@@ -20,6 +25,8 @@ const char* StatusWord(SlotState state) {
       return "READY";
     case SlotState::kBusy:
       return "BUSY";
+    case SlotState::kNoAccess:
+      return "NO ACCESS";
     default:
       return "";
   }
@@ -40,6 +47,7 @@ Rgb StatusColor(SlotState state) {
     case SlotState::kReady:
       return slot_color::kReady;
     case SlotState::kBusy:
+    case SlotState::kNoAccess:
       return slot_color::kBusy;
     case SlotState::kRunning:
       return slot_color::kRunning;
@@ -105,6 +113,7 @@ void TConsolePresenter::ShowSlotState(int slot, SlotState state, std::uint32_t v
     case SlotState::kEmpty:
       view_.SetStatusText(slot, StatusWord(state), color);
       view_.SetResultText(slot, "", ResultColor(""));
+      view.noteShown = false;
       view_.SetProgress(slot, 0);
       break;
     case SlotState::kReady:
@@ -114,6 +123,11 @@ void TConsolePresenter::ShowSlotState(int slot, SlotState state, std::uint32_t v
     case SlotState::kBusy:
       view_.SetStatusText(slot, StatusWord(state), color);
       break;
+    case SlotState::kNoAccess:
+      view_.SetStatusText(slot, StatusWord(state), color);
+      ShowSlotNote(slot, kNoAccessText);
+      view_.SetProgress(slot, 0);
+      break;
     case SlotState::kRunning:
       view_.SetStatusText(slot, FormatBounded(32, "%.1f%%", value / 10.0), color);
       view_.SetProgress(slot, static_cast<int>(value));
@@ -122,6 +136,7 @@ void TConsolePresenter::ShowSlotState(int slot, SlotState state, std::uint32_t v
     case SlotState::kPass:
       view_.SetStatusText(slot, FormatBounded(32, "%.1fs", value / 1000.0), color);
       view_.SetResultText(slot, "PASS", ResultColor("PASS"));
+      view.noteShown = false;
       view_.SetProgress(slot, 1000);
       break;
     case SlotState::kFailed:
@@ -131,14 +146,24 @@ void TConsolePresenter::ShowSlotState(int slot, SlotState state, std::uint32_t v
                               : std::string("FAILED"),
                           color);
       view_.SetResultText(slot, "FAILED", ResultColor("FAILED"));
+      view.noteShown = false;
       break;
   }
+}
+
+void TConsolePresenter::ShowSlotNote(int slot, const std::string& note) {
+  if (!ValidSlot(slot)) return;
+  TSlotView& view = slots_[static_cast<std::size_t>(slot)];
+  if (note.empty() && !view.noteShown) return;  // a job's result stays
+  view_.SetResultText(slot, note, slot_color::kBusy);
+  view.noteShown = !note.empty();
 }
 
 void TConsolePresenter::ClearSlot(int slot) {
   if (!ValidSlot(slot)) return;
   ShowSlotPort(slot, 0);
   slots_[static_cast<std::size_t>(slot)].state = SlotState::kEmpty;
+  slots_[static_cast<std::size_t>(slot)].noteShown = false;
   view_.SetSlotEnabled(slot, false);
   view_.SetStatusText(slot, "EMPTY", slot_color::kEmpty);
   view_.SetResultText(slot, "", ResultColor(""));
@@ -170,7 +195,14 @@ bool TConsolePresenter::SendCheckRequest() {
   return true;
 }
 
-void TConsolePresenter::Start() {
+bool TConsolePresenter::Start() {
+  if (!settings_.autoPath && (settings_.imagePathCut ||
+                              CutToUnits(settings_.imagePath, kPathUnits).size() <
+                                  settings_.imagePath.size())) {
+    // Cut, it would name another folder: nothing starts.
+    view_.ShowNotice(kImagePathTooLongText, "Attention");
+    return false;
+  }
   view_.ClearLogText();
   auto selection = std::make_unique<TDeviceTable>();
   bool any = false;
@@ -183,12 +215,16 @@ void TConsolePresenter::Start() {
   selection->count = kSlotCount;
   selection->useProgramFolder = settings_.autoPath ? 1 : 0;
   selection->imagePath = settings_.imagePath;
-  if (!any) return;
+  if (!any) return false;
   coordinator_.PostRequest(REQ_DOWNLOAD_DEVICE, std::move(selection));
   AppendLog("@-@ START BUTTON !!");
   AppendLog(">> Download Device REQ\r\n");
   SetStartEnabled(false);
-  for (int slot = 0; slot < kSlotCount; ++slot) view_.SetResultText(slot, "", ResultColor(""));
+  for (int slot = 0; slot < kSlotCount; ++slot) {
+    view_.SetResultText(slot, "", ResultColor(""));
+    slots_[static_cast<std::size_t>(slot)].noteShown = false;
+  }
+  return true;
 }
 
 void TConsolePresenter::OnConfirm(std::uint32_t code, TConfirmRecord record) {
@@ -233,8 +269,22 @@ void TConsolePresenter::OnCheckDevice(const TDeviceTable& table) {
     if (!SlotInUse(j)) continue;
     const TDeviceEntry& entry = table.entries[static_cast<std::size_t>(j)];
     ShowSlotPort(j, entry.com);
-    ShowSlotState(j, entry.busy != 0 ? SlotState::kBusy : SlotState::kReady);
+    // No permission outranks a holder: it stays in the way when the holder has gone.
+    const SlotState state = entry.denied != 0 ? SlotState::kNoAccess
+                            : entry.busy != 0 ? SlotState::kBusy
+                                              : SlotState::kReady;
+    ShowSlotState(j, state);
+    if (state != SlotState::kNoAccess) {
+      ShowSlotNote(j, entry.heldBy.empty() ? std::string() : kHeldByText + entry.heldBy.str());
+    }
     AppendLog("%s", table.descriptions[static_cast<std::size_t>(j)].c_str());
+    if (!entry.heldBy.empty()) {
+      AppendLog("Device %c [ COM %d ] %s%s\r\n", 'A' + j, entry.com, kHeldByText,
+                entry.heldBy.c_str());
+    }
+    if (state == SlotState::kNoAccess) {
+      AppendLog("Device %c [ COM %d ] %s\r\n", 'A' + j, entry.com, kNoAccessText);
+    }
     if (entry.kind > 0) {
       if (referenceKind == 0) {
         referenceKind = entry.kind;

@@ -22,6 +22,7 @@ enum class SlotState : std::int32_t {
   kRunning = 3,
   kPass = 4,
   kFailed = 5,
+  kNoAccess = 6,  // this user may not open the device's ports
 };
 
 // Text colours of the slot rows.
@@ -43,9 +44,11 @@ struct TSlotView {
   std::int32_t comPort = 0;   // COM number of the device shown; <= 0: none
   std::int32_t progress = 0;  // last progress shown, 0..1000; only RUNNING changes it
   SlotState state = SlotState::kEmpty;
+  bool noteShown = false;  // the result text holds a check's note (holder, no permission)
 };
 
 // The status word and colour of a state (RUNNING and PASS show values, see ShowSlotState).
+// NO ACCESS shows in the colour of BUSY.
 Rgb StatusColor(SlotState state);
 
 class TConsolePresenter {
@@ -55,8 +58,8 @@ class TConsolePresenter {
   // Panel start: every slot cleared, result texts empty, Start disabled, then the Start update.
   void InitPanel();
 
-  // The operator's commands.
-  void Start();
+  // The operator's commands. Start is true when the download request went out.
+  bool Start();
   void Clear() { view_.ClearLogText(); }
   // Asks the coordinator for a device check unless it or any worker is busy; true when asked.
   bool SendCheckRequest();
@@ -79,7 +82,10 @@ class TConsolePresenter {
   bool StartEnabled() const { return startEnabled_; }
   const StationSettings& Settings() const { return settings_; }
   // The image folder chosen with Browse (kept for the next Start).
-  void SetImagePath(const std::string& path) { settings_.imagePath = path; }
+  void SetImagePath(const std::string& path) {
+    settings_.imagePath = path;
+    settings_.imagePathCut = false;
+  }
 
  private:
   void OnCheckDevice(const TDeviceTable& table);
@@ -87,6 +93,8 @@ class TConsolePresenter {
   void OnSingle(const TSingleCnf& report);
   void OnJobSummary(const TJobSummary& summary);
   void SetStartEnabled(bool enabled);
+  // A check's note in the slot's result text ("held by ..."); an empty note removes one shown.
+  void ShowSlotNote(int slot, const std::string& note);
 
   TConsoleView& view_;
   TMdlThread& coordinator_;

@@ -14,6 +14,10 @@ std::string StationDataFolder(const std::string& option, const StationSettings& 
 std::unique_ptr<TStationStore> OpenStationStore(const std::string& option,
                                                 const StationSettings& settings,
                                                 std::string* error) {
+  if (option.empty() && settings.dataFolderCut) {
+    *error = "DataFolder of the settings is longer than 259 characters";
+    return nullptr;
+  }
   const std::string folder = StationDataFolder(option, settings);
   if (folder.empty()) {
     *error = "no data folder (set DataFolder in the settings or use --data DIR)";

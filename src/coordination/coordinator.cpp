@@ -1,6 +1,8 @@
 // The coordinator: device checks and the hand-out of download jobs.
 #include "coordination/coordinator.h"
 
+#include <algorithm>
+
 #include "foundation/pacing.h"
 #include "foundation/text.h"
 
@@ -21,9 +23,31 @@ const char* KindTag(std::int32_t kind) {
 
 // A group belongs to the station when its first port's hardware id names the product.
 bool IsStationDevice(const TUsbGroup& group) {
-  const std::string hardwareId = ToUpperAscii(group.ports[0].hardwareId);
-  return hardwareId.find("VID_05C6") != std::string::npos &&
-         hardwareId.find("PID_9004") != std::string::npos;
+  return IsStationPort(group.ports[0]);
+}
+
+// The port annotation of a description line: "(no permission)" for a port this user may not
+// open, "(busy)" for any other port that could not be opened.
+const char* AccessTag(const TPortInfo& port) {
+  if (port.denied != 0) return "(no permission)";
+  return port.openable == 0 ? "(busy)" : "";
+}
+
+// Adds what the device's ports tell about access to its entry: holders (the diagnostic port's
+// first) make it busy, a port this user may not open makes it denied.
+void NoteAccess(const TUsbGroup& group, TDeviceEntry& entry) {
+  const int portCount = std::min<int>(group.portCount, kMaxGroupPorts);
+  for (const bool diagnostic : {true, false}) {
+    for (int p = 0; p < portCount; ++p) {
+      const TPortInfo& port = group.ports[static_cast<std::size_t>(p)];
+      if ((port.com == entry.com && entry.com != 0) != diagnostic) continue;
+      if (port.denied != 0) entry.denied = 1;
+      if (!port.heldBy.empty()) {
+        entry.busy = 1;
+        if (entry.heldBy.empty()) entry.heldBy = port.heldBy;
+      }
+    }
+  }
 }
 
 }  // namespace
@@ -33,8 +57,7 @@ std::string DescribeGroupPorts(const TUsbGroup& group) {
   for (int i = 0; i < group.portCount && i < kMaxGroupPorts; ++i) {
     const TPortInfo& port = group.ports[static_cast<std::size_t>(i)];
     text += FormatBounded(64, " com %d%s%s,", static_cast<int>(port.com),
-                          port.portClass == kPortClassModem ? "(modem)" : "",
-                          port.openable == 0 ? "(busy)" : "");
+                          port.portClass == kPortClassModem ? "(modem)" : "", AccessTag(port));
   }
   return text;
 }
@@ -100,6 +123,7 @@ void TMdlThread::CheckDevices() {
       entry = TDeviceEntry{port.com, port.openable == 0 ? 1 : 0, kKind4B2E3071};
       break;
     }
+    NoteAccess(group, entry);
     std::string line = FormatBounded(64, "%c [ COM %d ] ", 'A' + n, entry.com);
     line += DescribeGroupPorts(group);
     line += KindTag(entry.kind);

@@ -69,7 +69,7 @@ class TMdlThread : public TBaseThread {
 };
 
 // One " com %d%s%s," per port of the group: COM number, "(modem)" for a modem port, "(busy)"
-// for a port that could not be opened.
+// for a port that could not be opened, "(no permission)" instead for one this user may not open.
 std::string DescribeGroupPorts(const TUsbGroup& group);
 
 }  // namespace vornex

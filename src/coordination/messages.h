@@ -49,9 +49,13 @@ constexpr std::int32_t kKind4B2E3071 = 1;
 constexpr std::int32_t kKind4B2E3162 = 2;
 
 struct TDeviceEntry {
-  std::int32_t com = 0;   // COM number of the diagnostic port
-  std::int32_t busy = 0;  // 1 when that port could not be opened
-  std::int32_t kind = 0;  // kKind...
+  std::int32_t com = 0;     // COM number of the diagnostic port
+  std::int32_t busy = 0;    // 1 when that port could not be opened, or another program holds
+                            // any port of the device open
+  std::int32_t kind = 0;    // kKind...
+  std::int32_t denied = 0;  // 1 when this user may not open some port of the device
+  FixedText<64> heldBy{};   // who holds a port of the device open, "ModemManager (pid 812)"
+                            // (the diagnostic port's holders first); empty when nobody
 };
 
 // Device list of CNF_CHECK_DEVICE, and slot selection of REQ_DOWNLOAD_DEVICE.

@@ -1,5 +1,5 @@
 // The bench registry backend: the ports that the device simulator has registered in its
-// folder, each tested for exclusive access on its tty.
+// folder, each with the tty of its record and tested for access like any other port.
 #include <utility>
 
 #include "discovery/bench_registry.h"
@@ -12,12 +12,12 @@ class TBenchBackend final : public TPortBackend {
  public:
   explicit TBenchBackend(std::string folder) : folder_(std::move(folder)) {}
 
-  std::vector<TFoundPort> ListPorts(TDiscoveryNotes& notes) override {
-    std::vector<TFoundPort> found;
+  std::vector<TPortInfo> ListPorts(TDiscoveryNotes& notes) override {
+    std::vector<TPortInfo> found;
     for (bench::BenchPort& port : bench::ReadPorts(folder_, &notes)) {
-      port.info.openable = TestOpenTty(port.ttyPath) ? 1 : 0;
-      found.push_back({std::move(port.info), std::move(port.ttyPath)});
+      if (TakeTtyPath(port.info, port.ttyPath, notes)) found.push_back(std::move(port.info));
     }
+    TestPortAccess(found, notes);
     return found;
   }
 

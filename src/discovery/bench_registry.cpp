@@ -136,8 +136,9 @@ bool WritePort(const std::string& folder, const BenchPort& port) {
        << "description=" << port.info.description.str() << '\n'
        << "hardware_id=" << port.info.hardwareId.str() << '\n'
        << "tty=" << port.ttyPath << '\n';
-  const fs::path target = fs::path(folder) / PortFileName(port.info.com);
-  const fs::path temporary = fs::path(folder) / ("." + PortFileName(port.info.com) + ".tmp");
+  const std::string name = PortFileName(port.info.com);
+  const fs::path target = fs::path(folder) / name;
+  const fs::path temporary = fs::path(folder) / ("." + name + ".tmp");
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     out << text.str();

@@ -1,6 +1,6 @@
 // The process-wide backend choice and the common part of every enumeration: USB ports only,
-// one port per COM number, serial before modem, at most 120 records, COM -> tty table for the
-// resolver, the notes for the caller.
+// one port per COM number, serial before modem, at most 120 records, each listed COM number's
+// tty for the resolver, the notes for the caller; and the access test that every backend runs.
 #include "discovery/port_enumeration.h"
 
 #include <algorithm>
@@ -11,6 +11,7 @@
 
 #include "discovery/group_key.h"
 #include "discovery/note_text.h"
+#include "discovery/port_holders.h"
 #include "foundation/text.h"
 #include "serial/com_resolver.h"
 
@@ -34,10 +35,10 @@ constexpr std::size_t kShownClaimants = 2;
 
 // Removes every port whose COM number another port claims too, and every port that shares a
 // grouping key with one of them, noting each conflict and each port withheld with its device.
-void RefuseConflicts(std::vector<TFoundPort>& found, TDiscoveryNotes& notes) {
+void RefuseConflicts(std::vector<TPortInfo>& found, TDiscoveryNotes& notes) {
   std::map<std::int32_t, std::vector<std::size_t>> claims;
   for (std::size_t i = 0; i < found.size(); ++i) {
-    if (found[i].info.com != 0) claims[found[i].info.com].push_back(i);
+    if (found[i].com != 0) claims[found[i].com].push_back(i);
   }
   std::vector<bool> refused(found.size(), false);
   std::set<std::string> doubtfulKeys;  // upper case
@@ -46,9 +47,9 @@ void RefuseConflicts(std::vector<TFoundPort>& found, TDiscoveryNotes& notes) {
     std::string text = "COM" + std::to_string(com) + " claimed by " +
                        std::to_string(claimants.size()) + " ports, none listed:";
     for (std::size_t n = 0; n < claimants.size(); ++n) {
-      const TFoundPort& port = found[claimants[n]];
+      const TPortInfo& port = found[claimants[n]];
       refused[claimants[n]] = true;
-      const std::string key = GroupKeyOfPath(port.info.path);
+      const std::string key = GroupKeyOfPath(port.path);
       if (!key.empty()) doubtfulKeys.insert(ToUpperAscii(key));
       if (n < kShownClaimants) {
         text += (n == 0 ? " " : ", ") + NoteText(port.ttyPath) + " <" + key + ">";
@@ -59,11 +60,11 @@ void RefuseConflicts(std::vector<TFoundPort>& found, TDiscoveryNotes& notes) {
   }
   for (std::size_t i = 0; i < found.size() && !doubtfulKeys.empty(); ++i) {
     if (refused[i]) continue;
-    const std::string key = GroupKeyOfPath(found[i].info.path);
+    const std::string key = GroupKeyOfPath(found[i].path);
     if (key.empty() || !doubtfulKeys.contains(ToUpperAscii(key))) continue;
     refused[i] = true;
-    notes.push_back("COM" + std::to_string(found[i].info.com) + " withheld with its device <" +
-                    key + ">");
+    notes.push_back("COM" + std::to_string(found[i].com) + " withheld with its device <" + key +
+                    ">");
   }
   std::size_t next = 0;
   for (std::size_t i = 0; i < found.size(); ++i) {
@@ -115,26 +116,63 @@ std::int32_t EnumeratePorts(TPortTable& table, TDiscoveryNotes* notes) {
     g_backend = MakeSystemBackend();
     g_chosen = true;
   }
-  std::vector<TFoundPort> found;
+  std::vector<TPortInfo> found;
   TDiscoveryNotes problems;
   if (g_backend) found = g_backend->ListPorts(problems);
 
-  std::erase_if(found, [](const TFoundPort& port) { return port.info.usb != 1; });
+  std::erase_if(found, [](const TPortInfo& port) { return port.usb != 1; });
   RefuseConflicts(found, problems);
   if (notes != nullptr) *notes = Distinct(std::move(problems));
-  std::stable_sort(found.begin(), found.end(), [](const TFoundPort& a, const TFoundPort& b) {
-    return ClassRank(a.info.portClass) < ClassRank(b.info.portClass);
+  std::stable_sort(found.begin(), found.end(), [](const TPortInfo& a, const TPortInfo& b) {
+    return ClassRank(a.portClass) < ClassRank(b.portClass);
   });
 
-  std::map<std::int32_t, std::string> ttys;
   std::int32_t count = 0;
-  for (TFoundPort& port : found) {
+  for (TPortInfo& port : found) {
     if (count == kMaxPortCount) break;
-    if (port.info.com != 0 && !port.ttyPath.empty()) ttys.emplace(port.info.com, port.ttyPath);
-    table[static_cast<std::size_t>(count++)] = std::move(port.info);
+    // Added, never replaced wholesale: a number missing from this listing may belong to a
+    // device that is off the bus for a moment while its worker still opens it by number.
+    if (port.com != 0 && !port.ttyPath.empty()) {
+      com_resolver::Register(port.com, port.ttyPath.str());
+    }
+    table[static_cast<std::size_t>(count++)] = std::move(port);
   }
-  com_resolver::ReplaceAll(std::move(ttys));
   return count;
+}
+
+bool TakeTtyPath(TPortInfo& port, const std::string& ttyPath, TDiscoveryNotes& notes) {
+  if (Utf16Length(ttyPath) > decltype(TPortInfo::ttyPath)::kCapacity) {
+    notes.push_back("COM" + std::to_string(port.com) +
+                    " refused: tty path too long: " + NoteText(ttyPath));
+    return false;
+  }
+  port.ttyPath = ttyPath;
+  return true;
+}
+
+void TestPortAccess(std::vector<TPortInfo>& ports, TDiscoveryNotes& notes,
+                    const std::string& procRoot) {
+  std::vector<std::string> ttys;
+  ttys.reserve(ports.size());
+  for (TPortInfo& port : ports) {
+    const TTtyTest test = TestOpenTty(port.ttyPath.str());
+    port.openable = test.result == TTtyOpen::kOpened ? 1 : 0;
+    port.denied = test.result == TTtyOpen::kDenied ? 1 : 0;
+    port.heldBy.Clear();
+    if (port.denied != 0) {
+      notes.push_back("COM" + std::to_string(port.com) +
+                      " may not be opened by this user: " + NoteText(port.ttyPath));
+    }
+    ttys.push_back(port.ttyPath.str());
+  }
+  const std::vector<std::vector<TPortHolder>> holders = FindPortHolders(ttys, procRoot);
+  for (std::size_t i = 0; i < ports.size(); ++i) {
+    if (holders[i].empty()) continue;
+    const std::string text = HoldersText(holders[i]);
+    ports[i].openable = 0;
+    ports[i].heldBy = text;
+    notes.push_back("COM" + std::to_string(ports[i].com) + " held by " + text);
+  }
 }
 
 }  // namespace vornex

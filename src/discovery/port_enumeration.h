@@ -1,10 +1,12 @@
 // Serial port enumeration: the table of TPortInfo records that SearchAllUSB groups into devices.
 //
-// A backend lists the ports present now, each with the tty that stands for its COM number.
-// EnumeratePorts takes that list, keeps the USB ports only, puts the serial ports (class 1)
-// before the modem ports (class 2), each in the backend's order, stops at kMaxPortCount
-// records, and hands the COM -> tty table of the result to the COM resolver, so that the
-// serial port opens exactly what was listed.
+// A backend lists the ports present now, each with the tty that stands for its COM number in
+// its own record (TPortInfo::ttyPath). EnumeratePorts takes that list, keeps the USB ports only,
+// puts the serial ports (class 1) before the modem ports (class 2), each in the backend's order,
+// and stops at kMaxPortCount records. A port opened from its record opens that record's tty,
+// whatever later listings say. The COM resolver, which only ports opened by number alone
+// consult, learns each listed number's tty too; a listing adds to it and never takes away, since
+// a worker may still need a number that is briefly off the bus while another one enumerates.
 //
 // Backends on Linux:
 //   - sysfs (the default): real USB serial devices under <sysRoot>/class/tty; see
@@ -14,8 +16,12 @@
 //
 // Busy ports: every listed port is opened once for a moment, exclusively as the station's own
 // serial port opens it (open + flock(LOCK_EX|LOCK_NB)); a port that some other holder keeps
-// open, or whose tty is missing, is listed with openable = 0. A port being opened by a download
-// at that very moment can read as busy too, and such a download may need a second try to open.
+// locked, or whose tty is missing, is listed with openable = 0. So is a port that another
+// process holds open, even without a lock (discovery/port_holders.h): its record names the
+// holders in heldBy, and the notes get "COM5 held by ModemManager (pid 812)". A port this user
+// may not open is listed with openable = 0 and denied = 1, and noted. A port being opened by a
+// download at that very moment can read as busy too, and such a download may need a second
+// try to open.
 //
 // One COM number, one port: when two listed ports claim the same COM number, neither is listed,
 // and neither are the other ports of their devices (those with the same grouping key,
@@ -23,17 +29,19 @@
 // handed out in part; it comes back at the first enumeration after the conflict is gone. No two
 // slots can thus ever reach one device through one number.
 //
-// Notes: what a listing refused, and why, one short line each, for the caller's trace:
+// Notes: what a listing refused or found in the way, and why, one short line each, for the
+// caller's trace:
 //   bench record COM51.port refused: not a regular file
 //   sysfs attribute <path> refused: larger than 4096 bytes
 //   COM12 claimed by 2 ports, none listed: /dev/pts/3 <5A3F0C21>, /dev/pts/9 <1B2C3D4E>
 //   COM13 withheld with its device <5A3F0C21>
+//   COM5 held by ModemManager (pid 812)
+//   COM6 may not be opened by this user: /dev/ttyUSB3
 // Names and values from the backend are cut to a few dozen characters in notes, and an
 // enumeration hands at most kMaxDiscoveryNotes of them on, the last one counting the rest.
 // Ports that merely vanish while being listed are no problem and are not noted.
 //
-// Enumerations are serialised: one runs at a time, so the resolver table always comes from the
-// latest complete listing.
+// Enumerations are serialised: one runs at a time.
 #pragma once
 
 #include <array>
@@ -42,6 +50,7 @@
 #include <string>
 #include <vector>
 
+#include "discovery/port_holders.h"
 #include "discovery/port_info.h"
 
 namespace vornex {
@@ -55,23 +64,31 @@ using TDiscoveryNotes = std::vector<std::string>;
 
 using TPortTable = std::array<TPortInfo, kMaxPortCount>;
 
-// One listed port and the tty (device path) that its COM number stands for.
-struct TFoundPort {
-  TPortInfo info;
-  std::string ttyPath;
+// How the exclusive test open of a tty went.
+enum class TTtyOpen {
+  kOpened,   // opened and locked (both released again at once)
+  kBusy,     // someone holds it locked or exclusive, or it failed otherwise
+  kDenied,   // this user may not open it (no permission)
+  kMissing,  // there is no such node (or no device behind it)
+};
+struct TTtyTest {
+  TTtyOpen result = TTtyOpen::kMissing;
+  int systemCode = 0;  // errno of the failing call; 0 when opened
 };
 
 // One way of listing the ports present now.
 class TPortBackend {
  public:
   virtual ~TPortBackend() = default;
-  // The ports present now in the backend's own order, openable already tested. Failures only
-  // shrink the list; whatever was refused is added to `notes`.
-  virtual std::vector<TFoundPort> ListPorts(TDiscoveryNotes& notes) = 0;
+  // The ports present now in the backend's own order, each with its tty, the access fields
+  // already filled (see TestPortAccess). Failures only shrink the list; whatever was refused is
+  // added to `notes`.
+  virtual std::vector<TPortInfo> ListPorts(TDiscoveryNotes& notes) = 0;
 };
 
-// Fills table[0, result) with the ports present now (see above) and replaces the COM resolver's
-// table with theirs; records beyond the result are not touched. Returns the count, 0..120.
+// Fills table[0, result) with the ports present now (see above) and records the tty of each
+// listed COM number with the COM resolver; records beyond the result are not touched. Returns
+// the count, 0..120.
 // The notes of this enumeration replace the contents of `notes` when it is given.
 std::int32_t EnumeratePorts(TPortTable& table, TDiscoveryNotes* notes = nullptr);
 
@@ -82,8 +99,8 @@ void UseSysfsDiscovery(std::string sysRoot = "/sys", std::string devRoot = "/dev
 // Makes every later enumeration use this backend (a null backend lists nothing).
 void UseDiscoveryBackend(std::unique_ptr<TPortBackend> backend);
 
-// The bench registry backend: bench::ReadPorts(folder), each port's openable flag from the
-// exclusive test open of its tty. Vanishing files are skipped; refused ones are noted.
+// The bench registry backend: bench::ReadPorts(folder), each port's tty from its record and
+// its access fields from TestPortAccess. Vanishing files are skipped; refused ones are noted.
 std::unique_ptr<TPortBackend> MakeBenchBackend(std::string folder);
 
 // The sysfs backend: every tty under <sysRoot>/class/tty that belongs to a USB interface and
@@ -106,8 +123,10 @@ std::unique_ptr<TPortBackend> MakeBenchBackend(std::string folder);
 //                or "USB Device" when it has none (or, outside the diagnostic port, when it
 //                contains "Diagnostic", so that only that port's description names it);
 //   hardware id  "USB\VID_05C6&PID_9004&REV_0000&MI_00" (no REV part without bcdDevice);
-//   device object name = the tty path, location = the interface's sysfs name ("1-1.2:1.0");
-//   openable     the exclusive test open of <devRoot>/<tty>; a missing node reads 0;
+//   device object name and tty path = <devRoot>/<tty>; location = the interface's sysfs name
+//   ("1-1.2:1.0");
+//   openable, denied, heldBy  by TestPortAccess, holders looked for under procRoot; a missing
+//                node reads openable 0;
 //   usb = 1.
 // A tty whose links dangle or whose interface lacks bInterfaceNumber, idVendor or idProduct is
 // skipped. Ports are listed in COM order.
@@ -117,13 +136,24 @@ std::unique_ptr<TPortBackend> MakeBenchBackend(std::string folder);
 // an attribute's place, or a longer file, is refused and noted, as if the attribute were
 // missing.
 std::unique_ptr<TPortBackend> MakeSysfsBackend(std::string sysRoot, std::string devRoot,
-                                               std::string settingsPath = {});
+                                               std::string settingsPath = {},
+                                               std::string procRoot = kSystemProcRoot);
 
 // The operating system's own backend with its default locations (sysfs on /sys and /dev).
 std::unique_ptr<TPortBackend> MakeSystemBackend();
 
-// The exclusive test open of a tty: true when it could be opened for reading and writing and
-// locked exclusively (both released again at once); false when it is missing or held.
-bool TestOpenTty(const std::string& ttyPath);
+// The exclusive test open of a tty: kOpened when it could be opened for reading and writing and
+// locked exclusively (both released again at once); otherwise why not.
+TTtyTest TestOpenTty(const std::string& ttyPath);
+
+// Fills the access fields of every port from its tty: the test open gives openable and denied,
+// one look at the process table under procRoot gives heldBy (and openable 0 for a held port).
+// Held and denied ports are noted.
+void TestPortAccess(std::vector<TPortInfo>& ports, TDiscoveryNotes& notes,
+                    const std::string& procRoot = kSystemProcRoot);
+
+// Gives the port its tty; false with a note, the port untouched, when the path does not fit the
+// record (such a port cannot be opened by its record and is not to be listed).
+bool TakeTtyPath(TPortInfo& port, const std::string& ttyPath, TDiscoveryNotes& notes);
 
 }  // namespace vornex

@@ -28,7 +28,24 @@ struct TPortInfo {
   std::uint32_t address = 0;          // device address, 0 when unknown
   std::int32_t openable = 0;          // 1 = could be opened exclusively (or not tested), 0 = busy
   std::int32_t usb = 0;               // 1 = enumerated by USB
+  // Why a port is not openable, where discovery knows: denied = 1 when this user may not open
+  // it at all (no permission; openable is 0 then too); heldBy names the other programs that
+  // hold it open, "ModemManager (pid 812)" (openable is 0 then, even when no lock keeps the
+  // station out). A busy port with neither has a lock on it or its node has gone.
+  std::int32_t denied = 0;
+  FixedText<64> heldBy{};
+  // The device node that stands for this port ("/dev/ttyUSB0"): the serial port opens this very
+  // path, whatever later listings say about the COM number.
+  FixedText<260> ttyPath{};
 };
+
+// True when the port's hardware id names the station's product (VID_05C6, PID_9004), in any
+// letter case.
+inline bool IsStationPort(const TPortInfo& port) {
+  const std::string hardwareId = ToUpperAscii(port.hardwareId);
+  return hardwareId.find("VID_05C6") != std::string::npos &&
+         hardwareId.find("PID_9004") != std::string::npos;
+}
 
 constexpr int kMaxGroupPorts = 4;
 constexpr int kMaxGroups = 8;

@@ -33,6 +33,7 @@ std::uint8_t ResetAndReopen(TUsbDevice& device, TUsbGroup& group, TStepReporter&
 
   *found = last.portCount >= 1;
   if (*found) {
+    // The ports open the ttys of the entries just found, whatever the old ones were.
     flags = device.ConnectUSB(last, kReconnectAfterResetMs);
     Say(reporter, kMarkReopened, "Reopen Device %s", flags != 0 ? "SUCCRESS" : "FAILED");
   } else {

@@ -223,8 +223,9 @@ Layout Scan(const Units& units, std::string_view section, std::string_view key) 
 }
 
 // The value as the station reads it: one pair of surrounding quotes dropped, ended at an
-// embedded NUL (as a C string buffer would be), cut at 259 UTF-16 units.
-std::string ValueOf(const Units& units, const Layout& layout) {
+// embedded NUL (as a C string buffer would be), cut at 259 UTF-16 units (`cut` says whether it
+// was).
+std::string ValueOf(const Units& units, const Layout& layout, bool* cut) {
   std::size_t b = layout.valueBegin;
   std::size_t e = layout.valueEnd;
   if (e - b >= 2) {
@@ -237,7 +238,9 @@ std::string ValueOf(const Units& units, const Layout& layout) {
   std::string value = units.Decode(b, std::min(e, b + kValueDecodeUnits));
   const std::size_t nul = value.find('\0');
   if (nul != std::string::npos) value.resize(nul);
-  value.resize(CutToUnits(value, kValueBufferUnits - 1).size());
+  const std::size_t kept = CutToUnits(value, kValueBufferUnits - 1).size();
+  if (cut != nullptr) *cut = kept < value.size();
+  value.resize(kept);
   return value;
 }
 
@@ -370,7 +373,9 @@ bool ReplaceFile(const fs::path& target, std::string_view bytes, bool keepPermis
 
 }  // namespace
 
-std::string ReadString(const std::string& path, std::string_view section, std::string_view key) {
+std::string ReadString(const std::string& path, std::string_view section, std::string_view key,
+                       bool* cut) {
+  if (cut != nullptr) *cut = false;
   if (section.empty() || key.empty()) return {};
   std::string bytes;
   bool truncated = false;
@@ -392,7 +397,7 @@ std::string ReadString(const std::string& path, std::string_view section, std::s
   const Units units(body, encoding);
   const Layout layout = Scan(units, TrimBlanks(section), TrimBlanks(key));
   if (!layout.keyFound) return {};
-  return ValueOf(units, layout);
+  return ValueOf(units, layout, cut);
 }
 
 std::string TextProblem(std::string_view bytes) {
@@ -491,7 +496,7 @@ bool WriteString(const std::string& path, std::string_view section, std::string_
     // Keep the line's indentation and the key's own spelling; replace from the name's end.
     spliceBegin = layout.keyEnd;
     spliceEnd = layout.keyLine.contentEnd;
-    inserted = "=" + std::string(value);
+    inserted.assign(1, '=').append(value);
   } else if (layout.sectionFound) {
     spliceBegin = spliceEnd = layout.insertAt;
     if (layout.insertLineEnd == LineEnd::kNone) {
@@ -507,7 +512,7 @@ bool WriteString(const std::string& path, std::string_view section, std::string_
       if (layout.lastLineEnd == LineEnd::kNone) inserted += eol;
       if (!layout.lastLineBlank) inserted += eol;  // a blank line before the new section
     }
-    inserted += "[" + std::string(section) + "]" + eol + keyValue + eol;
+    inserted.append("[").append(section).append("]").append(eol).append(keyValue).append(eol);
   }
 
   std::string out;

@@ -20,8 +20,10 @@ constexpr std::size_t kValueBufferUnits = 260;
 constexpr std::size_t kMaxFileBytes = 16 * 1024 * 1024;
 
 // The value of `key` in `section` of the file at `path`, as UTF-8; empty when the file,
-// the section or the key is missing.
-std::string ReadString(const std::string& path, std::string_view section, std::string_view key);
+// the section or the key is missing. `cut`, when given, says whether the value was longer than
+// 259 units and was cut.
+std::string ReadString(const std::string& path, std::string_view section, std::string_view key,
+                       bool* cut = nullptr);
 
 // Why the bytes of a file are no profile text (sections "[name]", "key=value" lines inside a
 // section, comments starting with ';' or '#', blank lines, no control bytes), as "is not a

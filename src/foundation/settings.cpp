@@ -39,13 +39,13 @@ StationSettings LoadSettings(const std::string& path) {
   settings.debugMode = profile::IsOn(profile::ReadString(path, kSection, "Debug"));
   settings.autoPath = !profile::IsOff(profile::ReadString(path, kSection, "AutoPath"));
   settings.browseButton = profile::IsOn(profile::ReadString(path, kSection, "BrowseButton"));
-  settings.imagePath = profile::ReadString(path, kSection, "ImagePath");
+  settings.imagePath = profile::ReadString(path, kSection, "ImagePath", &settings.imagePathCut);
 
   const std::int64_t number = LeadingNumber(profile::ReadString(path, kSection, "PathNumber"));
   settings.pathNumber =
       (number >= 1 && number <= kSlotCount) ? static_cast<std::int32_t>(number) : kSlotCount;
   for (int i = 0; i < kSlotCount; ++i) settings.enabled[i] = i < settings.pathNumber ? 1 : 0;
-  settings.dataFolder = profile::ReadString(path, kSection, "DataFolder");
+  settings.dataFolder = profile::ReadString(path, kSection, "DataFolder", &settings.dataFolderCut);
   settings.verifyIdentity = !profile::IsOff(profile::ReadString(path, kSection, "VerifyIdentity"));
   return settings;
 }

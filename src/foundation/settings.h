@@ -17,8 +17,10 @@ struct StationSettings {
   bool autoPath = true;       // AutoPath = OFF switches it off: image folder = executable's folder
   bool browseButton = false;  // BrowseButton = ON shows the Browse button
   std::string imagePath;      // ImagePath, at most 259 UTF-16 units, used when autoPath is off
+  bool imagePathCut = false;  // ImagePath was longer than 259 units: the station never uses it
   std::int32_t pathNumber = kSlotCount;  // PathNumber 1..8: slots in use
   std::string dataFolder;     // DataFolder: where the station records live; empty = the default
+  bool dataFolderCut = false;  // DataFolder was longer than 259 units: the records cannot open
   bool verifyIdentity = true;  // VerifyIdentity = OFF: judge a restore by its write results only
   // Slot table Enabled column: rows 0..pathNumber-1 are 1, the rest 0.
   std::array<std::int32_t, kSlotCount> enabled{1, 1, 1, 1, 1, 1, 1, 1};

@@ -1,5 +1,5 @@
-// The process-wide table from COM numbers to tty paths. Discovery threads write it while
-// device workers open ports through it, so every access takes the one mutex.
+// The process-wide table from COM numbers to tty paths. Discovery threads write it while ports
+// opened by number read it, so every access takes the one mutex.
 #include "serial/com_resolver.h"
 
 #include <mutex>
@@ -16,11 +16,6 @@ std::map<std::int32_t, std::string> g_table;
 void Register(std::int32_t com, std::string ttyPath) {
   std::lock_guard lock(g_mutex);
   g_table[com] = std::move(ttyPath);
-}
-
-void ReplaceAll(std::map<std::int32_t, std::string> table) {
-  std::lock_guard lock(g_mutex);
-  g_table = std::move(table);
 }
 
 void Clear() {

@@ -1,34 +1,57 @@
-// The headless front-end's pieces: its command line and the JSON and CSV forms of a job's
-// account.
+// The station's command line and the JSON and CSV forms of a job's account.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
-#include "console/headless/headless_station.h"
+#include "console/run_options.h"
+#include "support/temp_dir.h"
 #include "console/job_report.h"
 
 namespace vornex {
 namespace {
 
-TEST(HeadlessOptions, ParsesTheDocumentedOptionsAndRefusesOthers) {
+TEST(RunOptions, OneParserServesBothFrontEndsAndNamesEveryMistake) {
+  testing::TempDir dir;
+  const std::string folder = dir.path();
+  const std::string file = dir.File("station.ini");
+  testing::WriteFile(file, "[Config]\r\n");
   std::string error;
-  const auto options = ParseHeadlessOptions(
-      {"--headless", "--bench", "/b", "--image", "/i", "--expect", "8", "--time-scale", "0.1",
-       "--json", "out.jsonl"},
-      &error);
-  ASSERT_TRUE(options) << error;
-  EXPECT_EQ(options->bench, "/b");
-  EXPECT_EQ(options->imageFolder, "/i");
-  EXPECT_EQ(options->expect, 8);
-  EXPECT_DOUBLE_EQ(options->timeScale, 0.1);
-  EXPECT_EQ(options->jsonPath, "out.jsonl");
+  const auto headless = ParseRunOptions({"--headless", "--bench", folder, "--image", folder,
+                                         "--expect", "8", "--wait", "2.5", "--time-scale", "0.1",
+                                         "--json", dir.File("out.jsonl"), "--settings", file},
+                                        &error);
+  ASSERT_TRUE(headless) << error;
+  EXPECT_EQ(headless->frontEnd, TFrontEnd::kHeadless);
+  EXPECT_EQ(headless->autostart, 8);
+  EXPECT_DOUBLE_EQ(headless->waitSeconds, 2.5);
+  const auto window = ParseRunOptions({"--autostart", "2", "--close-when-done"}, &error);
+  ASSERT_TRUE(window) << error;
+  EXPECT_EQ(window->frontEnd, TFrontEnd::kWindow);
+  EXPECT_EQ(window->autostart, 2);
 
-  EXPECT_FALSE(ParseHeadlessOptions({"--expect", "9"}, &error));
-  EXPECT_FALSE(ParseHeadlessOptions({"--time-scale", "0"}, &error));
-  EXPECT_FALSE(ParseHeadlessOptions({"--time-scale", "fast"}, &error));
-  EXPECT_FALSE(ParseHeadlessOptions({"--bench"}, &error));
-  EXPECT_EQ(error, "missing value after --bench");
-  EXPECT_FALSE(ParseHeadlessOptions({"--frobnicate", "1"}, &error));
+  const std::string longPath = "/" + std::string(300, 'x');
+  const struct {
+    std::vector<std::string> args;
+    std::string error;
+  } wrong[] = {
+      {{"--bogus"}, "unknown option: --bogus"},
+      {{"--bench"}, "missing value after --bench"},
+      {{"--expect", "9"}, "--expect takes a whole number of devices from 1 to 8"},
+      {{"--autostart", "2.5"}, "--autostart takes a whole number of devices from 1 to 8"},
+      {{"--time-scale", "fast"}, "--time-scale takes a number, not \"fast\""},
+      {{"--wait", "0"}, "--wait takes a number of seconds greater than 0"},
+      {{"--bench", dir.File("nope")}, "--bench: no such folder: " + dir.File("nope")},
+      {{"--settings", folder}, "--settings: no such file: " + folder},
+      {{"--image", longPath}, "--image: the path is longer than 259 characters: " + longPath},
+      {{"--headless", "--json", "/no/such/x.jsonl"}, "--json: no such folder for the file: /no/such"},
+      {{"--headless", "--close-when-done"},
+       "--close-when-done is an option of the station window, not of --headless"},
+      {{"--json", "x.jsonl"}, "--json is an option of --headless"},
+  };
+  for (const auto& c : wrong) {
+    EXPECT_FALSE(ParseRunOptions(c.args, &error)) << c.args[0];
+    EXPECT_EQ(error, c.error);
+  }
 }
 
 TEST(JobReport, JsonAndCsvTellTheVerdictAndWhatCameBack) {

@@ -20,8 +20,8 @@ namespace {
 
 class FakeBackend final : public TPortBackend {
  public:
-  std::vector<TFoundPort> ListPorts(TDiscoveryNotes&) override { return ports; }
-  std::vector<TFoundPort> ports;
+  std::vector<TPortInfo> ListPorts(TDiscoveryNotes&) override { return ports; }
+  std::vector<TPortInfo> ports;
 };
 
 class EnumerationTest : public ::testing::Test {
@@ -41,10 +41,10 @@ TEST_F(EnumerationTest, ListsUsbSerialPortsBeforeModemsUpTo120AndFeedsTheResolve
   auto backend = std::make_unique<FakeBackend>();
   const auto add = [&](int com, std::int32_t portClass, std::int32_t usb, std::string tty) {
     backend->ports.emplace_back();
-    backend->ports.back().info.com = static_cast<std::uint8_t>(com);
-    backend->ports.back().info.portClass = portClass;
-    backend->ports.back().info.usb = usb;
-    backend->ports.back().ttyPath = std::move(tty);
+    backend->ports.back().com = static_cast<std::uint8_t>(com);
+    backend->ports.back().portClass = portClass;
+    backend->ports.back().usb = usb;
+    backend->ports.back().ttyPath = tty;
   };
   add(250, kPortClassSerial, 0, "not usb");
   for (int com = 1; com <= 130; ++com) {
@@ -60,13 +60,17 @@ TEST_F(EnumerationTest, ListsUsbSerialPortsBeforeModemsUpTo120AndFeedsTheResolve
   EXPECT_EQ(At(63).com, 129);  // the 64 serial ports in backend order,
   EXPECT_EQ(At(64).com, 2);    // then modems until the table is full
   EXPECT_EQ(At(119).com, 112);
+  EXPECT_EQ(At(119).ttyPath.str(), "tty112");
   EXPECT_EQ(com_resolver::Resolve(5), "tty5");
   EXPECT_EQ(com_resolver::Resolve(112), "tty112");
-  for (int absent : {3, 114, 250, 240}) EXPECT_FALSE(com_resolver::Resolve(absent)) << absent;
+  for (int absent : {3, 114, 250}) EXPECT_FALSE(com_resolver::Resolve(absent)) << absent;
 
+  // A listing adds numbers and never takes any away: a device off the bus for a moment keeps
+  // its number's tty for whoever opens it by number.
   UseDiscoveryBackend(nullptr);
   EXPECT_EQ(Enumerate(), 0);
-  EXPECT_FALSE(com_resolver::Resolve(1));
+  EXPECT_EQ(com_resolver::Resolve(1), "tty1");
+  EXPECT_EQ(com_resolver::Resolve(240), "stale");
 }
 
 // Two identical devices on two sockets, one of another vendor whose product string names
@@ -149,6 +153,7 @@ TEST_F(EnumerationTest, SysfsListsUsbTtysWithTheirIdentity) {
   EXPECT_EQ(At(4).hardwareId.str(), "USB\\VID_FFFE&PID_0001&REV_0105&MI_00");
   EXPECT_NE(At(6).path.str().find("#{2c7089aa-2e0e-11d1-b114-00c04fc2aae4}"), std::string::npos);
   EXPECT_EQ(At(0).location.str(), "1-1.2:1.0");
+  EXPECT_EQ(At(5).ttyPath.str(), tree.dev() + "/ttyACM0");
   // One key per device, another per socket.
   EXPECT_EQ(KeyOf(At(0)), KeyOf(At(1)));
   EXPECT_EQ(KeyOf(At(0)), KeyOf(At(6)));

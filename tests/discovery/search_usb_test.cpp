@@ -1,6 +1,7 @@
 // SearchAllUSB over real pseudo-terminals: bench-registered devices grouped by key with their
 // busy and absent ports and the exact trace in the search device's log; a sysfs device whose
-// node leads to a pty, opened by the station through its COM number.
+// node leads to a pty, opened by the station through its COM number; a port opened from its
+// own entry after its number has gone to another device.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
@@ -11,6 +12,7 @@
 #include "foundation/pacing.h"
 #include "foundation/paths.h"
 #include "foundation/text.h"
+#include "protocols/connection_flags.h"
 #include "protocols/usb_device.h"
 #include "serial/com_resolver.h"
 #include "support/pty_peer.h"
@@ -154,6 +156,25 @@ TEST_F(SearchUsbTest, SysfsPortOpensThroughItsComNumberAndReadsBusyWhileOpen) {
   ASSERT_EQ(Search(again), 1);
   EXPECT_EQ(again[0].key.str(), groups_[0].key.str());
   EXPECT_EQ(again[0].ports[0].openable, 0);
+}
+
+TEST_F(SearchUsbTest, APortOpensTheTtyOfItsOwnEntryAfterALaterListingLostIt) {
+  PtyPair mine, other;
+  Register(12, kPortClassModem, PathOf("AAAA0001", 2, kModemClass), mine.slavePath());
+  TUsbDevice device(200);
+  TUsbGroup group;
+  ASSERT_TRUE(device.FindUSBGroup("AAAA0001", group));
+
+  // The device is off the bus for a moment while another one takes its number and is listed.
+  ASSERT_TRUE(bench::RemovePort(bench_.path(), 12));
+  Register(12, kPortClassModem, PathOf("BBBB0002", 2, kModemClass), other.slavePath());
+  ASSERT_EQ(Search(groups_), 1);
+  ASSERT_EQ(groups_[0].key.str(), "BBBB0002");
+
+  ASSERT_NE(device.ConnectUSB(group, 60000) & kFlagModemOpen, 0);
+  EXPECT_FALSE(mine.Receive().empty());   // the AT command went to the entry's own tty
+  EXPECT_TRUE(other.Receive(0).empty());  // and nothing to the number's new owner
+  EXPECT_EQ(device.ModemPort()->ComNumber(), 12);
 }
 
 TEST_F(SearchUsbTest, ADeviceIsFoundByItsKeyAlsoBeyondTheEighthDevice) {

@@ -1,6 +1,6 @@
 // The station program stopped from outside in the middle of a batch: killed outright, every
-// identity comes back from the station records with "vornex restore"; asked to terminate, it
-// ends every job at a safe point and records every job before it exits.
+// identity comes back from the station records with "vornex restore"; interrupted, it ends every
+// job at a safe point and records every job before it exits.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <fcntl.h>
@@ -33,13 +33,15 @@ class StationProcessTest : public StationTest {
   }
 
   // Starts "vornex --headless" on the bench with these settings, its output in a file.
-  pid_t StartHeadless(int expect, const std::string& settings = "") {
+  pid_t StartHeadless(int expect, const std::string& settings = "",
+                      const std::vector<std::string>& more = {}) {
     testing::WriteFile(root_.File("station.ini"), "[Config]\r\n" + settings);
-    const std::vector<std::string> args = {
+    std::vector<std::string> args = {
         VORNEX_PROGRAM,  "--headless", "--bench",    bench_->Folder(),
         "--image",       images_.folder, "--expect", std::to_string(expect),
         "--time-scale",  kScaleText,    "--data",     records_,
         "--settings",    root_.File("station.ini"), "--json", root_.File("jobs.jsonl")};
+    args.insert(args.end(), more.begin(), more.end());
     std::vector<char*> argv;
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
@@ -140,10 +142,10 @@ TEST_F(StationProcessTest, KilledMidStreamEveryIdentityComesBackFromTheRecords) 
   EXPECT_EQ(OpenRecords()->OpenBackupCount(&error), 0) << error;
 }
 
-TEST_F(StationProcessTest, TerminatedMidBatchEveryJobEndsAtASafePointAndIsRecorded) {
+TEST_F(StationProcessTest, InterruptedMidBatchEveryJobEndsAtASafePointAndIsRecorded) {
   sim::SimBench& bench = StartBench(std::vector<sim::DeviceConfig>(8));
   const std::vector<sim::DeviceReport> before = bench.Reports();
-  const pid_t station = SignalMidStream(SIGTERM);
+  const pid_t station = SignalMidStream(SIGINT);
   ASSERT_GT(station, 0);
   const int failed = ExitStatus(station);
   ASSERT_GE(failed, 0);
@@ -187,6 +189,24 @@ TEST_F(StationProcessTest, AnExpectedDeviceThatWasNeverStartedIsNotAPass) {
                         "1 never started."),
             std::string::npos)
       << output;
+}
+
+// Three devices expected, two there: the station says what it waits for, gives up after the
+// wait with its own exit status, and touches no device.
+TEST_F(StationProcessTest, TooFewDevicesEndAfterTheWaitWithItsOwnStatus) {
+  images_ = WriteImageFolder(root_.File("images"), true, true);
+  sim::SimBench& bench = StartBench(std::vector<sim::DeviceConfig>(2));
+  const std::vector<sim::DeviceReport> before = bench.Reports();
+  const pid_t station = StartHeadless(3, "", {"--wait", "5"});
+  ASSERT_GT(station, 0);
+  EXPECT_EQ(ExitStatus(station), 124);
+  const std::string output = testing::ReadFile(root_.File("station.out"));
+  EXPECT_NE(output.find("Waiting for 1 more device(s) (2 found)..."), std::string::npos) << output;
+  EXPECT_NE(output.find("Gave up waiting after 5 s: 2 of 3 device(s) found. No device was "
+                        "touched."),
+            std::string::npos)
+      << output;
+  for (int i = 0; i < 2; ++i) ExpectUntouched(before[static_cast<std::size_t>(i)], bench.Report(i));
 }
 
 }  // namespace

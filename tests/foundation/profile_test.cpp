@@ -141,7 +141,7 @@ TEST_F(ProfileReadTest, CutNeverSplitsACharacterOfTwoUnits) {
 }
 
 TEST_F(ProfileReadTest, QuotesAreDroppedBeforeTheCut) {
-  const std::string value = "\"" + std::string(300, 'q') + "\"";
+  const std::string value = '"' + std::string(300, 'q') + '"';
   EXPECT_EQ(Read("[C]\r\nK=" + value + "\r\n", "C", "K"), std::string(259, 'q'));
 }
 

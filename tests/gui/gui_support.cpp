@@ -107,8 +107,11 @@ void WindowTest::TearDown() {
 
 CVornexDlg& WindowTest::Open(const std::string& configLines, const std::string& benchFolder) {
   testing::WriteFile(settingsPath_, "[Config]\r\n" + configLines);
-  TWindowSetup setup{LoadSettings(settingsPath_), settingsPath_, benchFolder,
-                     folder_.File("records")};
+  TWindowSetup setup;
+  setup.settings = LoadSettings(settingsPath_);
+  setup.settingsPath = settingsPath_;
+  setup.dataFolder = folder_.File("records");
+  if (!benchFolder.empty()) setup.watch = MakeBenchWatch(benchFolder);
   window_ = std::make_unique<CVornexDlg>(std::move(setup));
   window_->show();
   EXPECT_TRUE(WaitFor([this] { return window_->CheckAnswers() >= 1; }));

@@ -1,39 +1,17 @@
-// The parts around the station window: its command line, the single-instance lock, the hand-over
-// of confirmations to the window's thread, and which udev events count as port changes.
+// The parts around the station window: the single-instance lock and the hand-over of
+// confirmations to the window's thread.
 #include <QLockFile>
 #include <QThread>
 #include <cstdlib>
+#include <sstream>
 #include <thread>
 
 #include "console/qt/confirm_relay.h"
-#include "console/qt/udev_monitor.h"
 #include "console/qt/vornex_app.h"
 #include "gui/gui_support.h"
 
 namespace vornex::guitest {
 namespace {
-
-TEST(WindowOptions, ParsesTheOptionsAndRefusesMistakes) {
-  std::string error;
-  const auto options =
-      ParseWindowOptions({"--bench", "/b", "--time-scale", "0.1", "--autostart", "8",
-                          "--screenshot", "w.png", "--screenshot-at", "40", "--close-when-done"},
-                         &error);
-  ASSERT_TRUE(options) << error;
-  EXPECT_EQ(options->bench, "/b");
-  EXPECT_DOUBLE_EQ(options->timeScale, 0.1);
-  EXPECT_EQ(options->autostart, 8);
-  EXPECT_EQ(options->screenshotPercent, 40);
-  EXPECT_TRUE(options->closeWhenDone);
-  for (const std::vector<std::string>& wrong : {std::vector<std::string>{"--autostart", "9"},
-                                                {"--autostart", "2.5"},
-                                                {"--time-scale", "0"},
-                                                {"--screenshot-at", "101"},
-                                                {"--bench"},
-                                                {"--expect", "3"}}) {
-    EXPECT_FALSE(ParseWindowOptions(wrong, &error)) << wrong[0];
-  }
-}
 
 TEST(InstanceLock, ASecondStartFindsTheLockTakenAndEndsWithoutAWindow) {
   GuiApp();
@@ -48,8 +26,14 @@ TEST(InstanceLock, ASecondStartFindsTheLockTakenAndEndsWithoutAWindow) {
   ASSERT_NE(first, nullptr);
   EXPECT_EQ(TakeInstanceLock(path, &other), nullptr);
   EXPECT_TRUE(other);
-  // The window mode ends at once with status 0 (a window would need a second application).
-  EXPECT_EQ(CVornexApp::Run("vornex", TWindowOptions{}), 0);
+  // The window mode ends at once with status 0 (a window would need a second application), and
+  // says why only while the running one finishes its jobs to close.
+  std::ostringstream err;
+  EXPECT_EQ(CVornexApp::Run("vornex", TRunOptions{}, err), 0);
+  EXPECT_EQ(err.str(), "");
+  testing::WriteFile(ClosingMarkPath().toStdString(), "");
+  EXPECT_EQ(CVornexApp::Run("vornex", TRunOptions{}, err), 1);
+  EXPECT_NE(err.str().find("finishing its jobs"), std::string::npos) << err.str();
   first.reset();
   EXPECT_NE(TakeInstanceLock(path, &other), nullptr);
   saved != nullptr ? ::setenv("XDG_RUNTIME_DIR", savedValue.c_str(), 1)
@@ -84,18 +68,6 @@ TEST(ConfirmRelay, RecordsReachTheWindowThreadInOrderAndNothingAfterClose) {
   receiver.reset();
   QCoreApplication::processEvents();
   EXPECT_EQ(seen.size(), 50u);
-}
-
-TEST(UdevEvents, OnlyUsbTtyArrivalsAndRemovalsArePortChanges) {
-  const char* usbTty = "/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/ttyUSB0/tty/ttyUSB0";
-  const char* acmTty = "/devices/pci0000:00/0000:00:14.0/usb3/3-1/3-1:1.1/tty/ttyACM0";
-  const char* serialTty = "/devices/pnp0/00:04/tty/ttyS0";
-  EXPECT_TRUE(IsUsbPortChange("add", usbTty, false));
-  EXPECT_TRUE(IsUsbPortChange("remove", acmTty, false));
-  EXPECT_TRUE(IsUsbPortChange("add", serialTty, true));  // the parent chain decides first
-  EXPECT_FALSE(IsUsbPortChange("change", usbTty, true));
-  EXPECT_FALSE(IsUsbPortChange("add", serialTty, false));
-  EXPECT_FALSE(IsUsbPortChange("add", "/devices/virtual/tty/ttyusb0", false));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // truncated and overlong frames never wedge a device, which answers again at the next frame.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <tuple>
@@ -98,8 +99,8 @@ TEST_F(SimFaultTest, TextReportsInsteadOfStreamAcknowledges) {
     StationLink link(bench, index);
     ASSERT_EQ(link.Open() & 0x02, 0x02);
     ToProgrammer(link);
-    ByteVector payload(4, 0);
-    payload.insert(payload.end(), image.begin(), image.begin() + 1024);
+    ByteVector payload(4 + 1024, 0);
+    std::copy_n(image.begin(), 1024, payload.begin() + 4);
     ByteVector reply;
     EXPECT_EQ(link.Diag(0x07, PROTOCOL_STREAMING, payload, &reply), 1);
     EXPECT_EQ(AsText(reply).rfind("Reason Codes:", 0), 0u) << AsText(reply);

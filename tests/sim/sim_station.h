@@ -66,17 +66,16 @@ inline ByteVector Text(std::string_view text) {
 }
 
 inline ByteVector NvRequest(std::uint16_t item, const std::uint8_t* data = nullptr) {
-  ByteVector payload{static_cast<std::uint8_t>(item & 0xFF), static_cast<std::uint8_t>(item >> 8)};
-  payload.resize(2 + 128, 0);
+  ByteVector payload(132, 0);
+  payload[0] = static_cast<std::uint8_t>(item & 0xFF);
+  payload[1] = static_cast<std::uint8_t>(item >> 8);
   if (data != nullptr) std::memcpy(payload.data() + 2, data, 128);
-  payload.resize(132, 0);
   return payload;
 }
 
 inline ByteVector HostHello() {
-  ByteVector payload = Text("QCOM fast download protocol host");
-  payload.insert(payload.end(), {0x03, 0x02, 0x01});
-  return payload;
+  // The host magic, then version 3, compatible version 2 and features 1.
+  return Text(std::string_view("QCOM fast download protocol host\x03\x02\x01", 35));
 }
 
 inline ByteVector Be32(std::uint32_t value) {

@@ -64,15 +64,17 @@ void TTerminalView::AppendLogText(const std::string& text) {
 }
 
 void TTerminalView::ShowNotice(const std::string& text, const std::string& caption) {
-  out_ << caption << ": " << text << '\n';
+  out_ << (caption.empty() ? text : caption + ": " + text) << '\n';
   drawn_ = false;
 }
 
 std::string TTerminalView::Line(int slot) const {
   const Row& row = rows_.at(static_cast<std::size_t>(slot));
   const int filled = std::max(0, std::min(kBarWidth, row.progress * kBarWidth / 1000));
-  std::string bar = "[" + std::string(static_cast<std::size_t>(filled), '#') +
-                    std::string(static_cast<std::size_t>(kBarWidth - filled), '.') + "]";
+  std::string bar = "[";
+  bar.append(static_cast<std::size_t>(filled), '#')
+      .append(static_cast<std::size_t>(kBarWidth - filled), '.')
+      .append("]");
   return FormatBounded(200, "%c %-12s %s %-8s %s", 'A' + slot, row.port.c_str(), bar.c_str(),
                        row.status.c_str(), row.result.c_str());
 }

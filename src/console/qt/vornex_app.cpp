@@ -1,8 +1,11 @@
-// The station window's application: single-instance lock, device source, settings, window run.
+// The station window's application: display check, single-instance lock, run setup, window run.
 #include "console/qt/vornex_app.h"
+
+#include <xcb/xcb.h>
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QLockFile>
 #include <QStandardPaths>
 #include <algorithm>
@@ -12,21 +15,40 @@
 #include "console/qt/unattended_run.h"
 #include "console/qt/vornex_dlg.h"
 #include "console/qt/window_texts.h"
-#include "discovery/port_enumeration.h"
-#include "foundation/pacing.h"
+#include "console/run_driver.h"
+#include "foundation/stop_signal.h"
 
 namespace vornex {
 namespace {
 
-bool EnvSet(const char* name) {
+std::string EnvValue(const char* name) {
   const char* value = std::getenv(name);
-  return value != nullptr && *value != '\0';
+  return value != nullptr ? value : "";
+}
+
+// True when the X display answers (Qt would end the process with an abort when it does not).
+bool XDisplayAnswers() {
+  xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+  const bool answers = xcb_connection_has_error(connection) == 0;
+  xcb_disconnect(connection);
+  return answers;
 }
 
 }  // namespace
 
-bool HasDisplay() {
-  return EnvSet("DISPLAY") || EnvSet("WAYLAND_DISPLAY") || EnvSet("QT_QPA_PLATFORM");
+std::string DisplayProblem() {
+  if (!EnvValue("QT_QPA_PLATFORM").empty() || !EnvValue("WAYLAND_DISPLAY").empty()) return {};
+  const std::string display = EnvValue("DISPLAY");
+  if (display.empty()) {
+    return "no display for the station window (DISPLAY and WAYLAND_DISPLAY are not set).\n"
+           "Run it on a desktop, under xvfb-run, or in the terminal with --headless.";
+  }
+  if (!XDisplayAnswers()) {
+    return "the display DISPLAY=" + display +
+           " does not answer.\nRun it on a desktop, under xvfb-run, or in the terminal with "
+           "--headless.";
+  }
+  return {};
 }
 
 QString InstanceLockPath() {
@@ -34,6 +56,10 @@ QString InstanceLockPath() {
   if (folder.isEmpty()) folder = QDir::tempPath();
   return folder + QLatin1Char('/') + QString::fromUtf8(window::kInstanceLockName) +
          QStringLiteral(".lock");
+}
+
+QString ClosingMarkPath() {
+  return InstanceLockPath() + QStringLiteral(".closing");
 }
 
 std::unique_ptr<QLockFile> TakeInstanceLock(const QString& path, bool* otherInstance) {
@@ -45,42 +71,35 @@ std::unique_ptr<QLockFile> TakeInstanceLock(const QString& path, bool* otherInst
   return nullptr;
 }
 
-int CVornexApp::Main(const char* programName, const std::vector<std::string>& args,
-                     std::ostream& err) {
-  std::string error;
-  const auto options = ParseWindowOptions(args, &error);
-  if (!options) {
-    err << "vornex: " << error << '\n' << WindowUsage();
+int CVornexApp::Main(const char* programName, const TRunOptions& options, std::ostream& err) {
+  if (const std::string problem = DisplayProblem(); !problem.empty()) {
+    err << "vornex: " << problem << '\n';
     return 2;
   }
-  if (!HasDisplay()) {
-    err << "vornex: no display for the station window (DISPLAY and WAYLAND_DISPLAY are not set).\n"
-           "Run it on a desktop, under xvfb-run, or in the terminal with --headless.\n";
-    return 2;
-  }
-  return Run(programName, *options);
+  return Run(programName, options, err);
 }
 
-int CVornexApp::Run(const char* programName, const TWindowOptions& options) {
+int CVornexApp::Run(const char* programName, const TRunOptions& options, std::ostream& err) {
   bool otherInstance = false;
-  const std::unique_ptr<QLockFile> lock = TakeInstanceLock(InstanceLockPath(), &otherInstance);
-  if (otherInstance) return 0;  // silently: the running instance stays as it is
+  std::unique_ptr<QLockFile> lock = TakeInstanceLock(InstanceLockPath(), &otherInstance);
+  if (otherInstance) {
+    // Silently, unless the running instance is on its way out: then a word on why nothing opens.
+    if (!QFile::exists(ClosingMarkPath())) return 0;
+    err << "vornex: the running station is finishing its jobs and closing; start it again when "
+           "it has closed.\n";
+    return 1;
+  }
 
-  pacing::SetTimeScale(options.timeScale);
-  if (!options.bench.empty()) {
-    UseBenchDiscovery(options.bench);
-  } else {
-    UseSysfsDiscovery();
-  }
+  TRunSetup run = PrepareRun(options);
   TWindowSetup setup;
-  setup.settingsPath = options.settingsPath.empty() ? SettingsPath() : options.settingsPath;
-  setup.settings = LoadSettings(setup.settingsPath);
-  if (!options.imageFolder.empty()) {
-    setup.settings.autoPath = false;
-    setup.settings.imagePath = options.imageFolder;
-  }
-  setup.benchFolder = options.bench;
+  setup.settingsPath = run.settingsPath;
+  setup.settings = run.settings;
   setup.dataFolder = options.dataFolder;
+  setup.watch = std::move(run.watch);
+  setup.plan = run.plan;
+  setup.warnings = std::move(run.warnings);
+  setup.closingMark = ClosingMarkPath().toStdString();
+  CatchStopSignals();
 
   int argc = 1;
   char* argv[] = {const_cast<char*>(programName), nullptr};
@@ -91,14 +110,16 @@ int CVornexApp::Run(const char* programName, const TWindowOptions& options) {
   {
     CVornexDlg window(std::move(setup));
     TUnattendedOptions unattended;
-    unattended.autostart = options.autostart;
     unattended.screenshotFile = QString::fromStdString(options.screenshotFile);
     unattended.screenshotPercent = options.screenshotPercent;
     unattended.closeWhenDone = options.closeWhenDone;
-    TUnattendedRun run(window, unattended);
+    TUnattendedRun unattendedRun(window, unattended);
     window.show();
     QApplication::exec();
-    if (options.closeWhenDone) status = std::min(run.FailedSlots(), 255);
+    // The window has closed: a new start may take over while the threads are stopped.
+    lock.reset();
+    QFile::remove(ClosingMarkPath());
+    if (options.closeWhenDone) status = window.Driver().ExitStatus();
   }
   return status;
 }

@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QMenu>
@@ -17,7 +18,6 @@
 
 #include "console/qt/about_dlg.h"
 #include "console/qt/app_icon.h"
-#include "console/qt/device_watch.h"
 #include "console/qt/password_dlg.h"
 #include "console/qt/window_texts.h"
 #include "console/station_records.h"
@@ -51,7 +51,8 @@ QString ImageFolderPath(const QString& chosen) {
   return path;
 }
 
-CVornexDlg::CVornexDlg(TWindowSetup setup) : settingsPath_(std::move(setup.settingsPath)) {
+CVornexDlg::CVornexDlg(TWindowSetup setup)
+    : settingsPath_(std::move(setup.settingsPath)), closingMark_(std::move(setup.closingMark)) {
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint |
                  Qt::WindowCloseButtonHint);
@@ -65,6 +66,9 @@ CVornexDlg::CVornexDlg(TWindowSetup setup) : settingsPath_(std::move(setup.setti
   store_ = OpenStationRecords(setup.dataFolder, setup.settings, &recordsNotice_);
   if (store_) recordsNotice_ = OpenBackupsNotice(*store_);
   coordinator_->SetRecordStore(store_.get(), setup.settings.verifyIdentity);
+  for (const std::string& warning : setup.warnings) {
+    recordsNotice_ = recordsNotice_.empty() ? warning : recordsNotice_ + "\n" + warning;
+  }
 
   // Panel initialisation: size, position, layout, controls.
   panel_ = std::make_unique<CSlotPanel>(this, setup.settings);
@@ -85,18 +89,23 @@ CVornexDlg::CVornexDlg(TWindowSetup setup) : settingsPath_(std::move(setup.setti
   coordinator_->SetNotifyAll(relay_.get(), WM_DOWNLOAD_CNF);
   presenter_->InitPanel();
 
-  watch_ = new CDeviceWatch([this] { OnPortsChanged(); }, this);  // owned by the window
-  if (!setup.benchFolder.empty()) {
-    watch_->WatchBench(QString::fromStdString(setup.benchFolder));
-  } else {
-    watch_->WatchUdev();
-  }
-
-  firstCheck_.setSingleShot(true);
-  firstCheck_.setInterval(
-      std::chrono::duration_cast<std::chrono::milliseconds>(pacing::Scaled(kFirstCheckMs)));
-  connect(&firstCheck_, &QTimer::timeout, this, [this] { RequestCheck(); });
-  firstCheck_.start();
+  driver_ = std::make_unique<TRunDriver>(
+      *presenter_, *coordinator_, setup.plan, std::move(setup.watch),
+      [this](const std::string& line) { presenter_->AppendLog("%s\r\n", line.c_str()); });
+  tick_.setInterval(std::max<int>(
+      1, static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                              pacing::Scaled(kDriverTickMs))
+                              .count())));
+  connect(&tick_, &QTimer::timeout, this, [this] {
+    driver_->Tick();
+    // A stop from outside (an interrupt or termination request) closes the window safely.
+    if (driver_->Stopping() && !finishing_ && !stopClosing_) {
+      stopClosing_ = true;
+      if (!BeginFinishing()) close();
+    }
+  });
+  driver_->Begin();
+  tick_.start();
 
   finishTimer_.setInterval(window::kFinishingPollMs);
   connect(&finishTimer_, &QTimer::timeout, this, [this] { UpdateFinishing(); });
@@ -111,39 +120,17 @@ CVornexDlg::CVornexDlg(TWindowSetup setup) : settingsPath_(std::move(setup.setti
 }
 
 CVornexDlg::~CVornexDlg() {
-  firstCheck_.stop();
+  tick_.stop();
   relay_->Close();
   // The coordinator stops its thread, releases its search device and stops the workers from H
   // back to A, each after its running job (if any) has returned.
   coordinator_.reset();
-}
-
-bool CVornexDlg::RequestCheck() {
-  if (presenter_->SendCheckRequest()) {
-    checkInFlight_ = true;
-    return true;
-  }
-  // A change during a device check may have come after its enumeration: check once more when
-  // it has answered. Changes during a download (the devices' own resets) are not followed up.
-  if (checkInFlight_) recheckPending_ = true;
-  return false;
-}
-
-void CVornexDlg::OnPortsChanged() {
-  RequestCheck();
+  if (!closingMark_.empty()) QFile::remove(QString::fromStdString(closingMark_));
 }
 
 void CVornexDlg::HandleConfirm(std::uint32_t code, TConfirmRecord record) {
   if (observer_ != nullptr) observer_->BeforeConfirm(code, record);
-  presenter_->OnConfirm(code, std::move(record));
-  if (code == CNF_CHECK_DEVICE) {
-    ++checkAnswers_;
-    checkInFlight_ = false;
-    if (recheckPending_) {
-      recheckPending_ = false;
-      watch_->NoteChange();
-    }
-  }
+  driver_->Confirm(code, std::move(record));
   if (observer_ != nullptr) observer_->AfterConfirm(code);
 }
 
@@ -176,12 +163,13 @@ void CVornexDlg::Browse() {
 }
 
 void CVornexDlg::closeEvent(QCloseEvent* event) {
-  if (finishing_) {
+  if (finishing_ || driver_->Stopping()) {
     // Closed by UpdateFinishing once no job runs; until then a close only waits.
     if (coordinator_->BusyWorkers() == 0 && coordinator_->IdleFlag() == 1) {
       event->accept();
     } else {
       event->ignore();
+      if (!finishing_) BeginFinishing();
     }
     return;
   }
@@ -193,19 +181,28 @@ void CVornexDlg::closeEvent(QCloseEvent* event) {
       event->ignore();
       return;
     }
-    // The window stays until every job has reached a safe point and ended.
-    finishing_ = true;
-    coordinator_->RequestStop();
-    if (coordinator_->BusyWorkers() > 0 || coordinator_->IdleFlag() == 0) {
+    if (BeginFinishing()) {
       event->ignore();
-      UpdateFinishing();
-      finishTimer_.start();
       return;
     }
   }
   // No job runs (one that just ended may still be releasing its device: the coordinator waits
   // for it when the window goes).
   event->accept();
+}
+
+bool CVornexDlg::BeginFinishing() {
+  driver_->Stop();
+  if (coordinator_->BusyWorkers() == 0 && coordinator_->IdleFlag() == 1) return false;
+  // The window stays until every job has reached a safe point and ended.
+  finishing_ = true;
+  if (!closingMark_.empty()) {
+    QFile mark(QString::fromStdString(closingMark_));
+    mark.open(QIODevice::WriteOnly);  // its existence is the message
+  }
+  UpdateFinishing();
+  finishTimer_.start();
+  return true;
 }
 
 void CVornexDlg::UpdateFinishing() {

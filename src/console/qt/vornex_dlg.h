@@ -23,9 +23,11 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "console/presenter.h"
 #include "console/qt/confirm_relay.h"
+#include "console/run_driver.h"
 #include "console/qt/slot_panel.h"
 #include "coordination/coordinator.h"
 #include "foundation/settings.h"
@@ -33,14 +35,15 @@
 
 namespace vornex {
 
-class CDeviceWatch;
-
 // What the window is opened with.
 struct TWindowSetup {
   StationSettings settings;
   std::string settingsPath;  // the settings file that Browse writes ImagePath into
-  std::string benchFolder;   // bench registry watched for simulated ports; empty: udev
   std::string dataFolder;    // station records; empty: as the settings say, else the default
+  std::unique_ptr<TPortWatch> watch;  // port changes; none: only those the window is told of
+  TRunPlan plan;                      // autostart and wait; the operator presses Start by default
+  std::vector<std::string> warnings;  // shown once at start with the records notice
+  std::string closingMark;  // a file made while a close waits for jobs; empty: none
 };
 
 // Sees every confirmation just before and just after the window handled it (unattended runs).
@@ -65,7 +68,7 @@ class CVornexDlg : public QWidget {
   using FolderChooser = std::function<QString(QWidget* parent)>;
 
   // Starts the coordinator and its workers, builds and lays out the panel, installs the
-  // notification target, starts watching for port changes and arms the first device check.
+  // notification target and starts the run driver (first device check, port changes).
   explicit CVornexDlg(TWindowSetup setup);
   // Stops every thread before the window's parts go.
   ~CVornexDlg() override;
@@ -73,11 +76,11 @@ class CVornexDlg : public QWidget {
   TConsolePresenter& Presenter() { return *presenter_; }
   CSlotPanel& Panel() { return *panel_; }
   TMdlThread& Coordinator() { return *coordinator_; }
+  TRunDriver& Driver() { return *driver_; }
   // Where the coordinator and workers post their confirmations.
   TNotifyTarget& NotifyTarget() { return *relay_; }
-  CDeviceWatch& Watch() { return *watch_; }
   // Device-check confirmations handled so far.
-  int CheckAnswers() const { return checkAnswers_; }
+  int CheckAnswers() const { return driver_->CheckAnswers(); }
   // What the operator was told about the station records at start (empty: nothing to tell).
   const std::string& RecordsNotice() const { return recordsNotice_; }
   // True once a confirmed close waits for the running jobs to end.
@@ -88,7 +91,7 @@ class CVornexDlg : public QWidget {
   void SetConfirmObserver(TConfirmObserver* observer) { observer_ = observer; }
 
   // Port arrivals and removals (gathered): asks for a device check when the station is idle.
-  void OnPortsChanged();
+  void OnPortsChanged() { driver_->PortsChanged(); }
   // The About box, modally.
   void ShowAbout();
   // Browse: password, folder choice, path display, settings file.
@@ -107,7 +110,9 @@ class CVornexDlg : public QWidget {
 
  private:
   void HandleConfirm(std::uint32_t code, TConfirmRecord record);
-  bool RequestCheck();
+  // Asks every job to stop at its next safe point; true when the window must wait for jobs (it
+  // then closes once none runs).
+  bool BeginFinishing();
   // Shows how many jobs are still running and closes the window once none is.
   void UpdateFinishing();
 
@@ -118,15 +123,14 @@ class CVornexDlg : public QWidget {
   std::unique_ptr<TMdlThread> coordinator_;
   std::unique_ptr<CSlotPanel> panel_;
   std::unique_ptr<TConsolePresenter> presenter_;
-  CDeviceWatch* watch_ = nullptr;  // a child object of the window
-  QTimer firstCheck_;
+  std::unique_ptr<TRunDriver> driver_;
+  std::string closingMark_;
+  QTimer tick_;
   QTimer finishTimer_;
   bool finishing_ = false;
+  bool stopClosing_ = false;  // a stop from outside is closing the window
   FolderChooser folderChooser_;
   TConfirmObserver* observer_ = nullptr;
-  int checkAnswers_ = 0;
-  bool checkInFlight_ = false;   // a check was requested and its answer has not arrived yet
-  bool recheckPending_ = false;  // ports changed while that check ran
   bool dragging_ = false;
   QPoint dragOffset_;
 };

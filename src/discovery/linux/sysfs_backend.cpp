@@ -201,15 +201,17 @@ std::string Hex(const char* format, unsigned value) {
   return text;
 }
 
-TFoundPort MakeRecord(const std::string& ttyName, int com, const UsbInterface& usb, TPortRole role,
-                      const std::string& ttyPath) {
+// The record of one tty; nullopt (noted) when its path does not fit the record.
+std::optional<TPortInfo> MakeRecord(const std::string& ttyName, int com, const UsbInterface& usb,
+                                    TPortRole role, const std::string& ttyPath,
+                                    TDiscoveryNotes& notes) {
   const std::string ids = "VID_" + Hex("%04X", usb.vendorId) + "&PID_" + Hex("%04X", usb.productId);
   const std::string mi = "MI_" + Hex("%02X", static_cast<unsigned>(usb.number));
   const bool modem = role == TPortRole::kModem;
 
-  TFoundPort port;
-  TPortInfo& info = port.info;
+  TPortInfo info;
   info.com = static_cast<std::uint8_t>(com);
+  if (!TakeTtyPath(info, ttyPath, notes)) return std::nullopt;
   info.portClass = modem ? kPortClassModem : kPortClassSerial;
   info.path = "\\\\?\\USB#" + ids + "&" + mi + "#6&" + Hex("%08X", Fnv1a32(usb.portPath)) + "&0&" +
               Hex("%04X", static_cast<unsigned>(usb.number)) + "#" +
@@ -223,25 +225,25 @@ TFoundPort MakeRecord(const std::string& ttyName, int com, const UsbInterface& u
   info.hardwareId = hardwareId + "&" + mi;
   info.deviceObjectName = ttyPath;
   info.location = usb.interfaceName;
-  info.openable = TestOpenTty(ttyPath) ? 1 : 0;
   info.usb = 1;
-  port.ttyPath = ttyPath;
-  return port;
+  return info;
 }
 
 class TSysfsBackend final : public TPortBackend {
  public:
-  TSysfsBackend(std::string sysRoot, std::string devRoot, std::string settingsPath)
+  TSysfsBackend(std::string sysRoot, std::string devRoot, std::string settingsPath,
+                std::string procRoot)
       : sysRoot_(std::move(sysRoot)),
         devRoot_(std::move(devRoot)),
-        settingsPath_(std::move(settingsPath)) {}
+        settingsPath_(std::move(settingsPath)),
+        procRoot_(std::move(procRoot)) {}
 
-  std::vector<TFoundPort> ListPorts(TDiscoveryNotes& notes) override {
+  std::vector<TPortInfo> ListPorts(TDiscoveryNotes& notes) override {
     const std::string settings = settingsPath_.empty() ? SettingsPath() : settingsPath_;
     // The roles of each product, read once per enumeration.
     std::map<std::uint32_t, usb_roles::TInterfaceRoles> roles;
 
-    std::vector<std::pair<int, TFoundPort>> byCom;
+    std::vector<std::pair<int, TPortInfo>> byCom;
     std::error_code ec;
     for (fs::directory_iterator it(fs::path(sysRoot_) / "class" / "tty", ec), end; !ec && it != end;
          it.increment(ec)) {
@@ -257,14 +259,16 @@ class TSysfsBackend final : public TPortBackend {
                     .first;
       }
       const TPortRole role = usb_roles::RoleOf(known->second, usb->number);
-      byCom.emplace_back(com,
-                         MakeRecord(name, com, *usb, role, (fs::path(devRoot_) / name).string()));
+      std::optional<TPortInfo> record =
+          MakeRecord(name, com, *usb, role, (fs::path(devRoot_) / name).string(), notes);
+      if (record) byCom.emplace_back(com, std::move(*record));
     }
     std::sort(byCom.begin(), byCom.end(),
               [](const auto& a, const auto& b) { return a.first < b.first; });
-    std::vector<TFoundPort> found;
+    std::vector<TPortInfo> found;
     found.reserve(byCom.size());
     for (auto& entry : byCom) found.push_back(std::move(entry.second));
+    TestPortAccess(found, notes, procRoot_);
     return found;
   }
 
@@ -272,14 +276,15 @@ class TSysfsBackend final : public TPortBackend {
   std::string sysRoot_;
   std::string devRoot_;
   std::string settingsPath_;
+  std::string procRoot_;
 };
 
 }  // namespace
 
 std::unique_ptr<TPortBackend> MakeSysfsBackend(std::string sysRoot, std::string devRoot,
-                                               std::string settingsPath) {
+                                               std::string settingsPath, std::string procRoot) {
   return std::make_unique<TSysfsBackend>(std::move(sysRoot), std::move(devRoot),
-                                         std::move(settingsPath));
+                                         std::move(settingsPath), std::move(procRoot));
 }
 
 std::unique_ptr<TPortBackend> MakeSystemBackend() {

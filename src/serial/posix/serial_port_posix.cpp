@@ -14,6 +14,12 @@
 // read that did not happen has no buffer of ours in hand, so nothing refers to the caller's
 // memory after an operation returns.
 //
+// Which tty: the device path when the owner set one (the tty of the record the port was listed
+// with), so that a later listing that no longer shows the port, or shows its number elsewhere,
+// cannot change what an open port object reopens; the COM number stays the port's name in texts
+// and logs. Without a device path the COM number is looked up in the resolver, for ports
+// opened by number alone.
+//
 // System codes: errno of the failing call; where there is none, EINVAL for a COM number that
 // needs a device path, ENOENT for a COM number without a tty, ETIMEDOUT for an expired limit,
 // EIO for a hang-up, EBADF for a write on a closed port.
@@ -72,13 +78,11 @@ bool TSerialPort::Open() {
   // COM1 and COM2 are refused unless a device path is set.
   if (comNumber_ <= 2 && devicePath_.empty()) return Fail(serial_error::kInvalidPort, EINVAL);
 
-  std::string name;
-  if (comNumber_ >= 1) {
+  std::string name = devicePath_.str();
+  if (name.empty()) {
     std::optional<std::string> tty = com_resolver::Resolve(comNumber_);
     if (!tty) return Fail(serial_error::kOpen, ENOENT);
     name = std::move(*tty);
-  } else {
-    name = devicePath_.str();
   }
 
   fd_ = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);

@@ -1,0 +1,223 @@
+// The run driver of both front-ends.
+#include "console/run_driver.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <variant>
+
+#include "discovery/port_enumeration.h"
+
+#include "foundation/stop_signal.h"
+#include "foundation/text.h"
+
+namespace vornex {
+
+TRunSetup PrepareRun(const TRunOptions& options) {
+  TRunSetup setup;
+  pacing::SetTimeScale(options.timeScale);
+  std::string note;
+  if (!options.bench.empty()) {
+    UseBenchDiscovery(options.bench);
+    setup.watch = MakeBenchWatch(options.bench);
+  } else {
+    UseSysfsDiscovery();
+    setup.watch = MakeSystemPortWatch(&note);
+  }
+  if (!note.empty()) setup.warnings.push_back(note);
+
+  setup.settingsPath = options.settingsPath.empty() ? SettingsPath() : options.settingsPath;
+  setup.settings = LoadSettings(setup.settingsPath);
+  if (!options.imageFolder.empty()) {
+    setup.settings.autoPath = false;
+    setup.settings.imagePath = options.imageFolder;
+    setup.settings.imagePathCut = false;
+  } else if (!setup.settings.autoPath) {
+    std::error_code ec;
+    if (setup.settings.imagePathCut) {
+      setup.warnings.push_back("ImagePath of " + setup.settingsPath +
+                               " is longer than 259 characters: Start is refused until it is "
+                               "shorter.");
+    } else if (!std::filesystem::is_directory(setup.settings.imagePath, ec)) {
+      setup.warnings.push_back("The image folder of " + setup.settingsPath +
+                               " does not exist: \"" + setup.settings.imagePath + "\".");
+    }
+  }
+
+  setup.plan.autostart = options.autostart;
+  if (options.frontEnd == TFrontEnd::kHeadless && options.autostart == 0) {
+    setup.plan.autostart = kStartAtFirstDevice;
+  }
+  setup.plan.waitSeconds = options.waitSeconds;
+  return setup;
+}
+
+TRunDriver::TRunDriver(TConsolePresenter& console, TMdlThread& coordinator, TRunPlan plan,
+                       std::unique_ptr<TPortWatch> watch, Say say)
+    : console_(console),
+      coordinator_(coordinator),
+      plan_(plan),
+      watch_(std::move(watch)),
+      say_(std::move(say)) {}
+
+void TRunDriver::Begin() {
+  firstCheckAt_ = pacing::Clock::now() + pacing::Scaled(kFirstCheckMs);
+  if (plan_.waitSeconds > 0) {
+    // The operator's patience, in real seconds whatever the time scale.
+    giveUpAt_ = std::chrono::steady_clock::now() +
+                std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                    std::chrono::duration<double>(plan_.waitSeconds));
+  }
+}
+
+void TRunDriver::RequestCheck() {
+  if (console_.SendCheckRequest()) {
+    checkInFlight_ = true;
+    return;
+  }
+  // A change during a device check may have come after its enumeration: check once more when
+  // it has answered. Changes during a download (the devices' own resets) are not followed up.
+  if (checkInFlight_) recheckPending_ = true;
+}
+
+void TRunDriver::PortsChanged() {
+  if (firstCheckAt_) return;  // the first check is still to come and sees the change
+  if (!settleAt_) settleAt_ = pacing::Clock::now() + pacing::Scaled(kPortSettleMs);
+}
+
+void TRunDriver::Tick() {
+  if (StopSignalled() && !stopping_) Stop();
+  const auto now = pacing::Clock::now();
+  if (firstCheckAt_ && now >= *firstCheckAt_) {
+    firstCheckAt_.reset();
+    RequestCheck();
+  }
+  if (watch_ && watch_->Poll()) PortsChanged();
+  if (settleAt_ && now >= *settleAt_) {
+    settleAt_.reset();
+    RequestCheck();
+  }
+  if (giveUpAt_ && !pressed_ && !stopping_ && !gaveUp_ &&
+      std::chrono::steady_clock::now() >= *giveUpAt_) {
+    gaveUp_ = true;
+    const int wanted = plan_.autostart > 0 ? plan_.autostart : 1;
+    say_(FormatBounded(511, "Gave up waiting after %g s: %d of %d device(s) found. No device was "
+                            "touched.",
+                       plan_.waitSeconds, static_cast<int>(listedLast_), wanted));
+  }
+}
+
+void TRunDriver::Stop() {
+  if (stopping_) return;
+  stopping_ = true;
+  if (!pressed_) return;
+  coordinator_.RequestStop();
+  say_("Stopping: every job ends at its next safe point...");
+}
+
+void TRunDriver::Confirm(std::uint32_t code, TConfirmRecord record) {
+  std::int32_t listed = 0;
+  if (auto* table = std::get_if<std::unique_ptr<TDeviceTable>>(&record); table && *table) {
+    listed = (*table)->count;
+  }
+  if (auto* answer = std::get_if<std::unique_ptr<TDownloadCnf>>(&record); answer && *answer) {
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+      const auto index = static_cast<std::size_t>(slot);
+      started_[index] = (*answer)->started[index] != 0;
+    }
+    answered_ = true;
+  }
+  if (auto* summary = std::get_if<std::unique_ptr<TJobSummary>>(&record);
+      summary && *summary && (*summary)->slot >= 0 && (*summary)->slot < kSlotCount) {
+    ended_[static_cast<std::size_t>((*summary)->slot)] = **summary;
+    if (jobEnded_) jobEnded_(**summary);
+  }
+  console_.OnConfirm(code, std::move(record));
+  if (code == CNF_CHECK_DEVICE) AfterCheck(listed);
+}
+
+void TRunDriver::AfterCheck(std::int32_t listed) {
+  ++checkAnswers_;
+  listedLast_ = listed;
+  checkInFlight_ = false;
+  if (recheckPending_) {
+    recheckPending_ = false;
+    PortsChanged();
+  }
+  if (pressed_ || stopping_ || gaveUp_ || plan_.autostart == 0) return;
+  const bool enough = plan_.autostart > 0 ? listed >= plan_.autostart : listed > 0;
+  if (enough && console_.StartEnabled()) {
+    pressed_ = true;
+    listedAtStart_ = listed;
+    if (!console_.Start()) {
+      refused_ = true;
+      say_("Start was refused: no device was touched.");
+    }
+    return;
+  }
+  if (listed == lastWaitingCount_) return;
+  lastWaitingCount_ = listed;
+  if (plan_.autostart > 0) {
+    say_(FormatBounded(511, "Waiting for %d more device(s) (%d found)...",
+                       plan_.autostart - static_cast<int>(listed), static_cast<int>(listed)));
+  } else {
+    say_("Waiting for a device...");
+  }
+}
+
+bool TRunDriver::Done() const {
+  if (!answered_) return false;
+  for (int slot = 0; slot < kSlotCount; ++slot) {
+    const auto index = static_cast<std::size_t>(slot);
+    if (started_[index] && !ended_[index]) return false;
+  }
+  return true;
+}
+
+bool TRunDriver::Over() const {
+  return gaveUp_ || refused_ || (stopping_ && !pressed_) || Done();
+}
+
+TRunCounts TRunDriver::Counts() const {
+  TRunCounts counts;
+  counts.expected = std::max(plan_.autostart, 0);
+  counts.listed = listedAtStart_;
+  int unstarted = 0;  // selected and listed, but no job ran for it
+  for (int slot = 0; slot < kSlotCount; ++slot) {
+    const auto& end = ended_[static_cast<std::size_t>(slot)];
+    if (end) {
+      ++counts.started;
+      (end->pass ? counts.passed : counts.failed) += 1;
+    } else if (console_.Slot(slot).state == SlotState::kFailed) {
+      ++unstarted;
+    }
+  }
+  // Expected or listed devices that no job flashed (no slot for them, a refused image set).
+  const int missing = std::max(counts.expected, counts.listed) - counts.started;
+  counts.neverStarted = std::max({0, missing, unstarted});
+  return counts;
+}
+
+int TRunDriver::ExitStatus() const {
+  if (gaveUp_) return kExitGaveUpWaiting;
+  if (!pressed_) return 0;
+  const TRunCounts counts = Counts();
+  return std::min(counts.failed + counts.neverStarted, 255);
+}
+
+std::string TRunDriver::Report() const {
+  if (gaveUp_) return {};  // said when it happened
+  if (!pressed_) return "Stopped before Start: no device was touched.";
+  const TRunCounts c = Counts();
+  std::string report =
+      FormatBounded(511,
+                    "Devices: %d expected, %d listed, %d started, %d passed, %d failed, %d never "
+                    "started.\n",
+                    c.expected, c.listed, c.started, c.passed, c.failed, c.neverStarted);
+  report += c.failed + c.neverStarted == 0
+                ? std::string("All devices passed.")
+                : FormatBounded(128, "%d device(s) FAILED or never started.",
+                                c.failed + c.neverStarted);
+  return report;
+}
+
+}  // namespace vornex

@@ -1,0 +1,110 @@
+// The run driver of both front-ends against a simulated bench: it presses Start once the planned
+// number of devices is listed (the window's --autostart and the terminal's --expect), follows a
+// device plugged in while it waits, gives up after the planned wait, and ends at once when
+// stopped before Start.
+#include <gtest/gtest.h>
+
+#include "console/run_driver.h"
+#include "station_harness.h"
+
+namespace vornex::e2e {
+namespace {
+
+class RunDriverTest : public StationTest {
+ protected:
+  // Runs the driver the way the front-ends do until it is over; `onCheck` runs after each
+  // device-check answer with the number of answers so far.
+  void Run(TRunPlan plan, const std::function<void(int)>& onCheck = {}) {
+    StationSettings settings;
+    settings.debugMode = true;
+    settings.autoPath = false;
+    settings.imagePath = images_.folder;
+    std::string error;
+    store_ = TStationStore::Open(root_.File("records"), &error);
+    ASSERT_NE(store_, nullptr) << error;
+    TMdlThread coordinator;
+    TConsolePresenter console(view_, coordinator, settings);
+    coordinator.SetNotifyAll(&target_, WM_DOWNLOAD_CNF);
+    coordinator.SetRecordStore(store_.get(), true);
+    console.InitPanel();
+    TRunDriver driver(console, coordinator, plan, MakeBenchWatch(bench_->Folder()),
+                      [this](const std::string& line) { said_.push_back(line); });
+    driver.Begin();
+    const auto limit = std::chrono::steady_clock::now() + kBatchLimit;
+    int answers = 0;
+    while (!driver.Over() && std::chrono::steady_clock::now() < limit) {
+      if (auto next = target_.TakeUntil(pacing::Clock::now() + pacing::Scaled(kDriverTickMs))) {
+        driver.Confirm(next->code, std::move(next->record));
+      }
+      driver.Tick();
+      if (driver.CheckAnswers() != answers) {
+        answers = driver.CheckAnswers();
+        if (onCheck) onCheck(answers);
+      }
+      if (stopAfterCheck_ && answers >= 1) driver.Stop();
+    }
+    ASSERT_TRUE(driver.Over()) << "the run did not end";
+    counts_ = driver.Counts();
+    status_ = driver.ExitStatus();
+    report_ = driver.Report();
+  }
+
+  // True when a line the driver said, or its report, starts with the text.
+  bool Said(const std::string& start) const {
+    if (report_.starts_with(start)) return true;
+    return std::any_of(said_.begin(), said_.end(),
+                       [&](const std::string& line) { return line.starts_with(start); });
+  }
+
+  testing::FakeView view_;
+  TConfirmationQueue target_;
+  std::unique_ptr<TStationStore> store_;
+  std::vector<std::string> said_;
+  bool stopAfterCheck_ = false;
+  TRunCounts counts_;
+  int status_ = -1;
+  std::string report_;
+};
+
+TEST_F(RunDriverTest, ADevicePluggedInWhileItWaitsIsFlashedInTheSameRun) {
+  sim::SimBench& bench = StartBench(std::vector<sim::DeviceConfig>(2));
+  bench.Unplug(1);
+  ASSERT_TRUE(WaitPresent(1, false));
+  Run({2, 0}, [&](int answers) {
+    if (answers == 1) bench.Replug(1);
+  });
+  EXPECT_TRUE(Said("Waiting for 1 more device(s) (1 found)...")) << ::testing::PrintToString(said_);
+  EXPECT_EQ(counts_.started, 2);
+  EXPECT_EQ(counts_.passed, 2) << report_;
+  EXPECT_EQ(status_, 0);
+  EXPECT_EQ(report_,
+            "Devices: 2 expected, 2 listed, 2 started, 2 passed, 0 failed, 0 never started.\n"
+            "All devices passed.");
+}
+
+TEST_F(RunDriverTest, TooFewDevicesGiveUpAfterTheWaitOrEndAtAStopWithoutTouchingAny) {
+  const struct {
+    const char* name;
+    double waitSeconds;
+    bool stop;
+    int status;
+    std::string line;
+  } cases[] = {
+      {"gives up", 0.5, false, kExitGaveUpWaiting, "Gave up waiting after 0.5 s: "},
+      {"stopped", 0, true, 0, "Stopped before Start: no device was touched."},
+  };
+  sim::SimBench& bench = StartBench(std::vector<sim::DeviceConfig>(1));
+  const sim::DeviceReport before = bench.Report(0);
+  for (const auto& c : cases) {
+    said_.clear();
+    stopAfterCheck_ = c.stop;
+    Run({3, c.waitSeconds});
+    EXPECT_EQ(status_, c.status) << c.name;
+    EXPECT_TRUE(Said(c.line)) << c.name << ": " << report_;
+    EXPECT_EQ(counts_.started, 0) << c.name;
+    ExpectUntouched(before, bench.Report(0));
+  }
+}
+
+}  // namespace
+}  // namespace vornex::e2e
