@@ -22,6 +22,7 @@ devices=${VORNEX_DEVICES:-8}
 work=$(mktemp -d "${TMPDIR:-/tmp}/vornex-demo-XXXXXX")
 
 make_images "$work/images"
+printf '[Config]\r\nPathNumber=%s\r\n' "$devices" > "$work/station.ini"
 start_devices "$root/build" "$work" "$devices" "$scale"
 sim=$sim_pid
 trap 'kill -TERM $sim 2>/dev/null || true' EXIT
@@ -40,7 +41,7 @@ if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -z "${VORNEX_DEMO_HEADLESS:-}"
 else
   (cd "$work" && "$root/build/src/app/vornex" --headless --bench "$work/bench" \
     --image "$work/images" --expect "$devices" --time-scale "$scale" \
-    --data "$work/records" --json "$work/results.jsonl") || status=$?
+    --settings "$work/station.ini" --data "$work/records" --json "$work/results.jsonl") || status=$?
 fi
 
 kill -TERM $sim

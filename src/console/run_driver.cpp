@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <variant>
 
+#include "console/system_check.h"
 #include "discovery/port_enumeration.h"
 
 #include "foundation/stop_signal.h"
@@ -22,6 +23,7 @@ TRunSetup PrepareRun(const TRunOptions& options) {
   } else {
     UseSysfsDiscovery();
     setup.watch = MakeSystemPortWatch(&note);
+    if (std::string system = StartupWarnings(); !system.empty()) setup.warnings.push_back(system);
   }
   if (!note.empty()) setup.warnings.push_back(note);
 

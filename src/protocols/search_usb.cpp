@@ -15,11 +15,12 @@
 
 namespace vornex {
 
-// Enumerates the ports, with every refused port or record in the device's log.
+// Enumerates the ports, with every note of the listing (refused, held or denied ports) in the
+// device's log.
 std::int32_t TUsbDevice::EnumerateAndTrace(TPortTable& table) {
   TDiscoveryNotes notes;
   const std::int32_t portCount = EnumeratePorts(table, &notes);
-  for (const std::string& note : notes) Trace("SearchAllUSB refused %s", note.c_str());
+  for (const std::string& note : notes) Trace("SearchAllUSB: %s", note.c_str());
   return portCount;
 }
 namespace {

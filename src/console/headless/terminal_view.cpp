@@ -95,11 +95,12 @@ void TTerminalView::Flush() {
     for (int slot = 0; slot < kSlotCount; ++slot) {
       if (settings_.enabled[static_cast<std::size_t>(slot)] < 1) continue;
       Row& row = At(slot);
-      // Without a terminal only changes of the status word's kind are printed, not every
-      // progress step.
-      const std::string key = row.port + "|" + (row.status.find('%') != std::string::npos
-                                                    ? std::string("RUNNING")
-                                                    : row.status) +
+      // Without a terminal a line is printed when the status word's kind changes and at every
+      // tenth of the progress, not at every step.
+      const bool running = row.status.find('%') != std::string::npos;
+      const std::string key = row.port + "|" +
+                              (running ? "RUNNING " + std::to_string(row.progress / 100)
+                                       : row.status) +
                               "|" + row.result;
       if (key == row.printed) continue;
       row.printed = key;

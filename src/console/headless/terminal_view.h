@@ -1,7 +1,7 @@
 // The headless station's screen: one line per slot in use (letter, port, progress bar, status
 // word, result), redrawn in place on a terminal, or printed as a new line whenever a slot's
-// status changes when the output is not a terminal. Log pane text (debug mode) is printed as
-// it comes.
+// status changes, and at every tenth of its progress, when the output is not a terminal. Log
+// pane text (debug mode) is printed as it comes.
 #pragma once
 
 #include <array>
