@@ -8,12 +8,16 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   # The station window: Qt 6 Widgets/Test with its platform plugins (offscreen for the tests,
   # xcb for a desktop), udev for port arrivals, fonts metric-compatible with Arial, and a
-  # virtual X display for screenshots and runs without a desktop.
-  qt6-base-dev qt6-qpa-plugins libudev-dev fonts-liberation xvfb xauth
+  # virtual X display for screenshots and runs without a desktop; xcb to ask whether the display
+  # answers.
+  qt6-base-dev qt6-qpa-plugins libudev-dev libxcb1-dev fonts-liberation xvfb xauth
   # The station record store.
   libsqlite3-dev
-  # The fuzz build (scripts/fuzz.sh): clang with libFuzzer and the sanitizer runtimes.
-  clang libclang-rt-14-dev
+  # The fuzz build (scripts/fuzz.sh): clang with libFuzzer and the sanitizer runtimes; the
+  # formatting check of the sources.
+  clang libclang-rt-14-dev clang-format
+  # Loading the machine while the tests run (a check that they hold under load).
+  stress-ng
   # The Debian package (scripts/package.sh): the manual page source (scdoc), the package
   # tools and their checks, and man to read the page back.
   scdoc dpkg-dev file lintian desktop-file-utils man-db

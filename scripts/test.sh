@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# The whole test suite, from a fresh Debian 12 machine: installs what is missing, then builds
-# and runs the tests three times: every test in a normal build and in an AddressSanitizer +
-# UndefinedBehaviorSanitizer build, and the unit and integration tests (which hold all the
-# thread and queue tests) in a ThreadSanitizer build; then builds the libFuzzer harnesses with
-# clang and runs each for a few seconds.
+# The whole test suite, from a fresh Debian 12 machine: installs what is missing, checks the
+# formatting of the sources, then builds and runs the tests three times: every test in a normal
+# build and in an AddressSanitizer + UndefinedBehaviorSanitizer build, and the unit and
+# integration tests (which hold all the thread and queue tests) in a ThreadSanitizer build;
+# builds, checks, installs and removes the Debian package (Release build); then builds the
+# libFuzzer harnesses with clang and runs each for a few seconds. Warnings are errors in these
+# builds.
 #   scripts/test.sh           everything
 #   scripts/test.sh --quick   the normal build only
 set -euo pipefail
@@ -27,11 +29,17 @@ run() {
   ctest --test-dir "$dir" --output-on-failure --no-tests=error -j"$jobs" "$@"
 }
 
+echo "== formatting (.clang-format)"
+git ls-files -- '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+
 echo "== normal build"
 build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNEX_WERROR=ON
 run build
 
 if [ $quick -eq 1 ]; then exit 0; fi
+
+echo "== Debian package"
+scripts/package.sh
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 build build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNEX_SANITIZE=address -DVORNEX_BUILD_BENCH=OFF \

@@ -79,6 +79,27 @@ TEST_F(PresenterTest, CheckResultFillsSlotsFromAAndClearsTheRest) {
   EXPECT_TRUE(view_.notices.empty());
 }
 
+TEST_F(PresenterTest, HeldAndDeniedPortsSayWhoOrWhatIsInTheWay) {
+  TConsolePresenter& console = Make();
+  TDeviceEntry held{6, 1, 1};
+  held.heldBy = "ModemManager (pid 812)";
+  TDeviceEntry denied{7, 1, 1, 1};
+  console.OnConfirm(CNF_CHECK_DEVICE, Check({{5, 0, 1}, held, denied}));
+  const struct {
+    const char* status;
+    const char* result;
+  } expected[] = {{"READY", ""},
+                  {"BUSY", "held by ModemManager (pid 812)"},
+                  {"NO ACCESS", "no permission: add a udev rule or join dialout"}};
+  for (std::size_t slot = 0; slot < 3; ++slot) {
+    EXPECT_EQ(view_.slots[slot].status, expected[slot].status) << slot;
+    EXPECT_EQ(view_.slots[slot].result, expected[slot].result) << slot;
+  }
+  EXPECT_EQ(view_.slots[2].statusColor, slot_color::kBusy);
+  EXPECT_NE(view_.log.find("Device B [ COM 6 ] held by ModemManager (pid 812)"), std::string::npos)
+      << view_.log;
+}
+
 TEST_F(PresenterTest, MixedDeviceKindsAreNoticedButStartStays) {
   TConsolePresenter& console = Make();
   console.OnConfirm(CNF_CHECK_DEVICE, Check({{5, 0, 1}, {6, 0, 0}, {7, 0, 1}}));
