@@ -209,5 +209,45 @@ TEST_F(StationProcessTest, TooFewDevicesEndAfterTheWaitWithItsOwnStatus) {
   for (int i = 0; i < 2; ++i) ExpectUntouched(before[static_cast<std::size_t>(i)], bench.Report(i));
 }
 
+// The program's front door: a mistake on the command line or a display that does not answer ends
+// it with status 2 and a sentence on standard error, never with an abort.
+TEST(StationProgram, RefusesWhatItCannotUseWithStatusTwoAndAReason) {
+  testing::TempDir dir;
+  const struct {
+    std::vector<std::string> args;
+    std::vector<std::string> env;
+    std::string says;
+  } cases[] = {
+      {{"--bogus"}, {}, "vornex: unknown option: --bogus"},
+      {{"--headless", "--expect", "9"}, {}, "--expect takes a whole number of devices from 1 to 8"},
+      {{}, {"DISPLAY=:97"}, "vornex: the display DISPLAY=:97 does not answer."},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {VORNEX_PROGRAM};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    std::vector<char*> argv;
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    std::vector<std::string> env = c.env;
+    env.push_back("XDG_RUNTIME_DIR=" + dir.path());
+    std::vector<char*> envp;
+    for (const std::string& entry : env) envp.push_back(const_cast<char*>(entry.c_str()));
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    const std::string output = dir.File("err.txt");
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, output.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << c.says << ": " << status;
+    EXPECT_NE(testing::ReadFile(output).find(c.says), std::string::npos)
+        << testing::ReadFile(output);
+  }
+}
+
 }  // namespace
 }  // namespace vornex::e2e
