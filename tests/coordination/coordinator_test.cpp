@@ -353,17 +353,17 @@ TEST_F(CoordinatorTest, EverySelectedDeviceStartsInGroupOrderStaggered) {
     ASSERT_FALSE(reports.empty());
     EXPECT_EQ(reports.front()->code, CNF_PROGRESS);
     EXPECT_EQ(reports.front()->progress, 0);
-    // Job j was posted after j pauses of the stagger, and after job j - 1.
+    // Job j was posted after j pauses of the stagger. This bound is the group order too: a job
+    // handed out before its place would report earlier than it. (The order of the first reports
+    // themselves is up to how soon each worker thread runs, which a busy machine delays.)
     const auto sinceRequest = std::chrono::duration_cast<std::chrono::milliseconds>(
         firstReports.at(j) - requested);
     EXPECT_GE(sinceRequest.count(), j * staggerMs);
-    if (j > 0) {
-      EXPECT_LT(firstReports.at(j - 1), firstReports.at(j));
-    }
     // The job reached its own device: the older image is refused after the device's version
-    // was read.
+    // was read. Every device was asked, so no two jobs shared one; a reply that came after the
+    // scaled read limit may have been asked for again.
     EXPECT_TRUE(HasReport(reports, CNF_FAIL, "Can not downgrade image"));
-    EXPECT_EQ(bench.Report(j).commandCounts["AT+MDVER"], 1u);
+    EXPECT_GE(bench.Report(j).commandCounts["AT+MDVER"], 1u);
   }
 }
 

@@ -101,6 +101,7 @@ TEST_F(ExchangeTest, SilentDeviceCostsSeventeenAttemptsThenThePortCloses) {
   EXPECT_EQ(device_.Exchange(port_.get(), Request(0x0C, PROTOCOL_DOWNLOAD), 1, &payload), 0);
   EXPECT_EQ(events_.attempts, kExchangeAttempts);
   EXPECT_FALSE(port_->IsOpen());
+  EXPECT_TRUE(peer.WaitForRequests(static_cast<std::size_t>(kExchangeAttempts)));
   EXPECT_EQ(peer.Requests().size(), static_cast<std::size_t>(kExchangeAttempts));
 
   // Later exchanges fail at once on the closed port, still counting their attempts.

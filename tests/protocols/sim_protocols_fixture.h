@@ -223,13 +223,15 @@ class SimProtocolTest : public ::testing::Test {
     return logs_.File("ROrUdi_" + std::to_string(number) + ".txt");
   }
 
-  // Connects a new device object to the device as a worker does; the flags must be `expected`.
+  // Connects a new device object to the device as a worker does (or with another open budget,
+  // which later reopens of its ports keep); the flags must be `expected`.
   std::unique_ptr<TUsbDevice> Connect(int index, int number, Recorder& recorder,
-                                      std::uint8_t expected) {
+                                      std::uint8_t expected,
+                                      std::uint32_t openMs = kConnectOpenMs) {
     auto device = MakeDevice(number, recorder);
     const TUsbGroup group = Find(index);
     EXPECT_GT(group.portCount, 0) << "device " << index << " not found";
-    EXPECT_EQ(device->ConnectUSB(group, kConnectOpenMs), expected);
+    EXPECT_EQ(device->ConnectUSB(group, openMs), expected);
     return device;
   }
 

@@ -15,6 +15,9 @@ namespace {
 using testing::Bytes;
 using testing::ScriptedPeer;
 
+// Time scale of the test that races the simulator's re-enumeration against the station's pause.
+constexpr double kReenumerationTimeScale = 0.5;
+
 constexpr const char* kNoPortMessage =
     "Fail to connect usb port. Please check usb connection, and whether installed usb driver.";
 
@@ -197,11 +200,16 @@ TEST_F(DiagCommandsTest, DownloadModeFromFirmwareKeepsThePortObject) {
 }
 
 TEST_F(DiagCommandsTest, DownloadModeReopensAReenumeratedPortUnderTheSameNumber) {
+  // The station reopens the port a fixed pause after the switch, by which time the device must
+  // have left: at the suite's time scale the simulator has under 0.1 s for that, which a busy
+  // machine can overrun. At this scale it has about a second, the read limits grow alike, and
+  // the reopen may wait as long as it takes for the port to come back.
+  pacing::SetTimeScale(kReenumerationTimeScale);
   sim::DeviceConfig reenumerating;
   reenumerating.reenumerateOnDownloadMode = true;
   sim::SimBench& bench = Start({reenumerating});
   Recorder recorder;
-  auto device = Connect(0, 15, recorder, 0x03);
+  auto device = Connect(0, 15, recorder, 0x03, kLongMs);
   ASSERT_NE(device->DiagPort(), nullptr);
   const std::int32_t com = device->DiagPort()->ComNumber();
 

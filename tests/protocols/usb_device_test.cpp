@@ -110,6 +110,7 @@ TEST_F(AtChannelTest, SilentModemIsClosedAfterSeventeenAttempts) {
   EXPECT_EQ(device_.SendAtCommand(nullptr, "AT+MDVER", 0), 0);
   EXPECT_EQ(g_attempts, kAtAttempts);
   EXPECT_FALSE(device_.ModemPort()->IsOpen());
+  EXPECT_TRUE(peer.WaitForRequests(static_cast<std::size_t>(kAtAttempts)));
   EXPECT_EQ(peer.Requests().size(), static_cast<std::size_t>(kAtAttempts));
 }
 

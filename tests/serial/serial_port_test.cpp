@@ -241,9 +241,19 @@ TEST_F(SerialPortTest, AFullBufferEndsTheReadWithoutATerminator) {
 }
 
 TEST_F(SerialPortTest, WritePurgesUnreadInputAndTimesOutWhenNobodyReads) {
+  // The kernel hands bytes to the tty's input a little after they were sent; a second
+  // descriptor, opened before the port takes the tty exclusively, shows when they are there.
+  const int watcher = ::open(pty_.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(watcher, 0);
   ASSERT_TRUE(port_.Open());
   pty_.Send(ToBytes("stale"));
-  pacing::Sleep(200);
+  const pacing::Deadline limit(kLongMs);
+  int queued = 0;
+  while (::ioctl(watcher, FIONREAD, &queued) == 0 && queued < 5 && !limit.Expired()) {
+    pacing::Sleep(20);
+  }
+  ::close(watcher);
+  ASSERT_EQ(queued, 5);
   ASSERT_TRUE(port_.Write(ToBytes("AT\r").data(), 3)) << port_.LastError();
   EXPECT_EQ(pty_.Receive(), ToBytes("AT\r"));
   pty_.Send(ToBytes("fresh"));

@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
@@ -101,6 +103,14 @@ class ScriptedPeer {
     return requests_;
   }
 
+  // Waits until `count` requests came in, up to a limit that only catches hangs: a request the
+  // station has written may still be on its way to this thread when the station gives up.
+  bool WaitForRequests(std::size_t count) {
+    std::unique_lock lock(mutex_);
+    return arrived_.wait_for(lock, std::chrono::seconds(60),
+                             [&] { return requests_.size() >= count; });
+  }
+
  private:
   void Run() {
     Bytes pending;
@@ -131,6 +141,7 @@ class ScriptedPeer {
       std::lock_guard lock(mutex_);
       requests_.push_back(request);
     }
+    arrived_.notify_all();
     const Bytes reply = responder_(request);
     std::size_t done = 0;
     while (done < reply.size()) {
@@ -145,6 +156,7 @@ class ScriptedPeer {
   Responder responder_;
   std::atomic<bool> stop_{false};
   std::mutex mutex_;
+  std::condition_variable arrived_;
   std::vector<Bytes> requests_;
   std::thread thread_;
 };
