@@ -46,15 +46,14 @@
 #include "download/nv_items.h"
 #include "foundation/pacing.h"
 #include "foundation/text.h"
-
 #include "protocols/hex_file.h"
 #include "protocols/protocol_limits.h"
-#include "store/station_store.h"
 #include "protocols/usb_device.h"
 #include "serial/com_resolver.h"
 #include "sim/nv_catalog.h"
 #include "sim/sha256.h"
 #include "sim/sim_bench.h"
+#include "store/station_store.h"
 #include "tests/support/image_files.h"
 
 extern char** environ;
@@ -276,7 +275,6 @@ class NullView : public TConsoleView {
   void ClearLogText() override {}
   void ShowNotice(const std::string&, const std::string&) override {}
 };
-
 
 struct SlotResult {
   bool started = false;

@@ -19,10 +19,10 @@
 #include <thread>
 #include <vector>
 
+#include "bench/immediate_peer.h"
 #include "foundation/pacing.h"
 #include "protocols/usb_device.h"
 #include "serial/com_resolver.h"
-#include "bench/immediate_peer.h"
 
 namespace {
 

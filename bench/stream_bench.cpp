@@ -39,6 +39,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/immediate_peer.h"
 #include "discovery/port_enumeration.h"
 #include "foundation/pacing.h"
 #include "foundation/text.h"
@@ -48,7 +49,6 @@
 #include "sim/sha256.h"
 #include "sim/sim_bench.h"
 #include "tests/support/image_files.h"
-#include "bench/immediate_peer.h"
 
 namespace {
 
@@ -261,7 +261,8 @@ int main() {
   if (::mkdtemp(folder.data()) == nullptr) return 1;
   const std::string hexPath = folder + "/programmer.hex";
   const ByteVector programmer = vornex::testing::PatternBytes(kProgrammerBytes, 7);
-  std::ofstream(hexPath, std::ios::binary) << vornex::testing::IntelHexText(programmer, kProgrammerAddress);
+  std::ofstream(hexPath, std::ios::binary)
+      << vornex::testing::IntelHexText(programmer, kProgrammerAddress);
 
   int status = 0;
   {

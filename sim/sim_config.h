@@ -55,8 +55,8 @@ struct DeviceFaults {
   bool noReturn = false;                          // after a reset the device never comes back
   bool diagBusy = false;                          // another opener holds the diagnostic port
   std::optional<std::uint64_t> unplugAfterBytes;  // unplugged for good once this much is streamed
-  std::set<std::uint16_t> nvWriteFailItems;  // writes of these items fail and change nothing
-  std::set<std::uint16_t> nvStuckItems;      // writes of these items succeed but change nothing
+  std::set<std::uint16_t> nvWriteFailItems;       // writes of these items fail and change nothing
+  std::set<std::uint16_t> nvStuckItems;  // writes of these items succeed but change nothing
   bool atWritesFail = false;  // the identity writes (serial, MEID, test flag) answer ERROR
   // When set: every reboot after a reset answers this serial number, as if another device had
   // come back on the socket; later serial writes work normally.

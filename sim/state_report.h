@@ -25,7 +25,7 @@ struct DeviceReport {
   // Image bytes the running programmer has taken in its current, not yet closed stream; 0 when
   // no stream is open.
   std::uint64_t streamedBytes = 0;
-  Identity identity;        // device-side bytes (Windows-1252)
+  Identity identity;  // device-side bytes (Windows-1252)
   std::size_t nvItemCount = 0;
   std::string nvDigest;  // lower-case hex, see DeviceModel::NvDigest
   bool diagInterfaceOn = false;

@@ -9,7 +9,9 @@
 namespace vornex {
 namespace {
 
-std::string Bool(bool value) { return value ? "true" : "false"; }
+std::string Bool(bool value) {
+  return value ? "true" : "false";
+}
 
 std::string Identity(const TIdentityBlock& block) {
   return "{\"sn\":" + JsonString(AnsiToUtf8(block.slots[kSlotSn])) +
@@ -104,38 +106,38 @@ std::string JobJson(const TJobSummary& job) {
 }
 
 std::string JobCsvHeader() {
-  return "job,kind,slot,port,key,verdict,reason,cause,elapsed_s,version_before,version_after,image_tag,"
+  return "job,kind,slot,port,key,verdict,reason,cause,elapsed_s,version_before,version_after,image_"
+         "tag,"
          "image_sha256,sn,meid,tflag,identity_verified,nv_backed_up,nv_differ,at_differ,steps,"
          "backup,started_at,ended_at";
 }
 
 std::string JobCsvRow(const TJobSummary& job) {
   const std::string slot = job.slot >= 0 ? std::string(1, static_cast<char>('A' + job.slot)) : "";
-  const std::string fields[] = {
-      std::to_string(job.id),
-      job.kind,
-      slot,
-      std::to_string(job.diagCom),
-      job.deviceKey,
-      job.pass ? "PASS" : "FAILED",
-      job.failure,
-      job.cause,
-      Seconds(job.elapsedMs),
-      AnsiToUtf8(job.versionBefore),
-      AnsiToUtf8(job.versionAfter),
-      AnsiToUtf8(job.imageTag),
-      job.imageSha256,
-      AnsiToUtf8(job.identityBefore.slots[kSlotSn]),
-      AnsiToUtf8(job.identityBefore.slots[kSlotMeid]),
-      AnsiToUtf8(job.identityBefore.slots[kSlotTflag]),
-      job.identityVerified ? "1" : "0",
-      std::to_string(job.nvBackedUp),
-      std::to_string(job.nvDiffer),
-      std::to_string(job.atDiffer),
-      StepLetters(job.steps),
-      std::to_string(job.backupId),
-      job.startedAt,
-      job.endedAt};
+  const std::string fields[] = {std::to_string(job.id),
+                                job.kind,
+                                slot,
+                                std::to_string(job.diagCom),
+                                job.deviceKey,
+                                job.pass ? "PASS" : "FAILED",
+                                job.failure,
+                                job.cause,
+                                Seconds(job.elapsedMs),
+                                AnsiToUtf8(job.versionBefore),
+                                AnsiToUtf8(job.versionAfter),
+                                AnsiToUtf8(job.imageTag),
+                                job.imageSha256,
+                                AnsiToUtf8(job.identityBefore.slots[kSlotSn]),
+                                AnsiToUtf8(job.identityBefore.slots[kSlotMeid]),
+                                AnsiToUtf8(job.identityBefore.slots[kSlotTflag]),
+                                job.identityVerified ? "1" : "0",
+                                std::to_string(job.nvBackedUp),
+                                std::to_string(job.nvDiffer),
+                                std::to_string(job.atDiffer),
+                                StepLetters(job.steps),
+                                std::to_string(job.backupId),
+                                job.startedAt,
+                                job.endedAt};
   std::string row;
   for (const std::string& field : fields) {
     if (!row.empty()) row += ',';

@@ -10,7 +10,7 @@ namespace vornex {
 namespace {
 
 constexpr std::size_t kPaneTextUnits = 511;  // one log pane text
-constexpr std::size_t kPathUnits = 259;  // the longest image path a download request holds
+constexpr std::size_t kPathUnits = 259;      // the longest image path a download request holds
 constexpr const char* kImagePathTooLongText =
     "The image path is longer than 259 characters. Choose a shorter folder; no device was started.";
 constexpr const char* kIdentityBackupOffText = "Identity backup is OFF for this image set";
@@ -36,7 +36,9 @@ Rgb ResultColor(const std::string& text) {
   return text == "PASS" ? slot_color::kPass : slot_color::kFailed;
 }
 
-bool ValidSlot(int slot) { return slot >= 0 && slot < kSlotCount; }
+bool ValidSlot(int slot) {
+  return slot >= 0 && slot < kSlotCount;
+}
 
 }  // namespace
 
@@ -196,9 +198,9 @@ bool TConsolePresenter::SendCheckRequest() {
 }
 
 bool TConsolePresenter::Start() {
-  if (!settings_.autoPath && (settings_.imagePathCut ||
-                              CutToUnits(settings_.imagePath, kPathUnits).size() <
-                                  settings_.imagePath.size())) {
+  if (!settings_.autoPath &&
+      (settings_.imagePathCut ||
+       CutToUnits(settings_.imagePath, kPathUnits).size() < settings_.imagePath.size())) {
     // Cut, it would name another folder: nothing starts.
     view_.ShowNotice(kImagePathTooLongText, "Attention");
     return false;

@@ -114,15 +114,13 @@ int ListOpenBackups(TStationStore& store, std::ostream& out, std::ostream& err) 
   out << "ID      CREATED              SLOT  KEY       SN                MEID              IMAGE"
          "         WHY OPEN\n";
   for (const TIdentityBackup& b : *backups) {
-    out << FormatBounded(1023, "%-7lld %-20s %-5s %-9s %-17s %-17s %-13s %s\n",
-                         static_cast<long long>(b.id), b.createdAt.c_str(),
-                         b.slot >= 0 ? std::string(1, static_cast<char>('A' + b.slot)).c_str()
-                                     : "-",
-                         b.deviceKey.c_str(), AnsiToUtf8(b.at.slots[kSlotSn]).c_str(),
-                         AnsiToUtf8(b.at.slots[kSlotMeid]).c_str(),
-                         AnsiToUtf8(b.imageTag).c_str(),
-                         b.openReason.empty() ? "its job never ended (station stopped)"
-                                              : b.openReason.c_str());
+    out << FormatBounded(
+        1023, "%-7lld %-20s %-5s %-9s %-17s %-17s %-13s %s\n", static_cast<long long>(b.id),
+        b.createdAt.c_str(),
+        b.slot >= 0 ? std::string(1, static_cast<char>('A' + b.slot)).c_str() : "-",
+        b.deviceKey.c_str(), AnsiToUtf8(b.at.slots[kSlotSn]).c_str(),
+        AnsiToUtf8(b.at.slots[kSlotMeid]).c_str(), AnsiToUtf8(b.imageTag).c_str(),
+        b.openReason.empty() ? "its job never ended (station stopped)" : b.openReason.c_str());
   }
   out << "Restore one with: vornex restore ID   (add --com N when the device is on another "
          "USB socket)\n";
@@ -179,8 +177,8 @@ int RestoreBackup(TStationStore& store, TIdentityBackup backup, const Options& o
     }
     const char* done = summary.identityVerified ? "restored and verified"
                                                 : "restored, not read back (VerifyIdentity=OFF)";
-    if (!store.CloseBackup(backup.id, std::string(done) + " by restore job " +
-                                          std::to_string(summary.id),
+    if (!store.CloseBackup(backup.id,
+                           std::string(done) + " by restore job " + std::to_string(summary.id),
                            &error)) {
       out << "Backup " << backup.id << " " << done << ", but it stays open: " << error << '\n';
     } else {
@@ -189,8 +187,8 @@ int RestoreBackup(TStationStore& store, TIdentityBackup backup, const Options& o
     return 0;
   };
 
-  const int com = options.Has("--com") ? static_cast<int>(*PositiveNumber(options.Get("--com")))
-                                       : 0;
+  const int com =
+      options.Has("--com") ? static_cast<int>(*PositiveNumber(options.Get("--com"))) : 0;
   TUsbDevice device(kRecoveryDeviceNumber);
   std::optional<TUsbGroup> group = FindDevice(device, backup.deviceKey, com);
   if (!group) {
@@ -234,9 +232,8 @@ int RestoreBackup(TStationStore& store, TIdentityBackup backup, const Options& o
     const std::optional<std::string> sn = keeper.ReadAtValue(kSlotSn);
     if (sn && !sn->empty() && *sn != savedSn) {
       device.ClosePorts();
-      return finish("the device answers serial number " + AnsiToUtf8(*sn) +
-                    ", the backup is of " + AnsiToUtf8(savedSn) +
-                    ": not restored (add --force if this is the device)");
+      return finish("the device answers serial number " + AnsiToUtf8(*sn) + ", the backup is of " +
+                    AnsiToUtf8(savedSn) + ": not restored (add --force if this is the device)");
     }
   }
   const TRestoreResult result = keeper.RestoreDeviceData(backup, settings.verifyIdentity);
@@ -266,12 +263,10 @@ std::string HistoryUsage() {
          "  past jobs, newest first; DATE is YYYY-MM-DD or YYYY-MM-DD hh:mm:ss\n";
 }
 
-int RunRestoreCommand(const std::vector<std::string>& args, std::ostream& out,
-                      std::ostream& err) {
+int RunRestoreCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   std::string error;
   const auto options =
-      ParseOptions(args,
-                   {"--datainfo", "--com", "--bench", "--time-scale", "--data", "--settings"},
+      ParseOptions(args, {"--datainfo", "--com", "--bench", "--time-scale", "--data", "--settings"},
                    {"--force", "--verbose"}, &error);
   const bool badCom = options && options->Has("--com") && !PositiveNumber(options->Get("--com"));
   const double scale = options ? std::strtod(options->Get("--time-scale").c_str(), nullptr) : 0;
@@ -319,12 +314,11 @@ int RunRestoreCommand(const std::vector<std::string>& args, std::ostream& out,
   return RestoreBackup(*store, std::move(backup), *options, settings, out);
 }
 
-int RunHistoryCommand(const std::vector<std::string>& args, std::ostream& out,
-                      std::ostream& err) {
+int RunHistoryCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   std::string error;
-  const auto options = ParseOptions(
-      args, {"--since", "--serial", "--key", "--limit", "--data", "--settings"},
-      {"--json", "--csv"}, &error);
+  const auto options =
+      ParseOptions(args, {"--since", "--serial", "--key", "--limit", "--data", "--settings"},
+                   {"--json", "--csv"}, &error);
   if (!options || !options->word.empty() ||
       (options->Has("--limit") && !PositiveNumber(options->Get("--limit"))) ||
       (options->switches.count("--json") != 0 && options->switches.count("--csv") != 0)) {
@@ -337,7 +331,8 @@ int RunHistoryCommand(const std::vector<std::string>& args, std::ostream& out,
   filter.since = options->Get("--since");
   filter.serial = Utf8ToAnsi(options->Get("--serial"));
   filter.key = options->Get("--key");
-  if (options->Has("--limit")) filter.limit = static_cast<int>(*PositiveNumber(options->Get("--limit")));
+  if (options->Has("--limit"))
+    filter.limit = static_cast<int>(*PositiveNumber(options->Get("--limit")));
   const auto jobs = store->History(filter, &error);
   if (!jobs) {
     err << "vornex: " << error << '\n';
@@ -352,13 +347,12 @@ int RunHistoryCommand(const std::vector<std::string>& args, std::ostream& out,
     out << "JOB     STARTED                  KIND     SLOT  KEY       SN                VERDICT"
            "  REASON\n";
     for (const TJobSummary& job : *jobs) {
-      out << FormatBounded(1023, "%-7lld %-24s %-8s %-5s %-9s %-17s %-8s %s\n",
-                           static_cast<long long>(job.id), job.startedAt.c_str(), job.kind.c_str(),
-                           job.slot >= 0 ? std::string(1, static_cast<char>('A' + job.slot)).c_str()
-                                         : "-",
-                           job.deviceKey.c_str(),
-                           AnsiToUtf8(job.identityBefore.slots[kSlotSn]).c_str(),
-                           job.pass ? "PASS" : "FAILED", job.failure.c_str());
+      out << FormatBounded(
+          1023, "%-7lld %-24s %-8s %-5s %-9s %-17s %-8s %s\n", static_cast<long long>(job.id),
+          job.startedAt.c_str(), job.kind.c_str(),
+          job.slot >= 0 ? std::string(1, static_cast<char>('A' + job.slot)).c_str() : "-",
+          job.deviceKey.c_str(), AnsiToUtf8(job.identityBefore.slots[kSlotSn]).c_str(),
+          job.pass ? "PASS" : "FAILED", job.failure.c_str());
     }
   }
   return 0;

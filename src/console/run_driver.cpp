@@ -7,7 +7,6 @@
 
 #include "console/system_check.h"
 #include "discovery/port_enumeration.h"
-
 #include "foundation/stop_signal.h"
 #include "foundation/text.h"
 
@@ -40,8 +39,8 @@ TRunSetup PrepareRun(const TRunOptions& options) {
                                " is longer than 259 characters: Start is refused until it is "
                                "shorter.");
     } else if (!std::filesystem::is_directory(setup.settings.imagePath, ec)) {
-      setup.warnings.push_back("The image folder of " + setup.settingsPath +
-                               " does not exist: \"" + setup.settings.imagePath + "\".");
+      setup.warnings.push_back("The image folder of " + setup.settingsPath + " does not exist: \"" +
+                               setup.settings.imagePath + "\".");
     }
   }
 
@@ -102,8 +101,9 @@ void TRunDriver::Tick() {
       std::chrono::steady_clock::now() >= *giveUpAt_) {
     gaveUp_ = true;
     const int wanted = plan_.autostart > 0 ? plan_.autostart : 1;
-    say_(FormatBounded(511, "Gave up waiting after %g s: %d of %d device(s) found. No device was "
-                            "touched.",
+    say_(FormatBounded(511,
+                       "Gave up waiting after %g s: %d of %d device(s) found. No device was "
+                       "touched.",
                        plan_.waitSeconds, static_cast<int>(listedLast_), wanted));
   }
 }
@@ -215,10 +215,10 @@ std::string TRunDriver::Report() const {
                     "Devices: %d expected, %d listed, %d started, %d passed, %d failed, %d never "
                     "started.\n",
                     c.expected, c.listed, c.started, c.passed, c.failed, c.neverStarted);
-  report += c.failed + c.neverStarted == 0
-                ? std::string("All devices passed.")
-                : FormatBounded(128, "%d device(s) FAILED or never started.",
-                                c.failed + c.neverStarted);
+  report +=
+      c.failed + c.neverStarted == 0
+          ? std::string("All devices passed.")
+          : FormatBounded(128, "%d device(s) FAILED or never started.", c.failed + c.neverStarted);
   return report;
 }
 

@@ -177,7 +177,7 @@ void TMdlThread::DownloadDevices(std::unique_ptr<TDeviceTable> selection) {
         }
       }
     }
-    if (slot < 0) continue;  // none of its ports is selected: not started
+    if (slot < 0) continue;   // none of its ports is selected: not started
     if (stop_.load()) break;  // the station is closing: no new job
 
     auto job = std::make_unique<TWorkerJob>();

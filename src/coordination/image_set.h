@@ -14,9 +14,9 @@
 namespace vornex {
 
 // Bits of TImageSet::itemSwitches.
-constexpr std::uint32_t kItemAt = 0x1;         // back up and restore the AT identity
-constexpr std::uint32_t kItemNv = 0x2;         // back up and restore the NV items
-constexpr std::uint32_t kImageLoaded = 0x4;    // nor.mbn exists and was loaded
+constexpr std::uint32_t kItemAt = 0x1;       // back up and restore the AT identity
+constexpr std::uint32_t kItemNv = 0x2;       // back up and restore the NV items
+constexpr std::uint32_t kImageLoaded = 0x4;  // nor.mbn exists and was loaded
 
 constexpr std::size_t kImageTagBytes = 32;
 // Bounds of a flash image: its tag and at least 1 KiB of content, at most 256 MiB.
@@ -40,12 +40,12 @@ constexpr const char* kUpdateItemSection = "UpdateItem";
 struct TImageSet {
   std::uint32_t itemSwitches = 0;
   FixedText<260> imageFolder;
-  FixedText<260> programmerFile;   // folder + separator + first name containing ".hex"
-  FixedText<260> flashImageFile;   // folder + separator + "nor.mbn"
-  std::string imageTag;            // at most 32 bytes from the end of the flash image
-  ImageData imageData;             // whole nor.mbn, or empty
-  std::string imageSha256;         // of the whole nor.mbn, lower-case hex; empty without it
-  ProgrammerData programmer;       // the parsed programmer; null when it did not parse
+  FixedText<260> programmerFile;  // folder + separator + first name containing ".hex"
+  FixedText<260> flashImageFile;  // folder + separator + "nor.mbn"
+  std::string imageTag;           // at most 32 bytes from the end of the flash image
+  ImageData imageData;            // whole nor.mbn, or empty
+  std::string imageSha256;        // of the whole nor.mbn, lower-case hex; empty without it
+  ProgrammerData programmer;      // the parsed programmer; null when it did not parse
   // Why the set must not be flashed ("Image set refused: ..."); empty for a usable set.
   std::string refusal;
   // Neither the AT identity nor the NV items are backed up and restored: no Vornex_730.ini in

@@ -23,16 +23,16 @@ constexpr std::uint32_t TM_THREAD_PING = 205;
 constexpr std::uint32_t TM_THREAD_REQUEST = 206;
 
 // Request types (the wParam of TM_THREAD_REQUEST).
-constexpr std::uint32_t REQ_CHECK_DEVICE = 15;      // coordinator, no record
-constexpr std::uint32_t REQ_DOWNLOAD_DEVICE = 16;   // coordinator, TDeviceTable
-constexpr std::uint32_t REQ_SINGLE_DOWNLOAD = 28;   // worker of the slot, TWorkerJob
+constexpr std::uint32_t REQ_CHECK_DEVICE = 15;     // coordinator, no record
+constexpr std::uint32_t REQ_DOWNLOAD_DEVICE = 16;  // coordinator, TDeviceTable
+constexpr std::uint32_t REQ_SINGLE_DOWNLOAD = 28;  // worker of the slot, TWorkerJob
 
 // The confirmation message and its codes.
 constexpr std::uint32_t WM_DOWNLOAD_CNF = 0x600;
-constexpr std::uint32_t CNF_CHECK_DEVICE = 15;      // TDeviceTable
-constexpr std::uint32_t CNF_DOWNLOAD_DEVICE = 16;   // TDownloadCnf
-constexpr std::uint32_t CNF_SINGLE = 28;            // TSingleCnf
-constexpr std::uint32_t CNF_JOB_SUMMARY = 29;       // TJobSummary, the last confirmation of a job
+constexpr std::uint32_t CNF_CHECK_DEVICE = 15;     // TDeviceTable
+constexpr std::uint32_t CNF_DOWNLOAD_DEVICE = 16;  // TDownloadCnf
+constexpr std::uint32_t CNF_SINGLE = 28;           // TSingleCnf
+constexpr std::uint32_t CNF_JOB_SUMMARY = 29;      // TJobSummary, the last confirmation of a job
 
 // Report codes of TSingleCnf.
 constexpr std::int32_t CNF_PROGRESS = 0;
@@ -65,7 +65,7 @@ struct TDeviceTable {
   std::int32_t count = 0;
   std::int32_t useProgramFolder = 0;  // 1 = images from the executable's folder
   FixedText<260> imagePath;
-  std::uint32_t elapsed = 0;          // ms spent on the check
+  std::uint32_t elapsed = 0;  // ms spent on the check
 };
 
 // Answer of REQ_DOWNLOAD_DEVICE.
@@ -86,9 +86,9 @@ struct TDownloadCnf {
 struct TSingleCnf {
   std::int32_t code = 0;
   std::int32_t slot = 0;
-  std::int32_t progress = 0;   // CNF_PROGRESS only, 0..1000
+  std::int32_t progress = 0;  // CNF_PROGRESS only, 0..1000
   FixedText<512> text;
-  std::uint32_t elapsed = 0;   // every code but CNF_PROGRESS: ms since the job started
+  std::uint32_t elapsed = 0;  // every code but CNF_PROGRESS: ms since the job started
 };
 
 class TStationStore;

@@ -27,7 +27,9 @@ TBaseThread::TBaseThread() : shared_(std::make_shared<Shared>()) {
   WaitQueueReady();
 }
 
-TBaseThread::~TBaseThread() { Stop(); }
+TBaseThread::~TBaseThread() {
+  Stop();
+}
 
 void TBaseThread::RequestLoop(Shared& shared) {
   shared.queue.Open();

@@ -126,7 +126,9 @@ bool ParsePort(const std::string& text, BenchPort* port) {
 
 }  // namespace
 
-std::string PortFileName(int com) { return "COM" + std::to_string(com) + kPortFileSuffix; }
+std::string PortFileName(int com) {
+  return "COM" + std::to_string(com) + kPortFileSuffix;
+}
 
 bool WritePort(const std::string& folder, const BenchPort& port) {
   std::ostringstream text;

@@ -17,17 +17,17 @@ constexpr std::int32_t kPortClassModem = 2;
 
 // One enumerated serial port.
 struct TPortInfo {
-  std::uint8_t com = 0;               // n of COMn, kept in 8 bits
-  std::int32_t portClass = 0;         // kPortClassSerial, kPortClassModem or 0
-  FixedText<260> path;                // interface path; third '#'-field = device instance id
-  FixedText<256> description;         // the diagnostic port's contains "Diagnostics"
-  FixedText<39> classGuid;            // setup class id, where the backend knows one
-  FixedText<256> hardwareId;          // "USB\VID_05C6&PID_9004&REV_...&MI_.."
-  FixedText<256> deviceObjectName;    // backend's own device name, where it has one
-  FixedText<256> location;            // location text, may be empty
-  std::uint32_t address = 0;          // device address, 0 when unknown
-  std::int32_t openable = 0;          // 1 = could be opened exclusively (or not tested), 0 = busy
-  std::int32_t usb = 0;               // 1 = enumerated by USB
+  std::uint8_t com = 0;             // n of COMn, kept in 8 bits
+  std::int32_t portClass = 0;       // kPortClassSerial, kPortClassModem or 0
+  FixedText<260> path;              // interface path; third '#'-field = device instance id
+  FixedText<256> description;       // the diagnostic port's contains "Diagnostics"
+  FixedText<39> classGuid;          // setup class id, where the backend knows one
+  FixedText<256> hardwareId;        // "USB\VID_05C6&PID_9004&REV_...&MI_.."
+  FixedText<256> deviceObjectName;  // backend's own device name, where it has one
+  FixedText<256> location;          // location text, may be empty
+  std::uint32_t address = 0;        // device address, 0 when unknown
+  std::int32_t openable = 0;        // 1 = could be opened exclusively (or not tested), 0 = busy
+  std::int32_t usb = 0;             // 1 = enumerated by USB
   // Why a port is not openable, where discovery knows: denied = 1 when this user may not open
   // it at all (no permission; openable is 0 then too); heldBy names the other programs that
   // hold it open, "ModemManager (pid 812)" (openable is 0 then, even when no lock keeps the

@@ -6,10 +6,10 @@
 
 namespace vornex {
 
-constexpr std::uint32_t kConnectOpenMs = 4500;        // first connection and the final one
+constexpr std::uint32_t kConnectOpenMs = 4500;  // first connection and the final one
 constexpr std::uint32_t kReconnectAfterResetMs = 2500;
 constexpr std::uint32_t kBeforeConnectMs = 1000;
-constexpr std::uint32_t kOthersWaitMs = 3000;         // one wait for other devices' downloads
+constexpr std::uint32_t kOthersWaitMs = 3000;  // one wait for other devices' downloads
 constexpr int kOthersWaitTries = 30;
 constexpr std::uint32_t kBeforeResetMs = 2000;
 constexpr std::uint32_t kBeforeRestoreMs = 500;

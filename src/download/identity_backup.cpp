@@ -118,7 +118,8 @@ std::int32_t TIdentityKeeper::BackupNvItems(std::vector<TNvRecord>& nv,
     if (outcome == TNvOutcome::kNoAnswer && unanswered++ == 0) firstUnanswered = entry.item;
     if (outcome != TNvOutcome::kDone) continue;
     ++got;
-    Say(reporter_, kReportInfo, "Backup NV item %4d, %s", entry.item, FirstDataBytes(record).c_str());
+    Say(reporter_, kReportInfo, "Backup NV item %4d, %s", entry.item,
+        FirstDataBytes(record).c_str());
     nv.push_back(record);
   }
   Say(reporter_, kReportInfo, "Backup NV Get %d NV Items", got);
@@ -139,7 +140,8 @@ TRestoreResult TIdentityKeeper::RestoreDeviceData(const TIdentityBackup& backup,
     Say(reporter_, kReportInfo, "Restore NV begin");
     nvMissing = backup.nv.empty();
     if (!nvMissing) result.nvWriteFailures = RestoreNvItems(backup.nv);
-    Say(reporter_, kReportInfo, "Restore NV end(%d)", !nvMissing && result.nvWriteFailures == 0 ? 1 : 0);
+    Say(reporter_, kReportInfo, "Restore NV end(%d)",
+        !nvMissing && result.nvWriteFailures == 0 ? 1 : 0);
   }
   if (HasSwitch(backup, kItemAt)) {
     pacing::Sleep(kRestorePauseMs);
@@ -158,14 +160,16 @@ TRestoreResult TIdentityKeeper::RestoreDeviceData(const TIdentityBackup& backup,
     result.verified = true;
     result.ok = result.atDiffer == 0 && result.nvDiffer == 0;
     if (!result.ok) {
-      result.failure = FormatBounded(kReportUnits, "Identity not restored: %d AT, %d NV items differ",
-                                     result.atDiffer, result.nvDiffer);
+      result.failure =
+          FormatBounded(kReportUnits, "Identity not restored: %d AT, %d NV items differ",
+                        result.atDiffer, result.nvDiffer);
     }
   } else {
     result.ok = result.atWriteFailures == 0 && result.nvWriteFailures == 0;
     if (!result.ok) {
-      result.failure = FormatBounded(kReportUnits, "Identity not restored: %d AT, %d NV writes failed",
-                                     result.atWriteFailures, result.nvWriteFailures);
+      result.failure =
+          FormatBounded(kReportUnits, "Identity not restored: %d AT, %d NV writes failed",
+                        result.atWriteFailures, result.nvWriteFailures);
     }
   }
   return result;
@@ -176,9 +180,8 @@ void TRestoreResult::NoteIn(TJobSummary& summary) const {
   summary.atDiffer = atDiffer;
   summary.nvDiffer = nvDiffer;
   summary.identityVerified = verified;
-  summary.Step(TJobStep::kRestore) = atWriteFailures == 0 && nvWriteFailures == 0
-                                         ? TStepOutcome::kOk
-                                         : TStepOutcome::kFailed;
+  summary.Step(TJobStep::kRestore) =
+      atWriteFailures == 0 && nvWriteFailures == 0 ? TStepOutcome::kOk : TStepOutcome::kFailed;
   summary.Step(TJobStep::kVerify) = !verified ? TStepOutcome::kSkipped
                                     : ok      ? TStepOutcome::kOk
                                               : TStepOutcome::kFailed;
@@ -238,8 +241,8 @@ void TIdentityKeeper::VerifyIdentity(const TIdentityBackup& backup, TRestoreResu
       }
       if (it->second && *it->second == saved) continue;
       ++result.nvDiffer;
-      Say(reporter_, kReportInfo, "Verify NV item %d differs: saved [%s], device [%s]", saved.Item(),
-          FirstDataBytes(saved).c_str(),
+      Say(reporter_, kReportInfo, "Verify NV item %d differs: saved [%s], device [%s]",
+          saved.Item(), FirstDataBytes(saved).c_str(),
           it->second ? FirstDataBytes(*it->second).c_str() : "(no answer)");
     }
   }
@@ -253,8 +256,8 @@ namespace {
 
 std::string DataInfoName() {
   const TLocalTime t = LocalTimeNow();
-  return FormatBounded(259, "./DataInfo_%04d%02d%02d_%02d%02d%02d_%03d.ini", t.year, t.month,
-                       t.day, t.hour, t.minute, t.second, t.millisecond);
+  return FormatBounded(259, "./DataInfo_%04d%02d%02d_%02d%02d%02d_%03d.ini", t.year, t.month, t.day,
+                       t.hour, t.minute, t.second, t.millisecond);
 }
 
 // Profile-file lines of one section, a key written twice keeping its first place and its last
@@ -379,9 +382,9 @@ bool LoadDataInfo(const std::string& path, TIdentityBackup* backup, std::string*
         // Only what a device can answer: a line break inside a value would send the modem a
         // second command when the value is written back.
         const std::string ansi = Utf8ToAnsi(value);
-        if (ansi.size() > kMaxAtValueBytes ||
-            std::any_of(ansi.begin(), ansi.end(),
-                        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; })) {
+        if (ansi.size() > kMaxAtValueBytes || std::any_of(ansi.begin(), ansi.end(), [](char c) {
+              return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+            })) {
           *error = FormatBounded(511, "%s line %d: %s is no identity value a device gives",
                                  path.c_str(), lineNumber, key.c_str());
           return false;
@@ -404,8 +407,8 @@ bool LoadDataInfo(const std::string& path, TIdentityBackup* backup, std::string*
     *error = path + " holds no identity values";
     return false;
   }
-  backup->itemSwitches = (backup->nv.empty() ? 0 : kItemNv) |
-                         (backup->at == TIdentityBlock{} ? 0 : kItemAt);
+  backup->itemSwitches =
+      (backup->nv.empty() ? 0 : kItemNv) | (backup->at == TIdentityBlock{} ? 0 : kItemAt);
   return true;
 }
 

@@ -35,10 +35,10 @@ struct TRestoreResult {
   bool verified = false;  // it was read back and compared
   int atWriteFailures = 0;
   int nvWriteFailures = 0;
-  int atDiffer = 0;       // AT values that did not read back equal
-  int nvDiffer = 0;       // NV records that did not read back equal
+  int atDiffer = 0;         // AT values that did not read back equal
+  int nvDiffer = 0;         // NV records that did not read back equal
   TIdentityBlock readBack;  // the AT values read back (when verified)
-  std::string failure;    // the operator's text when not ok
+  std::string failure;      // the operator's text when not ok
 
   // Notes the outcome in a job's account: values read back, differences, restore and
   // verification steps.

@@ -51,9 +51,8 @@ constexpr Range kList3[] = {
     {6145, 6145}, {6154, 6155}, {6158, 6159}, {6163, 6164}, {6181, 6181}, {6190, 6191},
     {6194, 6195}, {6199, 6200}};
 
-constexpr Range kList4[] = {{258, 258},   {262, 263},   {910, 910},   {945, 945},
-                            {1881, 1881}, {1885, 1885}, {1887, 1889}, {2497, 2500},
-                            {3375, 3375}};
+constexpr Range kList4[] = {{258, 258},   {262, 263},   {910, 910},   {945, 945},  {1881, 1881},
+                            {1885, 1885}, {1887, 1889}, {2497, 2500}, {3375, 3375}};
 
 constexpr Range kIndexed[] = {
     {10, 21},     {24, 27},     {29, 29},     {31, 39},     {43, 43},     {51, 55},
@@ -84,8 +83,8 @@ const std::vector<std::vector<TNvListEntry>>& NvItemLists() {
   static const std::vector<std::vector<TNvListEntry>> lists = [] {
     std::vector<TNvListEntry> third = Expand(kList3);
     for (const std::int32_t item : kListedTwice) third.push_back({item, 0});
-    return std::vector<std::vector<TNvListEntry>>{Expand(kList1), Expand(kList2),
-                                                  std::move(third), Expand(kList4)};
+    return std::vector<std::vector<TNvListEntry>>{Expand(kList1), Expand(kList2), std::move(third),
+                                                  Expand(kList4)};
   }();
   return lists;
 }

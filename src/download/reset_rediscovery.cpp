@@ -5,9 +5,9 @@
 
 #include "download/download_limits.h"
 #include "download/report_marks.h"
-#include "protocols/connection_flags.h"
 #include "foundation/pacing.h"
 #include "foundation/text.h"
+#include "protocols/connection_flags.h"
 
 namespace vornex {
 

@@ -180,9 +180,9 @@ void TSdlThread::FinishStranded(TWorkerJob& job, std::uint8_t flags) {
   if (backup->imageTag != job.imageSet.imageTag) {
     // Only the image it was being given is known to fit what its backup was taken for.
     Cause("the image set carries " + job.imageSet.imageTag);
-    return Fail(FormatBounded(kCauseUnits, "Device needs image %s to be finished",
-                              backup->imageTag.c_str())
-                    .c_str());
+    return Fail(
+        FormatBounded(kCauseUnits, "Device needs image %s to be finished", backup->imageTag.c_str())
+            .c_str());
   }
   Report(kReportInfo, "Device in download mode (0x%x): finishing it with identity backup %lld",
          flags, static_cast<long long>(backup->id));
@@ -252,8 +252,9 @@ void TSdlThread::FlashAndRestore(TWorkerJob& job) {
   }
 
   std::string error;
-  const char* how = restored.verified ? "verified after its job"
-                                      : "written back by its job, not read back (VerifyIdentity=OFF)";
+  const char* how = restored.verified
+                        ? "verified after its job"
+                        : "written back by its job, not read back (VerifyIdentity=OFF)";
   if (!store_->CloseBackup(summary_.backupId, how, &error)) {
     Report(kReportInfo, "Identity backup %lld stays open: %s",
            static_cast<long long>(summary_.backupId), error.c_str());
@@ -346,7 +347,9 @@ void TSdlThread::SaveDataInfo() {
   }
 }
 
-void TSdlThread::DiscardBackup() { backup_.reset(); }
+void TSdlThread::DiscardBackup() {
+  backup_.reset();
+}
 
 void TSdlThread::StepReport(std::int32_t value, const std::string& text) {
   Report(value, "%s", text.c_str());

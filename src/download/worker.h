@@ -113,7 +113,7 @@ class TSdlThread final : public TBaseThread, private TStepReporter {
   std::uint32_t jobStartTick_ = 0;
   std::optional<TIdentityBackup> backup_;  // of the running job, until the restore is verified
   std::int32_t restoreFailed_ = 0;
-  TJobSummary summary_;  // of the running job
+  TJobSummary summary_;             // of the running job
   TStationStore* store_ = nullptr;  // of the running job
   std::atomic<bool> stop_{false};
 };

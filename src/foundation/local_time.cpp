@@ -15,7 +15,7 @@ TLocalTime LocalTimeNow() {
   if (ms < 0) ms += 1000;
   std::tm local{};
   ::localtime_r(&seconds, &local);
-  return TLocalTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+  return TLocalTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,       local.tm_hour,
                     local.tm_min,         local.tm_sec,     static_cast<int>(ms)};
 }
 

@@ -19,6 +19,8 @@ TLocalTime LocalTimeNow();
 
 // "YYYY-MM-DD hh:mm:ss.mmm"
 std::string LocalTimeText(const TLocalTime& time);
-inline std::string LocalTimeText() { return LocalTimeText(LocalTimeNow()); }
+inline std::string LocalTimeText() {
+  return LocalTimeText(LocalTimeNow());
+}
 
 }  // namespace vornex

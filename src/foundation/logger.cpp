@@ -2,7 +2,6 @@
 // threads. Only the writer thread touches the file; the descriptor is published before the
 // writer's queue opens, so whoever saw LogWaitReady succeed also sees whether a file is open.
 #include "foundation/logger.h"
-#include "foundation/local_time.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -16,6 +15,7 @@
 #include <ctime>
 #include <system_error>
 
+#include "foundation/local_time.h"
 #include "foundation/pacing.h"
 #include "foundation/paths.h"
 #include "foundation/text.h"
@@ -45,7 +45,9 @@ bool IsLowSurrogate(char16_t unit) {
 }
 
 // The local time as "YYYY-MM-DD hh:mm:ss.mmm ".
-std::u16string TimeStamp() { return Utf8ToUtf16(LocalTimeText() + " "); }
+std::u16string TimeStamp() {
+  return Utf8ToUtf16(LocalTimeText() + " ");
+}
 
 // One file line: stamp + text with CR and LF written as \r and \n + CR LF, at most
 // kLogLineUnits units. A text that does not fit is cut before the first character (or escape

@@ -1,10 +1,10 @@
 // The process-wide pacing clock.
 #include "foundation/pacing.h"
 
-#include "foundation/os_sleep.h"
-
 #include <atomic>
 #include <cmath>
+
+#include "foundation/os_sleep.h"
 
 namespace vornex::pacing {
 namespace {
@@ -15,7 +15,9 @@ void SetTimeScale(double scale) {
   if (std::isfinite(scale) && scale > 0.0) g_timeScale.store(scale);
 }
 
-double TimeScale() { return g_timeScale.load(); }
+double TimeScale() {
+  return g_timeScale.load();
+}
 
 Clock::duration Scaled(std::uint32_t ms) {
   const std::chrono::duration<double, std::milli> scaled(static_cast<double>(ms) * TimeScale());
@@ -28,8 +30,8 @@ void Sleep(std::uint32_t ms) {
 }
 
 std::uint32_t TickCount() {
-  const auto since = std::chrono::duration_cast<std::chrono::milliseconds>(
-      Clock::now().time_since_epoch());
+  const auto since =
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch());
   return static_cast<std::uint32_t>(since.count());
 }
 

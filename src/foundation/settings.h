@@ -19,7 +19,7 @@ struct StationSettings {
   std::string imagePath;      // ImagePath, at most 259 UTF-16 units, used when autoPath is off
   bool imagePathCut = false;  // ImagePath was longer than 259 units: the station never uses it
   std::int32_t pathNumber = kSlotCount;  // PathNumber 1..8: slots in use
-  std::string dataFolder;     // DataFolder: where the station records live; empty = the default
+  std::string dataFolder;      // DataFolder: where the station records live; empty = the default
   bool dataFolderCut = false;  // DataFolder was longer than 259 units: the records cannot open
   bool verifyIdentity = true;  // VerifyIdentity = OFF: judge a restore by its write results only
   // Slot table Enabled column: rows 0..pathNumber-1 are 1, the rest 0.
@@ -32,7 +32,9 @@ std::string SettingsPath();
 // Reads Debug, AutoPath, BrowseButton, ImagePath and PathNumber (in that order), then
 // DataFolder and VerifyIdentity, from section Config of the file and derives the Enabled table.
 StationSettings LoadSettings(const std::string& path);
-inline StationSettings LoadSettings() { return LoadSettings(SettingsPath()); }
+inline StationSettings LoadSettings() {
+  return LoadSettings(SettingsPath());
+}
 
 // Writes ImagePath into section Config; true when the file was written.
 bool WriteImagePath(const std::string& path, std::string_view imagePath);

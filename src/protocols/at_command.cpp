@@ -16,7 +16,9 @@ constexpr std::uint8_t kBlank = 0x20;
 constexpr std::string_view kOk = "OK";
 const std::vector<std::string> kAtEndTexts = {"OK", "ERROR"};
 
-bool IsControl(std::uint8_t byte) { return byte < 0x20 || byte == 0x7F; }
+bool IsControl(std::uint8_t byte) {
+  return byte < 0x20 || byte == 0x7F;
+}
 
 std::int32_t FindText(const ByteVector& bytes, std::string_view text) {
   return FindBytes(bytes, reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
@@ -108,8 +110,7 @@ bool TUsbDevice::AtExchange(const ByteVector& line, std::uint8_t* received) {
     Notify(CB_ATTEMPT, nullptr);
     if (!port->IsOpen()) continue;
     std::size_t got = 0;
-    if (port->WriteThenRead(line.data(), line.size(), kAtPauseMs, received, kAtBufferBytes,
-                            &got)) {
+    if (port->WriteThenRead(line.data(), line.size(), kAtPauseMs, received, kAtBufferBytes, &got)) {
       return true;
     }
   }

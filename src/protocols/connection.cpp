@@ -16,8 +16,7 @@ constexpr const char* kNoPortMessage =
 
 std::unique_ptr<TSerialPort> TUsbDevice::MakePort(const TPortInfo& info,
                                                   std::uint32_t openTimeoutMs,
-                                                  std::uint32_t readLimitMs,
-                                                  std::int32_t portId) {
+                                                  std::uint32_t readLimitMs, std::int32_t portId) {
   auto port = std::make_unique<TSerialPort>(info.com);
   // The port opens the tty of the record it was listed with, not whatever its COM number means
   // at the time of some later open: reopens after a mode switch go to the same tty.

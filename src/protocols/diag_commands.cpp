@@ -40,7 +40,9 @@ ByteVector NvPayload(std::uint16_t item, const std::uint8_t* data) {
 }
 
 // The status word of an NV reply (at least kNvPayloadBytes long) says success.
-bool NvStatusOk(const ByteVector& reply) { return (reply[130] | (reply[131] << 8)) == 0; }
+bool NvStatusOk(const ByteVector& reply) {
+  return (reply[130] | (reply[131] << 8)) == 0;
+}
 
 }  // namespace
 
@@ -57,8 +59,7 @@ std::int32_t TUsbDevice::SayHelloToDownloadLayer(TSerialPort* port) {
 std::int32_t TUsbDevice::SayHelloToHexLayer(TSerialPort* port) {
   ByteVector payload;
   payload.reserve(kHostMagic.size() + 3);
-  AppendBytes(payload, reinterpret_cast<const std::uint8_t*>(kHostMagic.data()),
-              kHostMagic.size());
+  AppendBytes(payload, reinterpret_cast<const std::uint8_t*>(kHostMagic.data()), kHostMagic.size());
   AppendByte(payload, kHelloVersion);
   AppendByte(payload, kHelloCompatibleVersion);
   AppendByte(payload, kHelloFeatures);

@@ -57,7 +57,8 @@ std::int32_t TUsbDevice::DownloadAllImage(const std::vector<std::uint8_t>& image
     if (ProgrammerCommand(std::move(request), kDownloadPauseMs) == 0) return 0;
     ++done;
     next = offset + kImageBlockBytes;
-    if (done % reportStep == 0) ReportProgress(kTextImage, kPhaseImage, ImagePercent(done, blockCount));
+    if (done % reportStep == 0)
+      ReportProgress(kTextImage, kPhaseImage, ImagePercent(done, blockCount));
     if (next >= length) break;
     offset = next;
   }

@@ -99,8 +99,8 @@ void JudgeDiagReply(const ByteVector& request, const TPacket& replyPacket,
 
 // Download and streaming reply, with or without its opening flag. A download acknowledge carries
 // no payload; a refusal or a streaming text report carries the device's reason text.
-void JudgeFlaggedReply(std::int32_t protocol, const ByteVector& request,
-                       const TPacket& replyPacket, TReplyJudgement* judgement) {
+void JudgeFlaggedReply(std::int32_t protocol, const ByteVector& request, const TPacket& replyPacket,
+                       TReplyJudgement* judgement) {
   const ByteVector& reply = replyPacket.Bytes();
   const std::size_t m = reply.size();
   std::size_t bodyStart = 0;
@@ -120,8 +120,8 @@ void JudgeFlaggedReply(std::int32_t protocol, const ByteVector& request,
       }
     } else if (code == kStreamingLogReport || code == kStreamingErrorReport) {
       SetReasonText(judgement, reply, 2, m);
-      judgement->verdict = code == kStreamingLogReport ? TReplyVerdict::kLogReport
-                                                       : TReplyVerdict::kErrorReport;
+      judgement->verdict =
+          code == kStreamingLogReport ? TReplyVerdict::kLogReport : TReplyVerdict::kErrorReport;
       return;
     }
     bodyStart = 1;

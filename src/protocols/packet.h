@@ -52,8 +52,7 @@ class TPacket {
   // The plain frame of the protocol's layout with its CRC.
   static TPacket Build(std::uint8_t command, const ByteVector* payload, std::int32_t protocol);
   // A copy of received bytes, marked plain; the caller marks it escaped before Unescape.
-  static TPacket FromReceived(const std::uint8_t* bytes, std::size_t length,
-                              std::int32_t protocol);
+  static TPacket FromReceived(const std::uint8_t* bytes, std::size_t length, std::int32_t protocol);
 
   // Stuffs every byte but the first and the last; nothing when already stuffed.
   void Escape();

@@ -39,17 +39,17 @@ constexpr std::uint32_t kDiagPauseMs = 1;      // diagnostic commands
 constexpr std::uint32_t kDownloadPauseMs = 3;  // programmer blocks and image blocks
 
 // Diagnostic commands.
-constexpr std::uint32_t kHexHelloSettleMs = 500;          // after the streaming hello
-constexpr std::uint32_t kDownloadModeSwitchMs = 1000;     // before and after closing the port
+constexpr std::uint32_t kHexHelloSettleMs = 500;       // after the streaming hello
+constexpr std::uint32_t kDownloadModeSwitchMs = 1000;  // before and after closing the port
 constexpr std::size_t kNvItemBytes = 128;
-constexpr std::size_t kNvPayloadBytes = 132;              // item, data, status
+constexpr std::size_t kNvPayloadBytes = 132;  // item, data, status
 
 // Programmer download.
 constexpr std::size_t kHexBlockBytes = 1017;  // 1 + 4 + 2 + 1017 = 1024 bytes per block frame
 constexpr int kWakeUpTries = 10;
 constexpr std::uint32_t kWakeUpPauseMs = 500;
-constexpr std::uint32_t kProgrammerStartMs = 1000;        // after the start command
-constexpr std::uint32_t kReenumerationWaitMs = 5000;      // before looking for the device again
+constexpr std::uint32_t kProgrammerStartMs = 1000;    // after the start command
+constexpr std::uint32_t kReenumerationWaitMs = 5000;  // before looking for the device again
 constexpr std::uint32_t kReconnectOpenMs = 2000;
 
 // Image download.

@@ -49,11 +49,11 @@ void TUsbDevice::SearchAllUSB(std::array<TUsbGroup, kMaxGroups>& groups, std::ui
   for (const TLeftOutPort& left : leftOut) {
     const TPortInfo& port = ports[static_cast<std::size_t>(left.port)];
     if (left.group < 0) {
-      Trace("SearchAllUSB no room for another device, left out -COM%d(%d),%s",
-            ComText(port.com), port.openable, port.path.c_str());
+      Trace("SearchAllUSB no room for another device, left out -COM%d(%d),%s", ComText(port.com),
+            port.openable, port.path.c_str());
     } else {
-      Trace("SearchAllUSB Group[%d] is full, left out -COM%d(%d),%s", left.group,
-            ComText(port.com), port.openable, port.path.c_str());
+      Trace("SearchAllUSB Group[%d] is full, left out -COM%d(%d),%s", left.group, ComText(port.com),
+            port.openable, port.path.c_str());
     }
   }
 

@@ -129,7 +129,7 @@ class TSerialPort {
   FixedText<260> devicePath_;
   int fd_ = -1;
   bool outputDirty_ = false;  // the last write did not complete: purge output before the next
-  bool exclusive_ = false;  // TIOCEXCL set by this port, to be cleared again on Close
+  bool exclusive_ = false;    // TIOCEXCL set by this port, to be cleared again on Close
   FixedText<256> lastError_;
   TReceiveNotify notify_ = nullptr;
   std::vector<std::uint8_t> endBytes_;

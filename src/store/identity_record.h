@@ -40,20 +40,20 @@ constexpr const char* kBackupSourceDataInfo = "datainfo";  // imported from a Da
 
 // One identity backup with the device and image it belongs to.
 struct TIdentityBackup {
-  std::int64_t id = 0;        // given by the store
-  std::string createdAt;      // local time "YYYY-MM-DD HH:MM:SS", given by the store
+  std::int64_t id = 0;    // given by the store
+  std::string createdAt;  // local time "YYYY-MM-DD HH:MM:SS", given by the store
   std::string source = kBackupSourceJob;
-  std::string sourceFile;     // the DataInfo file of an import
-  std::int32_t slot = -1;     // 0..7, -1 when not taken by a job
-  std::string deviceKey;      // grouping key of the device's ports
+  std::string sourceFile;  // the DataInfo file of an import
+  std::int32_t slot = -1;  // 0..7, -1 when not taken by a job
+  std::string deviceKey;   // grouping key of the device's ports
   std::int32_t diagCom = 0;
   std::int32_t modemCom = 0;
   std::string firmwareVersion;  // the device's version before the rewrite
   std::string imageTag;
-  std::string imageSha256;      // lower-case hex
+  std::string imageSha256;         // lower-case hex
   std::uint32_t itemSwitches = 0;  // kItemAt / kItemNv of the image set
   TIdentityBlock at;
-  std::vector<TNvRecord> nv;    // in the order read, duplicates included
+  std::vector<TNvRecord> nv;  // in the order read, duplicates included
   // While open: why it is still open (the failure of its job; empty while the job runs).
   std::string openReason;
   bool open = true;

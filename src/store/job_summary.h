@@ -17,11 +17,11 @@ namespace vornex {
 enum class TJobStep : std::uint8_t {
   kConnect = 0,
   kVersionCheck,
-  kBackup,      // read and committed to the store
+  kBackup,       // read and committed to the store
   kImageUpdate,  // download mode, programmer, flash image
-  kReset,       // reset and found again
-  kRestore,     // identity written back
-  kVerify,      // identity read back and compared
+  kReset,        // reset and found again
+  kRestore,      // identity written back
+  kVerify,       // identity read back and compared
   kCount
 };
 constexpr std::size_t kJobStepCount = static_cast<std::size_t>(TJobStep::kCount);
@@ -55,10 +55,10 @@ struct TJobSummary {
   bool identityVerified = false;  // read back and compared (not just written)
   std::array<TStepOutcome, kJobStepCount> steps{};
   bool pass = false;
-  std::string failure;     // the last failure text the operator saw; empty on PASS
-  std::string cause;       // what lay behind it (no reply on COM5, no version tag ...)
+  std::string failure;        // the last failure text the operator saw; empty on PASS
+  std::string cause;          // what lay behind it (no reply on COM5, no version tag ...)
   std::int64_t backupId = 0;  // the backup of this job in the store; 0 when none
-  std::string startedAt;   // local time "YYYY-MM-DD HH:MM:SS.mmm"
+  std::string startedAt;      // local time "YYYY-MM-DD HH:MM:SS.mmm"
   std::string endedAt;
   std::uint32_t elapsedMs = 0;
 

@@ -193,7 +193,9 @@ TIdentityBackup ReadBackupRow(const TStatement& s) {
 }
 
 // "YYYY-MM-DD hh:mm:ss"
-std::string LocalTimeSeconds() { return LocalTimeText().substr(0, 19); }
+std::string LocalTimeSeconds() {
+  return LocalTimeText().substr(0, 19);
+}
 
 void SetError(std::string* error, std::string text) {
   if (error != nullptr) *error = std::move(text);

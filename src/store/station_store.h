@@ -71,8 +71,7 @@ class TStationStore {
   // Keeps the account of a job (durably). Its id (> 0), or 0 with *error.
   std::int64_t RecordJob(const TJobSummary& summary, std::string* error);
   // Past jobs, newest first. Nullopt with *error.
-  std::optional<std::vector<TJobSummary>> History(const THistoryFilter& filter,
-                                                  std::string* error);
+  std::optional<std::vector<TJobSummary>> History(const THistoryFilter& filter, std::string* error);
 
  private:
   struct Impl;

@@ -3,9 +3,9 @@
 
 #include <algorithm>
 
+#include "console/job_report.h"
 #include "console/run_options.h"
 #include "support/temp_dir.h"
-#include "console/job_report.h"
 
 namespace vornex {
 namespace {
@@ -16,10 +16,10 @@ TEST(RunOptions, OneParserServesBothFrontEndsAndNamesEveryMistake) {
   const std::string file = dir.File("station.ini");
   testing::WriteFile(file, "[Config]\r\n");
   std::string error;
-  const auto headless = ParseRunOptions({"--headless", "--bench", folder, "--image", folder,
-                                         "--expect", "8", "--wait", "2.5", "--time-scale", "0.1",
-                                         "--json", dir.File("out.jsonl"), "--settings", file},
-                                        &error);
+  const auto headless = ParseRunOptions(
+      {"--headless", "--bench", folder, "--image", folder, "--expect", "8", "--wait", "2.5",
+       "--time-scale", "0.1", "--json", dir.File("out.jsonl"), "--settings", file},
+      &error);
   ASSERT_TRUE(headless) << error;
   EXPECT_EQ(headless->frontEnd, TFrontEnd::kHeadless);
   EXPECT_EQ(headless->autostart, 8);
@@ -43,7 +43,8 @@ TEST(RunOptions, OneParserServesBothFrontEndsAndNamesEveryMistake) {
       {{"--bench", dir.File("nope")}, "--bench: no such folder: " + dir.File("nope")},
       {{"--settings", folder}, "--settings: no such file: " + folder},
       {{"--image", longPath}, "--image: the path is longer than 259 characters: " + longPath},
-      {{"--headless", "--json", "/no/such/x.jsonl"}, "--json: no such folder for the file: /no/such"},
+      {{"--headless", "--json", "/no/such/x.jsonl"},
+       "--json: no such folder for the file: /no/such"},
       {{"--headless", "--close-when-done"},
        "--close-when-done is an option of the station window, not of --headless"},
       {{"--json", "x.jsonl"}, "--json is an option of --headless"},

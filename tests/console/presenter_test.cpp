@@ -32,8 +32,8 @@ class PresenterTest : public ::testing::Test {
     table->count = static_cast<std::int32_t>(entries.size());
     for (std::size_t i = 0; i < entries.size(); ++i) {
       table->entries[i] = entries[i];
-      table->descriptions[i] = FormatBounded(127, "%c [ COM %d ] \r\n", char('A' + i),
-                                             entries[i].com);
+      table->descriptions[i] =
+          FormatBounded(127, "%c [ COM %d ] \r\n", char('A' + i), entries[i].com);
     }
     table->elapsed = 1234;
     return table;
@@ -118,7 +118,7 @@ TEST_F(PresenterTest, SlotsNotInUseAreLeftAlone) {
   console.OnConfirm(CNF_CHECK_DEVICE, Check({{5, 0, 1}, {6, 0, 2}}));
   EXPECT_EQ(view_.slots[1].port, "( null )");  // from the panel start only
   EXPECT_EQ(console.Slot(1).comPort, 0);
-  EXPECT_TRUE(view_.notices.empty());           // its kind is not compared
+  EXPECT_TRUE(view_.notices.empty());  // its kind is not compared
 }
 
 TEST_F(PresenterTest, SingleReportsMoveTheSlotAndLogASummary) {

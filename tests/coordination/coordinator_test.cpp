@@ -6,6 +6,8 @@
 // The jobs really run. The image folders hold an image older than the simulated firmware, so
 // every job ends early at the version check; each test waits for the last report of every job
 // it started.
+#include "coordination/coordinator.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,7 +19,6 @@
 #include <string>
 #include <vector>
 
-#include "coordination/coordinator.h"
 #include "discovery/bench_registry.h"
 #include "discovery/port_enumeration.h"
 #include "foundation/pacing.h"
@@ -53,8 +54,7 @@ class StampingTarget : public TNotifyTarget {
  public:
   explicit StampingTarget(ConfirmationSink& sink) : sink_(sink) {}
 
-  bool PostConfirmation(std::uint32_t message, std::uint32_t code,
-                        TConfirmRecord record) override {
+  bool PostConfirmation(std::uint32_t message, std::uint32_t code, TConfirmRecord record) override {
     if (const auto* single = std::get_if<std::unique_ptr<TSingleCnf>>(&record); single) {
       std::lock_guard lock(mutex_);
       firstReports_.try_emplace((*single)->slot, Clock::now());
@@ -147,7 +147,8 @@ class CoordinatorTest : public ::testing::Test {
   std::unique_ptr<TDownloadCnf> Download(const std::array<std::int32_t, kSlotCount>& coms,
                                          const std::string& imageFolder) {
     auto selection = std::make_unique<TDeviceTable>();
-    for (int j = 0; j < kSlotCount; ++j) selection->entries[static_cast<std::size_t>(j)].com = coms[j];
+    for (int j = 0; j < kSlotCount; ++j)
+      selection->entries[static_cast<std::size_t>(j)].com = coms[j];
     selection->count = kSlotCount;
     selection->imagePath = imageFolder;
     EXPECT_TRUE(coordinator_->PostRequest(REQ_DOWNLOAD_DEVICE, std::move(selection)));
@@ -246,23 +247,22 @@ TEST_F(CoordinatorTest, CheckListsOnlyTheProductsGroupsUnderConsecutiveLetters) 
   const std::string noTty = benchFolder_.File("no-such-tty");
   testing::PtyPair serialPty;
   testing::PtyPair modemPty;
-  ASSERT_TRUE(bench::WritePort(folder, ForeignPort(1, kPortClassSerial, "0AAA0001",
-                                                   "USB\\VID_05C6&PID_9005&MI_00",
-                                                   "Other USB Diagnostics", noTty)));
-  ASSERT_TRUE(bench::WritePort(folder, ForeignPort(2, kPortClassSerial, "0AAA0002",
-                                                   "USB\\VID_1234&PID_9004&MI_00",
-                                                   "Other USB Diagnostics", noTty)));
+  ASSERT_TRUE(bench::WritePort(
+      folder, ForeignPort(1, kPortClassSerial, "0AAA0001", "USB\\VID_05C6&PID_9005&MI_00",
+                          "Other USB Diagnostics", noTty)));
+  ASSERT_TRUE(bench::WritePort(
+      folder, ForeignPort(2, kPortClassSerial, "0AAA0002", "USB\\VID_1234&PID_9004&MI_00",
+                          "Other USB Diagnostics", noTty)));
   // Only the first port of a group decides, whatever its later ports carry.
-  ASSERT_TRUE(bench::WritePort(folder, ForeignPort(61, kPortClassModem, "0AAA0002",
-                                                   "USB\\VID_05C6&PID_9004&MI_01",
-                                                   "Vornex USB Modem 9004", noTty)));
-  ASSERT_TRUE(bench::WritePort(folder, ForeignPort(60, kPortClassSerial, "0BBB0001",
-                                                   "usb\\vid_05c6&pid_9004&mi_02",
-                                                   "Vornex USB Serial 9004",
-                                                   serialPty.slavePath())));
-  ASSERT_TRUE(bench::WritePort(folder, ForeignPort(62, kPortClassModem, "0BBB0001",
-                                                   "usb\\vid_05c6&pid_9004&mi_01",
-                                                   "Vornex USB Modem 9004", modemPty.slavePath())));
+  ASSERT_TRUE(bench::WritePort(
+      folder, ForeignPort(61, kPortClassModem, "0AAA0002", "USB\\VID_05C6&PID_9004&MI_01",
+                          "Vornex USB Modem 9004", noTty)));
+  ASSERT_TRUE(bench::WritePort(
+      folder, ForeignPort(60, kPortClassSerial, "0BBB0001", "usb\\vid_05c6&pid_9004&mi_02",
+                          "Vornex USB Serial 9004", serialPty.slavePath())));
+  ASSERT_TRUE(bench::WritePort(
+      folder, ForeignPort(62, kPortClassModem, "0BBB0001", "usb\\vid_05c6&pid_9004&mi_01",
+                          "Vornex USB Modem 9004", modemPty.slavePath())));
   StartCoordinator();
 
   const auto table = Check();
@@ -356,8 +356,8 @@ TEST_F(CoordinatorTest, EverySelectedDeviceStartsInGroupOrderStaggered) {
     // Job j was posted after j pauses of the stagger. This bound is the group order too: a job
     // handed out before its place would report earlier than it. (The order of the first reports
     // themselves is up to how soon each worker thread runs, which a busy machine delays.)
-    const auto sinceRequest = std::chrono::duration_cast<std::chrono::milliseconds>(
-        firstReports.at(j) - requested);
+    const auto sinceRequest =
+        std::chrono::duration_cast<std::chrono::milliseconds>(firstReports.at(j) - requested);
     EXPECT_GE(sinceRequest.count(), j * staggerMs);
     // The job reached its own device: the older image is refused after the device's version
     // was read. Every device was asked, so no two jobs shared one; a reply that came after the
@@ -373,7 +373,8 @@ TEST_F(CoordinatorTest, JobGoesToTheSlotHoldingOneOfTheDevicesComNumbers) {
   std::vector<sim::DeviceReport> devices;
   for (int i = 0; i < 4; ++i) devices.push_back(bench.Report(i));
   bench.Unplug(2);
-  ASSERT_TRUE(bench.WaitUntil(2, [](const sim::DeviceReport& r) { return !r.present; }, 60000));
+  ASSERT_TRUE(bench.WaitUntil(
+      2, [](const sim::DeviceReport& r) { return !r.present; }, 60000));
 
   std::array<std::int32_t, kSlotCount> selection{};
   selection[0] = devices[1].diagCom;
@@ -415,7 +416,8 @@ TEST_F(CoordinatorTest, ImageSetOfTheFirstRequestServesTheWholeRun) {
   tail.replace(0, std::string(kOlderImageTag).size(), kOlderImageTag);
   image.replace(image.size() - 32, 32, tail);
   testing::WriteFile(imageFolder_.File("nor.mbn"), image);
-  testing::WriteFile(imageFolder_.File("Vornex_730.ini"), "[UpdateItem]\r\nItemAT=on\r\nItemNV=ON\r\n");
+  testing::WriteFile(imageFolder_.File("Vornex_730.ini"),
+                     "[UpdateItem]\r\nItemAT=on\r\nItemNV=ON\r\n");
   const std::uint32_t firstFlags = kItemAt | kItemNv | kImageLoaded;
 
   const auto first = Download({}, imageFolder_.path());
@@ -424,7 +426,8 @@ TEST_F(CoordinatorTest, ImageSetOfTheFirstRequestServesTheWholeRun) {
 
   // A second folder with other switches and no images, and the first folder changed too.
   TempDir otherFolder;
-  testing::WriteFile(otherFolder.File("Vornex_730.ini"), "[UpdateItem]\r\nItemAT=OFF\r\nItemNV=OFF\r\n");
+  testing::WriteFile(otherFolder.File("Vornex_730.ini"),
+                     "[UpdateItem]\r\nItemAT=OFF\r\nItemNV=OFF\r\n");
   testing::WriteFile(imageFolder_.File("Vornex_730.ini"), "[UpdateItem]\r\nItemAT=OFF\r\n");
 
   std::array<std::int32_t, kSlotCount> selection{};

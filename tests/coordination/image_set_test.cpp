@@ -54,16 +54,16 @@ TEST(ImageSet, ProgrammerImageAndTagFromAFolder) {
 TEST(ImageSet, TagRules) {
   std::vector<std::uint8_t> image(100, 'x');
   image[100 - 32 + 10] = 0xFF;
-  EXPECT_EQ(ImageTagOf(image), std::string(10, 'x'));             // 0xFF at position 10
+  EXPECT_EQ(ImageTagOf(image), std::string(10, 'x'));  // 0xFF at position 10
 
   std::vector<std::uint8_t> noFlag(100, 'y');
-  EXPECT_EQ(ImageTagOf(noFlag), std::string(32, 'y'));            // full 32-byte tag
+  EXPECT_EQ(ImageTagOf(noFlag), std::string(32, 'y'));  // full 32-byte tag
 
   const std::vector<std::uint8_t> shortImage = {'V', '1', 0xFF, 'z'};
-  EXPECT_EQ(ImageTagOf(shortImage), "V1");                        // shorter than 32 bytes
+  EXPECT_EQ(ImageTagOf(shortImage), "V1");  // shorter than 32 bytes
   EXPECT_EQ(ImageTagOf({}), "");
   const std::vector<std::uint8_t> zero = {'V', '3', 0x00, 'q'};
-  EXPECT_EQ(ImageTagOf(zero), "V3");                              // text ends at a zero byte
+  EXPECT_EQ(ImageTagOf(zero), "V3");  // text ends at a zero byte
 }
 
 TEST(ImageSet, AnyNameContainingHexIsTheProgrammerButAFolderIsNot) {
@@ -182,12 +182,12 @@ TEST(ImageSet, ItemSwitches) {
     const char* nv;
     std::uint32_t bits;
   };
-  for (const Case c : {Case{"ON", "ON", kItemAt | kItemNv}, Case{"on", "Off", kItemAt},
-                       Case{"oN", "yes", kItemAt}, Case{"OFF", "ON", kItemNv},
-                       Case{" ON ", "", kItemAt}}) {
+  for (const Case c :
+       {Case{"ON", "ON", kItemAt | kItemNv}, Case{"on", "Off", kItemAt}, Case{"oN", "yes", kItemAt},
+        Case{"OFF", "ON", kItemNv}, Case{" ON ", "", kItemAt}}) {
     TempDir folder;
-    WriteFile(folder.File("Vornex_730.ini"), std::string("[UpdateItem]\r\nItemAT=") + c.at +
-                                                 "\r\nItemNV=" + c.nv + "\r\n");
+    WriteFile(folder.File("Vornex_730.ini"),
+              std::string("[UpdateItem]\r\nItemAT=") + c.at + "\r\nItemNV=" + c.nv + "\r\n");
     EXPECT_EQ(BuildImageSet(SelectionFor(folder.path())).itemSwitches, c.bits)
         << c.at << " / " << c.nv;
   }

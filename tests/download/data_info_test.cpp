@@ -25,7 +25,9 @@ TEST(DataInfo, WhatIsSavedLoadsBackAndEveryFileGetsItsOwnName) {
   std::filesystem::current_path(folder.path());
   TIdentityBackup saved;
   saved.itemSwitches = kItemAt | kItemNv;
-  saved.at.slots[kSlotSn] = "VX\xE9" "123";  // a device byte beyond ASCII
+  saved.at.slots[kSlotSn] =
+      "VX\xE9"
+      "123";                                      // a device byte beyond ASCII
   saved.at.slots[kSlotTflag] = std::string("1");  // GCC 12 -O3 misreads a literal (-Wrestrict)
   // An indexed item (key NV10_2), a record of zeros, one with a zero byte inside its data.
   saved.nv = {Record(10, {2, 7}), Record(856, {}), Record(4161, {1, 0, 0, 9})};

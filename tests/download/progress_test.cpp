@@ -18,7 +18,7 @@ TEST(ProgressScale, DownloadsShareTheBandByFileSize) {
   EXPECT_EQ(worker.ProgressPosition(30, 0), 103u);   // E = 100 + 80000 / 20101
   EXPECT_EQ(worker.ProgressPosition(30, 50), 500u);  // 103 + 39799 / 100
   EXPECT_EQ(worker.ProgressPosition(30, 100), 898u);
-  EXPECT_EQ(worker.ProgressPosition(2, 77), 103u);   // weight 0: stays at its base
+  EXPECT_EQ(worker.ProgressPosition(2, 77), 103u);  // weight 0: stays at its base
   for (const std::uint8_t phase : {1, 6, 31, 200}) {
     EXPECT_FALSE(worker.ProgressPosition(phase, 50)) << int(phase);
   }

@@ -143,11 +143,10 @@ TEST_F(IdentityFaultTest, ADataInfoFileRestoresThroughTheRecords) {
   station_.reset();  // the device is free again
 
   std::ostringstream out;
-  const int status = RunRestoreCommand(
-      {"--datainfo", workFolder_ + "/" + files[0].first, "--com",
-       std::to_string(bench.Report(0).diagCom), "--bench", bench.Folder(), "--data",
-       root_.File("records")},
-      out, out);
+  const int status = RunRestoreCommand({"--datainfo", workFolder_ + "/" + files[0].first, "--com",
+                                        std::to_string(bench.Report(0).diagCom), "--bench",
+                                        bench.Folder(), "--data", root_.File("records")},
+                                       out, out);
   EXPECT_EQ(status, 0) << out.str();
   EXPECT_NE(out.str().find("restored and verified: closed"), std::string::npos) << out.str();
   ExpectRewrittenKeepingIdentity(before, bench.Report(0), images_);
@@ -177,8 +176,8 @@ TEST_F(IdentityFaultTest, DevicesStoppedInTheirStreamAreFinishedByTheNextStart) 
   ASSERT_EQ(first.Check().count, 2);
   first.PressStart();
   for (int i = 0; i < 2; ++i) {
-    ASSERT_TRUE(bench.WaitUntil(i, [](const auto& r) { return r.streamedBytes > 0; },
-                                kPresenceLimitMs));
+    ASSERT_TRUE(bench.WaitUntil(
+        i, [](const auto& r) { return r.streamedBytes > 0; }, kPresenceLimitMs));
   }
   first.Coordinator().RequestStop();
   first.FinishBatch();
@@ -203,8 +202,9 @@ TEST_F(IdentityFaultTest, DevicesStoppedInTheirStreamAreFinishedByTheNextStart) 
       const auto& job = station.Summary(station.SlotShowing(bench.Report(i).diagCom));
       ASSERT_TRUE(job.has_value());
       EXPECT_EQ(job->failure, run.failure);
-      if (job->pass) ExpectRewrittenKeepingIdentity(before[static_cast<std::size_t>(i)],
-                                                    bench.Report(i), images_);
+      if (job->pass)
+        ExpectRewrittenKeepingIdentity(before[static_cast<std::size_t>(i)], bench.Report(i),
+                                       images_);
     }
   }
 }

@@ -1,9 +1,9 @@
 // The station program stopped from outside in the middle of a batch: killed outright, every
 // identity comes back from the station records with "vornex restore"; interrupted, it ends every
 // job at a safe point and records every job before it exits.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -36,11 +36,14 @@ class StationProcessTest : public StationTest {
   pid_t StartHeadless(int expect, const std::string& settings = "",
                       const std::vector<std::string>& more = {}) {
     testing::WriteFile(root_.File("station.ini"), "[Config]\r\n" + settings);
-    std::vector<std::string> args = {
-        VORNEX_PROGRAM,  "--headless", "--bench",    bench_->Folder(),
-        "--image",       images_.folder, "--expect", std::to_string(expect),
-        "--time-scale",  kScaleText,    "--data",     records_,
-        "--settings",    root_.File("station.ini"), "--json", root_.File("jobs.jsonl")};
+    std::vector<std::string> args = {VORNEX_PROGRAM, "--headless",
+                                     "--bench",      bench_->Folder(),
+                                     "--image",      images_.folder,
+                                     "--expect",     std::to_string(expect),
+                                     "--time-scale", kScaleText,
+                                     "--data",       records_,
+                                     "--settings",   root_.File("station.ini"),
+                                     "--json",       root_.File("jobs.jsonl")};
     args.insert(args.end(), more.begin(), more.end());
     std::vector<char*> argv;
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));

@@ -77,7 +77,6 @@ ImageFolder WriteImageFolder(const std::string& folder, bool itemAt, bool itemNv
 
 // --- Station ---
 
-
 Station::Station(const std::string& imageFolder, const std::string& dataFolder,
                  bool verifyIdentity) {
   StationSettings settings;
@@ -139,7 +138,9 @@ bool Station::PumpUntil(const std::function<bool()>& done, std::chrono::seconds 
   }
 }
 
-bool Station::JobEnded(int slot) const { return Summary(slot).has_value(); }
+bool Station::JobEnded(int slot) const {
+  return Summary(slot).has_value();
+}
 
 bool Station::AllIdle() {
   if (coordinator_->IdleFlag() != 1) return false;

@@ -19,14 +19,14 @@
 #include <string>
 #include <vector>
 
-#include "console/fake_view.h"
 #include "console/confirmation_queue.h"
+#include "console/fake_view.h"
 #include "console/presenter.h"
 #include "coordination/coordinator.h"
-#include "store/station_store.h"
 #include "sim/sim_bench.h"
-#include "support/temp_dir.h"
+#include "store/station_store.h"
 #include "support/image_files.h"
+#include "support/temp_dir.h"
 
 namespace vornex::e2e {
 

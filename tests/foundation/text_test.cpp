@@ -17,7 +17,7 @@ TEST(Text, Utf16LengthCountsSurrogatePairsAndInvalidBytes) {
 
 TEST(Text, CutToUnitsNeverSplitsACharacter) {
   const std::string emoji = "\xF0\x9F\x98\x80";
-  EXPECT_EQ(CutToUnits("ab" + emoji, 3), "ab");        // the pair does not fit in one unit
+  EXPECT_EQ(CutToUnits("ab" + emoji, 3), "ab");  // the pair does not fit in one unit
   EXPECT_EQ(CutToUnits("ab" + emoji, 4), "ab" + emoji);
   EXPECT_EQ(CutToUnits("a\xC3\xA9z", 2), "a\xC3\xA9");
   EXPECT_EQ(CutToUnits("abc", 0), "");

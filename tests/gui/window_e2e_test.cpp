@@ -75,8 +75,8 @@ TEST_F(WindowBatchTest, TwoSimulatedDevicesAreFlashedThroughTheWindow) {
   const std::vector<sim::DeviceReport> before = bench_->Reports();
   const std::string benchFolder = bench_->Folder();
 
-  CVornexDlg& window = Open(
-      "Debug=ON\r\nPathNumber=2\r\nAutoPath=OFF\r\nImagePath=" + images + "\r\n", benchFolder);
+  CVornexDlg& window =
+      Open("Debug=ON\r\nPathNumber=2\r\nAutoPath=OFF\r\nImagePath=" + images + "\r\n", benchFolder);
   QPushButton* start = window.Panel().StartButton();
   ASSERT_TRUE(WaitFor([&] { return start->isEnabled(); })) << Log();
   EXPECT_EQ(window.Panel().Row(0).status->text(), QStringLiteral("READY"));
@@ -115,8 +115,8 @@ TEST_F(WindowBatchTest, ClosingDuringTheStreamFinishesEveryJobFirst) {
   const std::string images = StartBench(kLongImageBytes);
   ASSERT_NE(bench_, nullptr);
   const std::vector<sim::DeviceReport> before = bench_->Reports();
-  CVornexDlg& window = Open(
-      "PathNumber=2\r\nAutoPath=OFF\r\nImagePath=" + images + "\r\n", bench_->Folder());
+  CVornexDlg& window =
+      Open("PathNumber=2\r\nAutoPath=OFF\r\nImagePath=" + images + "\r\n", bench_->Folder());
   QPushButton* start = window.Panel().StartButton();
   ASSERT_TRUE(WaitFor([&] { return start->isEnabled(); }));
   QTest::mouseClick(start, Qt::LeftButton);
@@ -139,7 +139,8 @@ TEST_F(WindowBatchTest, ClosingDuringTheStreamFinishesEveryJobFirst) {
     const int device = job.deviceKey == before[0].key ? 0 : 1;
     const sim::DeviceReport now = bench_->Report(device);
     if (job.pass) {
-      EXPECT_EQ(now.identity.serialNumber, before[static_cast<std::size_t>(device)].identity.serialNumber);
+      EXPECT_EQ(now.identity.serialNumber,
+                before[static_cast<std::size_t>(device)].identity.serialNumber);
     } else {
       EXPECT_EQ(job.failure, "Interrupted");
       EXPECT_EQ(now.flashCount, 0u);

@@ -45,15 +45,15 @@ TEST(AtCommand, NameAndParameterOfACommandLine) {
 
 TEST(AtCommand, CommandsBeyondTheRecordWidthsDoNotFit) {
   EXPECT_TRUE(TAtCommand("AT+NEWMEID=A0000012345678").Fits());
-  EXPECT_TRUE(TAtCommand("AT+ABCDEFGH").Fits());        // 8-character name
-  EXPECT_FALSE(TAtCommand("AT+ABCDEFGHI").Fits());      // 9-character name
+  EXPECT_TRUE(TAtCommand("AT+ABCDEFGH").Fits());    // 8-character name
+  EXPECT_FALSE(TAtCommand("AT+ABCDEFGHI").Fits());  // 9-character name
   EXPECT_FALSE(TAtCommand("AT+NEWSN=" + std::string(243, '1')).Fits());
   EXPECT_TRUE(TAtCommand("AT+NEWSN=" + std::string(242, '1')).Fits());
 }
 
 TEST(AtReply, EchoAndOkAreRequired) {
   EXPECT_EQ(Parse("ATE1", "ATE1\r\r\nOK\r\n").ok, 1);
-  EXPECT_EQ(Parse("ATE1", "OK\r\n").ok, 0);                    // no echo
+  EXPECT_EQ(Parse("ATE1", "OK\r\n").ok, 0);                       // no echo
   EXPECT_EQ(Parse("AT+MDVER", "AT+MDVER\r\r\nERROR\r\n").ok, 0);  // no OK
   // "OK" only inside the echo passes the first test, then lacks the result code.
   EXPECT_EQ(Parse("AT+BOOK", "AT+BOOK\r\r\nERROR\r\n").ok, 0);
@@ -71,8 +71,12 @@ TEST(AtReply, ValueIsTheTextBetweenPrefixAndOk) {
   // A command without '+' has no value.
   EXPECT_EQ(Parse("ATE1", "ATE1\r\r\nOK\r\n").size, 0);
   // Bytes from 0x80 up are ordinary characters; DEL is a control character.
-  EXPECT_EQ(Parse("AT+NEWSN", "AT+NEWSN\r\r\n+NEWSN: A\xE9\x7F" "B\r\nOK\r\n").value,
-            "A\xE9" "B");
+  EXPECT_EQ(Parse("AT+NEWSN",
+                  "AT+NEWSN\r\r\n+NEWSN: A\xE9\x7F"
+                  "B\r\nOK\r\n")
+                .value,
+            "A\xE9"
+            "B");
 }
 
 TEST(AtReply, BlankValueIsEmptyAndBlanksAreTrimmed) {

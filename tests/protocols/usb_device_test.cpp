@@ -1,5 +1,7 @@
 // The device object over real pseudo-terminals: the AT command channel with its "ATE1" step,
 // echo and "OK" checks and 17 attempts, and the object's own log and release.
+#include "protocols/usb_device.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -7,7 +9,6 @@
 #include "foundation/pacing.h"
 #include "foundation/paths.h"
 #include "protocols/protocol_limits.h"
-#include "protocols/usb_device.h"
 #include "serial/com_resolver.h"
 #include "support/pty_peer.h"
 #include "support/temp_dir.h"

@@ -18,8 +18,8 @@
 #include "protocols/usb_device.h"
 #include "serial/com_resolver.h"
 #include "sim/sim_bench.h"
-#include "support/temp_dir.h"
 #include "support/image_files.h"
+#include "support/temp_dir.h"
 
 namespace vornex::simtest {
 

@@ -23,8 +23,7 @@ class ConfirmationSink : public TNotifyTarget {
   // Runs on the posting thread, before the record is queued (to look at the poster's state).
   std::function<void(std::uint32_t code)> onPost;
 
-  bool PostConfirmation(std::uint32_t message, std::uint32_t code,
-                        TConfirmRecord record) override {
+  bool PostConfirmation(std::uint32_t message, std::uint32_t code, TConfirmRecord record) override {
     if (onPost) onPost(code);
     {
       std::lock_guard lock(mutex_);

@@ -63,10 +63,9 @@ inline std::string IntelHexText(const ImageBytes& data, std::uint32_t address) {
     record(0x00, static_cast<std::uint16_t>(at & 0xFFFF), data.data() + offset,
            std::min<std::size_t>(16, data.size() - offset));
   }
-  const std::uint8_t start[4] = {static_cast<std::uint8_t>(address >> 24),
-                                 static_cast<std::uint8_t>(address >> 16),
-                                 static_cast<std::uint8_t>(address >> 8),
-                                 static_cast<std::uint8_t>(address)};
+  const std::uint8_t start[4] = {
+      static_cast<std::uint8_t>(address >> 24), static_cast<std::uint8_t>(address >> 16),
+      static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address)};
   record(0x05, 0, start, 4);
   record(0x01, 0, nullptr, 0);
   return text;

@@ -25,7 +25,9 @@ namespace vornex::testing {
 
 using Bytes = std::vector<std::uint8_t>;
 
-inline Bytes ToBytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
+inline Bytes ToBytes(std::string_view text) {
+  return Bytes(text.begin(), text.end());
+}
 
 class PtyPair {
  public:

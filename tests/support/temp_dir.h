@@ -2,14 +2,14 @@
 // the end of the test; plus small whole-file helpers.
 #pragma once
 
+#include <stdlib.h>
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
 #include <string>
 #include <string_view>
-
-#include <stdlib.h>
 
 namespace vornex::testing {
 

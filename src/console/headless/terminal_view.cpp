@@ -98,10 +98,10 @@ void TTerminalView::Flush() {
       // Without a terminal a line is printed when the status word's kind changes and at every
       // tenth of the progress, not at every step.
       const bool running = row.status.find('%') != std::string::npos;
-      const std::string key = row.port + "|" +
-                              (running ? "RUNNING " + std::to_string(row.progress / 100)
-                                       : row.status) +
-                              "|" + row.result;
+      const std::string key =
+          row.port + "|" +
+          (running ? "RUNNING " + std::to_string(row.progress / 100) : row.status) + "|" +
+          row.result;
       if (key == row.printed) continue;
       row.printed = key;
       out_ << Line(slot) << '\n';

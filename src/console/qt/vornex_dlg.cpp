@@ -21,8 +21,8 @@
 #include "console/qt/password_dlg.h"
 #include "console/qt/window_texts.h"
 #include "console/station_records.h"
-#include "foundation/text.h"
 #include "foundation/pacing.h"
+#include "foundation/text.h"
 
 namespace vornex {
 namespace {
@@ -93,9 +93,9 @@ CVornexDlg::CVornexDlg(TWindowSetup setup)
       *presenter_, *coordinator_, setup.plan, std::move(setup.watch),
       [this](const std::string& line) { presenter_->AppendLog("%s\r\n", line.c_str()); });
   tick_.setInterval(std::max<int>(
-      1, static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                              pacing::Scaled(kDriverTickMs))
-                              .count())));
+      1, static_cast<int>(
+             std::chrono::duration_cast<std::chrono::milliseconds>(pacing::Scaled(kDriverTickMs))
+                 .count())));
   connect(&tick_, &QTimer::timeout, this, [this] {
     driver_->Tick();
     // A stop from outside (an interrupt or termination request) closes the window safely.

@@ -27,8 +27,8 @@
 
 #include "console/presenter.h"
 #include "console/qt/confirm_relay.h"
-#include "console/run_driver.h"
 #include "console/qt/slot_panel.h"
+#include "console/run_driver.h"
 #include "coordination/coordinator.h"
 #include "foundation/settings.h"
 #include "store/station_store.h"
@@ -43,7 +43,7 @@ struct TWindowSetup {
   std::unique_ptr<TPortWatch> watch;  // port changes; none: only those the window is told of
   TRunPlan plan;                      // autostart and wait; the operator presses Start by default
   std::vector<std::string> warnings;  // shown once at start with the records notice
-  std::string closingMark;  // a file made while a close waits for jobs; empty: none
+  std::string closingMark;            // a file made while a close waits for jobs; empty: none
 };
 
 // Sees every confirmation just before and just after the window handled it (unattended runs).

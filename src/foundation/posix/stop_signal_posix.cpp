@@ -10,7 +10,9 @@ namespace {
 
 volatile std::sig_atomic_t g_stopSignal = 0;
 
-void OnStopSignal(int /*signal*/) { g_stopSignal = 1; }
+void OnStopSignal(int /*signal*/) {
+  g_stopSignal = 1;
+}
 
 }  // namespace
 
@@ -23,6 +25,8 @@ void CatchStopSignals() {
   ::sigaction(SIGTERM, &action, nullptr);
 }
 
-bool StopSignalled() { return g_stopSignal != 0; }
+bool StopSignalled() {
+  return g_stopSignal != 0;
+}
 
 }  // namespace vornex
