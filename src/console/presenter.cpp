@@ -10,7 +10,6 @@ namespace vornex {
 namespace {
 
 constexpr std::size_t kPaneTextUnits = 511;  // one log pane text
-constexpr std::size_t kPathUnits = 259;      // the longest image path a download request holds
 constexpr const char* kImagePathTooLongText =
     "The image path is longer than 259 characters. Choose a shorter folder; no device was started.";
 constexpr const char* kIdentityBackupOffText = "Identity backup is OFF for this image set";
@@ -199,8 +198,7 @@ bool TConsolePresenter::SendCheckRequest() {
 
 bool TConsolePresenter::Start() {
   if (!settings_.autoPath &&
-      (settings_.imagePathCut ||
-       CutToUnits(settings_.imagePath, kPathUnits).size() < settings_.imagePath.size())) {
+      (settings_.imagePathCut || Utf16Length(settings_.imagePath) > kMaxPathUnits)) {
     // Cut, it would name another folder: nothing starts.
     view_.ShowNotice(kImagePathTooLongText, "Attention");
     return false;

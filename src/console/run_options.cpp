@@ -12,8 +12,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::size_t kPathUnits = 259;
-
 enum class TKind { kFlag, kFolder, kNewFolder, kFile, kNewFile, kNumber };
 enum class TOwner { kBoth, kWindow, kHeadless };
 
@@ -55,7 +53,7 @@ bool ParseNumber(const std::string& text, double* value) {
 // Why a path option's value cannot be used; empty when it can.
 std::string PathProblem(const std::string& name, TKind kind, const std::string& value) {
   if (value.empty()) return name + " needs a path";
-  if (CutToUnits(value, kPathUnits).size() < value.size()) {
+  if (Utf16Length(value) > kMaxPathUnits) {
     return name + ": the path is longer than 259 characters: " + value;
   }
   std::error_code ec;

@@ -11,6 +11,9 @@
 
 namespace vornex {
 
+// The longest path a record of 260 units holds (the terminator takes the last unit).
+constexpr std::size_t kMaxPathUnits = 259;
+
 // Number of UTF-16 units that the UTF-8 text takes. A byte that does not start a valid
 // sequence counts as one unit (it becomes one replacement character when converted).
 std::size_t Utf16Length(std::string_view utf8);

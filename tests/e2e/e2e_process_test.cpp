@@ -24,6 +24,24 @@ namespace {
 constexpr std::size_t kLongImageBytes = 3 * 1024 * 1024;
 constexpr const char* kScaleText = "0.05";
 
+// Starts a program with these arguments (the first is the program) and environment, both of
+// its output streams in the file; its process id, -1 when it could not start.
+pid_t Spawn(const std::vector<std::string>& args, char* const* envp, const std::string& output) {
+  std::vector<char*> argv;
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+  pid_t pid = 0;
+  const int error = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp);
+  posix_spawn_file_actions_destroy(&actions);
+  EXPECT_EQ(error, 0) << argv[0];
+  return error == 0 ? pid : -1;
+}
+
 class StationProcessTest : public StationTest {
  protected:
   void SetUp() override {
@@ -45,20 +63,7 @@ class StationProcessTest : public StationTest {
                                      "--settings",   root_.File("station.ini"),
                                      "--json",       root_.File("jobs.jsonl")};
     args.insert(args.end(), more.begin(), more.end());
-    std::vector<char*> argv;
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    const std::string output = root_.File("station.out");
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    pid_t pid = 0;
-    const int error = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    EXPECT_EQ(error, 0) << VORNEX_PROGRAM;
-    return error == 0 ? pid : -1;
+    return Spawn(args, environ, root_.File("station.out"));
   }
 
   // Waits until every device is inside its image stream or past it.
@@ -228,22 +233,14 @@ TEST(StationProgram, RefusesWhatItCannotUseWithStatusTwoAndAReason) {
   for (const auto& c : cases) {
     std::vector<std::string> args = {VORNEX_PROGRAM};
     args.insert(args.end(), c.args.begin(), c.args.end());
-    std::vector<char*> argv;
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
     std::vector<std::string> env = c.env;
     env.push_back("XDG_RUNTIME_DIR=" + dir.path());
     std::vector<char*> envp;
     for (const std::string& entry : env) envp.push_back(const_cast<char*>(entry.c_str()));
     envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
     const std::string output = dir.File("err.txt");
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, output.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()), 0);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t pid = Spawn(args, envp.data(), output);
+    ASSERT_GT(pid, 0);
     int status = 0;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << c.says << ": " << status;

@@ -118,7 +118,6 @@ int CVornexApp::Run(const char* programName, const TRunOptions& options, std::os
     QApplication::exec();
     // The window has closed: a new start may take over while the threads are stopped.
     lock.reset();
-    QFile::remove(ClosingMarkPath());
     if (options.closeWhenDone) status = window.Driver().ExitStatus();
   }
   return status;

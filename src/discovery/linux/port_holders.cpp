@@ -20,6 +20,7 @@
 #include <optional>
 #include <set>
 
+#include "discovery/linux/read_fd.h"
 #include "discovery/note_text.h"
 
 namespace vornex {
@@ -79,18 +80,8 @@ bool ParseNumber(std::string_view text, long* value) {
 std::optional<std::string> ReadSmallFile(int dirFd, const std::string& name) {
   const int fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
-  std::string text(kMaxProcFileBytes, '\0');
-  std::size_t size = 0;
-  while (size < text.size()) {
-    const ssize_t got = ::read(fd, text.data() + size, text.size() - size);
-    if (got > 0) {
-      size += static_cast<std::size_t>(got);
-    } else if (got == 0 || errno != EINTR) {
-      break;
-    }
-  }
+  std::string text = ReadAtMost(fd, kMaxProcFileBytes);
   ::close(fd);
-  text.resize(size);
   return text;
 }
 

@@ -22,6 +22,7 @@
 #include <utility>
 
 #include "discovery/fnv_hash.h"
+#include "discovery/linux/read_fd.h"
 #include "discovery/note_text.h"
 #include "discovery/port_enumeration.h"
 #include "discovery/usb_roles.h"
@@ -87,18 +88,9 @@ std::optional<std::string> ReadAttributeFile(const fs::path& file, TDiscoveryNot
   } else if (!S_ISREG(info.st_mode)) {
     refusal = "not a regular file";
   } else {
-    text.resize(kMaxAttributeBytes + 1);
-    std::size_t size = 0;
-    while (size < text.size()) {
-      const ssize_t got = ::read(fd, text.data() + size, text.size() - size);
-      if (got > 0) {
-        size += static_cast<std::size_t>(got);
-      } else if (got == 0 || errno != EINTR) {
-        break;  // a read error ends the text where it stands, as for a short attribute
-      }
-    }
-    text.resize(size);
-    if (size > kMaxAttributeBytes) {
+    // A read error ends the text where it stands, as for a short attribute.
+    text = ReadAtMost(fd, kMaxAttributeBytes + 1);
+    if (text.size() > kMaxAttributeBytes) {
       refusal = "larger than " + std::to_string(kMaxAttributeBytes) + " bytes";
     }
   }
