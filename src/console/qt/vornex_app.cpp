@@ -90,15 +90,7 @@ int CVornexApp::Run(const char* programName, const TRunOptions& options, std::os
     return 1;
   }
 
-  TRunSetup run = PrepareRun(options);
-  TWindowSetup setup;
-  setup.settingsPath = run.settingsPath;
-  setup.settings = run.settings;
-  setup.dataFolder = options.dataFolder;
-  setup.watch = std::move(run.watch);
-  setup.plan = run.plan;
-  setup.warnings = std::move(run.warnings);
-  setup.closingMark = ClosingMarkPath().toStdString();
+  TWindowSetup setup{PrepareRun(options), options.dataFolder, ClosingMarkPath().toStdString()};
   CatchStopSignals();
 
   int argc = 1;

@@ -35,15 +35,11 @@
 
 namespace vornex {
 
-// What the window is opened with.
-struct TWindowSetup {
-  StationSettings settings;
-  std::string settingsPath;  // the settings file that Browse writes ImagePath into
-  std::string dataFolder;    // station records; empty: as the settings say, else the default
-  std::unique_ptr<TPortWatch> watch;  // port changes; none: only those the window is told of
-  TRunPlan plan;                      // autostart and wait; the operator presses Start by default
-  std::vector<std::string> warnings;  // shown once at start with the records notice
-  std::string closingMark;            // a file made while a close waits for jobs; empty: none
+// What the window is opened with: the run's setup (settings, port watch, plan, warnings; a
+// window without a watch follows only the port changes it is told of), and its own parts.
+struct TWindowSetup : TRunSetup {
+  std::string dataFolder;   // station records; empty: as the settings say, else the default
+  std::string closingMark;  // a file made while a close waits for jobs; empty: none
 };
 
 // Sees every confirmation just before and just after the window handled it (unattended runs).
