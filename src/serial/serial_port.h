@@ -10,11 +10,17 @@
 // read belong to the protocol layer above it. All of them run on the pacing clock.
 //
 // Operations return true/false and keep the text of the last failure as
-// "<message>,System Code:<errno>". A port is used by one thread at a time; it takes no lock.
+// "<message>,System Code:<code>", with the system's own error number (errno on Linux,
+// GetLastError() on Windows). A port is used by one thread at a time; it takes no lock.
+//
+// The chunked reads, the end conditions and the open retries are the same on every system
+// (serial_port.cpp); opening, closing, one write and one read are the system's own
+// (posix/serial_port_posix.cpp, win32/serial_port_win32.cpp).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -57,8 +63,8 @@ constexpr const char* kCommStat = "fail to get comm stat.";
 
 class TSerialPort {
  public:
-  explicit TSerialPort(std::int32_t comNumber) : comNumber_(comNumber) {}
-  ~TSerialPort() { Close(); }
+  explicit TSerialPort(std::int32_t comNumber);
+  ~TSerialPort();
   TSerialPort(const TSerialPort&) = delete;
   TSerialPort& operator=(const TSerialPort&) = delete;
 
@@ -111,7 +117,7 @@ class TSerialPort {
   std::int32_t ComNumber() const { return comNumber_; }
   bool IsOpen() const { return opened_; }
   std::uint32_t ReadLimitMs() const { return readLimitMs_; }
-  // "<message>,System Code:<errno>" of the last failure; empty before any failure.
+  // "<message>,System Code:<code>" of the last failure; empty before any failure.
   const std::string& LastError() const { return lastError_.str(); }
 
  private:
@@ -127,9 +133,11 @@ class TSerialPort {
   std::uint32_t readLimitMs_ = kDefaultReadLimitMs;
   bool opened_ = false;
   FixedText<260> devicePath_;
-  int fd_ = -1;
+  // The open port as the system knows it (descriptor or handle, and what goes with it); null
+  // while closed.
+  struct TOsPort;
+  std::unique_ptr<TOsPort> os_;
   bool outputDirty_ = false;  // the last write did not complete: purge output before the next
-  bool exclusive_ = false;    // TIOCEXCL set by this port, to be cleared again on Close
   FixedText<256> lastError_;
   TReceiveNotify notify_ = nullptr;
   std::vector<std::uint8_t> endBytes_;
