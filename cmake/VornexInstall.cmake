@@ -3,6 +3,31 @@
 # page and the documentation; `cpack` packs the same tree into vornex_<version>_<arch>.deb
 # (scripts/package.sh builds and checks it). Destinations are relative to the prefix, so
 # -DCMAKE_INSTALL_PREFIX=/usr gives /usr/bin, /usr/lib/udev/rules.d, /usr/share/...
+#
+# The Windows build installs flat: vornex.exe with a sample of its settings file beside it and
+# the README; `cpack -G ZIP` packs them into vornex-<version>-win64.zip (scripts/windows.sh).
+
+if(WIN32)
+  install(TARGETS vornex RUNTIME DESTINATION .)
+  # The text files get Windows line ends (Notepad of Windows 7 shows LF-only text as one line).
+  foreach(text packaging/windows/Vornex_730.ini README.md)
+    set(source ${PROJECT_SOURCE_DIR}/${text})
+    get_filename_component(name ${text} NAME)
+    file(READ ${source} content)
+    string(REPLACE "\r\n" "\n" content "${content}")
+    string(REPLACE "\n" "\r\n" content "${content}")
+    file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/windows/${name} "${content}")
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
+    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/windows/${name} DESTINATION .)
+  endforeach()
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_NAME vornex)
+  set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+  set(CPACK_PACKAGE_FILE_NAME vornex-${PROJECT_VERSION}-win64)
+  set(CPACK_STRIP_FILES ON)
+  include(CPack)
+  return()
+endif()
 
 include(GNUInstallDirs)
 

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-#include "coordination/image_set.h"
+#include "messaging/image_set.h"
 #include "download/identity_backup.h"
 #include "fuzz_support.h"
 #include "store/identity_record.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "coordination/image_set.h"
+#include "messaging/image_set.h"
 #include "fuzz_support.h"
 
 using namespace vornex;

@@ -1,17 +1,18 @@
 # Shared by the demo and the screenshot scripts (sourced, not run): the image folder of a
 # simulated batch and the simulated devices themselves.
 
-# make_images DIR: a programmer of 24 KiB at 0x20000000 (Intel HEX), a 4 MiB flash image ending
-# with its version tag, and the item switches that keep the AT identity and the NV items.
+# make_images DIR [MIB]: a programmer of 24 KiB at 0x20000000 (Intel HEX), a flash image of MIB
+# MiB (default 4) ending with its version tag, and the item switches that keep the AT identity
+# and the NV items.
 make_images() {
-  local dir=$1
+  local dir=$1 mib=${2:-4}
   mkdir -p "$dir"
   head -c 24576 /dev/urandom > "$dir/programmer.bin"
   objcopy -I binary -O ihex --change-addresses 0x20000000 "$dir/programmer.bin" \
     "$dir/prog_9004.hex"
   rm -f "$dir/programmer.bin"
   {
-    head -c 4194304 /dev/urandom
+    head -c $((mib * 1048576)) /dev/urandom
     printf 'VX730-R1.2.0'
     head -c 20 /dev/zero | tr '\0' '\377'
   } > "$dir/nor.mbn"

@@ -41,6 +41,9 @@ if [ $quick -eq 1 ]; then exit 0; fi
 echo "== Debian package"
 scripts/package.sh
 
+echo "== Windows build (MinGW-w64 cross build, unit tests under Wine, zip)"
+scripts/windows.sh
+
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 build build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNEX_SANITIZE=address -DVORNEX_BUILD_BENCH=OFF \
   -DVORNEX_WERROR=ON

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "app/program_start.h"
 #include "console/headless/headless_station.h"
 #include "console/records_commands.h"
 #include "console/run_options.h"
@@ -13,7 +14,7 @@
 #endif
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> args(argv + 1, argv + argc);
+  const std::vector<std::string> args = vornex::StartProgram(argc, argv);
   if (!args.empty() && (args[0] == "restore" || args[0] == "history")) {
     const std::vector<std::string> rest(args.begin() + 1, args.end());
     return args[0] == "restore" ? vornex::RunRestoreCommand(rest, std::cout, std::cerr)

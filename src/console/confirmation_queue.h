@@ -7,9 +7,9 @@
 #include <optional>
 #include <utility>
 
-#include "coordination/messages.h"
 #include "foundation/pacing.h"
 #include "foundation/thread_queue.h"
+#include "messaging/messages.h"
 
 namespace vornex {
 

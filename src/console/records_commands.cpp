@@ -8,7 +8,7 @@
 
 #include "console/job_report.h"
 #include "console/station_records.h"
-#include "coordination/image_set.h"
+#include "messaging/image_set.h"
 #include "discovery/port_enumeration.h"
 #include "download/download_limits.h"
 #include "download/identity_backup.h"
@@ -287,7 +287,7 @@ int RunRestoreCommand(const std::vector<std::string>& args, std::ostream& out, s
   if (options->Has("--bench")) {
     UseBenchDiscovery(options->Get("--bench"));
   } else {
-    UseSysfsDiscovery();
+    UseSystemDiscovery();
   }
 
   TIdentityBackup backup;

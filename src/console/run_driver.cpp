@@ -20,7 +20,7 @@ TRunSetup PrepareRun(const TRunOptions& options) {
     UseBenchDiscovery(options.bench);
     setup.watch = MakeBenchWatch(options.bench);
   } else {
-    UseSysfsDiscovery();
+    UseSystemDiscovery();
     setup.watch = MakeSystemPortWatch(&note);
     if (std::string system = StartupWarnings(); !system.empty()) setup.warnings.push_back(system);
   }

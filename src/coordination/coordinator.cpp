@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "foundation/os_sleep.h"
 #include "foundation/pacing.h"
 #include "foundation/text.h"
 
@@ -163,6 +164,9 @@ void TMdlThread::DownloadDevices(std::unique_ptr<TDeviceTable> selection) {
   std::uint8_t count = kMaxGroups;
   searchDevice_->SearchAllUSB(groups, count);
 
+  // The image stream's short paces need a fine system timer from the first job of the batch to
+  // the end of its last one: every job holds a share of it, this hand-out too.
+  std::shared_ptr<const os::TFineTimerScope> fineTimer;
   for (int g = 0; g < count; ++g) {
     const TUsbGroup& group = groups[static_cast<std::size_t>(g)];
     if (group.portCount == 0) continue;
@@ -180,7 +184,9 @@ void TMdlThread::DownloadDevices(std::unique_ptr<TDeviceTable> selection) {
     if (slot < 0) continue;   // none of its ports is selected: not started
     if (stop_.load()) break;  // the station is closing: no new job
 
+    if (!fineTimer) fineTimer = std::make_shared<const os::TFineTimerScope>();
     auto job = std::make_unique<TWorkerJob>();
+    job->fineTimer = fineTimer;
     job->imageSet = imageSet;
     job->slot = slot;
     job->com = selection->entries[static_cast<std::size_t>(slot)].com;

@@ -12,9 +12,9 @@
 #include <memory>
 #include <optional>
 
-#include "coordination/image_set.h"
-#include "coordination/thread_base.h"
+#include "messaging/image_set.h"
 #include "download/worker.h"
+#include "messaging/thread_base.h"
 #include "protocols/usb_device.h"
 
 namespace vornex {

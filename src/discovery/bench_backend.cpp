@@ -1,5 +1,8 @@
 // The bench registry backend: the ports that the device simulator has registered in its
-// folder, each with the tty of its record and tested for access like any other port.
+// folder, each with its tty and tested for access like any other port. Where the system names
+// COM ports itself (Windows), a port is opened by its COM number, whatever tty its record
+// gives; elsewhere by the tty of its record.
+#include <string>
 #include <utility>
 
 #include "discovery/bench_registry.h"
@@ -15,7 +18,9 @@ class TBenchBackend final : public TPortBackend {
   std::vector<TPortInfo> ListPorts(TDiscoveryNotes& notes) override {
     std::vector<TPortInfo> found;
     for (bench::BenchPort& port : bench::ReadPorts(folder_, &notes)) {
-      if (TakeTtyPath(port.info, port.ttyPath, notes)) found.push_back(std::move(port.info));
+      const std::string systemTty = ComTtyPath(port.info.com);
+      const std::string& tty = systemTty.empty() ? port.ttyPath : systemTty;
+      if (TakeTtyPath(port.info, tty, notes)) found.push_back(std::move(port.info));
     }
     TestPortAccess(found, notes);
     return found;

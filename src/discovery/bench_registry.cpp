@@ -1,12 +1,7 @@
-// Bench registry files: atomic writes, guarded reads.
+// Bench registry files: atomic writes, guarded reads (os::ReadRegularFile).
 #include "discovery/bench_registry.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -14,16 +9,14 @@
 #include <system_error>
 
 #include "discovery/note_text.h"
+#include "discovery/utf8_path.h"
+#include "foundation/os_file.h"
 
 namespace vornex::bench {
 namespace fs = std::filesystem;
 namespace {
 
 enum class TRecordRead { kRead, kGone, kRefused };
-
-std::string ErrnoText(int error) {
-  return std::error_code(error, std::generic_category()).message();
-}
 
 // Reads one record file into `text`. The entry's own type (links not followed) must be a regular
 // file before it is opened at all; the open neither follows a link nor waits, and the opened
@@ -45,46 +38,18 @@ TRecordRead ReadRecord(const fs::directory_entry& entry, std::string& text, std:
     why = "not a regular file";
     return TRecordRead::kRefused;
   }
-
-  const int fd =
-      ::open(entry.path().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) {
-    if (errno == ENOENT) return TRecordRead::kGone;
-    why = errno == ELOOP ? "symbolic link" : ErrnoText(errno);
-    return TRecordRead::kRefused;
-  }
-  struct stat info {};
-  std::size_t size = 0;
-  bool refused = true;
-  if (::fstat(fd, &info) != 0) {
-    why = ErrnoText(errno);
-  } else if (!S_ISREG(info.st_mode)) {
-    why = "not a regular file";
-  } else if (static_cast<std::uintmax_t>(info.st_size) > kMaxRecordBytes) {
-    why = std::to_string(info.st_size) + " bytes, more than " + std::to_string(kMaxRecordBytes);
+  const os::TFileResult read =
+      os::ReadRegularFile(Utf8OfPath(entry.path()), kMaxRecordBytes, &text);
+  if (read.Done()) return TRecordRead::kRead;
+  if (read.status == os::TFileStatus::kMissing) return TRecordRead::kGone;
+  if (read.status == os::TFileStatus::kTooLarge) {
+    why = read.size != 0
+              ? std::to_string(read.size) + " bytes, more than " + std::to_string(kMaxRecordBytes)
+              : "more than " + std::to_string(kMaxRecordBytes) + " bytes";
   } else {
-    // One byte more than the limit tells a file that grew since fstat.
-    text.resize(kMaxRecordBytes + 1);
-    refused = false;
-    while (size < text.size()) {
-      const ssize_t got = ::read(fd, text.data() + size, text.size() - size);
-      if (got == 0) break;
-      if (got > 0) {
-        size += static_cast<std::size_t>(got);
-      } else if (errno != EINTR) {
-        why = ErrnoText(errno);
-        refused = true;
-        break;
-      }
-    }
-    if (!refused && size > kMaxRecordBytes) {
-      why = "more than " + std::to_string(kMaxRecordBytes) + " bytes";
-      refused = true;
-    }
+    why = os::FileResultText(read);
   }
-  ::close(fd);
-  text.resize(refused ? 0 : size);
-  return refused ? TRecordRead::kRefused : TRecordRead::kRead;
+  return TRecordRead::kRefused;
 }
 
 // Parses one record file; false when a required field is missing or malformed.
@@ -139,8 +104,8 @@ bool WritePort(const std::string& folder, const BenchPort& port) {
        << "hardware_id=" << port.info.hardwareId.str() << '\n'
        << "tty=" << port.ttyPath << '\n';
   const std::string name = PortFileName(port.info.com);
-  const fs::path target = fs::path(folder) / name;
-  const fs::path temporary = fs::path(folder) / ("." + name + ".tmp");
+  const fs::path target = PathOfUtf8(folder) / name;
+  const fs::path temporary = PathOfUtf8(folder) / ("." + name + ".tmp");
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     out << text.str();
@@ -154,7 +119,7 @@ bool WritePort(const std::string& folder, const BenchPort& port) {
 
 bool RemovePort(const std::string& folder, int com) {
   std::error_code ec;
-  fs::remove(fs::path(folder) / PortFileName(com), ec);
+  fs::remove(PathOfUtf8(folder) / PortFileName(com), ec);
   return !ec;
 }
 
@@ -165,13 +130,13 @@ std::vector<BenchPort> ReadPorts(const std::string& folder, std::vector<std::str
   std::vector<BenchPort> ports;
   std::size_t entries = 0;
   std::error_code ec;
-  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+  for (fs::directory_iterator it(PathOfUtf8(folder), ec), end; !ec && it != end; it.increment(ec)) {
     if (++entries > kMaxFolderEntries) {
       note("bench folder holds more than " + std::to_string(kMaxFolderEntries) +
            " entries: nothing listed");
       return {};
     }
-    const std::string name = it->path().filename().string();
+    const std::string name = Utf8OfPath(it->path().filename());
     if (name.empty() || name.front() == '.' || !name.ends_with(kPortFileSuffix)) continue;
     std::string text;
     std::string why;

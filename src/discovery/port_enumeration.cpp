@@ -102,8 +102,8 @@ void UseBenchDiscovery(std::string folder) {
   Choose(MakeBenchBackend(std::move(folder)));
 }
 
-void UseSysfsDiscovery(std::string sysRoot, std::string devRoot) {
-  Choose(MakeSysfsBackend(std::move(sysRoot), std::move(devRoot)));
+void UseSystemDiscovery() {
+  Choose(MakeSystemBackend());
 }
 
 void UseDiscoveryBackend(std::unique_ptr<TPortBackend> backend) {
@@ -155,6 +155,8 @@ void TestPortAccess(std::vector<TPortInfo>& ports, TDiscoveryNotes& notes,
   std::vector<std::string> ttys;
   ttys.reserve(ports.size());
   for (TPortInfo& port : ports) {
+    ttys.push_back(port.ttyPath.str());
+    if (port.ttyPath.empty()) continue;  // nothing to open: the number is not known
     const TTtyTest test = TestOpenTty(port.ttyPath.str());
     port.openable = test.result == TTtyOpen::kOpened ? 1 : 0;
     port.denied = test.result == TTtyOpen::kDenied ? 1 : 0;
@@ -163,7 +165,6 @@ void TestPortAccess(std::vector<TPortInfo>& ports, TDiscoveryNotes& notes,
       notes.push_back("COM" + std::to_string(port.com) +
                       " may not be opened by this user: " + NoteText(port.ttyPath));
     }
-    ttys.push_back(port.ttyPath.str());
   }
   const std::vector<std::vector<TPortHolder>> holders = FindPortHolders(ttys, procRoot);
   for (std::size_t i = 0; i < ports.size(); ++i) {

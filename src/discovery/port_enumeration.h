@@ -8,20 +8,25 @@
 // consult, learns each listed number's tty too; a listing adds to it and never takes away, since
 // a worker may still need a number that is briefly off the bus while another one enumerates.
 //
-// Backends on Linux:
-//   - sysfs (the default): real USB serial devices under <sysRoot>/class/tty; see
-//     MakeSysfsBackend for the COM numbers and the records it produces.
+// Backends:
+//   - the system's own (the default, MakeSystemBackend): on Linux sysfs, real USB serial devices
+//     under <sysRoot>/class/tty (see MakeSysfsBackend for the COM numbers and the records it
+//     produces); on Windows the Setup API method from Vista on, the registry method before
+//     (discovery/com_records.h), whose ttys are the system's "\\.\COMn".
 //   - bench registry: a folder kept by the device simulator (discovery/bench_registry.h).
-// The program chooses one for the whole process (UseBenchDiscovery / UseSysfsDiscovery).
+// The program chooses one for the whole process (UseBenchDiscovery / UseSystemDiscovery).
 //
 // Busy ports: every listed port is opened once for a moment, exclusively as the station's own
-// serial port opens it (open + flock(LOCK_EX|LOCK_NB)); a port that some other holder keeps
-// locked, or whose tty is missing, is listed with openable = 0. So is a port that another
-// process holds open, even without a lock (discovery/port_holders.h): its record names the
-// holders in heldBy, and the notes get "COM5 held by ModemManager (pid 812)". A port this user
-// may not open is listed with openable = 0 and denied = 1, and noted. A port being opened by a
-// download at that very moment can read as busy too, and such a download may need a second
-// try to open.
+// serial port opens it (on Linux open + flock(LOCK_EX|LOCK_NB), on Windows CreateFileW without
+// sharing); a port that some other holder keeps locked or open, or whose tty is missing, is
+// listed with openable = 0. So is a port that another process holds open, even without a lock,
+// where the system tells (Linux, discovery/port_holders.h): its record names the holders in
+// heldBy, and the notes get "COM5 held by ModemManager (pid 812)". A port this user may not open
+// is listed with openable = 0 and denied = 1, and noted (Linux only: Windows answers "access
+// denied" for a port held by another program, which reads busy). A port whose COM number is not
+// known (a Windows port without PortName) has no tty: it is not tested and keeps openable = 1.
+// A port being opened by a download at that very moment can read as busy too, and such a
+// download may need a second try to open.
 //
 // One COM number, one port: when two listed ports claim the same COM number, neither is listed,
 // and neither are the other ports of their devices (those with the same grouping key,
@@ -37,6 +42,7 @@
 //   COM13 withheld with its device <5A3F0C21>
 //   COM5 held by ModemManager (pid 812)
 //   COM6 may not be opened by this user: /dev/ttyUSB3
+//   COM300 is beyond COM255, the highest the station keeps: not listed (\\?\USB#VID_...)
 // Names and values from the backend are cut to a few dozen characters in notes, and an
 // enumeration hands at most kMaxDiscoveryNotes of them on, the last one counting the rest.
 // Ports that merely vanish while being listed are no problem and are not noted.
@@ -73,7 +79,7 @@ enum class TTtyOpen {
 };
 struct TTtyTest {
   TTtyOpen result = TTtyOpen::kMissing;
-  int systemCode = 0;  // errno of the failing call; 0 when opened
+  int systemCode = 0;  // errno (Windows: GetLastError) of the failing call; 0 when opened
 };
 
 // One way of listing the ports present now.
@@ -94,17 +100,25 @@ std::int32_t EnumeratePorts(TPortTable& table, TDiscoveryNotes* notes = nullptr)
 
 // Makes every later enumeration of the process use the bench registry in `folder`.
 void UseBenchDiscovery(std::string folder);
-// Makes every later enumeration use sysfs under sysRoot, with device nodes under devRoot.
+// Makes every later enumeration use the system's own backend (as when nothing was chosen).
+void UseSystemDiscovery();
+// Linux only: makes every later enumeration use sysfs under sysRoot, with device nodes under
+// devRoot.
 void UseSysfsDiscovery(std::string sysRoot = "/sys", std::string devRoot = "/dev");
 // Makes every later enumeration use this backend (a null backend lists nothing).
 void UseDiscoveryBackend(std::unique_ptr<TPortBackend> backend);
 
-// The bench registry backend: bench::ReadPorts(folder), each port's tty from its record and
-// its access fields from TestPortAccess. Vanishing files are skipped; refused ones are noted.
+// The bench registry backend: bench::ReadPorts(folder), each port's tty the system's name of
+// its COM number (ComTtyPath) where the system has one, else the tty of its record; its access
+// fields from TestPortAccess. Vanishing files are skipped; refused ones are noted.
 std::unique_ptr<TPortBackend> MakeBenchBackend(std::string folder);
 
-// The sysfs backend: every tty under <sysRoot>/class/tty that belongs to a USB interface and
-// has a COM number:
+// The name by which the system itself opens COM n: "\\.\COMn" on Windows; empty on Linux,
+// which has no COM names (there a record brings its tty).
+std::string ComTtyPath(int com);
+
+// Linux only. The sysfs backend: every tty under <sysRoot>/class/tty that belongs to a USB
+// interface and has a COM number:
 //   ttyUSB<n>, n = 0..60  ->  COM(3 + n)     COM3..COM63
 //   ttyACM<n>, n = 0..63  ->  COM(64 + n)    COM64..COM127
 // Other names (ttyS0, pseudo-terminals, higher numbers) are not listed. The numbers stay clear
@@ -139,16 +153,19 @@ std::unique_ptr<TPortBackend> MakeSysfsBackend(std::string sysRoot, std::string 
                                                std::string settingsPath = {},
                                                std::string procRoot = kSystemProcRoot);
 
-// The operating system's own backend with its default locations (sysfs on /sys and /dev).
+// The operating system's own backend with its default locations: sysfs on /sys and /dev on
+// Linux; on Windows the method that the system's version calls for (see above).
 std::unique_ptr<TPortBackend> MakeSystemBackend();
 
 // The exclusive test open of a tty: kOpened when it could be opened for reading and writing and
-// locked exclusively (both released again at once); otherwise why not.
+// locked exclusively (both released again at once); otherwise why not. On Windows the tty is
+// opened by CreateFileW without sharing: "access denied" and "sharing violation" read kBusy,
+// "file not found", "path not found" and a device that is gone read kMissing.
 TTtyTest TestOpenTty(const std::string& ttyPath);
 
-// Fills the access fields of every port from its tty: the test open gives openable and denied,
-// one look at the process table under procRoot gives heldBy (and openable 0 for a held port).
-// Held and denied ports are noted.
+// Fills the access fields of every port that has a tty (ports without one are left as they
+// are): the test open gives openable and denied, one look at the process table under procRoot
+// gives heldBy (and openable 0 for a held port). Held and denied ports are noted.
 void TestPortAccess(std::vector<TPortInfo>& ports, TDiscoveryNotes& notes,
                     const std::string& procRoot = kSystemProcRoot);
 

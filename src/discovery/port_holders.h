@@ -10,6 +10,10 @@
 //
 // The process table is read under a root folder ("/proc" on the system) so that tests can hand
 // in a fixture.
+//
+// Windows tells who holds a COM port open only to privileged calls (the handle tables of all
+// processes), which the station does not make: there no port has known holders, no process is
+// found by name, and a held port reads busy from the test open alone.
 #pragma once
 
 #include <cstdint>

@@ -34,8 +34,9 @@ struct TPortInfo {
   // station out). A busy port with neither has a lock on it or its node has gone.
   std::int32_t denied = 0;
   FixedText<64> heldBy{};
-  // The device node that stands for this port ("/dev/ttyUSB0"): the serial port opens this very
-  // path, whatever later listings say about the COM number.
+  // The device node that stands for this port ("/dev/ttyUSB0", on Windows "\\.\COM5"; empty
+  // when the COM number is not known): the serial port opens this very path, whatever later
+  // listings say about the COM number.
   FixedText<260> ttyPath{};
 };
 

@@ -5,6 +5,7 @@
 #include <map>
 
 #include "discovery/bench_registry.h"
+#include "discovery/utf8_path.h"
 #include "foundation/pacing.h"
 
 namespace vornex {
@@ -29,8 +30,9 @@ class TBenchWatch : public TPortWatch {
   std::map<std::string, fs::file_time_type> Listing() const {
     std::map<std::string, fs::file_time_type> names;
     std::error_code ec;
-    for (fs::directory_iterator it(folder_, ec), end; !ec && it != end; it.increment(ec)) {
-      const std::string name = it->path().filename().string();
+    for (fs::directory_iterator it(PathOfUtf8(folder_), ec), end; !ec && it != end;
+         it.increment(ec)) {
+      const std::string name = Utf8OfPath(it->path().filename());
       if (!name.ends_with(bench::kPortFileSuffix)) continue;
       std::error_code timeError;
       names[name] = it->last_write_time(timeError);

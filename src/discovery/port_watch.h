@@ -5,7 +5,8 @@
 // Sources:
 //   - the bench registry folder: a port file that came, went or was rewritten;
 //   - the system's own notifications (on Linux the udev monitor of ttys: an "add" or "remove"
-//     of a tty below a USB device);
+//     of a tty below a USB device; on Windows a change of HKLM\HARDWARE\DEVICEMAP\SERIALCOMM,
+//     where every COM port that comes or goes adds or removes its value);
 //   - a periodic "maybe", the fallback when the system's notifications cannot be had.
 #pragma once
 

@@ -93,6 +93,15 @@ TInterfaceRoles RolesOf(const std::string& settingsPath, std::uint16_t vendorId,
   return BuiltInRoles(vendorId, productId);
 }
 
+bool IsKnownProduct(const std::string& settingsPath, std::uint16_t vendorId,
+                    std::uint16_t productId) {
+  for (const BuiltInEntry& entry : kBuiltIn) {
+    if (entry.vendorId == vendorId && entry.productId == productId) return true;
+  }
+  return ParseRoles(profile::ReadString(settingsPath, kSection, ProductKey(vendorId, productId)))
+      .has_value();
+}
+
 TPortRole RoleOf(const TInterfaceRoles& roles, int interfaceNumber) {
   const auto it = roles.find(interfaceNumber);
   return it == roles.end() ? TPortRole::kSerial : it->second;

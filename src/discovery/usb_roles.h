@@ -14,6 +14,9 @@
 // Diagnostics, Modem and Serial (any letter case). A setting replaces the whole built-in entry
 // of its product: interfaces it does not name are plain serial ports. Items that do not parse
 // are ignored; a value without any valid item leaves the built-in entry in force.
+//
+// The products of the table, built in or set, are the station's products: where the system
+// lists ports by product (the registry method of Windows), only theirs are listed.
 #pragma once
 
 #include <cstdint>
@@ -44,6 +47,11 @@ TInterfaceRoles BuiltInRoles(std::uint16_t vendorId, std::uint16_t productId);
 // built-in entry. An absent file or section is no error.
 TInterfaceRoles RolesOf(const std::string& settingsPath, std::uint16_t vendorId,
                         std::uint16_t productId);
+
+// True for a product the station knows: one with a built-in entry, or with a valid entry in the
+// settings file.
+bool IsKnownProduct(const std::string& settingsPath, std::uint16_t vendorId,
+                    std::uint16_t productId);
 
 // The role of one interface number under a product's roles.
 TPortRole RoleOf(const TInterfaceRoles& roles, int interfaceNumber);

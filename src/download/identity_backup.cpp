@@ -3,9 +3,6 @@
 // The DataInfo file records a backup on disk in the station's current folder.
 #include "download/identity_backup.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdarg>
@@ -14,12 +11,14 @@
 #include <map>
 #include <sstream>
 
-#include "coordination/image_set.h"
+#include "messaging/image_set.h"
 #include "download/download_limits.h"
 #include "download/nv_items.h"
 #include "download/report_marks.h"
 #include "foundation/local_time.h"
+#include "foundation/os_file.h"
 #include "foundation/pacing.h"
+#include "foundation/paths.h"
 #include "foundation/text.h"
 #include "store/identity_record.h"
 
@@ -306,25 +305,6 @@ std::string DataInfoText(const TIdentityBackup& backup) {
   return text;
 }
 
-// Creates the file only when no file of that name exists, and writes all of the text to disk.
-// 0 when done, else the system's error number (EEXIST: the name is taken).
-int WriteNewFile(const std::string& name, const std::string& text) {
-  const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd < 0) return errno;
-  int error = 0;
-  for (std::size_t done = 0; done < text.size() && error == 0;) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n > 0) {
-      done += static_cast<std::size_t>(n);
-    } else if (n == 0 || errno != EINTR) {
-      error = n == 0 ? ENOSPC : errno;
-    }
-  }
-  if (error == 0 && ::fsync(fd) != 0) error = errno;
-  if (::close(fd) != 0 && error == 0) error = errno;
-  return error;
-}
-
 // "58 03 01 " -> the bytes 58 03 01; false when a token is no two-digit hex number.
 bool ParseHexBytes(const std::string& text, std::vector<std::uint8_t>* bytes) {
   std::istringstream in(text);
@@ -346,17 +326,18 @@ bool SaveDataInfo(const TIdentityBackup& backup, std::string* name, std::string*
   // Two workers in the same millisecond: the second takes the next free millisecond's name.
   for (int attempt = 0; attempt < 1000; ++attempt) {
     *name = DataInfoName();
-    const int failure = WriteNewFile(*name, text);
-    if (failure == 0) return true;
-    *error = std::strerror(failure);
-    if (failure != EEXIST) return false;
+    // Created only under a free name, written in full and flushed to disk.
+    const os::TFileResult written = os::WriteNewFile(*name, text);
+    if (written.Done()) return true;
+    *error = os::FileResultText(written);
+    if (written.status != os::TFileStatus::kNameTaken) return false;
     pacing::Sleep(1);
   }
   return false;
 }
 
 bool LoadDataInfo(const std::string& path, TIdentityBackup* backup, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(paths::FsPath(path), std::ios::binary);
   if (!in) {
     *error = "cannot read " + path + ": " + std::strerror(errno);
     return false;

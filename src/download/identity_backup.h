@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/text.h"
 #include "protocols/usb_device.h"
 #include "store/identity_record.h"
 #include "store/job_summary.h"
@@ -26,8 +27,7 @@ class TStepReporter {
 };
 
 // Formats a report text (at most 511 units) and hands it to the reporter.
-void Say(TStepReporter& reporter, std::int32_t value, const char* format, ...)
-    __attribute__((format(printf, 3, 4)));
+void Say(TStepReporter& reporter, std::int32_t value, const char* format, ...) VORNEX_PRINTF(3, 4);
 
 // How a restore ended.
 struct TRestoreResult {

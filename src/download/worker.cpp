@@ -11,6 +11,7 @@
 #include "download/reset_rediscovery.h"
 #include "foundation/local_time.h"
 #include "foundation/pacing.h"
+#include "foundation/paths.h"
 #include "foundation/text.h"
 #include "protocols/connection_flags.h"
 #include "store/station_store.h"
@@ -35,7 +36,7 @@ constexpr const char* kVersionCommand = "AT+MDVER";
 // Size of a file in bytes; 0 when it cannot be measured.
 std::uint64_t FileSize(const std::string& path) {
   std::error_code ec;
-  const auto size = std::filesystem::file_size(std::filesystem::path(path), ec);
+  const auto size = std::filesystem::file_size(paths::FsPath(path), ec);
   return ec ? 0 : size;
 }
 

@@ -28,8 +28,8 @@
 #include <string>
 #include <vector>
 
-#include "coordination/thread_base.h"
 #include "download/identity_backup.h"
+#include "messaging/thread_base.h"
 #include "protocols/usb_device.h"
 #include "store/identity_record.h"
 #include "store/job_summary.h"
@@ -59,8 +59,7 @@ class TSdlThread final : public TBaseThread, private TStepReporter {
   // Posts one CNF_SINGLE report: value 0..1000 is progress, -1 pass, -2 failure, -5 information,
   // -7 silent; any other value above 1000 is sent as that code. The text is formatted into at
   // most 511 units (longer text is cut). Nothing is posted between jobs.
-  void Report(std::int32_t value, const char* format = nullptr, ...)
-      __attribute__((format(printf, 3, 4)));
+  void Report(std::int32_t value, const char* format = nullptr, ...) VORNEX_PRINTF(3, 4);
 
   // Maps a protocol progress record of the running job onto the slot's 0..1000 scale; nothing
   // for an unknown phase. Exposed for the progress tests.

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "foundation/os_local_time.h"
+
 namespace vornex {
 
 TLocalTime LocalTimeNow() {
@@ -14,7 +16,8 @@ TLocalTime LocalTimeNow() {
       std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
   if (ms < 0) ms += 1000;
   std::tm local{};
-  ::localtime_r(&seconds, &local);
+  // A time the system cannot convert (never the present one) leaves the fields at zero.
+  os::ToLocalCalendar(seconds, &local);
   return TLocalTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,       local.tm_hour,
                     local.tm_min,         local.tm_sec,     static_cast<int>(ms)};
 }

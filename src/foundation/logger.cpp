@@ -1,12 +1,7 @@
 // TFsLogExist: the writer thread, the line format and the hand-over of texts from the logging
-// threads. Only the writer thread touches the file; the descriptor is published before the
+// threads. Only the writer thread touches the file; whether one is open is published before the
 // writer's queue opens, so whoever saw LogWaitReady succeed also sees whether a file is open.
 #include "foundation/logger.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/types.h>
-#include <unistd.h>
 
 #include <array>
 #include <chrono>
@@ -157,44 +152,34 @@ void TFsLogExist::Run() {
   WriteLine(kBannerRule);
   WriteLine({});
   WriteLine({});
-  const int fd = fd_.exchange(-1, std::memory_order_acq_rel);
-  if (fd >= 0) ::close(fd);
+  hasFile_.store(false, std::memory_order_release);
+  file_.Close();
   queue_.Close();
 }
 
 bool TFsLogExist::OpenFile(const std::string& path) {
-  const int previous = fd_.exchange(-1, std::memory_order_acq_rel);
-  if (previous >= 0) ::close(previous);
-
+  hasFile_.store(false, std::memory_order_release);
   // Only an existing regular file: no creation, and nothing that could block the writer
   // (a FIFO without reader, a terminal) or that is not a file at all (a folder).
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return false;
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
-    return false;
-  }
-  static constexpr unsigned char kByteOrderMark[2] = {0xFF, 0xFE};
-  const ssize_t written = ::pwrite(fd, kByteOrderMark, sizeof kByteOrderMark, 0);
-  static_cast<void>(written);  // a failed write only costs the mark
-  ::lseek(fd, 0, SEEK_END);
-  fd_.store(fd, std::memory_order_release);
+  if (!os::OpenExistingForWriting(path, &file_).Done()) return false;
+  static constexpr char kByteOrderMark[2] = {'\xFF', '\xFE'};
+  // A failed write only costs the mark.
+  static_cast<void>(os::WriteAt(file_, 0, std::string_view(kByteOrderMark, sizeof kByteOrderMark)));
+  hasFile_.store(true, std::memory_order_release);
   return true;
 }
 
 void TFsLogExist::WriteLine(std::string_view text) {
-  const int fd = fd_.load(std::memory_order_relaxed);
-  if (fd < 0) return;
+  if (!file_.IsOpen()) return;
   const std::u16string line = BuildLine(text);
-  std::array<unsigned char, 2 * (kLogLineUnits + 1)> bytes{};
+  std::array<char, 2 * (kLogLineUnits + 1)> bytes{};
   std::size_t size = 0;
   for (const char16_t unit : line) {
-    bytes[size++] = static_cast<unsigned char>(unit & 0xFF);
-    bytes[size++] = static_cast<unsigned char>(unit >> 8);
+    bytes[size++] = static_cast<char>(unit & 0xFF);
+    bytes[size++] = static_cast<char>(unit >> 8);
   }
-  const ssize_t written = ::write(fd, bytes.data(), size);
-  static_cast<void>(written);  // write errors are ignored
+  // Write errors are ignored: logging never stops the station.
+  static_cast<void>(os::Append(file_, std::string_view(bytes.data(), size)));
 }
 
 }  // namespace vornex

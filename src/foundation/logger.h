@@ -17,6 +17,8 @@
 #include <string_view>
 #include <thread>
 
+#include "foundation/os_file.h"
+#include "foundation/text.h"
 #include "foundation/thread_queue.h"
 
 namespace vornex {
@@ -58,7 +60,7 @@ class TFsLogExist {
   // Formats and posts one line; non-zero when posted, 0 when nothing was done (no file open,
   // no writer). Formats nothing and allocates nothing when no file is open. Callable from any
   // thread. Texts longer than 511 UTF-16 units are cut there.
-  int LogPrintf(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  int LogPrintf(const char* format, ...) VORNEX_PRINTF(2, 3);
   // LogPrintf with the arguments already collected.
   int LogPrintfV(const char* format, std::va_list args);
 
@@ -67,7 +69,7 @@ class TFsLogExist {
 
   const std::string& FileName() const { return fileName_; }
   // True while the writer holds an open log file.
-  bool HasFile() const { return fd_.load(std::memory_order_acquire) >= 0; }
+  bool HasFile() const { return hasFile_.load(std::memory_order_acquire); }
 
  private:
   struct Message {
@@ -83,7 +85,8 @@ class TFsLogExist {
   std::string fileName_;
   std::thread thread_;
   std::atomic<bool> threadRunning_{false};
-  std::atomic<int> fd_{-1};
+  os::TFile file_;  // the writer thread's only
+  std::atomic<bool> hasFile_{false};
   ThreadQueue<Message> queue_;
 };
 

@@ -1,16 +1,15 @@
-// Executable and temporary folders.
+// Executable, temporary and record folders; the system's answers come from os_paths.h.
 #include "foundation/paths.h"
 
-#include <unistd.h>
-
-#include <cstdlib>
 #include <mutex>
-#include <vector>
+
+#include "foundation/os_paths.h"
 
 namespace vornex::paths {
 namespace {
 std::mutex g_overrideMutex;
-std::string g_exeFolderOverride;  // guarded by g_overrideMutex
+std::string g_exeFolderOverride;   // guarded by g_overrideMutex
+std::string g_tempFolderOverride;  // guarded by g_overrideMutex
 }  // namespace
 
 std::string ExeFolder() {
@@ -18,33 +17,47 @@ std::string ExeFolder() {
     std::lock_guard lock(g_overrideMutex);
     if (!g_exeFolderOverride.empty()) return g_exeFolderOverride;
   }
-  std::vector<char> buffer(4096);
-  const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
-  if (n <= 0) return ".";
-  std::string path(buffer.data(), static_cast<std::size_t>(n));
-  const auto cut = path.find_last_of('/');
-  if (cut == std::string::npos) return ".";
-  if (cut == 0) return "/";
-  return path.substr(0, cut);
+  std::string folder = os::ExecutableFolder();
+  return folder.empty() ? "." : folder;
 }
 
 std::string TempFolder() {
-  const char* env = std::getenv("TMPDIR");
-  std::string folder = (env != nullptr && *env != '\0') ? env : "/tmp";
-  if (folder.back() != '/') folder.push_back('/');
-  return folder;
+  {
+    std::lock_guard lock(g_overrideMutex);
+    if (!g_tempFolderOverride.empty()) return Join(g_tempFolderOverride, "");
+  }
+  const std::string folder = os::TempFolder();
+  return folder.empty() ? Join(".", "") : Join(folder, "");
+}
+
+std::string StateFolder() {
+  return os::StateFolder();
 }
 
 std::string Join(std::string_view folder, std::string_view name) {
   std::string path(folder);
-  if (path.empty() || path.back() != '/') path.push_back('/');
+  if (path.empty() || !os::IsPathSeparator(path.back())) path.push_back(os::PathSeparator());
   path.append(name);
   return path;
+}
+
+std::filesystem::path FsPath(std::string_view utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string Utf8Path(const std::filesystem::path& path) {
+  const std::u8string utf8 = path.u8string();
+  return std::string(utf8.begin(), utf8.end());
 }
 
 void OverrideExeFolder(std::string folder) {
   std::lock_guard lock(g_overrideMutex);
   g_exeFolderOverride = std::move(folder);
+}
+
+void OverrideTempFolder(std::string folder) {
+  std::lock_guard lock(g_overrideMutex);
+  g_tempFolderOverride = std::move(folder);
 }
 
 }  // namespace vornex::paths

@@ -33,9 +33,14 @@ std::string Utf8ToAnsi(std::string_view utf8);
 // True when the bytes are well-formed UTF-8.
 bool IsValidUtf8(std::string_view bytes);
 
+// The format check of the station's printf-style functions (argument numbers of the format and
+// of the first value). The build names the archetype: on Windows the station formats with the
+// MinGW C99 printf, which the checks of the C runtime's own printf do not describe.
+#define VORNEX_PRINTF(formatArg, firstArg) \
+  __attribute__((format(VORNEX_PRINTF_ARCHETYPE, formatArg, firstArg)))
+
 // printf-style formatting into at most maxUnits UTF-16 units (the rest is cut off).
-std::string FormatBounded(std::size_t maxUnits, const char* format, ...)
-    __attribute__((format(printf, 2, 3)));
+std::string FormatBounded(std::size_t maxUnits, const char* format, ...) VORNEX_PRINTF(2, 3);
 std::string FormatBoundedV(std::size_t maxUnits, const char* format, std::va_list args);
 
 // ASCII letter case helpers, the station's way of comparing switches, keys and section names.

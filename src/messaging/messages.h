@@ -9,7 +9,7 @@
 #include <memory>
 #include <variant>
 
-#include "coordination/image_set.h"
+#include "messaging/image_set.h"
 #include "discovery/port_info.h"
 #include "foundation/settings.h"
 #include "foundation/text.h"
@@ -92,10 +92,14 @@ struct TSingleCnf {
 };
 
 class TStationStore;
+namespace os {
+class TFineTimerScope;
+}
 
 // One download job for a worker: slot, diagnostic COM number, the device's ports, a copy of the
 // image set, and where the identity backup goes (the station record store; a job without one
 // never touches its device) and whether the restored identity is read back and compared.
+// Every job of a batch shares the batch's fine system timer, which ends with the last job.
 struct TWorkerJob {
   std::int32_t slot = 0;
   std::int32_t com = 0;
@@ -103,6 +107,7 @@ struct TWorkerJob {
   TImageSet imageSet;
   TStationStore* store = nullptr;
   bool verifyIdentity = true;
+  std::shared_ptr<const os::TFineTimerScope> fineTimer;
 };
 
 // The record of a thread request.

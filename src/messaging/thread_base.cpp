@@ -1,5 +1,5 @@
 // The worker-thread base: queue, request loop, readiness probe and stop.
-#include "coordination/thread_base.h"
+#include "messaging/thread_base.h"
 
 #include "foundation/pacing.h"
 

@@ -16,8 +16,8 @@
 #include <memory>
 #include <thread>
 
-#include "coordination/messages.h"
 #include "foundation/thread_queue.h"
+#include "messaging/messages.h"
 
 namespace vornex {
 

@@ -340,11 +340,7 @@ std::array<TStepOutcome, kJobStepCount> StepsFromLetters(std::string_view letter
 }
 
 std::string DefaultDataFolder() {
-  const char* state = std::getenv("XDG_STATE_HOME");
-  if (state != nullptr && *state != '\0') return paths::Join(state, "vornex");
-  const char* home = std::getenv("HOME");
-  if (home != nullptr && *home != '\0') return paths::Join(home, ".local/state/vornex");
-  return {};
+  return paths::StateFolder();
 }
 
 struct TStationStore::Impl {

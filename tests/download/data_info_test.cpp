@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "coordination/image_set.h"
+#include "messaging/image_set.h"
 #include "download/identity_backup.h"
 #include "support/temp_dir.h"
 
@@ -19,10 +19,22 @@ TNvRecord Record(std::uint16_t item, std::initializer_list<std::uint8_t> data) {
   return record;
 }
 
+// DataInfo files go to the current directory; the test works in its own folder and leaves it
+// again also when an assertion ends it early (Windows cannot remove a current directory).
+class TWorkIn {
+ public:
+  explicit TWorkIn(const std::string& folder) { std::filesystem::current_path(folder); }
+  ~TWorkIn() { std::filesystem::current_path(previous_); }
+  TWorkIn(const TWorkIn&) = delete;
+  TWorkIn& operator=(const TWorkIn&) = delete;
+
+ private:
+  std::filesystem::path previous_ = std::filesystem::current_path();
+};
+
 TEST(DataInfo, WhatIsSavedLoadsBackAndEveryFileGetsItsOwnName) {
   testing::TempDir folder;
-  const auto previous = std::filesystem::current_path();
-  std::filesystem::current_path(folder.path());
+  const TWorkIn workIn(folder.path());
   TIdentityBackup saved;
   saved.itemSwitches = kItemAt | kItemNv;
   saved.at.slots[kSlotSn] =
@@ -59,7 +71,6 @@ TEST(DataInfo, WhatIsSavedLoadsBackAndEveryFileGetsItsOwnName) {
     EXPECT_NE(error.find(bad.reason), std::string::npos) << error;
   }
   EXPECT_FALSE(LoadDataInfo(folder.File("missing.ini"), &loaded, &error));
-  std::filesystem::current_path(previous);
 }
 
 }  // namespace

@@ -3,11 +3,9 @@
 #include "foundation/logger.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstdio>
 #include <filesystem>
-#include <optional>
 #include <regex>
 #include <string>
 #include <thread>
@@ -67,18 +65,13 @@ std::vector<std::string> LoggedTexts(const std::string& path) {
 class LoggerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (const char* old = ::getenv("TMPDIR")) savedTmp_ = old;
     paths::OverrideExeFolder(exeDir_.path());
-    ::setenv("TMPDIR", tmpDir_.path().c_str(), 1);
+    paths::OverrideTempFolder(tmpDir_.path());
     pacing::SetTimeScale(0.01);
   }
   void TearDown() override {
     paths::OverrideExeFolder("");
-    if (savedTmp_) {
-      ::setenv("TMPDIR", savedTmp_->c_str(), 1);
-    } else {
-      ::unsetenv("TMPDIR");
-    }
+    paths::OverrideTempFolder("");
     pacing::SetTimeScale(1.0);
   }
 
@@ -97,7 +90,6 @@ class LoggerTest : public ::testing::Test {
 
   TempDir exeDir_;
   TempDir tmpDir_;
-  std::optional<std::string> savedTmp_;
 };
 
 bool IsEmptyDir(const std::string& path) {

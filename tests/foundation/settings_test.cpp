@@ -122,7 +122,7 @@ TEST_F(SettingsTest, WriteImagePathSetsConfigImagePathAndKeepsTheRest) {
 
 TEST_F(SettingsTest, SettingsFileLivesBesideTheExecutable) {
   paths::OverrideExeFolder(dir_.path());
-  EXPECT_EQ(SettingsPath(), dir_.path() + "/Vornex_730.ini");
+  EXPECT_EQ(SettingsPath(), paths::Join(dir_.path(), "Vornex_730.ini"));
   WriteFile(path_, "[Config]\r\nPathNumber=4\r\n");
   EXPECT_EQ(LoadSettings().pathNumber, 4);
   paths::OverrideExeFolder("");

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "coordination/coordinator.h"
-#include "coordination/thread_base.h"
 #include "download/worker.h"
 #include "foundation/pacing.h"
+#include "messaging/thread_base.h"
 #include "support/confirmation_sink.h"
 
 namespace vornex {

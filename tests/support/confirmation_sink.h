@@ -8,7 +8,7 @@
 #include <mutex>
 #include <vector>
 
-#include "coordination/messages.h"
+#include "messaging/messages.h"
 
 namespace vornex::testing {
 

@@ -2,11 +2,10 @@
 // the end of the test; plus small whole-file helpers.
 #pragma once
 
-#include <stdlib.h>
-
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -15,10 +14,18 @@ namespace vornex::testing {
 
 class TempDir {
  public:
+  // A name nobody has taken: create_directory says whether the folder was made here.
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "vornex-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+    std::mt19937_64 names{std::random_device{}()};
+    const std::filesystem::path base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      const auto candidate = base / ("vornex-test-" + std::to_string(names() % 1000000000));
+      if (std::filesystem::create_directory(candidate)) {
+        path_ = candidate.string();
+        return;
+      }
+    }
+    throw std::runtime_error("no fresh test folder under " + base.string());
   }
   ~TempDir() {
     std::error_code ec;

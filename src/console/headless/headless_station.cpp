@@ -2,8 +2,6 @@
 // by the notification target and handled on this thread, one at a time, like window messages.
 #include "console/headless/headless_station.h"
 
-#include <unistd.h>
-
 #include <fstream>
 
 #include "console/confirmation_queue.h"
@@ -12,6 +10,7 @@
 #include "console/run_driver.h"
 #include "console/station_records.h"
 #include "foundation/stop_signal.h"
+#include "foundation/terminal.h"
 
 namespace vornex {
 
@@ -37,7 +36,8 @@ int RunHeadless(const TRunOptions& options, std::ostream& out, std::ostream& err
   if (!notice.empty()) out << notice << '\n';
   CatchStopSignals();
 
-  TTerminalView view(out, ::isatty(STDOUT_FILENO) == 1 && !settings.debugMode, settings);
+  // The live slot table needs a terminal that takes cursor escapes; otherwise plain lines.
+  TTerminalView view(out, !settings.debugMode && terminal::EnableEscapes(), settings);
   TConfirmationQueue target;
   TMdlThread coordinator;
   TConsolePresenter console(view, coordinator, settings);

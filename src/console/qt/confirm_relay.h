@@ -9,7 +9,7 @@
 #include <functional>
 #include <mutex>
 
-#include "coordination/messages.h"
+#include "messaging/messages.h"
 
 class QObject;
 

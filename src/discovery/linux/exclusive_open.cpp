@@ -2,6 +2,7 @@
 // open(O_RDWR|O_NOCTTY|O_NONBLOCK|O_CLOEXEC), then flock(LOCK_EX|LOCK_NB). A tty held by the
 // station's own port fails one of the two (TIOCEXCL refuses the open, the lock refuses root).
 // The failing call's errno says which way it failed: no permission, no node, or in use.
+// Linux has no COM names of its own: a COM number's tty is the one its listing gave.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -29,6 +30,10 @@ TTtyOpen OpenFailure(int error) {
 }
 
 }  // namespace
+
+std::string ComTtyPath(int) {
+  return {};
+}
 
 TTtyTest TestOpenTty(const std::string& ttyPath) {
   if (ttyPath.empty()) return {TTtyOpen::kMissing, ENOENT};

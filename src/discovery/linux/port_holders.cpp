@@ -21,7 +21,6 @@
 #include <set>
 
 #include "discovery/linux/read_fd.h"
-#include "discovery/note_text.h"
 
 namespace vornex {
 namespace {
@@ -127,19 +126,6 @@ void ForEachProcess(const std::string& procRoot, Visit visit) {
 }
 
 }  // namespace
-
-std::string HolderText(const TPortHolder& holder) {
-  return NoteText(holder.name) + " (pid " + std::to_string(holder.pid) + ")";
-}
-
-std::string HoldersText(const std::vector<TPortHolder>& holders) {
-  std::string text;
-  for (const TPortHolder& holder : holders) {
-    if (!text.empty()) text += ", ";
-    text += HolderText(holder);
-  }
-  return text;
-}
 
 std::vector<std::vector<TPortHolder>> FindPortHolders(const std::vector<std::string>& ttyPaths,
                                                       const std::string& procRoot) {

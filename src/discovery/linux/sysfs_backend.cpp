@@ -283,4 +283,8 @@ std::unique_ptr<TPortBackend> MakeSystemBackend() {
   return MakeSysfsBackend("/sys", "/dev");
 }
 
+void UseSysfsDiscovery(std::string sysRoot, std::string devRoot) {
+  UseDiscoveryBackend(MakeSysfsBackend(std::move(sysRoot), std::move(devRoot)));
+}
+
 }  // namespace vornex

@@ -24,4 +24,8 @@ void SleepFor(std::chrono::steady_clock::duration length) {
   }
 }
 
+// Linux timers are fine-grained already: nothing to raise.
+TFineTimerScope::TFineTimerScope() = default;
+TFineTimerScope::~TFineTimerScope() = default;
+
 }  // namespace vornex::os

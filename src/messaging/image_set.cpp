@@ -1,6 +1,6 @@
 // The image set: the operator's image folder turned into programmer, flash image, image tag and
 // item switches, once per run, and checked before any device is touched.
-#include "coordination/image_set.h"
+#include "messaging/image_set.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -8,11 +8,11 @@
 #include <new>
 #include <system_error>
 
-#include "coordination/messages.h"
 #include "foundation/paths.h"
 #include "foundation/profile.h"
 #include "foundation/sha256.h"
 #include "foundation/text.h"
+#include "messaging/messages.h"
 #include "protocols/hex_file.h"
 
 namespace vornex {
@@ -23,8 +23,9 @@ namespace {
 // order the file system lists them; empty when there is none or the folder cannot be read.
 std::string FindProgrammer(const std::string& folder) {
   std::error_code ec;
-  for (fs::directory_iterator it(fs::path(folder), ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
+  for (fs::directory_iterator it(paths::FsPath(folder), ec), end; !ec && it != end;
+       it.increment(ec)) {
+    const std::string name = paths::Utf8Path(it->path().filename());
     if (name.find(".hex") == std::string::npos) continue;
     std::error_code typeError;
     if (!it->is_regular_file(typeError)) continue;  // a folder named like a programmer is none
@@ -42,13 +43,13 @@ std::string Refusal(const std::string& problem, const std::string& path) {
 // in `size`). `present` is false when nothing at all, not even a link, has the name.
 std::string FileProblem(const std::string& path, bool* present, std::uintmax_t* size) {
   std::error_code ec;
-  *present = fs::symlink_status(fs::path(path), ec).type() != fs::file_type::not_found;
+  *present = fs::symlink_status(paths::FsPath(path), ec).type() != fs::file_type::not_found;
   if (!*present) return {};
-  const fs::file_status status = fs::status(fs::path(path), ec);
+  const fs::file_status status = fs::status(paths::FsPath(path), ec);
   if (ec) return "cannot be read (" + ec.message() + ")";  // a dangling link, a link loop
   // Folders, pipes, devices: nothing to read (and nothing to block on).
   if (status.type() != fs::file_type::regular) return "is not a regular file";
-  *size = fs::file_size(fs::path(path), ec);
+  *size = fs::file_size(paths::FsPath(path), ec);
   if (ec) return "cannot be read (" + ec.message() + ")";
   return {};
 }
@@ -56,7 +57,7 @@ std::string FileProblem(const std::string& path, bool* present, std::uintmax_t* 
 // The whole file of the size it was found to have; nothing when it cannot be read completely or
 // changed its size meanwhile.
 ImageData LoadWholeFile(const std::string& path, std::uintmax_t size) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(paths::FsPath(path), std::ios::binary);
   if (!in) return nullptr;
   try {
     auto bytes = std::make_shared<std::vector<std::uint8_t>>(static_cast<std::size_t>(size));

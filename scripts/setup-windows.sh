@@ -1,0 +1,126 @@
+#!/usr/bin/env bash
+# Prepares a Debian 12 machine for the Windows build of the station (scripts/windows.sh), when
+# not done yet: installs the MinGW-w64 cross compilers, Wine to run the Windows programs and
+# GoogleTest's sources; then, as Debian packages no SQLite for MinGW, fetches Debian's SQLite
+# source package (pinned version) once and makes the amalgamation the Windows build compiles in,
+# .cache/sqlite3/amalgamation/{sqlite3.c,sqlite3.h}. Safe to run again.
+#   VORNEX_SQLITE_DEBIAN_VERSION=<version> scripts/setup-windows.sh   another source version
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+sqlite_version=${VORNEX_SQLITE_DEBIAN_VERSION:-3.40.1-2+deb12u2}
+cache=.cache/sqlite3
+amalgamation=$cache/amalgamation
+src_list=/etc/apt/sources.list.d/vornex-deb-src
+
+fail() {
+  echo "setup-windows: $*" >&2
+  exit 1
+}
+
+sudo=""
+apt_source=(apt-get source)
+if [ "$(id -u)" -ne 0 ]; then
+  sudo="sudo"
+else
+  # As root, apt would fetch as its sandbox user, who may not write into the cache folder.
+  apt_source+=(-o APT::Sandbox::User=root)
+fi
+export DEBIAN_FRONTEND=noninteractive
+
+packages=(
+  cmake ninja-build
+  gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  wine wine64
+  googletest
+  # The SQLite amalgamation: apt-get source unpacks with dpkg-source, and the source tree's
+  # configure and "make sqlite3.c" need a C compiler for the build machine and tclsh.
+  dpkg-dev build-essential tcl
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  $sudo apt-get update
+  $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+
+if [ "$(cat "$amalgamation/DEBIAN_VERSION" 2>/dev/null)" = "$sqlite_version" ] &&
+  [ -s "$amalgamation/sqlite3.c" ] && [ -s "$amalgamation/sqlite3.h" ]; then
+  exit 0
+fi
+
+# deb-src entries for the archives and suites of the machine's deb entries: one-line entries
+# (sources.list, *.list) and deb822 stanzas (*.sources) whose Types hold deb but not deb-src.
+add_deb_src() {
+  local lines stanzas f
+  lines=$(for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+    [ -f "$f" ] && [ "$f" != "$src_list.list" ] && sed -nE 's/^[[:space:]]*deb[[:space:]]+/deb-src /p' "$f"
+  done || true)
+  stanzas=$(for f in /etc/apt/sources.list.d/*.sources; do
+    [ -f "$f" ] && [ "$f" != "$src_list.sources" ] && awk '
+      BEGIN { RS = ""; FS = "\n" }
+      {
+        at = 0
+        for (i = 1; i <= NF; i++) if ($i ~ /^Types:/) at = i
+        if (at == 0) next
+        types = $at
+        sub(/^Types:/, "", types)
+        n = split(types, word, /[ \t]+/)
+        deb = 0
+        for (j = 1; j <= n; j++) {
+          if (word[j] == "deb") deb = 1
+          if (word[j] == "deb-src") next
+        }
+        if (!deb) next
+        for (i = 1; i <= NF; i++) print (i == at ? "Types: deb-src" : $i)
+        print ""
+      }' "$f"
+  done || true)
+  [ -n "$lines$stanzas" ] || fail "no deb entry in /etc/apt/sources.list* to take the deb-src entries from"
+  if [ -n "$lines" ]; then
+    echo "Adding deb-src entries: $src_list.list"
+    printf '%s\n' "$lines" | $sudo tee "$src_list.list" >/dev/null
+  fi
+  if [ -n "$stanzas" ]; then
+    echo "Adding deb-src entries: $src_list.sources"
+    printf '%s\n' "$stanzas" | $sudo tee "$src_list.sources" >/dev/null
+  fi
+}
+
+if ! apt-get source --print-uris "sqlite3=$sqlite_version" >/dev/null 2>&1; then
+  if [ ! -f "$src_list.list" ] && [ ! -f "$src_list.sources" ]; then add_deb_src; fi
+  $sudo apt-get update
+  if ! apt-get source --print-uris "sqlite3=$sqlite_version" >/dev/null 2>&1; then
+    known=$(apt-cache showsrc sqlite3 2>/dev/null | sed -n 's/^Version: //p' | tr '\n' ' ')
+    fail "the archive has no source sqlite3=$sqlite_version (it has: ${known:-none});" \
+      "set VORNEX_SQLITE_DEBIAN_VERSION to one of those"
+  fi
+fi
+
+echo "== SQLite amalgamation from Debian's sqlite3 $sqlite_version"
+mkdir -p "$cache"
+work=$(mktemp -d "$PWD/$cache/fetch.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+(cd "$work" && "${apt_source[@]}" "sqlite3=$sqlite_version" >/dev/null) ||
+  fail "apt-get source sqlite3=$sqlite_version failed"
+tree=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'sqlite3-*' | head -n 1)
+[ -n "$tree" ] || fail "apt-get source unpacked no sqlite3-* folder"
+mkdir "$work/amalgamation"
+if [ -s "$tree/sqlite3.c" ] && [ -s "$tree/sqlite3.h" ]; then
+  cp "$tree/sqlite3.c" "$tree/sqlite3.h" "$work/amalgamation/"
+else
+  # The canonical source tree: its makefile generates the amalgamation.
+  mkdir "$work/build"
+  (cd "$work/build" && "$tree/configure" --disable-tcl >configure.log 2>&1) ||
+    fail "configure of the SQLite source failed: $(tail -n 5 "$work/build/configure.log")"
+  (cd "$work/build" && make -j"$(nproc)" sqlite3.c >make.log 2>&1) ||
+    fail "make sqlite3.c failed: $(tail -n 5 "$work/build/make.log")"
+  cp "$work/build/sqlite3.c" "$work/build/sqlite3.h" "$work/amalgamation/"
+fi
+echo "$sqlite_version" >"$work/amalgamation/DEBIAN_VERSION"
+rm -rf "$amalgamation"
+mv "$work/amalgamation" "$amalgamation"
+echo "SQLite $(sed -nE 's/^#define SQLITE_VERSION +"(.*)"/\1/p' "$amalgamation/sqlite3.h") in $amalgamation"

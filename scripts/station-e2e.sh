@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# A whole batch of the headless station against simulated devices, checked from both sides: the
+# run passes when the station says PASS for every device and the simulator holds the new image
+# and the original identity on every one. Prints the mean job time.
+#
+# The station is the Linux program, or the Windows one (a .exe) under Wine: the Linux device
+# simulator serves its ports on pseudo-terminals and announces them in a bench folder; the Wine
+# prefix's COM ports (dosdevices/comN) point at the bench's dev/COMn links, so a device that comes
+# back from a reset keeps its COM number as it would on Windows.
+#
+#   scripts/station-e2e.sh LINUX_BUILD STATION_PROGRAM [DEVICES]
+#   VORNEX_TIME_SCALE (default 0.1), VORNEX_IMAGE_MIB (default 4)
+# Under Wine it uses $WINEPREFIX when set (an initialised prefix), else makes and removes one.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+# shellcheck source=scripts/sim-bench.sh
+. scripts/sim-bench.sh
+
+linux_build=$(realpath "$1")
+station=$(realpath "$2")
+devices=${3:-8}
+scale=${VORNEX_TIME_SCALE:-0.1}
+mib=${VORNEX_IMAGE_MIB:-4}
+[ -x "$linux_build/sim/vornex-devsim" ] || { echo "no $linux_build/sim/vornex-devsim" >&2; exit 1; }
+[ -f "$station" ] || { echo "no $station" >&2; exit 1; }
+wine=0
+[[ "$station" == *.exe ]] && wine=1
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/vornex-e2e-XXXXXX")
+own_prefix=0
+if [ $wine -eq 1 ] && [ -z "${WINEPREFIX:-}" ]; then
+  export WINEPREFIX="$work/prefix"
+  own_prefix=1
+fi
+export WINEDEBUG=${WINEDEBUG:--all}
+sim=
+cleanup() {
+  [ -n "$sim" ] && kill -TERM "$sim" 2>/dev/null && wait "$sim" 2>/dev/null || true
+  [ $own_prefix -eq 1 ] && wineserver -k 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+if [ $own_prefix -eq 1 ]; then DISPLAY='' wineboot -i >/dev/null 2>&1; fi
+
+if [ $wine -eq 1 ]; then
+  # COM1..COM64 of the prefix lead to the bench's links (dangling until a device is there).
+  mkdir -p "$WINEPREFIX/dosdevices"
+  for n in $(seq 1 64); do
+    ln -sfn "$work/bench/dev/COM$n" "$WINEPREFIX/dosdevices/com$n"
+  done
+  path() { winepath -w "$1"; }
+  run() { DISPLAY='' wine "$station" "$@"; }
+else
+  path() { echo "$1"; }
+  run() { "$station" "$@"; }
+fi
+
+make_images "$work/images" "$mib"
+printf '[Config]\r\nPathNumber=%s\r\n' "$devices" > "$work/station.ini"
+start_devices "$linux_build" "$work" "$devices" "$scale"
+sim=$sim_pid
+# The identity of every device before the run, from the simulator's own account.
+kill -USR1 "$sim"
+for _ in $(seq 100); do [ -s "$work/state.json" ] && break; sleep 0.1; done
+cp "$work/state.json" "$work/before.json"
+
+echo "Flashing $devices simulated devices with $(basename "$station") (time scale $scale," \
+  "$mib MiB image) ..."
+status=0
+(cd "$work" && run --headless --bench "$(path "$work/bench")" \
+  --image "$(path "$work/images")" --expect "$devices" --time-scale "$scale" \
+  --settings "$(path "$work/station.ini")" --data "$(path "$work/records")" \
+  --json "$(path "$work/results.jsonl")") > "$work/station.log" 2>&1 || status=$?
+kill -TERM "$sim"
+wait "$sim" || true
+sim=
+tail -n 20 "$work/station.log"
+
+python3 - "$work" "$devices" "$status" <<'EOF'
+import hashlib, json, sys
+work, devices, status = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+image = hashlib.sha256(open(f"{work}/images/nor.mbn", "rb").read()).hexdigest()
+before = {d["index"]: d for d in json.load(open(f"{work}/before.json"))["devices"]}
+after = {d["index"]: d for d in json.load(open(f"{work}/state.json"))["devices"]}
+results = [json.loads(line) for line in open(f"{work}/results.jsonl") if line.strip()]
+problems = []
+if status != 0:
+    problems.append(f"the station ended with status {status}")
+passed = [r for r in results if r.get("verdict") == "PASS"]
+if len(passed) != devices:
+    problems.append(f"{len(passed)} of {devices} jobs PASS: {[r.get('reason') for r in results]}")
+for index in range(devices):
+    old, new = before[index], after[index]
+    if new["flash"]["sha256"] != image:
+        problems.append(f"device {index}: flash {new['flash']['sha256'][:16]} is not the image")
+    if new["identity"] != old["identity"] or new["nv"] != old["nv"]:
+        problems.append(f"device {index}: identity or NV items changed")
+for problem in problems:
+    print("e2e:", problem)
+if problems:
+    sys.exit(1)
+mean = sum(float(r["elapsed_s"]) for r in results) / len(results)
+print(f"e2e: {devices} of {devices} PASS; every device holds the image "
+      f"(sha256 {image[:16]}...) and its own identity; mean job time {mean:.2f} s")
+EOF

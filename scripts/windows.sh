@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# The Windows build of the station, from a fresh Debian 12 machine: installs what is missing and
+# makes the SQLite amalgamation (scripts/setup-windows.sh), cross-builds the core, the headless
+# station and the unit tests with MinGW-w64 in build-win/ (Release, warnings are errors), runs
+# the unit tests under Wine in a throw-away Wine prefix, and packs
+# build-win/vornex-<version>-win64.zip (vornex.exe, README.md, a sample Vornex_730.ini), whose
+# vornex.exe is then started once from the unpacked zip.
+#   scripts/windows.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+started=$SECONDS
+
+dir=build-win
+jobs=$(nproc)
+fail() {
+  echo "windows: $*" >&2
+  exit 1
+}
+
+scripts/setup-windows.sh
+
+echo "== configure ($dir, MinGW-w64, Release)"
+cmake -S . -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+  -DCMAKE_BUILD_TYPE=Release -DVORNEX_WERROR=ON \
+  -DVORNEX_SQLITE_AMALGAMATION="$PWD/.cache/sqlite3/amalgamation" >/dev/null
+
+echo "== build"
+build_started=$SECONDS
+cmake --build "$dir" -j"$jobs"
+build_time=$((SECONDS - build_started))
+
+# Wine runs in a prefix of its own, made for this run and removed with everything in it at the
+# end, also when a step fails. The test programs are console programs: Wine gets no display
+# and its null graphics driver, so it never reaches for an X server.
+prefix=$(mktemp -d)
+cleanup() {
+  WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 || true
+  WINEPREFIX=$prefix wineserver -w >/dev/null 2>&1 || true
+  rm -rf "$prefix"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+unset DISPLAY WAYLAND_DISPLAY
+export WINEPREFIX=$prefix WINEDEBUG=-all WINEARCH=win64
+# No Mono or Gecko: nothing here needs .NET or HTML, and their installers would ask.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+echo "== Wine prefix"
+wine_started=$SECONDS
+# One Wine server for the whole run (instead of one per test program), started first so that
+# every Wine program uses it. Wine's server and services live on in the background: their
+# output goes to a file, never into a pipe that someone waits on.
+wine_log=$prefix/wine.log
+wine_failed() {
+  fail "$1: $(tail -n 20 "$wine_log")"
+}
+wineserver -p >"$wine_log" 2>&1 || wine_failed "wineserver did not start"
+wineboot -i >>"$wine_log" 2>&1 || wine_failed "wineboot -i failed"
+wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >>"$wine_log" 2>&1 ||
+  wine_failed "could not select Wine's null graphics driver"
+wine_time=$((SECONDS - wine_started))
+
+echo "== unit tests under Wine"
+tests_started=$SECONDS
+ctest --test-dir "$dir" -L unit --output-on-failure --no-tests=error -j"$jobs"
+tests_time=$((SECONDS - tests_started))
+
+echo "== package"
+rm -f "$dir"/vornex-*-win64.zip
+(cd "$dir" && cpack -G ZIP >/dev/null)
+zips=("$dir"/vornex-*-win64.zip)
+zip=${zips[0]}
+[ -f "$zip" ] || fail "cpack made no zip"
+top=$(basename "$zip" .zip)
+contents=$(cmake -E tar tf "$zip")
+for file in vornex.exe README.md Vornex_730.ini; do
+  grep -qxF "$top/$file" <<<"$contents" || fail "$zip lacks $top/$file"
+done
+# The zip's program runs alone: it needs no MinGW DLL, and it answers --help from the unpacked
+# folder (which holds no DLL either).
+program=$dir/src/app/vornex.exe
+mingw_dlls=$(x86_64-w64-mingw32-objdump -p "$program" |
+  sed -nE 's/^[[:space:]]*DLL Name: //p' | grep -iE 'libstdc|libgcc|libwinpthread' || true)
+[ -z "$mingw_dlls" ] || fail "$program needs MinGW DLLs: $mingw_dlls"
+unpacked=$prefix/drive_c/unpacked
+zip_path=$PWD/$zip
+mkdir -p "$unpacked"
+(cd "$unpacked" && cmake -E tar xf "$zip_path")
+help=$(cmake/wine-run.sh "$unpacked/$top/vornex.exe" --help) || fail "vornex.exe --help failed"
+grep -q "usage: vornex" <<<"$help" || fail "vornex.exe --help printed no usage: $help"
+echo "contents: vornex.exe, README.md, Vornex_730.ini; vornex.exe --help runs under Wine"
+
+echo "== summary"
+echo "package: $zip ($(du -h "$zip" | cut -f1))"
+echo "times:   build $build_time s, Wine prefix $wine_time s, unit tests $tests_time s," \
+  "all $((SECONDS - started)) s"
