@@ -10,7 +10,7 @@
 set -u
 # Wine's own notes (missing 32-bit loader, unimplemented calls) would mix with the program's.
 export WINEDEBUG=${WINEDEBUG:--all}
-out=$(mktemp -d) || exit 125
+out=$(mktemp -d "${TMPDIR:-/tmp}/vornex-wine-run.XXXXXX") || exit 125
 trap 'rm -rf "$out"' EXIT
 status=0
 wine "$@" </dev/null >"$out/stdout" 2>"$out/stderr" || status=$?

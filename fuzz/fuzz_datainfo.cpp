@@ -10,9 +10,9 @@
 #include <cstdint>
 #include <string>
 
-#include "messaging/image_set.h"
 #include "download/identity_backup.h"
 #include "fuzz_support.h"
+#include "messaging/image_set.h"
 #include "store/identity_record.h"
 
 using namespace vornex;

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "messaging/image_set.h"
 #include "fuzz_support.h"
+#include "messaging/image_set.h"
 
 using namespace vornex;
 

@@ -3,12 +3,14 @@
 # not done yet: installs the MinGW-w64 cross compilers, Wine to run the Windows programs and
 # GoogleTest's sources; then, as Debian packages no SQLite for MinGW, fetches Debian's SQLite
 # source package (pinned version) once and makes the amalgamation the Windows build compiles in,
-# .cache/sqlite3/amalgamation/{sqlite3.c,sqlite3.h}. Safe to run again.
-#   VORNEX_SQLITE_DEBIAN_VERSION=<version> scripts/setup-windows.sh   another source version
+# .cache/sqlite3/amalgamation/{sqlite3.c,sqlite3.h}. SQLite is pinned to 3.40.1, Debian 12's
+# version; the newest Debian revision of it that the archive offers is taken. Safe to run again.
+#   VORNEX_SQLITE_DEBIAN_VERSION=<version> scripts/setup-windows.sh   one exact source version
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-sqlite_version=${VORNEX_SQLITE_DEBIAN_VERSION:-3.40.1-2+deb12u2}
+sqlite_upstream=3.40.1
+sqlite_version=${VORNEX_SQLITE_DEBIAN_VERSION:-}
 cache=.cache/sqlite3
 amalgamation=$cache/amalgamation
 src_list=/etc/apt/sources.list.d/vornex-deb-src
@@ -47,9 +49,10 @@ if [ ${#missing[@]} -gt 0 ]; then
   $sudo apt-get install -y --no-install-recommends "${missing[@]}"
 fi
 
-if [ "$(cat "$amalgamation/DEBIAN_VERSION" 2>/dev/null)" = "$sqlite_version" ] &&
-  [ -s "$amalgamation/sqlite3.c" ] && [ -s "$amalgamation/sqlite3.h" ]; then
-  exit 0
+cached=$(cat "$amalgamation/DEBIAN_VERSION" 2>/dev/null || true)
+if [ -s "$amalgamation/sqlite3.c" ] && [ -s "$amalgamation/sqlite3.h" ]; then
+  if [ -n "$sqlite_version" ] && [ "$cached" = "$sqlite_version" ]; then exit 0; fi
+  if [ -z "$sqlite_version" ] && [[ $cached == "$sqlite_upstream"-* ]]; then exit 0; fi
 fi
 
 # deb-src entries for the archives and suites of the machine's deb entries: one-line entries
@@ -90,9 +93,17 @@ add_deb_src() {
   fi
 }
 
-if ! apt-get source --print-uris "sqlite3=$sqlite_version" >/dev/null 2>&1; then
+# The newest Debian revision of the pinned SQLite version that the archive offers.
+newest_revision() {
+  apt-cache showsrc sqlite3 2>/dev/null | sed -n 's/^Version: //p' |
+    grep -F "$sqlite_upstream-" | sort -V | tail -n 1
+}
+[ -n "$sqlite_version" ] || sqlite_version=$(newest_revision)
+if [ -z "$sqlite_version" ] ||
+  ! apt-get source --print-uris "sqlite3=$sqlite_version" >/dev/null 2>&1; then
   if [ ! -f "$src_list.list" ] && [ ! -f "$src_list.sources" ]; then add_deb_src; fi
   $sudo apt-get update
+  [ -n "${VORNEX_SQLITE_DEBIAN_VERSION:-}" ] || sqlite_version=$(newest_revision)
   if ! apt-get source --print-uris "sqlite3=$sqlite_version" >/dev/null 2>&1; then
     known=$(apt-cache showsrc sqlite3 2>/dev/null | sed -n 's/^Version: //p' | tr '\n' ' ')
     fail "the archive has no source sqlite3=$sqlite_version (it has: ${known:-none});" \

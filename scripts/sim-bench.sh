@@ -19,11 +19,13 @@ make_images() {
   printf '[UpdateItem]\r\nItemAT=ON\r\nItemNV=ON\r\n' > "$dir/Vornex_730.ini"
 }
 
-# start_devices BUILD WORK DEVICES SCALE: starts vornex-devsim with its registry in WORK/bench,
-# sets sim_pid, and waits until every device's two ports are registered.
+# start_devices BUILD WORK DEVICES SCALE [OPTION...]: starts vornex-devsim with its registry in
+# WORK/bench (and the further options, such as faults), sets sim_pid, and waits until every
+# device's two ports are registered.
 start_devices() {
   local build=$1 work=$2 devices=$3 scale=$4
-  "$build/sim/vornex-devsim" --devices "$devices" --bench "$work/bench" \
+  shift 4
+  "$build/sim/vornex-devsim" --devices "$devices" --bench "$work/bench" "$@" \
     --time-scale "$scale" --programmer "$work/images/prog_9004.hex" \
     --state "$work/state.json" > "$work/devsim.log" 2>&1 &
   sim_pid=$!
@@ -33,4 +35,12 @@ start_devices() {
   done
   echo "the simulated devices did not appear; see $work/devsim.log" >&2
   return 1
+}
+
+# wine_path PATH: the Windows name of a Linux path inside a Wine prefix (drive Z: is the root),
+# without starting a Wine program.
+wine_path() {
+  local p
+  p=$(realpath -m "$1")
+  printf 'Z:%s\n' "${p//\//\\}"
 }

@@ -49,7 +49,7 @@ if [ $wine -eq 1 ]; then
   for n in $(seq 1 64); do
     ln -sfn "$work/bench/dev/COM$n" "$WINEPREFIX/dosdevices/com$n"
   done
-  path() { winepath -w "$1"; }
+  path() { wine_path "$1"; }
   run() { DISPLAY='' wine "$station" "$@"; }
 else
   path() { echo "$1"; }
@@ -69,7 +69,7 @@ echo "Flashing $devices simulated devices with $(basename "$station") (time scal
   "$mib MiB image) ..."
 status=0
 (cd "$work" && run --headless --bench "$(path "$work/bench")" \
-  --image "$(path "$work/images")" --expect "$devices" --time-scale "$scale" \
+  --image "$(path "$work/images")" --expect "$devices" --wait 300 --time-scale "$scale" \
   --settings "$(path "$work/station.ini")" --data "$(path "$work/records")" \
   --json "$(path "$work/results.jsonl")") > "$work/station.log" 2>&1 || status=$?
 kill -TERM "$sim"

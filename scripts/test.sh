@@ -3,9 +3,10 @@
 # formatting of the sources, then builds and runs the tests three times: every test in a normal
 # build and in an AddressSanitizer + UndefinedBehaviorSanitizer build, and the unit and
 # integration tests (which hold all the thread and queue tests) in a ThreadSanitizer build;
-# builds, checks, installs and removes the Debian package (Release build); then builds the
-# libFuzzer harnesses with clang and runs each for a few seconds. Warnings are errors in these
-# builds.
+# builds, checks, installs and removes the Debian package (Release build); cross-builds the
+# station for Windows and runs its tests, and eight simulated devices flashed by it, under Wine
+# (scripts/windows.sh); then builds the libFuzzer harnesses with clang and runs each for a few
+# seconds. Warnings are errors in these builds.
 #   scripts/test.sh           everything
 #   scripts/test.sh --quick   the normal build only
 set -euo pipefail

@@ -23,7 +23,7 @@ DISPLAY='' wineboot -i >/dev/null 2>&1
 
 echo "== pacing pause"
 echo "Linux:        $("$linux/bench/pause_bench")"
-echo "Wine (.exe):  $(DISPLAY='' wine "$windows/bench/pause_bench.exe" | tr -d '\r')"
+echo "Wine (.exe):  $(DISPLAY='' cmake/wine-run.sh "$windows/bench/pause_bench.exe")"
 
 job_time() {  # STATION MIB -> mean job time in seconds
   VORNEX_TIME_SCALE=1 VORNEX_IMAGE_MIB=$2 scripts/station-e2e.sh "$linux" "$1" 1 |

@@ -65,6 +65,33 @@ tests_started=$SECONDS
 ctest --test-dir "$dir" -L unit --output-on-failure --no-tests=error -j"$jobs"
 tests_time=$((SECONDS - tests_started))
 
+# The serial port and the whole station against simulated devices: the Linux device simulator
+# (from the Linux build) serves its ports on pseudo-terminals, and the prefix's COM ports lead to
+# them (scripts/station-e2e.sh).
+linux_build=${VORNEX_LINUX_BUILD:-build}
+[ -f "$linux_build/CMakeCache.txt" ] || cmake -S . -B "$linux_build" -G Ninja >/dev/null
+cmake --build "$linux_build" -j"$jobs" --target vornex-devsim >/dev/null
+# shellcheck source=scripts/sim-bench.sh
+. scripts/sim-bench.sh
+sim_started=$SECONDS
+
+echo "== serial port under Wine (two simulated devices, the second one's modem port silent)"
+sim_work=$prefix/serial-bench
+make_images "$sim_work/images" 1
+start_devices "$linux_build" "$sim_work" 2 1 --fault 1:silent-modem || fail "no simulated devices"
+for n in $(seq 1 16); do ln -sfn "$sim_work/bench/dev/COM$n" "$prefix/dosdevices/com$n"; done
+VORNEX_TEST_BENCH=$(wine_path "$sim_work/bench") \
+  ctest --test-dir "$dir" -L integration --output-on-failure --no-tests=error || {
+  kill -TERM "$sim_pid"
+  fail "serial port tests failed"
+}
+kill -TERM "$sim_pid"
+wait "$sim_pid" || true
+
+echo "== eight simulated devices flashed by vornex.exe under Wine"
+scripts/station-e2e.sh "$linux_build" "$dir/src/app/vornex.exe" 8
+sim_time=$((SECONDS - sim_started))
+
 echo "== package"
 rm -f "$dir"/vornex-*-win64.zip
 (cd "$dir" && cpack -G ZIP >/dev/null)
@@ -93,4 +120,4 @@ echo "contents: vornex.exe, README.md, Vornex_730.ini; vornex.exe --help runs un
 echo "== summary"
 echo "package: $zip ($(du -h "$zip" | cut -f1))"
 echo "times:   build $build_time s, Wine prefix $wine_time s, unit tests $tests_time s," \
-  "all $((SECONDS - started)) s"
+  "simulated devices $sim_time s, all $((SECONDS - started)) s"

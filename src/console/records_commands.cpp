@@ -8,7 +8,6 @@
 
 #include "console/job_report.h"
 #include "console/station_records.h"
-#include "messaging/image_set.h"
 #include "discovery/port_enumeration.h"
 #include "download/download_limits.h"
 #include "download/identity_backup.h"
@@ -16,6 +15,7 @@
 #include "foundation/local_time.h"
 #include "foundation/pacing.h"
 #include "foundation/text.h"
+#include "messaging/image_set.h"
 #include "protocols/connection_flags.h"
 #include "protocols/usb_device.h"
 

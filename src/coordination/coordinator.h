@@ -12,8 +12,8 @@
 #include <memory>
 #include <optional>
 
-#include "messaging/image_set.h"
 #include "download/worker.h"
+#include "messaging/image_set.h"
 #include "messaging/thread_base.h"
 #include "protocols/usb_device.h"
 

@@ -9,8 +9,8 @@
 #include <system_error>
 
 #include "discovery/note_text.h"
-#include "discovery/utf8_path.h"
 #include "foundation/os_file.h"
+#include "foundation/paths.h"
 
 namespace vornex::bench {
 namespace fs = std::filesystem;
@@ -39,7 +39,7 @@ TRecordRead ReadRecord(const fs::directory_entry& entry, std::string& text, std:
     return TRecordRead::kRefused;
   }
   const os::TFileResult read =
-      os::ReadRegularFile(Utf8OfPath(entry.path()), kMaxRecordBytes, &text);
+      os::ReadRegularFile(paths::Utf8Path(entry.path()), kMaxRecordBytes, &text);
   if (read.Done()) return TRecordRead::kRead;
   if (read.status == os::TFileStatus::kMissing) return TRecordRead::kGone;
   if (read.status == os::TFileStatus::kTooLarge) {
@@ -104,8 +104,8 @@ bool WritePort(const std::string& folder, const BenchPort& port) {
        << "hardware_id=" << port.info.hardwareId.str() << '\n'
        << "tty=" << port.ttyPath << '\n';
   const std::string name = PortFileName(port.info.com);
-  const fs::path target = PathOfUtf8(folder) / name;
-  const fs::path temporary = PathOfUtf8(folder) / ("." + name + ".tmp");
+  const fs::path target = paths::LiteralFsPath(folder) / name;
+  const fs::path temporary = paths::LiteralFsPath(folder) / ("." + name + ".tmp");
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     out << text.str();
@@ -119,7 +119,7 @@ bool WritePort(const std::string& folder, const BenchPort& port) {
 
 bool RemovePort(const std::string& folder, int com) {
   std::error_code ec;
-  fs::remove(PathOfUtf8(folder) / PortFileName(com), ec);
+  fs::remove(paths::LiteralFsPath(folder) / PortFileName(com), ec);
   return !ec;
 }
 
@@ -130,13 +130,14 @@ std::vector<BenchPort> ReadPorts(const std::string& folder, std::vector<std::str
   std::vector<BenchPort> ports;
   std::size_t entries = 0;
   std::error_code ec;
-  for (fs::directory_iterator it(PathOfUtf8(folder), ec), end; !ec && it != end; it.increment(ec)) {
+  for (fs::directory_iterator it(paths::LiteralFsPath(folder), ec), end; !ec && it != end;
+       it.increment(ec)) {
     if (++entries > kMaxFolderEntries) {
       note("bench folder holds more than " + std::to_string(kMaxFolderEntries) +
            " entries: nothing listed");
       return {};
     }
-    const std::string name = Utf8OfPath(it->path().filename());
+    const std::string name = paths::Utf8Path(it->path().filename());
     if (name.empty() || name.front() == '.' || !name.ends_with(kPortFileSuffix)) continue;
     std::string text;
     std::string why;

@@ -5,8 +5,8 @@
 #include <map>
 
 #include "discovery/bench_registry.h"
-#include "discovery/utf8_path.h"
 #include "foundation/pacing.h"
+#include "foundation/paths.h"
 
 namespace vornex {
 namespace {
@@ -30,9 +30,9 @@ class TBenchWatch : public TPortWatch {
   std::map<std::string, fs::file_time_type> Listing() const {
     std::map<std::string, fs::file_time_type> names;
     std::error_code ec;
-    for (fs::directory_iterator it(PathOfUtf8(folder_), ec), end; !ec && it != end;
+    for (fs::directory_iterator it(paths::LiteralFsPath(folder_), ec), end; !ec && it != end;
          it.increment(ec)) {
-      const std::string name = Utf8OfPath(it->path().filename());
+      const std::string name = paths::Utf8Path(it->path().filename());
       if (!name.ends_with(bench::kPortFileSuffix)) continue;
       std::error_code timeError;
       names[name] = it->last_write_time(timeError);

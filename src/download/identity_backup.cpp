@@ -11,7 +11,6 @@
 #include <map>
 #include <sstream>
 
-#include "messaging/image_set.h"
 #include "download/download_limits.h"
 #include "download/nv_items.h"
 #include "download/report_marks.h"
@@ -20,6 +19,7 @@
 #include "foundation/pacing.h"
 #include "foundation/paths.h"
 #include "foundation/text.h"
+#include "messaging/image_set.h"
 #include "store/identity_record.h"
 
 namespace vornex {

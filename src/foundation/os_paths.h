@@ -16,6 +16,11 @@ std::string TempFolder();
 // The folder for the station's own records, not yet created: empty when the system names none.
 std::string StateFolder();
 
+// The folder in the form that takes every name in it literally: on Windows the absolute
+// "\\?\C:\bench" form, since "COM3.port" names the port COM3 in the plain form; elsewhere the
+// folder as given.
+std::string LiteralFolder(const std::string& folder);
+
 // The separator Join puts between a folder and a name, and whether a character already is one.
 char PathSeparator();
 bool IsPathSeparator(char c);

@@ -45,6 +45,10 @@ std::filesystem::path FsPath(std::string_view utf8) {
   return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
+std::filesystem::path LiteralFsPath(std::string_view folder) {
+  return FsPath(os::LiteralFolder(std::string(folder)));
+}
+
 std::string Utf8Path(const std::filesystem::path& path) {
   const std::u8string utf8 = path.u8string();
   return std::string(utf8.begin(), utf8.end());

@@ -32,6 +32,11 @@ std::string Join(std::string_view folder, std::string_view name);
 std::filesystem::path FsPath(std::string_view utf8);
 std::string Utf8Path(const std::filesystem::path& path);
 
+// The path object of a folder whose files may bear names that Windows keeps for devices
+// ("COM3.port" names the port COM3 there, however the folder is written): on Windows the
+// absolute form that takes every name literally ("\\?\C:\bench"); elsewhere FsPath(folder).
+std::filesystem::path LiteralFsPath(std::string_view folder);
+
 // Makes ExeFolder() answer `folder` instead (tests, bench set-ups); an empty text undoes it.
 void OverrideExeFolder(std::string folder);
 // Makes TempFolder() answer `folder` (plus a separator) instead (tests); an empty text undoes it.

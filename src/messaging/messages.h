@@ -9,10 +9,10 @@
 #include <memory>
 #include <variant>
 
-#include "messaging/image_set.h"
 #include "discovery/port_info.h"
 #include "foundation/settings.h"
 #include "foundation/text.h"
+#include "messaging/image_set.h"
 #include "store/job_summary.h"
 
 namespace vornex {

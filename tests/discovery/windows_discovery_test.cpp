@@ -12,10 +12,10 @@
 #include "discovery/com_records.h"
 #include "discovery/group_key.h"
 #include "discovery/port_watch.h"
-#include "discovery/utf8_path.h"
 #include "discovery/win32/windows_backend.h"
 #include "enumeration_fixture.h"
 #include "foundation/pacing.h"
+#include "foundation/paths.h"
 #include "foundation/win32/wide_text.h"
 
 namespace vornex {
@@ -32,7 +32,7 @@ const std::string kLinks = std::string(win32::kDeviceClassesKey) + "\\";
 struct TestFolder {
   TestFolder() { fs::create_directories(path); }
   ~TestFolder() { fs::remove_all(path); }
-  std::string File(const std::string& name) const { return Utf8OfPath(path / name); }
+  std::string File(const std::string& name) const { return paths::Utf8Path(path / name); }
   const fs::path path =
       fs::temp_directory_path() / ("vornex-discovery-" + std::to_string(::GetCurrentProcessId()));
 };
@@ -170,7 +170,7 @@ TEST_F(EnumerationTest, BenchPortsOpenByTheirComNumber) {
   port.info.portClass = kPortClassSerial;
   port.info.path = "\\\\?\\USB#VID_05C6&PID_9004&MI_00#6&AAAA&0&0000#{x}";
   port.ttyPath = "simulator's own";
-  const std::string bench = Utf8OfPath(folder.path);
+  const std::string bench = paths::Utf8Path(folder.path);
   ASSERT_TRUE(bench::WritePort(bench, port));
   ASSERT_TRUE(bench::WritePort(bench, port));  // replaces the record
   UseBenchDiscovery(bench);

@@ -4,8 +4,8 @@
 
 #include <filesystem>
 
-#include "messaging/image_set.h"
 #include "download/identity_backup.h"
+#include "messaging/image_set.h"
 #include "support/temp_dir.h"
 
 namespace vornex {

@@ -42,6 +42,10 @@ std::string StateFolder() {
   return {};
 }
 
+std::string LiteralFolder(const std::string& folder) {
+  return folder;
+}
+
 char PathSeparator() {
   return '/';
 }

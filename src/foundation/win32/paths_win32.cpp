@@ -73,6 +73,20 @@ std::string StateFolder() {
   return win32::Narrow(base + L"Vornex");
 }
 
+std::string LiteralFolder(const std::string& folder) {
+  const std::wstring wide = win32::Wide(folder);
+  if (wide.empty() || wide.starts_with(L"\\\\?\\") || wide.starts_with(L"\\\\.\\")) return folder;
+  // The full path resolves "." and ".." and the current folder, which the literal form does not.
+  std::wstring full(kLongPathUnits, L'\0');
+  const DWORD n = ::GetFullPathNameW(wide.c_str(), kLongPathUnits, full.data(), nullptr);
+  if (n == 0 || n >= kLongPathUnits) return folder;
+  full.resize(n);
+  // "\\server\share" becomes "\\?\UNC\server\share", "C:\x" becomes "\\?\C:\x".
+  const std::wstring literal =
+      full.starts_with(L"\\\\") ? L"\\\\?\\UNC\\" + full.substr(2) : L"\\\\?\\" + full;
+  return win32::Narrow(literal);
+}
+
 char PathSeparator() {
   return '\\';
 }
