@@ -60,6 +60,17 @@ struct TSerialPort::TOsPort {
     ::GetOverlappedResult(handle, overlapped, &ignored, TRUE);
   }
 
+  // Waits for an operation of this handle until the deadline. When the wait times out or fails,
+  // the operation is cancelled and seen to end, and the code is returned (WAIT_TIMEOUT for an
+  // expired deadline); 0 when the operation completed in time.
+  DWORD AwaitOrCancel(OVERLAPPED* overlapped, const pacing::Deadline& deadline) const {
+    const DWORD wait = ::WaitForSingleObject(overlapped->hEvent, WaitMs(deadline));
+    if (wait == WAIT_OBJECT_0) return 0;
+    const DWORD error = wait == WAIT_TIMEOUT ? WAIT_TIMEOUT : ::GetLastError();
+    CancelAndWait(overlapped);
+    return error;
+  }
+
   // Arms the wait for the next received byte unless it is armed already. False when the
   // system refuses (the device has gone); the error stays in GetLastError().
   bool ArmCommWait() {
@@ -190,12 +201,10 @@ bool TSerialPort::Write(const std::uint8_t* bytes, std::size_t count) {
   if (!::WriteFile(os.handle, bytes, static_cast<DWORD>(count), &written, &overlapped)) {
     const DWORD error = ::GetLastError();
     if (error != ERROR_IO_PENDING) return Fail(serial_error::kNotPending, static_cast<int>(error));
-    const DWORD wait = ::WaitForSingleObject(os.writeEvent, WaitMs(deadline));
-    if (wait != WAIT_OBJECT_0) {
-      const DWORD waitError = wait == WAIT_TIMEOUT ? WAIT_TIMEOUT : ::GetLastError();
-      os.CancelAndWait(&overlapped);
-      return Fail(wait == WAIT_TIMEOUT ? serial_error::kWriteTimeout : serial_error::kWaitFailed,
-                  static_cast<int>(waitError));
+    if (const DWORD waitError = os.AwaitOrCancel(&overlapped, deadline); waitError != 0) {
+      return Fail(
+          waitError == WAIT_TIMEOUT ? serial_error::kWriteTimeout : serial_error::kWaitFailed,
+          static_cast<int>(waitError));
     }
     if (!::GetOverlappedResult(os.handle, &overlapped, &written, FALSE)) {
       return Fail(serial_error::kWriteIncomplete, static_cast<int>(::GetLastError()));
@@ -231,12 +240,10 @@ bool TSerialPort::Read(std::uint8_t* buffer, std::size_t count, std::size_t* got
       if (!::ReadFile(os.handle, buffer, want, &n, &overlapped)) {
         if (::GetLastError() != ERROR_IO_PENDING) return failLast(serial_error::kNotPending);
         // Queued bytes make this read complete at once; the limit only guards a broken driver.
-        const DWORD wait = ::WaitForSingleObject(os.readEvent, WaitMs(deadline));
-        if (wait != WAIT_OBJECT_0) {
-          const DWORD waitError = wait == WAIT_TIMEOUT ? WAIT_TIMEOUT : ::GetLastError();
-          os.CancelAndWait(&overlapped);
-          return Fail(wait == WAIT_TIMEOUT ? serial_error::kReadTimeout : serial_error::kWaitFailed,
-                      static_cast<int>(waitError));
+        if (const DWORD waitError = os.AwaitOrCancel(&overlapped, deadline); waitError != 0) {
+          return Fail(
+              waitError == WAIT_TIMEOUT ? serial_error::kReadTimeout : serial_error::kWaitFailed,
+              static_cast<int>(waitError));
         }
         if (!::GetOverlappedResult(os.handle, &overlapped, &n, FALSE)) {
           return failLast(serial_error::kReadFailed);
