@@ -21,6 +21,9 @@ class TempDir {
     for (int attempt = 0; attempt < 100; ++attempt) {
       const auto candidate = base / ("vornex-test-" + std::to_string(names() % 1000000000));
       if (std::filesystem::create_directory(candidate)) {
+        // Private to this user, as a runtime folder must be.
+        std::filesystem::permissions(candidate, std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::replace);
         path_ = candidate.string();
         return;
       }
