@@ -11,6 +11,8 @@
 #include "console/system_check.h"
 #ifdef VORNEX_HAVE_GUI
 #include "console/qt/vornex_app.h"
+#elif defined(VORNEX_HAVE_WIN32_WINDOW)
+#include "console/win32/station_window.h"
 #endif
 
 int main(int argc, char** argv) {
@@ -43,6 +45,8 @@ int main(int argc, char** argv) {
   }
 #ifdef VORNEX_HAVE_GUI
   return vornex::CVornexApp::Main(argv[0], *options, std::cerr);
+#elif defined(VORNEX_HAVE_WIN32_WINDOW)
+  return vornex::RunStationWindow(*options, std::cerr);
 #else
   std::cerr << "vornex: this build has no station window; run it with --headless\n";
   return 2;
