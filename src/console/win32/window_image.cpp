@@ -1,4 +1,4 @@
-// The window picture: PrintWindow into a 24-bit bitmap, then a PNG of stored deflate blocks.
+// The window picture: the window's pixels in a 24-bit bitmap, then a PNG of stored deflate blocks.
 #include "console/win32/window_image.h"
 
 #include <algorithm>
@@ -91,7 +91,7 @@ std::vector<std::uint8_t> EncodePng(int width, int height, const std::vector<std
 
 bool SaveWindowPicture(HWND window, const std::string& path, std::string* error) {
   RECT frame{};
-  if (!::GetWindowRect(window, &frame)) {
+  if (!::GetClientRect(window, &frame)) {
     *error = "cannot take a picture of the window: " +
              os::SystemErrorText(static_cast<int>(::GetLastError()));
     return false;
@@ -118,7 +118,13 @@ bool SaveWindowPicture(HWND window, const std::string& path, std::string* error)
   }
   HGDIOBJ previous = ::SelectObject(memory, bitmap);
   ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-  const bool drawn = ::PrintWindow(window, memory, 0) != FALSE;
+  // What the window's client area shows, controls included, copied from the window's own
+  // surface (a PrintWindow leaves the controls out on some systems, as they draw themselves; the
+  // frame belongs to the window manager or the compositor, which a window DC does not see).
+  HDC shown = ::GetDC(window);
+  const bool drawn = shown != nullptr &&
+                     ::BitBlt(memory, 0, 0, width, height, shown, 0, 0, SRCCOPY | CAPTUREBLT);
+  if (shown != nullptr) ::ReleaseDC(window, shown);
   ::GdiFlush();
   // 24-bit DIB rows are BGR, padded to four bytes.
   const std::size_t stride = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};
@@ -137,7 +143,7 @@ bool SaveWindowPicture(HWND window, const std::string& path, std::string* error)
   ::DeleteObject(bitmap);
   ::DeleteDC(memory);
   if (!drawn) {
-    *error = "cannot take a picture of the window: the window did not draw itself";
+    *error = "cannot take a picture of the window: " + os::SystemErrorText(static_cast<int>(::GetLastError()));
     return false;
   }
   const std::vector<std::uint8_t> png = EncodePng(width, height, rgb);

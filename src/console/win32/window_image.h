@@ -13,8 +13,8 @@ namespace vornex {
 // deflate blocks: no compression library is needed, and any PNG reader takes it.
 std::vector<std::uint8_t> EncodePng(int width, int height, const std::vector<std::uint8_t>& rgb);
 
-// Draws the window with its frame and controls into a bitmap and writes it as a PNG; false with
-// the reason otherwise.
+// Copies the window's client area with its controls into a bitmap and writes it as a PNG; false
+// with the reason otherwise.
 bool SaveWindowPicture(HWND window, const std::string& path, std::string* error);
 
 }  // namespace vornex
