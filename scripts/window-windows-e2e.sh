@@ -75,7 +75,17 @@ args=(--bench "$(wine_path "$work/bench")" --image "$(wine_path "$work/images")"
   --settings "$(wine_path "$work/station.ini")" --data "$(wine_path "$work/records")")
 [ -n "$picture" ] && args+=(--screenshot "$(wine_path "$work/window.png")" --screenshot-at 50)
 status=0
-(cd "$work" && timeout 100 wine "$station" "${args[@]}") >"$work/station.log" 2>&1 || status=$?
+(cd "$work" && timeout 100 wine "$station" "${args[@]}") >"$work/station.log" 2>&1 &
+window=$!
+# One station per session: a second start while the window runs (its records folder is made
+# after the single-instance mutex was taken) ends at once, with status 0 and no window.
+for _ in $(seq 300); do [ -d "$work/records" ] && break; sleep 0.1; done
+second=0
+timeout 30 wine "$station" --settings "$(wine_path "$work/station.ini")" \
+  --data "$(wine_path "$work/second")" >"$work/second.log" 2>&1 || second=$?
+wait "$window" || status=$?
+[ "$second" -eq 0 ] || fail "a second start ended with status $second: $(cat "$work/second.log")"
+[ ! -e "$work/second" ] || fail "a second start opened its own station"
 kill -TERM "$sim"
 wait "$sim" || true
 sim=
