@@ -32,6 +32,7 @@
 #include "console/qt/window_texts.h"
 #include "console/run_driver.h"
 #include "console/station_records.h"
+#include "console/win32/browse.h"
 #include "console/win32/window_ids.h"
 #include "console/win32/window_image.h"
 #include "foundation/os_file.h"
@@ -478,9 +479,33 @@ class CVornexDlg {
       case IDC_CLEAR:
         presenter_->Clear();
         break;
+      case IDC_BROWSE:
+        Browse();
+        break;
       default:
         break;  // Enter (IDOK) and the dialog's cancel (IDCANCEL) do not close the window
     }
+  }
+
+  // Browse: password, folder choice, path display, settings file.
+  void Browse() {
+    switch (AskPassword(window_)) {
+      case PasswordOutcome::kWrongPassword:
+        ::MessageBoxW(window_, win32::Wide(window::kWrongPassword).c_str(),
+                      win32::Wide(window::kAttention).c_str(), MB_OK | MB_ICONEXCLAMATION);
+        return;
+      case PasswordOutcome::kCancelled:
+        return;
+      case PasswordOutcome::kAccepted:
+        break;
+    }
+    const std::wstring chosen = ChooseFolder(window_);
+    if (chosen.empty() || window_ == nullptr) return;
+    const std::string path = win32::Narrow(ImageFolderPath(chosen));
+    panel_->SetPathText(std::string(window::kImagePathPrefix) + path);
+    presenter_->SetImagePath(path);
+    // A failed write is not reported: the path still applies to this run.
+    WriteImagePath(setup_.settingsPath.empty() ? SettingsPath() : setup_.settingsPath, path);
   }
 
   INT_PTR OnCtlColor(HDC dc, HWND control) {
