@@ -73,8 +73,8 @@ bool ValidSlot(int slot) {
 
 // Arial with the given cell height and weight, as the station's fonts are made.
 HFONT MakeFont(int height, int weight) {
-  return ::CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                       OUT_TT_PRECIS, CLIP_TT_ALWAYS, DEFAULT_QUALITY, FF_SWISS,
+  return ::CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_TT_PRECIS,
+                       CLIP_TT_ALWAYS, DEFAULT_QUALITY, FF_SWISS,
                        win32::Wide(window::kFontFamily).c_str());
 }
 
@@ -87,8 +87,7 @@ class TWindowRelay : public TNotifyTarget {
     window_ = window;
   }
 
-  bool PostConfirmation(std::uint32_t message, std::uint32_t code,
-                        TConfirmRecord record) override {
+  bool PostConfirmation(std::uint32_t message, std::uint32_t code, TConfirmRecord record) override {
     std::lock_guard lock(mutex_);
     if (window_ == nullptr) return false;
     queue_.push_back(TConfirmation{code, std::move(record)});
@@ -238,8 +237,7 @@ class CWinSlotPanel : public TConsoleView {
     HWND pane = Item(IDC_LOG);
     const LRESULT end = ::GetWindowTextLengthW(pane);
     ::SendMessageW(pane, EM_SETSEL, static_cast<WPARAM>(end), end);
-    ::SendMessageW(pane, EM_REPLACESEL, FALSE,
-                   reinterpret_cast<LPARAM>(win32::Wide(text).c_str()));
+    ::SendMessageW(pane, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(win32::Wide(text).c_str()));
     ::SendMessageW(pane, EM_SCROLLCARET, 0, 0);
   }
   void ClearLogText() override { ::SetWindowTextW(Item(IDC_LOG), L""); }
@@ -313,9 +311,9 @@ class CVornexDlg {
 
   // Makes the dialog (initialisation runs inside); false with the system's reason otherwise.
   bool Create(std::string* error) {
-    HWND made = ::CreateDialogParamW(::GetModuleHandleW(nullptr),
-                                     MAKEINTRESOURCEW(IDD_VORNEX_DIALOG), nullptr, &DialogProc,
-                                     reinterpret_cast<LPARAM>(this));
+    HWND made =
+        ::CreateDialogParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_VORNEX_DIALOG),
+                             nullptr, &DialogProc, reinterpret_cast<LPARAM>(this));
     if (made == nullptr) {
       *error = "the station window could not be made: " +
                os::SystemErrorText(static_cast<int>(::GetLastError()));
@@ -374,6 +372,8 @@ class CVornexDlg {
         return TRUE;
       case WM_HELP:
         return TRUE;  // F1 does nothing
+      case WM_QUERYDRAGICON:
+        return reinterpret_cast<INT_PTR>(icon_);
       case WM_LBUTTONDOWN:
         // Pressing anywhere on the background drags the window.
         ::PostMessageW(window_, WM_NCLBUTTONDOWN, HTCAPTION, lParam);
@@ -413,10 +413,10 @@ class CVornexDlg {
     // Panel initialisation: size and place, title, layout, controls.
     const StationSettings& settings = setup_.settings;
     panel_ = std::make_unique<CWinSlotPanel>(window_, settings);
-    const int height = settings.debugMode ? window::kDebugWindowHeightPx
-                                          : window::kBaseHeightPx +
-                                                window::kRowPitchPx *
-                                                    CWinSlotPanel::LastSlotInUse(settings);
+    const int height =
+        settings.debugMode
+            ? window::kDebugWindowHeightPx
+            : window::kBaseHeightPx + window::kRowPitchPx * CWinSlotPanel::LastSlotInUse(settings);
     ::SetWindowPos(window_, nullptr, 0, 0, window::kWindowWidthPx, height,
                    SWP_NOZORDER | SWP_NOACTIVATE);
     ::SetWindowTextW(window_, WindowTitle().c_str());
@@ -567,9 +567,9 @@ class CVornexDlg {
       return;
     }
     if (presenter_->AnySlotRunning()) {
-      const int answer = ::MessageBoxW(window_, win32::Wide(window::kQuitWhileRunning).c_str(),
-                                       win32::Wide(window::kAttention).c_str(),
-                                       MB_YESNO | MB_ICONQUESTION);
+      const int answer =
+          ::MessageBoxW(window_, win32::Wide(window::kQuitWhileRunning).c_str(),
+                        win32::Wide(window::kAttention).c_str(), MB_YESNO | MB_ICONQUESTION);
       if (answer != IDYES || closing_) return;
       if (BeginFinishing()) return;
     }
@@ -594,8 +594,7 @@ class CVornexDlg {
       Destroy();
       return;
     }
-    const std::string busy =
-        FormatBounded(64, window::kFinishingJobs, coordinator_->BusyWorkers());
+    const std::string busy = FormatBounded(64, window::kFinishingJobs, coordinator_->BusyWorkers());
     ::SetWindowTextW(window_, (WindowTitle() + L" - " + win32::Wide(busy)).c_str());
   }
 
@@ -661,8 +660,7 @@ class CVornexDlg {
 int RunStationWindow(const TRunOptions& options, std::ostream& err) {
   // One station per login session; a second start ends silently. Without the mutex the station
   // runs unguarded.
-  HANDLE instance =
-      ::CreateMutexW(nullptr, FALSE, win32::Wide(window::kInstanceLockName).c_str());
+  HANDLE instance = ::CreateMutexW(nullptr, FALSE, win32::Wide(window::kInstanceLockName).c_str());
   if (instance != nullptr && ::GetLastError() == ERROR_ALREADY_EXISTS) {
     ::CloseHandle(instance);
     return 0;

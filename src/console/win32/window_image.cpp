@@ -32,7 +32,8 @@ std::uint32_t Crc32(const std::uint8_t* data, std::size_t size, std::uint32_t cr
 }
 
 void PutBig32(std::vector<std::uint8_t>& out, std::uint32_t value) {
-  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(value >> shift));
+  for (int shift = 24; shift >= 0; shift -= 8)
+    out.push_back(static_cast<std::uint8_t>(value >> shift));
 }
 
 void PutChunk(std::vector<std::uint8_t>& out, const char* type,
@@ -53,7 +54,8 @@ std::vector<std::uint8_t> EncodePng(int width, int height, const std::vector<std
   raw.reserve((rowBytes + 1) * static_cast<std::size_t>(height));
   for (int y = 0; y < height; ++y) {
     raw.push_back(0);
-    const auto row = rgb.begin() + static_cast<std::ptrdiff_t>(rowBytes * static_cast<std::size_t>(y));
+    const auto row =
+        rgb.begin() + static_cast<std::ptrdiff_t>(rowBytes * static_cast<std::size_t>(y));
     raw.insert(raw.end(), row, row + static_cast<std::ptrdiff_t>(rowBytes));
   }
   std::vector<std::uint8_t> zlib{0x78, 0x01};
@@ -122,18 +124,22 @@ bool SaveWindowPicture(HWND window, const std::string& path, std::string* error)
   // surface (a PrintWindow leaves the controls out on some systems, as they draw themselves; the
   // frame belongs to the window manager or the compositor, which a window DC does not see).
   HDC shown = ::GetDC(window);
-  const bool drawn = shown != nullptr &&
-                     ::BitBlt(memory, 0, 0, width, height, shown, 0, 0, SRCCOPY | CAPTUREBLT);
+  const bool drawn =
+      shown != nullptr && ::BitBlt(memory, 0, 0, width, height, shown, 0, 0, SRCCOPY | CAPTUREBLT);
   if (shown != nullptr) ::ReleaseDC(window, shown);
   ::GdiFlush();
   // 24-bit DIB rows are BGR, padded to four bytes.
   const std::size_t stride = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};
-  std::vector<std::uint8_t> rgb(static_cast<std::size_t>(width) * 3 * static_cast<std::size_t>(height));
+  std::vector<std::uint8_t> rgb(static_cast<std::size_t>(width) * 3 *
+                                static_cast<std::size_t>(height));
   const auto* source = static_cast<const std::uint8_t*>(bits);
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
-      const std::uint8_t* pixel = source + stride * static_cast<std::size_t>(y) + 3 * static_cast<std::size_t>(x);
-      std::uint8_t* out = rgb.data() + 3 * (static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x));
+      const std::uint8_t* pixel =
+          source + stride * static_cast<std::size_t>(y) + 3 * static_cast<std::size_t>(x);
+      std::uint8_t* out =
+          rgb.data() + 3 * (static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
+                            static_cast<std::size_t>(x));
       out[0] = pixel[2];
       out[1] = pixel[1];
       out[2] = pixel[0];
@@ -143,7 +149,8 @@ bool SaveWindowPicture(HWND window, const std::string& path, std::string* error)
   ::DeleteObject(bitmap);
   ::DeleteDC(memory);
   if (!drawn) {
-    *error = "cannot take a picture of the window: " + os::SystemErrorText(static_cast<int>(::GetLastError()));
+    *error = "cannot take a picture of the window: " +
+             os::SystemErrorText(static_cast<int>(::GetLastError()));
     return false;
   }
   const std::vector<std::uint8_t> png = EncodePng(width, height, rgb);
