@@ -353,7 +353,10 @@ class CVornexDlg {
     switch (message) {
       case WM_INITDIALOG:
         OnInitDialog();
-        return TRUE;
+        // Start is disabled at first: the focus stays on the window rather than landing on the
+        // path display, whose text it would select.
+        ::SetFocus(window_);
+        return FALSE;
       case WM_SYSCOMMAND:
         return OnSysCommand(wParam, lParam);
       case WM_CLOSE:
