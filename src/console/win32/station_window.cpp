@@ -169,6 +169,9 @@ class CWinSlotPanel : public TConsoleView {
     SetFont(IDC_CLEAR, largeFont_);
     ::ShowWindow(Item(IDC_CLEAR), settings.debugMode ? SW_SHOW : SW_HIDE);
     ::ShowWindow(Item(IDC_LOG), settings.debugMode ? SW_SHOW : SW_HIDE);
+    // The log pane grows until Clear or the next Start empties it, past the edit's 30000
+    // characters.
+    ::SendMessageW(Item(IDC_LOG), EM_SETLIMITTEXT, 0, 0);
   }
 
   // Places every control from the client size.
@@ -681,6 +684,10 @@ int RunStationWindow(const TRunOptions& options, std::ostream& err) {
       err << "vornex: " << error << '\n';
       status = kExitCannotStart;
     } else {
+      // Started from the desktop, the program got a console of its own: the window does not need
+      // it. One shared with a command prompt stays.
+      DWORD processes[2] = {};
+      if (::GetConsoleProcessList(processes, 2) == 1) ::FreeConsole();
       MSG msg{};
       while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
         if (window.SwallowsKey(msg)) continue;
