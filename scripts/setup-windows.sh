@@ -34,6 +34,8 @@ packages=(
   cmake ninja-build
   gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64
+  # The station window runs on a virtual X display under Wine.
+  xvfb
   googletest
   # The SQLite amalgamation: apt-get source unpacks with dpkg-source, and the source tree's
   # configure and "make sqlite3.c" need a C compiler for the build machine and tclsh.

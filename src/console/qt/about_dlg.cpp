@@ -7,7 +7,7 @@
 #include <QVBoxLayout>
 
 #include "console/qt/app_icon.h"
-#include "console/qt/window_texts.h"
+#include "console/window_texts.h"
 
 namespace vornex {
 namespace {

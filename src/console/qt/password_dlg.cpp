@@ -7,7 +7,7 @@
 #include <QPushButton>
 
 #include "console/qt/slot_panel.h"
-#include "console/qt/window_texts.h"
+#include "console/window_texts.h"
 
 namespace vornex {
 

@@ -13,7 +13,7 @@
 #include <QTextCursor>
 
 #include "console/presenter.h"
-#include "console/qt/window_texts.h"
+#include "console/window_texts.h"
 
 namespace vornex {
 namespace {

@@ -19,7 +19,7 @@
 #include "console/qt/about_dlg.h"
 #include "console/qt/app_icon.h"
 #include "console/qt/password_dlg.h"
-#include "console/qt/window_texts.h"
+#include "console/window_texts.h"
 #include "console/station_records.h"
 #include "foundation/pacing.h"
 #include "foundation/text.h"

@@ -5,7 +5,7 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
-#include "console/qt/window_texts.h"
+#include "console/window_texts.h"
 #include "console/win32/window_ids.h"
 #include "foundation/win32/wide_text.h"
 

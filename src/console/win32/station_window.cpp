@@ -29,7 +29,7 @@
 
 #include "console/confirmation_queue.h"
 #include "console/presenter.h"
-#include "console/qt/window_texts.h"
+#include "console/window_texts.h"
 #include "console/run_driver.h"
 #include "console/station_records.h"
 #include "console/win32/browse.h"
