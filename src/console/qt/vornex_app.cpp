@@ -14,8 +14,8 @@
 #include "console/qt/app_icon.h"
 #include "console/qt/unattended_run.h"
 #include "console/qt/vornex_dlg.h"
-#include "console/window_texts.h"
 #include "console/run_driver.h"
+#include "console/window_texts.h"
 #include "foundation/stop_signal.h"
 
 namespace vornex {

@@ -19,8 +19,8 @@
 #include "console/qt/about_dlg.h"
 #include "console/qt/app_icon.h"
 #include "console/qt/password_dlg.h"
-#include "console/window_texts.h"
 #include "console/station_records.h"
+#include "console/window_texts.h"
 #include "foundation/pacing.h"
 #include "foundation/text.h"
 

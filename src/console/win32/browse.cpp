@@ -5,8 +5,8 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
-#include "console/window_texts.h"
 #include "console/win32/window_ids.h"
+#include "console/window_texts.h"
 #include "foundation/win32/wide_text.h"
 
 namespace vornex {

@@ -29,12 +29,12 @@
 
 #include "console/confirmation_queue.h"
 #include "console/presenter.h"
-#include "console/window_texts.h"
 #include "console/run_driver.h"
 #include "console/station_records.h"
 #include "console/win32/browse.h"
 #include "console/win32/window_ids.h"
 #include "console/win32/window_image.h"
+#include "console/window_texts.h"
 #include "foundation/os_file.h"
 #include "foundation/pacing.h"
 #include "foundation/stop_signal.h"
