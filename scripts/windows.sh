@@ -91,7 +91,7 @@ wait "$sim_pid" || true
 echo "== eight simulated devices flashed by vornex.exe under Wine"
 scripts/station-e2e.sh "$linux_build" "$dir/src/app/vornex.exe" 8
 
-echo "== the station window under Wine and Xvfb (two of eight simulated devices)"
+echo "== the station window under Wine and Xvfb (two simulated devices, eight slots)"
 scripts/window-windows-e2e.sh "$linux_build" "$dir/src/app/vornex.exe" 2
 sim_time=$((SECONDS - sim_started))
 
