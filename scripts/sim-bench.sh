@@ -37,6 +37,16 @@ start_devices() {
   return 1
 }
 
+# snapshot_devices SIM_PID WORK: the simulator's account of every device now, in
+# WORK/before.json (the simulator writes its state file on SIGUSR1).
+snapshot_devices() {
+  local sim=$1 work=$2
+  rm -f "$work/state.json"
+  kill -USR1 "$sim"
+  for _ in $(seq 100); do [ -s "$work/state.json" ] && break; sleep 0.1; done
+  cp "$work/state.json" "$work/before.json"
+}
+
 # wine_path PATH: the Windows name of a Linux path inside a Wine prefix (drive Z: is the root),
 # without starting a Wine program.
 wine_path() {

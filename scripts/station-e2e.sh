@@ -61,9 +61,7 @@ printf '[Config]\r\nPathNumber=%s\r\n' "$devices" > "$work/station.ini"
 start_devices "$linux_build" "$work" "$devices" "$scale"
 sim=$sim_pid
 # The identity of every device before the run, from the simulator's own account.
-kill -USR1 "$sim"
-for _ in $(seq 100); do [ -s "$work/state.json" ] && break; sleep 0.1; done
-cp "$work/state.json" "$work/before.json"
+snapshot_devices "$sim" "$work"
 
 echo "Flashing $devices simulated devices with $(basename "$station") (time scale $scale," \
   "$mib MiB image) ..."

@@ -64,9 +64,7 @@ make_images "$work/images" "$mib"
 printf '[Config]\r\nPathNumber=8\r\n' >"$work/station.ini"
 start_devices "$linux_build" "$work" "$devices" "$scale" || fail "no simulated devices"
 sim=$sim_pid
-kill -USR1 "$sim"
-for _ in $(seq 100); do [ -s "$work/state.json" ] && break; sleep 0.1; done
-cp "$work/state.json" "$work/before.json"
+snapshot_devices "$sim" "$work"
 
 echo "Window: $devices simulated devices flashed by $(basename "$station") (time scale" \
   "$scale, $mib MiB image) ..."
