@@ -5,6 +5,7 @@
 
 #include "console/system_check_os.h"
 #include "discovery/group_key.h"
+#include "foundation/os_file.h"
 
 namespace vornex {
 namespace {
@@ -53,6 +54,20 @@ std::vector<std::string> OtherNotes(const TDiscoveryNotes& notes,
 }
 
 }  // namespace
+
+std::string OpenText(const TTtyTest& test) {
+  switch (test.result) {
+    case TTtyOpen::kOpened:
+      return "this user can open it";
+    case TTtyOpen::kDenied:
+      return "this user may not open it (" + os::SystemErrorText(test.systemCode) + ")";
+    case TTtyOpen::kMissing:
+      return MissingPortText();
+    case TTtyOpen::kBusy:
+      break;
+  }
+  return BusyPortText(test);
+}
 
 std::string JoinedTexts(const std::vector<std::string>& items, const char* separator) {
   std::string text;

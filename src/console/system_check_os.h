@@ -13,8 +13,11 @@ namespace vornex {
 
 // The USB serial ports of the system, with the listing's notes.
 std::vector<TPortInfo> ListCheckedPorts(const TSystemRoots& roots, TDiscoveryNotes& notes);
-// What the exclusive test open says about this user and the port.
+// What the exclusive test open says about this user and the port (system_check.cpp), and the
+// system's own words for a port that is not there and for one that is busy.
 std::string OpenText(const TTtyTest& test);
+std::string MissingPortText();
+std::string BusyPortText(const TTtyTest& test);
 // The second line of a port: what the system says about who may open it and who holds it.
 std::string PortAccessText(const TPortInfo& port, const TTtyTest& test);
 // The report's lines on other software that concerns the station; what blocks a run is added

@@ -55,11 +55,6 @@ std::string BeyondNote(int com, std::string_view where) {
 
 }  // namespace
 
-std::string ComDevicePath(int com) {
-  if (com <= 0) return {};
-  return "\\\\.\\COM" + std::to_string(com);
-}
-
 int ParseComName(std::string_view text) {
   if (text.size() < 4 || !EqualsNoCase(text.substr(0, 3), "COM")) return 0;
   const auto [value, used] = LeadingNumber(text.substr(3));

@@ -35,6 +35,7 @@
 
 #include "discovery/port_enumeration.h"
 #include "discovery/port_info.h"
+#include "serial/serial_port.h"
 
 namespace vornex::com_records {
 
@@ -49,7 +50,7 @@ constexpr std::size_t kMaxUsbRecords = 256;
 constexpr int kMaxCom = 255;
 
 // "\\.\COM12", the name by which the station's serial port opens COM n; empty for 0.
-std::string ComDevicePath(int com);
+using vornex::ComDevicePath;
 
 // n of "COM<n>" (letter case aside, nothing after the digits), n > 0; 0 otherwise. Numbers beyond
 // kMaxCom are returned as they are (the caller refuses them).

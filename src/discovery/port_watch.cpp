@@ -71,6 +71,14 @@ std::unique_ptr<TPortWatch> MakePeriodicWatch(std::uint32_t periodMs) {
   return std::make_unique<TPeriodicWatch>(periodMs);
 }
 
+std::unique_ptr<TPortWatch> PeriodicWatchInstead(const std::string& problem, std::string* note) {
+  if (note != nullptr) {
+    *note = "Port notifications unavailable (" + problem + "): checking for devices every " +
+            std::to_string(kPortRecheckPeriodMs / 1000) + " s instead.";
+  }
+  return MakePeriodicWatch(kPortRecheckPeriodMs);
+}
+
 bool IsUsbPortChange(std::string_view action, std::string_view devicePath, bool hasUsbParent) {
   if (action != "add" && action != "remove") return false;
   if (hasUsbParent) return true;

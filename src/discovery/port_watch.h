@@ -33,6 +33,10 @@ std::unique_ptr<TPortWatch> MakeBenchWatch(std::string folder);
 // Says "maybe" once every periodMs, starting one period after it was made.
 std::unique_ptr<TPortWatch> MakePeriodicWatch(std::uint32_t periodMs);
 
+// The periodic watch in place of a system watch that could not start: `note` (when given) says
+// why and what the station does instead.
+std::unique_ptr<TPortWatch> PeriodicWatchInstead(const std::string& problem, std::string* note);
+
 // The system's port notifications. When they cannot start: the periodic fallback, and `note`
 // says why and what the station does instead (to be logged once).
 std::unique_ptr<TPortWatch> MakeSystemPortWatch(std::string* note);

@@ -12,6 +12,11 @@
 
 namespace vornex {
 
+std::string ComDevicePath(int com) {
+  if (com <= 0) return {};
+  return "\\\\.\\COM" + std::to_string(com);
+}
+
 bool TSerialPort::Fail(const char* message, int systemCode) {
   lastError_ =
       FormatBounded(decltype(lastError_)::kCapacity, "%s,System Code:%d", message, systemCode);

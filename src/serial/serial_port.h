@@ -61,6 +61,10 @@ constexpr const char* kReadFailed = "error in read form rs232.";
 constexpr const char* kCommStat = "fail to get comm stat.";
 }  // namespace serial_error
 
+// "\\.\COM12", the name by which Windows opens COM n (the port's name when it has no device
+// path); empty for n <= 0.
+std::string ComDevicePath(int com);
+
 class TSerialPort {
  public:
   explicit TSerialPort(std::int32_t comNumber);

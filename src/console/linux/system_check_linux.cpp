@@ -7,6 +7,7 @@
 #include "console/system_check_os.h"
 #include "discovery/device_node.h"
 #include "discovery/port_holders.h"
+#include "foundation/os_file.h"
 
 namespace vornex {
 namespace {
@@ -20,10 +21,6 @@ constexpr const char* kStartupWarningText =
     "Warning: ModemManager is running and the station's udev rule (60-vornex.rules) is not "
     "installed: it may take hold of the devices' ports during a run. Install the rule or stop "
     "ModemManager; \"vornex --check-system\" tells more.";
-
-std::string SystemText(int code) {
-  return std::error_code(code, std::generic_category()).message();
-}
 
 std::string NodeText(const TNodeFacts& node) {
   if (!node.present) return "no node";
@@ -46,19 +43,13 @@ std::vector<TPortInfo> ListCheckedPorts(const TSystemRoots& roots, TDiscoveryNot
   return MakeSysfsBackend(roots.sys, roots.dev, roots.settingsPath, roots.proc)->ListPorts(notes);
 }
 
-std::string OpenText(const TTtyTest& test) {
-  switch (test.result) {
-    case TTtyOpen::kOpened:
-      return "this user can open it";
-    case TTtyOpen::kDenied:
-      return "this user may not open it (" + SystemText(test.systemCode) + ")";
-    case TTtyOpen::kMissing:
-      return "it has no device node";
-    case TTtyOpen::kBusy:
-      break;
-  }
+std::string MissingPortText() {
+  return "it has no device node";
+}
+
+std::string BusyPortText(const TTtyTest& test) {
   if (test.systemCode == EWOULDBLOCK) return "another program keeps it locked";
-  return "it cannot be opened (" + SystemText(test.systemCode) + ")";
+  return "it cannot be opened (" + os::SystemErrorText(test.systemCode) + ")";
 }
 
 std::string PortAccessText(const TPortInfo& port, const TTtyTest& test) {

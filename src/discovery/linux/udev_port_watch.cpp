@@ -57,11 +57,7 @@ std::unique_ptr<TPortWatch> MakeSystemPortWatch(std::string* note) {
   auto watch = std::make_unique<TUdevPortWatch>();
   const std::string problem = watch->Open();
   if (problem.empty()) return watch;
-  if (note != nullptr) {
-    *note = "Port notifications unavailable (" + problem + "): checking for devices every " +
-            std::to_string(kPortRecheckPeriodMs / 1000) + " s instead.";
-  }
-  return MakePeriodicWatch(kPortRecheckPeriodMs);
+  return PeriodicWatchInstead(problem, note);
 }
 
 }  // namespace vornex

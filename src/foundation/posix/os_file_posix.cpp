@@ -24,10 +24,13 @@ int Fd(const TFile& file) {
   return static_cast<int>(file.Handle());
 }
 
-// Writes all of `bytes` at the descriptor's position.
-TFileResult WriteAll(int fd, std::string_view bytes) {
+// Writes all of `bytes` at `offset` when one is given (the position stays), else at the
+// descriptor's position.
+TFileResult WriteAll(int fd, std::string_view bytes, const std::uint64_t* offset = nullptr) {
   for (std::size_t done = 0; done < bytes.size();) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    const ssize_t n = offset != nullptr ? ::pwrite(fd, bytes.data() + done, bytes.size() - done,
+                                                   static_cast<off_t>(*offset + done))
+                                        : ::write(fd, bytes.data() + done, bytes.size() - done);
     if (n > 0) {
       done += static_cast<std::size_t>(n);
     } else if (n == 0) {
@@ -62,17 +65,8 @@ TFileResult OpenExistingForWriting(const std::string& path, TFile* file) {
 }
 
 TFileResult WriteAt(TFile& file, std::uint64_t offset, std::string_view bytes) {
-  for (std::size_t done = 0; done < bytes.size();) {
-    const ssize_t n = ::pwrite(Fd(file), bytes.data() + done, bytes.size() - done,
-                               static_cast<off_t>(offset + done));
-    if (n > 0) {
-      done += static_cast<std::size_t>(n);
-    } else if (n == 0) {
-      return Failure(ENOSPC);
-    } else if (errno != EINTR) {
-      return Failure(errno);
-    }
-  }
+  const TFileResult written = WriteAll(Fd(file), bytes, &offset);
+  if (!written.Done()) return written;
   if (::lseek(Fd(file), 0, SEEK_END) < 0) return Failure(errno);
   return {};
 }

@@ -21,7 +21,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -116,12 +115,7 @@ bool TSerialPort::Open() {
   if (comNumber_ <= 2 && devicePath_.empty()) {
     return Fail(serial_error::kInvalidPort, ERROR_INVALID_PARAMETER);
   }
-  std::string name = devicePath_.str();
-  if (name.empty()) {
-    char text[24];
-    std::snprintf(text, sizeof text, "\\\\.\\COM%d", static_cast<int>(comNumber_));
-    name = text;
-  }
+  const std::string name = devicePath_.empty() ? ComDevicePath(comNumber_) : devicePath_.str();
 
   TOsPort& os = *os_;
   os.handle = ::CreateFileW(win32::Wide(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
