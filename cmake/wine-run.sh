@@ -4,7 +4,7 @@
 # The exit status is the program's.
 #
 # The program writes into files, not into the caller's pipes: the first Wine program of a
-# session starts Wine's server and services, which live on and would hold those pipes open.
+# prefix starts Wine's server and services, which live on and would hold those pipes open.
 # Windows programs end their lines with CR LF; the CRs are dropped on the way out, as test
 # discovery reads test names line by line.
 set -u

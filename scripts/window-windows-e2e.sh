@@ -75,7 +75,7 @@ args=(--bench "$(wine_path "$work/bench")" --image "$(wine_path "$work/images")"
 status=0
 (cd "$work" && timeout 100 wine "$station" "${args[@]}") >"$work/station.log" 2>&1 &
 window=$!
-# One station per session: a second start while the window runs (its records folder is made
+# One station per login session: a second start while the window runs (its records folder is made
 # after the single-instance mutex was taken) ends at once, with status 0 and no window.
 for _ in $(seq 300); do [ -d "$work/records" ] && break; sleep 0.1; done
 second=0
