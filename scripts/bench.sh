@@ -2,7 +2,7 @@
 # Builds the benchmarks (optimised) and runs them, or only the named ones:
 #   scripts/bench.sh                      all
 #   scripts/bench.sh exchange_bench       one
-set -euo pipefail
+. "$(dirname "$0")/lib/strict.sh"
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DVORNEX_BUILD_TESTS=OFF >/dev/null

@@ -7,7 +7,7 @@
 #
 #   scripts/demo.sh                 time scale 0.1 (a full batch takes some seconds)
 #   VORNEX_TIME_SCALE=1 scripts/demo.sh    the documented timing (a batch takes minutes)
-set -euo pipefail
+. "$(dirname "$0")/lib/strict.sh"
 cd "$(dirname "$0")/.."
 root=$(pwd)
 # shellcheck source=scripts/sim-bench.sh

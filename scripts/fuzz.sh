@@ -5,7 +5,7 @@
 # the failing input. Working corpora, logs and failing inputs stay in build-fuzz/runs.
 #   scripts/fuzz.sh [SECONDS]
 # A failing input replays with: build-fuzz/fuzz/fuzz_<name> <file>
-set -euo pipefail
+. "$(dirname "$0")/lib/strict.sh"
 cd "$(dirname "$0")/.."
 
 seconds=${1:-60}

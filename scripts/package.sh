@@ -3,7 +3,7 @@
 # udev rule against the port-role table, lintian (no errors allowed), and, when run as root,
 # installs it, runs the installed programs and removes it again. The machine is left as it was
 # found, also when a step fails.
-set -euo pipefail
+. "$(dirname "$0")/lib/strict.sh"
 cd "$(dirname "$0")/.."
 started=$SECONDS
 

@@ -7,7 +7,7 @@
 #   scripts/screenshot.sh FILE.png        writes FILE.png
 #   VORNEX_SCREENSHOT_AT=60 scripts/screenshot.sh   a later moment of the run (percent)
 #   VORNEX_BUILD_DIR, VORNEX_JOBS: build folder (default build) and parallel jobs
-set -euo pipefail
+. "$(dirname "$0")/lib/strict.sh"
 cd "$(dirname "$0")/.."
 # shellcheck source=scripts/sim-bench.sh
 . scripts/sim-bench.sh

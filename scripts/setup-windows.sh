@@ -6,7 +6,7 @@
 # .cache/sqlite3/amalgamation/{sqlite3.c,sqlite3.h}. SQLite is pinned to 3.40.1, Debian 12's
 # version; the newest Debian revision of it that the archive offers is taken. Safe to run again.
 #   VORNEX_SQLITE_DEBIAN_VERSION=<version> scripts/setup-windows.sh   one exact source version
-set -euo pipefail
+. "$(dirname "$0")/lib/strict.sh"
 cd "$(dirname "$0")/.."
 
 sqlite_upstream=3.40.1
@@ -95,10 +95,11 @@ add_deb_src() {
   fi
 }
 
-# The newest Debian revision of the pinned SQLite version that the archive offers.
+# The newest Debian revision of the pinned SQLite version that the archive offers; empty when it
+# offers none, as on a stock machine whose apt sources have no deb-src entries yet.
 newest_revision() {
-  apt-cache showsrc sqlite3 2>/dev/null | sed -n 's/^Version: //p' |
-    grep -F "$sqlite_upstream-" | sort -V | tail -n 1
+  { apt-cache showsrc sqlite3 2>/dev/null || true; } | sed -n 's/^Version: //p' |
+    { grep -F "$sqlite_upstream-" || true; } | sort -V | tail -n 1
 }
 [ -n "$sqlite_version" ] || sqlite_version=$(newest_revision)
 if [ -z "$sqlite_version" ] ||
@@ -107,7 +108,7 @@ if [ -z "$sqlite_version" ] ||
   $sudo apt-get update
   [ -n "${VORNEX_SQLITE_DEBIAN_VERSION:-}" ] || sqlite_version=$(newest_revision)
   if ! apt-get source --print-uris "sqlite3=$sqlite_version" >/dev/null 2>&1; then
-    known=$(apt-cache showsrc sqlite3 2>/dev/null | sed -n 's/^Version: //p' | tr '\n' ' ')
+    known=$({ apt-cache showsrc sqlite3 2>/dev/null || true; } | sed -n 's/^Version: //p' | tr '\n' ' ')
     fail "the archive has no source sqlite3=$sqlite_version (it has: ${known:-none});" \
       "set VORNEX_SQLITE_DEBIAN_VERSION to one of those"
   fi

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages the station needs to build, test and run, when missing.
 # Safe to run again: it installs only what is not there yet.
-set -euo pipefail
+. "$(dirname "$0")/lib/strict.sh"
 
 packages=(
   build-essential cmake ninja-build pkg-config git

@@ -11,7 +11,7 @@
 #   scripts/station-e2e.sh LINUX_BUILD STATION_PROGRAM [DEVICES]
 #   VORNEX_TIME_SCALE (default 0.1), VORNEX_IMAGE_MIB (default 4)
 # Under Wine it uses $WINEPREFIX when set (an initialised prefix), else makes and removes one.
-set -euo pipefail
+. "$(dirname "$0")/lib/strict.sh"
 cd "$(dirname "$0")/.."
 root=$(pwd)
 # shellcheck source=scripts/sim-bench.sh

@@ -2,7 +2,7 @@
 # Runs the normal build's tests several times in a row while stress-ng keeps every core busy:
 # the suite waits for conditions, never for elapsed time, and must pass on a loaded machine.
 #   scripts/stress-test.sh [ROUNDS]      default 3; needs the normal build (scripts/test.sh --quick)
-set -euo pipefail
+. "$(dirname "$0")/lib/strict.sh"
 cd "$(dirname "$0")/.."
 rounds=${1:-3}
 scripts/setup.sh

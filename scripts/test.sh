@@ -9,7 +9,7 @@
 # seconds. Warnings are errors in these builds.
 #   scripts/test.sh           everything
 #   scripts/test.sh --quick   the normal build only
-set -euo pipefail
+. "$(dirname "$0")/lib/strict.sh"
 cd "$(dirname "$0")/.."
 
 quick=0

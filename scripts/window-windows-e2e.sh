@@ -9,7 +9,7 @@
 #
 #   scripts/window-windows-e2e.sh LINUX_BUILD VORNEX_EXE [FLASH] [PICTURE]
 #   VORNEX_TIME_SCALE (default 0.1), VORNEX_IMAGE_MIB (default 2)
-set -euo pipefail
+. "$(dirname "$0")/lib/strict.sh"
 cd "$(dirname "$0")/.."
 # shellcheck source=scripts/sim-bench.sh
 . scripts/sim-bench.sh

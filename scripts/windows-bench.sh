@@ -8,7 +8,7 @@
 # Needs the Linux build in build-bench (scripts/bench.sh makes it) and the Windows build in
 # build-win (scripts/windows.sh makes it).
 #   scripts/windows-bench.sh
-set -euo pipefail
+. "$(dirname "$0")/lib/strict.sh"
 cd "$(dirname "$0")/.."
 linux=build-bench
 windows=build-win

@@ -6,7 +6,7 @@
 # build-win/vornex-<version>-win64.zip (vornex.exe, README.md, a sample Vornex_730.ini), whose
 # vornex.exe is then started once from the unpacked zip.
 #   scripts/windows.sh
-set -euo pipefail
+. "$(dirname "$0")/lib/strict.sh"
 cd "$(dirname "$0")/.."
 started=$SECONDS
 
