@@ -1,4 +1,6 @@
-// AT command lines, reply parsing, and the AT exchange on a device's modem port.
+// AT command lines, reply parsing, and the AT exchange on a device's modem port. A reply is
+// read until it ends with a final result line ("OK" or "ERROR" as its whole last line), so a
+// value that holds either text is neither cut short nor mistaken for the result.
 #include "protocols/at_command.h"
 
 #include <algorithm>
@@ -14,27 +16,24 @@ namespace {
 constexpr std::uint8_t kCarriageReturn = 0x0D;
 constexpr std::uint8_t kBlank = 0x20;
 constexpr std::string_view kOk = "OK";
-const std::vector<std::string> kAtEndTexts = {"OK", "ERROR"};
+constexpr std::string_view kError = "ERROR";
+// A read on the modem port ends on a final result line, never on these texts inside a value.
+const std::vector<std::string> kAtResultLines = {std::string(kOk), std::string(kError)};
 
 bool IsControl(std::uint8_t byte) {
   return byte < 0x20 || byte == 0x7F;
 }
 
-std::int32_t FindText(const ByteVector& bytes, std::string_view text) {
-  return FindBytes(bytes, reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-}
-
-std::int32_t FindAndEraseText(ByteVector& bytes, std::string_view text) {
-  return FindAndErase(bytes, reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-}
-
-// Erases the last occurrence of the text; returns its index or -1.
-std::int32_t FindLastAndEraseText(ByteVector& bytes, std::string_view text) {
-  const auto hit = std::find_end(bytes.begin(), bytes.end(), text.begin(), text.end());
-  if (text.empty() || hit == bytes.end()) return -1;
-  const auto index = static_cast<std::int32_t>(hit - bytes.begin());
-  EraseRange(bytes, index, static_cast<std::int32_t>(text.size()));
-  return index;
+// The last line of a reply, provided the line end ("\r\n" or a lone "\n") that completes it
+// came; *start is where the line begins. Empty for a reply that stops inside a line.
+std::string_view FinalLine(std::string_view text, std::size_t* start) {
+  *start = text.size();
+  if (text.empty() || text.back() != '\n') return {};
+  text.remove_suffix(1);
+  if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+  const std::size_t lineEnd = text.find_last_of("\r\n");
+  *start = lineEnd == std::string_view::npos ? 0 : lineEnd + 1;
+  return text.substr(*start);
 }
 
 }  // namespace
@@ -62,14 +61,16 @@ bool TAtCommand::Fits() const {
 
 void ParseAtReply(const TAtCommand& command, const std::uint8_t* received, std::size_t length,
                   std::uint8_t* value, std::int32_t* size, std::int32_t* ok) {
-  const std::uint8_t* end = received + length;
-  ByteVector reply(received, std::find(received, end, std::uint8_t{0}));
-  reply.push_back(kCarriageReturn);
+  std::string_view text(reinterpret_cast<const char*>(received), length);
+  text = text.substr(0, text.find('\0'));
 
   const std::int32_t capacity = (value != nullptr && *size > 0) ? *size : 0;
   if (capacity > 0) std::memset(value, 0, static_cast<std::size_t>(capacity));
 
-  if (FindText(reply, kOk) < 0) {
+  // The result code is the final line and nothing else: "ERROR", a cut-off reply, or an "OK"
+  // that only appears inside a value all fail here.
+  std::size_t resultStart = 0;
+  if (FinalLine(text, &resultStart) != kOk) {
     *ok = 0;
     return;
   }
@@ -77,23 +78,30 @@ void ParseAtReply(const TAtCommand& command, const std::uint8_t* received, std::
     *ok = 1;
     return;
   }
-  // The result code is the last "OK": a value that contains "OK" (a serial number, say) keeps it.
-  if (FindAndErase(reply, command.line.data(), command.line.size()) < 0 ||
-      FindLastAndEraseText(reply, kOk) < 0) {
+  // The value lies between the echo and the final line.
+  std::string_view body = text.substr(0, resultStart);
+  const std::size_t echo = body.find(command.fullLine);
+  if (echo == std::string_view::npos) {
     *ok = 0;
     return;
   }
+  body.remove_prefix(echo + command.fullLine.size());
   *size = 0;
   if (command.name.empty()) {
     *ok = 1;
     return;
   }
-  FindAndEraseText(reply, "+" + command.name + ":");
+  std::string rest(body);
+  const std::string prefix = "+" + command.name + ":";
+  if (const std::size_t at = rest.find(prefix); at != std::string::npos) {
+    rest.erase(at, prefix.size());
+  }
 
   // Keep the printable bytes without the blanks at both ends; the value always keeps its
   // terminator inside the buffer.
   std::int32_t count = 0;
-  for (const std::uint8_t byte : reply) {
+  for (const char c : rest) {
+    const auto byte = static_cast<std::uint8_t>(c);
     if (IsControl(byte) || (count == 0 && byte == kBlank)) continue;
     if (count == capacity - 1) break;
     value[count++] = byte;
@@ -105,7 +113,7 @@ void ParseAtReply(const TAtCommand& command, const std::uint8_t* received, std::
 
 bool TUsbDevice::AtExchange(const ByteVector& line, std::uint8_t* received) {
   TSerialPort* port = modemPort_.get();
-  port->SetEndTexts(kAtEndTexts, kAtEndOffset);
+  port->SetEndLines(kAtResultLines);
   for (int attempt = 0; attempt < kAtAttempts; ++attempt) {
     Notify(CB_ATTEMPT, nullptr);
     if (!port->IsOpen()) continue;

@@ -18,7 +18,6 @@ constexpr std::size_t kExchangeBufferBytes = 2048;
 constexpr int kAtAttempts = 17;
 constexpr std::size_t kAtBufferBytes = 128;
 constexpr std::uint32_t kAtPauseMs = 1;
-constexpr std::int32_t kAtEndOffset = 1;
 
 // Lengths of the fields of an AT command record (terminator included).
 constexpr std::size_t kAtNameBytes = 9;

@@ -51,10 +51,25 @@ bool TSerialPort::ReadChunk(std::uint8_t* buffer, std::size_t capacity, std::siz
   return true;
 }
 
+bool TSerialPort::EndsWithEndLine(const std::uint8_t* buffer, std::size_t total) const {
+  // Only the end of all bytes received so far counts, whatever the chunks were: a line that
+  // came earlier, or a text that is only the tail of a longer line, is not an end line.
+  std::string_view text(reinterpret_cast<const char*>(buffer), total);
+  if (text.empty() || text.back() != '\n') return false;
+  text.remove_suffix(1);
+  if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+  return std::any_of(endTexts_.begin(), endTexts_.end(), [&](const std::string& line) {
+    if (line.empty() || !text.ends_with(line)) return false;
+    const std::size_t start = text.size() - line.size();
+    return start == 0 || text[start - 1] == '\r' || text[start - 1] == '\n';
+  });
+}
+
 bool TSerialPort::EndConditionMet(const std::uint8_t* buffer, std::size_t total,
                                   std::size_t chunkStart, std::size_t chunkCount) const {
+  if (endMode_ == EndMode::kLines) return EndsWithEndLine(buffer, total);
   if (endOffset_ >= 0 && total <= static_cast<std::size_t>(endOffset_)) return false;
-  if (!textMode_) {
+  if (endMode_ == EndMode::kBytes) {
     // Only the chunk that just came is searched, and within it only the positions from the
     // offset on: with offset 1 the opening flag of a frame never ends its own read, also when
     // it arrives together with the first bytes of the frame.
@@ -77,7 +92,7 @@ bool TSerialPort::EndConditionMet(const std::uint8_t* buffer, std::size_t total,
 }
 
 bool TSerialPort::ReadUntil(std::uint8_t* buffer, std::size_t capacity, std::size_t* total) {
-  const bool endActive = textMode_ ? !endTexts_.empty() : !endBytes_.empty();
+  const bool endActive = endMode_ == EndMode::kBytes ? !endBytes_.empty() : !endTexts_.empty();
   std::size_t received = 0;
   bool ok = true;
   for (;;) {
@@ -111,21 +126,28 @@ void TSerialPort::SetEndBytes(std::vector<std::uint8_t> bytes, std::int32_t offs
   endBytes_ = std::move(bytes);
   endTexts_.clear();
   endOffset_ = offset;
-  textMode_ = false;
+  endMode_ = EndMode::kBytes;
 }
 
 void TSerialPort::SetEndTexts(std::vector<std::string> texts, std::int32_t offset) {
   endTexts_ = std::move(texts);
   endBytes_.clear();
   endOffset_ = offset;
-  textMode_ = true;
+  endMode_ = EndMode::kTexts;
+}
+
+void TSerialPort::SetEndLines(std::vector<std::string> lines) {
+  endTexts_ = std::move(lines);
+  endBytes_.clear();
+  endOffset_ = 0;
+  endMode_ = EndMode::kLines;
 }
 
 void TSerialPort::ClearEnd() {
   endBytes_.clear();
   endTexts_.clear();
   endOffset_ = 0;
-  textMode_ = false;
+  endMode_ = EndMode::kBytes;
 }
 
 }  // namespace vornex

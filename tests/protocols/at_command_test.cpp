@@ -1,5 +1,5 @@
-// AT command lines and reply parsing, byte for byte: echo and "OK" checks, value extraction,
-// trimming, and replies that would not fit the value buffer.
+// AT command lines and reply parsing, byte for byte: echo and final result line checks, value
+// extraction, trimming, and replies that would not fit the value buffer.
 #include "protocols/at_command.h"
 
 #include <gtest/gtest.h>
@@ -94,9 +94,29 @@ TEST(AtReply, AnOkInsideTheValueIsKept) {
   EXPECT_EQ(serial.value, "BOOK123");
 }
 
+TEST(AtReply, OnlyTheFinalLineIsTheResult) {
+  const struct {
+    const char* reply;
+    std::int32_t ok;
+    const char* value;
+  } cases[] = {
+      {"AT+NEWSN\r\r\n+NEWSN: OKAY\r\n\r\nOK\r\n", 1, "OKAY"},
+      {"AT+NEWSN\r\r\nERROR42\r\nOK\n", 1, "ERROR42"},
+      {"AT+NEWSN\r\r\n+NEWSN: OK\r\n\r\nERROR\r\n", 0, ""},
+      {"AT+NEWSN\r\r\n+NEWSN: BOOK123\r\n", 0, ""},        // cut off before the final line
+      {"AT+NEWSN\r\r\n+NEWSN: BOOK123\r\n\r\nOK", 0, ""},  // or inside it
+      {"\r\n+NEWSN: BOOK123\r\n\r\nOK\r\n", 0, ""},        // no echo
+  };
+  for (const auto& c : cases) {
+    const Parsed parsed = Parse("AT+NEWSN", c.reply);
+    EXPECT_EQ(parsed.ok, c.ok) << c.reply;
+    EXPECT_EQ(parsed.value, c.value) << c.reply;
+  }
+}
+
 TEST(AtReply, WithoutValueBufferOnlyOkIsChecked) {
   const TAtCommand at("AT+MDVER");
-  const std::string reply = "OK";  // no echo, but nothing to extract
+  const std::string reply = "OK\r\n";  // no echo, but nothing to extract
   std::int32_t size = 0;
   std::int32_t ok = 1;
   ParseAtReply(at, reinterpret_cast<const std::uint8_t*>(reply.data()), reply.size(), nullptr,
@@ -107,12 +127,12 @@ TEST(AtReply, WithoutValueBufferOnlyOkIsChecked) {
 TEST(AtReply, ReplyWithoutTerminatorAndOverlongValuesStayInsideTheBuffers) {
   // 128 received bytes without a zero byte: the text ends at the given length.
   std::string reply = "AT+NEWSN\r\r\n+NEWSN:";
-  reply += std::string(128 - reply.size() - 4, 'X');
-  reply += "\r\nOK";
+  reply += std::string(128 - reply.size() - 6, 'X');
+  reply += "\r\nOK\r\n";
   ASSERT_EQ(reply.size(), 128u);
   const Parsed full = Parse("AT+NEWSN", reply);
   EXPECT_EQ(full.ok, 1);
-  EXPECT_EQ(full.value, std::string(128 - 18 - 4, 'X'));
+  EXPECT_EQ(full.value, std::string(128 - 18 - 6, 'X'));
 
   // A value longer than the buffer keeps its terminator: size - 1 characters at most.
   const Parsed small = Parse("AT+NEWSN", "AT+NEWSN\r\r\n+NEWSN: ABCDEFGHIJ\r\nOK\r\n", 5);

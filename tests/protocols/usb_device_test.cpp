@@ -1,10 +1,12 @@
 // The device object over real pseudo-terminals: the AT command channel with its "ATE1" step,
-// echo and "OK" checks and 17 attempts, and the object's own log and release.
+// echo and final result line checks and 17 attempts, and the object's own log and release.
 #include "protocols/usb_device.h"
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 
 #include "foundation/pacing.h"
 #include "foundation/paths.h"
@@ -29,6 +31,19 @@ Bytes ModemReply(const Bytes& request) {
   if (line.rfind("AT+NEWSN=", 0) == 0) return ToBytes(line + "\r\nOK\r\n");
   return ToBytes(line + "\r\nERROR\r\n");
 }
+
+// Bytes the station has read from the modem port, for a peer that answers in parts.
+struct ReadCount {
+  std::mutex mutex;
+  std::condition_variable grew;
+  std::size_t bytes = 0;
+  static void Note(void* user, std::int32_t, const std::uint8_t*, std::int32_t count) {
+    auto* self = static_cast<ReadCount*>(user);
+    std::lock_guard lock(self->mutex);
+    self->bytes += static_cast<std::size_t>(count);
+    self->grew.notify_all();
+  }
+};
 
 int g_attempts = 0;
 void CountAttempts(void*, std::int32_t status, const void*) {
@@ -90,12 +105,30 @@ TEST_F(AtChannelTest, ErrorReplyFails) {
 }
 
 TEST_F(AtChannelTest, MissingEchoFailsBeforeTheCommandIsSent) {
-  // "OK" as the very first bytes is not seen by the end-text search (it starts at the second
-  // byte), so every attempt waits out its read limit; the command itself is never sent.
+  // A lone "OK" line ends the read, but without the echo the reply fails at once; the command
+  // itself is never sent.
   device_.ModemPort()->SetTimeLimits(200, 200);
   ScriptedPeer peer(pty_, '\r', [](const Bytes&) { return ToBytes("OK\r\n"); });
   EXPECT_EQ(device_.SendAtCommand(nullptr, "AT+MDVER", 0), 0);
   for (const std::string& line : Lines(peer)) EXPECT_EQ(line, "ATE1\r");
+}
+
+TEST_F(AtChannelTest, AValueHoldingOkIsReadWholeWhenTheFinalLineComesLater) {
+  ReadCount read;
+  device_.ModemPort()->SetReceiveNotify(&ReadCount::Note, &read, kModemPortId);
+  ScriptedPeer peer(pty_, '\r', [&](const Bytes& request) {
+    if (request != ToBytes("AT+NEWSN\r")) return ModemReply(request);
+    // The value line first; the final line only once the station has read the value line.
+    const Bytes valueLine = ToBytes("AT+NEWSN\r\r\n+NEWSN: BOOK123\r\n");
+    std::unique_lock lock(read.mutex);
+    const std::size_t wanted = read.bytes + valueLine.size();
+    pty_.Send(valueLine);
+    read.grew.wait_until(lock, pacing::Deadline(600000).At(), [&] { return read.bytes >= wanted; });
+    return ToBytes("\r\nOK\r\n");
+  });
+  char reply[128] = {};
+  EXPECT_EQ(device_.SendAtCommand(reply, "AT+NEWSN", sizeof reply), 1);
+  EXPECT_STREQ(reply, "BOOK123");
 }
 
 TEST_F(AtChannelTest, FullBufferWithoutEndMarkerIsRefusedSafely) {
