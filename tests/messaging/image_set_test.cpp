@@ -112,6 +112,13 @@ TEST(ImageSet, BadFoldersAreRefused) {
       WriteFile(path, text.substr(0, end(text)));
     };
   };
+  // Repeats the programmer's first data record (line 2, after the address record) after itself.
+  const auto repeatFirstRecord = [](const std::string& path) {
+    const std::string text = ReadFile(path);
+    const std::size_t from = text.find('\n') + 1;
+    const std::size_t to = text.find('\n', from) + 1;
+    WriteFile(path, text.substr(0, to) + text.substr(from, to - from) + text.substr(to));
+  };
   // Removes the file and has `make` put something else under its name.
   const auto replaceBy = [](void (*make)(const std::string&)) {
     return [make](const std::string& path) {
@@ -132,6 +139,9 @@ TEST(ImageSet, BadFoldersAreRefused) {
        "Image set refused: programmer prog_9004.hex does not parse: line "},
       {1, cutAt([](const std::string& text) { return text.rfind(':'); }),
        "Image set refused: programmer prog_9004.hex does not parse: no end record"},
+      {1, repeatFirstRecord,
+       "Image set refused: programmer prog_9004.hex does not parse: line 3: data at 00200000 "
+       "overlaps earlier data"},
       {2, replaceWith("Z"),
        "Image set refused: nor.mbn is too small for a flash image: 1 bytes, at least 1056"},
       {2, replaceWith(tagged("V1\x01\x02")),

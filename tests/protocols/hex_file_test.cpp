@@ -49,19 +49,60 @@ TEST(HexFile, ObjcopyOutputLoadsByteForByte) {
 
 TEST(HexFile, RecordsAndTheirEffects) {
   std::int32_t result = -1;
-  // Gaps between data records close up; types 2 and 4 are ignored; type 5 sets the start.
+  // Type 2 sets the base to segment x 16, type 4 to the upper 16 bits: both give 00010000 here,
+  // so the two data records follow on from it. Type 5 sets the start.
   const THexImage image = Parse(
-      ":020000040800F2\n"
-      ":020000001122CB\n"
-      ":02100000AABB89\r\n"
       ":020000021000EC\n"
-      ":0400000508000123CB\n"
+      ":020000001122CB\n"
+      ":020000040001F9\n"
+      ":02000200AABB97\r\n"
+      ":0400000500010000F6\n"
       ":00000001FF\n"
       "not read after the end record",
       &result);
   EXPECT_EQ(result, 1);
   EXPECT_EQ(image.data, (std::vector<std::uint8_t>{0x11, 0x22, 0xAA, 0xBB}));
-  EXPECT_EQ(image.startAddress, 0x08000123u);
+  EXPECT_EQ(image.startAddress, 0x00010000u);
+}
+
+// The block is written from the start address upwards: data placed anywhere else, twice, past
+// the top of the address space or with a hole is refused.
+TEST(HexFile, DataLiesWhereTheDownloadWritesIt) {
+  const struct {
+    const char* text;
+    const char* reason;  // empty: parses
+    std::size_t dataKept;
+  } cases[] = {
+      {":020000040800F2\n:040000001122334452\n:0200040055663F\n:0400000508000000EF\n:00000001FF\n",
+       "", 6},
+      // Only the low 16 bits given: the upper ones are the start address's.
+      {":020123001122A7\n:0400000500200123B3\n:00000001FF\n", "", 2},
+      {":02000004FFFFFC\n:10FFF00000112233445566778899AABBCCDDEEFF09\n:04000005FFFFFFF00A\n"
+       ":00000001FF\n",
+       "", 16},
+      {":020000040800F2\n:040000001122334452\n:02000200556641\n",
+       "line 3: data at 08000002 overlaps earlier data", 4},
+      {":020000040800F2\n:040000001122334452\n:0200080055663B\n",
+       "line 3: data at 08000008, the data before ends at 08000004", 4},
+      {":02000004FFFFFC\n:12FFF00000112233445566778899AABBCCDDEEFF0011F6\n",
+       "line 2: data at FFFFFFF0 wraps past FFFFFFFF", 0},
+      {":02000002F0000C\n:12FFF00000112233445566778899AABBCCDDEEFF0011F6\n",
+       "line 2: data at 000FFFF0 wraps past the end of segment F000", 0},
+      {":020000040800F2\n:040000001122334452\n:0400000508000002ED\n:00000001FF\n",
+       "line 2: data at 08000000 outside the load region from the start address 08000002", 4},
+      {"\n:020000040800F2\n:040000001122334452\n:00000001FF\n",
+       "line 3: data at 08000000 outside the load region from the start address 00000000", 4},
+      {":0100000408F3\n", "line 1: extended address of 1 bytes", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    THexImage image;
+    image.capacity = 64;
+    std::string reason;
+    EXPECT_EQ(ParseHexText(c.text, image, &reason), c.reason[0] == '\0' ? 1 : 0);
+    EXPECT_EQ(reason, c.reason);
+    EXPECT_EQ(image.data.size(), c.dataKept);
+  }
 }
 
 TEST(HexFile, BrokenTextFailsWithItsReason) {
