@@ -340,6 +340,9 @@ void TConsolePresenter::OnDownloadDevice(const TDownloadCnf& answer) {
 
 void TConsolePresenter::OnSingle(const TSingleCnf& report) {
   const int slot = report.slot;
+  if (ValidSlot(slot) && !report.text.empty()) {
+    slots_[static_cast<std::size_t>(slot)].lastText = report.text.str();
+  }
   switch (report.code) {
     case CNF_PROGRESS:
       ShowSlotState(slot, SlotState::kRunning, static_cast<std::uint32_t>(report.progress));

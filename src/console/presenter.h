@@ -45,6 +45,7 @@ struct TSlotView {
   std::int32_t progress = 0;  // last progress shown, 0..1000; only RUNNING changes it
   SlotState state = SlotState::kEmpty;
   bool noteShown = false;  // the result text holds a check's note (holder, no permission)
+  std::string lastText;    // the last text its job reported: the step it is in
 };
 
 // The status word and colour of a state (RUNNING and PASS show values, see ShowSlotState).

@@ -12,6 +12,20 @@
 
 namespace vornex {
 
+namespace {
+
+// A job's reported step in one line of at most 80 characters.
+std::string StepText(std::string text) {
+  for (char& c : text) {
+    if (c == '\r' || c == '\n' || c == '\t') c = ' ';
+  }
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  if (text.size() > 80) text = text.substr(0, 77) + "...";
+  return text;
+}
+
+}  // namespace
+
 TRunSetup PrepareRun(const TRunOptions& options) {
   TRunSetup setup;
   pacing::SetTimeScale(options.timeScale);
@@ -97,6 +111,10 @@ void TRunDriver::Tick() {
     settleAt_.reset();
     RequestCheck();
   }
+  if (stoppedAt_ && now >= nextOverdueAt_) {
+    nextOverdueAt_ = now + pacing::Scaled(kStopOverdueNoticeMs);
+    SayOverdue(StillRunning(), *stoppedAt_);
+  }
   if (giveUpAt_ && !pressed_ && !stopping_ && !gaveUp_ &&
       std::chrono::steady_clock::now() >= *giveUpAt_) {
     gaveUp_ = true;
@@ -111,9 +129,58 @@ void TRunDriver::Tick() {
 void TRunDriver::Stop() {
   if (stopping_) return;
   stopping_ = true;
+  stoppedAt_ = pacing::Clock::now();
+  nextOverdueAt_ = *stoppedAt_ + pacing::Scaled(kStopLimitMs);
   if (!pressed_) return;
   coordinator_.RequestStop();
   say_("Stopping: every job ends at its next safe point...");
+}
+
+void TRunDriver::StopThreads(const Say& overdue) {
+  const auto since = stoppedAt_.value_or(pacing::Clock::now());
+  coordinator_.RequestStop();
+  coordinator_.Stop([&] { SayOverdue({-1}, since, overdue); });
+  for (int slot = kSlotCount - 1; slot >= 0; --slot) {
+    coordinator_.Worker(slot).Stop([&] { SayOverdue({slot}, since, overdue); });
+  }
+}
+
+std::vector<int> TRunDriver::StillRunning() const {
+  std::vector<int> running;
+  if (coordinator_.IdleFlag() == 0) running.push_back(-1);
+  for (int slot = 0; slot < kSlotCount; ++slot) {
+    const auto index = static_cast<std::size_t>(slot);
+    if ((started_[index] && !ended_[index]) || coordinator_.Worker(slot).BusyFlag() != 0) {
+      running.push_back(slot);
+    }
+  }
+  return running;
+}
+
+void TRunDriver::SayOverdue(const std::vector<int>& running, pacing::Clock::time_point since,
+                            const Say& say) {
+  if (running.empty()) {
+    overdue_.clear();
+    return;
+  }
+  const auto minutes =
+      std::max<long long>(1, (pacing::Clock::now() - since) / pacing::Scaled(kStopOverdueNoticeMs));
+  std::string what;
+  for (const int slot : running) {
+    if (!what.empty()) what += ", ";
+    if (slot < 0) {
+      what += "the device search";
+      continue;
+    }
+    what += FormatBounded(16, "job %c", 'A' + slot);
+    const std::string step = StepText(console_.Slot(slot).lastText);
+    if (!step.empty()) what += " (" + step + ")";
+  }
+  overdue_ =
+      FormatBounded(1023, "Still running %lld min after the stop: %s.", minutes, what.c_str());
+  const std::string line = overdue_ + (running.size() == 1 ? " The station waits for it to end."
+                                                           : " The station waits for them to end.");
+  (say ? say : say_)(line);
 }
 
 void TRunDriver::Confirm(std::uint32_t code, TConfirmRecord record) {

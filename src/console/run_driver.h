@@ -11,6 +11,10 @@
 //   - tracks every job by its typed summary and knows when every started job has ended;
 //   - turns an interrupt or termination request into the safe stop: every job ends at its next
 //     safe point, and a run stopped before Start ends at once without touching any device;
+//   - never gives up on a job after the stop, since one past its reset is putting an identity
+//     back: whatever still runs kStopLimitMs after the stop is named once a minute (pacing
+//     clock; slot letter and the step it last reported), and so is a thread that does not end
+//     when the front-end stops the threads at the end;
 //   - counts the outcome: expected, listed, started, passed, failed, never started, and the exit
 //     status (FAILED and never-started devices; 124 when it gave up waiting).
 #pragma once
@@ -90,6 +94,12 @@ class TRunDriver {
   void PortsChanged();
   // The safe stop (also taken on an interrupt or termination request).
   void Stop();
+  // Stops the coordinator's thread, then the workers' from H back to A, each once its running
+  // request has returned; a thread overdue is named once a minute, through `overdue` when given
+  // (a window that has closed), else as every other line. The front-end calls it when the run is
+  // over and before the coordinator goes, so that the threads end while the driver can still
+  // say so.
+  void StopThreads(const Say& overdue = {});
 
   bool Pressed() const { return pressed_; }
   bool Stopping() const { return stopping_; }
@@ -109,8 +119,15 @@ class TRunDriver {
   int ExitStatus() const;
   // The closing lines for the operator.
   std::string Report() const;
+  // The last overdue notice, for a window's status ("" while nothing is overdue).
+  const std::string& OverdueNotice() const { return overdue_; }
 
  private:
+  // Coordinator (-1) and slots whose thread or job still runs.
+  std::vector<int> StillRunning() const;
+  // Says which of them still run, counting the minutes from `since`, through `say` when given.
+  void SayOverdue(const std::vector<int>& running, pacing::Clock::time_point since,
+                  const Say& say = {});
   void RequestCheck();
   void AfterCheck(std::int32_t listed);
 
@@ -124,6 +141,9 @@ class TRunDriver {
   std::optional<pacing::Clock::time_point> firstCheckAt_;
   std::optional<pacing::Clock::time_point> settleAt_;
   std::optional<std::chrono::steady_clock::time_point> giveUpAt_;
+  std::optional<pacing::Clock::time_point> stoppedAt_;
+  pacing::Clock::time_point nextOverdueAt_{};
+  std::string overdue_;
   bool checkInFlight_ = false;
   bool recheckPending_ = false;
   int checkAnswers_ = 0;

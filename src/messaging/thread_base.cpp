@@ -60,7 +60,7 @@ bool TBaseThread::WaitQueueReady() {
   return false;
 }
 
-int TBaseThread::Stop() {
+int TBaseThread::Stop(const std::function<void()>& overdue) {
   if (!thread_.joinable()) return 1;
   bool ended = false;
   bool posted = PostThreadMessage(TM_THREAD_QUIT);
@@ -70,12 +70,14 @@ int TBaseThread::Stop() {
     pacing::Sleep(kStopPostFailPauseMs);
     ended = shared_->exit.WaitFor(0);
   }
-  if (!ended) {
-    OnStopOverdue();
-    // A quit that could not be posted is offered again until the queue takes it.
-    while (!shared_->exit.WaitFor(kStopPostFailPauseMs)) {
+  while (!ended) {
+    if (overdue) overdue();
+    const pacing::Deadline nextNotice(kStopOverdueNoticeMs);
+    do {
+      // A quit that could not be posted is offered again until the queue takes it.
       if (!posted) posted = PostThreadMessage(TM_THREAD_QUIT);
-    }
+      ended = shared_->exit.WaitFor(kStopPostFailPauseMs);
+    } while (!ended && !nextNotice.Expired());
   }
   thread_.join();
   threadId_ = 0;

@@ -6,13 +6,15 @@
 // Timing: WaitQueueReady bridges the short gap between thread start and queue creation
 // (10 ms, then up to 125 probes 40 ms apart); Stop gives a thread 60000 ms to end after its quit
 // message, which it takes only once a running request has returned. A thread still busy then is
-// never abandoned: its request uses the object (a worker's device, its backup), so Stop tells
-// OnStopOverdue and goes on waiting. Requests end on their own, since every device operation
-// has its own time limits; a worker asked to stop ends its job at the next safe point.
+// never abandoned: its request uses the object (a worker's device, its backup), so Stop calls
+// the caller's overdue notice, again after every further 60000 ms, and goes on waiting. Requests
+// end on their own, since every device operation has its own time limits; a worker asked to stop
+// ends its job at the next safe point.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -25,6 +27,7 @@ constexpr std::uint32_t kQueueFirstWaitMs = 10;
 constexpr int kQueueProbeAttempts = 125;
 constexpr std::uint32_t kQueueProbePauseMs = 40;
 constexpr std::uint32_t kStopLimitMs = 60000;
+constexpr std::uint32_t kStopOverdueNoticeMs = 60000;
 constexpr std::uint32_t kStopPostFailPauseMs = 500;
 
 class TBaseThread {
@@ -43,10 +46,11 @@ class TBaseThread {
   // True once the queue accepts messages; false when there is no thread or it never did.
   bool WaitQueueReady();
 
-  // Ends the thread: TM_THREAD_QUIT, then waits for the thread to end; after 60000 ms (500 ms
-  // when the quit could not be posted) OnStopOverdue is called once and the wait goes on.
-  // Returns 1 once the thread has ended.
-  int Stop();
+  // Ends the thread: TM_THREAD_QUIT, then waits for the thread to end. A thread not ended after
+  // 60000 ms (500 ms when the quit could not be posted) is overdue: `overdue` is called on the
+  // calling thread then and after every further 60000 ms, and the wait goes on. Returns 1 once
+  // the thread has ended.
+  int Stop(const std::function<void()>& overdue = {});
 
   // Sets where confirmations go (the console) and with which message number (WM_DOWNLOAD_CNF).
   // Called once, before the first request is posted.
@@ -66,8 +70,6 @@ class TBaseThread {
 
   // Handles one request on the object's own thread. The base version does nothing.
   virtual void OnRequest(std::uint32_t type, TRequestRecord record);
-  // Called on the stopping thread when the thread is still busy after the stop limit.
-  virtual void OnStopOverdue() {}
 
   // Hands a confirmation to the notification target, if one is set; true when it was taken.
   bool Notify(std::uint32_t code, TConfirmRecord record);

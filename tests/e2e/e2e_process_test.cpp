@@ -1,11 +1,13 @@
 // The station program stopped from outside in the middle of a batch: killed outright, every
-// identity comes back from the station records with "vornex restore"; interrupted, it ends every
-// job at a safe point and records every job before it exits.
+// identity comes back from the station records with "vornex restore"; interrupted, hung up or
+// left without a reader of its output, it ends every job at a safe point and records every job
+// before it exits.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <future>
@@ -25,18 +27,33 @@ constexpr std::size_t kLongImageBytes = 3 * 1024 * 1024;
 constexpr const char* kScaleText = "0.05";
 
 // Starts a program with these arguments (the first is the program) and environment, both of
-// its output streams in the file; its process id, -1 when it could not start.
-pid_t Spawn(const std::vector<std::string>& args, char* const* envp, const std::string& output) {
+// its output streams in the file, or its standard output into `outputPipe` when one is given;
+// its process id, -1 when it could not start.
+pid_t Spawn(const std::vector<std::string>& args, char* const* envp, const std::string& output,
+            int outputPipe = -1) {
   std::vector<char*> argv;
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, output.c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+  if (outputPipe >= 0) {
+    posix_spawn_file_actions_adddup2(&actions, outputPipe, STDOUT_FILENO);
+  } else {
+    posix_spawn_file_actions_adddup2(&actions, STDERR_FILENO, STDOUT_FILENO);
+  }
+  // A hang-up reaches the program even when this one was started to ignore it (nohup).
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t hangUp;
+  sigemptyset(&hangUp);
+  sigaddset(&hangUp, SIGHUP);
+  posix_spawnattr_setsigdefault(&attributes, &hangUp);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
   pid_t pid = 0;
-  const int error = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp);
+  const int error = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp);
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   EXPECT_EQ(error, 0) << argv[0];
   return error == 0 ? pid : -1;
@@ -52,7 +69,7 @@ class StationProcessTest : public StationTest {
 
   // Starts "vornex --headless" on the bench with these settings, its output in a file.
   pid_t StartHeadless(int expect, const std::string& settings = "",
-                      const std::vector<std::string>& more = {}) {
+                      const std::vector<std::string>& more = {}, int outputPipe = -1) {
     testing::WriteFile(root_.File("station.ini"), "[Config]\r\n" + settings);
     std::vector<std::string> args = {VORNEX_PROGRAM, "--headless",
                                      "--bench",      bench_->Folder(),
@@ -63,7 +80,7 @@ class StationProcessTest : public StationTest {
                                      "--settings",   root_.File("station.ini"),
                                      "--json",       root_.File("jobs.jsonl")};
     args.insert(args.end(), more.begin(), more.end());
-    return Spawn(args, environ, root_.File("station.out"));
+    return Spawn(args, environ, root_.File("station.out"), outputPipe);
   }
 
   // Waits until every device is inside its image stream or past it.
@@ -97,6 +114,40 @@ class StationProcessTest : public StationTest {
     int status = 0;
     if (::waitpid(pid, &status, 0) != pid) return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+  // The process ended by itself after a stop mid-batch, every job recorded (in the station
+  // records and the --json file): a PASS only for a device rewritten with its identity kept,
+  // every other job "Interrupted" before its device was flashed, with its backup open.
+  void ExpectSafeStop(pid_t station, const std::vector<sim::DeviceReport>& before) {
+    const int failed = ExitStatus(station);
+    ASSERT_GE(failed, 0);
+    ASSERT_LE(failed, 8) << testing::ReadFile(root_.File("station.out"));
+
+    std::string error;
+    const auto jobs = OpenRecords()->History({}, &error);
+    ASSERT_TRUE(jobs.has_value()) << error;
+    ASSERT_EQ(jobs->size(), 8u);
+    int interrupted = 0;
+    for (const TJobSummary& job : *jobs) {
+      const auto it = std::find_if(before.begin(), before.end(), [&](const sim::DeviceReport& r) {
+        return r.key == job.deviceKey;
+      });
+      ASSERT_NE(it, before.end()) << job.deviceKey;
+      const sim::DeviceReport now = bench_->Report(it->index);
+      if (job.pass) {
+        ExpectRewrittenKeepingIdentity(*it, now, images_);
+      } else {
+        // Stopped inside the stream: never flashed, its backup kept open.
+        EXPECT_EQ(job.failure, "Interrupted");
+        EXPECT_EQ(now.flashCount, it->flashCount);
+        EXPECT_TRUE(OpenRecords()->LoadBackup(job.backupId, &error)->open);
+        ++interrupted;
+      }
+    }
+    EXPECT_EQ(interrupted, failed);
+    const std::string lines = testing::ReadFile(root_.File("jobs.jsonl"));
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 8);
   }
 
   std::unique_ptr<TStationStore> OpenRecords() {
@@ -151,38 +202,35 @@ TEST_F(StationProcessTest, KilledMidStreamEveryIdentityComesBackFromTheRecords) 
 }
 
 TEST_F(StationProcessTest, InterruptedMidBatchEveryJobEndsAtASafePointAndIsRecorded) {
-  sim::SimBench& bench = StartBench(std::vector<sim::DeviceConfig>(8));
-  const std::vector<sim::DeviceReport> before = bench.Reports();
+  StartBench(std::vector<sim::DeviceConfig>(8));
+  const std::vector<sim::DeviceReport> before = bench_->Reports();
   const pid_t station = SignalMidStream(SIGINT);
   ASSERT_GT(station, 0);
-  const int failed = ExitStatus(station);
-  ASSERT_GE(failed, 0);
-  ASSERT_LE(failed, 8) << testing::ReadFile(root_.File("station.out"));
+  ExpectSafeStop(station, before);
+}
 
-  std::string error;
-  const auto jobs = OpenRecords()->History({}, &error);
-  ASSERT_TRUE(jobs.has_value()) << error;
-  ASSERT_EQ(jobs->size(), 8u);
-  int interrupted = 0;
-  for (const TJobSummary& job : *jobs) {
-    const auto it = std::find_if(before.begin(), before.end(), [&](const sim::DeviceReport& r) {
-      return r.key == job.deviceKey;
-    });
-    ASSERT_NE(it, before.end()) << job.deviceKey;
-    const sim::DeviceReport now = bench.Report(it->index);
-    if (job.pass) {
-      ExpectRewrittenKeepingIdentity(*it, now, images_);
-    } else {
-      // Stopped inside the stream: never flashed, its backup kept open.
-      EXPECT_EQ(job.failure, "Interrupted");
-      EXPECT_EQ(now.flashCount, it->flashCount);
-      EXPECT_TRUE(OpenRecords()->LoadBackup(job.backupId, &error)->open);
-      ++interrupted;
-    }
-  }
-  EXPECT_EQ(interrupted, failed);
-  const std::string lines = testing::ReadFile(root_.File("jobs.jsonl"));
-  EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 8);
+TEST_F(StationProcessTest, HungUpMidBatchEveryJobEndsAtASafePointAndIsRecorded) {
+  StartBench(std::vector<sim::DeviceConfig>(8));
+  const std::vector<sim::DeviceReport> before = bench_->Reports();
+  const pid_t station = SignalMidStream(SIGHUP);
+  ASSERT_GT(station, 0);
+  ExpectSafeStop(station, before);
+}
+
+// The output piped into a reader that quits mid-batch, as "| head -1" does.
+TEST_F(StationProcessTest, AReaderOfTheOutputQuittingMidBatchStopsItSafely) {
+  StartBench(std::vector<sim::DeviceConfig>(8));
+  const std::vector<sim::DeviceReport> before = bench_->Reports();
+  int ends[2] = {-1, -1};
+  ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+  const pid_t station = StartHeadless(8, "", {}, ends[1]);
+  ::close(ends[1]);
+  ASSERT_GT(station, 0);
+  char first[512];
+  EXPECT_GT(::read(ends[0], first, sizeof first), 0);
+  EXPECT_TRUE(WaitAllStreaming());
+  ::close(ends[0]);
+  ExpectSafeStop(station, before);
 }
 
 // Two devices expected but one slot in use: the one that was never flashed is not a pass.

@@ -23,8 +23,7 @@ class ThreadTest : public ::testing::Test {
   void TearDown() override { pacing::SetTimeScale(1.0); }
 };
 
-// Records the requests it runs; a request of type 99 blocks until released, which a stop does
-// once its limit has passed.
+// Records the requests it runs; a request of type 99 blocks until released.
 class RecordingThread : public TBaseThread {
  public:
   ~RecordingThread() { Stop(); }
@@ -54,7 +53,6 @@ class RecordingThread : public TBaseThread {
     if (type == 99) state->cv.wait(lock, [&] { return state->released; });
     state->finished = true;
   }
-  void OnStopOverdue() override { Release(); }
 
  private:
   struct State {
@@ -98,9 +96,24 @@ TEST_F(ThreadTest, StopWaitsForAThreadStillBusyAfterTheLimit) {
   thread.PostRequest(99);
   thread.WaitForRequests(1);
   // The request is released only once the limit has passed; the object must outlive it.
-  EXPECT_EQ(thread.Stop(), 1);
+  EXPECT_EQ(thread.Stop([&] { thread.Release(); }), 1);
   EXPECT_TRUE(thread.Finished());
   EXPECT_EQ(thread.ThreadId(), 0u);
+}
+
+// Past the limit the stopping caller hears again after every further minute that the thread is
+// overdue (a request released only at the second notice), and the wait ends when it does.
+TEST_F(ThreadTest, StopRepeatsTheOverdueNoticeUntilTheThreadEnds) {
+  RecordingThread thread;
+  thread.PostRequest(99);
+  thread.WaitForRequests(1);
+  int notices = 0;
+  const auto overdue = [&] {
+    if (++notices == 2) thread.Release();
+  };
+  EXPECT_EQ(thread.Stop(overdue), 1);
+  EXPECT_GE(notices, 2);
+  EXPECT_TRUE(thread.Finished());
 }
 
 TEST(ReportMapping, ValuesBecomeCodesAndProgress) {

@@ -1,5 +1,8 @@
 // The headless station's main loop: confirmations from the coordinator and workers are queued
 // by the notification target and handled on this thread, one at a time, like window messages.
+// An output that fails (the terminal closed, the reader of the output or of the --json file
+// quit) is given up and taken as a request for the safe stop, like an interrupt: the run goes
+// on to its end with every job recorded in the station records.
 #include "console/headless/headless_station.h"
 
 #include <fstream>
@@ -15,6 +18,8 @@
 namespace vornex {
 
 int RunHeadless(const TRunOptions& options, std::ostream& out, std::ostream& err) {
+  // Before the first write: a reader that has already quit must not end the process.
+  CatchStopSignals();
   TRunSetup setup = PrepareRun(options);
   const StationSettings& settings = setup.settings;
 
@@ -34,7 +39,6 @@ int RunHeadless(const TRunOptions& options, std::ostream& out, std::ostream& err
       OpenStationRecords(options.dataFolder, settings, &notice);
   if (store) notice = OpenBackupsNotice(*store);
   if (!notice.empty()) out << notice << '\n';
-  CatchStopSignals();
 
   // The live slot table needs a terminal that takes cursor escapes; otherwise plain lines.
   TTerminalView view(out, !settings.debugMode && terminal::EnableEscapes(), settings);
@@ -42,26 +46,39 @@ int RunHeadless(const TRunOptions& options, std::ostream& out, std::ostream& err
   TMdlThread coordinator;
   TConsolePresenter console(view, coordinator, settings);
   coordinator.SetNotifyAll(&target, WM_DOWNLOAD_CNF);
-  coordinator.SetRecordStore(store.get(), settings.verifyIdentity);
+  coordinator.SetRecordStore(store.get(), settings.verifyIdentity, settings.flashBlankDevices);
   console.InitPanel();
 
   TRunDriver driver(console, coordinator, setup.plan, std::move(setup.watch),
                     [&](const std::string& line) {
                       view.Flush();
                       view.ShowNotice(line, "");
+                      view.Flush();
                     });
+  // A failed output is written to no more; the first failure asks for the safe stop.
+  const auto watchOutputs = [&] {
+    if (json.is_open() && json.fail()) {
+      json.close();
+      NoteStopRequest();
+    }
+    if (view.OutputLost()) NoteStopRequest();
+  };
   driver.OnJobEnded([&](const TJobSummary& summary) {
-    if (json.is_open()) json << JobJson(summary) << std::endl;
+    if (!json.is_open()) return;
+    json << JobJson(summary) << std::endl;
+    watchOutputs();
   });
   driver.Begin();
   while (!driver.Over()) {
     view.Flush();
+    watchOutputs();
     if (auto next = target.TakeUntil(pacing::Clock::now() + pacing::Scaled(kDriverTickMs))) {
       driver.Confirm(next->code, std::move(next->record));
     }
     driver.Tick();
   }
   view.Flush();
+  driver.StopThreads();
 
   if (json.is_open()) {
     for (int slot = 0; slot < kSlotCount; ++slot) {
@@ -73,8 +90,10 @@ int RunHeadless(const TRunOptions& options, std::ostream& out, std::ostream& err
       json << JobJson(notStarted) << std::endl;
     }
   }
-  const std::string report = driver.Report();
-  if (!report.empty()) out << report << '\n';
+  if (const std::string report = driver.Report(); !report.empty()) {
+    view.ShowNotice(report, "");
+    view.Flush();
+  }
   return driver.ExitStatus();
 }
 

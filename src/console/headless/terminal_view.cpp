@@ -56,6 +56,7 @@ void TTerminalView::SetSlotEnabled(int /*slot*/, bool /*enabled*/) {}
 void TTerminalView::SetStartEnabled(bool /*enabled*/) {}
 
 void TTerminalView::AppendLogText(const std::string& text) {
+  if (lost_) return;
   std::string shown = text;
   if (!shown.empty() && shown.back() == '\n') shown.pop_back();
   if (!shown.empty() && shown.back() == '\r') shown.pop_back();
@@ -64,6 +65,7 @@ void TTerminalView::AppendLogText(const std::string& text) {
 }
 
 void TTerminalView::ShowNotice(const std::string& text, const std::string& caption) {
+  if (lost_) return;
   out_ << (caption.empty() ? text : caption + ": " + text) << '\n';
   drawn_ = false;
 }
@@ -80,7 +82,13 @@ std::string TTerminalView::Line(int slot) const {
 }
 
 void TTerminalView::Flush() {
-  if (!dirty_) return;
+  if (lost_) return;
+  if (dirty_) Draw();
+  out_.flush();
+  if (out_.fail()) lost_ = true;
+}
+
+void TTerminalView::Draw() {
   dirty_ = false;
   if (liveRedraw_) {
     int shown = 0;
@@ -107,7 +115,6 @@ void TTerminalView::Flush() {
       out_ << Line(slot) << '\n';
     }
   }
-  out_.flush();
 }
 
 }  // namespace vornex

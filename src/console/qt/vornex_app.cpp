@@ -108,10 +108,11 @@ int CVornexApp::Run(const char* programName, const TRunOptions& options, std::os
     TUnattendedRun unattendedRun(window, unattended);
     window.show();
     QApplication::exec();
-    // The window has closed: a new start may take over while the threads are stopped.
-    lock.reset();
     if (options.closeWhenDone) status = window.Driver().ExitStatus();
   }
+  // The window has gone and every thread with it, each after its job had ended: only now may a
+  // new start take over the devices.
+  lock.reset();
   return status;
 }
 

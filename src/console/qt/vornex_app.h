@@ -1,8 +1,8 @@
 // CVornexApp, the station window's application: one instance per user login (a lock file
 // named after the station in the user's runtime folder; a second start ends silently, with no
 // window; one started while the running one finishes its jobs to close says so), the run's
-// setup, and the window's run until it is closed. The lock is given up as soon as the window
-// has closed, before the threads are stopped.
+// setup, and the window's run until it is closed. The lock is held until every thread has
+// stopped after the window closed, so that no new start reaches for a device a job still holds.
 #pragma once
 
 #include <QString>

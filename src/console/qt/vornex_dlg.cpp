@@ -15,6 +15,7 @@
 #include <QStandardPaths>
 #include <QWindow>
 #include <chrono>
+#include <iostream>
 
 #include "console/qt/about_dlg.h"
 #include "console/qt/app_icon.h"
@@ -65,7 +66,8 @@ CVornexDlg::CVornexDlg(TWindowSetup setup)
   coordinator_ = std::make_unique<TMdlThread>();
   store_ = OpenStationRecords(setup.dataFolder, setup.settings, &recordsNotice_);
   if (store_) recordsNotice_ = OpenBackupsNotice(*store_);
-  coordinator_->SetRecordStore(store_.get(), setup.settings.verifyIdentity);
+  coordinator_->SetRecordStore(store_.get(), setup.settings.verifyIdentity,
+                               setup.settings.flashBlankDevices);
   for (const std::string& warning : setup.warnings) {
     recordsNotice_ = recordsNotice_.empty() ? warning : recordsNotice_ + "\n" + warning;
   }
@@ -122,8 +124,14 @@ CVornexDlg::CVornexDlg(TWindowSetup setup)
 CVornexDlg::~CVornexDlg() {
   tick_.stop();
   relay_->Close();
-  // The coordinator stops its thread, releases its search device and stops the workers from H
-  // back to A, each after its running job (if any) has returned.
+  // The coordinator's thread and the workers' from H back to A stop, each after its running job
+  // (if any) has returned; then the coordinator releases its search device. One overdue is named
+  // once a minute in the log pane and, as the window has closed, on standard error (the
+  // session's log when started from the desktop).
+  driver_->StopThreads([this](const std::string& line) {
+    presenter_->AppendLog("%s\r\n", line.c_str());
+    std::cerr << "vornex: " << line << std::endl;
+  });
   coordinator_.reset();
   if (!closingMark_.empty()) QFile::remove(QString::fromStdString(closingMark_));
 }
@@ -214,8 +222,12 @@ void CVornexDlg::UpdateFinishing() {
     }
     return;
   }
-  setWindowTitle(WindowTitle() + QStringLiteral(" - ") +
-                 QString::fromStdString(FormatBounded(64, window::kFinishingJobs, busy)));
+  QString title = WindowTitle() + QStringLiteral(" - ") +
+                  QString::fromStdString(FormatBounded(64, window::kFinishingJobs, busy));
+  if (!driver_->OverdueNotice().empty()) {
+    title += QStringLiteral(" - ") + QString::fromStdString(driver_->OverdueNotice());
+  }
+  setWindowTitle(title);
 }
 
 void CVornexDlg::resizeEvent(QResizeEvent* event) {

@@ -10,7 +10,8 @@
 // released), then the coordinator stops every thread; only then do the window's parts go.
 // Closing while jobs run (once the operator has confirmed) first asks every job to stop at its
 // next safe point and keeps the window open, saying "Finishing N jobs...", until they all have
-// ended, so that no job is cut off while it puts an identity back. The
+// ended, so that no job is cut off while it puts an identity back; a job still running a minute
+// after the stop is named in the title, and again every minute, until it ends. The
 // flash image is shared by reference count (ImageData), so a worker still running while the
 // window closes keeps its image alive; nothing has to be released by the window.
 #pragma once

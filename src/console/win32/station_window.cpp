@@ -7,7 +7,9 @@
 //
 // Closing while jobs run (once the operator has confirmed) asks every job to stop at its next
 // safe point and keeps the window open, saying "Finishing N jobs...", until they have all ended,
-// so that no job is cut off while it puts an identity back.
+// so that no job is cut off while it puts an identity back; a job still running a minute after
+// the stop is named in the title, and again every minute, until it ends. The single-instance
+// mutex is held until every thread has stopped.
 #include "console/win32/station_window.h"
 
 // windows.h first: the other system headers need it.
@@ -295,7 +297,8 @@ class CVornexDlg {
     coordinator_ = std::make_unique<TMdlThread>();
     store_ = OpenStationRecords(options.dataFolder, setup_.settings, &notice_);
     if (store_) notice_ = OpenBackupsNotice(*store_);
-    coordinator_->SetRecordStore(store_.get(), setup_.settings.verifyIdentity);
+    coordinator_->SetRecordStore(store_.get(), setup_.settings.verifyIdentity,
+                                 setup_.settings.flashBlankDevices);
     for (const std::string& warning : setup_.warnings) {
       notice_ = notice_.empty() ? warning : notice_ + "\n" + warning;
     }
@@ -304,8 +307,17 @@ class CVornexDlg {
   ~CVornexDlg() {
     if (window_ != nullptr) ::DestroyWindow(window_);
     relay_.Close();
-    // The coordinator stops its thread and the workers from H back to A, each after its running
-    // job (if any) has returned; only then do the window's parts go.
+    // The coordinator's thread and the workers' from H back to A stop, each after its running job
+    // (if any) has returned; only then do the window's parts go. One overdue is named once a
+    // minute in the log pane and, as the window has closed, on standard error (when the program
+    // has a console).
+    if (driver_) {
+      driver_->StopThreads([this](const std::string& line) {
+        presenter_->AppendLog("%s\r\n", line.c_str());
+        std::fprintf(stderr, "vornex: %s\n", line.c_str());
+        std::fflush(stderr);
+      });
+    }
     coordinator_.reset();
   }
 
@@ -600,7 +612,8 @@ class CVornexDlg {
       Destroy();
       return;
     }
-    const std::string busy = FormatBounded(64, window::kFinishingJobs, coordinator_->BusyWorkers());
+    std::string busy = FormatBounded(64, window::kFinishingJobs, coordinator_->BusyWorkers());
+    if (!driver_->OverdueNotice().empty()) busy += " - " + driver_->OverdueNotice();
     ::SetWindowTextW(window_, (WindowTitle() + L" - " + win32::Wide(busy)).c_str());
   }
 
@@ -697,9 +710,10 @@ int RunStationWindow(const TRunOptions& options, std::ostream& err) {
       }
       if (options.closeWhenDone) status = window.ExitStatus();
     }
-    // The window has closed: a new start may take over while the threads are stopped.
-    if (instance != nullptr) ::CloseHandle(instance);
   }
+  // The window has gone and every thread with it, each after its job had ended: only now may a
+  // new start take over the devices.
+  if (instance != nullptr) ::CloseHandle(instance);
   return status;
 }
 

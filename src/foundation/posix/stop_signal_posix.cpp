@@ -1,7 +1,11 @@
-// SIGINT and SIGTERM noted in a flag that the front-end polls.
+// SIGINT, SIGTERM and SIGHUP (the terminal closed) noted in a flag that the front-end polls. A
+// SIGHUP that the program was started to ignore (nohup) stays ignored. SIGPIPE is ignored: a
+// write to a pipe whose reader has quit then fails with EPIPE, and the front-end that wrote
+// takes the failure as a stop request.
 #include <signal.h>
 
 #include <csignal>
+#include <initializer_list>
 
 #include "foundation/stop_signal.h"
 
@@ -21,8 +25,19 @@ void CatchStopSignals() {
   action.sa_handler = &OnStopSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  ::sigaction(SIGINT, &action, nullptr);
-  ::sigaction(SIGTERM, &action, nullptr);
+  for (const int signal : {SIGINT, SIGTERM}) ::sigaction(signal, &action, nullptr);
+  struct sigaction hangUp {};
+  if (::sigaction(SIGHUP, nullptr, &hangUp) != 0 || hangUp.sa_handler != SIG_IGN) {
+    ::sigaction(SIGHUP, &action, nullptr);
+  }
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  ::sigaction(SIGPIPE, &ignore, nullptr);
+}
+
+void NoteStopRequest() {
+  g_stopSignal = 1;
 }
 
 bool StopSignalled() {
