@@ -146,9 +146,63 @@ std::optional<TUsbGroup> FindDevice(TUsbDevice& device, const std::string& key, 
   return std::nullopt;
 }
 
-// Puts the backup back on its device and verifies it; records the outcome. Exit status.
-int RestoreBackup(TStationStore& store, TIdentityBackup backup, const Options& options,
-                  const StationSettings& settings, std::ostream& out) {
+// The newest open backup, newer than `after` (ids grow with time), that may be of the device
+// with this key (letter case ignored), serial number or MEID; an empty value matches nothing.
+// Null when there is none.
+const TIdentityBackup* NewestOpenBackupOf(const std::vector<TIdentityBackup>& open,
+                                          const std::string& key, const std::string& sn,
+                                          const std::string& meid, std::int64_t after = 0) {
+  const TIdentityBackup* newest = nullptr;
+  for (const TIdentityBackup& b : open) {
+    const bool same = (!key.empty() && EqualsNoCase(b.deviceKey, key)) ||
+                      (!sn.empty() && b.at.slots[kSlotSn] == sn) ||
+                      (!meid.empty() && b.at.slots[kSlotMeid] == meid);
+    if (same && b.id > after && (newest == nullptr || b.id > newest->id)) newest = &b;
+  }
+  return newest;
+}
+
+// "backup 7 (2024-05-02 10:41:07, key 1-4.2, SN VX1234)".
+std::string BackupName(const TIdentityBackup& b) {
+  std::string name = "backup " + std::to_string(b.id) + " (" + b.createdAt;
+  if (!b.deviceKey.empty()) name += ", key " + b.deviceKey;
+  if (!b.at.slots[kSlotSn].empty()) name += ", SN " + AnsiToUtf8(b.at.slots[kSlotSn]);
+  if (!b.at.slots[kSlotMeid].empty()) name += ", MEID " + AnsiToUtf8(b.at.slots[kSlotMeid]);
+  return name + ")";
+}
+
+// Refuses a DataInfo file for a device whose own backup is still open: that backup, not a
+// file, holds what the device had before. Exit status 2.
+int RefuseImportOverOpenBackup(const TIdentityBackup& held, int com, std::ostream& err) {
+  err << "vornex: the device on COM" << com << " has the open " << BackupName(held)
+      << ": not written from a DataInfo file; restore that backup instead: vornex restore "
+      << held.id << " --com " << com << "   (or add --force to write the file all the same)\n";
+  return 2;
+}
+
+// Why the device is not the one of the backup: it answers another serial number or, for a
+// backup without one, another MEID (a value it does not answer proves nothing). Empty when it
+// may be the backup's device.
+std::string OtherDevice(const TIdentityBlock& saved, const std::optional<std::string>& sn,
+                        const std::optional<std::string>& meid) {
+  const bool bySn = !saved.slots[kSlotSn].empty();
+  const std::string& expected = saved.slots[bySn ? kSlotSn : kSlotMeid];
+  const std::optional<std::string>& now = bySn ? sn : meid;
+  if (expected.empty() || !now || now->empty() || *now == expected) return {};
+  return std::string("the device answers ") + (bySn ? "serial number " : "MEID ") +
+         AnsiToUtf8(*now) + ", the backup is of " + AnsiToUtf8(expected) +
+         ": not restored (add --force if this is the device)";
+}
+
+// Puts the backup back on its device and verifies it; records the outcome. A backup without an
+// id comes from a DataInfo file: it is refused for a device that has an open backup (of
+// `open`, the store's open backups) and kept in the store before the device is written. Exit
+// status.
+int RestoreBackup(TStationStore& store, TIdentityBackup backup,
+                  const std::vector<TIdentityBackup>& open, const Options& options,
+                  const StationSettings& settings, std::ostream& out, std::ostream& err) {
+  const bool force = options.switches.count("--force") != 0;
+  const bool import = backup.id == 0;
   TerminalReporter reporter(out, options.switches.count("--verbose") != 0);
   TJobSummary summary;
   summary.kind = kJobKindRestore;
@@ -199,16 +253,10 @@ int RestoreBackup(TStationStore& store, TIdentityBackup backup, const Options& o
   }
   summary.deviceKey = group->key.str();
   out << "Device " << summary.deviceKey << " found:" << '\n';
-  if (backup.id == 0) {
-    // A DataInfo file is kept in the store first, so that its values are never only in a file
-    // and in memory while the device is written.
-    backup.deviceKey = summary.deviceKey;
-    backup.diagCom = com;
-    std::string error;
-    backup.id = store.CommitBackup(backup, &error);
-    if (backup.id == 0) return finish("the DataInfo file could not be kept: " + error);
-    summary.backupId = backup.id;
-    out << "DataInfo file kept as backup " << backup.id << ".\n";
+  if (import && !force) {
+    if (const TIdentityBackup* held = NewestOpenBackupOf(open, summary.deviceKey, "", "")) {
+      return RefuseImportOverOpenBackup(*held, com, err);
+    }
   }
   std::uint8_t flags = device.ConnectUSB(*group, kConnectOpenMs);
   summary.Step(TJobStep::kConnect) = flags != 0 ? TStepOutcome::kOk : TStepOutcome::kFailed;
@@ -227,14 +275,40 @@ int RestoreBackup(TStationStore& store, TIdentityBackup backup, const Options& o
   }
 
   TIdentityKeeper keeper(device, reporter);
-  const std::string& savedSn = backup.at.slots[kSlotSn];
-  if (!savedSn.empty() && options.switches.count("--force") == 0) {
-    const std::optional<std::string> sn = keeper.ReadAtValue(kSlotSn);
-    if (sn && !sn->empty() && *sn != savedSn) {
-      device.ClosePorts();
-      return finish("the device answers serial number " + AnsiToUtf8(*sn) + ", the backup is of " +
-                    AnsiToUtf8(savedSn) + ": not restored (add --force if this is the device)");
+  if (!force) {
+    const bool noSn = backup.at.slots[kSlotSn].empty();
+    std::optional<std::string> sn;
+    std::optional<std::string> meid;
+    if (import || !noSn) sn = keeper.ReadAtValue(kSlotSn);
+    if (import || (noSn && !backup.at.slots[kSlotMeid].empty())) {
+      meid = keeper.ReadAtValue(kSlotMeid);
     }
+    if (import) {
+      if (const TIdentityBackup* held =
+              NewestOpenBackupOf(open, "", sn.value_or(""), meid.value_or(""))) {
+        device.ClosePorts();
+        return RefuseImportOverOpenBackup(*held, com, err);
+      }
+    }
+    const std::string other = OtherDevice(backup.at, sn, meid);
+    if (!other.empty()) {
+      device.ClosePorts();
+      return finish(other);
+    }
+  }
+  if (import) {
+    // A DataInfo file is kept in the store before the device is written, so that its values
+    // are never only in a file and in memory while they replace the device's own.
+    backup.deviceKey = summary.deviceKey;
+    backup.diagCom = com;
+    std::string error;
+    backup.id = store.CommitBackup(backup, &error);
+    if (backup.id == 0) {
+      device.ClosePorts();
+      return finish("the DataInfo file could not be kept: " + error);
+    }
+    summary.backupId = backup.id;
+    out << "DataInfo file kept as backup " << backup.id << ".\n";
   }
   const TRestoreResult result = keeper.RestoreDeviceData(backup, settings.verifyIdentity);
   result.NoteIn(summary);
@@ -253,6 +327,8 @@ std::string RestoreUsage() {
          "  --datainfo FILE   the same from a DataInfo file (needs --com N)\n"
          "  --com N           the device with the port COMn instead\n"
          "  --force           restore even when the device answers another serial number\n"
+         "                    (or MEID), a newer backup of the device is open, the device of a\n"
+         "                    DataInfo file has an open backup, or the file has no serial number\n"
          "  --verbose         show every item written and read back\n"
          "  --bench DIR       simulated devices of this bench registry\n";
 }
@@ -290,12 +366,20 @@ int RunRestoreCommand(const std::vector<std::string>& args, std::ostream& out, s
     UseSystemDiscovery();
   }
 
+  const bool force = options->switches.count("--force") != 0;
   TIdentityBackup backup;
   if (options->Has("--datainfo")) {
     backup.source = kBackupSourceDataInfo;
     backup.sourceFile = options->Get("--datainfo");
     if (!LoadDataInfo(backup.sourceFile, &backup, &error)) {
       err << "vornex: " << error << '\n';
+      return 2;
+    }
+    // Without a serial number nothing proves that the file is of this device (an NV section
+    // alone can be another device's).
+    if (backup.at.slots[kSlotSn].empty() && !force) {
+      err << "vornex: " << backup.sourceFile << " holds no serial number: it is restored only "
+          << "with --force and the device named by its port (--com N)\n";
       return 2;
     }
   } else {
@@ -311,7 +395,28 @@ int RunRestoreCommand(const std::vector<std::string>& args, std::ostream& out, s
     }
     backup = *loaded;
   }
-  return RestoreBackup(*store, std::move(backup), *options, settings, out);
+  std::vector<TIdentityBackup> open;
+  if (!force) {
+    auto listed = store->OpenBackups(&error);
+    if (!listed) {
+      err << "vornex: " << error << '\n';
+      return 2;
+    }
+    open = std::move(*listed);
+  }
+  // An older backup would take the device back behind what its newest backup holds.
+  const TIdentityBackup* newer =
+      backup.id == 0 ? nullptr
+                     : NewestOpenBackupOf(open, backup.deviceKey, backup.at.slots[kSlotSn],
+                                          backup.at.slots[kSlotMeid], backup.id);
+  if (newer != nullptr) {
+    err << "vornex: backup " << backup.id
+        << " is not the newest open backup of its device: " << BackupName(*newer)
+        << " is newer; restore that one: vornex restore " << newer->id
+        << "   (or add --force to restore backup " << backup.id << " all the same)\n";
+    return 2;
+  }
+  return RestoreBackup(*store, std::move(backup), open, *options, settings, out, err);
 }
 
 int RunHistoryCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {

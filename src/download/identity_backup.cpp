@@ -4,10 +4,8 @@
 #include "download/identity_backup.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdarg>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <sstream>
 
@@ -17,7 +15,6 @@
 #include "foundation/local_time.h"
 #include "foundation/os_file.h"
 #include "foundation/pacing.h"
-#include "foundation/paths.h"
 #include "foundation/text.h"
 #include "messaging/image_set.h"
 #include "store/identity_record.h"
@@ -319,6 +316,77 @@ bool ParseHexBytes(const std::string& text, std::vector<std::uint8_t>* bytes) {
   return true;
 }
 
+// The largest DataInfo file read. Its NV section has at most 582 lines, each a key of at most
+// 10 characters and a record of at most 130 bytes as "XX " (about 405 bytes with "=" and the
+// line end, under 240 KB in all), its AT section a few hundred bytes: a MiB leaves room for
+// comments and blank lines, and keeps a wrong file from being read into memory.
+constexpr std::size_t kMaxDataInfoBytes = 1024 * 1024;
+// A device takes AT command lines of at most 63 characters (a 64-byte buffer with its
+// terminator): a value may fill what its write prefix leaves, 54 bytes for SN, 52 for MEID and
+// TFLAG.
+constexpr std::size_t kDeviceAtCommandBytes = 64;
+// The item number that a record starts with.
+constexpr std::size_t kNvItemBytes = 2;
+
+// "FILE line N: KEY why".
+std::string LineError(const std::string& path, int line, const std::string& key,
+                      const std::string& why) {
+  return FormatBounded(511, "%s line %d: %s %s", path.c_str(), line,
+                       std::string(CutToUnits(key, 40)).c_str(), why.c_str());
+}
+
+// The AT value written back under a key of section AT; null for any other key (IMEI and BRADDR
+// included: the station never writes them).
+const AtItem* AtItemOfKey(const std::string& key) {
+  for (const AtItem& item : kAtItems) {
+    if (key == item.name) return &item;
+  }
+  return nullptr;
+}
+
+// A character a restore may put into an AT command: printable, and neither a quote, a command
+// separator nor an escape. A Windows-1252 character beyond ASCII must pass with its seven low
+// bits too, as a modem that drops the eighth bit reads it.
+bool IsAtValueCharacter(char c) {
+  const int low = static_cast<unsigned char>(c) & 0x7F;
+  return low >= 0x20 && low != 0x7F && low != '"' && low != ';' && low != '\\';
+}
+
+// Why a value of a file (`utf8`, as device bytes `ansi`) cannot be written back with the item's
+// command; empty when it can.
+std::string AtValueFault(const std::string& utf8, const std::string& ansi, const AtItem& item) {
+  if (AnsiToUtf8(ansi) != utf8)
+    return "bytes that are no UTF-8 or a character without a Windows-1252 form";
+  if (!std::all_of(ansi.begin(), ansi.end(), IsAtValueCharacter)) {
+    return "a control character, or one that would end or chain its AT command (\" ; \\)";
+  }
+  if (!ansi.empty() && (ansi.front() == ' ' || ansi.back() == ' ')) {
+    return "a blank at its start or end";
+  }
+  const std::size_t limit = kDeviceAtCommandBytes - 1 - std::strlen(item.writePrefix);
+  if (ansi.size() > limit) {
+    return FormatBounded(128, "%zu bytes, more than the %zu its write command holds", ansi.size(),
+                         limit);
+  }
+  return {};
+}
+
+// Why a record cannot be written under its key; empty when it can. The key is the one the
+// station writes for the record: "NV<item>", "NV<item>_<first data byte>" for indexed items.
+std::string NvRecordFault(const std::string& key, const TNvRecord& record) {
+  const int item = record.Item();
+  if (item == static_cast<int>(kNoItem)) return "holds item 65535, which marks no item";
+  const std::string named = IsIndexedNvItem(item)
+                                ? FormatBounded(32, "NV%d_%d", item, record.bytes[2])
+                                : FormatBounded(32, "NV%d", item);
+  if (key != named) {
+    return FormatBounded(128, "does not name its record: the value holds item %d, key %s", item,
+                         named.c_str());
+  }
+  if (!IsListedNvItem(item)) return "names an item that the station does not back up";
+  return {};
+}
+
 }  // namespace
 
 bool SaveDataInfo(const TIdentityBackup& backup, std::string* name, std::string* error) {
@@ -337,15 +405,24 @@ bool SaveDataInfo(const TIdentityBackup& backup, std::string* name, std::string*
 }
 
 bool LoadDataInfo(const std::string& path, TIdentityBackup* backup, std::string* error) {
-  std::ifstream in(paths::FsPath(path), std::ios::binary);
-  if (!in) {
-    *error = "cannot read " + path + ": " + std::strerror(errno);
+  std::string text;
+  const os::TFileResult read = os::ReadRegularFile(path, kMaxDataInfoBytes, &text);
+  if (read.status == os::TFileStatus::kTooLarge) {
+    *error = FormatBounded(511, "%s is larger than any DataInfo file (more than %zu bytes)",
+                           path.c_str(), kMaxDataInfoBytes);
     return false;
   }
-  std::string line;
+  if (!read.Done()) {
+    *error = "cannot read " + path + ": " + os::FileResultText(read);
+    return false;
+  }
+  std::map<std::string, int> given;  // section and key -> the line that gave it
   std::string section;
   int lineNumber = 0;
-  while (std::getline(in, line)) {
+  for (std::size_t from = 0; from < text.size();) {
+    const std::size_t end = std::min(text.find('\n', from), text.size());
+    std::string line = text.substr(from, end - from);
+    from = end + 1;
     ++lineNumber;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty() || line[0] == ';') continue;
@@ -353,34 +430,48 @@ bool LoadDataInfo(const std::string& path, TIdentityBackup* backup, std::string*
       section = line.substr(1, line.size() - 2);
       continue;
     }
+    if (section != "AT" && section != "NV") continue;  // not read
     const auto equals = line.find('=');
-    if (equals == std::string::npos) continue;
     const std::string key = line.substr(0, equals);
+    if (equals == std::string::npos) {
+      *error = LineError(path, lineNumber, key, "is no KEY=VALUE line of section " + section);
+      return false;
+    }
     const std::string value = line.substr(equals + 1);
+    const auto [first, fresh] = given.try_emplace(section + '\n' + key, lineNumber);
+    if (!fresh) {
+      *error = LineError(path, lineNumber, key,
+                         FormatBounded(64, "is given twice (first on line %d)", first->second));
+      return false;
+    }
     if (section == "AT") {
-      for (std::size_t slot = 0; slot < std::size(kAtKeys); ++slot) {
-        if (key != kAtKeys[slot]) continue;
-        // Only what a device can answer: a line break inside a value would send the modem a
-        // second command when the value is written back.
-        const std::string ansi = Utf8ToAnsi(value);
-        if (ansi.size() > kMaxAtValueBytes || std::any_of(ansi.begin(), ansi.end(), [](char c) {
-              return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
-            })) {
-          *error = FormatBounded(511, "%s line %d: %s is no identity value a device gives",
-                                 path.c_str(), lineNumber, key.c_str());
-          return false;
-        }
-        backup->at.slots[slot] = ansi;
+      const AtItem* item = AtItemOfKey(key);
+      if (item == nullptr) {
+        *error = LineError(path, lineNumber, key, "is no key of section AT (SN, MEID, TFLAG)");
+        return false;
       }
-    } else if (section == "NV") {
+      const std::string ansi = Utf8ToAnsi(value);
+      const std::string fault = AtValueFault(value, ansi, *item);
+      if (!fault.empty()) {
+        *error = LineError(path, lineNumber, key, "is no identity value a device gives: " + fault);
+        return false;
+      }
+      backup->at.slots[static_cast<std::size_t>(item->slot)] = ansi;
+    } else {
       std::vector<std::uint8_t> bytes;
-      if (!ParseHexBytes(value, &bytes) || bytes.size() < 2 || bytes.size() > 130) {
-        *error = FormatBounded(511, "%s line %d: bad NV value for %s", path.c_str(), lineNumber,
-                               key.c_str());
+      if (!ParseHexBytes(value, &bytes) || bytes.size() < kNvItemBytes ||
+          bytes.size() > TNvRecord{}.bytes.size()) {
+        *error = LineError(path, lineNumber, key,
+                           "has a bad NV value (2 to 130 bytes as two-digit hex numbers)");
         return false;
       }
       TNvRecord record;
       std::copy(bytes.begin(), bytes.end(), record.bytes.begin());
+      const std::string fault = NvRecordFault(key, record);
+      if (!fault.empty()) {
+        *error = LineError(path, lineNumber, key, fault);
+        return false;
+      }
       backup->nv.push_back(record);
     }
   }

@@ -69,6 +69,12 @@ constexpr std::int32_t kListedTwice[] = {411,  1214, 1396, 1474, 1552, 1631, 172
                                          3542, 3859, 4274, 4556, 5169, 6061};
 
 template <std::size_t N>
+bool InRanges(const Range (&ranges)[N], std::int32_t item) {
+  return std::any_of(std::begin(ranges), std::end(ranges),
+                     [item](const Range& r) { return item >= r.first && item <= r.second; });
+}
+
+template <std::size_t N>
 std::vector<TNvListEntry> Expand(const Range (&ranges)[N]) {
   std::vector<TNvListEntry> entries;
   for (const auto& [first, last] : ranges) {
@@ -101,8 +107,13 @@ std::vector<TNvListEntry> SortedNvItems() {
 }
 
 bool IsIndexedNvItem(std::int32_t item) {
-  return std::any_of(std::begin(kIndexed), std::end(kIndexed),
-                     [item](const Range& r) { return item >= r.first && item <= r.second; });
+  return InRanges(kIndexed, item);
+}
+
+// The items listed twice lie inside list 3's ranges.
+bool IsListedNvItem(std::int32_t item) {
+  return InRanges(kList1, item) || InRanges(kList2, item) || InRanges(kList3, item) ||
+         InRanges(kList4, item);
 }
 
 }  // namespace vornex

@@ -24,4 +24,8 @@ std::vector<TNvListEntry> SortedNvItems();
 // True for the 109 indexed NV items.
 bool IsIndexedNvItem(std::int32_t item);
 
+// True when one of the four lists names the item: the items a backup reads and a restore may
+// write.
+bool IsListedNvItem(std::int32_t item);
+
 }  // namespace vornex

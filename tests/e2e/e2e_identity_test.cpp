@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <sstream>
+#include <tuple>
 
 #include "console/records_commands.h"
 #include "station_harness.h"
@@ -150,6 +151,46 @@ TEST_F(IdentityFaultTest, ADataInfoFileRestoresThroughTheRecords) {
   EXPECT_EQ(status, 0) << out.str();
   EXPECT_NE(out.str().find("restored and verified: closed"), std::string::npos) << out.str();
   ExpectRewrittenKeepingIdentity(before, bench.Report(0), images_);
+}
+
+// The open backups decide: "vornex restore ID" names a newer open backup of the same device
+// (same key or serial number), a DataInfo file names the open backup of its device, and one
+// without a serial number may be another device's; --force goes on all the same.
+TEST_F(IdentityFaultTest, NothingButTheNewestBackupOfTheDeviceIsWrittenWithoutForce) {
+  sim::SimBench& bench = StartBench({sim::DeviceConfig{}});
+  const sim::DeviceReport device = bench.Report(0);
+  const std::string com = std::to_string(device.diagCom);
+  testing::WriteFile(root_.File("sn.ini"), "[AT]\r\nSN=" + device.identity.serialNumber);
+  testing::WriteFile(root_.File("nv.ini"), "[NV]\r\nNV524=0C 02 01 \r\n");
+  std::string error;
+  std::unique_ptr<TStationStore> store = TStationStore::Open(root_.File("records"), &error);
+  ASSERT_TRUE(store) << error;
+  for (const auto& [key, sn] : {std::pair<std::string, std::string>{"7-1", "VX1"},
+                                {"7-2", "VX2"},
+                                {"7-3", "VX1"},
+                                {"7-2", device.identity.serialNumber}}) {
+    TIdentityBackup backup;  // ids 1 to 4
+    backup.deviceKey = key;
+    backup.at.slots[kSlotSn] = sn;
+    ASSERT_GT(store->CommitBackup(backup, &error), 0) << error;
+  }
+  store.reset();
+  for (const auto& [args, status, text] :
+       {std::tuple<std::vector<std::string>, int, std::string>{{"1"}, 2, "vornex restore 3"},
+        {{"2"}, 2, "vornex restore 4"},
+        {{"1", "--force"}, 1, "device 7-1 is not attached"},
+        {{"--datainfo", root_.File("sn.ini"), "--com", com}, 2, "vornex restore 4 --com " + com},
+        {{"--datainfo", root_.File("nv.ini"), "--com", com},
+         2,
+         "holds no serial number: it is restored only with --force and the device named by its "
+         "port (--com N)"}}) {
+    std::vector<std::string> all = args;
+    all.insert(all.end(), {"--bench", bench.Folder(), "--data", root_.File("records")});
+    std::ostringstream out;
+    EXPECT_EQ(RunRestoreCommand(all, out, out), status) << out.str();
+    EXPECT_NE(out.str().find(text), std::string::npos) << out.str();
+  }
+  ExpectUntouched(device, bench.Report(0));
 }
 
 // Without station records nothing is flashed: the identity could not be kept on disk.
