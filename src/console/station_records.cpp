@@ -44,8 +44,9 @@ std::string OpenBackupsNotice(TStationStore& store) {
   if (open < 0) return "Station records: " + error;
   if (open == 0) return {};
   return FormatBounded(511,
-                       "%lld identity backup(s) still open in %s: run \"vornex restore\" to list "
-                       "them and put them back.",
+                       "%lld identity backup(s) still open in %s: Start finishes each of those "
+                       "devices from its backup when it is attached; \"vornex restore\" lists "
+                       "them.",
                        static_cast<long long>(open), store.Path().c_str());
 }
 

@@ -6,6 +6,7 @@
 #include "foundation/os_sleep.h"
 #include "foundation/pacing.h"
 #include "foundation/text.h"
+#include "store/station_store.h"
 
 namespace vornex {
 namespace {
@@ -160,6 +161,17 @@ void TMdlThread::DownloadDevices(std::unique_ptr<TDeviceTable> selection) {
   answer->imageFlags = imageSet.itemSwitches;
   answer->identityBackupOff = imageSet.identityBackupOff ? 1 : 0;
 
+  // A backup committed into records that were deleted under the station would be lost with
+  // them: no job starts until the station has opened its records anew.
+  std::string lost;
+  if (store_ != nullptr && !store_->FileIntact(&lost)) {
+    answer->refusal = "Station records lost: " + lost + ". No device will be flashed.";
+    answer->message = "\r\n";
+    answer->elapsed = pacing::TickCount() - startTick;
+    Notify(CNF_DOWNLOAD_DEVICE, std::move(answer));
+    return;
+  }
+
   std::array<TUsbGroup, kMaxGroups> groups{};
   std::uint8_t count = kMaxGroups;
   searchDevice_->SearchAllUSB(groups, count);
@@ -193,6 +205,7 @@ void TMdlThread::DownloadDevices(std::unique_ptr<TDeviceTable> selection) {
     job->group = group;
     job->store = store_;
     job->verifyIdentity = verifyIdentity_;
+    job->flashBlankDevices = flashBlankDevices_;
     answer->slotTexts[static_cast<std::size_t>(slot)] =
         FormatBounded(64, "< COM %d > ", job->com) + DescribeGroupPorts(group);
     workers_[static_cast<std::size_t>(slot)]->PostRequest(REQ_SINGLE_DOWNLOAD, std::move(job));

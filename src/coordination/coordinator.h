@@ -42,9 +42,11 @@ class TMdlThread : public TBaseThread {
   // Where every job commits its identity backup and its account, and whether restores are
   // verified by reading the identity back. Set before the first download request; the store
   // outlives the coordinator. Without a store, jobs end before touching their devices.
-  void SetRecordStore(TStationStore* store, bool verifyIdentity) {
+  // With flashBlankDevices, a device that answers a blank identity is backed up and flashed.
+  void SetRecordStore(TStationStore* store, bool verifyIdentity, bool flashBlankDevices = false) {
     store_ = store;
     verifyIdentity_ = verifyIdentity;
+    flashBlankDevices_ = flashBlankDevices;
   }
   // The station is closing: no further job is handed out and every worker ends its job at the
   // next safe point. Safe from any thread.
@@ -65,6 +67,7 @@ class TMdlThread : public TBaseThread {
   std::optional<TImageSet> imageSetCache_;  // the first accepted image set
   TStationStore* store_ = nullptr;
   bool verifyIdentity_ = true;
+  bool flashBlankDevices_ = false;
   std::atomic<bool> stop_{false};
 };
 

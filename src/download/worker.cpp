@@ -2,6 +2,7 @@
 // and its reports.
 #include "download/worker.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <filesystem>
 #include <system_error>
@@ -31,7 +32,37 @@ constexpr std::uint32_t kScaleBand = 800;
 constexpr const char* kTextInterrupted = "Interrupted";
 constexpr const char* kTextBackupNotSaved = "Can not save identity backup";
 constexpr const char* kTextBackupIncomplete = "Identity backup incomplete";
+constexpr const char* kTextBackupUnreadable = "Can not read open identity backups";
+constexpr const char* kTextBackupPartial = "Open identity backup incomplete for this image set";
+constexpr const char* kTextBlankIdentity =
+    "Identity blank, not flashed: put it back with vornex restore";
 constexpr const char* kVersionCommand = "AT+MDVER";
+
+// Whether an identity holds nothing worth keeping: no serial number and no MEID when the AT
+// values are kept, or nothing but zero bytes in every NV item when those are kept. A device
+// answers so after a rewrite that its station did not finish.
+bool IsBlankIdentity(const TIdentityBackup& backup) {
+  const bool atBlank = backup.at.slots[kSlotSn].empty() && backup.at.slots[kSlotMeid].empty();
+  const bool nvBlank = std::all_of(backup.nv.begin(), backup.nv.end(), [](const TNvRecord& r) {
+    return std::all_of(r.bytes.begin() + 2, r.bytes.end(), [](std::uint8_t b) { return b == 0; });
+  });
+  return ((backup.itemSwitches & kItemAt) != 0 && atBlank) ||
+         ((backup.itemSwitches & kItemNv) != 0 && nvBlank);
+}
+
+// Why an open backup cannot be of the device that answers `device`: a serial number or MEID
+// that both give and that differ. Empty when nothing speaks against it.
+std::string Mismatch(const TIdentityBlock& device, const TIdentityBackup& backup) {
+  for (const auto& [slot, name] : {std::pair{kSlotSn, "serial number"}, {kSlotMeid, "MEID"}}) {
+    const std::string& now = device.slots[static_cast<std::size_t>(slot)];
+    const std::string& saved = backup.at.slots[static_cast<std::size_t>(slot)];
+    if (!now.empty() && !saved.empty() && now != saved) {
+      return std::string(name) + " " + AnsiToUtf8(saved) + ", the device answers " +
+             AnsiToUtf8(now);
+    }
+  }
+  return {};
+}
 
 // Size of a file in bytes; 0 when it cannot be measured.
 std::uint64_t FileSize(const std::string& path) {
@@ -78,8 +109,9 @@ std::optional<std::uint32_t> TSdlThread::ProgressPosition(std::uint8_t phase,
     // Phases without a band of their own (never reported by the device layer) show nothing
     // rather than throwing the slot back to 0.
     if (phaseBases_[slot] == 0 && phaseWeights_[slot] == 0) return std::nullopt;
-    const std::uint32_t scaled = percent * phaseWeights_[slot] * kScaleBand;
-    return (scaled / weightTotal_) / 100 + phaseBases_[slot];
+    // 64-bit: percent x weight x 800 passes 2^32 for images above about 53.7 MB.
+    const std::uint64_t scaled = std::uint64_t{percent} * phaseWeights_[slot] * kScaleBand;
+    return static_cast<std::uint32_t>((scaled / weightTotal_) / 100) + phaseBases_[slot];
   }
   return std::nullopt;
 }
@@ -138,6 +170,7 @@ void TSdlThread::RunDownloadJob(std::unique_ptr<TWorkerJob> job) {
     std::string error;
     summary_.id = store_->RecordJob(summary_, &error);
     if (summary_.id == 0) Report(kReportInfo, "Job not recorded: %s", error.c_str());
+    CloseSupersededBackups();
   }
   auto summary = std::make_unique<TJobSummary>(std::move(summary_));
   job.reset();
@@ -161,18 +194,135 @@ void TSdlThread::RunSteps(TWorkerJob& job) {
   }
   Report(kMarkDeviceOpen, "Open Device OK (0x%x)", flags);
 
-  // Nothing is written to a device whose identity is not complete on disk.
-  const std::string backupFailure = BackupDeviceData(job);
+  // Nothing is written to a device whose identity is not complete on disk. When the station
+  // holds an open backup of the device, that backup is its identity, not what it answers now.
+  bool fromOpenBackup = false;
+  const std::string backupFailure = BackupDeviceData(job, &fromOpenBackup);
   if (!backupFailure.empty()) return Fail(backupFailure.c_str());
+  if (fromOpenBackup && ImageOnDevice(job)) {
+    // Its rewrite is done and only its identity is missing: nothing to flash, nothing to reset.
+    if (StopRequested()) return Fail(kTextInterrupted);
+    Report(kReportInfo, "Device runs image %s already: putting identity backup %lld back",
+           job.imageSet.imageTag.c_str(), static_cast<long long>(summary_.backupId));
+    summary_.Step(TJobStep::kImageUpdate) = TStepOutcome::kSkipped;
+    summary_.Step(TJobStep::kReset) = TStepOutcome::kSkipped;
+    return RestoreAndClose(job);
+  }
   FlashAndRestore(job);
+}
+
+bool TSdlThread::ImageOnDevice(const TWorkerJob& job) const {
+  // Proven only by a change: the device told another version when its backup was taken and
+  // tells the image's now. Anything else is flashed again, which costs time and loses nothing.
+  const std::string& tag = job.imageSet.imageTag;
+  return !tag.empty() && summary_.versionBefore == tag && backup_ &&
+         backup_->firmwareVersion != tag;
+}
+
+std::string TSdlThread::AdoptOpenBackup(const TWorkerJob& job, TIdentityBackup backup) {
+  const std::uint32_t missing =
+      job.imageSet.itemSwitches & (kItemAt | kItemNv) & ~backup.itemSwitches;
+  if (missing != 0) {
+    // Finishing from it would rewrite the device without keeping what the image set keeps.
+    summary_.Step(TJobStep::kBackup) = TStepOutcome::kFailed;
+    Cause(FormatBounded(kCauseUnits,
+                        "open identity backup %lld holds no %s, which this image set keeps; put "
+                        "it back with vornex restore %lld, then Start again",
+                        static_cast<long long>(backup.id),
+                        (missing & kItemNv) != 0 ? "NV items" : "AT values",
+                        static_cast<long long>(backup.id)));
+    return kTextBackupPartial;
+  }
+  summary_.backupId = backup.id;
+  summary_.identityBefore = backup.at;
+  summary_.nvBackedUp = static_cast<std::int32_t>(backup.nv.size());
+  summary_.Step(TJobStep::kBackup) = TStepOutcome::kSkipped;
+  backup_ = std::move(backup);
+  return {};
+}
+
+std::optional<TIdentityBackup> TSdlThread::DecidingOpenBackup(const TWorkerJob& job,
+                                                              TIdentityBlock device,
+                                                              std::string* error) {
+  const std::string key = job.group.key.str();
+  const auto candidates =
+      store_->OpenBackupsMatching(key, device.slots[kSlotSn], device.slots[kSlotMeid], error);
+  if (!candidates) return std::nullopt;
+  error->clear();
+  if (candidates->empty()) return std::nullopt;
+  // Without the AT values in the image set the device was not asked who it is yet: it must
+  // not be given another device's identity because it sits in the same USB socket.
+  if ((job.imageSet.itemSwitches & kItemAt) == 0 && device_->ModemPort() != nullptr) {
+    TIdentityKeeper keeper(*device_, *this);
+    for (const int slot : {kSlotSn, kSlotMeid}) {
+      if (auto value = keeper.ReadAtValue(slot))
+        device.slots[static_cast<std::size_t>(slot)] = *value;
+    }
+  }
+  for (const TIdentityBackup& candidate : *candidates) {
+    const std::string mismatch = Mismatch(device, candidate);
+    if (!mismatch.empty()) {
+      Report(kReportInfo, "Open identity backup %lld is not of this device: it holds %s",
+             static_cast<long long>(candidate.id), mismatch.c_str());
+      continue;
+    }
+    std::optional<TIdentityBackup> full = store_->LoadBackup(candidate.id, error);
+    if (!full) return std::nullopt;
+    if (candidates->size() > 1) {
+      Report(kReportInfo, "%d open identity backups of this device: the newest, %lld, decides",
+             static_cast<int>(candidates->size()), static_cast<long long>(candidate.id));
+    }
+    return full;
+  }
+  return std::nullopt;
+}
+
+void TSdlThread::CloseSupersededBackups() {
+  // Only values read back equal to a backup prove that the device holds what it saved.
+  if (!summary_.pass || !summary_.identityVerified || !backup_ || summary_.id == 0) return;
+  std::string error;
+  const auto candidates = store_->OpenBackupsMatching(
+      summary_.deviceKey, backup_->at.slots[kSlotSn], backup_->at.slots[kSlotMeid], &error);
+  if (!candidates) {
+    Report(kReportInfo, "Station records: %s", error.c_str());
+    return;
+  }
+  for (const TIdentityBackup& candidate : *candidates) {
+    if (candidate.id == backup_->id || candidate.at != backup_->at) continue;
+    const std::optional<TIdentityBackup> full = store_->LoadBackup(candidate.id, &error);
+    if (!full || full->nv != backup_->nv) continue;
+    const std::string how = "superseded by job " + std::to_string(summary_.id);
+    if (store_->CloseBackup(candidate.id, how, &error)) {
+      Report(kReportInfo, "Identity backup %lld closed: %s", static_cast<long long>(candidate.id),
+             how.c_str());
+    } else {
+      Report(kReportInfo, "Station records: %s", error.c_str());
+    }
+  }
 }
 
 void TSdlThread::FinishStranded(TWorkerJob& job, std::uint8_t flags) {
   summary_.Step(TJobStep::kVersionCheck) = TStepOutcome::kSkipped;
   const std::string key = job.group.key.str();
   std::string error = "no station record store is open";
-  std::optional<TIdentityBackup> backup =
-      store_ != nullptr ? store_->OpenBackupOfDevice(key, &error) : std::nullopt;
+  const auto open =
+      store_ != nullptr ? store_->OpenBackupsMatching(key, {}, {}, &error) : std::nullopt;
+  std::optional<TIdentityBackup> backup;
+  if (open && !open->empty()) {
+    backup = store_->LoadBackup(open->front().id, &error);
+  } else if (open) {
+    if ((job.imageSet.itemSwitches & (kItemAt | kItemNv)) == 0) {
+      // The image set keeps no identity: nothing is lost by finishing the rewrite.
+      Report(kReportInfo,
+             "Device in download mode (0x%x): the image set keeps no identity, finishing it",
+             flags);
+      summary_.Step(TJobStep::kBackup) = TStepOutcome::kSkipped;
+      backup_ = TIdentityBackup{};
+      Report(kMarkDeviceOpen, "Open Device OK (0x%x)", flags);
+      return FlashAndRestore(job);
+    }
+    error = "no open backup of device " + key + " on this station";
+  }
   if (!backup) {
     Cause(error);
     return Fail("Device in download mode, no identity backup on this station");
@@ -188,10 +338,8 @@ void TSdlThread::FinishStranded(TWorkerJob& job, std::uint8_t flags) {
   Report(kReportInfo, "Device in download mode (0x%x): finishing it with identity backup %lld",
          flags, static_cast<long long>(backup->id));
   summary_.versionBefore = backup->firmwareVersion;
-  summary_.identityBefore = backup->at;
-  summary_.nvBackedUp = static_cast<std::int32_t>(backup->nv.size());
-  summary_.Step(TJobStep::kBackup) = TStepOutcome::kSkipped;
-  backup_ = std::move(*backup);
+  const std::string partial = AdoptOpenBackup(job, std::move(*backup));
+  if (!partial.empty()) return Fail(partial.c_str());
   Report(kMarkDeviceOpen, "Open Device OK (0x%x)", flags);
   FlashAndRestore(job);
 }
@@ -217,6 +365,13 @@ void TSdlThread::FlashAndRestore(TWorkerJob& job) {
     return Fail("Download failed");
   }
   summary_.Step(TJobStep::kImageUpdate) = TStepOutcome::kOk;
+  // Records deleted under the running job took its committed backup with them: a copy on disk
+  // keeps the identity until the restore has verified it.
+  std::string lost;
+  if (summary_.backupId > 0 && store_ != nullptr && !store_->FileIntact(&lost)) {
+    Report(kReportInfo, "%s", lost.c_str());
+    SaveDataInfo();
+  }
 
   // From here the job runs on even when asked to stop: the new image is on the device and its
   // identity must be put back.
@@ -237,6 +392,10 @@ void TSdlThread::FlashAndRestore(TWorkerJob& job) {
   summary_.diagComAfter = DiagCom(job.group);
   summary_.modemComAfter = ModemCom(job.group);
   Report(kMarkResetDone, "Reset Device %s", "OK");
+  RestoreAndClose(job);
+}
+
+void TSdlThread::RestoreAndClose(TWorkerJob& job) {
   Report(kMarkBeforeRestore);
   pacing::Sleep(kBeforeRestoreMs);
 
@@ -256,7 +415,7 @@ void TSdlThread::FlashAndRestore(TWorkerJob& job) {
   const char* how = restored.verified
                         ? "verified after its job"
                         : "written back by its job, not read back (VerifyIdentity=OFF)";
-  if (!store_->CloseBackup(summary_.backupId, how, &error)) {
+  if (summary_.backupId > 0 && !store_->CloseBackup(summary_.backupId, how, &error)) {
     Report(kReportInfo, "Identity backup %lld stays open: %s",
            static_cast<long long>(summary_.backupId), error.c_str());
   }
@@ -290,7 +449,7 @@ std::string TSdlThread::ReadVersion() {
   return reply;
 }
 
-std::string TSdlThread::BackupDeviceData(const TWorkerJob& job) {
+std::string TSdlThread::BackupDeviceData(const TWorkerJob& job, bool* fromOpenBackup) {
   DiscardBackup();
   TIdentityBackup backup;
   backup.slot = job.slot;
@@ -301,6 +460,10 @@ std::string TSdlThread::BackupDeviceData(const TWorkerJob& job) {
   backup.imageTag = job.imageSet.imageTag;
   backup.imageSha256 = job.imageSet.imageSha256;
   backup.itemSwitches = job.imageSet.itemSwitches & (kItemAt | kItemNv);
+  if (store_ == nullptr) {
+    Cause("Identity backup not saved: no station record store is open");
+    return kTextBackupNotSaved;
+  }
 
   TIdentityKeeper keeper(*device_, *this);
   std::vector<std::string> gaps;
@@ -310,6 +473,21 @@ std::string TSdlThread::BackupDeviceData(const TWorkerJob& job) {
     result = keeper.BackupAtItems(backup.at, gaps);
     Report(kReportInfo, "Backup AT end(%d)", result);
   }
+
+  std::string error;
+  std::optional<TIdentityBackup> open = DecidingOpenBackup(job, backup.at, &error);
+  if (!error.empty()) {
+    summary_.Step(TJobStep::kBackup) = TStepOutcome::kFailed;
+    Cause("Open identity backups not read: " + error);
+    return kTextBackupUnreadable;
+  }
+  if (open) {
+    Report(kReportInfo, "Identity backup %lld of this device is open: finishing the device from it",
+           static_cast<long long>(open->id));
+    *fromOpenBackup = true;
+    return AdoptOpenBackup(job, std::move(*open));
+  }
+
   if ((backup.itemSwitches & kItemNv) != 0) {
     Report(kReportInfo, "Backup NV begin");
     keeper.BackupNvItems(backup.nv, gaps);
@@ -322,9 +500,18 @@ std::string TSdlThread::BackupDeviceData(const TWorkerJob& job) {
     for (const std::string& gap : gaps) Cause("Identity backup incomplete: " + gap);
     return kTextBackupIncomplete;
   }
+  if (IsBlankIdentity(backup) && !job.flashBlankDevices) {
+    // Most likely a device whose rewrite another station or an earlier run did not finish: its
+    // identity is in a backup somewhere, and a backup of the blank would pass it off as kept.
+    summary_.Step(TJobStep::kBackup) = TStepOutcome::kFailed;
+    Cause(
+        "the device answers a blank identity (no serial number and no MEID, or only empty NV "
+        "items) and this station holds no open backup of it; restore it with vornex restore "
+        "(ID, or --datainfo FILE), or set FlashBlankDevices=ON to flash blank devices");
+    return kTextBlankIdentity;
+  }
 
-  std::string error = "no station record store is open";
-  if (store_ != nullptr) backup.id = store_->CommitBackup(backup, &error);
+  backup.id = store_->CommitBackup(backup, &error);
   if (backup.id == 0) {
     summary_.Step(TJobStep::kBackup) = TStepOutcome::kFailed;
     Cause("Identity backup not saved: " + error);

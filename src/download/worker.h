@@ -79,6 +79,21 @@ class TSdlThread final : public TBaseThread, private TStepReporter {
   void FinishStranded(TWorkerJob& job, std::uint8_t flags);
   // From download mode to the verdict: image update, reset, restore and read-back.
   void FlashAndRestore(TWorkerJob& job);
+  // The identity written back, read back and compared; the backup closed when it all arrived.
+  void RestoreAndClose(TWorkerJob& job);
+  // Whether the job's image is on the device already (it finishes from an open backup).
+  bool ImageOnDevice(const TWorkerJob& job) const;
+  // Takes an open backup from the store as the job's backup, in place of a new one. Empty, or
+  // the failure text when it lacks items the job's image set keeps.
+  std::string AdoptOpenBackup(const TWorkerJob& job, TIdentityBackup backup);
+  // The newest open backup in the store that is of this device (by its key, serial number or
+  // MEID, none of which may contradict what `device` answers), with everything in it; nullopt
+  // when there is none, or with *error when the store could not be read.
+  std::optional<TIdentityBackup> DecidingOpenBackup(const TWorkerJob& job, TIdentityBlock device,
+                                                    std::string* error);
+  // After a verified PASS: closes the device's other open backups that hold exactly what was
+  // read back, as superseded by this job.
+  void CloseSupersededBackups();
   // Reports the failure, notes it in the summary and in the store's open backup.
   void Fail(const char* text);
   // Logs what lies behind the failure about to be reported and keeps the first in the summary.
@@ -92,9 +107,11 @@ class TSdlThread final : public TBaseThread, private TStepReporter {
   // Version check (version_check.cpp).
   std::int32_t CheckVersion(const std::string& tag);
 
-  // Identity backup (worker.cpp): reads it whole and commits it to the store. Empty when the job
-  // may go on; else the failure text (the device is untouched, nothing of it committed).
-  std::string BackupDeviceData(const TWorkerJob& job);
+  // Identity backup (worker.cpp): reads it whole and commits it to the store, or, when the store
+  // holds an open backup of the device, takes that one (*fromOpenBackup) without reading the NV
+  // items. Empty when the job may go on; else the failure text (the device is untouched,
+  // nothing of it committed). A blank identity is never taken unless the job says so.
+  std::string BackupDeviceData(const TWorkerJob& job, bool* fromOpenBackup);
   // Writes the DataInfo file of the backup and reports its name (and a failure to write it).
   void SaveDataInfo();
   void DiscardBackup();

@@ -47,6 +47,8 @@ StationSettings LoadSettings(const std::string& path) {
   for (int i = 0; i < kSlotCount; ++i) settings.enabled[i] = i < settings.pathNumber ? 1 : 0;
   settings.dataFolder = profile::ReadString(path, kSection, "DataFolder", &settings.dataFolderCut);
   settings.verifyIdentity = !profile::IsOff(profile::ReadString(path, kSection, "VerifyIdentity"));
+  settings.flashBlankDevices =
+      profile::IsOn(profile::ReadString(path, kSection, "FlashBlankDevices"));
   return settings;
 }
 

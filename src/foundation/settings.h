@@ -22,6 +22,9 @@ struct StationSettings {
   std::string dataFolder;      // DataFolder: where the station records live; empty = the default
   bool dataFolderCut = false;  // DataFolder was longer than 259 units: the records cannot open
   bool verifyIdentity = true;  // VerifyIdentity = OFF: judge a restore by its write results only
+  // FlashBlankDevices = ON: a device that answers a blank identity (no serial number and no
+  // MEID, or only empty NV items) is backed up and flashed; else it is refused untouched.
+  bool flashBlankDevices = false;
   // Slot table Enabled column: rows 0..pathNumber-1 are 1, the rest 0.
   std::array<std::int32_t, kSlotCount> enabled{1, 1, 1, 1, 1, 1, 1, 1};
 };

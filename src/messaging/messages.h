@@ -107,6 +107,7 @@ struct TWorkerJob {
   TImageSet imageSet;
   TStationStore* store = nullptr;
   bool verifyIdentity = true;
+  bool flashBlankDevices = false;  // a device answering a blank identity is backed up and flashed
   std::shared_ptr<const os::TFineTimerScope> fineTimer;
 };
 

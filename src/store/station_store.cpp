@@ -20,6 +20,7 @@
 #include <mutex>
 #include <string_view>
 
+#include "foundation/file_identity.h"
 #include "foundation/local_time.h"
 #include "foundation/paths.h"
 #include "store/sqlite_db.h"
@@ -347,6 +348,13 @@ struct TStationStore::Impl {
   std::mutex mutex;
   TDatabase db;  // guarded by mutex
   std::string path;
+  // The files as opened; the journal's is absent when it did not exist then.
+  std::optional<os::TFileIdentity> fileId;
+  std::optional<os::TFileIdentity> journalId;
+
+  std::string JournalPath() const { return path + "-wal"; }
+  // Whether the database file and its journal are still the ones opened (see FileIntact).
+  bool FilesIntact(std::string* error) const;
 
   // Sets *error to what failed with the connection's message and answers false. Called inside
   // the scope of the transaction guard, so that the message is the failure's own and not that
@@ -369,9 +377,24 @@ struct TStationStore::Impl {
                    std::string* error);
 };
 
+bool TStationStore::Impl::FilesIntact(std::string* error) const {
+  const auto same = [error](const std::string& file, const std::optional<os::TFileIdentity>& was) {
+    if (!was) return true;
+    std::string why = "another file has taken its name";
+    const std::optional<os::TFileIdentity> now = os::FileIdentityOf(file, &why);
+    if (now == was) return true;
+    SetError(error, "station records " + file +
+                        " were deleted or replaced while the station ran (" + why +
+                        "); restart the station to open them anew");
+    return false;
+  };
+  return same(path, fileId) && same(JournalPath(), journalId);
+}
+
 bool TStationStore::Impl::InsertBackup(const TIdentityBackup& b, std::int64_t* id,
                                        std::string* error) {
   constexpr std::string_view kWhat = "cannot store the identity backup";
+  if (!FilesIntact(error)) return false;
   TTransaction tx(db);
   if (!tx.Begun()) return Fail(error, kWhat);
   // A backup is stored open, whatever the record says: only CloseBackup closes it.
@@ -418,6 +441,7 @@ bool TStationStore::Impl::InsertBackup(const TIdentityBackup& b, std::int64_t* i
 
 bool TStationStore::Impl::InsertJob(const TJobSummary& j, std::int64_t* id, std::string* error) {
   constexpr std::string_view kWhat = "cannot record the job";
+  if (!FilesIntact(error)) return false;
   TTransaction tx(db);
   if (!tx.Begun()) return Fail(error, kWhat);
   TStatement s = db.Prepare(
@@ -447,6 +471,7 @@ bool TStationStore::Impl::InsertJob(const TJobSummary& j, std::int64_t* id, std:
 bool TStationStore::Impl::ChangeOpenBackup(std::int64_t backupId, const char* sql,
                                            std::initializer_list<std::string_view> texts,
                                            std::string_view what, std::string* error) {
+  if (!FilesIntact(error)) return false;
   TTransaction tx(db);
   if (!tx.Begun()) return Fail(error, what);
   TStatement update = db.Prepare(sql);
@@ -579,6 +604,13 @@ std::unique_ptr<TStationStore> TStationStore::Open(const std::string& dataFolder
     return nullptr;
   }
   if (!PrepareDatabase(impl->db, error)) return nullptr;
+  std::string why;
+  impl->fileId = os::FileIdentityOf(impl->path, &why);
+  if (!impl->fileId) {
+    SetError(error, "cannot examine station records " + impl->path + ": " + why);
+    return nullptr;
+  }
+  impl->journalId = os::FileIdentityOf(impl->JournalPath(), nullptr);
   return std::unique_ptr<TStationStore>(new TStationStore(std::move(impl)));
 }
 
@@ -657,6 +689,44 @@ std::optional<TIdentityBackup> TStationStore::OpenBackupOfDevice(const std::stri
     id = s.ColumnInt64(0);
   }
   return LoadBackup(id, error);
+}
+
+std::optional<std::vector<TIdentityBackup>> TStationStore::OpenBackupsMatching(
+    const std::string& key, const std::string& sn, const std::string& meid, std::string* error) {
+  constexpr std::string_view kWhat = "cannot look for the device's open backups";
+  std::lock_guard lock(impl_->mutex);
+  TTransaction tx(impl_->db, TTransaction::TMode::kRead);
+  if (!tx.Begun()) {
+    impl_->Fail(error, kWhat);
+    return std::nullopt;
+  }
+  TStatement s =
+      impl_->db.Prepare(std::string("SELECT ") + kBackupColumns +
+                        " FROM backups WHERE open = 1 AND (device_key = ?1 COLLATE NOCASE"
+                        " OR id IN (SELECT backup_id FROM backup_at WHERE (slot = ?2 AND value = "
+                        "?3 AND length(?3) > 0)"
+                        " OR (slot = ?4 AND value = ?5 AND length(?5) > 0))) ORDER BY id DESC");
+  std::vector<TIdentityBackup> backups;
+  TStep step =
+      BindAll(s, key, std::int64_t{kSlotSn}, TBlob{sn}, std::int64_t{kSlotMeid}, TBlob{meid})
+          ? TStep::kRow
+          : TStep::kError;
+  while (step == TStep::kRow && (step = s.Step()) == TStep::kRow) {
+    backups.push_back(ReadBackupRow(s));
+  }
+  if (step != TStep::kDone) {
+    impl_->Fail(error, kWhat);
+    return std::nullopt;
+  }
+  for (TIdentityBackup& b : backups) {
+    if (!impl_->ReadAtValues(b.id, &b.at, error)) return std::nullopt;
+  }
+  return backups;
+}
+
+bool TStationStore::FileIntact(std::string* error) {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->FilesIntact(error);
 }
 
 std::int64_t TStationStore::RecordJob(const TJobSummary& summary, std::string* error) {

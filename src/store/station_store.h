@@ -67,6 +67,19 @@ class TStationStore {
   // The newest open backup of the device with this key (letter case ignored), with everything
   // in it; nullopt with *error when it has none or it cannot be read.
   std::optional<TIdentityBackup> OpenBackupOfDevice(const std::string& key, std::string* error);
+  // The open backups that may be of one device: the same key (letter case ignored), the same
+  // serial number or the same MEID (an empty value matches nothing). Newest first, with their AT
+  // values and without their NV records. Nullopt with *error when they cannot be read.
+  std::optional<std::vector<TIdentityBackup>> OpenBackupsMatching(const std::string& key,
+                                                                  const std::string& sn,
+                                                                  const std::string& meid,
+                                                                  std::string* error);
+
+  // Whether the database file and its write-ahead journal are still the files this store
+  // opened. False with *error once either was deleted or replaced while the station ran: the
+  // connection would go on writing into a file nobody can open again. Every commit of a backup
+  // checks it first and fails then.
+  bool FileIntact(std::string* error);
 
   // Keeps the account of a job (durably). Its id (> 0), or 0 with *error.
   std::int64_t RecordJob(const TJobSummary& summary, std::string* error);

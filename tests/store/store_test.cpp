@@ -376,3 +376,83 @@ TEST(StationStoreTest, FailedCommitStoresNothing) {
 
 }  // namespace
 }  // namespace vornex
+
+namespace vornex {
+namespace {
+
+// Records deleted or replaced under a running station: nothing more is committed into a file
+// nobody can open again, and the station learns why.
+TEST(StationStoreTest, RecordsDeletedOrReplacedWhileOpenRefuseEveryCommit) {
+  // Each change answers false where the system refuses it (Windows keeps an open database
+  // from being deleted or renamed over): there is nothing to notice then.
+  using Change = std::function<bool(const std::string&)>;
+  const std::vector<std::pair<const char*, Change>> cases = {
+      {"database deleted",
+       [](const std::string& db) {
+         std::error_code ec;
+         return std::filesystem::remove(db, ec) && !ec;
+       }},
+      {"journal deleted",
+       [](const std::string& db) {
+         std::error_code ec;
+         return std::filesystem::remove(db + "-wal", ec) && !ec;
+       }},
+      {"database replaced",
+       [](const std::string& db) {
+         std::error_code ec;
+         std::filesystem::copy_file(db, db + ".copy", ec);
+         if (!ec) std::filesystem::rename(db + ".copy", db, ec);
+         return !ec;
+       }},
+  };
+  for (const auto& [name, change] : cases) {
+    SCOPED_TRACE(name);
+    TempDir dir;
+    std::string error;
+    auto store = TStationStore::Open(dir.path(), &error);
+    ASSERT_TRUE(store) << error;
+    ASSERT_GT(store->CommitBackup(MakeBackup("K1", 2), &error), 0) << error;
+    EXPECT_TRUE(store->FileIntact(&error)) << error;
+    if (!change(store->Path())) continue;
+    EXPECT_FALSE(store->FileIntact(&error));
+    EXPECT_EQ(store->CommitBackup(MakeBackup("K2", 2), &error), 0);
+    EXPECT_NE(error.find("deleted or replaced"), std::string::npos) << error;
+    EXPECT_EQ(store->RecordJob(TJobSummary{}, &error), 0);
+  }
+}
+
+// The open backups that may be a device's: by its key, serial number or MEID, newest first;
+// empty values match nothing.
+TEST(StationStoreTest, OpenBackupsMatchByKeySerialNumberOrMeid) {
+  TempDir dir;
+  std::string error;
+  auto store = TStationStore::Open(dir.path(), &error);
+  ASSERT_TRUE(store) << error;
+  TIdentityBackup other = MakeBackup("K2", 1);
+  other.at.slots[kSlotMeid] = "MEID-2";
+  const std::int64_t a = store->CommitBackup(MakeBackup("K1", 1), &error);
+  const std::int64_t b = store->CommitBackup(other, &error);
+  const std::int64_t c = store->CommitBackup(MakeBackup("K1", 1), &error);
+  ASSERT_TRUE(store->CloseBackup(c, "test", &error)) << error;
+  const struct {
+    std::string key, sn, meid;
+    std::vector<std::int64_t> ids;
+  } cases[] = {
+      {"k1", "", "", {a}},
+      {"K9", "SN-K2", "", {b}},
+      {"K9", "", "MEID-2", {b}},
+      {"K1", "", "A1000012345678", {a}},
+      {"K9", "", "", {}},
+      {"", "", "", {}},
+  };
+  for (const auto& c : cases) {
+    const auto found = store->OpenBackupsMatching(c.key, c.sn, c.meid, &error);
+    ASSERT_TRUE(found.has_value()) << error;
+    std::vector<std::int64_t> ids;
+    for (const TIdentityBackup& backup : *found) ids.push_back(backup.id);
+    EXPECT_EQ(ids, c.ids) << c.key << "/" << c.sn << "/" << c.meid;
+  }
+}
+
+}  // namespace
+}  // namespace vornex
