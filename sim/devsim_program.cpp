@@ -207,7 +207,8 @@ const std::vector<FaultKind>& FaultKinds() {
 std::string DevsimUsage() {
   std::string text =
       "usage: vornex-devsim --devices N --bench DIR [--time-scale S] [--firmware VERSION]\n"
-      "                     [--fault SLOT:KIND[=ARG] ...] [--programmer FILE.hex] [--state FILE]\n"
+      "                     [--flash-mib N] [--fault SLOT:KIND[=ARG] ...] [--programmer FILE.hex]\n"
+      "                     [--state FILE]\n"
       "\n"
       "Simulated devices on pseudo-terminals, announced in the bench registry DIR (one record\n"
       "per port, links in DIR/dev). Runs until SIGINT or SIGTERM, then removes its records.\n"
@@ -216,6 +217,9 @@ std::string DevsimUsage() {
       "  --bench DIR          registry folder (created when missing)\n"
       "  --time-scale S       factor on every delay (reboot, re-enumeration); default 1\n"
       "  --firmware VERSION   firmware version of every device\n"
+      "  --flash-mib N        flash of every device, 1 to " +
+      std::to_string(kMaxFlashMiB) + " MiB; default " + std::to_string(kDefaultFlashMiB) +
+      "\n"
       "  --fault SLOT:KIND    fault or option of device SLOT (a number, or all); repeatable\n"
       "  --programmer FILE    Intel HEX programmer that the boot downloaders expect\n"
       "                       (default: any program written to the go address starts)\n"
@@ -271,6 +275,11 @@ bool ParseDevsimArguments(const std::vector<std::string>& args, DevsimOptions* o
       }
     } else if (name == "--firmware") {
       result.firmware = value;
+    } else if (name == "--flash-mib") {
+      if (!ParseNumber(value, &result.flashMiB) || result.flashMiB < 1 ||
+          result.flashMiB > kMaxFlashMiB) {
+        return Reason(error, "--flash-mib takes 1 to " + std::to_string(kMaxFlashMiB));
+      }
     } else if (name == "--fault") {
       result.faults.push_back(value);
     } else if (name == "--programmer") {
@@ -333,6 +342,7 @@ bool MakeBenchConfig(const DevsimOptions& options, BenchConfig* config, std::str
   result.folder = options.bench;
   DeviceConfig device;
   device.firmwareVersion = options.firmware;
+  device.flashMiB = options.flashMiB;
   result.devices.assign(static_cast<std::size_t>(options.devices), device);
   for (const std::string& fault : options.faults) {
     if (!ApplyFault(fault, &result.devices, error)) return false;

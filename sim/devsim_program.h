@@ -1,7 +1,8 @@
 // The vornex-devsim program: command line, bench set-up and the run until SIGINT/SIGTERM.
 //
 //   vornex-devsim --devices N --bench DIR [--time-scale S] [--firmware VERSION]
-//                 [--fault SLOT:KIND[=ARG] ...] [--programmer FILE.hex] [--state FILE]
+//                 [--flash-mib N] [--fault SLOT:KIND[=ARG] ...] [--programmer FILE.hex]
+//                 [--state FILE]
 //
 // Devices are numbered from 0 (device 0 sits on bench socket 0); SLOT is such a number or
 // "all". The fault and option kinds are listed by DevsimUsage() (--help).
@@ -19,10 +20,11 @@ struct DevsimOptions {
   int devices = 0;
   std::string bench;
   double timeScale = 1.0;
-  std::string firmware;             // every device's version; empty = default
-  std::vector<std::string> faults;  // "SLOT:KIND[=ARG]", applied in order
-  std::string programmerPath;       // Intel HEX; empty = any program starts
-  std::string statePath;            // empty = state JSON to standard output on SIGUSR1 only
+  std::string firmware;                       // every device's version; empty = default
+  std::uint32_t flashMiB = kDefaultFlashMiB;  // every device's flash
+  std::vector<std::string> faults;            // "SLOT:KIND[=ARG]", applied in order
+  std::string programmerPath;                 // Intel HEX; empty = any program starts
+  std::string statePath;  // empty = state JSON to standard output on SIGUSR1 only
   bool help = false;
 };
 

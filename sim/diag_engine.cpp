@@ -349,7 +349,7 @@ EngineResult DiagEngine::StreamWrite(const FrameEvent& frame) {
   if (p.size() < 4) return ErrorReport("stream write too short");
   const std::uint32_t offset = ReadLE32(p, 0);
   const std::size_t length = p.size() - 4;
-  if (std::uint64_t{offset} + length > kFlashCapacityBytes) {
+  if (std::uint64_t{offset} + length > flashBytes_) {
     return ErrorReport("stream write beyond the end of flash at " + Hex8(offset));
   }
   if (faults_.unplugAfterBytes && streamedBytes_ + length >= *faults_.unplugAfterBytes) {

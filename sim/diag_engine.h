@@ -53,9 +53,8 @@ constexpr std::uint16_t kNvStatusDone = 0;
 constexpr std::uint16_t kNvStatusFailed = 1;
 constexpr std::uint16_t kNvStatusInactive = 5;
 
-// RAM the boot downloader can fill, and flash the programmer can write.
+// RAM the boot downloader can fill (the flash is the device's own, see DeviceConfig::flashMiB).
 constexpr std::uint64_t kRamCapacityBytes = 16u << 20;
-constexpr std::uint64_t kFlashCapacityBytes = 32u << 20;
 
 // One reply: command or code byte, payload, and whether the frame opens with a flag.
 struct ReplyFrame {
@@ -100,8 +99,10 @@ class SparseMemory {
 
 class DiagEngine {
  public:
-  DiagEngine(DeviceModel& model, const DeviceFaults& faults, const ProgrammerImage* programmer)
-      : model_(model), faults_(faults), programmer_(programmer) {}
+  // The programmer writes at most flashBytes of flash; a stream write beyond gets an error report.
+  DiagEngine(DeviceModel& model, const DeviceFaults& faults, const ProgrammerImage* programmer,
+             std::uint64_t flashBytes)
+      : model_(model), faults_(faults), programmer_(programmer), flashBytes_(flashBytes) {}
 
   // Handles one valid frame in the current layer.
   EngineResult Handle(const FrameEvent& frame);
@@ -122,6 +123,7 @@ class DiagEngine {
   DeviceModel& model_;
   const DeviceFaults& faults_;
   const ProgrammerImage* programmer_;
+  std::uint64_t flashBytes_;
   Layer layer_ = Layer::kFirmware;
   SparseMemory ram_;
   ByteVector staged_;        // flash content streamed since the last close

@@ -65,6 +65,9 @@ std::unique_ptr<SimBench> SimBench::Create(BenchConfig config, std::string* erro
     if (device.extraPorts < 0 || device.extraPorts > kMaxExtraPorts) {
       return fail("a device has 0 to " + std::to_string(kMaxExtraPorts) + " extra ports");
     }
+    if (device.flashMiB < 1 || device.flashMiB > kMaxFlashMiB) {
+      return fail("a device has 1 to " + std::to_string(kMaxFlashMiB) + " MiB of flash");
+    }
   }
   auto bench = std::make_unique<SimBench>(Passkey{}, std::move(config));
   if (!bench->Start(error)) return nullptr;
@@ -364,6 +367,20 @@ bool SimBench::WaitUntil(int index, const std::function<bool(const DeviceReport&
       return condition(device.Report());
     }
   }
+}
+
+bool SimBench::WaitUntilAny(const std::function<bool(const DeviceReport&)>& condition,
+                            std::uint32_t limitMs) const {
+  const pacing::Deadline deadline(limitMs);
+  std::unique_lock lock(mutex_);
+  const auto any = [&] {
+    return std::any_of(devices_.begin(), devices_.end(),
+                       [&](const auto& device) { return condition(device->Report()); });
+  };
+  while (!any()) {
+    if (changed_.wait_until(lock, deadline.At()) == std::cv_status::timeout) return any();
+  }
+  return true;
 }
 
 void SimBench::Unplug(int index) {

@@ -61,6 +61,9 @@ class SimBench {
   // presence, layer or firmware) or the limit (pacing clock) has passed; true when it holds.
   bool WaitUntil(int index, const std::function<bool(const DeviceReport&)>& condition,
                  std::uint32_t limitMs) const;
+  // The same for whichever device first meets the condition; true when one does.
+  bool WaitUntilAny(const std::function<bool(const DeviceReport&)>& condition,
+                    std::uint32_t limitMs) const;
 
   // Pulls all ports of a device off the bench now; it stays away until Replug.
   void Unplug(int index);

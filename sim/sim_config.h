@@ -37,6 +37,11 @@ constexpr std::uint32_t kProgrammerReenumerateMs = 2500;
 
 constexpr const char* kDefaultFirmwareVersion = "VX730-R1.0.0";
 
+// Flash that a device's programmer can write, in MiB: unless configured, and at most (a stream
+// write addresses its block with a 32-bit offset).
+constexpr std::uint32_t kDefaultFlashMiB = 32;
+constexpr std::uint32_t kMaxFlashMiB = 1024;
+
 // How a running programmer answers stream writes.
 enum class StreamReplies {
   kAcknowledge,  // 0x08, the normal case
@@ -69,6 +74,7 @@ struct DeviceConfig {
   std::string firmwareVersion;  // empty: kDefaultFirmwareVersion
   int extraPorts = 0;           // serial ports besides modem and diagnostics, 0..kMaxExtraPorts
   std::uint32_t bootDelayMs = kBootDelayMs;
+  std::uint32_t flashMiB = kDefaultFlashMiB;  // 1..kMaxFlashMiB
   bool renumberOnReset = false;               // new COM numbers after a reset or programmer start
   bool reenumerateOnDownloadMode = false;     // 0x3A makes the device leave and come back
   bool reenumerateOnProgrammerStart = false;  // so does the start of the programmer

@@ -54,7 +54,7 @@ SimDevice::SimDevice(int index, const DeviceConfig& config, const ProgrammerImag
       model_(MakeFactoryDevice(key_, config_.firmwareVersion.empty() ? kDefaultFirmwareVersion
                                                                      : config_.firmwareVersion)),
       modem_(model_, &config_.faults),
-      engine_(model_, config_.faults, programmer) {
+      engine_(model_, config_.faults, programmer, std::uint64_t{config_.flashMiB} << 20) {
   auto addPort = [this](PortRole role, int interfaceNumber) {
     SimPort& port = ports_.emplace_back();
     port.role = role;
@@ -105,10 +105,12 @@ void SimDevice::OnInput(SimPort& port, const std::uint8_t* bytes, std::size_t le
       // The AT interpreter is part of the running firmware.
       if (config_.faults.silentModem || engine_.CurrentLayer() != Layer::kFirmware) return;
       out = modem_.Feed(bytes, length);
+      ++revision_;
       break;
     case PortRole::kDiag:
       if (config_.faults.silentDiag) return;
       OnDiagInput(port, bytes, length);
+      ++revision_;
       return;
   }
   Queue(port, out);

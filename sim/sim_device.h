@@ -73,7 +73,8 @@ class SimDevice {
   std::vector<SimPort>& Ports() { return ports_; }
   const std::vector<SimPort>& Ports() const { return ports_; }
   bool Present() const { return present_; }
-  // Bumped whenever presence, layer, firmware or the open stream's length change, so that
+  // Bumped whenever presence, layer, firmware or the open stream's length change, and after every
+  // input it handled (its command counts, identity and NV items may have changed), so that
   // waiters can look again.
   std::uint64_t Revision() const { return revision_; }
 

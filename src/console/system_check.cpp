@@ -1,11 +1,17 @@
 // The system check: the listing of the USB serial ports with what the system says about each,
 // what else on the system concerns the station, one report and its exit status. What the
-// system says, and what else concerns the station, are the system's own (linux/, win32/).
+// system says, and what else concerns the station, are the system's own (linux/, win32/). With
+// "--bench DIR" the ports are those of a bench registry instead, listed as the station's bench
+// backend lists them: every record it refuses is a note line naming the file and why.
 #include "console/system_check.h"
+
+#include <filesystem>
+#include <system_error>
 
 #include "console/system_check_os.h"
 #include "discovery/group_key.h"
 #include "foundation/os_file.h"
+#include "foundation/paths.h"
 
 namespace vornex {
 namespace {
@@ -16,6 +22,8 @@ constexpr const char* kNoDeviceText =
     "No station device is attached: plug one in and run this again.";
 constexpr const char* kNothingBlocksText = "Nothing blocks a run.";
 constexpr const char* kBlockedText = "Blocked: ";
+constexpr const char* kBenchText = "Bench registry: ";
+constexpr const char* kBenchOption = "--bench";
 
 std::string ComText(const TPortInfo& port) {
   return "COM" + std::to_string(port.com);
@@ -78,13 +86,16 @@ std::string JoinedTexts(const std::vector<std::string>& items, const char* separ
   return text;
 }
 
-int RunSystemCheck(const TSystemRoots& roots, std::ostream& out) {
-  TDiscoveryNotes notes;
-  const std::vector<TPortInfo> ports = ListCheckedPorts(roots, notes);
+namespace {
 
+// The report on the listed ports and the listing's notes; `bench` is the registry folder they
+// came from, empty for the system's own ports.
+int CheckReport(const TSystemRoots& roots, const std::vector<TPortInfo>& ports,
+                const TDiscoveryNotes& notes, const std::string& bench, std::ostream& out) {
   std::vector<std::string> blockers;
   bool stationDevice = false;
   out << kTitleText << "\n\n";
+  if (!bench.empty()) out << kBenchText << bench << '\n';
   if (ports.empty()) {
     out << "USB serial ports: none\n";
   } else {
@@ -115,20 +126,38 @@ int RunSystemCheck(const TSystemRoots& roots, std::ostream& out) {
   return 1;
 }
 
+}  // namespace
+
+int RunSystemCheck(const TSystemRoots& roots, std::ostream& out) {
+  TDiscoveryNotes notes;
+  const std::vector<TPortInfo> ports = ListCheckedPorts(roots, notes);
+  return CheckReport(roots, ports, notes, {}, out);
+}
+
 int RunSystemCheckCommand(const std::vector<std::string>& args, std::ostream& out,
                           std::ostream& err) {
-  if (!args.empty()) {
-    err << "vornex: --check-system takes no further arguments: " << args.front() << '\n'
+  if (args.empty()) return RunSystemCheck(TSystemRoots{}, out);
+  std::error_code ec;
+  if (args.size() != 2 || args[0] != kBenchOption) {
+    err << "vornex: --check-system takes only --bench DIR: " << args.front() << '\n'
         << SystemCheckUsage();
     return 2;
   }
-  return RunSystemCheck(TSystemRoots{}, out);
+  if (!std::filesystem::is_directory(paths::FsPath(args[1]), ec)) {
+    err << "vornex: --bench: no such folder: " << args[1] << '\n';
+    return 2;
+  }
+  TDiscoveryNotes notes;
+  const std::vector<TPortInfo> ports = MakeBenchBackend(args[1])->ListPorts(notes);
+  return CheckReport(TSystemRoots{}, ports, notes, args[1], out);
 }
 
 std::string SystemCheckUsage() {
-  return "usage: vornex --check-system\n"
+  return "usage: vornex --check-system [--bench DIR]\n"
          "  report the USB serial ports (who holds them, who may open them), ModemManager and\n"
-         "  the station's udev rule; exit status 1 when something blocks a run, 0 otherwise\n";
+         "  the station's udev rule; exit status 1 when something blocks a run, 0 otherwise\n"
+         "  --bench DIR       the ports of this bench registry instead, with every record it\n"
+         "                    refuses and why\n";
 }
 
 std::string StartupWarnings() {

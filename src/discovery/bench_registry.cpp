@@ -1,4 +1,5 @@
-// Bench registry files: atomic writes, guarded reads (os::ReadRegularFile).
+// Bench registry files: atomic writes, guarded reads (os::ReadRegularFile), and the note on
+// records that claim one COM number.
 #include "discovery/bench_registry.h"
 
 #include <algorithm>
@@ -89,6 +90,26 @@ bool ParsePort(const std::string& text, BenchPort* port) {
   return haveCom && haveClass && !port->ttyPath.empty() && !port->info.path.empty();
 }
 
+// One note per COM number that more than one record claims, naming the records. `ports` is
+// ordered by COM number.
+void NoteSharedNumbers(const std::vector<BenchPort>& ports, std::vector<std::string>& notes) {
+  for (std::size_t first = 0; first < ports.size();) {
+    std::size_t end = first + 1;
+    while (end < ports.size() && ports[end].info.com == ports[first].info.com) ++end;
+    if (end - first > 1) {
+      std::string names;
+      for (std::size_t i = first; i < end; ++i) {
+        names += i == first ? "" : i + 1 == end ? " and " : ", ";
+        names += NoteText(ports[i].fileName);
+      }
+      notes.push_back("bench records " + names + (end - first == 2 ? " both" : " all") +
+                      " claim COM" + std::to_string(ports[first].info.com) +
+                      ": the station lists none of them, nor the other ports of their devices");
+    }
+    first = end;
+  }
+}
+
 }  // namespace
 
 std::string PortFileName(int com) {
@@ -149,11 +170,14 @@ std::vector<BenchPort> ReadPorts(const std::string& folder, std::vector<std::str
     } else if (!ParsePort(text, &port)) {
       note("bench record " + NoteText(name) + " refused: incomplete or malformed");
     } else {
+      port.fileName = name;
       ports.push_back(std::move(port));
     }
   }
-  std::sort(ports.begin(), ports.end(),
-            [](const BenchPort& a, const BenchPort& b) { return a.info.com < b.info.com; });
+  std::sort(ports.begin(), ports.end(), [](const BenchPort& a, const BenchPort& b) {
+    return a.info.com != b.info.com ? a.info.com < b.info.com : a.fileName < b.fileName;
+  });
+  if (notes != nullptr) NoteSharedNumbers(ports, *notes);
   return ports;
 }
 

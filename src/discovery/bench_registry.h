@@ -21,6 +21,10 @@
 // are never opened for reading or read beyond the limit, so that nothing in the folder can
 // stall or swamp a reader. A folder with more than kMaxFolderEntries entries is not one the
 // writer keeps: nothing in it is listed.
+//
+// Two records that claim one COM number are both listed, with a note that names them: the
+// enumeration then refuses the number and withholds the devices of both (port_enumeration.h).
+// The notes of the bench backend's last listing stay for front-ends to show (LastListingNotes).
 #pragma once
 
 #include <cstddef>
@@ -41,18 +45,26 @@ constexpr std::size_t kMaxFolderEntries = 4096;
 struct BenchPort {
   TPortInfo info;
   std::string ttyPath;
+  std::string fileName;  // the record's file ("COM12.port") when it was read from a folder
 };
 
 // Writes (or replaces) the file of one port; true when it is in place.
 bool WritePort(const std::string& folder, const BenchPort& port);
 // Removes the file of one COM number; true when it is gone (or was never there).
 bool RemovePort(const std::string& folder, int com);
-// The ports registered now, ordered by COM number. Refused files (see above) are skipped, with
-// one line each in `notes` when it is given ("bench record COM51.port refused: not a regular
-// file"). Two records may still claim one COM number here; enumeration refuses both.
+// The ports registered now, ordered by COM number, then by file name. Refused files (see above)
+// are skipped, with one line each in `notes` when it is given ("bench record COM51.port
+// refused: not a regular file"). Records that claim one COM number are all kept, with one line
+// that names them ("bench records COM12-copy.port and COM12.port both claim COM12: ...").
 std::vector<BenchPort> ReadPorts(const std::string& folder,
                                  std::vector<std::string>* notes = nullptr);
 // The file name of a COM number's record, "COM<n>.port".
 std::string PortFileName(int com);
+
+// The notes of the bench backend's last listing, in order: records refused and ports in the way
+// (held by another program, not to be opened by this user), each naming its record or port and
+// why; at most kMaxDiscoveryNotes, the last one counting the rest. Empty before the first listing
+// and after one that met nothing. For a front-end to show after a search; safe from any thread.
+std::vector<std::string> LastListingNotes();
 
 }  // namespace vornex::bench

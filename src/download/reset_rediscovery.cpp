@@ -1,6 +1,7 @@
 // Reset and re-discovery: the flashed device restarts into its new firmware, leaves the bus and
-// comes back, possibly under new port numbers; it is found again by its group key. And the
-// last word to a device: its diagnostic interface switched off.
+// comes back, possibly under new port numbers; it is found again by its group key. A programmer
+// that refuses the reset stays where it is, and the step ends there. And the last word to a
+// device: its diagnostic interface switched off.
 #include "download/reset_rediscovery.h"
 
 #include "download/download_limits.h"
@@ -11,17 +12,24 @@
 
 namespace vornex {
 
-std::uint8_t ResetAndReopen(TUsbDevice& device, TUsbGroup& group, TStepReporter& reporter,
-                            bool* found) {
-  TUsbGroup last{};
-  std::uint8_t flags = 0;
+TResetOutcome ResetAndReopen(TUsbDevice& device, TUsbGroup& group, TStepReporter& reporter) {
+  TResetOutcome outcome;
   Say(reporter, kMarkResetSent, "Reset Device:");
-  device.ResetDevice();
+  if (device.ResetDevice() == 1) {
+    outcome.command = TResetCommand::kAccepted;
+  } else if (device.DiagPort() != nullptr && device.DiagPort()->IsOpen()) {
+    // An answer that is not the acknowledge, from a port that is still there: the programmer
+    // runs on with the new image, and no reboot will bring the device back in its firmware.
+    outcome.command = TResetCommand::kRefused;
+    Say(reporter, kMarkResetSent, "Reset Device refused");
+    return outcome;
+  }
   pacing::Sleep(kAfterResetCommandMs);
   device.ClosePorts();
   Say(reporter, kMarkRebootWaited, "Waiting for reboot OK");
   pacing::Sleep(kRebootWaitMs);
 
+  TUsbGroup last{};
   for (int search = 1; search <= kSearchTries; ++search) {
     if (FindDeviceAgain(device, group) == 1) last = group;
     if (last.portCount > 1) {
@@ -31,15 +39,22 @@ std::uint8_t ResetAndReopen(TUsbDevice& device, TUsbGroup& group, TStepReporter&
     pacing::Sleep(kSearchAgainMs);
   }
 
-  *found = last.portCount >= 1;
-  if (*found) {
+  outcome.found = last.portCount >= 1;
+  if (outcome.found) {
     // The ports open the ttys of the entries just found, whatever the old ones were.
-    flags = device.ConnectUSB(last, kReconnectAfterResetMs);
-    Say(reporter, kMarkReopened, "Reopen Device %s", flags != 0 ? "SUCCRESS" : "FAILED");
+    outcome.flags = device.ConnectUSB(last, kReconnectAfterResetMs);
+    Say(reporter, kMarkReopened, "Reopen Device %s", outcome.flags != 0 ? "SUCCRESS" : "FAILED");
   } else {
     Say(reporter, kMarkNotFoundAgain, "Can Not Find Device Again !");
   }
-  return flags;
+  return outcome;
+}
+
+std::uint8_t ResetAndReopen(TUsbDevice& device, TUsbGroup& group, TStepReporter& reporter,
+                            bool* found) {
+  const TResetOutcome outcome = ResetAndReopen(device, group, reporter);
+  *found = outcome.found;
+  return outcome.flags;
 }
 
 // The device is looked for by its key among all ports, not only among the first eight devices
@@ -67,6 +82,21 @@ std::int32_t SwitchDiagOff(TUsbDevice& device, const TUsbGroup& group, TStepRepo
   Say(reporter, kReportInfo, "%s diag port [%d]", "Close", result);
   device.ClosePorts();
   return 1;
+}
+
+TDeviceTextCatch::TDeviceTextCatch(TUsbDevice& device, TDeviceCallback owner, void* user)
+    : device_(device), owner_(owner), user_(user) {
+  device_.SetCallback(&TDeviceTextCatch::Relay, this);
+}
+
+TDeviceTextCatch::~TDeviceTextCatch() {
+  device_.SetCallback(owner_, user_);
+}
+
+void TDeviceTextCatch::Relay(void* user, std::int32_t status, const void* data) {
+  auto* self = static_cast<TDeviceTextCatch*>(user);
+  if (status == CB_MESSAGE && data != nullptr) self->last_ = static_cast<const char*>(data);
+  if (self->owner_ != nullptr) self->owner_(self->user_, status, data);
 }
 
 }  // namespace vornex

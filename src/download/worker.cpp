@@ -32,6 +32,8 @@ constexpr std::uint32_t kScaleBand = 800;
 constexpr const char* kTextInterrupted = "Interrupted";
 constexpr const char* kTextBackupNotSaved = "Can not save identity backup";
 constexpr const char* kTextBackupIncomplete = "Identity backup incomplete";
+constexpr const char* kTextResetRefused =
+    "Device refused the reset: Start again, or run vornex restore";
 constexpr const char* kTextBackupUnreadable = "Can not read open identity backups";
 constexpr const char* kTextBackupPartial = "Open identity backup incomplete for this image set";
 constexpr const char* kTextBlankIdentity =
@@ -381,11 +383,31 @@ void TSdlThread::FlashAndRestore(TWorkerJob& job) {
     pacing::Sleep(kOthersWaitMs);
   }
   pacing::Sleep(kBeforeResetMs);
-  bool found = false;
-  ResetAndReopen(*device_, job.group, *this, &found);
-  if (!found) {
+  TResetOutcome reset;
+  std::string resetReply;  // the device's own words on a refused reset
+  {
+    TDeviceTextCatch told(*device_, &TSdlThread::OnLibProgress, this);
+    reset = ResetAndReopen(*device_, job.group, *this);
+    resetReply = told.Last();
+  }
+  if (reset.command == TResetCommand::kRefused) {
+    // The programmer runs on with the new image and the identity is not back: the backup stays
+    // open. Start again finds the device in download mode and finishes it from that backup.
     summary_.Step(TJobStep::kReset) = TStepOutcome::kFailed;
     SaveDataInfo();
+    Cause("the programmer refused the reset and still runs: " +
+          (resetReply.empty() ? std::string("no reason given") : resetReply));
+    return Fail(kTextResetRefused);
+  }
+  if (!reset.found) {
+    summary_.Step(TJobStep::kReset) = TStepOutcome::kFailed;
+    SaveDataInfo();
+    Cause(
+        FormatBounded(kCauseUnits,
+                      "no ports of device %s after its reset%s; once it is back, Start again "
+                      "finishes it from its open backup",
+                      job.group.key.str().c_str(),
+                      reset.command == TResetCommand::kNoReply ? " (the reset got no reply)" : ""));
     return Fail("Can Not Find Device Again !");
   }
   summary_.Step(TJobStep::kReset) = TStepOutcome::kOk;

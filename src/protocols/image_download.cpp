@@ -2,9 +2,18 @@
 // each answered before the next, then the closing command. Progress goes to the owner as phase
 // 30, about 95 reports per image whatever its size; the block arithmetic goes to the log. The
 // owner's stop flag ends the stream between two blocks.
+//
+// A failure ends the stream unclosed and tells the owner one text (CB_MESSAGE) with the block,
+// its address and the reply: "image block 2000 of 58594 at 0x001F3C00: no reply". A stream
+// write carries the absolute flash offset of its block, so writing a block a second time puts
+// the same bytes in the same place: a reply that has the write's code but a bad checksum (the
+// block may or may not have been written) makes the block be sent again, as NV requests are,
+// up to the exchange's attempt count. Every other reply is final, and so is every reply to the
+// close, which is not known to be harmless twice.
 #include <algorithm>
-#include <utility>
+#include <string>
 
+#include "foundation/text.h"
 #include "protocols/protocol_limits.h"
 #include "protocols/usb_device.h"
 
@@ -16,11 +25,51 @@ constexpr std::uint8_t kCmdClose = 0x15;
 constexpr std::uint8_t kPhaseImage = 30;
 constexpr const char* kTextImage = "K730 Download ALL.mbn image";
 
+// The texts of a failed stream.
+constexpr const char* kCauseBlock = "image block %zu of %zu at 0x%08X: %s";
+constexpr const char* kCauseClose = "image close after %zu blocks: %s";
+constexpr std::size_t kCauseUnits = 255;
+
 // Percent after block k of `count`: 5..100; an empty image (no full block) reports 100.
 std::uint8_t ImagePercent(std::size_t k, std::size_t count) {
   if (count == 0) return 100;
   const double percent = 5.0 + static_cast<double>(k) / static_cast<double>(count) * 95.0;
   return static_cast<std::uint8_t>(std::min(percent, 100.0));
+}
+
+TPacket Request(std::uint8_t command, const ByteVector* payload) {
+  TPacket packet = TPacket::Build(command, payload, PROTOCOL_STREAMING);
+  packet.Escape();
+  return packet;
+}
+
+// Carried out: accepted, or answered with a log report. An error report is a refusal.
+bool CarriedOut(const TReplyJudgement& reply) {
+  return reply.verdict == TReplyVerdict::kAccepted || reply.verdict == TReplyVerdict::kLogReport;
+}
+
+// A reply in words, against the code that was expected (the command + 1). A port closed after
+// the exchange's attempts had no reply at all.
+std::string ReplyWords(const TReplyJudgement& reply, std::uint8_t expected,
+                       const TSerialPort* port) {
+  if (port == nullptr || !port->IsOpen()) return "no reply";
+  if (reply.code == 0) return "a reply too short to read";
+  std::string words = FormatBounded(16, "reply 0x%02X", reply.code);
+  if (reply.hasPayload) {
+    const auto& text = reply.payload;
+    words += " \"" + std::string(text.begin(), std::find(text.begin(), text.end(), 0)) + "\"";
+  } else if (reply.code == expected) {
+    words += " with a bad checksum";
+  } else {
+    words += FormatBounded(24, " instead of 0x%02X", expected);
+  }
+  return words;
+}
+
+// The reply was damaged on its way: the code of the write's reply with a bad checksum.
+bool Damaged(const TReplyJudgement& reply, const TSerialPort* port) {
+  return reply.verdict == TReplyVerdict::kRefused && port != nullptr && port->IsOpen() &&
+         !reply.hasPayload && reply.code == kCmdStreamWrite + 1;
 }
 
 }  // namespace
@@ -35,6 +84,14 @@ std::int32_t TUsbDevice::DownloadAllImage(const std::vector<std::uint8_t>& image
   Trace(whole ? "block_count = %d" : "block_count1 = %d", static_cast<int>(blockCount));
   const std::size_t reportStep = std::max<std::size_t>(1, blockCount / 95);
   Trace("lImageLen = %d", static_cast<int>(length));
+  // An empty image is sent as one empty block.
+  const std::size_t blocksSent = std::max<std::size_t>(1, blockCount);
+
+  // Without a diagnostic port nothing is sent: no reply.
+  const auto ask = [this](const TPacket& request) {
+    return diagPort_ ? ExchangeJudged(diagPort_.get(), request, kDownloadPauseMs)
+                     : TReplyJudgement{};
+  };
 
   ByteVector payload;
   payload.reserve(4 + kImageBlockBytes);
@@ -50,11 +107,21 @@ std::int32_t TUsbDevice::DownloadAllImage(const std::vector<std::uint8_t>& image
     payload.clear();
     AppendU32(payload, static_cast<std::uint32_t>(offset), false);
     AppendBytes(payload, image.data() + offset, blockLength);
-    TPacket request = TPacket::Build(kCmdStreamWrite, &payload, PROTOCOL_STREAMING);
-    request.Escape();
-    // A block answered with an error report was not written: the image must not be closed as
-    // if it had been.
-    if (ProgrammerCommand(std::move(request), kDownloadPauseMs) == 0) return 0;
+    const TPacket request = Request(kCmdStreamWrite, &payload);
+    TReplyJudgement reply = ask(request);
+    for (int asked = 1; asked < kExchangeAttempts && Damaged(reply, diagPort_.get()); ++asked) {
+      Trace("image block %d at 0x%08X: reply with a bad checksum, sent again",
+            static_cast<int>(done + 1), static_cast<unsigned>(offset));
+      reply = ask(request);
+    }
+    // A block not known to be written ends the stream: the image must not be closed as if it
+    // had been.
+    if (!CarriedOut(reply)) {
+      NotifyMessage(FormatBounded(kCauseUnits, kCauseBlock, done + 1, blocksSent,
+                                  static_cast<unsigned>(offset),
+                                  ReplyWords(reply, kCmdStreamWrite + 1, diagPort_.get()).c_str()));
+      return 0;
+    }
     ++done;
     next = offset + kImageBlockBytes;
     if (done % reportStep == 0)
@@ -64,9 +131,12 @@ std::int32_t TUsbDevice::DownloadAllImage(const std::vector<std::uint8_t>& image
   }
   Trace("index = %d", static_cast<int>(next));
 
-  TPacket close = TPacket::Build(kCmdClose, nullptr, PROTOCOL_STREAMING);
-  close.Escape();
-  if (ProgrammerCommand(std::move(close), kDownloadPauseMs) == 0) return 0;
+  const TReplyJudgement closed = ask(Request(kCmdClose, nullptr));
+  if (!CarriedOut(closed)) {
+    NotifyMessage(FormatBounded(kCauseUnits, kCauseClose, done,
+                                ReplyWords(closed, kCmdClose + 1, diagPort_.get()).c_str()));
+    return 0;
+  }
   ReportProgress(kTextImage, kPhaseImage, 100);
   return 1;
 }

@@ -1,7 +1,10 @@
 // The programmer download: the boot downloader receives the programmer block by block and
 // starts it; the programmer must then answer the streaming hello. When the device re-enumerates
-// as the programmer starts, it is found again by its group key and reconnected.
+// as the programmer starts, it is found again by its group key and reconnected. A failure tells
+// the owner one text (CB_MESSAGE) naming the command, the block and its address where there is
+// one, and the reply: "programmer block 3 of 9 at 0x001007F2: reply 0x03 "...", or "no reply".
 #include <algorithm>
+#include <string>
 
 #include "foundation/pacing.h"
 #include "foundation/text.h"
@@ -24,6 +27,14 @@ constexpr const char* kTextBlocks = "HEX download bin file...";
 constexpr const char* kTextRun = "HEX run hex code...";
 constexpr const char* kTextRemoved = "The deivce may be removed.";
 
+// The texts of a failed programmer download.
+constexpr const char* kCauseNoPort = "programmer download: no diagnostic port is open";
+constexpr const char* kCauseWakeUp = "programmer wake-up: %s";
+constexpr const char* kCauseBlock = "programmer block %zu of %zu at 0x%08X: %s";
+constexpr const char* kCauseGo = "programmer start at 0x%08X: %s";
+constexpr const char* kCauseClose = "programmer close: %s";
+constexpr std::size_t kCauseUnits = 255;
+
 TPacket Request(std::uint8_t command, std::int32_t protocol, const ByteVector* payload = nullptr) {
   TPacket packet = TPacket::Build(command, payload, protocol);
   packet.Escape();
@@ -38,6 +49,24 @@ std::uint8_t BlockPercent(std::size_t done, std::size_t count) {
   return static_cast<std::uint8_t>(std::min(percent, 100.0));
 }
 
+// A reply in words, against the code that was expected (the boot downloader's acknowledge, the
+// programmer's command + 1). A port closed after the exchange's attempts had no reply at all.
+std::string ReplyWords(const TReplyJudgement& reply, std::uint8_t expected,
+                       const TSerialPort* port) {
+  if (port == nullptr || !port->IsOpen()) return "no reply";
+  if (reply.code == 0) return "a reply too short to read";
+  std::string words = FormatBounded(16, "reply 0x%02X", reply.code);
+  if (reply.hasPayload) {
+    const auto& text = reply.payload;
+    words += " \"" + std::string(text.begin(), std::find(text.begin(), text.end(), 0)) + "\"";
+  } else if (reply.code == expected) {
+    words += " with a bad checksum";
+  } else {
+    words += FormatBounded(24, " instead of 0x%02X", expected);
+  }
+  return words;
+}
+
 }  // namespace
 
 void TUsbDevice::ReportProgress(const char* text, std::uint8_t phase, std::uint8_t percent) {
@@ -47,14 +76,21 @@ void TUsbDevice::ReportProgress(const char* text, std::uint8_t phase, std::uint8
 }
 
 std::int32_t TUsbDevice::DownloadHex(const THexImage& image) {
-  if (!diagPort_) return 0;
+  if (!diagPort_) {
+    NotifyMessage(kCauseNoPort);
+    return 0;
+  }
   ReportProgress(kTextStart, kPhaseProgrammer, 0);
 
   // Wake the boot downloader until it acknowledges, at most ten times.
   for (int tries = 1;; ++tries) {
     const TReplyJudgement wakeUp =
         ExchangeJudged(diagPort_.get(), Request(kCmdWakeUp, PROTOCOL_DOWNLOAD), kDownloadPauseMs);
-    if (wakeUp.Accepted() == 0) return 0;
+    if (wakeUp.Accepted() == 0) {
+      NotifyMessage(FormatBounded(kCauseUnits, kCauseWakeUp,
+                                  ReplyWords(wakeUp, kAcknowledge, diagPort_.get()).c_str()));
+      return 0;
+    }
     pacing::Sleep(kWakeUpPauseMs);
     if (wakeUp.code == kAcknowledge || tries >= kWakeUpTries) break;
   }
@@ -63,19 +99,25 @@ std::int32_t TUsbDevice::DownloadHex(const THexImage& image) {
 
   const std::size_t length = image.data.size();
   const std::size_t blockCount = length / kHexBlockBytes;
-  ByteVector reply;
+  // With a partial last block; an empty programmer is sent as one empty block.
+  const std::size_t blocksSent =
+      std::max<std::size_t>(1, blockCount + (length % kHexBlockBytes != 0 ? 1 : 0));
   std::size_t offset = 0;
   std::size_t done = 0;
   do {
     const std::size_t blockLength = std::min(kHexBlockBytes, length - offset);
     ByteVector payload;
     payload.reserve(6 + blockLength);
-    AppendU32(payload, image.startAddress + static_cast<std::uint32_t>(offset), true);
+    const std::uint32_t address = image.startAddress + static_cast<std::uint32_t>(offset);
+    AppendU32(payload, address, true);
     payload.push_back(static_cast<std::uint8_t>(blockLength >> 8));
     payload.push_back(static_cast<std::uint8_t>(blockLength & 0xFF));
     AppendBytes(payload, image.data.data() + offset, blockLength);
-    if (Exchange(diagPort_.get(), Request(kCmdWriteBlock, PROTOCOL_DOWNLOAD, &payload),
-                 kDownloadPauseMs, &reply) == 0) {
+    const TReplyJudgement written = ExchangeJudged(
+        diagPort_.get(), Request(kCmdWriteBlock, PROTOCOL_DOWNLOAD, &payload), kDownloadPauseMs);
+    if (written.Accepted() == 0) {
+      NotifyMessage(FormatBounded(kCauseUnits, kCauseBlock, done + 1, blocksSent, address,
+                                  ReplyWords(written, kAcknowledge, diagPort_.get()).c_str()));
       return 0;
     }
     offset += kHexBlockBytes;
@@ -86,15 +128,27 @@ std::int32_t TUsbDevice::DownloadHex(const THexImage& image) {
   ReportProgress(kTextRun, kPhaseProgrammer, 95);
   ByteVector start;
   AppendU32(start, image.startAddress, true);
-  if (Exchange(diagPort_.get(), Request(kCmdGo, PROTOCOL_DOWNLOAD, &start), kDownloadPauseMs,
-               &reply) == 0) {
+  const TReplyJudgement started =
+      ExchangeJudged(diagPort_.get(), Request(kCmdGo, PROTOCOL_DOWNLOAD, &start), kDownloadPauseMs);
+  if (started.Accepted() == 0) {
+    NotifyMessage(FormatBounded(kCauseUnits, kCauseGo, image.startAddress,
+                                ReplyWords(started, kAcknowledge, diagPort_.get()).c_str()));
     return 0;
   }
   pacing::Sleep(kProgrammerStartMs);
 
   if (SayHelloToHexLayer(diagPort_.get()) == 0 && FindAndReconnect() == 0) return 0;
 
-  if (ProgrammerCommand(Request(kCmdClose, PROTOCOL_STREAMING), kDownloadPauseMs) == 0) return 0;
+  // An error report to the close is a failure like no reply at all.
+  const TReplyJudgement closed =
+      diagPort_ ? ExchangeJudged(diagPort_.get(), Request(kCmdClose, PROTOCOL_STREAMING),
+                                 kDownloadPauseMs)
+                : TReplyJudgement{};
+  if (closed.verdict != TReplyVerdict::kAccepted && closed.verdict != TReplyVerdict::kLogReport) {
+    NotifyMessage(FormatBounded(kCauseUnits, kCauseClose,
+                                ReplyWords(closed, kCmdClose + 1, diagPort_.get()).c_str()));
+    return 0;
+  }
   ReportProgress(kTextRun, kPhaseProgrammer, 100);
   return 1;
 }

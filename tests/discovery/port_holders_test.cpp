@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <sstream>
 
 #include "console/system_check.h"
@@ -158,6 +160,28 @@ TEST_F(PortHoldersTest, SystemCheckReportsWhatBlocksARun) {
   EXPECT_TRUE(Has(report.str(), "; held by " + child.Text() + "; this user can open it\n"));
   EXPECT_TRUE(Has(report.str(), "\nBlocked: COM3 is held by " + child.Text()));
   EXPECT_FALSE(Has(report.str(), "No station device"));
+}
+
+// With a bench registry the check lists its ports, and every record it refuses as a note that
+// names the file and why.
+TEST_F(PortHoldersTest, SystemCheckOfABenchNamesTheRefusedRecords) {
+  bench::BenchPort record;
+  record.info.com = 12;
+  record.info.portClass = kPortClassSerial;
+  record.info.path = "\\\\?\\USB#VID_05C6&PID_9004&MI_00#6&5A3F0C21&0&0000#{x}";
+  record.ttyPath = "/nonexistent";
+  ASSERT_TRUE(bench::WritePort(dir_.path(), record));
+  std::filesystem::copy_file(dir_.File("COM12.port"), dir_.File("COM7.port"));
+  ASSERT_EQ(::mkfifo(dir_.File("COM51.port").c_str(), 0600), 0);
+
+  std::ostringstream report;
+  std::ostringstream err;
+  EXPECT_NE(RunSystemCheckCommand({"--bench", dir_.path()}, report, err), 2) << err.str();
+  EXPECT_TRUE(Has(report.str(), "Bench registry: " + dir_.path() + "\n"));
+  EXPECT_TRUE(Has(report.str(), "  note: bench record COM51.port refused: not a regular file\n"));
+  EXPECT_TRUE(Has(report.str(), "  note: bench records COM12.port and COM7.port both claim COM12"));
+  EXPECT_EQ(RunSystemCheckCommand({"--bench"}, report, err), 2);
+  EXPECT_EQ(RunSystemCheckCommand({"--bench", dir_.File("none")}, report, err), 2);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <regex>
 #include <set>
 
+#include "discovery/bench_registry.h"
 #include "discovery/usb_roles.h"
 #include "enumeration_fixture.h"
 #include "foundation/paths.h"
@@ -203,6 +204,13 @@ TEST_F(EnumerationTest, RefusesAndNotesWhatIsPlantedInTheBenchFolderOrSysfsTree)
        },
        {20},
        "COM12 claimed by 2 ports, none listed: /nonexistent <"},
+      {"COM12 twice, by name",
+       false,
+       [](auto& bench, auto&) {
+         testing::WriteFile(bench + "/COM12-copy.port", Record(12, "CCCC"));
+       },
+       {20},
+       "bench records COM12-copy.port and COM12.port both claim COM12: "},
       {"FIFO attribute",
        true,
        [](auto&, auto& tree) {
@@ -243,6 +251,13 @@ TEST_F(EnumerationTest, RefusesAndNotesWhatIsPlantedInTheBenchFolderOrSysfsTree)
     EXPECT_TRUE(std::any_of(notes.begin(), notes.end(), [&](const std::string& note) {
       return note.find(c.note) != std::string::npos;
     })) << ::testing::PrintToString(notes);
+    // What a front-end shows after the search: the bench listing's own notes.
+    if (c.sysfs) continue;
+    const std::vector<std::string> shown = bench::LastListingNotes();
+    EXPECT_FALSE(shown.empty());
+    for (const std::string& note : shown) {
+      EXPECT_NE(std::find(notes.begin(), notes.end(), note), notes.end()) << note;
+    }
   }
 }
 

@@ -1,5 +1,5 @@
 // The worker's progress scale: the two downloads share the band from 100 to about 900 in
-// proportion to their file sizes, in unsigned 32-bit integer arithmetic.
+// proportion to their file sizes, for images of any size the flash can take.
 #include <gtest/gtest.h>
 
 #include "download/nv_items.h"
@@ -36,6 +36,27 @@ TEST(ProgressScale, ProgrammerThatCouldNotBeMeasuredStaysAtTheBandStart) {
   EXPECT_EQ(worker.ProgressPosition(0, 0), 100u);
   EXPECT_EQ(worker.ProgressPosition(0, 100), 100u);
   EXPECT_EQ(worker.ProgressPosition(30, 100), 100u + 8388u * 800u / 8389u);
+  pacing::SetTimeScale(1.0);
+}
+
+// Above about 53.7 MB percent x weight x 800 passes 2^32: the image band must still rise to its
+// end near 900 without wrapping.
+TEST(ProgressScale, LargeImagesRiseToTheBandEndWithoutWrapping) {
+  pacing::SetTimeScale(0.01);
+  for (const std::uint64_t imageBytes : {std::uint64_t{60'000'000}, std::uint64_t{256} << 20}) {
+    SCOPED_TRACE(imageBytes);
+    TSdlThread worker;
+    worker.SetProgressScale(100000, imageBytes);
+    std::uint32_t last = 0;
+    for (const std::uint8_t percent : {0, 50, 100}) {
+      const auto position = worker.ProgressPosition(30, percent);
+      ASSERT_TRUE(position) << int(percent);
+      EXPECT_GE(*position, last) << int(percent);
+      last = *position;
+    }
+    EXPECT_GE(last, 898u);
+    EXPECT_LE(last, 900u);
+  }
   pacing::SetTimeScale(1.0);
 }
 

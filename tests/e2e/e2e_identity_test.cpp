@@ -48,7 +48,7 @@ TEST_F(IdentityFaultTest, APassIsGivenOnlyWhenTheIdentityReadsBackEqual) {
       {"close answered with an error report", [](auto& c) { c.faults.errorReportOnClose = true; },
        "Download failed", true},
       {"reset answered with an error report", [](auto& c) { c.faults.errorReportOnReset = true; },
-       "Identity not restored: 3 AT, 579 NV items differ", false},
+       "Device refused the reset: Start again, or run vornex restore", false},
       {"back with another serial number", [](auto& c) { c.faults.serialAfterReset = "VX0"; }, "",
        true},
       // The 20th diagnostic reply is an NV read: asked again, the item is kept.

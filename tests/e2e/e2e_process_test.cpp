@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <future>
 #include <sstream>
 
@@ -294,6 +295,71 @@ TEST(StationProgram, RefusesWhatItCannotUseWithStatusTwoAndAReason) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << c.says << ": " << status;
     EXPECT_NE(testing::ReadFile(output).find(c.says), std::string::npos)
         << testing::ReadFile(output);
+  }
+}
+
+// Stopped past the reset (killed while the station waits for the reboot, writes the NV items
+// back or reads the identity back, or hung up there), then started again on the same records:
+// every device ends with its own identity and the new image, never with what the stop left.
+TEST_F(StationProcessTest, StoppedPastTheResetTheNextStartFinishesEveryDeviceFromItsBackup) {
+  images_ = WriteImageFolder(root_.File("images"), true, true);
+  const auto count = [](const sim::DeviceReport& r, const char* name) {
+    const auto it = r.commandCounts.find(name);
+    return it != r.commandCounts.end() ? it->second : 0;
+  };
+  using Reached = std::function<bool(const sim::DeviceReport& was, const sim::DeviceReport& now)>;
+  const Reached rebooted = [](const auto& was, const auto& now) {
+    return now.bootCount > was.bootCount;
+  };
+  const struct {
+    const char* name;
+    int signal;
+    Reached reached;
+  } cases[] = {
+      {"killed waiting for the reboot", SIGKILL, rebooted},
+      {"killed writing the NV items back", SIGKILL,
+       [&](const auto& was, const auto& now) {
+         return count(now, "firmware:27") >= count(was, "firmware:27") + 100;
+       }},
+      {"killed reading the identity back", SIGKILL,
+       [&](const auto& was, const auto& now) {
+         return count(now, "AT+MDTFLAG=") > count(was, "AT+MDTFLAG=");
+       }},
+      {"hung up waiting for the reboot", SIGHUP, rebooted},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    records_ = root_.File(std::string("records ") + c.name);
+    bench_.reset();  // its records go with it, before the next bench writes its own
+    sim::SimBench& bench = StartBench(std::vector<sim::DeviceConfig>(4));
+    const std::vector<sim::DeviceReport> before = bench.Reports();
+    const pid_t first = StartHeadless(4);
+    ASSERT_GT(first, 0);
+    // The first device to get there decides when; the others are wherever their jobs are.
+    const bool reached = bench.WaitUntilAny(
+        [&](const sim::DeviceReport& now) {
+          return c.reached(before[static_cast<std::size_t>(now.index)], now);
+        },
+        kPresenceLimitMs);
+    ::kill(first, c.signal);
+    ExitStatus(first);
+    ASSERT_TRUE(reached) << testing::ReadFile(root_.File("station.out"));
+    for (int i = 0; i < 4; ++i) ASSERT_TRUE(WaitPresent(i, true)) << i;
+
+    const pid_t second = StartHeadless(4);
+    ASSERT_GT(second, 0);
+    EXPECT_EQ(ExitStatus(second), 0) << testing::ReadFile(root_.File("station.out"));
+    for (const sim::DeviceReport& was : before) {
+      const sim::DeviceReport now = bench.Report(was.index);
+      SCOPED_TRACE("device " + std::to_string(was.index));
+      EXPECT_EQ(now.flashSha256, images_.sha256);
+      EXPECT_EQ(now.identity.serialNumber, was.identity.serialNumber);
+      EXPECT_EQ(now.identity.meid, was.identity.meid);
+      EXPECT_EQ(now.identity.testFlag, was.identity.testFlag);
+      EXPECT_EQ(now.nvDigest, was.nvDigest);
+    }
+    std::string error;
+    EXPECT_EQ(OpenRecords()->OpenBackupCount(&error), 0) << error;
   }
 }
 

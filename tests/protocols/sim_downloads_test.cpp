@@ -187,7 +187,9 @@ TEST_F(ProgrammerDownloadTest, RefusedBlockEndsTheDownload) {
   EXPECT_EQ(Count(bench, 0, "download:0F"), 1u);
   EXPECT_EQ(Count(bench, 0, "download:05"), 0u);
   EXPECT_EQ(recorder.Percents(), (std::vector<int>{0, 10}));
-  EXPECT_TRUE(recorder.messages.empty());
+  EXPECT_EQ(recorder.messages, std::vector<std::string>{"programmer block 1 of 3 at 0x00100000: "
+                                                        "reply 0x03 \"Reason Codes:write block "
+                                                        "refused\""});
   // A refusal is an answer: one attempt, and the port stays open.
   EXPECT_TRUE(device->DiagPort()->IsOpen());
 }
@@ -237,9 +239,10 @@ TEST_F(ProgrammerDownloadTest, ErrorReportToCloseOrResetIsAFailure) {
   EXPECT_EQ(device->DownloadHex(*image), 0);
   EXPECT_EQ(device->DownloadAllImage(MakeImage(3000, "VX730-R3.6.0", 36)), 0);
   EXPECT_EQ(device->ResetDevice(), 0);
-  const std::string close = "Reason Codes:flash close failed";
-  EXPECT_EQ(recorder.messages,
-            (std::vector<std::string>{close, close, "Reason Codes:reset refused"}));
+  const std::string close = ": reply 0x0E \"Reason Codes:flash close failed\"";
+  EXPECT_EQ(recorder.messages, (std::vector<std::string>{"programmer close" + close,
+                                                         "image close after 3 blocks" + close,
+                                                         "Reason Codes:reset refused"}));
   EXPECT_EQ(bench.Report(0).streamedBytes, 3000u);  // still open: nothing was installed
 }
 
@@ -410,7 +413,9 @@ TEST_F(ImageDownloadTest, EmptyImageIsOneEmptyWrite) {
   EXPECT_TRUE(LinesInOrder(log, {"block_count = 0", "lImageLen = 0", "index = 1024"})) << log;
 }
 
-TEST_F(ImageDownloadTest, BadCrcReplyEndsTheStreamWithoutClosing) {
+// A damaged reply to a block leaves unknown whether the block was written; blocks carry their
+// absolute offsets, so the block is sent again and the image arrives whole.
+TEST_F(ImageDownloadTest, BlockWithABadChecksumReplyIsSentAgain) {
   // The device's third stream-write reply is corrupt: one firmware hello of the connection and
   // the frames that start the programmer come before the first.
   sim::DeviceConfig corrupt;
@@ -421,13 +426,11 @@ TEST_F(ImageDownloadTest, BadCrcReplyEndsTheStreamWithoutClosing) {
   auto device = InProgrammer(0, 45, recorder);
   ASSERT_EQ(HandledFrames(bench, 0), 1 + RawIntoProgrammerFrames(TestProgrammer()));
 
-  EXPECT_EQ(device->DownloadAllImage(MakeImage(8192, "VX730-R3.2.0", 45)), 0);
-  EXPECT_EQ(Count(bench, 0, "programmer:07"), 3u);
-  EXPECT_EQ(Count(bench, 0, "programmer:15"), 0u);
-  EXPECT_EQ(recorder.Percents(), (std::vector<int>{0, 5, 16, 28}));
-  EXPECT_EQ(recorder.attempts, 3);
-  EXPECT_TRUE(device->DiagPort()->IsOpen());
-  EXPECT_EQ(bench.Report(0).flashCount, 0u);
+  const ByteVector image = MakeImage(8192, "VX730-R3.2.0", 45);
+  EXPECT_EQ(device->DownloadAllImage(image), 1);
+  EXPECT_EQ(Count(bench, 0, "programmer:07"), 9u);
+  EXPECT_EQ(bench.Report(0).flashSha256, Sha(image));
+  EXPECT_TRUE(recorder.messages.empty());
 }
 
 // A programmer that answers a block with an error report has not written it: the download ends
@@ -444,6 +447,9 @@ TEST_F(ImageDownloadTest, ErrorReportEndsTheStreamWithoutClosing) {
   EXPECT_EQ(Count(bench, 0, "programmer:07"), 1u);
   EXPECT_EQ(Count(bench, 0, "programmer:15"), 0u);
   EXPECT_EQ(bench.Report(0).flashSha256, flashBefore);
+  EXPECT_EQ(recorder.messages,
+            std::vector<std::string>{"image block 1 of 8 at 0x00000000: reply 0x0E \"Reason "
+                                     "Codes:flash write failed at 0x00000000\""});
 }
 
 // A log report instead of the acknowledge is accepted: the block was written.
@@ -494,6 +500,24 @@ TEST_F(ImageDownloadTest, UnpluggedDeviceFailsWithinTheAttemptsAndClosesThePort)
   EXPECT_EQ(Count(bench, 0, "programmer:15"), 0u);
   EXPECT_FALSE(bench.Report(0).present);
   EXPECT_EQ(bench.Report(0).flashCount, 0u);
+  EXPECT_EQ(recorder.messages,
+            std::vector<std::string>{"image block 3 of 8 at 0x00000800: no reply"});
+}
+
+// Above 54 MB the worker's progress arithmetic once wrapped; the device must take such an image
+// whole when its flash is large enough.
+TEST_F(ImageDownloadTest, ImageAboveFiftyFourMegabytesReachesALargeFlash) {
+  sim::DeviceConfig large;
+  large.flashMiB = 64;
+  sim::SimBench& bench = Start({large});
+  Recorder recorder;
+  auto device = InProgrammer(0, 50, recorder);
+  const ByteVector image = MakeImage(55'000'000, "VX730-R3.8.0", 50);
+  // Its 53,711 pauses between write and read, shorter than in the other tests.
+  pacing::SetTimeScale(kTimeScale / 5);
+  ASSERT_EQ(device->DownloadAllImage(image), 1);
+  EXPECT_EQ(bench.Report(0).flashLength, image.size());
+  EXPECT_EQ(bench.Report(0).flashSha256, Sha(image));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <tuple>
 
+#include "download/reset_rediscovery.h"
 #include "sim/sha256.h"
 #include "sim_station.h"
 
@@ -191,6 +192,28 @@ TEST_F(SimFaultTest, SlowRebootAndNoReturn) {
   EXPECT_FALSE(bench.WaitUntil(
       2, [](const sim::DeviceReport& r) { return r.present; }, 2 * sim::kSlowBootDelayMs));
   EXPECT_TRUE(PortsOf(bench.Folder(), bench.Key(2)).empty());
+}
+
+// A programmer that refuses the reset stays where it is: the station's reset step ends at once
+// with the refusal, waits for no reboot, and its owner hears the device's reason.
+TEST_F(SimFaultTest, RefusedResetEndsTheResetStepAtOnce) {
+  sim::SimBench& bench = Start({With([](auto& c) { c.faults.errorReportOnReset = true; })});
+  StationLink link(bench, 0);
+  ASSERT_EQ(link.Open() & 0x02, 0x02);
+  ToProgrammer(link);
+  struct : TStepReporter {
+    void StepReport(std::int32_t, const std::string& text) override { last = text; }
+    std::string last;
+  } reporter;
+  TDeviceTextCatch told(link.Device(), nullptr, nullptr);
+  TUsbGroup group;
+  const TResetOutcome outcome = ResetAndReopen(link.Device(), group, reporter);
+  EXPECT_EQ(outcome.command, TResetCommand::kRefused);
+  EXPECT_FALSE(outcome.found);
+  EXPECT_EQ(told.Last(), "Reason Codes:reset refused");
+  EXPECT_EQ(reporter.last, "Reset Device refused");
+  EXPECT_TRUE(link.DiagPort()->IsOpen());
+  EXPECT_EQ(bench.Report(0).layer, "programmer");
 }
 
 TEST_F(SimFaultTest, BusyDiagnosticPortRefusesTheStationsOpen) {

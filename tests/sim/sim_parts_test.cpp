@@ -236,7 +236,7 @@ TEST(DevsimCommandLine, OptionsAndFaultsBecomeTheBenchConfiguration) {
   ASSERT_TRUE(ParseDevsimArguments(
       {"--devices", "3", "--bench=/b", "--time-scale", "0.1", "--firmware", "R9", "--fault",
        "all:extra-ports=1", "--fault", "1:slow-reboot", "--fault", "2:stream-reports=error",
-       "--fault", "2:unplug-after=4096", "--state", "s.json"},
+       "--fault", "2:unplug-after=4096", "--state", "s.json", "--flash-mib", "64"},
       &options, &error))
       << error;
   EXPECT_EQ(options.devices, 3);
@@ -248,6 +248,7 @@ TEST(DevsimCommandLine, OptionsAndFaultsBecomeTheBenchConfiguration) {
   for (const DeviceConfig& device : config.devices) {
     EXPECT_EQ(device.firmwareVersion, "R9");
     EXPECT_EQ(device.extraPorts, 1);
+    EXPECT_EQ(device.flashMiB, 64u);
   }
   EXPECT_EQ(config.devices[0].bootDelayMs, kBootDelayMs);
   EXPECT_EQ(config.devices[1].bootDelayMs, kSlowBootDelayMs);
@@ -266,6 +267,11 @@ TEST(DevsimCommandLine, MistakesAreRefusedWithAReason) {
                                     &options, &error));
   EXPECT_FALSE(
       ParseDevsimArguments({"--devices", "2", "--bench", "/b", "--color"}, &options, &error));
+  for (const char* mib : {"0", "1025", "-1", "x"}) {
+    EXPECT_FALSE(ParseDevsimArguments({"--devices", "2", "--bench", "/b", "--flash-mib", mib},
+                                      &options, &error))
+        << mib;
+  }
   EXPECT_TRUE(ParseDevsimArguments({"--help"}, &options, &error));
   EXPECT_TRUE(options.help);
 
