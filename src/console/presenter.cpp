@@ -300,6 +300,14 @@ void TConsolePresenter::OnCheckDevice(const TDeviceTable& table) {
     view_.ShowNotice("NOT Same Device !", "Attention");
     AppendLog("NOT Same Device !");
   }
+  // A device the search withheld is in no slot: the operator hears why, once per change.
+  for (const std::string& note : table.notes) AppendLog("Device search: %s\r\n", note.c_str());
+  if (table.notes != searchNotes_) {
+    searchNotes_ = table.notes;
+    std::string text;
+    for (const std::string& note : table.notes) text += (text.empty() ? "" : "\n") + note;
+    if (!text.empty()) view_.ShowNotice("Device search: " + text, "Attention");
+  }
   UpdateStartButton();
   AppendLog("<< Check Device CNF   Use time : %.3fs\r\n", table.elapsed / 1000.0);
 }

@@ -8,6 +8,7 @@
 #include <cstdarg>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "console/console_view.h"
 #include "coordination/coordinator.h"
@@ -104,6 +105,7 @@ class TConsolePresenter {
   std::int32_t panelWasEmpty_ = 1;
   std::int32_t startArmed_ = 1;
   bool startEnabled_ = false;
+  std::vector<std::string> searchNotes_;  // of the last check, told to the operator
 };
 
 }  // namespace vornex

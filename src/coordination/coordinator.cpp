@@ -133,6 +133,7 @@ void TMdlThread::CheckDevices() {
     ++n;
   }
   result->count = n;
+  result->notes = searchDevice_->LastSearchNotes();
   result->elapsed = pacing::TickCount() - startTick;
   Notify(CNF_CHECK_DEVICE, std::move(result));
 }

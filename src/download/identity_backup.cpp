@@ -279,13 +279,17 @@ class SectionWriter {
   std::map<std::string, std::size_t> index_;
 };
 
+// The DataInfo key of a record: "NV<item>", or "NV<item>_<first data byte>" for indexed items.
+std::string NvKeyOf(const TNvRecord& record) {
+  const int item = record.Item();
+  return IsIndexedNvItem(item) ? FormatBounded(32, "NV%d_%d", item, record.bytes[2])
+                               : FormatBounded(32, "NV%d", item);
+}
+
 std::string DataInfoText(const TIdentityBackup& backup) {
   SectionWriter nv;
   for (const TNvRecord& record : backup.nv) {
-    const int item = record.Item();
-    const std::string key = IsIndexedNvItem(item)
-                                ? FormatBounded(32, "NV%d_%d", item, record.bytes[2])
-                                : FormatBounded(32, "NV%d", item);
+    const std::string key = NvKeyOf(record);
     std::size_t last = record.bytes.size() - 1;
     while (last > 0 && record.bytes[last] == 0) --last;
     std::string value;
@@ -376,9 +380,7 @@ std::string AtValueFault(const std::string& utf8, const std::string& ansi, const
 std::string NvRecordFault(const std::string& key, const TNvRecord& record) {
   const int item = record.Item();
   if (item == static_cast<int>(kNoItem)) return "holds item 65535, which marks no item";
-  const std::string named = IsIndexedNvItem(item)
-                                ? FormatBounded(32, "NV%d_%d", item, record.bytes[2])
-                                : FormatBounded(32, "NV%d", item);
+  const std::string named = NvKeyOf(record);
   if (key != named) {
     return FormatBounded(128, "does not name its record: the value holds item %d, key %s", item,
                          named.c_str());

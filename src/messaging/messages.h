@@ -7,7 +7,9 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <variant>
+#include <vector>
 
 #include "discovery/port_info.h"
 #include "foundation/settings.h"
@@ -66,6 +68,9 @@ struct TDeviceTable {
   std::int32_t useProgramFolder = 0;  // 1 = images from the executable's folder
   FixedText<260> imagePath;
   std::uint32_t elapsed = 0;  // ms spent on the check
+  // What the device search refused or found in the way, one line each (records that claim one
+  // COM number, ports held by another program ...); empty in REQ_DOWNLOAD_DEVICE.
+  std::vector<std::string> notes;
 };
 
 // Answer of REQ_DOWNLOAD_DEVICE.

@@ -18,9 +18,8 @@ namespace vornex {
 // Enumerates the ports, with every note of the listing (refused, held or denied ports) in the
 // device's log.
 std::int32_t TUsbDevice::EnumerateAndTrace(TPortTable& table) {
-  TDiscoveryNotes notes;
-  const std::int32_t portCount = EnumeratePorts(table, &notes);
-  for (const std::string& note : notes) Trace("SearchAllUSB: %s", note.c_str());
+  const std::int32_t portCount = EnumeratePorts(table, &searchNotes_);
+  for (const std::string& note : searchNotes_) Trace("SearchAllUSB: %s", note.c_str());
   return portCount;
 }
 namespace {

@@ -665,32 +665,6 @@ std::optional<TIdentityBackup> TStationStore::LoadBackup(std::int64_t backupId,
   return backup;
 }
 
-std::optional<TIdentityBackup> TStationStore::OpenBackupOfDevice(const std::string& key,
-                                                                 std::string* error) {
-  std::int64_t id = 0;
-  {
-    std::lock_guard lock(impl_->mutex);
-    TStatement s = impl_->db.Prepare(
-        "SELECT id FROM backups WHERE open = 1 AND device_key = ?1 COLLATE NOCASE "
-        "ORDER BY id DESC LIMIT 1");
-    if (!s.BindText(1, key)) {
-      impl_->Fail(error, "cannot look for the device's open backup");
-      return std::nullopt;
-    }
-    const TStep step = s.Step();
-    if (step == TStep::kError) {
-      impl_->Fail(error, "cannot look for the device's open backup");
-      return std::nullopt;
-    }
-    if (step != TStep::kRow) {
-      SetError(error, "no open backup of device " + key);
-      return std::nullopt;
-    }
-    id = s.ColumnInt64(0);
-  }
-  return LoadBackup(id, error);
-}
-
 std::optional<std::vector<TIdentityBackup>> TStationStore::OpenBackupsMatching(
     const std::string& key, const std::string& sn, const std::string& meid, std::string* error) {
   constexpr std::string_view kWhat = "cannot look for the device's open backups";

@@ -64,9 +64,6 @@ class TStationStore {
   // One backup with everything in it; nullopt with *error when absent or unreadable.
   std::optional<TIdentityBackup> LoadBackup(std::int64_t backupId, std::string* error);
 
-  // The newest open backup of the device with this key (letter case ignored), with everything
-  // in it; nullopt with *error when it has none or it cannot be read.
-  std::optional<TIdentityBackup> OpenBackupOfDevice(const std::string& key, std::string* error);
   // The open backups that may be of one device: the same key (letter case ignored), the same
   // serial number or the same MEID (an empty value matches nothing). Newest first, with their AT
   // values and without their NV records. Nullopt with *error when they cannot be read.

@@ -228,3 +228,24 @@ TEST_F(PresenterTest, CheckRequestGoesToAnIdleCoordinator) {
 
 }  // namespace
 }  // namespace vornex
+
+namespace vornex {
+namespace {
+
+// What the search withheld reaches the operator once per change, and every time the log pane.
+TEST_F(PresenterTest, SearchNotesAreToldOncePerChange) {
+  TConsolePresenter& console = Make();
+  const std::string duplicate = "bench records COM12-copy.port and COM12.port both claim COM12";
+  for (const auto& [notes, told] : std::vector<std::pair<std::vector<std::string>, std::size_t>>{
+           {{duplicate}, 1}, {{duplicate}, 1}, {{}, 1}, {{duplicate}, 2}}) {
+    auto table = Check({{5, 0, 1}});
+    table->notes = notes;
+    console.OnConfirm(CNF_CHECK_DEVICE, std::move(table));
+    EXPECT_EQ(view_.notices.size(), told);
+  }
+  EXPECT_EQ(view_.notices.back(), "Attention: Device search: " + duplicate);
+  EXPECT_NE(view_.log.find("Device search: " + duplicate + "\r\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace vornex

@@ -4,6 +4,7 @@
 // is refused untouched; older backups that the device was verified to hold are closed.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 
 #include "station_harness.h"
@@ -132,6 +133,29 @@ TEST_F(SecondTryTest, TheNewestOpenBackupDecidesAndEqualOlderOnesAreSuperseded) 
   const auto closed = station.Store()->LoadBackup(older, &error);
   ASSERT_TRUE(closed.has_value()) << error;
   EXPECT_FALSE(closed->open);
+}
+
+}  // namespace
+}  // namespace vornex::e2e
+
+namespace vornex::e2e {
+namespace {
+
+// Records deleted under a running station: Start is refused and no device is touched, since a
+// backup committed into the deleted file would be lost with it.
+TEST_F(SecondTryTest, RecordsDeletedUnderTheStationRefuseStartUntouched) {
+  sim::SimBench& bench = StartBench(std::vector<sim::DeviceConfig>(1));
+  const sim::DeviceReport before = bench.Report(0);
+  Station& station = StartStation();
+  ASSERT_EQ(station.Check().count, 1);
+  for (const char* suffix : {"", "-wal", "-shm"}) {
+    std::error_code ec;
+    std::filesystem::remove(station.Store()->Path() + suffix, ec);
+  }
+  const TDownloadCnf answer = station.RunBatch();
+  EXPECT_EQ(answer.refusal.str().rfind("Station records lost: ", 0), 0u) << answer.refusal.str();
+  EXPECT_FALSE(station.Summary(0).has_value());
+  ExpectUntouched(before, bench.Report(0));
 }
 
 }  // namespace
