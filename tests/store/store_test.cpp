@@ -438,12 +438,9 @@ TEST(StationStoreTest, OpenBackupsMatchByKeySerialNumberOrMeid) {
     std::string key, sn, meid;
     std::vector<std::int64_t> ids;
   } cases[] = {
-      {"k1", "", "", {a}},
-      {"K9", "SN-K2", "", {b}},
-      {"K9", "", "MEID-2", {b}},
-      {"K1", "", "A1000012345678", {a}},
-      {"K9", "", "", {}},
-      {"", "", "", {}},
+      {"k1", "", "", {a}},       {"K9", "SN-K2", "", {b}},
+      {"K9", "", "MEID-2", {b}}, {"K1", "", "A1000012345678", {a}},
+      {"K9", "", "", {}},        {"", "", "", {}},
   };
   for (const auto& c : cases) {
     const auto found = store->OpenBackupsMatching(c.key, c.sn, c.meid, &error);
