@@ -48,24 +48,6 @@ bool CarriedOut(const TReplyJudgement& reply) {
   return reply.verdict == TReplyVerdict::kAccepted || reply.verdict == TReplyVerdict::kLogReport;
 }
 
-// A reply in words, against the code that was expected (the command + 1). A port closed after
-// the exchange's attempts had no reply at all.
-std::string ReplyWords(const TReplyJudgement& reply, std::uint8_t expected,
-                       const TSerialPort* port) {
-  if (port == nullptr || !port->IsOpen()) return "no reply";
-  if (reply.code == 0) return "a reply too short to read";
-  std::string words = FormatBounded(16, "reply 0x%02X", reply.code);
-  if (reply.hasPayload) {
-    const auto& text = reply.payload;
-    words += " \"" + std::string(text.begin(), std::find(text.begin(), text.end(), 0)) + "\"";
-  } else if (reply.code == expected) {
-    words += " with a bad checksum";
-  } else {
-    words += FormatBounded(24, " instead of 0x%02X", expected);
-  }
-  return words;
-}
-
 // The reply was damaged on its way: the code of the write's reply with a bad checksum.
 bool Damaged(const TReplyJudgement& reply, const TSerialPort* port) {
   return reply.verdict == TReplyVerdict::kRefused && port != nullptr && port->IsOpen() &&
@@ -117,9 +99,9 @@ std::int32_t TUsbDevice::DownloadAllImage(const std::vector<std::uint8_t>& image
     // A block not known to be written ends the stream: the image must not be closed as if it
     // had been.
     if (!CarriedOut(reply)) {
-      NotifyMessage(FormatBounded(kCauseUnits, kCauseBlock, done + 1, blocksSent,
-                                  static_cast<unsigned>(offset),
-                                  ReplyWords(reply, kCmdStreamWrite + 1, diagPort_.get()).c_str()));
+      NotifyMessage(FormatBounded(
+          kCauseUnits, kCauseBlock, done + 1, blocksSent, static_cast<unsigned>(offset),
+          ReplyWords(reply, kCmdStreamWrite + 1, diagPort_ && diagPort_->IsOpen()).c_str()));
       return 0;
     }
     ++done;
@@ -133,8 +115,9 @@ std::int32_t TUsbDevice::DownloadAllImage(const std::vector<std::uint8_t>& image
 
   const TReplyJudgement closed = ask(Request(kCmdClose, nullptr));
   if (!CarriedOut(closed)) {
-    NotifyMessage(FormatBounded(kCauseUnits, kCauseClose, done,
-                                ReplyWords(closed, kCmdClose + 1, diagPort_.get()).c_str()));
+    NotifyMessage(
+        FormatBounded(kCauseUnits, kCauseClose, done,
+                      ReplyWords(closed, kCmdClose + 1, diagPort_ && diagPort_->IsOpen()).c_str()));
     return 0;
   }
   ReportProgress(kTextImage, kPhaseImage, 100);

@@ -282,4 +282,19 @@ void DecodeReply(TPacket& request, const std::uint8_t* received, std::size_t len
   if (accepted != nullptr) *accepted = judgement.Accepted();
 }
 
+std::string ReplyWords(const TReplyJudgement& reply, std::uint8_t expected, bool portOpen) {
+  if (!portOpen) return "no reply";
+  if (reply.code == 0) return "a reply too short to read";
+  std::string words = FormatBounded(16, "reply 0x%02X", reply.code);
+  if (reply.hasPayload) {
+    const auto& text = reply.payload;
+    words += " \"" + std::string(text.begin(), std::find(text.begin(), text.end(), 0)) + "\"";
+  } else if (reply.code == expected) {
+    words += " with a bad checksum";
+  } else {
+    words += FormatBounded(24, " instead of 0x%02X", expected);
+  }
+  return words;
+}
+
 }  // namespace vornex

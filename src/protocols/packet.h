@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "foundation/text.h"
@@ -97,6 +98,11 @@ struct TReplyJudgement {
 // Judges a received reply against its request (which is unescaped on the way) by the rules of
 // DecodeReply below, telling the two streaming text reports apart from an acceptance.
 TReplyJudgement JudgeReply(TPacket& request, const std::uint8_t* received, std::size_t length);
+
+// A judged reply in words for a failure's cause, against the code that was expected: "no reply"
+// when the port was closed after the exchange's attempts, "reply 0x03 "<reason>"", "reply 0x08
+// with a bad checksum", "reply 0x05 instead of 0x08" ...
+std::string ReplyWords(const TReplyJudgement& reply, std::uint8_t expected, bool portOpen);
 
 // Judges a received reply against its request (which is unescaped on the way). Sets *accepted
 // to 1 or 0 and, where the reply carries one, fills *payload (at most kReplyPayloadBytes):

@@ -49,24 +49,6 @@ std::uint8_t BlockPercent(std::size_t done, std::size_t count) {
   return static_cast<std::uint8_t>(std::min(percent, 100.0));
 }
 
-// A reply in words, against the code that was expected (the boot downloader's acknowledge, the
-// programmer's command + 1). A port closed after the exchange's attempts had no reply at all.
-std::string ReplyWords(const TReplyJudgement& reply, std::uint8_t expected,
-                       const TSerialPort* port) {
-  if (port == nullptr || !port->IsOpen()) return "no reply";
-  if (reply.code == 0) return "a reply too short to read";
-  std::string words = FormatBounded(16, "reply 0x%02X", reply.code);
-  if (reply.hasPayload) {
-    const auto& text = reply.payload;
-    words += " \"" + std::string(text.begin(), std::find(text.begin(), text.end(), 0)) + "\"";
-  } else if (reply.code == expected) {
-    words += " with a bad checksum";
-  } else {
-    words += FormatBounded(24, " instead of 0x%02X", expected);
-  }
-  return words;
-}
-
 }  // namespace
 
 void TUsbDevice::ReportProgress(const char* text, std::uint8_t phase, std::uint8_t percent) {
@@ -87,8 +69,9 @@ std::int32_t TUsbDevice::DownloadHex(const THexImage& image) {
     const TReplyJudgement wakeUp =
         ExchangeJudged(diagPort_.get(), Request(kCmdWakeUp, PROTOCOL_DOWNLOAD), kDownloadPauseMs);
     if (wakeUp.Accepted() == 0) {
-      NotifyMessage(FormatBounded(kCauseUnits, kCauseWakeUp,
-                                  ReplyWords(wakeUp, kAcknowledge, diagPort_.get()).c_str()));
+      NotifyMessage(FormatBounded(
+          kCauseUnits, kCauseWakeUp,
+          ReplyWords(wakeUp, kAcknowledge, diagPort_ && diagPort_->IsOpen()).c_str()));
       return 0;
     }
     pacing::Sleep(kWakeUpPauseMs);
@@ -116,8 +99,9 @@ std::int32_t TUsbDevice::DownloadHex(const THexImage& image) {
     const TReplyJudgement written = ExchangeJudged(
         diagPort_.get(), Request(kCmdWriteBlock, PROTOCOL_DOWNLOAD, &payload), kDownloadPauseMs);
     if (written.Accepted() == 0) {
-      NotifyMessage(FormatBounded(kCauseUnits, kCauseBlock, done + 1, blocksSent, address,
-                                  ReplyWords(written, kAcknowledge, diagPort_.get()).c_str()));
+      NotifyMessage(FormatBounded(
+          kCauseUnits, kCauseBlock, done + 1, blocksSent, address,
+          ReplyWords(written, kAcknowledge, diagPort_ && diagPort_->IsOpen()).c_str()));
       return 0;
     }
     offset += kHexBlockBytes;
@@ -131,8 +115,9 @@ std::int32_t TUsbDevice::DownloadHex(const THexImage& image) {
   const TReplyJudgement started =
       ExchangeJudged(diagPort_.get(), Request(kCmdGo, PROTOCOL_DOWNLOAD, &start), kDownloadPauseMs);
   if (started.Accepted() == 0) {
-    NotifyMessage(FormatBounded(kCauseUnits, kCauseGo, image.startAddress,
-                                ReplyWords(started, kAcknowledge, diagPort_.get()).c_str()));
+    NotifyMessage(
+        FormatBounded(kCauseUnits, kCauseGo, image.startAddress,
+                      ReplyWords(started, kAcknowledge, diagPort_ && diagPort_->IsOpen()).c_str()));
     return 0;
   }
   pacing::Sleep(kProgrammerStartMs);
@@ -145,8 +130,9 @@ std::int32_t TUsbDevice::DownloadHex(const THexImage& image) {
                                  kDownloadPauseMs)
                 : TReplyJudgement{};
   if (closed.verdict != TReplyVerdict::kAccepted && closed.verdict != TReplyVerdict::kLogReport) {
-    NotifyMessage(FormatBounded(kCauseUnits, kCauseClose,
-                                ReplyWords(closed, kCmdClose + 1, diagPort_.get()).c_str()));
+    NotifyMessage(
+        FormatBounded(kCauseUnits, kCauseClose,
+                      ReplyWords(closed, kCmdClose + 1, diagPort_ && diagPort_->IsOpen()).c_str()));
     return 0;
   }
   ReportProgress(kTextRun, kPhaseProgrammer, 100);
