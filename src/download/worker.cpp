@@ -183,7 +183,7 @@ void TSdlThread::RunDownloadJob(std::unique_ptr<TWorkerJob> job) {
 }
 
 void TSdlThread::RunSteps(TWorkerJob& job) {
-  if (StopRequested()) return Fail(kTextInterrupted);
+  if (StopRequested()) return Interrupted(false);
   const std::uint8_t flags = device_->ConnectUSB(job.group, kConnectOpenMs);
   summary_.Step(TJobStep::kConnect) =
       (flags & kFlagDiagUsable) != 0 ? TStepOutcome::kOk : TStepOutcome::kFailed;
@@ -203,7 +203,7 @@ void TSdlThread::RunSteps(TWorkerJob& job) {
   if (!backupFailure.empty()) return Fail(backupFailure.c_str());
   if (fromOpenBackup && ImageOnDevice(job)) {
     // Its rewrite is done and only its identity is missing: nothing to flash, nothing to reset.
-    if (StopRequested()) return Fail(kTextInterrupted);
+    if (StopRequested()) return Interrupted(false);
     Report(kReportInfo, "Device runs image %s already: putting identity backup %lld back",
            job.imageSet.imageTag.c_str(), static_cast<long long>(summary_.backupId));
     summary_.Step(TJobStep::kImageUpdate) = TStepOutcome::kSkipped;
@@ -347,7 +347,7 @@ void TSdlThread::FinishStranded(TWorkerJob& job, std::uint8_t flags) {
 }
 
 void TSdlThread::FlashAndRestore(TWorkerJob& job) {
-  if (StopRequested()) return Fail(kTextInterrupted);
+  if (StopRequested()) return Interrupted(false);
   Report(kMarkDownloadStart, "Download code start");
 
   g_nDownLoadCount.fetch_add(1);
@@ -361,7 +361,7 @@ void TSdlThread::FlashAndRestore(TWorkerJob& job) {
     // The device may be half written: keep a record of its identity on disk.
     SaveDataInfo();
     SwitchDiagOff(*device_, job.group, *this);
-    if (StopRequested()) return Fail(kTextInterrupted);
+    if (StopRequested()) return Interrupted(true);
     Report(kReportFail, "Download code failed");
     device_->ClosePorts();
     return Fail("Download failed");
@@ -430,6 +430,12 @@ void TSdlThread::RestoreAndClose(TWorkerJob& job) {
   if (!restored.ok) {
     device_->ClosePorts();
     SwitchDiagOff(*device_, job.group, *this);
+    Cause(FormatBounded(kCauseUnits,
+                        "identity backup %lld is not all on the device (each difference in the "
+                        "log); it stays open: Start again restores it again, or vornex restore "
+                        "%lld",
+                        static_cast<long long>(summary_.backupId),
+                        static_cast<long long>(summary_.backupId)));
     return Fail(restored.failure.c_str());
   }
 
@@ -446,6 +452,13 @@ void TSdlThread::RestoreAndClose(TWorkerJob& job) {
   Report(kMarkClosed, "Close Device %s (0x%x)", closed > 0 ? "OK" : "ERROR", closed);
   Report(kReportPass, "Download succress");
   summary_.pass = true;
+}
+
+void TSdlThread::Interrupted(bool midStream) {
+  Cause(midStream ? "the station was asked to stop during the image stream: the device waits "
+                    "in download mode, and Start again finishes it from its open backup"
+                  : "the station was asked to stop before this device was written to");
+  Fail(kTextInterrupted);
 }
 
 void TSdlThread::Cause(const std::string& cause) {

@@ -96,6 +96,9 @@ class TSdlThread final : public TBaseThread, private TStepReporter {
   void CloseSupersededBackups();
   // Reports the failure, notes it in the summary and in the store's open backup.
   void Fail(const char* text);
+  // Fails the job "Interrupted" with its cause: stopped before the device was written to, or
+  // during its image stream.
+  void Interrupted(bool midStream);
   // Logs what lies behind the failure about to be reported and keeps the first in the summary.
   void Cause(const std::string& cause);
   // The firmware version the device tells now; empty without a modem port or an answer.
