@@ -5,12 +5,13 @@
 # -DCMAKE_INSTALL_PREFIX=/usr gives /usr/bin, /usr/lib/udev/rules.d, /usr/share/...
 #
 # The Windows build installs flat: vornex.exe with a sample of its settings file beside it and
-# the README; `cpack -G ZIP` packs them into vornex-<version>-win64.zip (scripts/windows.sh).
+# the operator's README (packaging/windows/README.txt); `cpack -G ZIP` packs them into vornex-<version>-win64.zip (scripts/windows.sh).
 
 if(WIN32)
   install(TARGETS vornex RUNTIME DESTINATION .)
-  # The text files get Windows line ends (Notepad of Windows 7 shows LF-only text as one line).
-  foreach(text packaging/windows/Vornex_730.ini README.md)
+  # The text files get Windows line ends (Notepad of Windows 7 shows LF-only text as one line):
+  # the sample settings and the operator's README (the developer's README.md stays out).
+  foreach(text packaging/windows/Vornex_730.ini packaging/windows/README.txt)
     set(source ${PROJECT_SOURCE_DIR}/${text})
     get_filename_component(name ${text} NAME)
     file(READ ${source} content)

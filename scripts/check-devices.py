@@ -5,24 +5,18 @@ scripts/sim-bench.sh snapshot_devices). Prints each problem and exits 1, else pr
 
     check-devices.py LABEL WORK DEVICES
 """
-import hashlib
-import json
+import os
 import sys
 
-label, work, devices = sys.argv[1], sys.argv[2], int(sys.argv[3])
-image = hashlib.sha256(open(f"{work}/images/nor.mbn", "rb").read()).hexdigest()
-before = {d["index"]: d for d in json.load(open(f"{work}/before.json"))["devices"]}
-after = {d["index"]: d for d in json.load(open(f"{work}/state.json"))["devices"]}
-problems = []
-for index in range(devices):
-    old, new = before[index], after[index]
-    if new["flash"]["sha256"] != image:
-        problems.append(f"device {index}: flash {new['flash']['sha256'][:16]} is not the image")
-    if new["identity"] != old["identity"] or new["nv"] != old["nv"]:
-        problems.append(f"device {index}: identity or NV items changed")
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "lib"))
+import devices  # noqa: E402
+
+label, work, count = sys.argv[1], sys.argv[2], int(sys.argv[3])
+image, rows = devices.account(work, count)
+problems = devices.problems(rows)
 for problem in problems:
     print(f"{label}:", problem)
 if problems:
     sys.exit(1)
-print(f"{label}: every one of {devices} devices holds the image (sha256 {image[:16]}...) "
+print(f"{label}: every one of {count} devices holds the image (sha256 {image[:16]}...) "
       "and its own identity")

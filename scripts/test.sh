@@ -17,6 +17,9 @@ quick=0
 
 scripts/setup.sh
 
+echo "== scripts (parsing, apt-source steps of the Windows set-up)"
+scripts/check-scripts.sh
+
 jobs=$(nproc)
 build() {
   local dir=$1

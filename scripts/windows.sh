@@ -3,8 +3,9 @@
 # makes the SQLite amalgamation (scripts/setup-windows.sh), cross-builds the core, the headless
 # station and the unit tests with MinGW-w64 in build-win/ (Release, warnings are errors), runs
 # the unit tests under Wine in a throw-away Wine prefix, and packs
-# build-win/vornex-<version>-win64.zip (vornex.exe, README.md, a sample Vornex_730.ini), whose
-# vornex.exe is then started once from the unpacked zip.
+# build-win/vornex-<version>-win64.zip (vornex.exe, the operator's README.txt from
+# packaging/windows/, a sample Vornex_730.ini), whose vornex.exe is then started once from the
+# unpacked zip.
 #   scripts/windows.sh
 . "$(dirname "$0")/lib/strict.sh"
 cd "$(dirname "$0")/.."
@@ -103,9 +104,11 @@ zip=${zips[0]}
 [ -f "$zip" ] || fail "cpack made no zip"
 top=$(basename "$zip" .zip)
 contents=$(cmake -E tar tf "$zip")
-for file in vornex.exe README.md Vornex_730.ini; do
+for file in vornex.exe README.txt Vornex_730.ini; do
   grep -qxF "$top/$file" <<<"$contents" || fail "$zip lacks $top/$file"
 done
+# The operator's README, not the developer's.
+if grep -qxF "$top/README.md" <<<"$contents"; then fail "$zip holds the developer's README.md"; fi
 # The zip's program runs alone: it needs no MinGW DLL, and it answers --help from the unpacked
 # folder (which holds no DLL either).
 program=$dir/src/app/vornex.exe
@@ -116,9 +119,13 @@ unpacked=$prefix/drive_c/unpacked
 zip_path=$PWD/$zip
 mkdir -p "$unpacked"
 (cd "$unpacked" && cmake -E tar xf "$zip_path")
+# Its text files have Windows line ends (older Notepads show LF-only text as one line).
+for file in README.txt Vornex_730.ini; do
+  if grep -q $'[^\r]$' "$unpacked/$top/$file"; then fail "$top/$file lacks Windows line ends"; fi
+done
 help=$(cmake/wine-run.sh "$unpacked/$top/vornex.exe" --help) || fail "vornex.exe --help failed"
 grep -q "usage: vornex" <<<"$help" || fail "vornex.exe --help printed no usage: $help"
-echo "contents: vornex.exe, README.md, Vornex_730.ini; vornex.exe --help runs under Wine"
+echo "contents: vornex.exe, README.txt, Vornex_730.ini; vornex.exe --help runs under Wine"
 
 echo "== summary"
 echo "package: $zip ($(du -h "$zip" | cut -f1))"
