@@ -1,10 +1,12 @@
 // The station program: the station window, with --headless the terminal front-end, and the
-// record commands "vornex restore" and "vornex history".
+// record commands "vornex restore" and "vornex history". Every way out ends with a status of the
+// one table in console/exit_status.h.
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "app/program_start.h"
+#include "console/exit_status.h"
 #include "console/headless/headless_station.h"
 #include "console/records_commands.h"
 #include "console/run_options.h"
@@ -30,15 +32,16 @@ int main(int argc, char** argv) {
       std::cout << vornex::RunUsage() << '\n'
                 << vornex::RestoreUsage() << '\n'
                 << vornex::HistoryUsage() << '\n'
-                << vornex::SystemCheckUsage();
-      return 0;
+                << vornex::SystemCheckUsage() << '\n'
+                << vornex::exit_status::kHelp;
+      return vornex::exit_status::kOk;
     }
   }
   std::string error;
   const auto options = vornex::ParseRunOptions(args, &error);
   if (!options) {
     std::cerr << "vornex: " << error << "\n(vornex --help lists the options)\n";
-    return 2;
+    return vornex::exit_status::kUsage;
   }
   if (options->frontEnd == vornex::TFrontEnd::kHeadless) {
     return vornex::RunHeadless(*options, std::cout, std::cerr);
@@ -49,6 +52,6 @@ int main(int argc, char** argv) {
   return vornex::RunStationWindow(*options, std::cerr);
 #else
   std::cerr << "vornex: this build has no station window; run it with --headless\n";
-  return 2;
+  return vornex::exit_status::kUnavailable;
 #endif
 }

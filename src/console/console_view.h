@@ -1,6 +1,7 @@
-// What the operator console shows, as the console logic sees it: eight slot rows, the Start
-// button, the log pane and message boxes. The Qt window and the terminal front-end implement
-// it; tests use a recording fake. Every call comes on the front-end's own thread.
+// What the operator console shows, as the console logic sees it: eight slot rows (with the
+// reason of a FAILED job), the Start button, the log pane and message boxes. The windows and the
+// terminal front-end implement it; tests use a recording fake. Every call comes on the
+// front-end's own thread.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +20,10 @@ class TConsoleView {
   virtual void SetStatusText(int slot, const std::string& text, Rgb color) = 0;
   // The result text ("PASS", "FAILED" or empty) in its colour.
   virtual void SetResultText(int slot, const std::string& text, Rgb color) = 0;
+  // Why the slot's job FAILED, from its account (failure and cause), told beside the result
+  // text: after it on the terminal line, as the result's tooltip in the windows. Empty once the
+  // result text no longer shows that failure. A view that has no place for it ignores it.
+  virtual void SetResultReason(int /*slot*/, const std::string& /*reason*/) {}
   // The progress bar, 0..1000.
   virtual void SetProgress(int slot, int value) = 0;
   // Label, port text and progress bar enabled (a device is in the slot) or greyed out.

@@ -1,4 +1,5 @@
-// The console logic: slot displays, Start, device checks and the handling of confirmations.
+// The console logic: slot displays, Start, device checks, the handling of confirmations and the
+// end of a batch.
 #include "console/presenter.h"
 
 #include <algorithm>
@@ -41,6 +42,13 @@ bool ValidSlot(int slot) {
 
 }  // namespace
 
+std::string FailureReason(const TJobSummary& summary) {
+  if (summary.pass) return {};
+  if (summary.cause.empty()) return summary.failure;
+  if (summary.failure.empty()) return summary.cause;
+  return summary.failure + " (" + summary.cause + ")";
+}
+
 Rgb StatusColor(SlotState state) {
   switch (state) {
     case SlotState::kEmpty:
@@ -78,7 +86,7 @@ bool TConsolePresenter::AnySlotRunning() const {
 void TConsolePresenter::InitPanel() {
   for (int slot = 0; slot < kSlotCount; ++slot) {
     ClearSlot(slot);
-    view_.SetResultText(slot, "", ResultColor(""));
+    ShowResult(slot, "", ResultColor(""));
   }
   SetStartEnabled(false);
   UpdateStartButton();
@@ -113,7 +121,7 @@ void TConsolePresenter::ShowSlotState(int slot, SlotState state, std::uint32_t v
   switch (state) {
     case SlotState::kEmpty:
       view_.SetStatusText(slot, StatusWord(state), color);
-      view_.SetResultText(slot, "", ResultColor(""));
+      ShowResult(slot, "", ResultColor(""));
       view.noteShown = false;
       view_.SetProgress(slot, 0);
       break;
@@ -136,7 +144,7 @@ void TConsolePresenter::ShowSlotState(int slot, SlotState state, std::uint32_t v
       break;
     case SlotState::kPass:
       view_.SetStatusText(slot, FormatBounded(32, "%.1fs", value / 1000.0), color);
-      view_.SetResultText(slot, "PASS", ResultColor("PASS"));
+      ShowResult(slot, "PASS", ResultColor("PASS"));
       view.noteShown = false;
       view_.SetProgress(slot, 1000);
       break;
@@ -146,7 +154,7 @@ void TConsolePresenter::ShowSlotState(int slot, SlotState state, std::uint32_t v
                               ? FormatBounded(32, "%.1f%%", view.progress / 10.0)
                               : std::string("FAILED"),
                           color);
-      view_.SetResultText(slot, "FAILED", ResultColor("FAILED"));
+      ShowResult(slot, "FAILED", ResultColor("FAILED"));  // its reason comes with the account
       view.noteShown = false;
       break;
   }
@@ -156,8 +164,17 @@ void TConsolePresenter::ShowSlotNote(int slot, const std::string& note) {
   if (!ValidSlot(slot)) return;
   TSlotView& view = slots_[static_cast<std::size_t>(slot)];
   if (note.empty() && !view.noteShown) return;  // a job's result stays
-  view_.SetResultText(slot, note, slot_color::kBusy);
+  ShowResult(slot, note, slot_color::kBusy);
   view.noteShown = !note.empty();
+}
+
+void TConsolePresenter::ShowResult(int slot, const std::string& text, Rgb color,
+                                   const std::string& reason) {
+  TSlotView& view = slots_[static_cast<std::size_t>(slot)];
+  view_.SetResultText(slot, text, color);
+  if (reason == view.reason) return;
+  view.reason = reason;
+  view_.SetResultReason(slot, reason);
 }
 
 void TConsolePresenter::ClearSlot(int slot) {
@@ -167,7 +184,7 @@ void TConsolePresenter::ClearSlot(int slot) {
   slots_[static_cast<std::size_t>(slot)].noteShown = false;
   view_.SetSlotEnabled(slot, false);
   view_.SetStatusText(slot, "EMPTY", slot_color::kEmpty);
-  view_.SetResultText(slot, "", ResultColor(""));
+  ShowResult(slot, "", ResultColor(""));
   view_.SetProgress(slot, 0);
 }
 
@@ -220,9 +237,13 @@ bool TConsolePresenter::Start() {
   AppendLog("@-@ START BUTTON !!");
   AppendLog(">> Download Device REQ\r\n");
   SetStartEnabled(false);
+  batchRunning_ = false;
   for (int slot = 0; slot < kSlotCount; ++slot) {
-    view_.SetResultText(slot, "", ResultColor(""));
-    slots_[static_cast<std::size_t>(slot)].noteShown = false;
+    TSlotView& view = slots_[static_cast<std::size_t>(slot)];
+    ShowResult(slot, "", ResultColor(""));
+    view.noteShown = false;
+    view.accounted = false;
+    view.awaited = false;
   }
   return true;
 }
@@ -250,14 +271,29 @@ void TConsolePresenter::OnConfirm(std::uint32_t code, TConfirmRecord record) {
 void TConsolePresenter::OnJobSummary(const TJobSummary& summary) {
   const int slot = summary.slot;
   if (!ValidSlot(slot)) return;
-  // The account has the last word: a slot never shows PASS for a job that did not pass.
-  if (!summary.pass && slots_[static_cast<std::size_t>(slot)].state == SlotState::kPass) {
-    ShowSlotState(slot, SlotState::kFailed);
+  TSlotView& view = slots_[static_cast<std::size_t>(slot)];
+  // The account has the last word: a slot never shows PASS for a job that did not pass, and a
+  // FAILED slot shows why.
+  if (!summary.pass) {
+    if (view.state != SlotState::kFailed) ShowSlotState(slot, SlotState::kFailed);
+    ShowResult(slot, "FAILED", ResultColor("FAILED"), FailureReason(summary));
   }
   AppendLog("<< Job [%c] %s%s%s (backup %lld%s)\r\n", static_cast<char>('A' + slot),
             summary.pass ? "PASS" : "FAILED", summary.pass ? "" : ": ", summary.failure.c_str(),
             static_cast<long long>(summary.backupId),
             summary.backupId == 0 ? "" : (summary.pass ? ", closed" : ", kept open"));
+  view.accounted = true;
+  view.awaited = false;
+  EndBatchWhenDone();
+}
+
+void TConsolePresenter::EndBatchWhenDone() {
+  if (!batchRunning_) return;
+  for (const TSlotView& view : slots_) {
+    if (view.awaited) return;
+  }
+  batchRunning_ = false;
+  if (batchEnded_) batchEnded_();
 }
 
 void TConsolePresenter::OnCheckDevice(const TDeviceTable& table) {
@@ -336,14 +372,19 @@ void TConsolePresenter::OnDownloadDevice(const TDownloadCnf& answer) {
     }
     if (answer.started[index] == 0 && slots_[index].comPort >= 1) {
       ShowSlotState(slot, SlotState::kFailed);
+      ShowResult(slot, "FAILED", ResultColor("FAILED"), kNotStartedText);
     }
+    // A job that failed at once may have given its account before this answer came.
+    slots_[index].awaited = answer.started[index] != 0 && !slots_[index].accounted;
   }
+  batchRunning_ = true;
   if (!answer.message.empty()) AppendLog("%s", answer.message.c_str());
   AppendLog("<< Download Device CNF   Use time : %.3fs\r\n", answer.elapsed / 1000.0);
   if (answer.identityBackupOff != 0) {
     AppendLog("%s\r\n", kIdentityBackupOffText);
     view_.ShowNotice(kIdentityBackupOffText, "Attention");
   }
+  EndBatchWhenDone();
 }
 
 void TConsolePresenter::OnSingle(const TSingleCnf& report) {

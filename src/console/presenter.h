@@ -1,12 +1,14 @@
 // The operator console's logic, free of any toolkit: the eight slot views and their states,
 // what Start sends, when Start is enabled, what each confirmation of the coordinator and the
-// workers does to the slots and the log pane. It runs on the front-end's thread and talks to
+// workers does to the slots and the log pane, the reason a FAILED slot shows (from its job's
+// typed account), and when a batch has ended. It runs on the front-end's thread and talks to
 // the screen through TConsoleView.
 #pragma once
 
 #include <array>
 #include <cstdarg>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,6 +42,13 @@ constexpr Rgb kPathDisplay = 0x7F7F7F;
 // Both front-ends send the first device check this long after the console is up.
 constexpr std::uint32_t kFirstCheckMs = 600;
 
+// The reason of a device that was listed and selected but got no job in its batch.
+constexpr const char* kNotStartedText = "not started";
+
+// Why a job FAILED, as its slot shows it: the failure the operator saw, followed by its cause in
+// parentheses when there is one; empty for a job that passed.
+std::string FailureReason(const TJobSummary& summary);
+
 // The display state of one slot.
 struct TSlotView {
   std::int32_t comPort = 0;   // COM number of the device shown; <= 0: none
@@ -47,6 +56,9 @@ struct TSlotView {
   SlotState state = SlotState::kEmpty;
   bool noteShown = false;  // the result text holds a check's note (holder, no permission)
   std::string lastText;    // the last text its job reported: the step it is in
+  std::string reason;      // why the FAILED shown in the result text failed; empty otherwise
+  bool accounted = false;  // its job of the last Start has given its account
+  bool awaited = false;    // its job of the running batch has not given its account yet
 };
 
 // The status word and colour of a state (RUNNING and PASS show values, see ShowSlotState).
@@ -68,6 +80,9 @@ class TConsolePresenter {
 
   // Handles one confirmation (WM_DOWNLOAD_CNF) and releases its record.
   void OnConfirm(std::uint32_t code, TConfirmRecord record);
+  // Called once each batch has ended: every job its download answer started has given its
+  // account (at once when it started none; never for a refused Start).
+  void OnBatchEnded(std::function<void()> callback) { batchEnded_ = std::move(callback); }
 
   // Slot operations; a slot outside 0..7 is ignored.
   void ShowSlotPort(int slot, std::int32_t port);
@@ -97,6 +112,10 @@ class TConsolePresenter {
   void SetStartEnabled(bool enabled);
   // A check's note in the slot's result text ("held by ..."); an empty note removes one shown.
   void ShowSlotNote(int slot, const std::string& note);
+  // The result text and the reason beside it (told to the view only when it changes).
+  void ShowResult(int slot, const std::string& text, Rgb color, const std::string& reason = {});
+  // Calls the batch-end callback once no job of the batch is awaited any more.
+  void EndBatchWhenDone();
 
   TConsoleView& view_;
   TMdlThread& coordinator_;
@@ -106,6 +125,8 @@ class TConsolePresenter {
   std::int32_t startArmed_ = 1;
   bool startEnabled_ = false;
   std::vector<std::string> searchNotes_;  // of the last check, told to the operator
+  bool batchRunning_ = false;             // a download answer started a batch not yet ended
+  std::function<void()> batchEnded_;
 };
 
 }  // namespace vornex

@@ -194,6 +194,7 @@ void TRunDriver::Confirm(std::uint32_t code, TConfirmRecord record) {
       started_[index] = (*answer)->started[index] != 0;
     }
     answered_ = true;
+    refusal_ = (*answer)->refusalKind;
   }
   if (auto* summary = std::get_if<std::unique_ptr<TJobSummary>>(&record);
       summary && *summary && (*summary)->slot >= 0 && (*summary)->slot < kSlotCount) {
@@ -267,10 +268,8 @@ TRunCounts TRunDriver::Counts() const {
 }
 
 int TRunDriver::ExitStatus() const {
-  if (gaveUp_) return kExitGaveUpWaiting;
-  if (!pressed_) return 0;
   const TRunCounts counts = Counts();
-  return std::min(counts.failed + counts.neverStarted, 255);
+  return exit_status::OfRun(gaveUp_, refusal_, pressed_, counts.failed + counts.neverStarted);
 }
 
 std::string TRunDriver::Report() const {

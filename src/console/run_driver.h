@@ -16,7 +16,7 @@
 //     clock; slot letter and the step it last reported), and so is a thread that does not end
 //     when the front-end stops the threads at the end;
 //   - counts the outcome: expected, listed, started, passed, failed, never started, and the exit
-//     status (FAILED and never-started devices; 124 when it gave up waiting).
+//     status of console/exit_status.h.
 #pragma once
 
 #include <array>
@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "console/exit_status.h"
 #include "console/presenter.h"
 #include "console/run_options.h"
 #include "discovery/port_watch.h"
@@ -35,10 +36,6 @@
 
 namespace vornex {
 
-// Exit status of a run that gave up waiting for its devices.
-constexpr int kExitGaveUpWaiting = 124;
-// Exit status of a run that could not start at all.
-constexpr int kExitCannotStart = 255;
 // How often a front-end calls Tick (pacing clock).
 constexpr std::uint32_t kDriverTickMs = 100;
 // A burst of port changes is gathered this long after its first change (pacing clock).
@@ -115,7 +112,7 @@ class TRunDriver {
   }
 
   TRunCounts Counts() const;
-  // FAILED and never-started devices (at most 255), or kExitGaveUpWaiting.
+  // The exit status of the run (console/exit_status.h).
   int ExitStatus() const;
   // The closing lines for the operator.
   std::string Report() const;
@@ -154,6 +151,7 @@ class TRunDriver {
   bool stopping_ = false;
   bool gaveUp_ = false;
   bool answered_ = false;
+  TStartRefusal refusal_ = TStartRefusal::kNone;  // why Start was refused, if it was
   std::int32_t listedAtStart_ = 0;
   std::int32_t listedLast_ = 0;
   std::array<bool, kSlotCount> started_{};

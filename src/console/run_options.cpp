@@ -112,7 +112,7 @@ std::string RunUsage() {
          "              [--expect N [--wait S]] [--time-scale S] [--json FILE]\n"
          "  Without --headless the station window opens (it needs a display); with it the\n"
          "  station runs one batch in the terminal and its exit status is the number of\n"
-         "  FAILED devices (124: gave up waiting for devices, 255: could not start).\n"
+         "  devices that FAILED or never started (the table of exit statuses is below).\n"
          "  --bench DIR            simulated devices of this bench registry (default: USB)\n"
          "  --image DIR            image folder (default: as Vornex_730.ini says)\n"
          "  --settings FILE        settings file (default: Vornex_730.ini beside the program)\n"
@@ -127,7 +127,7 @@ std::string RunUsage() {
          "  --screenshot FILE.png  window: save a picture of the window in the middle of the run\n"
          "  --screenshot-at P      ... once every started slot is at P percent (default 50)\n"
          "  --close-when-done      window: close when every started job has ended; the exit\n"
-         "                         status is then the number of FAILED devices\n";
+         "                         status is then that of the terminal\n";
 }
 
 std::optional<TRunOptions> ParseRunOptions(const std::vector<std::string>& args,

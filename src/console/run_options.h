@@ -29,7 +29,8 @@ struct TRunOptions {
   // The window only.
   std::string screenshotFile;  // save a PNG of the window in the middle of the run
   int screenshotPercent = 50;  // ... once every started slot has reached this progress
-  bool closeWhenDone = false;  // close when every started job has ended; exit status = FAILED
+  // Close when every started job has ended; the exit status is then that of a terminal run.
+  bool closeWhenDone = false;
 };
 
 // Parses the command line (without the program name); nothing and the reason when it is wrong.

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "console/exit_status.h"
 #include "console/system_check_os.h"
 #include "discovery/group_key.h"
 #include "foundation/os_file.h"
@@ -141,11 +142,11 @@ int RunSystemCheckCommand(const std::vector<std::string>& args, std::ostream& ou
   if (args.size() != 2 || args[0] != kBenchOption) {
     err << "vornex: --check-system takes only --bench DIR: " << args.front() << '\n'
         << SystemCheckUsage();
-    return 2;
+    return exit_status::kUsage;
   }
   if (!std::filesystem::is_directory(paths::FsPath(args[1]), ec)) {
     err << "vornex: --bench: no such folder: " << args[1] << '\n';
-    return 2;
+    return exit_status::kUsage;
   }
   TDiscoveryNotes notes;
   const std::vector<TPortInfo> ports = MakeBenchBackend(args[1])->ListPorts(notes);

@@ -36,7 +36,7 @@ struct TSystemRoots {
 int RunSystemCheck(const TSystemRoots& roots, std::ostream& out);
 
 // Runs "vornex --check-system" (args after it): the report on this computer's folders. Exit
-// status as RunSystemCheck, 2 for arguments it does not take.
+// status as RunSystemCheck, 64 (exit_status::kUsage) for arguments it does not take.
 int RunSystemCheckCommand(const std::vector<std::string>& args, std::ostream& out,
                           std::ostream& err);
 

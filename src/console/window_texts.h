@@ -56,6 +56,15 @@ constexpr int kDebugWindowHeightPx = 700;
 constexpr int kBaseHeightPx = 156;
 constexpr int kRowPitchPx = 42;
 
+// The columns at the right of a slot row: the status word, then the result ("PASS", "FAILED"),
+// whose column is wide enough for "FAILED" in the large font with room to spare and ends as far
+// from the window's right edge as the buttons do. The progress bar takes what is left.
+constexpr int kStatusWidthPx = 60;
+constexpr int kResultWidthPx = 72;
+constexpr int kRowGapPx = 10;       // between the progress bar, the status and the result
+constexpr int kRightMarginPx = 18;  // between the result column and the window's right edge
+constexpr int kProgressLeftPx = 160;
+
 // The password prompt's client area (186 x 90 dialog units of an 8-point dialog font).
 constexpr int kPasswordWidthPx = 279;
 constexpr int kPasswordHeightPx = 146;

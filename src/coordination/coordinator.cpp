@@ -151,6 +151,7 @@ void TMdlThread::DownloadDevices(std::unique_ptr<TDeviceTable> selection) {
       answer->imageFlags = built.itemSwitches;
       answer->identityBackupOff = built.identityBackupOff ? 1 : 0;
       answer->refusal = built.refusal;
+      answer->refusalKind = TStartRefusal::kImageSet;
       answer->message = "\r\n";
       answer->elapsed = pacing::TickCount() - startTick;
       Notify(CNF_DOWNLOAD_DEVICE, std::move(answer));
@@ -167,6 +168,7 @@ void TMdlThread::DownloadDevices(std::unique_ptr<TDeviceTable> selection) {
   std::string lost;
   if (store_ != nullptr && !store_->FileIntact(&lost)) {
     answer->refusal = "Station records lost: " + lost + ". No device will be flashed.";
+    answer->refusalKind = TStartRefusal::kRecordsLost;
     answer->message = "\r\n";
     answer->elapsed = pacing::TickCount() - startTick;
     Notify(CNF_DOWNLOAD_DEVICE, std::move(answer));

@@ -24,8 +24,6 @@ namespace {
 
 constexpr std::uint32_t kNoItem = 0xFFFF;
 constexpr std::size_t kReportUnits = 511;
-// The longest value SendAtCommand hands back.
-constexpr std::size_t kMaxAtValueBytes = 127;
 
 struct AtItem {
   int slot;

@@ -12,4 +12,7 @@ bool StdoutIsTerminal();
 // caller then writes plain lines.
 bool EnableEscapes();
 
+// The width of the terminal on standard output in columns; 0 when it is not known.
+int StdoutColumns();
+
 }  // namespace vornex::terminal

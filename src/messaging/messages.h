@@ -73,6 +73,13 @@ struct TDeviceTable {
   std::vector<std::string> notes;
 };
 
+// Why Start was refused before any job started.
+enum class TStartRefusal : std::int32_t {
+  kNone = 0,
+  kImageSet,     // the image set ("Image set refused: ...")
+  kRecordsLost,  // the station records were deleted or replaced under the station
+};
+
 // Answer of REQ_DOWNLOAD_DEVICE.
 struct TDownloadCnf {
   std::array<FixedText<128>, kSlotCount> slotTexts{};
@@ -83,6 +90,7 @@ struct TDownloadCnf {
   // Why the image set was refused ("Image set refused: ..."): no job started, no device was
   // touched. Empty when the set was accepted.
   FixedText<1024> refusal;
+  TStartRefusal refusalKind = TStartRefusal::kNone;
   // 1 when the image set backs up neither the AT identity nor the NV items.
   std::int32_t identityBackupOff = 0;
 };

@@ -1,7 +1,8 @@
-// The station record store on SQLite: opening and checking the database file, the schema and
-// its forward migrations, identity backups with their AT values and NV records, and the jobs'
-// history. Every change is one BEGIN IMMEDIATE transaction on the one connection, committed
-// with a full sync of the write-ahead journal before the operation answers.
+// The station record store on SQLite: opening and checking the database file (for writing, or
+// for reading only without creating or changing anything), the schema and its forward migrations,
+// identity backups with their AT values and NV records, and the jobs' history. Every change is one
+// BEGIN IMMEDIATE transaction on the one connection, committed with a full sync of the write-ahead
+// journal before the operation answers.
 //
 // Identity values are device bytes (Windows-1252, any byte possible) and are kept as blobs so
 // that they come back exactly; other texts are kept as SQLite text, which is stored and read
@@ -250,6 +251,52 @@ bool QueryInt(TDatabase& db, const char* sql, std::int64_t* value) {
   return true;
 }
 
+// Reads the schema version of the database file at `path` into *version and checks that it is
+// known and that the file is sound, without writing anything. False with *error.
+bool CheckSchemaAndFile(TDatabase& db, const std::string& path, std::int64_t* version,
+                        std::string* error) {
+  auto refuse = [&](std::string text) {
+    SetError(error, std::move(text));
+    return false;
+  };
+  if (!QueryInt(db, "PRAGMA user_version", version)) {
+    return refuse("cannot read station records " + path + ": " + db.Message());
+  }
+  if (*version > kNewestSchema) {
+    return refuse("station records " + path + " come from a newer version of the station (schema " +
+                  std::to_string(*version) + ", this station knows up to " +
+                  std::to_string(kNewestSchema) + ")");
+  }
+  // The first few findings are enough to tell what is wrong.
+  std::string check;
+  if (!QueryText(db, "PRAGMA quick_check(3)", &check)) {
+    return refuse("cannot check station records " + path + ": " + db.Message());
+  }
+  if (check != "ok") {
+    std::replace(check.begin(), check.end(), '\n', ' ');
+    return refuse("station records " + path + " are damaged: " + check);
+  }
+  return true;
+}
+
+// The SQLite URI of a file: '%', '?' and '#' escaped; an absolute path after "file://", so that
+// a path beginning with "//" is never taken for a host name.
+std::string FileUri(const std::string& path) {
+  std::string uri = path.starts_with('/') ? "file://" : "file:";
+  for (const char c : path) {
+    if (c == '%') {
+      uri += "%25";
+    } else if (c == '?') {
+      uri += "%3f";
+    } else if (c == '#') {
+      uri += "%23";
+    } else {
+      uri += c;
+    }
+  }
+  return uri;
+}
+
 // Checks the file and brings its schema up to date. False with *error when it cannot be used;
 // a refused file is left exactly as it was.
 bool PrepareDatabase(TDatabase& db, std::string* error) {
@@ -265,23 +312,7 @@ bool PrepareDatabase(TDatabase& db, std::string* error) {
 
   // Nothing is written before the file is known to be a sound database of a known schema.
   std::int64_t version = 0;
-  if (!QueryInt(db, "PRAGMA user_version", &version)) {
-    return refuse("cannot read station records " + path + ": " + db.Message());
-  }
-  if (version > kNewestSchema) {
-    return refuse("station records " + path + " come from a newer version of the station (schema " +
-                  std::to_string(version) + ", this station knows up to " +
-                  std::to_string(kNewestSchema) + ")");
-  }
-  // The first few findings are enough to tell what is wrong.
-  std::string check;
-  if (!QueryText(db, "PRAGMA quick_check(3)", &check)) {
-    return refuse("cannot check station records " + path + ": " + db.Message());
-  }
-  if (check != "ok") {
-    std::replace(check.begin(), check.end(), '\n', ' ');
-    return refuse("station records " + path + " are damaged: " + check);
-  }
+  if (!CheckSchemaAndFile(db, path, &version, error)) return false;
 
   std::string mode;
   if (!QueryText(db, "PRAGMA journal_mode=WAL", &mode)) {
@@ -348,6 +379,9 @@ struct TStationStore::Impl {
   std::mutex mutex;
   TDatabase db;  // guarded by mutex
   std::string path;
+  // The schema of the file: the newest once opened for writing; opened for reading, the one it
+  // has.
+  std::int64_t schema = kNewestSchema;
   // The files as opened; the journal's is absent when it did not exist then.
   std::optional<os::TFileIdentity> fileId;
   std::optional<os::TFileIdentity> journalId;
@@ -561,7 +595,10 @@ bool TStationStore::Impl::ReadHistory(const THistoryFilter& filter, std::vector<
                                       std::string* error) {
   constexpr std::string_view kWhat = "cannot read the job history";
   // The filters only choose fixed pieces of the query; their values are bound.
-  std::string sql = std::string("SELECT ") + kJobColumns + " FROM jobs WHERE 1";
+  std::string columns = kJobColumns;
+  // Records of schema 1, read as they are, keep no cause yet.
+  if (schema < 2) columns.replace(columns.rfind("cause"), std::string_view("cause").size(), "''");
+  std::string sql = "SELECT " + columns + " FROM jobs WHERE 1";
   if (!filter.since.empty()) sql += " AND started_at >= ?1";
   if (!filter.serial.empty()) sql += " AND sn_before = ?2";
   if (!filter.key.empty()) sql += " AND device_key = ?3 COLLATE NOCASE";
@@ -611,6 +648,54 @@ std::unique_ptr<TStationStore> TStationStore::Open(const std::string& dataFolder
     return nullptr;
   }
   impl->journalId = os::FileIdentityOf(impl->JournalPath(), nullptr);
+  return std::unique_ptr<TStationStore>(new TStationStore(std::move(impl)));
+}
+
+std::unique_ptr<TStationStore> TStationStore::OpenReadOnly(const std::string& dataFolder,
+                                                           std::string* error) {
+  if (dataFolder.empty()) {
+    SetError(error, "no data folder is known for the station records");
+    return nullptr;
+  }
+  std::error_code ec;
+  if (!std::filesystem::is_directory(paths::FsPath(dataFolder), ec)) {
+    SetError(error, "no station records in " + dataFolder + ": the folder does not exist");
+    return nullptr;
+  }
+  auto impl = std::make_unique<Impl>();
+  impl->path = paths::Join(dataFolder, kStoreFileName);
+  if (!std::filesystem::is_regular_file(paths::FsPath(impl->path), ec)) {
+    SetError(error, "no station records in " + dataFolder + ": it holds no " + kStoreFileName);
+    return nullptr;
+  }
+  // Without a journal no station has the file open (the last connection to close removes it)
+  // and the file alone holds every record: it is read as it is, without locks, since a reader
+  // that takes them would make the journal and shared-memory files. A station that opens it
+  // meanwhile writes into a journal of its own and changes the file only at a checkpoint. With
+  // a journal, a station may be writing: the file is read through it, like any other reader.
+  const bool journal = std::filesystem::exists(paths::FsPath(impl->JournalPath()), ec);
+  const bool opened =
+      journal ? impl->db.Open(impl->path, SQLITE_OPEN_READONLY | SQLITE_OPEN_FULLMUTEX)
+              : impl->db.Open(FileUri(impl->path) + "?immutable=1",
+                              SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_FULLMUTEX);
+  if (!opened) {
+    SetError(error, "cannot open station records " + impl->path + ": " + impl->db.Message());
+    return nullptr;
+  }
+  impl->db.SetBusyTimeout(kBusyTimeoutMs);
+  if (!CheckSchemaAndFile(impl->db, impl->path, &impl->schema, error)) return nullptr;
+  if (impl->schema == 0) {
+    std::int64_t objects = 0;
+    if (!QueryInt(impl->db, "SELECT count(*) FROM sqlite_schema", &objects)) {
+      SetError(error, "cannot read station records " + impl->path + ": " + impl->db.Message());
+    } else if (objects != 0) {
+      SetError(error, impl->path + " holds tables that are not station records");
+    } else {
+      SetError(error, "no station records in " + dataFolder + ": its " + kStoreFileName +
+                          " holds none yet");
+    }
+    return nullptr;
+  }
   return std::unique_ptr<TStationStore>(new TStationStore(std::move(impl)));
 }
 

@@ -41,6 +41,13 @@ class TStationStore {
   // migrating the schema. Null with *error when it cannot be used: not creatable or writable,
   // corrupted, locked by another writer for longer than the busy limit, or from a newer schema.
   static std::unique_ptr<TStationStore> Open(const std::string& dataFolder, std::string* error);
+  // Opens the database in the folder for reading only: nothing is created or changed, neither a
+  // folder nor a file (no database, journal or shared-memory file) nor the schema. Null with
+  // *error when the folder or its database does not exist ("no station records in DIR: ..."),
+  // or when the file cannot be read, is damaged, holds other tables or comes from a newer
+  // schema. Records of an older schema are read as they are. Every operation that writes fails.
+  static std::unique_ptr<TStationStore> OpenReadOnly(const std::string& dataFolder,
+                                                     std::string* error);
   ~TStationStore();
   TStationStore(const TStationStore&) = delete;
   TStationStore& operator=(const TStationStore&) = delete;

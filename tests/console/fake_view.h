@@ -15,6 +15,7 @@ struct FakeSlot {
   Rgb statusColor = 0;
   std::string result;
   Rgb resultColor = 0;
+  std::string reason;
   int progress = 0;
   bool enabled = false;
 };
@@ -29,6 +30,9 @@ class FakeView : public TConsoleView {
   void SetResultText(int slot, const std::string& text, Rgb color) override {
     slots[At(slot)].result = text;
     slots[At(slot)].resultColor = color;
+  }
+  void SetResultReason(int slot, const std::string& reason) override {
+    slots[At(slot)].reason = reason;
   }
   void SetProgress(int slot, int value) override { slots[At(slot)].progress = value; }
   void SetSlotEnabled(int slot, bool enabled) override { slots[At(slot)].enabled = enabled; }

@@ -1,5 +1,6 @@
 // The console logic against a recording view: slot displays and colours, the Start button's
-// arming, the device-kind test, the log pane lines, and what Start sends.
+// arming, the device-kind test, the log pane lines, what Start sends, the reason a FAILED slot
+// shows and the end of a batch.
 #include "console/presenter.h"
 
 #include <gtest/gtest.h>
@@ -231,6 +232,43 @@ TEST_F(PresenterTest, CheckRequestGoesToAnIdleCoordinator) {
 
 namespace vornex {
 namespace {
+
+// A FAILED slot tells why from its job's account (also a job that showed PASS, and a device that
+// got no job) until Start clears it; the batch ends with the last account, also when a job that
+// failed at once gave it before the download answer.
+TEST_F(PresenterTest, FailedSlotsTellWhyAndTheBatchEndsWithTheLastAccount) {
+  TConsolePresenter& console = Make();
+  int ended = 0;
+  console.OnBatchEnded([&] { ++ended; });
+  const auto account = [](int slot, const char* failure, const char* cause) {
+    auto summary = std::make_unique<TJobSummary>();
+    summary->slot = slot;
+    summary->failure = failure;
+    summary->cause = cause;
+    return summary;
+  };
+  console.OnConfirm(CNF_CHECK_DEVICE, Check({{5, 0, 1}, {6, 0, 1}, {7, 0, 1}}));
+  ASSERT_TRUE(console.Start());
+  console.OnConfirm(CNF_SINGLE, Single(0, CNF_FAIL, 0, "Can not downgrade image"));
+  console.OnConfirm(CNF_JOB_SUMMARY, account(0, "Can not downgrade image", ""));
+  auto answer = std::make_unique<TDownloadCnf>();
+  answer->started = {1, 1, 0};
+  console.OnConfirm(CNF_DOWNLOAD_DEVICE, std::move(answer));
+  EXPECT_EQ(ended, 0);
+  console.OnConfirm(CNF_SINGLE, Single(1, CNF_PASS, 0, "", 9000));
+  console.OnConfirm(CNF_JOB_SUMMARY,
+                    account(1, "Identity not restored: 1 AT, 0 NV items differ", "SN reads SN2"));
+  EXPECT_EQ(ended, 1);
+  const std::pair<std::string, std::string> shown[] = {
+      {"FAILED", "Can not downgrade image"},
+      {"FAILED", "Identity not restored: 1 AT, 0 NV items differ (SN reads SN2)"},
+      {"FAILED", kNotStartedText}};
+  for (std::size_t slot = 0; slot < 3; ++slot) {
+    EXPECT_EQ(std::make_pair(view_.slots[slot].result, view_.slots[slot].reason), shown[slot]);
+  }
+  ASSERT_TRUE(console.Start());
+  for (std::size_t slot = 0; slot < 3; ++slot) EXPECT_EQ(view_.slots[slot].reason, "");
+}
 
 // What the search withheld reaches the operator once per change, and every time the log pane.
 TEST_F(PresenterTest, SearchNotesAreToldOncePerChange) {

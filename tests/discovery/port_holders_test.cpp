@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "console/exit_status.h"
 #include "console/system_check.h"
 #include "discovery/bench_registry.h"
 #include "discovery/port_enumeration.h"
@@ -176,12 +177,14 @@ TEST_F(PortHoldersTest, SystemCheckOfABenchNamesTheRefusedRecords) {
 
   std::ostringstream report;
   std::ostringstream err;
-  EXPECT_NE(RunSystemCheckCommand({"--bench", dir_.path()}, report, err), 2) << err.str();
+  EXPECT_NE(RunSystemCheckCommand({"--bench", dir_.path()}, report, err), exit_status::kUsage)
+      << err.str();
   EXPECT_TRUE(Has(report.str(), "Bench registry: " + dir_.path() + "\n"));
   EXPECT_TRUE(Has(report.str(), "  note: bench record COM51.port refused: not a regular file\n"));
   EXPECT_TRUE(Has(report.str(), "  note: bench records COM12.port and COM7.port both claim COM12"));
-  EXPECT_EQ(RunSystemCheckCommand({"--bench"}, report, err), 2);
-  EXPECT_EQ(RunSystemCheckCommand({"--bench", dir_.File("none")}, report, err), 2);
+  EXPECT_EQ(RunSystemCheckCommand({"--bench"}, report, err), exit_status::kUsage);
+  EXPECT_EQ(RunSystemCheckCommand({"--bench", dir_.File("none")}, report, err),
+            exit_status::kUsage);
 }
 
 }  // namespace

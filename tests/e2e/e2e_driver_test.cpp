@@ -90,7 +90,7 @@ TEST_F(RunDriverTest, TooFewDevicesGiveUpAfterTheWaitOrEndAtAStopWithoutTouching
     int status;
     std::string line;
   } cases[] = {
-      {"gives up", 0.5, false, kExitGaveUpWaiting, "Gave up waiting after 0.5 s: "},
+      {"gives up", 0.5, false, exit_status::kGaveUpWaiting, "Gave up waiting after 0.5 s: "},
       {"stopped", 0, true, 0, "Stopped before Start: no device was touched."},
   };
   sim::SimBench& bench = StartBench(std::vector<sim::DeviceConfig>(1));

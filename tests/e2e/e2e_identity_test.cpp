@@ -176,12 +176,12 @@ TEST_F(IdentityFaultTest, NothingButTheNewestBackupOfTheDeviceIsWrittenWithoutFo
   }
   store.reset();
   for (const auto& [args, status, text] :
-       {std::tuple<std::vector<std::string>, int, std::string>{{"1"}, 2, "vornex restore 3"},
-        {{"2"}, 2, "vornex restore 4"},
+       {std::tuple<std::vector<std::string>, int, std::string>{{"1"}, 65, "vornex restore 3"},
+        {{"2"}, 65, "vornex restore 4"},
         {{"1", "--force"}, 1, "device 7-1 is not attached"},
-        {{"--datainfo", root_.File("sn.ini"), "--com", com}, 2, "vornex restore 4 --com " + com},
+        {{"--datainfo", root_.File("sn.ini"), "--com", com}, 65, "vornex restore 4 --com " + com},
         {{"--datainfo", root_.File("nv.ini"), "--com", com},
-         2,
+         65,
          "holds no serial number: it is restored only with --force and the device named by its "
          "port (--com N)"}}) {
     std::vector<std::string> all = args;

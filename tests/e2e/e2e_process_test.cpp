@@ -14,6 +14,7 @@
 #include <future>
 #include <sstream>
 
+#include "console/exit_status.h"
 #include "console/records_commands.h"
 #include "station_harness.h"
 #include "store/station_store.h"
@@ -267,17 +268,24 @@ TEST_F(StationProcessTest, TooFewDevicesEndAfterTheWaitWithItsOwnStatus) {
 }
 
 // The program's front door: a mistake on the command line or a display that does not answer ends
-// it with status 2 and a sentence on standard error, never with an abort.
-TEST(StationProgram, RefusesWhatItCannotUseWithStatusTwoAndAReason) {
+// it with its own status and a sentence on standard error, never with an abort.
+TEST(StationProgram, RefusesWhatItCannotUseWithItsStatusAndAReason) {
   testing::TempDir dir;
   const struct {
     std::vector<std::string> args;
     std::vector<std::string> env;
+    int status;
     std::string says;
   } cases[] = {
-      {{"--bogus"}, {}, "vornex: unknown option: --bogus"},
-      {{"--headless", "--expect", "9"}, {}, "--expect takes a whole number of devices from 1 to 8"},
-      {{}, {"DISPLAY=:97"}, "vornex: the display DISPLAY=:97 does not answer."},
+      {{"--bogus"}, {}, exit_status::kUsage, "vornex: unknown option: --bogus"},
+      {{"--headless", "--expect", "9"},
+       {},
+       exit_status::kUsage,
+       "--expect takes a whole number of devices from 1 to 8"},
+      {{},
+       {"DISPLAY=:97"},
+       exit_status::kUnavailable,
+       "vornex: the display DISPLAY=:97 does not answer."},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = {VORNEX_PROGRAM};
@@ -292,7 +300,7 @@ TEST(StationProgram, RefusesWhatItCannotUseWithStatusTwoAndAReason) {
     ASSERT_GT(pid, 0);
     int status = 0;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << c.says << ": " << status;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == c.status) << c.says << ": " << status;
     EXPECT_NE(testing::ReadFile(output).find(c.says), std::string::npos)
         << testing::ReadFile(output);
   }

@@ -1,10 +1,13 @@
 // Whole runs of the station on healthy simulated devices: a full panel of eight flashed in
-// parallel, and the station cycle of a second batch once the first devices were taken away.
+// parallel, and the station cycle of a second batch once the first devices were taken away; and
+// the terminal front-end's account of a device that failed.
 #include <gtest/gtest.h>
 
 #include <array>
 #include <set>
+#include <sstream>
 
+#include "console/headless/headless_station.h"
 #include "download/worker.h"
 #include "station_harness.h"
 
@@ -13,6 +16,7 @@ namespace {
 
 using SecondBatchTest = StationTest;
 using FullPanelTest = StationTest;
+using TerminalRunTest = StationTest;
 
 TEST_F(FullPanelTest, EightDevicesPassInParallelAndKeepTheirIdentity) {
   sim::SimBench& bench = StartBench(std::vector<sim::DeviceConfig>(8));
@@ -120,6 +124,38 @@ TEST_F(SecondBatchTest, StartReturnsOnlyAfterThePanelEmptiedAndTheSecondBatchPas
     once.flashCount += 1;  // the first batch
     ExpectRewrittenKeepingIdentity(once, bench.Report(device.index), images_);
   }
+}
+
+// The terminal front-end on a device that is not found again after its reset: its slot line ends
+// FAILED with the reason, and the run ends with its open backup and how to finish it.
+TEST_F(TerminalRunTest, AFailedSlotLineCarriesItsReasonAndTheRunEndsWithWhatIsLeft) {
+  sim::DeviceConfig lost;
+  lost.faults.noReturn = true;
+  sim::SimBench& bench = StartBench({lost});
+  TRunOptions options;
+  options.frontEnd = TFrontEnd::kHeadless;
+  options.bench = bench.Folder();
+  options.imageFolder = images_.folder;
+  options.dataFolder = root_.File("records");
+  options.settingsPath = root_.File("Vornex_730.ini");
+  testing::WriteFile(options.settingsPath, "[Config]\r\nPathNumber=1\r\n");
+  options.timeScale = kTimeScale;
+  options.autostart = 1;
+  std::ostringstream out;
+  std::ostringstream err;
+  EXPECT_NE(RunHeadless(options, out, err), 0) << err.str();
+
+  const std::string text = out.str();
+  EXPECT_NE(text.find(" FAILED  Can Not Find Device Again ! (no ports of device "),
+            std::string::npos)
+      << text;
+  const std::size_t left = text.find(
+      "\n1 identity backup(s) open (ids 1): Start again finishes those devices when they are "
+      "attached, or vornex restore ID --data " +
+      options.dataFolder + " --bench " + options.bench + " --settings " + options.settingsPath +
+      " puts one back.\n");
+  ASSERT_NE(left, std::string::npos) << text;
+  EXPECT_LT(text.find("\nDevices: "), left) << text;  // after the count
 }
 
 }  // namespace

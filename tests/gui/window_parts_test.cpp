@@ -6,6 +6,7 @@
 #include <sstream>
 #include <thread>
 
+#include "console/exit_status.h"
 #include "console/qt/confirm_relay.h"
 #include "console/qt/vornex_app.h"
 #include "gui/gui_support.h"
@@ -32,7 +33,7 @@ TEST(InstanceLock, ASecondStartFindsTheLockTakenAndEndsWithoutAWindow) {
   EXPECT_EQ(CVornexApp::Run("vornex", TRunOptions{}, err), 0);
   EXPECT_EQ(err.str(), "");
   testing::WriteFile(ClosingMarkPath().toStdString(), "");
-  EXPECT_EQ(CVornexApp::Run("vornex", TRunOptions{}, err), 1);
+  EXPECT_EQ(CVornexApp::Run("vornex", TRunOptions{}, err), exit_status::kUnavailable);
   EXPECT_NE(err.str().find("finishing its jobs"), std::string::npos) << err.str();
   first.reset();
   EXPECT_NE(TakeInstanceLock(path, &other), nullptr);

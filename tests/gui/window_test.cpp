@@ -1,11 +1,13 @@
-// The station window's panel: sizes, rows in use, controls per setting, the pixel layout, and
-// what confirmations posted from other threads do to the slot rows.
+// The station window's panel: sizes, rows in use, controls per setting, the pixel layout, what
+// confirmations posted from other threads do to the slot rows, and how a FAILED result shows.
+#include <QFontMetrics>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 
+#include "console/window_texts.h"
 #include "gui/gui_support.h"
 
 namespace vornex::guitest {
@@ -56,10 +58,11 @@ TEST_F(SlotPanelTest, DebugModeLayoutAndResize) {
   EXPECT_EQ(panel.LogPane()->geometry(), QRect(10, 176, 445, 514));  // below slot C
   const TSlotRow& b = panel.Row(1);
   EXPECT_EQ(b.port->geometry(), QRect(88, 99, 70, 14));
-  EXPECT_EQ(b.progress->geometry(), QRect(160, 92, 295, 28));
+  EXPECT_EQ(b.progress->geometry(), QRect(160, 92, 270, 28));
+  EXPECT_EQ(b.status->geometry(), QRect(440, 97, 60, 18));
   window.resize(800, 500);
   EXPECT_EQ(panel.StartButton()->geometry(), QRect(682, 432, 100, 50));
-  EXPECT_EQ(b.result->geometry(), QRect(740, 97, 60, 18));
+  EXPECT_EQ(b.result->geometry(), QRect(710, 97, 72, 18));
   EXPECT_EQ(Log().rfind(">> Check Device REQ\nFind : 0 usb device(s)\n", 0), 0u) << Log();
 }
 
@@ -112,6 +115,32 @@ TEST_F(SlotPanelTest, MixedDeviceKindsAskForAttention) {
   EXPECT_EQ(notice, QStringLiteral("Attention: NOT Same Device !"));
   EXPECT_NE(Log().find("NOT Same Device !<< Check Device CNF"), std::string::npos) << Log();
   EXPECT_TRUE(window.Panel().StartButton()->isEnabled());  // not blocked by the notice
+}
+
+// Why a slot FAILED is the tooltip of its result and progress bar, from the job's account; the
+// word "FAILED" fits its column with room to spare, and the column ends as far from the window's
+// edge as the buttons.
+TEST_F(SlotPanelTest, AFailedResultTellsWhyAndFitsAwayFromTheEdge) {
+  CVornexDlg& window = Open("PathNumber=1\r\n");
+  const TSlotRow& a = window.Panel().Row(0);
+  Confirm(CNF_CHECK_DEVICE, CheckTable({{5, 0, 1}}));
+  Confirm(CNF_SINGLE, SingleReport(0, CNF_FAIL, 0));
+  EXPECT_EQ(a.result->toolTip(), QString());  // until the account comes
+  auto summary = std::make_unique<TJobSummary>();
+  summary->slot = 0;
+  summary->failure = "Can Not Find Device Again !";
+  summary->cause = "no ports of device 5A3F after its reset";
+  Confirm(CNF_JOB_SUMMARY, std::move(summary));
+  const QString why =
+      QStringLiteral("Can Not Find Device Again ! (no ports of device 5A3F after its reset)");
+  EXPECT_EQ(a.result->text(), QStringLiteral("FAILED"));
+  EXPECT_EQ(a.result->toolTip(), why);
+  EXPECT_EQ(a.progress->toolTip(), why);
+
+  constexpr int kSpareInColumnPx = 4;
+  const int wordPx = QFontMetrics(a.result->font()).horizontalAdvance(a.result->text());
+  EXPECT_LE(wordPx + kSpareInColumnPx, a.result->contentsRect().width());
+  EXPECT_LE(a.result->geometry().right() + 1 + window::kRightMarginPx, window.width());
 }
 
 }  // namespace

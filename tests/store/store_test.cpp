@@ -1,6 +1,7 @@
 // The station record store: identity backups come back byte for byte after a reopen, backups
 // open and close, the history filters, unusable files are refused and left untouched,
-// concurrent workers all get their backups stored, and a failed commit stores nothing.
+// concurrent workers all get their backups stored, a failed commit stores nothing, and records
+// opened for reading only are read as they are, with nothing created or changed.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -449,6 +450,50 @@ TEST(StationStoreTest, OpenBackupsMatchByKeySerialNumberOrMeid) {
     for (const TIdentityBackup& backup : *found) ids.push_back(backup.id);
     EXPECT_EQ(ids, c.ids) << c.key << "/" << c.sn << "/" << c.meid;
   }
+}
+
+// Opened for reading only, the store makes nothing: no folder, no database, no journal or
+// shared-memory file beside the one it reads, no migration of an older schema.
+TEST(StationStoreTest, ReadOnlyOpeningCreatesAndChangesNothing) {
+  TempDir dir;
+  const std::string missing = dir.File("missing");
+  std::string error;
+  EXPECT_FALSE(TStationStore::OpenReadOnly(missing, &error));
+  EXPECT_EQ(error, "no station records in " + missing + ": the folder does not exist");
+  EXPECT_FALSE(fs::exists(missing));
+  EXPECT_FALSE(TStationStore::OpenReadOnly(dir.path(), &error));
+  EXPECT_EQ(error, "no station records in " + dir.path() + ": it holds no station.db");
+  EXPECT_TRUE(fs::is_empty(dir.path()));
+
+  auto writer = TStationStore::Open(dir.path(), &error);
+  ASSERT_TRUE(writer && writer->CommitBackup(MakeBackup("K", 3), &error) > 0) << error;
+  TJobSummary job;
+  job.failure = "Interrupted";
+  ASSERT_GT(writer->RecordJob(job, &error), 0) << error;
+  const auto openBackups = [&] {
+    auto reader = TStationStore::OpenReadOnly(dir.path(), &error);
+    return reader ? reader->OpenBackupCount(&error) : -1;
+  };
+  EXPECT_EQ(openBackups(), 1) << error;  // beside the station that writes them
+  writer.reset();
+
+  const std::string db = dir.File(kStoreFileName);
+  sqlite::TDatabase raw;
+  ASSERT_TRUE(raw.Open(db, SQLITE_OPEN_READWRITE));
+  ASSERT_TRUE(raw.Exec("ALTER TABLE jobs DROP COLUMN cause; PRAGMA user_version = 1;"));
+  raw.Close();
+  const std::string before = ReadFile(db);
+  EXPECT_EQ(openBackups(), 1) << error;
+  auto reader = TStationStore::OpenReadOnly(dir.path(), &error);
+  ASSERT_TRUE(reader) << error;
+  const auto history = reader->History({}, &error);
+  ASSERT_TRUE(history) << error;
+  ASSERT_EQ(history->size(), 1u);
+  EXPECT_EQ((*history)[0].failure, "Interrupted");
+  EXPECT_EQ(reader->CommitBackup(MakeBackup("L", 1), &error), 0);
+  reader.reset();
+  EXPECT_EQ(ReadFile(db), before);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
 }
 
 }  // namespace

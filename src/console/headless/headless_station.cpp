@@ -1,13 +1,16 @@
 // The headless station's main loop: confirmations from the coordinator and workers are queued
 // by the notification target and handled on this thread, one at a time, like window messages.
+// The run starts and ends with what is left to do about the identity backups still open.
 // An output that fails (the terminal closed, the reader of the output or of the --json file
 // quit) is given up and taken as a request for the safe stop, like an interrupt: the run goes
 // on to its end with every job recorded in the station records.
 #include "console/headless/headless_station.h"
 
 #include <fstream>
+#include <iostream>
 
 #include "console/confirmation_queue.h"
+#include "console/exit_status.h"
 #include "console/headless/terminal_view.h"
 #include "console/job_report.h"
 #include "console/run_driver.h"
@@ -29,7 +32,7 @@ int RunHeadless(const TRunOptions& options, std::ostream& out, std::ostream& err
     json.open(options.jsonPath, std::ios::app);
     if (!json) {
       err << "vornex: cannot write the --json file " << options.jsonPath << '\n';
-      return kExitCannotStart;
+      return exit_status::kUnavailable;
     }
   }
 
@@ -37,11 +40,14 @@ int RunHeadless(const TRunOptions& options, std::ostream& out, std::ostream& err
   std::string notice;
   const std::unique_ptr<TStationStore> store =
       OpenStationRecords(options.dataFolder, settings, &notice);
-  if (store) notice = OpenBackupsNotice(*store);
+  const TRestoreOptions restoreOptions = RestoreOptionsOf(options);
+  if (store) notice = OpenBackupsNotice(*store, restoreOptions);
   if (!notice.empty()) out << notice << '\n';
 
-  // The live slot table needs a terminal that takes cursor escapes; otherwise plain lines.
-  TTerminalView view(out, !settings.debugMode && terminal::EnableEscapes(), settings);
+  // The live slot table needs the terminal on standard output taking cursor escapes; any other
+  // output gets plain lines.
+  const bool liveRedraw = !settings.debugMode && &out == &std::cout && terminal::EnableEscapes();
+  TTerminalView view(out, liveRedraw, settings, terminal::StdoutColumns);
   TConfirmationQueue target;
   TMdlThread coordinator;
   TConsolePresenter console(view, coordinator, settings);
@@ -86,13 +92,20 @@ int RunHeadless(const TRunOptions& options, std::ostream& out, std::ostream& err
       TJobSummary notStarted;
       notStarted.slot = slot;
       notStarted.diagCom = console.Slot(slot).comPort;
-      notStarted.failure = "not started";
+      notStarted.failure = kNotStartedText;
       json << JobJson(notStarted) << std::endl;
     }
   }
   if (const std::string report = driver.Report(); !report.empty()) {
     view.ShowNotice(report, "");
     view.Flush();
+  }
+  // What is left to do, in the words of the start.
+  if (store) {
+    if (const std::string left = OpenBackupsNotice(*store, restoreOptions); !left.empty()) {
+      view.ShowNotice(left, "");
+      view.Flush();
+    }
   }
   return driver.ExitStatus();
 }

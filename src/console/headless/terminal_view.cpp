@@ -7,6 +7,7 @@ namespace vornex {
 namespace {
 
 constexpr int kBarWidth = 30;
+constexpr const char* kEllipsis = "\xE2\x80\xA6";  // "…" in UTF-8
 
 // ANSI colour of a status, close to the window's colours.
 const char* AnsiColor(Rgb color) {
@@ -26,10 +27,29 @@ const char* AnsiColor(Rgb color) {
   }
 }
 
+// The start of a UTF-8 character (any byte but a continuation byte).
+bool StartsCharacter(char c) {
+  return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+}
+
 }  // namespace
 
-TTerminalView::TTerminalView(std::ostream& out, bool liveRedraw, const StationSettings& settings)
-    : out_(out), liveRedraw_(liveRedraw), settings_(settings) {}
+std::string FitToColumns(const std::string& line, int columns) {
+  if (columns <= 1) return line;
+  const auto fits = static_cast<std::size_t>(columns - 1);
+  std::size_t characters = 0;
+  std::size_t cut = 0;  // the end of the last character kept when the line is cut
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if (!StartsCharacter(line[i])) continue;
+    if (characters == fits - 1) cut = i;
+    if (++characters > fits) return line.substr(0, cut) + kEllipsis;
+  }
+  return line;
+}
+
+TTerminalView::TTerminalView(std::ostream& out, bool liveRedraw, const StationSettings& settings,
+                             TerminalColumns columns)
+    : out_(out), liveRedraw_(liveRedraw), settings_(settings), columns_(std::move(columns)) {}
 
 void TTerminalView::SetPortText(int slot, const std::string& text) {
   At(slot).port = text;
@@ -44,6 +64,16 @@ void TTerminalView::SetStatusText(int slot, const std::string& text, Rgb color) 
 
 void TTerminalView::SetResultText(int slot, const std::string& text, Rgb /*color*/) {
   At(slot).result = text;
+  dirty_ = true;
+}
+
+void TTerminalView::SetResultReason(int slot, const std::string& reason) {
+  std::string& shown = At(slot).reason;
+  shown = reason;
+  // One line each: a reason's own line ends would break the table.
+  for (char& c : shown) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
   dirty_ = true;
 }
 
@@ -77,8 +107,10 @@ std::string TTerminalView::Line(int slot) const {
   bar.append(static_cast<std::size_t>(filled), '#')
       .append(static_cast<std::size_t>(kBarWidth - filled), '.')
       .append("]");
-  return FormatBounded(200, "%c %-12s %s %-8s %s", 'A' + slot, row.port.c_str(), bar.c_str(),
-                       row.status.c_str(), row.result.c_str());
+  std::string line = FormatBounded(200, "%c %-12s %s %-8s %s", 'A' + slot, row.port.c_str(),
+                                   bar.c_str(), row.status.c_str(), row.result.c_str());
+  if (!row.result.empty() && !row.reason.empty()) line += "  " + row.reason;
+  return line;
 }
 
 void TTerminalView::Flush() {
@@ -94,9 +126,11 @@ void TTerminalView::Draw() {
     int shown = 0;
     for (int slot = 0; slot < kSlotCount; ++slot) shown += settings_.enabled[slot] >= 1 ? 1 : 0;
     if (drawn_) out_ << "\x1b[" << shown << "F";  // back to the first slot line
+    const int columns = columns_ ? columns_() : 0;
     for (int slot = 0; slot < kSlotCount; ++slot) {
       if (settings_.enabled[static_cast<std::size_t>(slot)] < 1) continue;
-      out_ << "\x1b[2K" << AnsiColor(At(slot).statusColor) << Line(slot) << "\x1b[0m\n";
+      out_ << "\x1b[2K" << AnsiColor(At(slot).statusColor) << FitToColumns(Line(slot), columns)
+           << "\x1b[0m\n";
     }
     drawn_ = true;
   } else {
@@ -109,7 +143,7 @@ void TTerminalView::Draw() {
       const std::string key =
           row.port + "|" +
           (running ? "RUNNING " + std::to_string(row.progress / 100) : row.status) + "|" +
-          row.result;
+          row.result + "|" + row.reason;
       if (key == row.printed) continue;
       row.printed = key;
       out_ << Line(slot) << '\n';

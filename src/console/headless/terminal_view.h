@@ -1,6 +1,8 @@
 // The headless station's screen: one line per slot in use (letter, port, progress bar, status
-// word, result), redrawn in place on a terminal, or printed as a new line whenever a slot's
-// status changes, and at every tenth of its progress, when the output is not a terminal. Log
+// word, result and, after FAILED, why), redrawn in place on a terminal, or printed as a new line
+// whenever a slot's status or result changes, and at every tenth of its progress, when the
+// output is not a terminal. A line redrawn in place is cut to the terminal's width, ending in
+// "…", when it would wrap (a wrapped line would break the redraw); printed lines are whole. Log
 // pane text (debug mode) is printed as it comes.
 //
 // Output that fails (the terminal was closed, the reader of a pipe quit) is given up for good:
@@ -8,6 +10,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <ostream>
 #include <string>
 
@@ -16,13 +19,24 @@
 
 namespace vornex {
 
+// The width of the terminal in columns, asked at every redraw; 0 or less when it is not known.
+using TerminalColumns = std::function<int()>;
+
+// A slot line as it fits a terminal of that many columns: whole when it fits in one column less
+// (a console may move to the next line once its last column is written), else cut there, its
+// last character replaced by "…". A width of 0 or less keeps the line whole. Characters are
+// counted as one column each.
+std::string FitToColumns(const std::string& line, int columns);
+
 class TTerminalView : public TConsoleView {
  public:
-  TTerminalView(std::ostream& out, bool liveRedraw, const StationSettings& settings);
+  TTerminalView(std::ostream& out, bool liveRedraw, const StationSettings& settings,
+                TerminalColumns columns = {});
 
   void SetPortText(int slot, const std::string& text) override;
   void SetStatusText(int slot, const std::string& text, Rgb color) override;
   void SetResultText(int slot, const std::string& text, Rgb color) override;
+  void SetResultReason(int slot, const std::string& reason) override;
   void SetProgress(int slot, int value) override;
   void SetSlotEnabled(int slot, bool enabled) override;
   void SetStartEnabled(bool enabled) override;
@@ -35,7 +49,7 @@ class TTerminalView : public TConsoleView {
   void Flush();
   // True once a write to the output has failed; nothing is written from then on.
   bool OutputLost() const { return lost_; }
-  // The line of one slot as it is shown.
+  // The line of one slot, whole.
   std::string Line(int slot) const;
 
  private:
@@ -43,6 +57,7 @@ class TTerminalView : public TConsoleView {
     std::string port = "( null )";
     std::string status = "EMPTY";
     std::string result;
+    std::string reason;
     int progress = 0;
     Rgb statusColor = 0;
     std::string printed;  // the line as last printed
@@ -54,6 +69,7 @@ class TTerminalView : public TConsoleView {
   std::ostream& out_;
   bool liveRedraw_;
   StationSettings settings_;
+  TerminalColumns columns_;
   std::array<Row, kSlotCount> rows_{};
   bool drawn_ = false;
   bool dirty_ = true;

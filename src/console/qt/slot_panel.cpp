@@ -164,9 +164,12 @@ void CSlotPanel::LayoutControls(int width, int height) {
     const int y = 55 + window::kRowPitchPx * slot;
     row.label->setGeometry(10, y, 70, 18);
     row.port->setGeometry(88, y + 2, 70, 14);
-    row.progress->setGeometry(160, y - 5, width - 305, 28);
-    row.status->setGeometry(width - 130, y, 60, 18);
-    row.result->setGeometry(width - 60, y, 60, 18);
+    const int resultLeft = width - window::kRightMarginPx - window::kResultWidthPx;
+    const int statusLeft = resultLeft - window::kRowGapPx - window::kStatusWidthPx;
+    row.progress->setGeometry(window::kProgressLeftPx, y - 5,
+                              statusLeft - window::kRowGapPx - window::kProgressLeftPx, 28);
+    row.status->setGeometry(statusLeft, y, window::kStatusWidthPx, 18);
+    row.result->setGeometry(resultLeft, y, window::kResultWidthPx, 18);
   }
   start_->setGeometry(width - 118, height - 68, 100, 50);
   clear_->setGeometry(width - 118, height - 136, 100, 50);
@@ -197,6 +200,13 @@ void CSlotPanel::SetResultText(int slot, const std::string& text, Rgb color) {
   QLabel* result = Row(slot).result;
   SetTextColor(result, QPalette::WindowText, color);
   result->setText(QString::fromStdString(text));
+}
+
+void CSlotPanel::SetResultReason(int slot, const std::string& reason) {
+  if (!ValidSlot(slot)) return;
+  const QString tip = QString::fromStdString(reason);
+  Row(slot).result->setToolTip(tip);
+  Row(slot).progress->setToolTip(tip);
 }
 
 void CSlotPanel::SetProgress(int slot, int value) {

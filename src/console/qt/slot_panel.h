@@ -1,7 +1,8 @@
 // The slot panel of the station window: eight rows (label, port text, progress bar, status word,
 // result text), the image path display, Browse, Start, Clear and the log pane, all placed at
 // fixed pixel positions computed from the window's client size. It is the window's
-// TConsoleView: the console presenter changes texts, colours and bars only through it.
+// TConsoleView: the console presenter changes texts, colours and bars only through it. Why a
+// slot FAILED is the tooltip of its result text and of its progress bar.
 #pragma once
 
 #include <QFont>
@@ -59,6 +60,7 @@ class CSlotPanel : public TConsoleView {
   void SetPortText(int slot, const std::string& text) override;
   void SetStatusText(int slot, const std::string& text, Rgb color) override;
   void SetResultText(int slot, const std::string& text, Rgb color) override;
+  void SetResultReason(int slot, const std::string& reason) override;
   void SetProgress(int slot, int value) override;
   void SetSlotEnabled(int slot, bool enabled) override;
   void SetStartEnabled(bool enabled) override;

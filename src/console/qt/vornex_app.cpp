@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "console/exit_status.h"
 #include "console/qt/app_icon.h"
 #include "console/qt/unattended_run.h"
 #include "console/qt/vornex_dlg.h"
@@ -74,7 +75,7 @@ std::unique_ptr<QLockFile> TakeInstanceLock(const QString& path, bool* otherInst
 int CVornexApp::Main(const char* programName, const TRunOptions& options, std::ostream& err) {
   if (const std::string problem = DisplayProblem(); !problem.empty()) {
     err << "vornex: " << problem << '\n';
-    return 2;
+    return exit_status::kUnavailable;
   }
   return Run(programName, options, err);
 }
@@ -87,10 +88,11 @@ int CVornexApp::Run(const char* programName, const TRunOptions& options, std::os
     if (!QFile::exists(ClosingMarkPath())) return 0;
     err << "vornex: the running station is finishing its jobs and closing; start it again when "
            "it has closed.\n";
-    return 1;
+    return exit_status::kUnavailable;
   }
 
-  TWindowSetup setup{PrepareRun(options), options.dataFolder, ClosingMarkPath().toStdString()};
+  TWindowSetup setup{PrepareRun(options), options.dataFolder, ClosingMarkPath().toStdString(),
+                     RestoreOptionsOf(options)};
   CatchStopSignals();
 
   int argc = 1;

@@ -53,7 +53,9 @@ QString ImageFolderPath(const QString& chosen) {
 }
 
 CVornexDlg::CVornexDlg(TWindowSetup setup)
-    : settingsPath_(std::move(setup.settingsPath)), closingMark_(std::move(setup.closingMark)) {
+    : settingsPath_(std::move(setup.settingsPath)),
+      restoreOptions_(std::move(setup.restore)),
+      closingMark_(std::move(setup.closingMark)) {
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint |
                  Qt::WindowCloseButtonHint);
@@ -65,7 +67,7 @@ CVornexDlg::CVornexDlg(TWindowSetup setup)
   });
   coordinator_ = std::make_unique<TMdlThread>();
   store_ = OpenStationRecords(setup.dataFolder, setup.settings, &recordsNotice_);
-  if (store_) recordsNotice_ = OpenBackupsNotice(*store_);
+  if (store_) recordsNotice_ = OpenBackupsNotice(*store_, restoreOptions_);
   coordinator_->SetRecordStore(store_.get(), setup.settings.verifyIdentity,
                                setup.settings.flashBlankDevices);
   for (const std::string& warning : setup.warnings) {
@@ -78,6 +80,7 @@ CVornexDlg::CVornexDlg(TWindowSetup setup)
   move(0, 0);
   panel_->LayoutControls(width(), height());
   presenter_ = std::make_unique<TConsolePresenter>(*panel_, *coordinator_, setup.settings);
+  presenter_->OnBatchEnded([this] { TellWhatIsLeft(); });
   connect(panel_->StartButton(), &QPushButton::clicked, this, [this] { presenter_->Start(); });
   connect(panel_->ClearButton(), &QPushButton::clicked, this, [this] { presenter_->Clear(); });
   connect(panel_->BrowseButton(), &QPushButton::clicked, this, [this] { Browse(); });
@@ -133,6 +136,11 @@ CVornexDlg::~CVornexDlg() {
     std::cerr << "vornex: " << line << std::endl;
   });
   coordinator_.reset();
+  // The run's last word, on standard error as the window has gone.
+  if (const std::string left = store_ ? OpenBackupsNotice(*store_, restoreOptions_) : "";
+      !left.empty()) {
+    std::cerr << "vornex: " << left << std::endl;
+  }
   if (!closingMark_.empty()) QFile::remove(QString::fromStdString(closingMark_));
 }
 
@@ -228,6 +236,19 @@ void CVornexDlg::UpdateFinishing() {
     title += QStringLiteral(" - ") + QString::fromStdString(driver_->OverdueNotice());
   }
   setWindowTitle(title);
+}
+
+void CVornexDlg::TellWhatIsLeft() {
+  endNotice_ = store_ ? OpenBackupsNotice(*store_, restoreOptions_) : std::string();
+  if (endNotice_.empty()) return;
+  if (presenter_->Settings().debugMode) panel_->AppendLogText(endNotice_ + "\r\n");
+  if (finishing_ || stopClosing_ || driver_->Stopping()) return;  // said as the window goes
+  if (endBox_) endBox_->close();                                  // the newer notice replaces it
+  endBox_ = new QMessageBox(QMessageBox::Warning, QString::fromUtf8(window::kAttention),
+                            QString::fromStdString(endNotice_), QMessageBox::Ok, this);
+  endBox_->setAttribute(Qt::WA_DeleteOnClose);
+  endBox_->setWindowModality(Qt::NonModal);
+  endBox_->show();  // the station goes on while it is open
 }
 
 void CVornexDlg::resizeEvent(QResizeEvent* event) {

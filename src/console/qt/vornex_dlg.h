@@ -2,7 +2,10 @@
 // with its eight workers (they live exactly as long as the window object), device-change
 // notifications, the first device check 600 ms after initialisation, and the window-level
 // behaviour: About (right-click menu or Alt+A), close confirmation while a slot is RUNNING,
-// Escape, Space and F1 swallowed, dragging the window by its background, and Browse.
+// Escape, Space and F1 swallowed, dragging the window by its background, and Browse. At the start
+// and at the end of every batch the window says what is left to do about the identity backups
+// still open (log pane and a notice that does not hold up the run), and once more on standard
+// error when the window has gone.
 //
 // Threads: confirmations arrive from the coordinator's and the workers' threads through the
 // window's CConfirmRelay and are handled here, on the window's thread, one at a time. When the
@@ -16,7 +19,9 @@
 // window closes keeps its image alive; nothing has to be released by the window.
 #pragma once
 
+#include <QMessageBox>
 #include <QPoint>
+#include <QPointer>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
@@ -30,6 +35,7 @@
 #include "console/qt/confirm_relay.h"
 #include "console/qt/slot_panel.h"
 #include "console/run_driver.h"
+#include "console/station_records.h"
 #include "coordination/coordinator.h"
 #include "foundation/settings.h"
 #include "store/station_store.h"
@@ -41,6 +47,7 @@ namespace vornex {
 struct TWindowSetup : TRunSetup {
   std::string dataFolder;   // station records; empty: as the settings say, else the default
   std::string closingMark;  // a file made while a close waits for jobs; empty: none
+  TRestoreOptions restore;  // the run's options that "vornex restore" needs as well
 };
 
 // Sees every confirmation just before and just after the window handled it (unattended runs).
@@ -80,6 +87,8 @@ class CVornexDlg : public QWidget {
   int CheckAnswers() const { return driver_->CheckAnswers(); }
   // What the operator was told about the station records at start (empty: nothing to tell).
   const std::string& RecordsNotice() const { return recordsNotice_; }
+  // What the operator was told at the end of the last batch (empty: nothing was left to do).
+  const std::string& EndNotice() const { return endNotice_; }
   // True once a confirmed close waits for the running jobs to end.
   bool Finishing() const { return finishing_; }
 
@@ -112,9 +121,14 @@ class CVornexDlg : public QWidget {
   bool BeginFinishing();
   // Shows how many jobs are still running and closes the window once none is.
   void UpdateFinishing();
+  // At the end of a batch: what is left to do about the backups still open.
+  void TellWhatIsLeft();
 
   std::string settingsPath_;
   std::string recordsNotice_;
+  TRestoreOptions restoreOptions_;
+  std::string endNotice_;
+  QPointer<QMessageBox> endBox_;          // the last end-of-batch notice while it is open
   std::unique_ptr<TStationStore> store_;  // outlives the coordinator and its workers
   std::unique_ptr<CConfirmRelay> relay_;
   std::unique_ptr<TMdlThread> coordinator_;

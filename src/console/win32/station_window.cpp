@@ -10,6 +10,11 @@
 // so that no job is cut off while it puts an identity back; a job still running a minute after
 // the stop is named in the title, and again every minute, until it ends. The single-instance
 // mutex is held until every thread has stopped.
+//
+// Why a slot FAILED is the tooltip of its result text and of its progress bar. At the start and
+// at the end of every batch the window says what is left to do about the identity backups still
+// open (log pane and a message box, but no box in an unattended run or while the window closes),
+// and once more on standard error when the window has gone.
 #include "console/win32/station_window.h"
 
 // windows.h first: the other system headers need it.
@@ -30,6 +35,7 @@
 #include <vector>
 
 #include "console/confirmation_queue.h"
+#include "console/exit_status.h"
 #include "console/presenter.h"
 #include "console/run_driver.h"
 #include "console/station_records.h"
@@ -48,6 +54,7 @@ namespace {
 
 constexpr UINT_PTR kTickTimer = 1;
 constexpr int kProgressMax = 1000;
+constexpr int kTooltipWidthPx = 400;
 // A notice of the start, shown once the window is up.
 constexpr UINT kShowNoticeMessage = WM_APP + 1;
 // The device interface class of serial (COM) ports.
@@ -174,6 +181,7 @@ class CWinSlotPanel : public TConsoleView {
     // The log pane grows until Clear or the next Start empties it, past the edit's 30000
     // characters.
     ::SendMessageW(Item(IDC_LOG), EM_SETLIMITTEXT, 0, 0);
+    MakeTooltips();
   }
 
   // Places every control from the client size.
@@ -182,9 +190,12 @@ class CWinSlotPanel : public TConsoleView {
       const int y = 55 + window::kRowPitchPx * slot;
       Place(IDC_LABEL_A + slot, 10, y, 70, 18);
       Place(IDC_PORT_A + slot, 88, y + 2, 70, 14);
-      Place(IDC_PROGRESS_A + slot, 160, y - 5, width - 305, 28);
-      Place(IDC_STATUS_A + slot, width - 130, y, 60, 18);
-      Place(IDC_INFO_A + slot, width - 60, y, 60, 18);
+      const int resultLeft = width - window::kRightMarginPx - window::kResultWidthPx;
+      const int statusLeft = resultLeft - window::kRowGapPx - window::kStatusWidthPx;
+      Place(IDC_PROGRESS_A + slot, window::kProgressLeftPx, y - 5,
+            statusLeft - window::kRowGapPx - window::kProgressLeftPx, 28);
+      Place(IDC_STATUS_A + slot, statusLeft, y, window::kStatusWidthPx, 18);
+      Place(IDC_INFO_A + slot, resultLeft, y, window::kResultWidthPx, 18);
     }
     Place(IDC_START, width - 118, height - 68, 100, 50);
     Place(IDC_CLEAR, width - 118, height - 136, 100, 50);
@@ -224,6 +235,15 @@ class CWinSlotPanel : public TConsoleView {
     resultColors_[static_cast<std::size_t>(slot)] = color;
     SetText(IDC_INFO_A + slot, text);
   }
+  void SetResultReason(int slot, const std::string& reason) override {
+    if (!ValidSlot(slot) || tooltip_ == nullptr) return;
+    std::wstring tip = win32::Wide(reason);
+    for (int id : {IDC_INFO_A + slot, IDC_PROGRESS_A + slot}) {
+      TTTOOLINFOW tool = Tool(id);
+      tool.lpszText = tip.data();  // copied by the tooltip; an empty text shows nothing
+      ::SendMessageW(tooltip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+    }
+  }
   void SetProgress(int slot, int value) override {
     if (!ValidSlot(slot)) return;
     ::SendMessageW(Item(IDC_PROGRESS_A + slot), PBM_SETPOS,
@@ -253,6 +273,32 @@ class CWinSlotPanel : public TConsoleView {
 
  private:
   HWND Item(int id) const { return ::GetDlgItem(dialog_, id); }
+  // The tooltip's entry of a control (the result texts take mouse moves through SS_NOTIFY).
+  TTTOOLINFOW Tool(int id) const {
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof(tool);
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = dialog_;
+    tool.uId = reinterpret_cast<UINT_PTR>(Item(id));
+    return tool;
+  }
+  // One tooltip for the result text and the progress bar of every slot, empty until a job fails.
+  void MakeTooltips() {
+    tooltip_ = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
+                                 WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
+                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, dialog_, nullptr,
+                                 ::GetModuleHandleW(nullptr), nullptr);
+    if (tooltip_ == nullptr) return;
+    ::SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, kTooltipWidthPx);  // long reasons wrap
+    wchar_t empty[] = L"";
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+      for (int id : {IDC_INFO_A + slot, IDC_PROGRESS_A + slot}) {
+        TTTOOLINFOW tool = Tool(id);
+        tool.lpszText = empty;
+        ::SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+      }
+    }
+  }
   void SetFont(int id, HFONT font) {
     ::SendMessageW(Item(id), WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   }
@@ -268,6 +314,7 @@ class CWinSlotPanel : public TConsoleView {
   int lastSlotInUse_;
   HFONT largeFont_ = nullptr;
   HFONT smallFont_ = nullptr;
+  HWND tooltip_ = nullptr;  // owned by the dialog, which destroys it
   std::array<Rgb, kSlotCount> statusColors_{};
   std::array<Rgb, kSlotCount> resultColors_{};
 };
@@ -296,7 +343,7 @@ class CVornexDlg {
       : setup_(std::move(setup)), options_(options) {
     coordinator_ = std::make_unique<TMdlThread>();
     store_ = OpenStationRecords(options.dataFolder, setup_.settings, &notice_);
-    if (store_) notice_ = OpenBackupsNotice(*store_);
+    if (store_) notice_ = OpenBackupsNotice(*store_, RestoreOptionsOf(options));
     coordinator_->SetRecordStore(store_.get(), setup_.settings.verifyIdentity,
                                  setup_.settings.flashBlankDevices);
     for (const std::string& warning : setup_.warnings) {
@@ -319,6 +366,14 @@ class CVornexDlg {
       });
     }
     coordinator_.reset();
+    // The run's last word, on standard error (when the program has a console) as the window has
+    // gone.
+    if (const std::string left =
+            store_ ? OpenBackupsNotice(*store_, RestoreOptionsOf(options_)) : "";
+        !left.empty()) {
+      std::fprintf(stderr, "vornex: %s\n", left.c_str());
+      std::fflush(stderr);
+    }
   }
 
   CVornexDlg(const CVornexDlg&) = delete;
@@ -348,7 +403,7 @@ class CVornexDlg {
     return window_ != nullptr && (msg.hwnd == window_ || ::IsChild(window_, msg.hwnd));
   }
 
-  int ExitStatus() const { return driver_ ? driver_->ExitStatus() : kExitCannotStart; }
+  int ExitStatus() const { return driver_ ? driver_->ExitStatus() : exit_status::kUnavailable; }
 
  private:
   static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -443,6 +498,7 @@ class CVornexDlg {
     panel_->LayoutControls(client.right, client.bottom);
     panel_->Init(settings);
     presenter_ = std::make_unique<TConsolePresenter>(*panel_, *coordinator_, settings);
+    presenter_->OnBatchEnded([this] { TellWhatIsLeft(); });
 
     // From here on confirmations arrive as WM_DOWNLOAD_CNF.
     relay_.Attach(window_);
@@ -598,6 +654,18 @@ class CVornexDlg {
 
   bool Idle() const { return coordinator_->BusyWorkers() == 0 && coordinator_->IdleFlag() == 1; }
 
+  // At the end of a batch: what is left to do about the backups still open.
+  void TellWhatIsLeft() {
+    const std::string left = store_ ? OpenBackupsNotice(*store_, RestoreOptionsOf(options_)) : "";
+    if (left.empty()) return;
+    if (setup_.settings.debugMode) panel_->AppendLogText(left + "\r\n");
+    // An unattended run is not held up by a box nobody answers; a closing window says it as it
+    // goes.
+    if (options_.closeWhenDone || finishing_ || stopClosing_ || driver_->Stopping()) return;
+    notice_ = left;
+    ::PostMessageW(window_, kShowNoticeMessage, 0, 0);
+  }
+
   // Asks every job to stop at its next safe point; true when the window must wait for jobs.
   bool BeginFinishing() {
     driver_->Stop();
@@ -695,7 +763,7 @@ int RunStationWindow(const TRunOptions& options, std::ostream& err) {
     std::string error;
     if (!window.Create(&error)) {
       err << "vornex: " << error << '\n';
-      status = kExitCannotStart;
+      status = exit_status::kUnavailable;
     } else {
       // Started from the desktop, the program got a console of its own: the window does not need
       // it. One shared with a command prompt stays.

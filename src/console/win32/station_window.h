@@ -10,7 +10,7 @@ namespace vornex {
 
 // Runs the window under the single-instance mutex until it is closed. The exit status: 0 for a
 // second instance (which ends silently) or a closed window, the run driver's exit status with
-// --close-when-done, kExitCannotStart when the window could not be made.
+// --close-when-done, exit_status::kUnavailable when the window could not be made.
 int RunStationWindow(const TRunOptions& options, std::ostream& err);
 
 }  // namespace vornex

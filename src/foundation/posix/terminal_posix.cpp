@@ -1,4 +1,5 @@
 // Terminals on Linux interpret escapes by themselves.
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include "foundation/terminal.h"
@@ -11,6 +12,12 @@ bool StdoutIsTerminal() {
 
 bool EnableEscapes() {
   return StdoutIsTerminal();
+}
+
+int StdoutColumns() {
+  winsize size{};
+  if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_col;
 }
 
 }  // namespace vornex::terminal
