@@ -284,20 +284,17 @@ std::optional<TUsbGroup> FindDevice(TUsbDevice& device, const std::string& key, 
   return std::nullopt;
 }
 
-// The newest open backup, newer than `after` (ids grow with time), that may be of the device
-// with this key (letter case ignored), serial number or MEID; an empty value matches nothing.
-// Null when there is none.
-const TIdentityBackup* NewestOpenBackupOf(const std::vector<TIdentityBackup>& open,
-                                          const std::string& key, const std::string& sn,
-                                          const std::string& meid, std::int64_t after = 0) {
-  const TIdentityBackup* newest = nullptr;
-  for (const TIdentityBackup& b : open) {
-    const bool same = (!key.empty() && EqualsNoCase(b.deviceKey, key)) ||
-                      (!sn.empty() && b.at.slots[kSlotSn] == sn) ||
-                      (!meid.empty() && b.at.slots[kSlotMeid] == meid);
-    if (same && b.id > after && (newest == nullptr || b.id > newest->id)) newest = &b;
-  }
-  return newest;
+// The newest open backup in the store that may be of the device with this key, serial number
+// or MEID (an empty value matches nothing); none when there is none. False with *error when the
+// records cannot be read.
+bool NewestOpenBackupOf(TStationStore& store, const std::string& key, const std::string& sn,
+                        const std::string& meid, std::optional<TIdentityBackup>* newest,
+                        std::string* error) {
+  auto found = store.OpenBackupsMatching(key, sn, meid, error);
+  if (!found) return false;
+  newest->reset();
+  if (!found->empty()) *newest = std::move(found->front());
+  return true;
 }
 
 // "backup 7 (2024-05-02 10:41:07, key 1-4.2, SN VX1234)".
@@ -333,13 +330,12 @@ std::string OtherDevice(const TIdentityBlock& saved, const std::optional<std::st
 }
 
 // Puts the backup back on its device and verifies it; records the outcome. A backup without an
-// id comes from a DataInfo file: it is refused for a device that has an open backup (of
-// `open`, the store's open backups) and kept in the store before the device is written. Each
+// id comes from a DataInfo file: it is refused for a device that has an open backup in the
+// store and kept in the store before the device is written. Each
 // step's result is said in one line; a device that does not run the backup's image afterwards
 // (stopped before its image was complete and reset back into its old firmware) is named as one
 // that still needs it. The exit status.
-int RestoreBackup(TStationStore& store, TIdentityBackup backup,
-                  const std::vector<TIdentityBackup>& open, const Options& options,
+int RestoreBackup(TStationStore& store, TIdentityBackup backup, const Options& options,
                   const StationSettings& settings, std::ostream& out, std::ostream& err) {
   const bool force = options.Switch("--force");
   const bool import = backup.id == 0;
@@ -394,20 +390,24 @@ int RestoreBackup(TStationStore& store, TIdentityBackup backup,
   summary.deviceKey = group->key.str();
   out << "Device " << (summary.deviceKey.empty() ? "" : summary.deviceKey + " ")
       << "found: " << PortsText(*group) << '\n';
+  std::optional<TIdentityBackup> held;
+  std::string error;
   if (import && !force) {
-    if (const TIdentityBackup* held = NewestOpenBackupOf(open, summary.deviceKey, "", "")) {
-      return RefuseImportOverOpenBackup(*held, com, err);
+    if (!NewestOpenBackupOf(store, summary.deviceKey, "", "", &held, &error)) {
+      err << "vornex restore: " << error << '\n';
+      return exit_status::kUnavailable;
     }
+    if (held) return RefuseImportOverOpenBackup(*held, com, err);
   }
   std::uint8_t flags = device.ConnectUSB(*group, kConnectOpenMs);
   summary.Step(TJobStep::kConnect) = flags != 0 ? TStepOutcome::kOk : TStepOutcome::kFailed;
   if ((flags & kFlagDownloadAnswered) != 0) {
     // Stopped in download mode or in its programmer: back into its firmware first.
     out << "  the device is in download mode: resetting it\n";
-    bool found = false;
-    flags = ResetAndReopen(device, *group, reporter, &found);
-    summary.Step(TJobStep::kReset) = found ? TStepOutcome::kOk : TStepOutcome::kFailed;
-    if (found) out << "  reset back from download mode: " << PortsText(*group) << '\n';
+    const TResetOutcome reset = ResetAndReopen(device, *group, reporter);
+    flags = reset.flags;
+    summary.Step(TJobStep::kReset) = reset.found ? TStepOutcome::kOk : TStepOutcome::kFailed;
+    if (reset.found) out << "  reset back from download mode: " << PortsText(*group) << '\n';
   }
   summary.diagCom = summary.diagComAfter = DiagCom(*group);
   summary.modemCom = summary.modemComAfter = ModemCom(*group);
@@ -426,11 +426,14 @@ int RestoreBackup(TStationStore& store, TIdentityBackup backup,
       meid = keeper.ReadAtValue(kSlotMeid);
     }
     if (import) {
-      if (const TIdentityBackup* held =
-              NewestOpenBackupOf(open, "", sn.value_or(""), meid.value_or(""))) {
-        device.ClosePorts();
-        return RefuseImportOverOpenBackup(*held, com, err);
+      const bool read =
+          NewestOpenBackupOf(store, "", sn.value_or(""), meid.value_or(""), &held, &error);
+      if (!read || held) device.ClosePorts();
+      if (!read) {
+        err << "vornex restore: " << error << '\n';
+        return exit_status::kUnavailable;
       }
+      if (held) return RefuseImportOverOpenBackup(*held, com, err);
     }
     const std::string other = OtherDevice(backup.at, sn, meid);
     if (!other.empty()) {
@@ -443,7 +446,6 @@ int RestoreBackup(TStationStore& store, TIdentityBackup backup,
     // are never only in a file and in memory while they replace the device's own.
     backup.deviceKey = summary.deviceKey;
     backup.diagCom = com;
-    std::string error;
     backup.id = store.CommitBackup(backup, &error);
     if (backup.id == 0) {
       device.ClosePorts();
@@ -603,28 +605,22 @@ int RunRestoreCommand(const std::vector<std::string>& args, std::ostream& out, s
     }
     backup = *loaded;
   }
-  std::vector<TIdentityBackup> open;
-  if (!force) {
-    auto listed = store->OpenBackups(&error);
-    if (!listed) {
-      err << "vornex restore: " << error << '\n';
-      return exit_status::kUnavailable;
-    }
-    open = std::move(*listed);
-  }
   // An older backup would take the device back behind what its newest backup holds.
-  const TIdentityBackup* newer =
-      backup.id == 0 ? nullptr
-                     : NewestOpenBackupOf(open, backup.deviceKey, backup.at.slots[kSlotSn],
-                                          backup.at.slots[kSlotMeid], backup.id);
-  if (newer != nullptr) {
+  std::optional<TIdentityBackup> newer;
+  if (!force && backup.id != 0 &&
+      !NewestOpenBackupOf(*store, backup.deviceKey, backup.at.slots[kSlotSn],
+                          backup.at.slots[kSlotMeid], &newer, &error)) {
+    err << "vornex restore: " << error << '\n';
+    return exit_status::kUnavailable;
+  }
+  if (newer && newer->id > backup.id) {
     err << "vornex restore: backup " << backup.id
         << " is not the newest open backup of its device: " << BackupName(*newer)
         << " is newer; restore that one: vornex restore " << newer->id
         << "   (or add --force to restore backup " << backup.id << " all the same)\n";
     return exit_status::kRefused;
   }
-  return RestoreBackup(*store, std::move(backup), open, *options, settings, out, err);
+  return RestoreBackup(*store, std::move(backup), *options, settings, out, err);
 }
 
 int RunHistoryCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {

@@ -50,13 +50,6 @@ TResetOutcome ResetAndReopen(TUsbDevice& device, TUsbGroup& group, TStepReporter
   return outcome;
 }
 
-std::uint8_t ResetAndReopen(TUsbDevice& device, TUsbGroup& group, TStepReporter& reporter,
-                            bool* found) {
-  const TResetOutcome outcome = ResetAndReopen(device, group, reporter);
-  *found = outcome.found;
-  return outcome.flags;
-}
-
 // The device is looked for by its key among all ports, not only among the first eight devices
 // of a search: with a ninth device attached, a device back under higher COM numbers would
 // otherwise never be found again.

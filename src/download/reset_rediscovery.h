@@ -33,10 +33,6 @@ struct TResetOutcome {
 // as they are (the device's own text on the refusal went to the owner as CB_MESSAGE). After a
 // reset without a reply the device is looked for as after an accepted one.
 TResetOutcome ResetAndReopen(TUsbDevice& device, TUsbGroup& group, TStepReporter& reporter);
-// The same, told as the connection flags after the reconnection (0 when it failed) and in
-// *found whether the device came back.
-std::uint8_t ResetAndReopen(TUsbDevice& device, TUsbGroup& group, TStepReporter& reporter,
-                            bool* found);
 // Looks for the device with the group's key among all ports; 1 with the group replaced when it
 // is there, else 0.
 std::int32_t FindDeviceAgain(TUsbDevice& device, TUsbGroup& group);

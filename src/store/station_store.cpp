@@ -155,7 +155,7 @@ bool BindOne(TStatement& s, int index, TBlob value) {
 // Binds the values to parameters 1, 2, ... in order. False when one is refused.
 template <typename... Values>
 bool BindAll(TStatement& s, const Values&... values) {
-  int index = 0;
+  [[maybe_unused]] int index = 0;
   return (BindOne(s, ++index, values) && ...);
 }
 
@@ -403,7 +403,13 @@ struct TStationStore::Impl {
   bool ChangeOpenBackup(std::int64_t backupId, const char* sql,
                         std::initializer_list<std::string_view> texts, std::string_view what,
                         std::string* error);
-  bool ReadOpenBackups(std::vector<TIdentityBackup>* backups, std::string* error);
+  // The open backups that also meet `condition` (SQL on the backups table, its parameters bound
+  // to `values` in order), sorted by `order`, with their AT values and without NV records; all
+  // read in one read transaction, so that list and values come from one state of the file.
+  template <typename... Values>
+  bool ReadOpenBackups(std::string_view condition, std::string_view order, std::string_view what,
+                       std::vector<TIdentityBackup>* backups, std::string* error,
+                       const Values&... values);
   bool ReadBackup(std::int64_t backupId, TIdentityBackup* backup, std::string* error);
   bool ReadAtValues(std::int64_t backupId, TIdentityBlock* at, std::string* error);
   bool ReadNvRecords(std::int64_t backupId, std::vector<TNvRecord>* nv, std::string* error);
@@ -526,17 +532,21 @@ bool TStationStore::Impl::ChangeOpenBackup(std::int64_t backupId, const char* sq
   return tx.Commit() || Fail(error, what);
 }
 
-bool TStationStore::Impl::ReadOpenBackups(std::vector<TIdentityBackup>* backups,
-                                          std::string* error) {
-  constexpr std::string_view kWhat = "cannot list the open backups";
-  // One read transaction: the list and its AT values come from one state of the file.
+template <typename... Values>
+bool TStationStore::Impl::ReadOpenBackups(std::string_view condition, std::string_view order,
+                                          std::string_view what,
+                                          std::vector<TIdentityBackup>* backups, std::string* error,
+                                          const Values&... values) {
   TTransaction tx(db, TTransaction::TMode::kRead);
-  if (!tx.Begun()) return Fail(error, kWhat);
-  TStatement s = db.Prepare(std::string("SELECT ") + kBackupColumns +
-                            " FROM backups WHERE open = 1 ORDER BY id");
-  TStep step;
-  while ((step = s.Step()) == TStep::kRow) backups->push_back(ReadBackupRow(s));
-  if (step != TStep::kDone) return Fail(error, kWhat);
+  if (!tx.Begun()) return Fail(error, what);
+  TStatement s =
+      db.Prepare(std::string("SELECT ") + kBackupColumns + " FROM backups WHERE open = 1 AND (" +
+                 std::string(condition) + ") ORDER BY " + std::string(order));
+  TStep step = BindAll(s, values...) ? TStep::kRow : TStep::kError;
+  while (step == TStep::kRow && (step = s.Step()) == TStep::kRow) {
+    backups->push_back(ReadBackupRow(s));
+  }
+  if (step != TStep::kDone) return Fail(error, what);
   for (TIdentityBackup& b : *backups) {
     if (!ReadAtValues(b.id, &b.at, error)) return false;
   }
@@ -728,7 +738,9 @@ bool TStationStore::CloseBackup(std::int64_t backupId, const std::string& how, s
 std::optional<std::vector<TIdentityBackup>> TStationStore::OpenBackups(std::string* error) {
   std::lock_guard lock(impl_->mutex);
   std::vector<TIdentityBackup> backups;
-  if (!impl_->ReadOpenBackups(&backups, error)) return std::nullopt;
+  if (!impl_->ReadOpenBackups("1", "id", "cannot list the open backups", &backups, error)) {
+    return std::nullopt;
+  }
   return backups;
 }
 
@@ -752,33 +764,15 @@ std::optional<TIdentityBackup> TStationStore::LoadBackup(std::int64_t backupId,
 
 std::optional<std::vector<TIdentityBackup>> TStationStore::OpenBackupsMatching(
     const std::string& key, const std::string& sn, const std::string& meid, std::string* error) {
-  constexpr std::string_view kWhat = "cannot look for the device's open backups";
   std::lock_guard lock(impl_->mutex);
-  TTransaction tx(impl_->db, TTransaction::TMode::kRead);
-  if (!tx.Begun()) {
-    impl_->Fail(error, kWhat);
-    return std::nullopt;
-  }
-  TStatement s =
-      impl_->db.Prepare(std::string("SELECT ") + kBackupColumns +
-                        " FROM backups WHERE open = 1 AND (device_key = ?1 COLLATE NOCASE"
-                        " OR id IN (SELECT backup_id FROM backup_at WHERE (slot = ?2 AND value = "
-                        "?3 AND length(?3) > 0)"
-                        " OR (slot = ?4 AND value = ?5 AND length(?5) > 0))) ORDER BY id DESC");
   std::vector<TIdentityBackup> backups;
-  TStep step =
-      BindAll(s, key, std::int64_t{kSlotSn}, TBlob{sn}, std::int64_t{kSlotMeid}, TBlob{meid})
-          ? TStep::kRow
-          : TStep::kError;
-  while (step == TStep::kRow && (step = s.Step()) == TStep::kRow) {
-    backups.push_back(ReadBackupRow(s));
-  }
-  if (step != TStep::kDone) {
-    impl_->Fail(error, kWhat);
+  if (!impl_->ReadOpenBackups(
+          "(length(?1) > 0 AND device_key = ?1 COLLATE NOCASE) OR id IN (SELECT backup_id FROM "
+          "backup_at WHERE (slot = ?2 AND value = ?3 AND length(?3) > 0) OR (slot = ?4 AND "
+          "value = ?5 AND length(?5) > 0))",
+          "id DESC", "cannot look for the device's open backups", &backups, error, key,
+          std::int64_t{kSlotSn}, TBlob{sn}, std::int64_t{kSlotMeid}, TBlob{meid})) {
     return std::nullopt;
-  }
-  for (TIdentityBackup& b : backups) {
-    if (!impl_->ReadAtValues(b.id, &b.at, error)) return std::nullopt;
   }
   return backups;
 }
