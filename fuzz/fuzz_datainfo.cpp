@@ -13,7 +13,7 @@
 #include "download/identity_backup.h"
 #include "fuzz_support.h"
 #include "messaging/image_set.h"
-#include "store/identity_record.h"
+#include "records/identity_record.h"
 
 using namespace vornex;
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "store/job_summary.h"
+#include "records/job_summary.h"
 
 namespace vornex {
 

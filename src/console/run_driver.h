@@ -32,7 +32,7 @@
 #include "console/presenter.h"
 #include "console/run_options.h"
 #include "discovery/port_watch.h"
-#include "store/job_summary.h"
+#include "records/job_summary.h"
 
 namespace vornex {
 

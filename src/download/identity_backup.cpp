@@ -17,7 +17,7 @@
 #include "foundation/pacing.h"
 #include "foundation/text.h"
 #include "messaging/image_set.h"
-#include "store/identity_record.h"
+#include "records/identity_record.h"
 
 namespace vornex {
 namespace {

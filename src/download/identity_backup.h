@@ -11,8 +11,8 @@
 
 #include "foundation/text.h"
 #include "protocols/usb_device.h"
-#include "store/identity_record.h"
-#include "store/job_summary.h"
+#include "records/identity_record.h"
+#include "records/job_summary.h"
 
 namespace vornex {
 

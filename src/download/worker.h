@@ -31,8 +31,8 @@
 #include "download/identity_backup.h"
 #include "messaging/thread_base.h"
 #include "protocols/usb_device.h"
-#include "store/identity_record.h"
-#include "store/job_summary.h"
+#include "records/identity_record.h"
+#include "records/job_summary.h"
 
 namespace vornex {
 

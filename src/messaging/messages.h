@@ -15,7 +15,7 @@
 #include "foundation/settings.h"
 #include "foundation/text.h"
 #include "messaging/image_set.h"
-#include "store/job_summary.h"
+#include "records/job_summary.h"
 
 namespace vornex {
 

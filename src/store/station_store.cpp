@@ -351,26 +351,6 @@ bool PrepareDatabase(TDatabase& db, std::string* error) {
 
 }  // namespace
 
-std::string StepLetters(const std::array<TStepOutcome, kJobStepCount>& steps) {
-  std::string text;
-  for (const TStepOutcome outcome : steps) {
-    const auto index = static_cast<std::size_t>(outcome);
-    text.push_back(index < std::size(kStepLetters) ? kStepLetters[index] : '-');
-  }
-  return text;
-}
-
-std::array<TStepOutcome, kJobStepCount> StepsFromLetters(std::string_view letters) {
-  std::array<TStepOutcome, kJobStepCount> steps{};
-  for (std::size_t i = 0; i < steps.size() && i < letters.size(); ++i) {
-    const char* found = std::find(std::begin(kStepLetters), std::end(kStepLetters), letters[i]);
-    if (found != std::end(kStepLetters)) {
-      steps[i] = static_cast<TStepOutcome>(found - std::begin(kStepLetters));
-    }
-  }
-  return steps;
-}
-
 std::string DefaultDataFolder() {
   return paths::StateFolder();
 }

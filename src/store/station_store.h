@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "store/identity_record.h"
-#include "store/job_summary.h"
+#include "records/identity_record.h"
+#include "records/job_summary.h"
 
 namespace vornex {
 

@@ -1,15 +1,18 @@
-// The typed account of one job that a device worker gives at its end: which device, which
-// image, what identity went in and came out, how each step went and the verdict. The front-ends
-// show it and the station record store keeps it as the station's history; nobody reads these
-// facts out of report texts.
+// The typed account of one job that a device worker or a restore gives at its end: which
+// device, which image, what identity went in and came out, how each step went and the verdict.
+// A plain record below the store and the message contract: the front-ends show it and the
+// station record store keeps it as the station's history; nobody reads these facts out of
+// report texts.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <string_view>
 
-#include "store/identity_record.h"
+#include "records/identity_record.h"
 
 namespace vornex {
 
@@ -68,7 +71,24 @@ struct TJobSummary {
 
 // The steps as one letter each ('-' not run, 'o' ok, 'x' failed, 's' skipped), and back; a letter
 // that is none of these, or a step missing from the text, reads as not run.
-std::string StepLetters(const std::array<TStepOutcome, kJobStepCount>& steps);
-std::array<TStepOutcome, kJobStepCount> StepsFromLetters(std::string_view letters);
+inline std::string StepLetters(const std::array<TStepOutcome, kJobStepCount>& steps) {
+  std::string text;
+  for (const TStepOutcome outcome : steps) {
+    const auto index = static_cast<std::size_t>(outcome);
+    text.push_back(index < std::size(kStepLetters) ? kStepLetters[index] : '-');
+  }
+  return text;
+}
+
+inline std::array<TStepOutcome, kJobStepCount> StepsFromLetters(std::string_view letters) {
+  std::array<TStepOutcome, kJobStepCount> steps{};
+  for (std::size_t i = 0; i < steps.size() && i < letters.size(); ++i) {
+    const char* found = std::find(std::begin(kStepLetters), std::end(kStepLetters), letters[i]);
+    if (found != std::end(kStepLetters)) {
+      steps[i] = static_cast<TStepOutcome>(found - std::begin(kStepLetters));
+    }
+  }
+  return steps;
+}
 
 }  // namespace vornex

@@ -1,7 +1,7 @@
 // A device's identity as the station saves it before a rewrite and writes back afterwards: the
 // AT identity values (serial number, MEID, test flag) and the NV items read over the diagnostic
-// port, with what identifies the device and the image. Plain records, shared by the device
-// worker, the station record store and the recovery command.
+// port, with what identifies the device and the image. Plain records below the store, shared by
+// the device worker, the station record store and the recovery command.
 #pragma once
 
 #include <array>
