@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "download/download_limits.h"
+#include "download/download_texts.h"
 #include "download/nv_items.h"
 #include "download/report_marks.h"
 #include "foundation/local_time.h"
@@ -21,6 +22,8 @@
 
 namespace vornex {
 namespace {
+
+namespace texts = download_text;
 
 constexpr std::uint32_t kNoItem = 0xFFFF;
 constexpr std::size_t kReportUnits = 511;
@@ -71,7 +74,7 @@ std::int32_t TIdentityKeeper::BackupAtItems(TIdentityBlock& at, std::vector<std:
       // A modem that answered (ERROR) has no such value; one that stayed silent has closed its
       // port, and nothing is known about the value.
       if (device_.ModemPort() == nullptr || !device_.ModemPort()->IsOpen()) {
-        gaps.push_back(std::string("no answer to ") + item.readCommand);
+        gaps.push_back(std::string(texts::kNoAnswerTo) + item.readCommand);
       }
       continue;
     }
@@ -98,7 +101,7 @@ std::optional<std::string> TIdentityKeeper::ReadAtValue(int slot) {
 std::int32_t TIdentityKeeper::BackupNvItems(std::vector<TNvRecord>& nv,
                                             std::vector<std::string>& gaps) {
   const std::vector<TNvListEntry> items = SortedNvItems();
-  Say(reporter_, kReportInfo, "Try to Get %d NV Items...", static_cast<int>(items.size()));
+  Say(reporter_, kReportInfo, texts::kNvTrying, static_cast<int>(items.size()));
   int got = 0;
   int unanswered = 0;
   int firstUnanswered = 0;
@@ -112,16 +115,14 @@ std::int32_t TIdentityKeeper::BackupNvItems(std::vector<TNvRecord>& nv,
     if (outcome == TNvOutcome::kNoAnswer && unanswered++ == 0) firstUnanswered = entry.item;
     if (outcome != TNvOutcome::kDone) continue;
     ++got;
-    Say(reporter_, kReportInfo, "Backup NV item %4d, %s", entry.item,
-        FirstDataBytes(record).c_str());
+    Say(reporter_, kReportInfo, texts::kNvItemRead, entry.item, FirstDataBytes(record).c_str());
     nv.push_back(record);
   }
-  Say(reporter_, kReportInfo, "Backup NV Get %d NV Items", got);
+  Say(reporter_, kReportInfo, texts::kNvItemsRead, got);
   if (unanswered > 0) {
-    gaps.push_back(FormatBounded(kReportUnits, "%d NV items not answered (first: item %d)",
-                                 unanswered, firstUnanswered));
+    gaps.push_back(FormatBounded(kReportUnits, texts::kNvUnanswered, unanswered, firstUnanswered));
   } else if (got == 0) {
-    gaps.push_back("no NV item could be read");
+    gaps.push_back(texts::kNoNvItem);
   }
   return got;
 }
@@ -131,22 +132,22 @@ TRestoreResult TIdentityKeeper::RestoreDeviceData(const TIdentityBackup& backup,
   bool nvMissing = false;
   if (HasSwitch(backup, kItemNv)) {
     pacing::Sleep(kRestorePauseMs);
-    Say(reporter_, kReportInfo, "Restore NV begin");
+    Say(reporter_, kReportInfo, texts::kRestoreNvBegin);
     nvMissing = backup.nv.empty();
     if (!nvMissing) result.nvWriteFailures = RestoreNvItems(backup.nv);
-    Say(reporter_, kReportInfo, "Restore NV end(%d)",
+    Say(reporter_, kReportInfo, texts::kRestoreNvEnd,
         !nvMissing && result.nvWriteFailures == 0 ? 1 : 0);
   }
   if (HasSwitch(backup, kItemAt)) {
     pacing::Sleep(kRestorePauseMs);
-    Say(reporter_, kReportInfo, "Restore AT begin");
+    Say(reporter_, kReportInfo, texts::kRestoreAtBegin);
     result.atWriteFailures = RestoreAtItems(backup.at);
-    Say(reporter_, kReportInfo, "Restore AT end(%d)", result.atWriteFailures == 0 ? 1 : 0);
+    Say(reporter_, kReportInfo, texts::kRestoreAtEnd, result.atWriteFailures == 0 ? 1 : 0);
   }
 
   if (nvMissing) {
     // Nothing of the device's NV data was saved: it cannot have come back.
-    result.failure = "Download failed";
+    result.failure = texts::kDownloadFailed;
     return result;
   }
   if (verify) {
@@ -155,15 +156,13 @@ TRestoreResult TIdentityKeeper::RestoreDeviceData(const TIdentityBackup& backup,
     result.ok = result.atDiffer == 0 && result.nvDiffer == 0;
     if (!result.ok) {
       result.failure =
-          FormatBounded(kReportUnits, "Identity not restored: %d AT, %d NV items differ",
-                        result.atDiffer, result.nvDiffer);
+          FormatBounded(kReportUnits, texts::kIdentityDiffers, result.atDiffer, result.nvDiffer);
     }
   } else {
     result.ok = result.atWriteFailures == 0 && result.nvWriteFailures == 0;
     if (!result.ok) {
-      result.failure =
-          FormatBounded(kReportUnits, "Identity not restored: %d AT, %d NV writes failed",
-                        result.atWriteFailures, result.nvWriteFailures);
+      result.failure = FormatBounded(kReportUnits, texts::kIdentityWritesFailed,
+                                     result.atWriteFailures, result.nvWriteFailures);
     }
   }
   return result;
@@ -182,15 +181,15 @@ void TRestoreResult::NoteIn(TJobSummary& summary) const {
 }
 
 int TIdentityKeeper::RestoreNvItems(const std::vector<TNvRecord>& nv) {
-  Say(reporter_, kReportInfo, "Restore NV try to put %d items", static_cast<int>(nv.size()));
+  Say(reporter_, kReportInfo, texts::kNvPutting, static_cast<int>(nv.size()));
   int put = 0;
   for (const TNvRecord& record : nv) {
     const std::int32_t written = device_.WriteNvItem(record.Item(), record.bytes.data() + 2);
-    Say(reporter_, kReportInfo, "Restore NV <%s> item %d [%s]", written != 0 ? "OK" : "ERROR",
+    Say(reporter_, kReportInfo, texts::kNvItemWritten, written != 0 ? texts::kOk : texts::kError,
         record.Item(), FirstDataBytes(record).c_str());
     if (written != 0) ++put;
   }
-  Say(reporter_, kReportInfo, "Restore NV put %d items", put);
+  Say(reporter_, kReportInfo, texts::kNvItemsPut, put);
   return static_cast<int>(nv.size()) - put;
 }
 
@@ -210,7 +209,7 @@ int TIdentityKeeper::RestoreAtItems(const TIdentityBlock& at) {
 }
 
 void TIdentityKeeper::VerifyIdentity(const TIdentityBackup& backup, TRestoreResult& result) {
-  Say(reporter_, kReportInfo, "Verify identity begin");
+  Say(reporter_, kReportInfo, texts::kVerifyBegin);
   if (HasSwitch(backup, kItemAt)) {
     for (const AtItem& item : kAtItems) {
       const std::string& saved = backup.at.slots[static_cast<std::size_t>(item.slot)];
@@ -220,8 +219,8 @@ void TIdentityKeeper::VerifyIdentity(const TIdentityBackup& backup, TRestoreResu
       if (now) result.readBack.slots[static_cast<std::size_t>(item.slot)] = *now;
       if (now && *now == saved) continue;
       ++result.atDiffer;
-      Say(reporter_, kReportInfo, "Verify AT %s differs: saved <%s>, device <%s>", item.name,
-          AnsiToUtf8(saved).c_str(), now ? AnsiToUtf8(*now).c_str() : "(no answer)");
+      Say(reporter_, kReportInfo, texts::kAtDiffers, item.name, AnsiToUtf8(saved).c_str(),
+          now ? AnsiToUtf8(*now).c_str() : texts::kNoAnswer);
     }
   }
   if (HasSwitch(backup, kItemNv)) {
@@ -235,13 +234,11 @@ void TIdentityKeeper::VerifyIdentity(const TIdentityBackup& backup, TRestoreResu
       }
       if (it->second && *it->second == saved) continue;
       ++result.nvDiffer;
-      Say(reporter_, kReportInfo, "Verify NV item %d differs: saved [%s], device [%s]",
-          saved.Item(), FirstDataBytes(saved).c_str(),
-          it->second ? FirstDataBytes(*it->second).c_str() : "(no answer)");
+      Say(reporter_, kReportInfo, texts::kNvDiffers, saved.Item(), FirstDataBytes(saved).c_str(),
+          it->second ? FirstDataBytes(*it->second).c_str() : texts::kNoAnswer);
     }
   }
-  Say(reporter_, kReportInfo, "Verify identity end: %d AT, %d NV items differ", result.atDiffer,
-      result.nvDiffer);
+  Say(reporter_, kReportInfo, texts::kVerifyEnd, result.atDiffer, result.nvDiffer);
 }
 
 // --- DataInfo files ---
@@ -333,7 +330,7 @@ constexpr std::size_t kNvItemBytes = 2;
 // "FILE line N: KEY why".
 std::string LineError(const std::string& path, int line, const std::string& key,
                       const std::string& why) {
-  return FormatBounded(511, "%s line %d: %s %s", path.c_str(), line,
+  return FormatBounded(511, texts::kLineError, path.c_str(), line,
                        std::string(CutToUnits(key, 40)).c_str(), why.c_str());
 }
 
@@ -357,18 +354,16 @@ bool IsAtValueCharacter(char c) {
 // Why a value of a file (`utf8`, as device bytes `ansi`) cannot be written back with the item's
 // command; empty when it can.
 std::string AtValueFault(const std::string& utf8, const std::string& ansi, const AtItem& item) {
-  if (AnsiToUtf8(ansi) != utf8)
-    return "bytes that are no UTF-8 or a character without a Windows-1252 form";
+  if (AnsiToUtf8(ansi) != utf8) return texts::kNotWindows1252;
   if (!std::all_of(ansi.begin(), ansi.end(), IsAtValueCharacter)) {
-    return "a control character, or one that would end or chain its AT command (\" ; \\)";
+    return texts::kChainsCommand;
   }
   if (!ansi.empty() && (ansi.front() == ' ' || ansi.back() == ' ')) {
-    return "a blank at its start or end";
+    return texts::kEdgeBlank;
   }
   const std::size_t limit = kDeviceAtCommandBytes - 1 - std::strlen(item.writePrefix);
   if (ansi.size() > limit) {
-    return FormatBounded(128, "%zu bytes, more than the %zu its write command holds", ansi.size(),
-                         limit);
+    return FormatBounded(128, texts::kValueTooLong, ansi.size(), limit);
   }
   return {};
 }
@@ -377,13 +372,12 @@ std::string AtValueFault(const std::string& utf8, const std::string& ansi, const
 // station writes for the record: "NV<item>", "NV<item>_<first data byte>" for indexed items.
 std::string NvRecordFault(const std::string& key, const TNvRecord& record) {
   const int item = record.Item();
-  if (item == static_cast<int>(kNoItem)) return "holds item 65535, which marks no item";
+  if (item == static_cast<int>(kNoItem)) return texts::kNoItemMark;
   const std::string named = NvKeyOf(record);
   if (key != named) {
-    return FormatBounded(128, "does not name its record: the value holds item %d, key %s", item,
-                         named.c_str());
+    return FormatBounded(128, texts::kKeyNotRecord, item, named.c_str());
   }
-  if (!IsListedNvItem(item)) return "names an item that the station does not back up";
+  if (!IsListedNvItem(item)) return texts::kItemNotBackedUp;
   return {};
 }
 
@@ -408,12 +402,11 @@ bool LoadDataInfo(const std::string& path, TIdentityBackup* backup, std::string*
   std::string text;
   const os::TFileResult read = os::ReadRegularFile(path, kMaxDataInfoBytes, &text);
   if (read.status == os::TFileStatus::kTooLarge) {
-    *error = FormatBounded(511, "%s is larger than any DataInfo file (more than %zu bytes)",
-                           path.c_str(), kMaxDataInfoBytes);
+    *error = FormatBounded(511, texts::kDataInfoTooLarge, path.c_str(), kMaxDataInfoBytes);
     return false;
   }
   if (!read.Done()) {
-    *error = "cannot read " + path + ": " + os::FileResultText(read);
+    *error = texts::kCannotRead + path + ": " + os::FileResultText(read);
     return false;
   }
   std::map<std::string, int> given;  // section and key -> the line that gave it
@@ -434,26 +427,26 @@ bool LoadDataInfo(const std::string& path, TIdentityBackup* backup, std::string*
     const auto equals = line.find('=');
     const std::string key = line.substr(0, equals);
     if (equals == std::string::npos) {
-      *error = LineError(path, lineNumber, key, "is no KEY=VALUE line of section " + section);
+      *error = LineError(path, lineNumber, key, texts::kNotKeyValue + section);
       return false;
     }
     const std::string value = line.substr(equals + 1);
     const auto [first, fresh] = given.try_emplace(section + '\n' + key, lineNumber);
     if (!fresh) {
-      *error = LineError(path, lineNumber, key,
-                         FormatBounded(64, "is given twice (first on line %d)", first->second));
+      *error =
+          LineError(path, lineNumber, key, FormatBounded(64, texts::kGivenTwice, first->second));
       return false;
     }
     if (section == "AT") {
       const AtItem* item = AtItemOfKey(key);
       if (item == nullptr) {
-        *error = LineError(path, lineNumber, key, "is no key of section AT (SN, MEID, TFLAG)");
+        *error = LineError(path, lineNumber, key, texts::kNoAtKey);
         return false;
       }
       const std::string ansi = Utf8ToAnsi(value);
       const std::string fault = AtValueFault(value, ansi, *item);
       if (!fault.empty()) {
-        *error = LineError(path, lineNumber, key, "is no identity value a device gives: " + fault);
+        *error = LineError(path, lineNumber, key, texts::kNoDeviceValue + fault);
         return false;
       }
       backup->at.slots[static_cast<std::size_t>(item->slot)] = ansi;
@@ -461,8 +454,7 @@ bool LoadDataInfo(const std::string& path, TIdentityBackup* backup, std::string*
       std::vector<std::uint8_t> bytes;
       if (!ParseHexBytes(value, &bytes) || bytes.size() < kNvItemBytes ||
           bytes.size() > TNvRecord{}.bytes.size()) {
-        *error = LineError(path, lineNumber, key,
-                           "has a bad NV value (2 to 130 bytes as two-digit hex numbers)");
+        *error = LineError(path, lineNumber, key, texts::kBadNvValue);
         return false;
       }
       TNvRecord record;
@@ -476,7 +468,7 @@ bool LoadDataInfo(const std::string& path, TIdentityBackup* backup, std::string*
     }
   }
   if (backup->nv.empty() && backup->at == TIdentityBlock{}) {
-    *error = path + " holds no identity values";
+    *error = path + texts::kNoIdentityValues;
     return false;
   }
   backup->itemSwitches =

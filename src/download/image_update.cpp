@@ -3,6 +3,7 @@
 // reply); that text becomes the job's cause. The failures it cannot tell have causes of their
 // own.
 #include "download/download_limits.h"
+#include "download/download_texts.h"
 #include "download/report_marks.h"
 #include "download/reset_rediscovery.h"
 #include "download/worker.h"
@@ -14,13 +15,7 @@ namespace {
 // EnterDownloadMode's mode byte when the programmer already answers.
 constexpr std::uint8_t kModeProgrammerRuns = 1;
 
-// The causes that are not the device's own texts.
-constexpr const char* kCauseNoDownloadMode = "the device did not switch into download mode";
-constexpr const char* kCauseNoProgrammer = "the image set holds no programmer";
-constexpr const char* kCauseProgrammerUntold = "the programmer download ended without a reason";
-constexpr const char* kCauseNoImage = "the image set holds no flash image data";
-constexpr const char* kCauseNoPort = "no diagnostic port is open to the programmer";
-constexpr const char* kCauseImageUntold = "the image stream ended without a reason";
+namespace texts = download_text;
 
 }  // namespace
 
@@ -32,34 +27,34 @@ std::int32_t TSdlThread::UpdateDeviceImage(const TWorkerJob& job) {
     if (!StopRequested()) Cause(told.Last().empty() ? std::string(untold) : told.Last());
   };
 
-  Report(kReportInfo, "Update Device Image begin");
+  Report(kReportInfo, texts::kUpdateBegin);
   std::uint8_t mode = 0;
-  Report(kMarkEnterDownloadMode, "Enter Download Mode");
+  Report(kMarkEnterDownloadMode, texts::kEnterDownloadMode);
   std::int32_t result = device_->EnterDownloadMode(mode);
-  Report(kMarkDownloadModeResult, "Enter Download Mode(%d)", result);
+  Report(kMarkDownloadModeResult, texts::kDownloadModeResult, result);
   // A device that could not be switched to download mode receives no image: the step fails
   // here rather than resetting the device and restoring it as if it had been flashed.
   if (result == 0) {
-    Cause(kCauseNoDownloadMode);
+    Cause(texts::kNoDownloadMode);
     return 0;
   }
   // A programmer that already runs (a device stopped in the middle of its stream) takes the
   // image as it is.
   if (mode == kModeProgrammerRuns) {
-    Report(kReportInfo, "Programmer already running");
+    Report(kReportInfo, texts::kProgrammerRuns);
   } else {
     told.Clear();
     result = job.imageSet.programmer ? device_->DownloadHex(*job.imageSet.programmer) : 0;
     if (result == 0) {
       if (job.imageSet.programmer) {
-        toldCause(kCauseProgrammerUntold);
+        toldCause(texts::kProgrammerUntold);
       } else {
-        Cause(kCauseNoProgrammer);
+        Cause(texts::kNoProgrammer);
       }
-      Report(kMarkProgrammerFailed, "Download Hex fail");
+      Report(kMarkProgrammerFailed, texts::kProgrammerFailed);
       return 0;
     }
-    Report(kReportInfo, "Download Hex File(%d)", result);
+    Report(kReportInfo, texts::kProgrammerDone, result);
   }
   Report(kReportSilent);
 
@@ -67,20 +62,20 @@ std::int32_t TSdlThread::UpdateDeviceImage(const TWorkerJob& job) {
   const ImageData& image = job.imageSet.imageData;
   const bool noImage = !image || image->empty();
   if (noImage || device_->DiagPort() == nullptr) {
-    Cause(noImage ? kCauseNoImage : kCauseNoPort);
-    Report(kMarkImageResult, "Download All Image fail");
+    Cause(noImage ? texts::kNoImage : texts::kNoDiagPort);
+    Report(kMarkImageResult, texts::kImageFailed);
     return 0;
   }
   told.Clear();
   const std::int32_t streamed = device_->DownloadAllImage(*image);
   if (streamed == 0) {
-    toldCause(kCauseImageUntold);
-    Report(kMarkImageResult, "Download All Image fail");
+    toldCause(texts::kImageUntold);
+    Report(kMarkImageResult, texts::kImageFailed);
     return 0;
   }
-  Report(kMarkImageResult, "Download All Image (%d)", streamed);
+  Report(kMarkImageResult, texts::kImageDone, streamed);
   pacing::Sleep(kAfterImageUpdateMs);
-  Report(kMarkUpdateEnd, "Update Device Image end");
+  Report(kMarkUpdateEnd, texts::kUpdateEnd);
   return 1;
 }
 

@@ -5,35 +5,41 @@
 #include "download/reset_rediscovery.h"
 
 #include "download/download_limits.h"
+#include "download/download_texts.h"
 #include "download/report_marks.h"
 #include "foundation/pacing.h"
 #include "foundation/text.h"
 #include "protocols/connection_flags.h"
 
 namespace vornex {
+namespace {
+
+namespace texts = download_text;
+
+}  // namespace
 
 TResetOutcome ResetAndReopen(TUsbDevice& device, TUsbGroup& group, TStepReporter& reporter) {
   TResetOutcome outcome;
-  Say(reporter, kMarkResetSent, "Reset Device:");
+  Say(reporter, kMarkResetSent, texts::kResetSent);
   if (device.ResetDevice() == 1) {
     outcome.command = TResetCommand::kAccepted;
   } else if (device.DiagPort() != nullptr && device.DiagPort()->IsOpen()) {
     // An answer that is not the acknowledge, from a port that is still there: the programmer
     // runs on with the new image, and no reboot will bring the device back in its firmware.
     outcome.command = TResetCommand::kRefused;
-    Say(reporter, kMarkResetSent, "Reset Device refused");
+    Say(reporter, kMarkResetSent, texts::kResetRefusedStep);
     return outcome;
   }
   pacing::Sleep(kAfterResetCommandMs);
   device.ClosePorts();
-  Say(reporter, kMarkRebootWaited, "Waiting for reboot OK");
+  Say(reporter, kMarkRebootWaited, texts::kRebootWaited);
   pacing::Sleep(kRebootWaitMs);
 
   TUsbGroup last{};
   for (int search = 1; search <= kSearchTries; ++search) {
     if (FindDeviceAgain(device, group) == 1) last = group;
     if (last.portCount > 1) {
-      Say(reporter, kMarkDeviceFound, "find");
+      Say(reporter, kMarkDeviceFound, texts::kDeviceFound);
       break;
     }
     pacing::Sleep(kSearchAgainMs);
@@ -43,9 +49,10 @@ TResetOutcome ResetAndReopen(TUsbDevice& device, TUsbGroup& group, TStepReporter
   if (outcome.found) {
     // The ports open the ttys of the entries just found, whatever the old ones were.
     outcome.flags = device.ConnectUSB(last, kReconnectAfterResetMs);
-    Say(reporter, kMarkReopened, "Reopen Device %s", outcome.flags != 0 ? "SUCCRESS" : "FAILED");
+    Say(reporter, kMarkReopened, texts::kReopened,
+        outcome.flags != 0 ? texts::kReopenOk : texts::kReopenFailed);
   } else {
-    Say(reporter, kMarkNotFoundAgain, "Can Not Find Device Again !");
+    Say(reporter, kMarkNotFoundAgain, texts::kNotFoundAgain);
   }
   return outcome;
 }
@@ -64,7 +71,7 @@ std::int32_t SwitchDiagOff(TUsbDevice& device, const TUsbGroup& group, TStepRepo
   // A port still held by this object would refuse the new opener: start from closed ports.
   device.ClosePorts();
   const std::uint8_t flags = device.ConnectUSB(group, kConnectOpenMs);
-  Say(reporter, kReportInfo, "Reopen MODEM port [%d]", flags);
+  Say(reporter, kReportInfo, texts::kModemReopened, flags);
   std::int32_t result = 0;
   if ((flags & kFlagModemOpen) != 0) {
     const std::string command = FormatBounded(99, "AT+MDPARA=DIAG,%s", "OFF");
@@ -72,7 +79,7 @@ std::int32_t SwitchDiagOff(TUsbDevice& device, const TUsbGroup& group, TStepRepo
     pacing::Sleep(kBeforeDiagOffMs);
     result = device.SendAtCommand(reply, command.c_str(), sizeof reply);
   }
-  Say(reporter, kReportInfo, "%s diag port [%d]", "Close", result);
+  Say(reporter, kReportInfo, texts::kDiagOff, texts::kClose, result);
   device.ClosePorts();
   return 1;
 }

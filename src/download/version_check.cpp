@@ -3,6 +3,7 @@
 #include <string>
 
 #include "download/download_limits.h"
+#include "download/download_texts.h"
 #include "download/report_marks.h"
 #include "download/worker.h"
 #include "foundation/pacing.h"
@@ -10,6 +11,8 @@
 
 namespace vornex {
 namespace {
+
+namespace texts = download_text;
 
 // The ANSI text as UTF-16 with a..z upper-cased, the form the two versions are compared in.
 std::u16string ComparableVersion(const std::string& ansi) {
@@ -23,10 +26,10 @@ std::u16string ComparableVersion(const std::string& ansi) {
 }  // namespace
 
 std::int32_t TSdlThread::CheckVersion(const std::string& tag) {
-  Report(kMarkCheckingVersion, "Checking version...");
+  Report(kMarkCheckingVersion, texts::kCheckingVersion);
   TStepOutcome& outcome = summary_.Step(TJobStep::kVersionCheck);
   if (device_->ModemPort() == nullptr) {
-    Report(kMarkNoModemForVersion, "Modem port is NOT connectted, DO NOT check version");
+    Report(kMarkNoModemForVersion, texts::kNoModemForVersion);
     outcome = TStepOutcome::kSkipped;
     return 1;
   }
@@ -35,27 +38,28 @@ std::int32_t TSdlThread::CheckVersion(const std::string& tag) {
   outcome = TStepOutcome::kFailed;
   if (device_->SendAtCommand(reply, "AT+MDVER", sizeof reply) == 0) {
     const TSerialPort* modem = device_->ModemPort();
-    Cause(FormatBounded(kCauseUnits, "%s to AT+MDVER on COM%d",
-                        modem != nullptr && modem->IsOpen() ? "an error" : "no reply",
-                        summary_.modemCom));
-    Report(kMarkVersionChecked, "Version check FAILED");
+    Cause(FormatBounded(
+        kCauseUnits, texts::kVersionUnanswered,
+        modem != nullptr && modem->IsOpen() ? texts::kVersionError : texts::kVersionNoReply,
+        summary_.modemCom));
+    Report(kMarkVersionChecked, texts::kVersionFailed);
     return 0;
   }
   summary_.versionBefore = reply;
   const std::u16string current = ComparableVersion(reply);
   const std::u16string update = ComparableVersion(tag);
-  Report(kReportInfo, "currV = %s", Utf16ToUtf8(current).c_str());
-  Report(kReportInfo, "updateV = %s", Utf16ToUtf8(update).c_str());
+  Report(kReportInfo, texts::kCurrentVersion, Utf16ToUtf8(current).c_str());
+  Report(kReportInfo, texts::kUpdateVersion, Utf16ToUtf8(update).c_str());
   // std::u16string compares unit by unit as unsigned values; a text that ends first sorts first.
   const bool passes = !update.empty() && !current.empty() && !(update < current);
   if (update.empty()) {
-    Cause("the image has no version tag");
+    Cause(texts::kImageUntagged);
   } else if (current.empty()) {
-    Cause("the device told an empty firmware version");
+    Cause(texts::kVersionEmpty);
   } else if (!passes) {
-    Cause("the device's firmware " + std::string(reply) + " is newer than the image " + tag);
+    Cause(texts::kFirmwareNewer + std::string(reply) + texts::kFirmwareNewerEnd + tag);
   }
-  Report(kMarkVersionChecked, passes ? "Version check OK" : "Version check FAILED");
+  Report(kMarkVersionChecked, passes ? texts::kVersionOk : texts::kVersionFailed);
   if (passes) outcome = TStepOutcome::kOk;
   return passes ? 1 : 0;
 }

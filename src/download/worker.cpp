@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "download/download_limits.h"
+#include "download/download_texts.h"
 #include "download/report_marks.h"
 #include "download/reset_rediscovery.h"
 #include "foundation/local_time.h"
@@ -29,15 +30,8 @@ constexpr int kPhaseImageSlot = 7;            // phase 30
 constexpr std::uint32_t kScaleBase = 100;
 constexpr std::uint32_t kScaleBand = 800;
 
-constexpr const char* kTextInterrupted = "Interrupted";
-constexpr const char* kTextBackupNotSaved = "Can not save identity backup";
-constexpr const char* kTextBackupIncomplete = "Identity backup incomplete";
-constexpr const char* kTextResetRefused =
-    "Device refused the reset: Start again, or run vornex restore";
-constexpr const char* kTextBackupUnreadable = "Can not read open identity backups";
-constexpr const char* kTextBackupPartial = "Open identity backup incomplete for this image set";
-constexpr const char* kTextBlankIdentity =
-    "Identity blank, not flashed: put it back with vornex restore";
+namespace texts = download_text;
+
 constexpr const char* kVersionCommand = "AT+MDVER";
 
 // Whether an identity holds nothing worth keeping: no serial number and no MEID when the AT
@@ -55,12 +49,12 @@ bool IsBlankIdentity(const TIdentityBackup& backup) {
 // Why an open backup cannot be of the device that answers `device`: a serial number or MEID
 // that both give and that differ. Empty when nothing speaks against it.
 std::string Mismatch(const TIdentityBlock& device, const TIdentityBackup& backup) {
-  for (const auto& [slot, name] : {std::pair{kSlotSn, "serial number"}, {kSlotMeid, "MEID"}}) {
+  for (const auto& [slot, name] :
+       {std::pair{kSlotSn, texts::kSerialNumber}, {kSlotMeid, texts::kMeid}}) {
     const std::string& now = device.slots[static_cast<std::size_t>(slot)];
     const std::string& saved = backup.at.slots[static_cast<std::size_t>(slot)];
     if (!now.empty() && !saved.empty() && now != saved) {
-      return std::string(name) + " " + AnsiToUtf8(saved) + ", the device answers " +
-             AnsiToUtf8(now);
+      return std::string(name) + " " + AnsiToUtf8(saved) + texts::kDeviceAnswers + AnsiToUtf8(now);
     }
   }
   return {};
@@ -124,7 +118,7 @@ void TSdlThread::OnLibProgress(void* user, std::int32_t status, const void* data
   if (status == CB_MESSAGE) {
     const char* text = data != nullptr ? static_cast<const char*>(data) : "";
     const std::string shown(CutToUnits(text, kLibTextUnits));
-    worker->Report(kReportFail, "LIB, %s", shown.c_str());
+    worker->Report(kReportFail, texts::kDeviceMessage, shown.c_str());
   } else if (status == CB_PROGRESS && data != nullptr) {
     const auto* info = static_cast<const TProgressInfo*>(data);
     std::string text;
@@ -134,7 +128,7 @@ void TSdlThread::OnLibProgress(void* user, std::int32_t status, const void* data
     }
     const auto position = worker->ProgressPosition(info->phase, info->percent);
     if (!position || static_cast<std::int32_t>(*position) < 0) return;
-    worker->Report(static_cast<std::int32_t>(*position), "LIB, (%2d,%4d%%) %s", info->phase,
+    worker->Report(static_cast<std::int32_t>(*position), texts::kDeviceProgress, info->phase,
                    info->percent, text.c_str());
   }
 }
@@ -156,12 +150,12 @@ void TSdlThread::RunDownloadJob(std::unique_ptr<TWorkerJob> job) {
   summary_.imageSha256 = job->imageSet.imageSha256;
   summary_.startedAt = LocalTimeText();
 
-  Report(kMarkBegin, "Begin progress");
+  Report(kMarkBegin, texts::kBeginProgress);
   device_->SetCallback(&TSdlThread::OnLibProgress, this);
   device_->SetStopFlag(&stop_);
   SetProgressScale(FileSize(job->imageSet.programmerFile.str()),
                    FileSize(job->imageSet.flashImageFile.str()));
-  Report(kMarkFilesMeasured, "Begin progress -");
+  Report(kMarkFilesMeasured, texts::kFilesMeasured);
   pacing::Sleep(kBeforeConnectMs);
 
   RunSteps(*job);
@@ -171,7 +165,7 @@ void TSdlThread::RunDownloadJob(std::unique_ptr<TWorkerJob> job) {
   if (store_ != nullptr) {
     std::string error;
     summary_.id = store_->RecordJob(summary_, &error);
-    if (summary_.id == 0) Report(kReportInfo, "Job not recorded: %s", error.c_str());
+    if (summary_.id == 0) Report(kReportInfo, texts::kJobNotRecorded, error.c_str());
     CloseSupersededBackups();
   }
   auto summary = std::make_unique<TJobSummary>(std::move(summary_));
@@ -189,12 +183,12 @@ void TSdlThread::RunSteps(TWorkerJob& job) {
       (flags & kFlagDiagUsable) != 0 ? TStepOutcome::kOk : TStepOutcome::kFailed;
   // A device that answers only in download mode was stopped in the middle of its rewrite.
   if ((flags & kFlagDownloadAnswered) != 0) return FinishStranded(job, flags);
-  if (CheckVersion(job.imageSet.imageTag) == 0) return Fail("Can not downgrade image");
+  if (CheckVersion(job.imageSet.imageTag) == 0) return Fail(texts::kCannotDowngrade);
   if ((flags & kFlagDiagUsable) == 0) {
-    Cause(FormatBounded(kCauseUnits, "no answer on the diagnostic port COM%d", job.com));
-    return Fail("Can not Open Device");
+    Cause(FormatBounded(kCauseUnits, texts::kNoDiagAnswer, job.com));
+    return Fail(texts::kCannotOpenDevice);
   }
-  Report(kMarkDeviceOpen, "Open Device OK (0x%x)", flags);
+  Report(kMarkDeviceOpen, texts::kDeviceOpen, flags);
 
   // Nothing is written to a device whose identity is not complete on disk. When the station
   // holds an open backup of the device, that backup is its identity, not what it answers now.
@@ -204,8 +198,8 @@ void TSdlThread::RunSteps(TWorkerJob& job) {
   if (fromOpenBackup && ImageOnDevice(job)) {
     // Its rewrite is done and only its identity is missing: nothing to flash, nothing to reset.
     if (StopRequested()) return Interrupted(false);
-    Report(kReportInfo, "Device runs image %s already: putting identity backup %lld back",
-           job.imageSet.imageTag.c_str(), static_cast<long long>(summary_.backupId));
+    Report(kReportInfo, texts::kImageAlreadyOn, job.imageSet.imageTag.c_str(),
+           static_cast<long long>(summary_.backupId));
     summary_.Step(TJobStep::kImageUpdate) = TStepOutcome::kSkipped;
     summary_.Step(TJobStep::kReset) = TStepOutcome::kSkipped;
     return RestoreAndClose(job);
@@ -227,13 +221,10 @@ std::string TSdlThread::AdoptOpenBackup(const TWorkerJob& job, TIdentityBackup b
   if (missing != 0) {
     // Finishing from it would rewrite the device without keeping what the image set keeps.
     summary_.Step(TJobStep::kBackup) = TStepOutcome::kFailed;
-    Cause(FormatBounded(kCauseUnits,
-                        "open identity backup %lld holds no %s, which this image set keeps; put "
-                        "it back with vornex restore %lld, then Start again",
-                        static_cast<long long>(backup.id),
-                        (missing & kItemNv) != 0 ? "NV items" : "AT values",
+    Cause(FormatBounded(kCauseUnits, texts::kBackupLacks, static_cast<long long>(backup.id),
+                        (missing & kItemNv) != 0 ? texts::kLacksNvItems : texts::kLacksAtValues,
                         static_cast<long long>(backup.id)));
-    return kTextBackupPartial;
+    return texts::kBackupPartial;
   }
   summary_.backupId = backup.id;
   summary_.identityBefore = backup.at;
@@ -264,15 +255,15 @@ std::optional<TIdentityBackup> TSdlThread::DecidingOpenBackup(const TWorkerJob& 
   for (const TIdentityBackup& candidate : *candidates) {
     const std::string mismatch = Mismatch(device, candidate);
     if (!mismatch.empty()) {
-      Report(kReportInfo, "Open identity backup %lld is not of this device: it holds %s",
-             static_cast<long long>(candidate.id), mismatch.c_str());
+      Report(kReportInfo, texts::kNotThisDevicesBackup, static_cast<long long>(candidate.id),
+             mismatch.c_str());
       continue;
     }
     std::optional<TIdentityBackup> full = store_->LoadBackup(candidate.id, error);
     if (!full) return std::nullopt;
     if (candidates->size() > 1) {
-      Report(kReportInfo, "%d open identity backups of this device: the newest, %lld, decides",
-             static_cast<int>(candidates->size()), static_cast<long long>(candidate.id));
+      Report(kReportInfo, texts::kNewestDecides, static_cast<int>(candidates->size()),
+             static_cast<long long>(candidate.id));
     }
     return full;
   }
@@ -286,19 +277,18 @@ void TSdlThread::CloseSupersededBackups() {
   const auto candidates = store_->OpenBackupsMatching(
       summary_.deviceKey, backup_->at.slots[kSlotSn], backup_->at.slots[kSlotMeid], &error);
   if (!candidates) {
-    Report(kReportInfo, "Station records: %s", error.c_str());
+    Report(kReportInfo, texts::kStationRecords, error.c_str());
     return;
   }
   for (const TIdentityBackup& candidate : *candidates) {
     if (candidate.id == backup_->id || candidate.at != backup_->at) continue;
     const std::optional<TIdentityBackup> full = store_->LoadBackup(candidate.id, &error);
     if (!full || full->nv != backup_->nv) continue;
-    const std::string how = "superseded by job " + std::to_string(summary_.id);
+    const std::string how = texts::kClosedSuperseded + std::to_string(summary_.id);
     if (store_->CloseBackup(candidate.id, how, &error)) {
-      Report(kReportInfo, "Identity backup %lld closed: %s", static_cast<long long>(candidate.id),
-             how.c_str());
+      Report(kReportInfo, texts::kBackupClosed, static_cast<long long>(candidate.id), how.c_str());
     } else {
-      Report(kReportInfo, "Station records: %s", error.c_str());
+      Report(kReportInfo, texts::kStationRecords, error.c_str());
     }
   }
 }
@@ -306,7 +296,7 @@ void TSdlThread::CloseSupersededBackups() {
 void TSdlThread::FinishStranded(TWorkerJob& job, std::uint8_t flags) {
   summary_.Step(TJobStep::kVersionCheck) = TStepOutcome::kSkipped;
   const std::string key = job.group.key.str();
-  std::string error = "no station record store is open";
+  std::string error = texts::kNoStore;
   const auto open =
       store_ != nullptr ? store_->OpenBackupsMatching(key, {}, {}, &error) : std::nullopt;
   std::optional<TIdentityBackup> backup;
@@ -315,40 +305,35 @@ void TSdlThread::FinishStranded(TWorkerJob& job, std::uint8_t flags) {
   } else if (open) {
     if ((job.imageSet.itemSwitches & (kItemAt | kItemNv)) == 0) {
       // The image set keeps no identity: nothing is lost by finishing the rewrite.
-      Report(kReportInfo,
-             "Device in download mode (0x%x): the image set keeps no identity, finishing it",
-             flags);
+      Report(kReportInfo, texts::kStrandedNoIdentity, flags);
       summary_.Step(TJobStep::kBackup) = TStepOutcome::kSkipped;
       backup_ = TIdentityBackup{};
-      Report(kMarkDeviceOpen, "Open Device OK (0x%x)", flags);
+      Report(kMarkDeviceOpen, texts::kDeviceOpen, flags);
       return FlashAndRestore(job);
     }
-    error = "no open backup of device " + key + " on this station";
+    error = texts::kNoStrandedBackup + key + texts::kNoStrandedBackupEnd;
   }
   if (!backup) {
     Cause(error);
-    return Fail("Device in download mode, no identity backup on this station");
+    return Fail(texts::kStrandedWithoutBackup);
   }
   summary_.backupId = backup->id;
   if (backup->imageTag != job.imageSet.imageTag) {
     // Only the image it was being given is known to fit what its backup was taken for.
-    Cause("the image set carries " + job.imageSet.imageTag);
-    return Fail(
-        FormatBounded(kCauseUnits, "Device needs image %s to be finished", backup->imageTag.c_str())
-            .c_str());
+    Cause(texts::kImageSetCarries + job.imageSet.imageTag);
+    return Fail(FormatBounded(kCauseUnits, texts::kNeedsImage, backup->imageTag.c_str()).c_str());
   }
-  Report(kReportInfo, "Device in download mode (0x%x): finishing it with identity backup %lld",
-         flags, static_cast<long long>(backup->id));
+  Report(kReportInfo, texts::kStrandedFinishing, flags, static_cast<long long>(backup->id));
   summary_.versionBefore = backup->firmwareVersion;
   const std::string partial = AdoptOpenBackup(job, std::move(*backup));
   if (!partial.empty()) return Fail(partial.c_str());
-  Report(kMarkDeviceOpen, "Open Device OK (0x%x)", flags);
+  Report(kMarkDeviceOpen, texts::kDeviceOpen, flags);
   FlashAndRestore(job);
 }
 
 void TSdlThread::FlashAndRestore(TWorkerJob& job) {
   if (StopRequested()) return Interrupted(false);
-  Report(kMarkDownloadStart, "Download code start");
+  Report(kMarkDownloadStart, texts::kDownloadStart);
 
   g_nDownLoadCount.fetch_add(1);
   const std::int32_t updated = UpdateDeviceImage(job);
@@ -362,9 +347,9 @@ void TSdlThread::FlashAndRestore(TWorkerJob& job) {
     SaveDataInfo();
     SwitchDiagOff(*device_, job.group, *this);
     if (StopRequested()) return Interrupted(true);
-    Report(kReportFail, "Download code failed");
+    Report(kReportFail, texts::kDownloadCodeFailed);
     device_->ClosePorts();
-    return Fail("Download failed");
+    return Fail(texts::kDownloadFailed);
   }
   summary_.Step(TJobStep::kImageUpdate) = TStepOutcome::kOk;
   // Records deleted under the running job took its committed backup with them: a copy on disk
@@ -377,8 +362,8 @@ void TSdlThread::FlashAndRestore(TWorkerJob& job) {
 
   // From here the job runs on even when asked to stop: the new image is on the device and its
   // identity must be put back.
-  Report(kMarkDownloadEnd, "Download code end");
-  Report(kMarkResetStart, "Reset Device start (g_nDownLoadCount=%d)", g_nDownLoadCount.load());
+  Report(kMarkDownloadEnd, texts::kDownloadEnd);
+  Report(kMarkResetStart, texts::kResetStart, g_nDownLoadCount.load());
   for (int i = 0; g_nDownLoadCount.load() > 0 && i < kOthersWaitTries; ++i) {
     pacing::Sleep(kOthersWaitMs);
   }
@@ -395,25 +380,21 @@ void TSdlThread::FlashAndRestore(TWorkerJob& job) {
     // open. Start again finds the device in download mode and finishes it from that backup.
     summary_.Step(TJobStep::kReset) = TStepOutcome::kFailed;
     SaveDataInfo();
-    Cause("the programmer refused the reset and still runs: " +
-          (resetReply.empty() ? std::string("no reason given") : resetReply));
-    return Fail(kTextResetRefused);
+    Cause(texts::kResetRefusedCause +
+          (resetReply.empty() ? std::string(texts::kNoReasonGiven) : resetReply));
+    return Fail(texts::kResetRefused);
   }
   if (!reset.found) {
     summary_.Step(TJobStep::kReset) = TStepOutcome::kFailed;
     SaveDataInfo();
-    Cause(
-        FormatBounded(kCauseUnits,
-                      "no ports of device %s after its reset%s; once it is back, Start again "
-                      "finishes it from its open backup",
-                      job.group.key.str().c_str(),
-                      reset.command == TResetCommand::kNoReply ? " (the reset got no reply)" : ""));
-    return Fail("Can Not Find Device Again !");
+    Cause(FormatBounded(kCauseUnits, texts::kLostAfterReset, job.group.key.str().c_str(),
+                        reset.command == TResetCommand::kNoReply ? texts::kResetNoReply : ""));
+    return Fail(texts::kNotFoundAgain);
   }
   summary_.Step(TJobStep::kReset) = TStepOutcome::kOk;
   summary_.diagComAfter = DiagCom(job.group);
   summary_.modemComAfter = ModemCom(job.group);
-  Report(kMarkResetDone, "Reset Device %s", "OK");
+  Report(kMarkResetDone, texts::kResetDone, texts::kOk);
   RestoreAndClose(job);
 }
 
@@ -430,35 +411,28 @@ void TSdlThread::RestoreAndClose(TWorkerJob& job) {
   if (!restored.ok) {
     device_->ClosePorts();
     SwitchDiagOff(*device_, job.group, *this);
-    Cause(FormatBounded(kCauseUnits,
-                        "identity backup %lld is not all on the device (each difference in the "
-                        "log); it stays open: Start again restores it again, or vornex restore "
-                        "%lld",
+    Cause(FormatBounded(kCauseUnits, texts::kRestoreIncomplete,
                         static_cast<long long>(summary_.backupId),
                         static_cast<long long>(summary_.backupId)));
     return Fail(restored.failure.c_str());
   }
 
   std::string error;
-  const char* how = restored.verified
-                        ? "verified after its job"
-                        : "written back by its job, not read back (VerifyIdentity=OFF)";
+  const char* how = restored.verified ? texts::kClosedVerified : texts::kClosedUnverified;
   if (summary_.backupId > 0 && !store_->CloseBackup(summary_.backupId, how, &error)) {
-    Report(kReportInfo, "Identity backup %lld stays open: %s",
-           static_cast<long long>(summary_.backupId), error.c_str());
+    Report(kReportInfo, texts::kBackupStaysOpen, static_cast<long long>(summary_.backupId),
+           error.c_str());
   }
   const std::uint8_t closed = device_->ClosePorts();
   SwitchDiagOff(*device_, job.group, *this);
-  Report(kMarkClosed, "Close Device %s (0x%x)", closed > 0 ? "OK" : "ERROR", closed);
-  Report(kReportPass, "Download succress");
+  Report(kMarkClosed, texts::kDeviceClosed, closed > 0 ? texts::kOk : texts::kError, closed);
+  Report(kReportPass, texts::kPassed);
   summary_.pass = true;
 }
 
 void TSdlThread::Interrupted(bool midStream) {
-  Cause(midStream ? "the station was asked to stop during the image stream: the device waits "
-                    "in download mode, and Start again finishes it from its open backup"
-                  : "the station was asked to stop before this device was written to");
-  Fail(kTextInterrupted);
+  Cause(midStream ? texts::kStoppedMidStream : texts::kStoppedBeforeWrite);
+  Fail(texts::kInterrupted);
 }
 
 void TSdlThread::Cause(const std::string& cause) {
@@ -473,7 +447,7 @@ void TSdlThread::Fail(const char* text) {
   if (summary_.backupId == 0 || store_ == nullptr) return;
   std::string error;
   if (!store_->SetOpenReason(summary_.backupId, text, &error)) {
-    Report(kReportInfo, "Station records: %s", error.c_str());
+    Report(kReportInfo, texts::kStationRecords, error.c_str());
   }
 }
 
@@ -496,65 +470,61 @@ std::string TSdlThread::BackupDeviceData(const TWorkerJob& job, bool* fromOpenBa
   backup.imageSha256 = job.imageSet.imageSha256;
   backup.itemSwitches = job.imageSet.itemSwitches & (kItemAt | kItemNv);
   if (store_ == nullptr) {
-    Cause("Identity backup not saved: no station record store is open");
-    return kTextBackupNotSaved;
+    Cause(std::string(texts::kBackupNotSavedCause) + texts::kNoStore);
+    return texts::kBackupNotSaved;
   }
 
   TIdentityKeeper keeper(*device_, *this);
   std::vector<std::string> gaps;
   std::int32_t result = 1;
   if ((backup.itemSwitches & kItemAt) != 0) {
-    Report(kReportInfo, "Backup AT begin");
+    Report(kReportInfo, texts::kBackupAtBegin);
     result = keeper.BackupAtItems(backup.at, gaps);
-    Report(kReportInfo, "Backup AT end(%d)", result);
+    Report(kReportInfo, texts::kBackupAtEnd, result);
   }
 
   std::string error;
   std::optional<TIdentityBackup> open = DecidingOpenBackup(job, backup.at, &error);
   if (!error.empty()) {
     summary_.Step(TJobStep::kBackup) = TStepOutcome::kFailed;
-    Cause("Open identity backups not read: " + error);
-    return kTextBackupUnreadable;
+    Cause(texts::kBackupsNotRead + error);
+    return texts::kBackupsUnreadable;
   }
   if (open) {
-    Report(kReportInfo, "Identity backup %lld of this device is open: finishing the device from it",
-           static_cast<long long>(open->id));
+    Report(kReportInfo, texts::kBackupOpenFinishing, static_cast<long long>(open->id));
     *fromOpenBackup = true;
     return AdoptOpenBackup(job, std::move(*open));
   }
 
   if ((backup.itemSwitches & kItemNv) != 0) {
-    Report(kReportInfo, "Backup NV begin");
+    Report(kReportInfo, texts::kBackupNvBegin);
     keeper.BackupNvItems(backup.nv, gaps);
-    Report(kReportInfo, "Backup NV end(%d)", result);
+    Report(kReportInfo, texts::kBackupNvEnd, result);
   }
   summary_.identityBefore = backup.at;
   summary_.nvBackedUp = static_cast<std::int32_t>(backup.nv.size());
   if (!gaps.empty()) {
     summary_.Step(TJobStep::kBackup) = TStepOutcome::kFailed;
-    for (const std::string& gap : gaps) Cause("Identity backup incomplete: " + gap);
-    return kTextBackupIncomplete;
+    for (const std::string& gap : gaps) Cause(texts::kBackupGap + gap);
+    return texts::kBackupIncomplete;
   }
   if (IsBlankIdentity(backup) && !job.flashBlankDevices) {
     // Most likely a device whose rewrite another station or an earlier run did not finish: its
     // identity is in a backup somewhere, and a backup of the blank would pass it off as kept.
     summary_.Step(TJobStep::kBackup) = TStepOutcome::kFailed;
-    Cause(
-        "the device answers a blank identity (no serial number and no MEID, or only empty NV "
-        "items) and this station holds no open backup of it; restore it with vornex restore "
-        "(ID, or --datainfo FILE), or set FlashBlankDevices=ON to flash blank devices");
-    return kTextBlankIdentity;
+    Cause(texts::kBlankIdentityCause);
+    return texts::kBlankIdentity;
   }
 
   backup.id = store_->CommitBackup(backup, &error);
   if (backup.id == 0) {
     summary_.Step(TJobStep::kBackup) = TStepOutcome::kFailed;
-    Cause("Identity backup not saved: " + error);
-    return kTextBackupNotSaved;
+    Cause(texts::kBackupNotSavedCause + error);
+    return texts::kBackupNotSaved;
   }
   summary_.Step(TJobStep::kBackup) = TStepOutcome::kOk;
   summary_.backupId = backup.id;
-  Report(kReportInfo, "Identity backup %lld saved", static_cast<long long>(backup.id));
+  Report(kReportInfo, texts::kBackupSaved, static_cast<long long>(backup.id));
   backup_ = std::move(backup);
   return {};
 }
@@ -564,9 +534,9 @@ void TSdlThread::SaveDataInfo() {
   std::string name;
   std::string error;
   if (vornex::SaveDataInfo(*backup_, &name, &error)) {
-    Report(kReportInfo, "SAVE AT and NV Info to ini <%s>", name.c_str());
+    Report(kReportInfo, texts::kDataInfoSaved, name.c_str());
   } else {
-    Report(kReportInfo, "SAVE AT and NV Info to ini <%s> failed: %s", name.c_str(), error.c_str());
+    Report(kReportInfo, texts::kDataInfoNotSaved, name.c_str(), error.c_str());
   }
 }
 
@@ -580,7 +550,7 @@ void TSdlThread::StepReport(std::int32_t value, const std::string& text) {
 
 void TSdlThread::EndJob(std::uint32_t startTick) {
   const double seconds = static_cast<double>(pacing::TickCount() - startTick) / 1000.0;
-  Report(kReportInfo, "Download Finished.  Use time : %.3fs", seconds);
+  Report(kReportInfo, texts::kFinished, seconds);
   jobStartTick_ = 0;
   slot_ = -1;
   com_ = -1;
