@@ -38,8 +38,7 @@
 
 #include "console/confirmation_queue.h"
 #include "console/console_view.h"
-#include "console/presenter.h"
-#include "coordination/coordinator.h"
+#include "console/station_core.h"
 #include "discovery/bench_registry.h"
 #include "discovery/port_enumeration.h"
 #include "download/download_limits.h"
@@ -266,7 +265,7 @@ bool WaitForPorts(const std::string& folder, std::size_t ports) {
 class NullView : public TConsoleView {
  public:
   void SetPortText(int, const std::string&) override {}
-  void SetStatusText(int, const std::string&, Rgb) override {}
+  void SetStatusText(int, SlotState, const std::string&, Rgb) override {}
   void SetResultText(int, const std::string&, Rgb) override {}
   void SetProgress(int, int) override {}
   void SetSlotEnabled(int, bool) override {}
@@ -306,17 +305,15 @@ BatchResult RunBatch(const Files& files, int devices) {
   settings.imagePath = files.images;
   NullView view;
   TConfirmationQueue target;
-  std::string error;
-  const std::unique_ptr<TStationStore> store = TStationStore::Open(files.work + "/records", &error);
-  if (!store) {
-    std::fprintf(stderr, "station records: %s\n", error.c_str());
+  TStationSetup setup;
+  setup.run.settings = settings;
+  setup.dataFolder = files.work + "/records";
+  TStationCore core(std::move(setup), view, target, [](const std::string& /*line*/) {});
+  if (core.Store() == nullptr) {
+    std::fprintf(stderr, "%s\n", core.StartNotice().c_str());
     return result;
   }
-  auto coordinator = std::make_unique<TMdlThread>();
-  coordinator->SetRecordStore(store.get(), true);
-  TConsolePresenter console(view, *coordinator, settings);
-  coordinator->SetNotifyAll(&target, WM_DOWNLOAD_CNF);
-  console.InitPanel();
+  TConsolePresenter& console = core.Presenter();
 
   // Checks until every device is listed.
   const auto giveUp = WallClock::now() + kStartLimit;
@@ -332,7 +329,7 @@ BatchResult RunBatch(const Files& files, int devices) {
       listed = table && *table && (*table)->count >= devices;
       asked = false;
     }
-    console.OnConfirm(code, std::move(next->record));
+    core.Confirm(code, std::move(next->record));
   }
   if (!listed || !console.StartEnabled()) {
     std::fprintf(stderr, "the station did not list %d devices\n", devices);
@@ -375,7 +372,7 @@ BatchResult RunBatch(const Files& files, int devices) {
         slot.endSeconds = std::chrono::duration<double>(WallClock::now() - start).count();
       }
     }
-    console.OnConfirm(next->code, std::move(next->record));
+    core.Confirm(next->code, std::move(next->record));
     if (answered && std::all_of(result.slots.begin(), result.slots.end(),
                                 [](const SlotResult& s) { return !s.started || s.ended; })) {
       result.complete = true;

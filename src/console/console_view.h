@@ -12,12 +12,23 @@ namespace vornex {
 // A text colour as 0xRRGGBB.
 using Rgb = std::uint32_t;
 
+// The state of a slot, as its status word shows it.
+enum class SlotState : std::int32_t {
+  kEmpty = 0,
+  kReady = 1,
+  kBusy = 2,
+  kRunning = 3,
+  kPass = 4,
+  kFailed = 5,
+  kNoAccess = 6,  // this user may not open the device's ports
+};
+
 class TConsoleView {
  public:
   // The "( COM n )" / "( null )" text of a slot.
   virtual void SetPortText(int slot, const std::string& text) = 0;
-  // The status word of a slot ("READY", "53.7%", "83.5s" ...) in its colour.
-  virtual void SetStatusText(int slot, const std::string& text, Rgb color) = 0;
+  // The state of a slot and its status word ("READY", "53.7%", "83.5s" ...) in its colour.
+  virtual void SetStatusText(int slot, SlotState state, const std::string& text, Rgb color) = 0;
   // The result text ("PASS", "FAILED" or empty) in its colour.
   virtual void SetResultText(int slot, const std::string& text, Rgb color) = 0;
   // Why the slot's job FAILED, from its account (failure and cause), told beside the result

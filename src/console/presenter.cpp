@@ -32,10 +32,6 @@ const char* StatusWord(SlotState state) {
   }
 }
 
-Rgb ResultColor(const std::string& text) {
-  return text == "PASS" ? slot_color::kPass : slot_color::kFailed;
-}
-
 bool ValidSlot(int slot) {
   return slot >= 0 && slot < kSlotCount;
 }
@@ -86,7 +82,7 @@ bool TConsolePresenter::AnySlotRunning() const {
 void TConsolePresenter::InitPanel() {
   for (int slot = 0; slot < kSlotCount; ++slot) {
     ClearSlot(slot);
-    ShowResult(slot, "", ResultColor(""));
+    ShowResult(slot, "", slot_color::kFailed);
   }
   SetStartEnabled(false);
   UpdateStartButton();
@@ -120,41 +116,41 @@ void TConsolePresenter::ShowSlotState(int slot, SlotState state, std::uint32_t v
   const Rgb color = StatusColor(state);
   switch (state) {
     case SlotState::kEmpty:
-      view_.SetStatusText(slot, StatusWord(state), color);
-      ShowResult(slot, "", ResultColor(""));
+      view_.SetStatusText(slot, state, StatusWord(state), color);
+      ShowResult(slot, "", slot_color::kFailed);
       view.noteShown = false;
       view_.SetProgress(slot, 0);
       break;
     case SlotState::kReady:
-      view_.SetStatusText(slot, StatusWord(state), color);
+      view_.SetStatusText(slot, state, StatusWord(state), color);
       view_.SetProgress(slot, 0);
       break;
     case SlotState::kBusy:
-      view_.SetStatusText(slot, StatusWord(state), color);
+      view_.SetStatusText(slot, state, StatusWord(state), color);
       break;
     case SlotState::kNoAccess:
-      view_.SetStatusText(slot, StatusWord(state), color);
+      view_.SetStatusText(slot, state, StatusWord(state), color);
       ShowSlotNote(slot, kNoAccessText);
       view_.SetProgress(slot, 0);
       break;
     case SlotState::kRunning:
-      view_.SetStatusText(slot, FormatBounded(32, "%.1f%%", value / 10.0), color);
+      view_.SetStatusText(slot, state, FormatBounded(32, "%.1f%%", value / 10.0), color);
       view_.SetProgress(slot, static_cast<int>(value));
       view.progress = static_cast<std::int32_t>(value);
       break;
     case SlotState::kPass:
-      view_.SetStatusText(slot, FormatBounded(32, "%.1fs", value / 1000.0), color);
-      ShowResult(slot, "PASS", ResultColor("PASS"));
+      view_.SetStatusText(slot, state, FormatBounded(32, "%.1fs", value / 1000.0), color);
+      ShowResult(slot, "PASS", slot_color::kPass);
       view.noteShown = false;
       view_.SetProgress(slot, 1000);
       break;
     case SlotState::kFailed:
-      view_.SetStatusText(slot,
+      view_.SetStatusText(slot, state,
                           view.progress >= 1 && view.progress <= 1000
                               ? FormatBounded(32, "%.1f%%", view.progress / 10.0)
                               : std::string("FAILED"),
                           color);
-      ShowResult(slot, "FAILED", ResultColor("FAILED"));  // its reason comes with the account
+      ShowResult(slot, "FAILED", slot_color::kFailed);  // its reason comes with the account
       view.noteShown = false;
       break;
   }
@@ -183,8 +179,8 @@ void TConsolePresenter::ClearSlot(int slot) {
   slots_[static_cast<std::size_t>(slot)].state = SlotState::kEmpty;
   slots_[static_cast<std::size_t>(slot)].noteShown = false;
   view_.SetSlotEnabled(slot, false);
-  view_.SetStatusText(slot, "EMPTY", slot_color::kEmpty);
-  ShowResult(slot, "", ResultColor(""));
+  view_.SetStatusText(slot, SlotState::kEmpty, "EMPTY", slot_color::kEmpty);
+  ShowResult(slot, "", slot_color::kFailed);
   view_.SetProgress(slot, 0);
 }
 
@@ -240,7 +236,7 @@ bool TConsolePresenter::Start() {
   batchRunning_ = false;
   for (int slot = 0; slot < kSlotCount; ++slot) {
     TSlotView& view = slots_[static_cast<std::size_t>(slot)];
-    ShowResult(slot, "", ResultColor(""));
+    ShowResult(slot, "", slot_color::kFailed);
     view.noteShown = false;
     view.accounted = false;
     view.awaited = false;
@@ -276,7 +272,7 @@ void TConsolePresenter::OnJobSummary(const TJobSummary& summary) {
   // FAILED slot shows why.
   if (!summary.pass) {
     if (view.state != SlotState::kFailed) ShowSlotState(slot, SlotState::kFailed);
-    ShowResult(slot, "FAILED", ResultColor("FAILED"), FailureReason(summary));
+    ShowResult(slot, "FAILED", slot_color::kFailed, FailureReason(summary));
   }
   AppendLog("<< Job [%c] %s%s%s (backup %lld%s)\r\n", static_cast<char>('A' + slot),
             summary.pass ? "PASS" : "FAILED", summary.pass ? "" : ": ", summary.failure.c_str(),
@@ -372,7 +368,7 @@ void TConsolePresenter::OnDownloadDevice(const TDownloadCnf& answer) {
     }
     if (answer.started[index] == 0 && slots_[index].comPort >= 1) {
       ShowSlotState(slot, SlotState::kFailed);
-      ShowResult(slot, "FAILED", ResultColor("FAILED"), kNotStartedText);
+      ShowResult(slot, "FAILED", slot_color::kFailed, kNotStartedText);
     }
     // A job that failed at once may have given its account before this answer came.
     slots_[index].awaited = answer.started[index] != 0 && !slots_[index].accounted;
@@ -414,7 +410,7 @@ void TConsolePresenter::OnSingle(const TSingleCnf& report) {
       if (ValidSlot(slot)) {
         slots_[static_cast<std::size_t>(slot)].state = SlotState::kBusy;
         view_.SetSlotEnabled(slot, true);
-        view_.SetStatusText(slot, "BUSY", slot_color::kBusy);
+        view_.SetStatusText(slot, SlotState::kBusy, "BUSY", slot_color::kBusy);
       }
       break;
     case CNF_INFO:

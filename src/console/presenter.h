@@ -18,16 +18,6 @@
 
 namespace vornex {
 
-enum class SlotState : std::int32_t {
-  kEmpty = 0,
-  kReady = 1,
-  kBusy = 2,
-  kRunning = 3,
-  kPass = 4,
-  kFailed = 5,
-  kNoAccess = 6,  // this user may not open the device's ports
-};
-
 // Text colours of the slot rows.
 namespace slot_color {
 constexpr Rgb kEmpty = 0x6F6F6F;

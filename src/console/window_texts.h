@@ -35,12 +35,6 @@ constexpr const char* kBrowsePassword = "5927";
 // The name of the single-instance lock.
 constexpr const char* kInstanceLockName = "Fa Factory Multi Path Trelvan App";
 
-// The settling time, on the pacing clock, that gathers a burst of port arrivals and removals
-// into one check (the first check's delay is the console's kFirstCheckMs).
-constexpr std::uint32_t kHotplugSettleMs = 250;
-// How often a confirmed close looks whether the running jobs have ended (real time).
-constexpr int kFinishingPollMs = 100;
-
 // Fonts: family, cell height in pixels (ascent plus descent, the height of one line of text; the
 // letters themselves are smaller) and weight.
 constexpr const char* kFontFamily = "Arial";

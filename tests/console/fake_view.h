@@ -12,6 +12,7 @@ namespace vornex::testing {
 struct FakeSlot {
   std::string port;
   std::string status;
+  SlotState state = SlotState::kEmpty;
   Rgb statusColor = 0;
   std::string result;
   Rgb resultColor = 0;
@@ -23,7 +24,8 @@ struct FakeSlot {
 class FakeView : public TConsoleView {
  public:
   void SetPortText(int slot, const std::string& text) override { slots[At(slot)].port = text; }
-  void SetStatusText(int slot, const std::string& text, Rgb color) override {
+  void SetStatusText(int slot, SlotState state, const std::string& text, Rgb color) override {
+    slots[At(slot)].state = state;
     slots[At(slot)].status = text;
     slots[At(slot)].statusColor = color;
   }

@@ -4,7 +4,7 @@
 // stopped before Start.
 #include <gtest/gtest.h>
 
-#include "console/run_driver.h"
+#include "console/station_core.h"
 #include "station_harness.h"
 
 namespace vornex::e2e {
@@ -19,29 +19,28 @@ class RunDriverTest : public StationTest {
     settings.debugMode = true;
     settings.autoPath = false;
     settings.imagePath = images_.folder;
-    std::string error;
-    store_ = TStationStore::Open(root_.File("records"), &error);
-    ASSERT_NE(store_, nullptr) << error;
-    TMdlThread coordinator;
-    TConsolePresenter console(view_, coordinator, settings);
-    coordinator.SetNotifyAll(&target_, WM_DOWNLOAD_CNF);
-    coordinator.SetRecordStore(store_.get(), true);
-    console.InitPanel();
-    TRunDriver driver(console, coordinator, plan, MakeBenchWatch(bench_->Folder()),
+    TStationSetup setup;
+    setup.run.settings = settings;
+    setup.run.plan = plan;
+    setup.run.watch = MakeBenchWatch(bench_->Folder());
+    setup.dataFolder = root_.File("records");
+    TStationCore core(std::move(setup), view_, target_,
                       [this](const std::string& line) { said_.push_back(line); });
-    driver.Begin();
+    ASSERT_NE(core.Store(), nullptr) << core.StartNotice();
+    const TRunDriver& driver = core.Driver();
+    core.Begin();
     const auto limit = std::chrono::steady_clock::now() + kBatchLimit;
     int answers = 0;
     while (!driver.Over() && std::chrono::steady_clock::now() < limit) {
       if (auto next = target_.TakeUntil(pacing::Clock::now() + pacing::Scaled(kDriverTickMs))) {
-        driver.Confirm(next->code, std::move(next->record));
+        core.Confirm(next->code, std::move(next->record));
       }
-      driver.Tick();
+      core.Tick();
       if (driver.CheckAnswers() != answers) {
         answers = driver.CheckAnswers();
         if (onCheck) onCheck(answers);
       }
-      if (stopAfterCheck_ && answers >= 1) driver.Stop();
+      if (stopAfterCheck_ && answers >= 1) core.Driver().Stop();
     }
     ASSERT_TRUE(driver.Over()) << "the run did not end";
     counts_ = driver.Counts();
@@ -58,7 +57,6 @@ class RunDriverTest : public StationTest {
 
   testing::FakeView view_;
   TConfirmationQueue target_;
-  std::unique_ptr<TStationStore> store_;
   std::vector<std::string> said_;
   bool stopAfterCheck_ = false;
   TRunCounts counts_;

@@ -83,21 +83,18 @@ Station::Station(const std::string& imageFolder, const std::string& dataFolder,
   settings.debugMode = true;
   settings.autoPath = false;
   settings.imagePath = imageFolder;
-  if (!dataFolder.empty()) {
-    std::string error;
-    store_ = TStationStore::Open(dataFolder, &error);
-    EXPECT_TRUE(store_) << error;
-  }
-  coordinator_ = std::make_unique<TMdlThread>();
-  coordinator_->SetRecordStore(store_.get(), verifyIdentity);
-  console_ = std::make_unique<TConsolePresenter>(view_, *coordinator_, settings);
-  coordinator_->SetNotifyAll(&target_, WM_DOWNLOAD_CNF);
-  console_->InitPanel();
+  settings.verifyIdentity = verifyIdentity;
+  TStationSetup setup;
+  setup.run.settings = settings;
+  setup.dataFolder = dataFolder;
+  setup.withRecords = !dataFolder.empty();
+  core_ = std::make_unique<TStationCore>(std::move(setup), view_, target_,
+                                         [](const std::string& /*line*/) {});
+  EXPECT_TRUE(dataFolder.empty() || core_->Store() != nullptr) << core_->StartNotice();
 }
 
 Station::~Station() {
-  console_.reset();
-  coordinator_.reset();
+  core_.reset();
 }
 
 void Station::Handle(TConfirmation confirmation) {
@@ -125,7 +122,7 @@ void Station::Handle(TConfirmation confirmation) {
       lastDownload_ = **answer;
     }
   }
-  console_->OnConfirm(confirmation.code, std::move(confirmation.record));
+  core_->Confirm(confirmation.code, std::move(confirmation.record));
 }
 
 bool Station::PumpUntil(const std::function<bool()>& done, std::chrono::seconds limit) {
@@ -143,16 +140,17 @@ bool Station::JobEnded(int slot) const {
 }
 
 bool Station::AllIdle() {
-  if (coordinator_->IdleFlag() != 1) return false;
+  if (core_->Coordinator().IdleFlag() != 1) return false;
   for (int slot = 0; slot < kSlotCount; ++slot) {
-    if (coordinator_->Worker(slot).BusyFlag() != 0) return false;
+    if (core_->Coordinator().Worker(slot).BusyFlag() != 0) return false;
   }
   return true;
 }
 
 TDeviceTable Station::Check() {
   lastCheck_.reset();
-  const bool asked = PumpUntil([this] { return console_->SendCheckRequest(); }, kCheckLimit);
+  const bool asked =
+      PumpUntil([this] { return core_->Presenter().SendCheckRequest(); }, kCheckLimit);
   if (!asked || !PumpUntil([this] { return lastCheck_.has_value(); }, kCheckLimit)) {
     ADD_FAILURE() << "no device check answer";
     return TDeviceTable{};
@@ -169,7 +167,7 @@ void Station::PressStart() {
   for (SlotReports& reports : reports_) reports.clear();
   for (auto& summary : summaries_) summary.reset();
   lastDownload_.reset();
-  console_->Start();
+  core_->Presenter().Start();
 }
 
 TDownloadCnf Station::FinishBatch() {
@@ -194,7 +192,7 @@ TDownloadCnf Station::FinishBatch() {
 
 int Station::SlotShowing(int com) const {
   for (int slot = 0; slot < kSlotCount; ++slot) {
-    if (com > 0 && console_->Slot(slot).comPort == com) return slot;
+    if (com > 0 && core_->Presenter().Slot(slot).comPort == com) return slot;
   }
   return -1;
 }

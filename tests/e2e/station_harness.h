@@ -21,8 +21,7 @@
 
 #include "console/confirmation_queue.h"
 #include "console/fake_view.h"
-#include "console/presenter.h"
-#include "coordination/coordinator.h"
+#include "console/station_core.h"
 #include "sim/sim_bench.h"
 #include "store/station_store.h"
 #include "support/image_files.h"
@@ -76,7 +75,7 @@ class Station {
   // station records in dataFolder (none: jobs cannot commit their backups).
   Station(const std::string& imageFolder, const std::string& dataFolder,
           bool verifyIdentity = true);
-  // Releases the console logic, then the coordinator with its workers.
+  // Stops every thread, then releases the station.
   ~Station();
   Station(const Station&) = delete;
   Station& operator=(const Station&) = delete;
@@ -95,15 +94,15 @@ class Station {
   const std::optional<TJobSummary>& Summary(int slot) const {
     return summaries_.at(static_cast<std::size_t>(slot));
   }
-  TStationStore* Store() { return store_.get(); }
-  TMdlThread& Coordinator() { return *coordinator_; }
+  TStationStore* Store() { return core_->Store(); }
+  TMdlThread& Coordinator() { return core_->Coordinator(); }
 
   // The reports of the last batch for one slot, in arrival order.
   const SlotReports& Reports(int slot) const { return reports_.at(static_cast<std::size_t>(slot)); }
   // The slot that shows this COM number now; -1 when none does.
   int SlotShowing(int com) const;
 
-  TConsolePresenter& Console() { return *console_; }
+  TConsolePresenter& Console() { return core_->Presenter(); }
   const testing::FakeView& View() const { return view_; }
 
  private:
@@ -115,9 +114,7 @@ class Station {
 
   testing::FakeView view_;
   TConfirmationQueue target_;
-  std::unique_ptr<TStationStore> store_;
-  std::unique_ptr<TMdlThread> coordinator_;
-  std::unique_ptr<TConsolePresenter> console_;
+  std::unique_ptr<TStationCore> core_;
   std::array<SlotReports, kSlotCount> reports_{};
   std::array<std::optional<TJobSummary>, kSlotCount> summaries_{};
   std::optional<TDeviceTable> lastCheck_;

@@ -108,10 +108,10 @@ void WindowTest::TearDown() {
 CVornexDlg& WindowTest::Open(const std::string& configLines, const std::string& benchFolder) {
   testing::WriteFile(settingsPath_, "[Config]\r\n" + configLines);
   TWindowSetup setup;
-  setup.settings = LoadSettings(settingsPath_);
-  setup.settingsPath = settingsPath_;
-  setup.dataFolder = folder_.File("records");
-  if (!benchFolder.empty()) setup.watch = MakeBenchWatch(benchFolder);
+  setup.station.run.settings = LoadSettings(settingsPath_);
+  setup.station.run.settingsPath = settingsPath_;
+  setup.station.dataFolder = folder_.File("records");
+  if (!benchFolder.empty()) setup.station.run.watch = MakeBenchWatch(benchFolder);
   window_ = std::make_unique<CVornexDlg>(std::move(setup));
   window_->show();
   EXPECT_TRUE(WaitFor([this] { return window_->CheckAnswers() >= 1; }));

@@ -13,7 +13,7 @@ namespace vornex::guitest {
 namespace {
 
 // Runs the prompt with `drive` acting on it; the outcome.
-PasswordOutcome RunPrompt(const std::function<void(CPasswordDlg&)>& drive) {
+TPasswordOutcome RunPrompt(const std::function<void(CPasswordDlg&)>& drive) {
   GuiApp();
   CPasswordDlg prompt;
   OnNextModal([&](QWidget*) { drive(prompt); });
@@ -29,22 +29,22 @@ std::function<void(CPasswordDlg&)> Answer(const char* text) {
 }
 
 TEST(PasswordPrompt, OutcomesOfOkCancelAndClose) {
-  EXPECT_EQ(RunPrompt(Answer("5927")), PasswordOutcome::kAccepted);
+  EXPECT_EQ(RunPrompt(Answer("5927")), TPasswordOutcome::kAccepted);
   for (const char* wrong : {"", "5927 ", " 5927", "59270"}) {
-    EXPECT_EQ(RunPrompt(Answer(wrong)), PasswordOutcome::kWrongPassword) << wrong;
+    EXPECT_EQ(RunPrompt(Answer(wrong)), TPasswordOutcome::kWrongPassword) << wrong;
   }
   EXPECT_EQ(RunPrompt([](CPasswordDlg& p) {
               p.Field()->setText(QStringLiteral("5927"));
               QTest::mouseClick(p.CancelButton(), Qt::LeftButton);
             }),
-            PasswordOutcome::kCancelled);
-  EXPECT_EQ(RunPrompt([](CPasswordDlg& p) { p.close(); }), PasswordOutcome::kCancelled);
+            TPasswordOutcome::kCancelled);
+  EXPECT_EQ(RunPrompt([](CPasswordDlg& p) { p.close(); }), TPasswordOutcome::kCancelled);
 }
 
 TEST(PasswordPrompt, EnterEscapeAndSpaceCannotEndIt) {
   bool stillOpen = false;
   QString typed;
-  const PasswordOutcome outcome = RunPrompt([&](CPasswordDlg& p) {
+  const TPasswordOutcome outcome = RunPrompt([&](CPasswordDlg& p) {
     EXPECT_EQ(p.windowTitle(), QStringLiteral("Attention"));
     EXPECT_EQ(p.Field()->echoMode(), QLineEdit::Password);
     QTest::keyClicks(p.Field(), "59 27");  // the space is swallowed
@@ -60,13 +60,13 @@ TEST(PasswordPrompt, EnterEscapeAndSpaceCannotEndIt) {
   });
   EXPECT_TRUE(stillOpen);
   EXPECT_EQ(typed, QStringLiteral("5927"));
-  EXPECT_EQ(outcome, PasswordOutcome::kAccepted);
+  EXPECT_EQ(outcome, TPasswordOutcome::kAccepted);
 }
 
 TEST(ImageFolder, OneTrailingSeparatorIsRemovedButARootStays) {
-  EXPECT_EQ(ImageFolderPath(QStringLiteral("/srv/images/")), QStringLiteral("/srv/images"));
-  EXPECT_EQ(ImageFolderPath(QStringLiteral("/srv/images//")), QStringLiteral("/srv/images/"));
-  EXPECT_EQ(ImageFolderPath(QStringLiteral("/")), QStringLiteral("/"));
+  EXPECT_EQ(ImageFolderPath("/srv/images/"), "/srv/images");
+  EXPECT_EQ(ImageFolderPath("/srv/images//"), "/srv/images/");
+  EXPECT_EQ(ImageFolderPath("/"), "/");
 }
 
 class BrowseTest : public WindowTest {

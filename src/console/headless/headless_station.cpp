@@ -13,8 +13,7 @@
 #include "console/exit_status.h"
 #include "console/headless/terminal_view.h"
 #include "console/job_report.h"
-#include "console/run_driver.h"
-#include "console/station_records.h"
+#include "console/station_core.h"
 #include "foundation/stop_signal.h"
 #include "foundation/terminal.h"
 
@@ -36,31 +35,21 @@ int RunHeadless(const TRunOptions& options, std::ostream& out, std::ostream& err
     }
   }
 
-  for (const std::string& warning : setup.warnings) out << warning << '\n';
-  std::string notice;
-  const std::unique_ptr<TStationStore> store =
-      OpenStationRecords(options.dataFolder, settings, &notice);
-  const TRestoreOptions restoreOptions = RestoreOptionsOf(options);
-  if (store) notice = OpenBackupsNotice(*store, restoreOptions);
-  if (!notice.empty()) out << notice << '\n';
-
   // The live slot table needs the terminal on standard output taking cursor escapes; any other
   // output gets plain lines.
   const bool liveRedraw = !settings.debugMode && &out == &std::cout && terminal::EnableEscapes();
   TTerminalView view(out, liveRedraw, settings, terminal::StdoutColumns);
   TConfirmationQueue target;
-  TMdlThread coordinator;
-  TConsolePresenter console(view, coordinator, settings);
-  coordinator.SetNotifyAll(&target, WM_DOWNLOAD_CNF);
-  coordinator.SetRecordStore(store.get(), settings.verifyIdentity, settings.flashBlankDevices);
-  console.InitPanel();
+  TStationSetup station{std::move(setup), options.dataFolder, true, RestoreOptionsOf(options)};
+  TStationCore core(std::move(station), view, target, [&](const std::string& line) {
+    view.Flush();
+    view.ShowNotice(line, "");
+    view.Flush();
+  });
+  if (!core.StartNotice().empty()) out << core.StartNotice() << '\n';
+  TRunDriver& driver = core.Driver();
+  const TConsolePresenter& console = core.Presenter();
 
-  TRunDriver driver(console, coordinator, setup.plan, std::move(setup.watch),
-                    [&](const std::string& line) {
-                      view.Flush();
-                      view.ShowNotice(line, "");
-                      view.Flush();
-                    });
   // A failed output is written to no more; the first failure asks for the safe stop.
   const auto watchOutputs = [&] {
     if (json.is_open() && json.fail()) {
@@ -74,17 +63,18 @@ int RunHeadless(const TRunOptions& options, std::ostream& out, std::ostream& err
     json << JobJson(summary) << std::endl;
     watchOutputs();
   });
-  driver.Begin();
+  core.Begin();
   while (!driver.Over()) {
     view.Flush();
     watchOutputs();
     if (auto next = target.TakeUntil(pacing::Clock::now() + pacing::Scaled(kDriverTickMs))) {
-      driver.Confirm(next->code, std::move(next->record));
+      core.Confirm(next->code, std::move(next->record));
     }
-    driver.Tick();
+    core.Tick();
   }
   view.Flush();
-  driver.StopThreads();
+  // What is left to do, in the words of the start.
+  const std::string left = core.Shutdown();
 
   if (json.is_open()) {
     for (int slot = 0; slot < kSlotCount; ++slot) {
@@ -100,12 +90,9 @@ int RunHeadless(const TRunOptions& options, std::ostream& out, std::ostream& err
     view.ShowNotice(report, "");
     view.Flush();
   }
-  // What is left to do, in the words of the start.
-  if (store) {
-    if (const std::string left = OpenBackupsNotice(*store, restoreOptions); !left.empty()) {
-      view.ShowNotice(left, "");
-      view.Flush();
-    }
+  if (!left.empty()) {
+    view.ShowNotice(left, "");
+    view.Flush();
   }
   return driver.ExitStatus();
 }

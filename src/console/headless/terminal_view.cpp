@@ -56,7 +56,8 @@ void TTerminalView::SetPortText(int slot, const std::string& text) {
   dirty_ = true;
 }
 
-void TTerminalView::SetStatusText(int slot, const std::string& text, Rgb color) {
+void TTerminalView::SetStatusText(int slot, SlotState state, const std::string& text, Rgb color) {
+  At(slot).state = state;
   At(slot).status = text;
   At(slot).statusColor = color;
   dirty_ = true;
@@ -139,7 +140,7 @@ void TTerminalView::Draw() {
       Row& row = At(slot);
       // Without a terminal a line is printed when the status word's kind changes and at every
       // tenth of the progress, not at every step.
-      const bool running = row.status.find('%') != std::string::npos;
+      const bool running = row.state == SlotState::kRunning;
       const std::string key =
           row.port + "|" +
           (running ? "RUNNING " + std::to_string(row.progress / 100) : row.status) + "|" +

@@ -34,7 +34,7 @@ class TTerminalView : public TConsoleView {
                 TerminalColumns columns = {});
 
   void SetPortText(int slot, const std::string& text) override;
-  void SetStatusText(int slot, const std::string& text, Rgb color) override;
+  void SetStatusText(int slot, SlotState state, const std::string& text, Rgb color) override;
   void SetResultText(int slot, const std::string& text, Rgb color) override;
   void SetResultReason(int slot, const std::string& reason) override;
   void SetProgress(int slot, int value) override;
@@ -55,6 +55,7 @@ class TTerminalView : public TConsoleView {
  private:
   struct Row {
     std::string port = "( null )";
+    SlotState state = SlotState::kEmpty;
     std::string status = "EMPTY";
     std::string result;
     std::string reason;

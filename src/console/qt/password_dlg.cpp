@@ -11,10 +11,6 @@
 
 namespace vornex {
 
-bool IsBrowsePassword(const QString& text) {
-  return text == QString::fromUtf8(window::kBrowsePassword);
-}
-
 bool IsSwallowedKey(int key, bool withEnter) {
   if (key == Qt::Key_Escape || key == Qt::Key_Space) return true;
   return withEnter && (key == Qt::Key_Return || key == Qt::Key_Enter);
@@ -54,24 +50,25 @@ CPasswordDlg::CPasswordDlg(QWidget* parent) : QDialog(parent) {
 
   connect(ok_, &QPushButton::clicked, this, [this] { OnOk(); });
   connect(cancel_, &QPushButton::clicked, this,
-          [this] { done(static_cast<int>(PasswordOutcome::kCancelled)); });
+          [this] { done(static_cast<int>(TPasswordOutcome::kCancelled)); });
 }
 
-PasswordOutcome CPasswordDlg::Ask() {
+TPasswordOutcome CPasswordDlg::Ask() {
   field_->setFocus();
   switch (exec()) {
-    case static_cast<int>(PasswordOutcome::kAccepted):
-      return PasswordOutcome::kAccepted;
-    case static_cast<int>(PasswordOutcome::kWrongPassword):
-      return PasswordOutcome::kWrongPassword;
+    case static_cast<int>(TPasswordOutcome::kAccepted):
+      return TPasswordOutcome::kAccepted;
+    case static_cast<int>(TPasswordOutcome::kWrongPassword):
+      return TPasswordOutcome::kWrongPassword;
     default:
-      return PasswordOutcome::kCancelled;  // Cancel or the caption's close button
+      return TPasswordOutcome::kCancelled;  // Cancel or the caption's close button
   }
 }
 
 void CPasswordDlg::OnOk() {
-  done(static_cast<int>(IsBrowsePassword(field_->text()) ? PasswordOutcome::kAccepted
-                                                         : PasswordOutcome::kWrongPassword));
+  done(static_cast<int>(IsBrowsePassword(field_->text().toStdString())
+                            ? TPasswordOutcome::kAccepted
+                            : TPasswordOutcome::kWrongPassword));
 }
 
 bool CPasswordDlg::eventFilter(QObject* watched, QEvent* event) {

@@ -5,27 +5,20 @@
 
 #include <QDialog>
 
+#include "console/station_core.h"
+
 class QLabel;
 class QLineEdit;
 class QPushButton;
 
 namespace vornex {
 
-enum class PasswordOutcome {
-  kCancelled = 0,
-  kAccepted = 1,
-  kWrongPassword = 2,
-};
-
-// True when the text is the Browse password, letter for letter.
-bool IsBrowsePassword(const QString& text);
-
 class CPasswordDlg : public QDialog {
  public:
   explicit CPasswordDlg(QWidget* parent = nullptr);
 
   // Runs the prompt modally; the operator's outcome.
-  PasswordOutcome Ask();
+  TPasswordOutcome Ask();
 
   QLineEdit* Field() const { return field_; }
   QPushButton* OkButton() const { return ok_; }

@@ -188,7 +188,7 @@ void CSlotPanel::SetPortText(int slot, const std::string& text) {
   Row(slot).port->setText(QString::fromStdString(text));
 }
 
-void CSlotPanel::SetStatusText(int slot, const std::string& text, Rgb color) {
+void CSlotPanel::SetStatusText(int slot, SlotState /*state*/, const std::string& text, Rgb color) {
   if (!ValidSlot(slot)) return;
   QLabel* status = Row(slot).status;
   SetTextColor(status, QPalette::WindowText, color);

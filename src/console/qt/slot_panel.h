@@ -58,7 +58,7 @@ class CSlotPanel : public TConsoleView {
 
   // TConsoleView.
   void SetPortText(int slot, const std::string& text) override;
-  void SetStatusText(int slot, const std::string& text, Rgb color) override;
+  void SetStatusText(int slot, SlotState state, const std::string& text, Rgb color) override;
   void SetResultText(int slot, const std::string& text, Rgb color) override;
   void SetResultReason(int slot, const std::string& reason) override;
   void SetProgress(int slot, int value) override;

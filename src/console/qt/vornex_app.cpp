@@ -13,7 +13,6 @@
 
 #include "console/exit_status.h"
 #include "console/qt/app_icon.h"
-#include "console/qt/unattended_run.h"
 #include "console/qt/vornex_dlg.h"
 #include "console/run_driver.h"
 #include "console/window_texts.h"
@@ -91,8 +90,14 @@ int CVornexApp::Run(const char* programName, const TRunOptions& options, std::os
     return exit_status::kUnavailable;
   }
 
-  TWindowSetup setup{PrepareRun(options), options.dataFolder, ClosingMarkPath().toStdString(),
-                     RestoreOptionsOf(options)};
+  TWindowSetup setup;
+  setup.station = {PrepareRun(options), options.dataFolder, true, RestoreOptionsOf(options),
+                   options.closeWhenDone};
+  setup.closingMark = ClosingMarkPath().toStdString();
+  if (!options.screenshotFile.empty()) {
+    setup.screenshotFile = options.screenshotFile;
+    setup.station.screenshotPercent = options.screenshotPercent;
+  }
   CatchStopSignals();
 
   int argc = 1;
@@ -103,11 +108,6 @@ int CVornexApp::Run(const char* programName, const TRunOptions& options, std::os
   int status = 0;
   {
     CVornexDlg window(std::move(setup));
-    TUnattendedOptions unattended;
-    unattended.screenshotFile = QString::fromStdString(options.screenshotFile);
-    unattended.screenshotPercent = options.screenshotPercent;
-    unattended.closeWhenDone = options.closeWhenDone;
-    TUnattendedRun unattendedRun(window, unattended);
     window.show();
     QApplication::exec();
     if (options.closeWhenDone) status = window.Driver().ExitStatus();

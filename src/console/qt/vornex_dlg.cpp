@@ -20,7 +20,6 @@
 #include "console/qt/about_dlg.h"
 #include "console/qt/app_icon.h"
 #include "console/qt/password_dlg.h"
-#include "console/station_records.h"
 #include "console/window_texts.h"
 #include "foundation/pacing.h"
 #include "foundation/text.h"
@@ -45,17 +44,9 @@ QString WindowTitle() {
   return QString::fromUtf8(window::kProductText) + QString::fromUtf8(window::kTitleSuffix);
 }
 
-QString ImageFolderPath(const QString& chosen) {
-  QString path = QDir::toNativeSeparators(chosen);
-  const QChar separator = QDir::separator();
-  if (path.size() > 1 && path.endsWith(separator)) path.chop(1);
-  return path;
-}
-
 CVornexDlg::CVornexDlg(TWindowSetup setup)
-    : settingsPath_(std::move(setup.settingsPath)),
-      restoreOptions_(std::move(setup.restore)),
-      closingMark_(std::move(setup.closingMark)) {
+    : closingMark_(std::move(setup.closingMark)),
+      screenshotFile_(QString::fromStdString(setup.screenshotFile)) {
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint |
                  Qt::WindowCloseButtonHint);
@@ -65,24 +56,20 @@ CVornexDlg::CVornexDlg(TWindowSetup setup)
   relay_ = std::make_unique<CConfirmRelay>(this, [this](std::uint32_t code, TConfirmRecord record) {
     HandleConfirm(code, std::move(record));
   });
-  coordinator_ = std::make_unique<TMdlThread>();
-  store_ = OpenStationRecords(setup.dataFolder, setup.settings, &recordsNotice_);
-  if (store_) recordsNotice_ = OpenBackupsNotice(*store_, restoreOptions_);
-  coordinator_->SetRecordStore(store_.get(), setup.settings.verifyIdentity,
-                               setup.settings.flashBlankDevices);
-  for (const std::string& warning : setup.warnings) {
-    recordsNotice_ = recordsNotice_.empty() ? warning : recordsNotice_ + "\n" + warning;
-  }
 
   // Panel initialisation: size, position, layout, controls.
-  panel_ = std::make_unique<CSlotPanel>(this, setup.settings);
-  resize(InitialWindowSize(setup.settings));
+  const StationSettings& settings = setup.station.run.settings;
+  panel_ = std::make_unique<CSlotPanel>(this, settings);
+  resize(InitialWindowSize(settings));
   move(0, 0);
   panel_->LayoutControls(width(), height());
-  presenter_ = std::make_unique<TConsolePresenter>(*panel_, *coordinator_, setup.settings);
-  presenter_->OnBatchEnded([this] { TellWhatIsLeft(); });
-  connect(panel_->StartButton(), &QPushButton::clicked, this, [this] { presenter_->Start(); });
-  connect(panel_->ClearButton(), &QPushButton::clicked, this, [this] { presenter_->Clear(); });
+  // From here on confirmations arrive as queued calls on this thread.
+  core_ = std::make_unique<TStationCore>(
+      std::move(setup.station), *panel_, *relay_,
+      [this](const std::string& line) { Presenter().AppendLog("%s\r\n", line.c_str()); });
+  core_->OnNotice([this](const std::string& text, bool showBox) { ShowNotice(text, showBox); });
+  connect(panel_->StartButton(), &QPushButton::clicked, this, [this] { core_->Start(); });
+  connect(panel_->ClearButton(), &QPushButton::clicked, this, [this] { core_->Clear(); });
   connect(panel_->BrowseButton(), &QPushButton::clicked, this, [this] { Browse(); });
   for (QWidget* child : findChildren<QWidget*>()) child->installEventFilter(this);
 
@@ -90,64 +77,37 @@ CVornexDlg::CVornexDlg(TWindowSetup setup)
   about->setContext(Qt::WindowShortcut);
   connect(about, &QShortcut::activated, this, [this] { ShowAbout(); });
 
-  // From here on confirmations arrive as queued calls on this thread.
-  coordinator_->SetNotifyAll(relay_.get(), WM_DOWNLOAD_CNF);
-  presenter_->InitPanel();
-
-  driver_ = std::make_unique<TRunDriver>(
-      *presenter_, *coordinator_, setup.plan, std::move(setup.watch),
-      [this](const std::string& line) { presenter_->AppendLog("%s\r\n", line.c_str()); });
   tick_.setInterval(std::max<int>(
       1, static_cast<int>(
              std::chrono::duration_cast<std::chrono::milliseconds>(pacing::Scaled(kDriverTickMs))
                  .count())));
-  connect(&tick_, &QTimer::timeout, this, [this] {
-    driver_->Tick();
-    // A stop from outside (an interrupt or termination request) closes the window safely.
-    if (driver_->Stopping() && !finishing_ && !stopClosing_) {
-      stopClosing_ = true;
-      if (!BeginFinishing()) close();
-    }
-  });
-  driver_->Begin();
+  connect(&tick_, &QTimer::timeout, this, [this] { Follow(core_->Tick()); });
+  core_->Begin();
   tick_.start();
-
-  finishTimer_.setInterval(window::kFinishingPollMs);
-  connect(&finishTimer_, &QTimer::timeout, this, [this] { UpdateFinishing(); });
-
-  if (!recordsNotice_.empty()) {
-    presenter_->AppendLog("%s\r\n", recordsNotice_.c_str());
-    auto* box = new QMessageBox(QMessageBox::Warning, QString::fromUtf8(window::kAttention),
-                                QString::fromStdString(recordsNotice_), QMessageBox::Ok, this);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();  // not modal to the run: the station goes on checking devices meanwhile
-  }
 }
 
 CVornexDlg::~CVornexDlg() {
   tick_.stop();
   relay_->Close();
-  // The coordinator's thread and the workers' from H back to A stop, each after its running job
-  // (if any) has returned; then the coordinator releases its search device. One overdue is named
-  // once a minute in the log pane and, as the window has closed, on standard error (the
-  // session's log when started from the desktop).
-  driver_->StopThreads([this](const std::string& line) {
-    presenter_->AppendLog("%s\r\n", line.c_str());
+  // Every thread stops after its running job (if any) has returned. One overdue is named once a
+  // minute in the log pane and, as the window has closed, on standard error (the session's log
+  // when started from the desktop); so is the run's last word.
+  const std::string left = core_->Shutdown([this](const std::string& line) {
+    Presenter().AppendLog("%s\r\n", line.c_str());
     std::cerr << "vornex: " << line << std::endl;
   });
-  coordinator_.reset();
-  // The run's last word, on standard error as the window has gone.
-  if (const std::string left = store_ ? OpenBackupsNotice(*store_, restoreOptions_) : "";
-      !left.empty()) {
-    std::cerr << "vornex: " << left << std::endl;
-  }
+  if (!left.empty()) std::cerr << "vornex: " << left << std::endl;
   if (!closingMark_.empty()) QFile::remove(QString::fromStdString(closingMark_));
 }
 
 void CVornexDlg::HandleConfirm(std::uint32_t code, TConfirmRecord record) {
-  if (observer_ != nullptr) observer_->BeforeConfirm(code, record);
-  driver_->Confirm(code, std::move(record));
-  if (observer_ != nullptr) observer_->AfterConfirm(code);
+  if (!core_->Confirm(code, std::move(record)) || screenshotFile_.isEmpty()) return;
+  if (!grab().save(screenshotFile_, "PNG")) {
+    const std::string error =
+        "cannot save the picture of the window to " + screenshotFile_.toStdString();
+    Presenter().AppendLog("%s\r\n", error.c_str());
+    std::cerr << "vornex: " << error << std::endl;
+  }
 }
 
 void CVornexDlg::ShowAbout() {
@@ -156,96 +116,69 @@ void CVornexDlg::ShowAbout() {
 }
 
 void CVornexDlg::Browse() {
-  {
-    CPasswordDlg prompt(this);
-    switch (prompt.Ask()) {
-      case PasswordOutcome::kWrongPassword:
-        QMessageBox::warning(this, QString::fromUtf8(window::kAttention),
-                             QString::fromUtf8(window::kWrongPassword));
-        return;
-      case PasswordOutcome::kCancelled:
-        return;
-      case PasswordOutcome::kAccepted:
-        break;
-    }
+  bool wrongPassword = false;
+  const std::string shown = core_->Browse(
+      [this] {
+        CPasswordDlg prompt(this);
+        return prompt.Ask();
+      },
+      [this] {
+        const QString chosen = folderChooser_ ? folderChooser_(this) : SystemFolderChooser(this);
+        return QDir::toNativeSeparators(chosen).toStdString();
+      },
+      &wrongPassword);
+  if (wrongPassword) {
+    QMessageBox::warning(this, QString::fromUtf8(window::kAttention),
+                         QString::fromUtf8(window::kWrongPassword));
   }
-  const QString chosen = folderChooser_ ? folderChooser_(this) : SystemFolderChooser(this);
-  if (chosen.isEmpty()) return;
-  const QString path = ImageFolderPath(chosen);
-  panel_->SetPathText(QString::fromUtf8(window::kImagePathPrefix) + path);
-  presenter_->SetImagePath(path.toStdString());
-  // A failed write is not reported: the path still applies to this run.
-  WriteImagePath(settingsPath_.empty() ? SettingsPath() : settingsPath_, path.toStdString());
+  if (!shown.empty()) panel_->SetPathText(QString::fromStdString(shown));
 }
 
 void CVornexDlg::closeEvent(QCloseEvent* event) {
-  if (finishing_ || driver_->Stopping()) {
-    // Closed by UpdateFinishing once no job runs; until then a close only waits.
-    if (coordinator_->BusyWorkers() == 0 && coordinator_->IdleFlag() == 1) {
-      event->accept();
-    } else {
-      event->ignore();
-      if (!finishing_) BeginFinishing();
-    }
+  if (closing_) {
+    event->accept();
     return;
   }
-  if (presenter_->AnySlotRunning()) {
-    const auto answer = QMessageBox::question(this, QString::fromUtf8(window::kAttention),
-                                              QString::fromUtf8(window::kQuitWhileRunning),
-                                              QMessageBox::Yes | QMessageBox::No);
-    if (answer != QMessageBox::Yes) {
-      event->ignore();
-      return;
-    }
-    if (BeginFinishing()) {
-      event->ignore();
-      return;
-    }
+  const TCloseStep step = core_->RequestClose([this] {
+    return QMessageBox::question(this, QString::fromUtf8(window::kAttention),
+                                 QString::fromUtf8(window::kQuitWhileRunning),
+                                 QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+  });
+  if (step == TCloseStep::kClose) {
+    closing_ = true;
+    event->accept();
+    return;
   }
-  // No job runs (one that just ended may still be releasing its device: the coordinator waits
-  // for it when the window goes).
-  event->accept();
+  event->ignore();
+  Follow(step);
 }
 
-bool CVornexDlg::BeginFinishing() {
-  driver_->Stop();
-  if (coordinator_->BusyWorkers() == 0 && coordinator_->IdleFlag() == 1) return false;
-  // The window stays until every job has reached a safe point and ended.
-  finishing_ = true;
-  if (!closingMark_.empty()) {
+void CVornexDlg::Follow(TCloseStep step) {
+  switch (step) {
+    case TCloseStep::kStay:
+      return;
+    case TCloseStep::kClose:
+      if (closing_) return;
+      closing_ = true;
+      close();
+      return;
+    case TCloseStep::kWait:
+      break;
+  }
+  if (!closingMark_.empty() && !QFile::exists(QString::fromStdString(closingMark_))) {
     QFile mark(QString::fromStdString(closingMark_));
     mark.open(QIODevice::WriteOnly);  // its existence is the message
   }
-  UpdateFinishing();
-  finishTimer_.start();
-  return true;
+  setWindowTitle(WindowTitle() + QStringLiteral(" - ") +
+                 QString::fromStdString(core_->FinishingText()));
 }
 
-void CVornexDlg::UpdateFinishing() {
-  const int busy = coordinator_->BusyWorkers();
-  if (busy == 0 && coordinator_->IdleFlag() == 1) {
-    if (finishTimer_.isActive()) {
-      finishTimer_.stop();
-      close();
-    }
-    return;
-  }
-  QString title = WindowTitle() + QStringLiteral(" - ") +
-                  QString::fromStdString(FormatBounded(64, window::kFinishingJobs, busy));
-  if (!driver_->OverdueNotice().empty()) {
-    title += QStringLiteral(" - ") + QString::fromStdString(driver_->OverdueNotice());
-  }
-  setWindowTitle(title);
-}
-
-void CVornexDlg::TellWhatIsLeft() {
-  endNotice_ = store_ ? OpenBackupsNotice(*store_, restoreOptions_) : std::string();
-  if (endNotice_.empty()) return;
-  if (presenter_->Settings().debugMode) panel_->AppendLogText(endNotice_ + "\r\n");
-  if (finishing_ || stopClosing_ || driver_->Stopping()) return;  // said as the window goes
-  if (endBox_) endBox_->close();                                  // the newer notice replaces it
+void CVornexDlg::ShowNotice(const std::string& text, bool showBox) {
+  if (core_->Settings().debugMode) panel_->AppendLogText(text + "\r\n");
+  if (!showBox) return;           // said as the window goes, or nobody is there to answer
+  if (endBox_) endBox_->close();  // the newer notice replaces it
   endBox_ = new QMessageBox(QMessageBox::Warning, QString::fromUtf8(window::kAttention),
-                            QString::fromStdString(endNotice_), QMessageBox::Ok, this);
+                            QString::fromStdString(text), QMessageBox::Ok, this);
   endBox_->setAttribute(Qt::WA_DeleteOnClose);
   endBox_->setWindowModality(Qt::NonModal);
   endBox_->show();  // the station goes on while it is open

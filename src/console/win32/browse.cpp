@@ -55,18 +55,18 @@ INT_PTR CALLBACK PromptProc(HWND dialog, UINT message, WPARAM wParam, LPARAM /*l
         std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
         ::GetDlgItemTextW(dialog, IDC_PASSWORD_EDIT, text.data(), length + 1);
         text.resize(static_cast<std::size_t>(length));
-        const bool right = text == win32::Wide(window::kBrowsePassword);
-        ::EndDialog(dialog, static_cast<INT_PTR>(right ? PasswordOutcome::kAccepted
-                                                       : PasswordOutcome::kWrongPassword));
+        const bool right = IsBrowsePassword(win32::Narrow(text));
+        ::EndDialog(dialog, static_cast<INT_PTR>(right ? TPasswordOutcome::kAccepted
+                                                       : TPasswordOutcome::kWrongPassword));
         return TRUE;
       }
       if (LOWORD(wParam) == IDC_PASSWORD_CANCEL) {
-        ::EndDialog(dialog, static_cast<INT_PTR>(PasswordOutcome::kCancelled));
+        ::EndDialog(dialog, static_cast<INT_PTR>(TPasswordOutcome::kCancelled));
         return TRUE;
       }
       return TRUE;  // the dialog's own OK and cancel (keyboard) do nothing
     case WM_CLOSE:
-      ::EndDialog(dialog, static_cast<INT_PTR>(PasswordOutcome::kCancelled));
+      ::EndDialog(dialog, static_cast<INT_PTR>(TPasswordOutcome::kCancelled));
       return TRUE;
     default:
       break;
@@ -76,7 +76,7 @@ INT_PTR CALLBACK PromptProc(HWND dialog, UINT message, WPARAM wParam, LPARAM /*l
 
 }  // namespace
 
-PasswordOutcome AskPassword(HWND owner) {
+TPasswordOutcome AskPassword(HWND owner) {
   g_promptFont = ::CreateFontW(window::kLargeFontCellPx, 0, 0, 0, window::kLargeFontWeight, FALSE,
                                FALSE, FALSE, DEFAULT_CHARSET, OUT_TT_PRECIS, CLIP_TT_ALWAYS,
                                DEFAULT_QUALITY, FF_SWISS, win32::Wide(window::kFontFamily).c_str());
@@ -88,12 +88,12 @@ PasswordOutcome AskPassword(HWND owner) {
   if (g_promptFont != nullptr) ::DeleteObject(g_promptFont);
   g_promptFont = nullptr;
   switch (result) {
-    case static_cast<INT_PTR>(PasswordOutcome::kAccepted):
-      return PasswordOutcome::kAccepted;
-    case static_cast<INT_PTR>(PasswordOutcome::kWrongPassword):
-      return PasswordOutcome::kWrongPassword;
+    case static_cast<INT_PTR>(TPasswordOutcome::kAccepted):
+      return TPasswordOutcome::kAccepted;
+    case static_cast<INT_PTR>(TPasswordOutcome::kWrongPassword):
+      return TPasswordOutcome::kWrongPassword;
     default:
-      return PasswordOutcome::kCancelled;  // also a prompt that could not be shown
+      return TPasswordOutcome::kCancelled;  // also a prompt that could not be shown
   }
 }
 
@@ -126,11 +126,6 @@ std::wstring ChooseFolder(HWND owner) {
     picker->Release();
   }
   if (SUCCEEDED(com)) ::CoUninitialize();
-  return chosen;
-}
-
-std::wstring ImageFolderPath(std::wstring chosen) {
-  if (!chosen.empty() && chosen.back() == L'\\') chosen.pop_back();
   return chosen;
 }
 

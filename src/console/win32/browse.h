@@ -6,19 +6,16 @@
 
 #include <string>
 
-namespace vornex {
+#include "console/station_core.h"
 
-enum class PasswordOutcome { kAccepted, kWrongPassword, kCancelled };
+namespace vornex {
 
 // The password prompt, modal to `owner`. Enter, Escape and Space do nothing in it: it closes
 // only through OK, Cancel or the caption's close button.
-PasswordOutcome AskPassword(HWND owner);
+TPasswordOutcome AskPassword(HWND owner);
 
 // The system's folder picker, starting at the desktop; the chosen folder's file-system path, or
 // empty when the operator cancelled or chose a folder without one.
 std::wstring ChooseFolder(HWND owner);
-
-// A chosen folder as the image path: one trailing backslash removed ("D:\" becomes "D:").
-std::wstring ImageFolderPath(std::wstring chosen);
 
 }  // namespace vornex

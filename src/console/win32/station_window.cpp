@@ -1,20 +1,16 @@
 // The station window on Windows: the main dialog of the resource script, run modeless by the
-// program's own message loop. The slot panel is the window's TConsoleView; the coordinator, the
-// console presenter and the run driver are wired as in the other front-ends. Confirmations from
-// the coordinator's and the workers' threads are queued and announced to the window's thread by
-// a posted WM_DOWNLOAD_CNF, one message per record, so they are handled one at a time in posting
-// order; the driver is ticked by a window timer.
+// program's own message loop, on the station core (console/station_core.h) like every other
+// front-end. The slot panel (win_slot_panel.h) is the core's view; confirmations from the
+// coordinator's and the workers' threads are queued and announced to the window's thread by a
+// posted WM_DOWNLOAD_CNF, one message per record, so they are handled one at a time in posting
+// order (window_relay.h); the core is ticked by a window timer.
 //
-// Closing while jobs run (once the operator has confirmed) asks every job to stop at its next
-// safe point and keeps the window open, saying "Finishing N jobs...", until they have all ended,
-// so that no job is cut off while it puts an identity back; a job still running a minute after
-// the stop is named in the title, and again every minute, until it ends. The single-instance
-// mutex is held until every thread has stopped.
-//
-// Why a slot FAILED is the tooltip of its result text and of its progress bar. At the start and
-// at the end of every batch the window says what is left to do about the identity backups still
-// open (log pane and a message box, but no box in an unattended run or while the window closes),
-// and once more on standard error when the window has gone.
+// Closing while jobs run (once the operator has confirmed) keeps the window open, saying
+// "Finishing N jobs..." and naming an overdue job, until every job has ended. The single-instance
+// mutex is held until every thread has stopped. At the start and at the end of every batch the
+// window says what is left to do about the identity backups still open (log pane and a message
+// box, but no box in an unattended run or while the window closes), and once more on standard
+// error when the window has gone.
 #include "console/win32/station_window.h"
 
 // windows.h first: the other system headers need it.
@@ -24,356 +20,60 @@
 #include <dbt.h>
 
 #include <algorithm>
-#include <array>
 #include <chrono>
 #include <cstdio>
-#include <deque>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <vector>
 
-#include "console/confirmation_queue.h"
 #include "console/exit_status.h"
-#include "console/presenter.h"
-#include "console/run_driver.h"
-#include "console/station_records.h"
+#include "console/station_core.h"
+#include "console/win32/about_box.h"
 #include "console/win32/browse.h"
+#include "console/win32/win_slot_panel.h"
 #include "console/win32/window_ids.h"
 #include "console/win32/window_image.h"
+#include "console/win32/window_relay.h"
 #include "console/window_texts.h"
 #include "foundation/os_file.h"
 #include "foundation/pacing.h"
 #include "foundation/stop_signal.h"
-#include "foundation/text.h"
 #include "foundation/win32/wide_text.h"
 
 namespace vornex {
 namespace {
 
 constexpr UINT_PTR kTickTimer = 1;
-constexpr int kProgressMax = 1000;
-constexpr int kTooltipWidthPx = 400;
 // A notice of the start, shown once the window is up.
 constexpr UINT kShowNoticeMessage = WM_APP + 1;
 // The device interface class of serial (COM) ports.
 constexpr GUID kComPortInterface = {
     0x86e0d1e0, 0x8089, 0x11d0, {0x9c, 0xe4, 0x08, 0x00, 0x3e, 0x30, 0x1f, 0x73}};
 
-COLORREF ToColorRef(Rgb rgb) {
-  return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
-}
-
-std::wstring ResourceText(UINT id) {
-  const wchar_t* text = nullptr;
-  const int length =
-      ::LoadStringW(::GetModuleHandleW(nullptr), id, reinterpret_cast<wchar_t*>(&text), 0);
-  return length > 0 ? std::wstring(text, static_cast<std::size_t>(length)) : std::wstring();
-}
-
-std::wstring WindowTitle() {
-  return ResourceText(IDS_PRODUCT) + win32::Wide(window::kTitleSuffix);
-}
-
-bool ValidSlot(int slot) {
-  return slot >= 0 && slot < kSlotCount;
-}
-
-// Arial with the given cell height and weight, as the station's fonts are made.
-HFONT MakeFont(int height, int weight) {
-  return ::CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_TT_PRECIS,
-                       CLIP_TT_ALWAYS, DEFAULT_QUALITY, FF_SWISS,
-                       win32::Wide(window::kFontFamily).c_str());
-}
-
-// The confirmations of the coordinator and the workers, queued for the window's thread. Each
-// queued record is announced by one posted message; once closed, every post is refused.
-class TWindowRelay : public TNotifyTarget {
- public:
-  void Attach(HWND window) {
-    std::lock_guard lock(mutex_);
-    window_ = window;
-  }
-
-  bool PostConfirmation(std::uint32_t message, std::uint32_t code, TConfirmRecord record) override {
-    std::lock_guard lock(mutex_);
-    if (window_ == nullptr) return false;
-    queue_.push_back(TConfirmation{code, std::move(record)});
-    if (!::PostMessageW(window_, message, 0, 0)) {
-      queue_.pop_back();
-      return false;
-    }
-    return true;
-  }
-
-  std::optional<TConfirmation> Take() {
-    std::lock_guard lock(mutex_);
-    if (queue_.empty()) return std::nullopt;
-    TConfirmation next = std::move(queue_.front());
-    queue_.pop_front();
-    return next;
-  }
-
-  void Close() {
-    std::lock_guard lock(mutex_);
-    window_ = nullptr;
-    queue_.clear();
-  }
-
- private:
-  std::mutex mutex_;
-  HWND window_ = nullptr;
-  std::deque<TConfirmation> queue_;
-};
-
-// The slot panel on the dialog's controls.
-class CWinSlotPanel : public TConsoleView {
- public:
-  CWinSlotPanel(HWND dialog, const StationSettings& settings)
-      : dialog_(dialog), lastSlotInUse_(LastSlotInUse(settings)) {
-    largeFont_ = MakeFont(window::kLargeFontCellPx, window::kLargeFontWeight);
-    smallFont_ = MakeFont(window::kSmallFontCellPx, window::kSmallFontWeight);
-    statusColors_.fill(slot_color::kEmpty);
-    resultColors_.fill(slot_color::kFailed);
-  }
-  ~CWinSlotPanel() {
-    if (largeFont_ != nullptr) ::DeleteObject(largeFont_);
-    if (smallFont_ != nullptr) ::DeleteObject(smallFont_);
-  }
-  CWinSlotPanel(const CWinSlotPanel&) = delete;
-  CWinSlotPanel& operator=(const CWinSlotPanel&) = delete;
-
-  static int LastSlotInUse(const StationSettings& settings) {
-    int last = 0;
-    for (int slot = 0; slot < kSlotCount; ++slot) {
-      if (settings.enabled[static_cast<std::size_t>(slot)] >= 1) last = slot + 1;
-    }
-    return last;
-  }
-
-  // Fonts, ranges, texts and visibility of every control.
-  void Init(const StationSettings& settings) {
-    ::ShowWindow(Item(IDC_PLACEHOLDER), SW_HIDE);
-    SetFont(IDC_PATH, smallFont_);
-    const std::string path = settings.autoPath
-                                 ? std::string(window::kUseAutoPath)
-                                 : std::string(window::kImagePathPrefix) + settings.imagePath;
-    ::SetWindowTextW(Item(IDC_PATH), win32::Wide(path).c_str());
-    SetFont(IDC_BROWSE, smallFont_);
-    ::ShowWindow(Item(IDC_BROWSE), settings.browseButton ? SW_SHOW : SW_HIDE);
-    for (int slot = 0; slot < kSlotCount; ++slot) {
-      SetFont(IDC_LABEL_A + slot, largeFont_);
-      SetFont(IDC_PORT_A + slot, smallFont_);
-      SetFont(IDC_STATUS_A + slot, largeFont_);
-      SetFont(IDC_INFO_A + slot, largeFont_);
-      ::SendMessageW(Item(IDC_PROGRESS_A + slot), PBM_SETRANGE32, 0, kProgressMax);
-      const bool inUse = settings.enabled[static_cast<std::size_t>(slot)] >= 1;
-      for (int first : {IDC_LABEL_A, IDC_PORT_A, IDC_PROGRESS_A, IDC_STATUS_A, IDC_INFO_A}) {
-        ::ShowWindow(Item(first + slot), inUse ? SW_SHOW : SW_HIDE);
-      }
-    }
-    SetFont(IDC_START, largeFont_);
-    ::EnableWindow(Item(IDC_START), FALSE);
-    SetFont(IDC_CLEAR, largeFont_);
-    ::ShowWindow(Item(IDC_CLEAR), settings.debugMode ? SW_SHOW : SW_HIDE);
-    ::ShowWindow(Item(IDC_LOG), settings.debugMode ? SW_SHOW : SW_HIDE);
-    // The log pane grows until Clear or the next Start empties it, past the edit's 30000
-    // characters.
-    ::SendMessageW(Item(IDC_LOG), EM_SETLIMITTEXT, 0, 0);
-    MakeTooltips();
-  }
-
-  // Places every control from the client size.
-  void LayoutControls(int width, int height) {
-    for (int slot = 0; slot < kSlotCount; ++slot) {
-      const int y = 55 + window::kRowPitchPx * slot;
-      Place(IDC_LABEL_A + slot, 10, y, 70, 18);
-      Place(IDC_PORT_A + slot, 88, y + 2, 70, 14);
-      const int resultLeft = width - window::kRightMarginPx - window::kResultWidthPx;
-      const int statusLeft = resultLeft - window::kRowGapPx - window::kStatusWidthPx;
-      Place(IDC_PROGRESS_A + slot, window::kProgressLeftPx, y - 5,
-            statusLeft - window::kRowGapPx - window::kProgressLeftPx, 28);
-      Place(IDC_STATUS_A + slot, statusLeft, y, window::kStatusWidthPx, 18);
-      Place(IDC_INFO_A + slot, resultLeft, y, window::kResultWidthPx, 18);
-    }
-    Place(IDC_START, width - 118, height - 68, 100, 50);
-    Place(IDC_CLEAR, width - 118, height - 136, 100, 50);
-    Place(IDC_PATH, 10, 18, width - 155, 24);
-    Place(IDC_BROWSE, width - 118, 12, 100, 24);
-    const int paneTop = window::kRowPitchPx * lastSlotInUse_ + 50;
-    Place(IDC_LOG, 10, paneTop, width - 155, height - paneTop - 10);
-  }
-
-  // The text colour of a status, result or path control; nothing for other controls.
-  std::optional<COLORREF> TextColor(int id) const {
-    if (id >= IDC_STATUS_A && id < IDC_STATUS_A + kSlotCount) {
-      return ToColorRef(statusColors_[static_cast<std::size_t>(id - IDC_STATUS_A)]);
-    }
-    if (id >= IDC_INFO_A && id < IDC_INFO_A + kSlotCount) {
-      return ToColorRef(resultColors_[static_cast<std::size_t>(id - IDC_INFO_A)]);
-    }
-    if (id == IDC_PATH) return ToColorRef(slot_color::kPathDisplay);
-    return std::nullopt;
-  }
-
-  void SetPathText(const std::string& text) {
-    ::SetWindowTextW(Item(IDC_PATH), win32::Wide(text).c_str());
-  }
-
-  void SetPortText(int slot, const std::string& text) override {
-    if (ValidSlot(slot)) SetText(IDC_PORT_A + slot, text);
-  }
-  void SetStatusText(int slot, const std::string& text, Rgb color) override {
-    if (!ValidSlot(slot)) return;
-    statusColors_[static_cast<std::size_t>(slot)] = color;
-    SetText(IDC_STATUS_A + slot, text);
-  }
-  void SetResultText(int slot, const std::string& text, Rgb color) override {
-    if (!ValidSlot(slot)) return;
-    // "PASS" in green, anything else in red.
-    resultColors_[static_cast<std::size_t>(slot)] = color;
-    SetText(IDC_INFO_A + slot, text);
-  }
-  void SetResultReason(int slot, const std::string& reason) override {
-    if (!ValidSlot(slot) || tooltip_ == nullptr) return;
-    std::wstring tip = win32::Wide(reason);
-    for (int id : {IDC_INFO_A + slot, IDC_PROGRESS_A + slot}) {
-      TTTOOLINFOW tool = Tool(id);
-      tool.lpszText = tip.data();  // copied by the tooltip; an empty text shows nothing
-      ::SendMessageW(tooltip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
-    }
-  }
-  void SetProgress(int slot, int value) override {
-    if (!ValidSlot(slot)) return;
-    ::SendMessageW(Item(IDC_PROGRESS_A + slot), PBM_SETPOS,
-                   static_cast<WPARAM>(std::clamp(value, 0, kProgressMax)), 0);
-  }
-  void SetSlotEnabled(int slot, bool enabled) override {
-    if (!ValidSlot(slot)) return;
-    for (int first : {IDC_LABEL_A, IDC_PORT_A, IDC_PROGRESS_A}) {
-      ::EnableWindow(Item(first + slot), enabled ? TRUE : FALSE);
-    }
-  }
-  void SetStartEnabled(bool enabled) override {
-    ::EnableWindow(Item(IDC_START), enabled ? TRUE : FALSE);
-  }
-  void AppendLogText(const std::string& text) override {
-    HWND pane = Item(IDC_LOG);
-    const LRESULT end = ::GetWindowTextLengthW(pane);
-    ::SendMessageW(pane, EM_SETSEL, static_cast<WPARAM>(end), end);
-    ::SendMessageW(pane, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(win32::Wide(text).c_str()));
-    ::SendMessageW(pane, EM_SCROLLCARET, 0, 0);
-  }
-  void ClearLogText() override { ::SetWindowTextW(Item(IDC_LOG), L""); }
-  void ShowNotice(const std::string& text, const std::string& caption) override {
-    ::MessageBoxW(dialog_, win32::Wide(text).c_str(), win32::Wide(caption).c_str(),
-                  MB_OK | MB_ICONEXCLAMATION);
-  }
-
- private:
-  HWND Item(int id) const { return ::GetDlgItem(dialog_, id); }
-  // The tooltip's entry of a control (the result texts take mouse moves through SS_NOTIFY).
-  TTTOOLINFOW Tool(int id) const {
-    TTTOOLINFOW tool{};
-    tool.cbSize = sizeof(tool);
-    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
-    tool.hwnd = dialog_;
-    tool.uId = reinterpret_cast<UINT_PTR>(Item(id));
-    return tool;
-  }
-  // One tooltip for the result text and the progress bar of every slot, empty until a job fails.
-  void MakeTooltips() {
-    tooltip_ = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
-                                 WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
-                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, dialog_, nullptr,
-                                 ::GetModuleHandleW(nullptr), nullptr);
-    if (tooltip_ == nullptr) return;
-    ::SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, kTooltipWidthPx);  // long reasons wrap
-    wchar_t empty[] = L"";
-    for (int slot = 0; slot < kSlotCount; ++slot) {
-      for (int id : {IDC_INFO_A + slot, IDC_PROGRESS_A + slot}) {
-        TTTOOLINFOW tool = Tool(id);
-        tool.lpszText = empty;
-        ::SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
-      }
-    }
-  }
-  void SetFont(int id, HFONT font) {
-    ::SendMessageW(Item(id), WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-  }
-  void SetText(int id, const std::string& text) {
-    ::SetWindowTextW(Item(id), win32::Wide(text).c_str());
-    ::InvalidateRect(Item(id), nullptr, TRUE);  // the colour may have changed alone
-  }
-  void Place(int id, int x, int y, int width, int height) {
-    ::MoveWindow(Item(id), x, y, std::max(0, width), std::max(0, height), TRUE);
-  }
-
-  HWND dialog_;
-  int lastSlotInUse_;
-  HFONT largeFont_ = nullptr;
-  HFONT smallFont_ = nullptr;
-  HWND tooltip_ = nullptr;  // owned by the dialog, which destroys it
-  std::array<Rgb, kSlotCount> statusColors_{};
-  std::array<Rgb, kSlotCount> resultColors_{};
-};
-
-INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM /*lParam*/) {
-  switch (message) {
-    case WM_INITDIALOG:
-      ::SetDlgItemTextW(dialog, IDC_ABOUT_TEXT, ResourceText(IDS_PRODUCT).c_str());
-      return TRUE;
-    case WM_COMMAND:
-      if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
-        ::EndDialog(dialog, LOWORD(wParam));
-        return TRUE;
-      }
-      break;
-    default:
-      break;
-  }
-  return FALSE;
+// Says a line on standard error (when the program has a console).
+void SayOnStderr(const std::string& line) {
+  std::fprintf(stderr, "vornex: %s\n", line.c_str());
+  std::fflush(stderr);
 }
 
 // The main window.
 class CVornexDlg {
  public:
-  CVornexDlg(TRunSetup setup, const TRunOptions& options)
-      : setup_(std::move(setup)), options_(options) {
-    coordinator_ = std::make_unique<TMdlThread>();
-    store_ = OpenStationRecords(options.dataFolder, setup_.settings, &notice_);
-    if (store_) notice_ = OpenBackupsNotice(*store_, RestoreOptionsOf(options));
-    coordinator_->SetRecordStore(store_.get(), setup_.settings.verifyIdentity,
-                                 setup_.settings.flashBlankDevices);
-    for (const std::string& warning : setup_.warnings) {
-      notice_ = notice_.empty() ? warning : notice_ + "\n" + warning;
-    }
-  }
+  CVornexDlg(TStationSetup setup, std::string screenshotFile)
+      : setup_(std::move(setup)), screenshotFile_(std::move(screenshotFile)) {}
 
   ~CVornexDlg() {
     if (window_ != nullptr) ::DestroyWindow(window_);
     relay_.Close();
-    // The coordinator's thread and the workers' from H back to A stop, each after its running job
-    // (if any) has returned; only then do the window's parts go. One overdue is named once a
-    // minute in the log pane and, as the window has closed, on standard error (when the program
-    // has a console).
-    if (driver_) {
-      driver_->StopThreads([this](const std::string& line) {
-        presenter_->AppendLog("%s\r\n", line.c_str());
-        std::fprintf(stderr, "vornex: %s\n", line.c_str());
-        std::fflush(stderr);
-      });
-    }
-    coordinator_.reset();
-    // The run's last word, on standard error (when the program has a console) as the window has
-    // gone.
-    if (const std::string left =
-            store_ ? OpenBackupsNotice(*store_, RestoreOptionsOf(options_)) : "";
-        !left.empty()) {
-      std::fprintf(stderr, "vornex: %s\n", left.c_str());
-      std::fflush(stderr);
-    }
+    if (!core_) return;
+    // Every thread stops after its running job (if any) has returned; only then do the window's
+    // parts go. One overdue is named once a minute in the log pane and, as the window has
+    // closed, on standard error; so is the run's last word.
+    const std::string left = core_->Shutdown([this](const std::string& line) {
+      core_->Presenter().AppendLog("%s\r\n", line.c_str());
+      SayOnStderr(line);
+    });
+    if (!left.empty()) SayOnStderr(left);
   }
 
   CVornexDlg(const CVornexDlg&) = delete;
@@ -403,7 +103,9 @@ class CVornexDlg {
     return window_ != nullptr && (msg.hwnd == window_ || ::IsChild(window_, msg.hwnd));
   }
 
-  int ExitStatus() const { return driver_ ? driver_->ExitStatus() : exit_status::kUnavailable; }
+  int ExitStatus() const {
+    return core_ ? core_->Driver().ExitStatus() : exit_status::kUnavailable;
+  }
 
  private:
   static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -441,7 +143,7 @@ class CVornexDlg {
         if (panel_) panel_->LayoutControls(LOWORD(lParam), HIWORD(lParam));
         return FALSE;
       case WM_TIMER:
-        if (wParam == kTickTimer) OnTick();
+        if (wParam == kTickTimer && core_ && !closing_) Follow(core_->Tick());
         return TRUE;
       case WM_HELP:
         return TRUE;  // F1 does nothing
@@ -484,7 +186,7 @@ class CVornexDlg {
     ::SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
 
     // Panel initialisation: size and place, title, layout, controls.
-    const StationSettings& settings = setup_.settings;
+    const StationSettings& settings = setup_.run.settings;
     panel_ = std::make_unique<CWinSlotPanel>(window_, settings);
     const int height =
         settings.debugMode
@@ -497,22 +199,21 @@ class CVornexDlg {
     ::GetClientRect(window_, &client);
     panel_->LayoutControls(client.right, client.bottom);
     panel_->Init(settings);
-    presenter_ = std::make_unique<TConsolePresenter>(*panel_, *coordinator_, settings);
-    presenter_->OnBatchEnded([this] { TellWhatIsLeft(); });
 
     // From here on confirmations arrive as WM_DOWNLOAD_CNF.
     relay_.Attach(window_);
-    coordinator_->SetNotifyAll(&relay_, WM_DOWNLOAD_CNF);
-    presenter_->InitPanel();
-
-    driver_ = std::make_unique<TRunDriver>(
-        *presenter_, *coordinator_, setup_.plan, std::move(setup_.watch),
-        [this](const std::string& line) { presenter_->AppendLog("%s\r\n", line.c_str()); });
+    core_ = std::make_unique<TStationCore>(
+        std::move(setup_), *panel_, relay_,
+        [this](const std::string& line) { core_->Presenter().AppendLog("%s\r\n", line.c_str()); });
+    core_->OnNotice([this](const std::string& text, bool showBox) {
+      if (core_->Settings().debugMode) panel_->AppendLogText(text + "\r\n");
+      if (showBox) ShowNoticeLater(text);
+    });
     const auto tick =
         std::chrono::duration_cast<std::chrono::milliseconds>(pacing::Scaled(kDriverTickMs));
     ::SetTimer(window_, kTickTimer, static_cast<UINT>(std::max<long long>(1, tick.count())),
                nullptr);
-    driver_->Begin();
+    core_->Begin();  // the start notice, if any, comes as the window's first box
 
     // Port arrivals and removals of the COM-port interface class, besides the broadcasts.
     DEV_BROADCAST_DEVICEINTERFACE_W filter{};
@@ -520,19 +221,18 @@ class CVornexDlg {
     filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
     filter.dbcc_classguid = kComPortInterface;
     deviceNotify_ = ::RegisterDeviceNotificationW(window_, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+  }
 
-    if (!notice_.empty()) {
-      presenter_->AppendLog("%s\r\n", notice_.c_str());
-      // An unattended run is not held up by a box nobody answers.
-      if (!options_.closeWhenDone) ::PostMessageW(window_, kShowNoticeMessage, 0, 0);
-    }
+  // A warning box once the window's current message has been handled.
+  void ShowNoticeLater(const std::string& text) {
+    notice_ = text;
+    ::PostMessageW(window_, kShowNoticeMessage, 0, 0);
   }
 
   INT_PTR OnSysCommand(WPARAM wParam, LPARAM lParam) {
     const UINT command = static_cast<UINT>(wParam & 0xFFF0);
     if (command == IDM_ABOUTBOX) {
-      ::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_ABOUTBOX), window_,
-                        &AboutProc, 0);
+      ShowAboutBox(window_);
       return TRUE;
     }
     if (command == SC_CLOSE) {
@@ -545,13 +245,13 @@ class CVornexDlg {
   }
 
   void OnCommand(int id, int notification) {
-    if (notification != BN_CLICKED) return;
+    if (notification != BN_CLICKED || !core_) return;
     switch (id) {
       case IDC_START:
-        presenter_->Start();
+        core_->Start();
         break;
       case IDC_CLEAR:
-        presenter_->Clear();
+        core_->Clear();
         break;
       case IDC_BROWSE:
         Browse();
@@ -563,23 +263,18 @@ class CVornexDlg {
 
   // Browse: password, folder choice, path display, settings file.
   void Browse() {
-    switch (AskPassword(window_)) {
-      case PasswordOutcome::kWrongPassword:
-        ::MessageBoxW(window_, win32::Wide(window::kWrongPassword).c_str(),
-                      win32::Wide(window::kAttention).c_str(), MB_OK | MB_ICONEXCLAMATION);
-        return;
-      case PasswordOutcome::kCancelled:
-        return;
-      case PasswordOutcome::kAccepted:
-        break;
+    bool wrongPassword = false;
+    const std::string shown = core_->Browse(
+        [this] { return AskPassword(window_); },
+        [this] {
+          return window_ != nullptr ? win32::Narrow(ChooseFolder(window_)) : std::string();
+        },
+        &wrongPassword);
+    if (wrongPassword) {
+      ::MessageBoxW(window_, win32::Wide(window::kWrongPassword).c_str(),
+                    win32::Wide(window::kAttention).c_str(), MB_OK | MB_ICONEXCLAMATION);
     }
-    const std::wstring chosen = ChooseFolder(window_);
-    if (chosen.empty() || window_ == nullptr) return;
-    const std::string path = win32::Narrow(ImageFolderPath(chosen));
-    panel_->SetPathText(std::string(window::kImagePathPrefix) + path);
-    presenter_->SetImagePath(path);
-    // A failed write is not reported: the path still applies to this run.
-    WriteImagePath(setup_.settingsPath.empty() ? SettingsPath() : setup_.settingsPath, path);
+    if (!shown.empty() && window_ != nullptr) panel_->SetPathText(shown);
   }
 
   INT_PTR OnCtlColor(HDC dc, HWND control) {
@@ -594,95 +289,48 @@ class CVornexDlg {
   void OnDeviceChange(WPARAM event, LPARAM data) {
     if (event != DBT_DEVICEARRIVAL && event != DBT_DEVICEREMOVECOMPLETE) return;
     const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(data);
-    if (header == nullptr || !driver_) return;
+    if (header == nullptr || !core_) return;
     if (header->dbch_devicetype == DBT_DEVTYP_PORT ||
         header->dbch_devicetype == DBT_DEVTYP_DEVICEINTERFACE) {
-      driver_->PortsChanged();
+      core_->PortsChanged();
     }
   }
 
   void OnConfirmMessage() {
     std::optional<TConfirmation> next = relay_.Take();
-    if (!next || !driver_) return;
-    const std::uint32_t code = next->code;
-    driver_->Confirm(code, std::move(next->record));
-    if (code == CNF_SINGLE || code == CNF_DOWNLOAD_DEVICE || code == CNF_JOB_SUMMARY) {
-      MaybeTakeScreenshot();
+    if (!next || !core_) return;
+    if (!core_->Confirm(next->code, std::move(next->record)) || screenshotFile_.empty()) return;
+    std::string error;
+    if (!SaveWindowPicture(window_, screenshotFile_, &error)) {
+      core_->Presenter().AppendLog("%s\r\n", error.c_str());
+      SayOnStderr(error);
     }
-  }
-
-  void OnTick() {
-    if (!driver_ || closing_) return;
-    driver_->Tick();
-    // A stop from outside (an interrupt or termination request) closes the window safely.
-    if (driver_->Stopping() && !finishing_ && !stopClosing_) {
-      stopClosing_ = true;
-      if (!BeginFinishing()) {
-        Destroy();
-        return;
-      }
-    }
-    if (finishing_) {
-      UpdateFinishing();
-      return;
-    }
-    if (options_.closeWhenDone && driver_->Over()) Destroy();
   }
 
   // The caption's close button (and a close from outside): asks while a slot is RUNNING.
   void RequestClose() {
-    if (closing_) return;
-    if (finishing_ || driver_->Stopping()) {
-      if (Idle()) {
-        Destroy();
-      } else if (!finishing_) {
-        BeginFinishing();
-      }
-      return;
-    }
-    if (presenter_->AnySlotRunning()) {
+    if (closing_ || !core_) return;
+    Follow(core_->RequestClose([this] {
       const int answer =
           ::MessageBoxW(window_, win32::Wide(window::kQuitWhileRunning).c_str(),
                         win32::Wide(window::kAttention).c_str(), MB_YESNO | MB_ICONQUESTION);
-      if (answer != IDYES || closing_) return;
-      if (BeginFinishing()) return;
+      return answer == IDYES && !closing_;
+    }));
+  }
+
+  // Acts on the core's answer to a close request or a tick.
+  void Follow(TCloseStep step) {
+    switch (step) {
+      case TCloseStep::kStay:
+        return;
+      case TCloseStep::kClose:
+        Destroy();
+        return;
+      case TCloseStep::kWait:
+        ::SetWindowTextW(window_,
+                         (WindowTitle() + L" - " + win32::Wide(core_->FinishingText())).c_str());
+        return;
     }
-    // No job runs (one that just ended may still be releasing its device: the coordinator waits
-    // for it when the window goes).
-    Destroy();
-  }
-
-  bool Idle() const { return coordinator_->BusyWorkers() == 0 && coordinator_->IdleFlag() == 1; }
-
-  // At the end of a batch: what is left to do about the backups still open.
-  void TellWhatIsLeft() {
-    const std::string left = store_ ? OpenBackupsNotice(*store_, RestoreOptionsOf(options_)) : "";
-    if (left.empty()) return;
-    if (setup_.settings.debugMode) panel_->AppendLogText(left + "\r\n");
-    // An unattended run is not held up by a box nobody answers; a closing window says it as it
-    // goes.
-    if (options_.closeWhenDone || finishing_ || stopClosing_ || driver_->Stopping()) return;
-    notice_ = left;
-    ::PostMessageW(window_, kShowNoticeMessage, 0, 0);
-  }
-
-  // Asks every job to stop at its next safe point; true when the window must wait for jobs.
-  bool BeginFinishing() {
-    driver_->Stop();
-    if (Idle()) return false;
-    finishing_ = true;
-    UpdateFinishing();
-    return true;
-  }
-
-  void UpdateFinishing() {
-    if (Idle()) {
-      Destroy();
-      return;
-    }
-    std::string busy = FormatBounded(64, window::kFinishingJobs, coordinator_->BusyWorkers());
-    if (!driver_->OverdueNotice().empty()) busy += " - " + driver_->OverdueNotice();
-    ::SetWindowTextW(window_, (WindowTitle() + L" - " + win32::Wide(busy)).c_str());
   }
 
   void Destroy() {
@@ -700,46 +348,16 @@ class CVornexDlg {
     ::PostQuitMessage(0);
   }
 
-  // Saves the picture once every started slot has reached the asked progress (or all ended).
-  void MaybeTakeScreenshot() {
-    if (options_.screenshotFile.empty() || screenshotTaken_ || !driver_->Pressed()) return;
-    bool anyRunning = false;
-    bool allThere = true;
-    for (int slot = 0; slot < kSlotCount; ++slot) {
-      if (!driver_->JobStarted(slot)) continue;
-      const TSlotView& view = presenter_->Slot(slot);
-      if (view.state == SlotState::kRunning) {
-        anyRunning = true;
-        if (view.progress < options_.screenshotPercent * 10) allThere = false;
-      } else if (view.state != SlotState::kPass && view.state != SlotState::kFailed) {
-        allThere = false;  // not started moving yet
-      }
-    }
-    if (!((anyRunning && allThere) || driver_->Done())) return;
-    screenshotTaken_ = true;  // one attempt only
-    std::string error;
-    if (!SaveWindowPicture(window_, options_.screenshotFile, &error)) {
-      presenter_->AppendLog("%s\r\n", error.c_str());
-      std::fprintf(stderr, "vornex: %s\n", error.c_str());
-    }
-  }
-
-  TRunSetup setup_;
-  TRunOptions options_;
+  TStationSetup setup_;  // until the dialog is made
+  std::string screenshotFile_;
   std::string notice_;
-  std::unique_ptr<TStationStore> store_;  // outlives the coordinator and its workers
   TWindowRelay relay_;
-  std::unique_ptr<TMdlThread> coordinator_;
   std::unique_ptr<CWinSlotPanel> panel_;
-  std::unique_ptr<TConsolePresenter> presenter_;
-  std::unique_ptr<TRunDriver> driver_;
+  std::unique_ptr<TStationCore> core_;
   HWND window_ = nullptr;
   HICON icon_ = nullptr;
   HDEVNOTIFY deviceNotify_ = nullptr;
-  bool finishing_ = false;
-  bool stopClosing_ = false;
   bool closing_ = false;
-  bool screenshotTaken_ = false;
 };
 
 }  // namespace
@@ -755,11 +373,13 @@ int RunStationWindow(const TRunOptions& options, std::ostream& err) {
   INITCOMMONCONTROLSEX controls{sizeof(controls), 0xFF};
   ::InitCommonControlsEx(&controls);
 
-  TRunSetup setup = PrepareRun(options);
+  TStationSetup setup{PrepareRun(options), options.dataFolder, true, RestoreOptionsOf(options),
+                      options.closeWhenDone};
+  if (!options.screenshotFile.empty()) setup.screenshotPercent = options.screenshotPercent;
   CatchStopSignals();
   int status = 0;
   {
-    CVornexDlg window(std::move(setup), options);
+    CVornexDlg window(std::move(setup), options.screenshotFile);
     std::string error;
     if (!window.Create(&error)) {
       err << "vornex: " << error << '\n';

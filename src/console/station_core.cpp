@@ -1,0 +1,183 @@
+// The station core: construction order, the operator's actions and the window rules.
+#include "console/station_core.h"
+
+#include "console/window_texts.h"
+#include "foundation/os_paths.h"
+#include "foundation/settings.h"
+#include "foundation/text.h"
+
+namespace vornex {
+namespace {
+
+// The records of the run; `notice` gets the run's warnings, then what the operator is told
+// about the records.
+std::unique_ptr<TStationStore> OpenRecords(const TStationSetup& setup, std::string* notice) {
+  std::vector<std::string> lines = setup.run.warnings;
+  std::unique_ptr<TStationStore> store;
+  if (setup.withRecords) {
+    std::string records;
+    store = OpenStationRecords(setup.dataFolder, setup.run.settings, &records);
+    if (store) records = OpenBackupsNotice(*store, setup.restore);
+    if (!records.empty()) lines.push_back(records);
+  }
+  for (const std::string& line : lines) *notice += (notice->empty() ? "" : "\n") + line;
+  return store;
+}
+
+}  // namespace
+
+bool IsBrowsePassword(const std::string& text) {
+  return text == window::kBrowsePassword;
+}
+
+std::string ImageFolderPath(std::string chosen) {
+  if (chosen.size() > 1 && os::IsPathSeparator(chosen.back())) chosen.pop_back();
+  return chosen;
+}
+
+TStationCore::TStationCore(TStationSetup setup, TConsoleView& view, TNotifyTarget& target, Say say)
+    : restore_(std::move(setup.restore)),
+      settingsPath_(std::move(setup.run.settingsPath)),
+      closeWhenDone_(setup.closeWhenDone),
+      screenshotPercent_(setup.screenshotPercent),
+      store_(OpenRecords(setup, &startNotice_)),
+      coordinator_(std::make_unique<TMdlThread>()),
+      presenter_(view, *coordinator_, setup.run.settings),
+      driver_(presenter_, *coordinator_, setup.run.plan, std::move(setup.run.watch),
+              std::move(say)) {
+  coordinator_->SetRecordStore(store_.get(), setup.run.settings.verifyIdentity,
+                               setup.run.settings.flashBlankDevices);
+  presenter_.OnBatchEnded([this] { TellWhatIsLeft(); });
+  // From here on confirmations go to the front-end.
+  coordinator_->SetNotifyAll(&target, WM_DOWNLOAD_CNF);
+  presenter_.InitPanel();
+}
+
+TStationCore::~TStationCore() {
+  Shutdown();
+}
+
+std::string TStationCore::WhatIsLeftNow() {
+  return store_ ? OpenBackupsNotice(*store_, restore_) : std::string();
+}
+
+void TStationCore::Begin() {
+  if (!startNotice_.empty() && notice_) notice_(startNotice_, !closeWhenDone_);
+  driver_.Begin();
+}
+
+bool TStationCore::Confirm(std::uint32_t code, TConfirmRecord record) {
+  driver_.Confirm(code, std::move(record));
+  const bool moves = code == CNF_SINGLE || code == CNF_DOWNLOAD_DEVICE || code == CNF_JOB_SUMMARY;
+  return moves && ScreenshotDue();
+}
+
+bool TStationCore::Idle() const {
+  return coordinator_->BusyWorkers() == 0 && coordinator_->IdleFlag() == 1;
+}
+
+TCloseStep TStationCore::Tick() {
+  if (shutDown_) return TCloseStep::kStay;
+  driver_.Tick();
+  // A stop from outside (an interrupt or termination request) closes the window safely.
+  if (driver_.Stopping() && !finishing_ && !stopClosing_) {
+    stopClosing_ = true;
+    if (!BeginFinishing()) return TCloseStep::kClose;
+  }
+  if (finishing_) return Idle() ? TCloseStep::kClose : TCloseStep::kWait;
+  if (closeWhenDone_ && driver_.Over()) return TCloseStep::kClose;
+  return TCloseStep::kStay;
+}
+
+TCloseStep TStationCore::RequestClose(const std::function<bool()>& confirmQuit) {
+  if (shutDown_) return TCloseStep::kClose;
+  if (finishing_ || driver_.Stopping()) {
+    // Closed once no job runs; until then a close only waits.
+    if (Idle()) return TCloseStep::kClose;
+    if (!finishing_) BeginFinishing();
+    return TCloseStep::kWait;
+  }
+  if (presenter_.AnySlotRunning()) {
+    if (!confirmQuit()) return TCloseStep::kStay;
+    if (BeginFinishing()) return TCloseStep::kWait;
+  }
+  // No job runs (one that just ended may still be releasing its device: the coordinator waits
+  // for it at the shutdown).
+  return TCloseStep::kClose;
+}
+
+bool TStationCore::BeginFinishing() {
+  driver_.Stop();
+  if (Idle()) return false;
+  finishing_ = true;  // the window stays until every job has reached a safe point and ended
+  return true;
+}
+
+std::string TStationCore::FinishingText() const {
+  if (!finishing_ || shutDown_) return {};
+  std::string text = FormatBounded(64, window::kFinishingJobs, coordinator_->BusyWorkers());
+  if (!driver_.OverdueNotice().empty()) text += " - " + driver_.OverdueNotice();
+  return text;
+}
+
+void TStationCore::TellWhatIsLeft() {
+  endNotice_ = WhatIsLeftNow();
+  if (endNotice_.empty() || !notice_) return;
+  // An unattended run is not held up by a box nobody answers; a closing window says it as it
+  // goes.
+  const bool showBox = !(closeWhenDone_ || finishing_ || stopClosing_ || driver_.Stopping());
+  notice_(endNotice_, showBox);
+}
+
+std::string TStationCore::Browse(const std::function<TPasswordOutcome()>& askPassword,
+                                 const std::function<std::string()>& chooseFolder,
+                                 bool* wrongPassword) {
+  *wrongPassword = false;
+  switch (askPassword()) {
+    case TPasswordOutcome::kWrongPassword:
+      *wrongPassword = true;
+      return {};
+    case TPasswordOutcome::kCancelled:
+      return {};
+    case TPasswordOutcome::kAccepted:
+      break;
+  }
+  const std::string chosen = chooseFolder();
+  if (chosen.empty() || shutDown_) return {};
+  const std::string path = ImageFolderPath(chosen);
+  presenter_.SetImagePath(path);
+  // A failed write is not reported: the path still applies to this run.
+  WriteImagePath(settingsPath_.empty() ? SettingsPath() : settingsPath_, path);
+  return std::string(window::kImagePathPrefix) + path;
+}
+
+bool TStationCore::ScreenshotDue() {
+  if (screenshotPercent_ < 0 || screenshotTaken_ || !driver_.Pressed()) return false;
+  bool anyRunning = false;
+  bool allThere = true;
+  for (int slot = 0; slot < kSlotCount; ++slot) {
+    if (!driver_.JobStarted(slot)) continue;
+    const TSlotView& view = presenter_.Slot(slot);
+    if (view.state == SlotState::kRunning) {
+      anyRunning = true;
+      if (view.progress < screenshotPercent_ * 10) allThere = false;
+    } else if (view.state != SlotState::kPass && view.state != SlotState::kFailed) {
+      allThere = false;  // not started moving yet
+    }
+  }
+  if (!((anyRunning && allThere) || driver_.Done())) return false;
+  screenshotTaken_ = true;  // one attempt only
+  return true;
+}
+
+std::string TStationCore::Shutdown(const Say& overdue) {
+  if (shutDown_) return {};
+  shutDown_ = true;
+  // The coordinator's thread and the workers' from H back to A stop, each after its running job
+  // (if any) has returned; then the coordinator releases its search device.
+  driver_.StopThreads(overdue);
+  coordinator_.reset();
+  return WhatIsLeftNow();
+}
+
+}  // namespace vornex
