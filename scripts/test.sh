@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The whole test suite, from a fresh Debian 12 machine: installs what is missing, checks the
-# formatting of the sources, then builds and runs the tests three times: every test in a normal
-# build and in an AddressSanitizer + UndefinedBehaviorSanitizer build, and the unit and
-# integration tests (which hold all the thread and queue tests) in a ThreadSanitizer build;
+# scripts, the libraries' dependencies (docs/architecture.md) and the formatting of the sources,
+# then builds and runs the tests three times: every test in a normal build and in an
+# AddressSanitizer + UndefinedBehaviorSanitizer build, and the unit and integration tests (which
+# hold all the thread and queue tests) in a ThreadSanitizer build;
 # builds, checks, installs and removes the Debian package (Release build); cross-builds the
 # station for Windows and runs its tests, and eight simulated devices flashed by it, under Wine
 # (scripts/windows.sh); then builds the libFuzzer harnesses with clang and runs each for a few
@@ -19,6 +20,10 @@ scripts/setup.sh
 
 echo "== scripts (parsing, apt-source steps of the Windows set-up)"
 scripts/check-scripts.sh
+
+echo "== library dependencies (docs/architecture.md)"
+scripts/check-deps.py --self-test
+scripts/check-deps.py
 
 jobs=$(nproc)
 build() {
