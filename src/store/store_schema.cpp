@@ -1,0 +1,190 @@
+// The schema of the station records and its forward migrations, and the checks and steps that
+// bring a database file to the newest schema when the store opens it: a file is read and
+// checked before anything is written, and all steps of one opening run in one transaction.
+#include <algorithm>
+#include <iterator>
+
+#include "store/station_store_impl.h"
+
+namespace vornex {
+namespace {
+
+using sqlite::TDatabase;
+using sqlite::TStatement;
+using sqlite::TTransaction;
+using TStep = sqlite::TStatement::TStep;
+
+// Schema 1: the first schema of the station records.
+constexpr const char* kSchema1 = R"sql(
+CREATE TABLE backups (
+  id INTEGER PRIMARY KEY,
+  created_at TEXT NOT NULL,
+  source TEXT NOT NULL,
+  source_file TEXT NOT NULL,
+  slot INTEGER NOT NULL,
+  device_key TEXT NOT NULL,
+  diag_com INTEGER NOT NULL,
+  modem_com INTEGER NOT NULL,
+  firmware_version TEXT NOT NULL,
+  image_tag TEXT NOT NULL,
+  image_sha256 TEXT NOT NULL,
+  item_switches INTEGER NOT NULL,
+  open INTEGER NOT NULL CHECK (open IN (0, 1)),
+  open_reason TEXT NOT NULL DEFAULT '',
+  closed_at TEXT,
+  closed_how TEXT
+);
+CREATE INDEX backups_open ON backups(open);
+
+CREATE TABLE backup_at (
+  backup_id INTEGER NOT NULL REFERENCES backups(id) ON DELETE CASCADE,
+  slot INTEGER NOT NULL CHECK (slot BETWEEN 0 AND 4),
+  value BLOB NOT NULL,
+  PRIMARY KEY (backup_id, slot)
+) WITHOUT ROWID;
+
+CREATE TABLE backup_nv (
+  backup_id INTEGER NOT NULL REFERENCES backups(id) ON DELETE CASCADE,
+  seq INTEGER NOT NULL,
+  item INTEGER NOT NULL,
+  data BLOB NOT NULL CHECK (length(data) = 130),
+  PRIMARY KEY (backup_id, seq)
+) WITHOUT ROWID;
+
+CREATE TABLE jobs (
+  id INTEGER PRIMARY KEY,
+  kind TEXT NOT NULL,
+  slot INTEGER NOT NULL,
+  device_key TEXT NOT NULL,
+  diag_com INTEGER NOT NULL,
+  modem_com INTEGER NOT NULL,
+  diag_com_after INTEGER NOT NULL,
+  modem_com_after INTEGER NOT NULL,
+  version_before TEXT NOT NULL,
+  version_after TEXT NOT NULL,
+  image_tag TEXT NOT NULL,
+  image_sha256 TEXT NOT NULL,
+  sn_before BLOB NOT NULL,
+  meid_before BLOB NOT NULL,
+  tflag_before BLOB NOT NULL,
+  sn_after BLOB NOT NULL,
+  meid_after BLOB NOT NULL,
+  tflag_after BLOB NOT NULL,
+  nv_backed_up INTEGER NOT NULL,
+  nv_differ INTEGER NOT NULL,
+  at_differ INTEGER NOT NULL,
+  identity_verified INTEGER NOT NULL,
+  steps TEXT NOT NULL,
+  pass INTEGER NOT NULL,
+  failure TEXT NOT NULL,
+  backup_id INTEGER REFERENCES backups(id),
+  started_at TEXT NOT NULL,
+  ended_at TEXT NOT NULL,
+  elapsed_ms INTEGER NOT NULL
+);
+CREATE INDEX jobs_started_at ON jobs(started_at);
+CREATE INDEX jobs_device_key ON jobs(device_key COLLATE NOCASE);
+CREATE INDEX jobs_sn_before ON jobs(sn_before);
+
+PRAGMA user_version = 1;
+)sql";
+
+// The forward migrations: entry i brings schema i to schema i + 1 and sets user_version to it.
+// A new schema is one more entry; the steps of one opening run in one transaction.
+// Schema 2: the cause behind a job's failure text.
+constexpr const char* kSchema2 = R"sql(
+ALTER TABLE jobs ADD COLUMN cause TEXT NOT NULL DEFAULT '';
+PRAGMA user_version = 2;
+)sql";
+
+constexpr const char* kMigrations[] = {kSchema1, kSchema2};
+
+// The first column of the statement's first row as text; false when it gives no row.
+bool QueryText(TDatabase& db, const char* sql, std::string* value) {
+  TStatement s = db.Prepare(sql);
+  if (s.Step() != TStep::kRow) return false;
+  *value = s.ColumnText(0);
+  return true;
+}
+
+}  // namespace
+
+extern const std::int64_t kNewestSchema = static_cast<std::int64_t>(std::size(kMigrations));
+
+bool CheckSchemaAndFile(TDatabase& db, const std::string& path, std::int64_t* version,
+                        std::string* error) {
+  auto refuse = [&](std::string text) {
+    SetError(error, std::move(text));
+    return false;
+  };
+  if (!QueryInt(db, "PRAGMA user_version", version)) {
+    return refuse("cannot read station records " + path + ": " + db.Message());
+  }
+  if (*version > kNewestSchema) {
+    return refuse("station records " + path + " come from a newer version of the station (schema " +
+                  std::to_string(*version) + ", this station knows up to " +
+                  std::to_string(kNewestSchema) + ")");
+  }
+  // The first few findings are enough to tell what is wrong.
+  std::string check;
+  if (!QueryText(db, "PRAGMA quick_check(3)", &check)) {
+    return refuse("cannot check station records " + path + ": " + db.Message());
+  }
+  if (check != "ok") {
+    std::replace(check.begin(), check.end(), '\n', ' ');
+    return refuse("station records " + path + " are damaged: " + check);
+  }
+  return true;
+}
+
+bool PrepareDatabase(TDatabase& db, std::string* error) {
+  const std::string& path = db.Path();
+  auto refuse = [&](std::string text) {
+    SetError(error, std::move(text));
+    return false;
+  };
+  if (db.IsReadOnly()) {
+    return refuse("station records " + path + " are read-only: the file cannot be written");
+  }
+  db.SetBusyTimeout(kBusyTimeoutMs);
+
+  // Nothing is written before the file is known to be a sound database of a known schema.
+  std::int64_t version = 0;
+  if (!CheckSchemaAndFile(db, path, &version, error)) return false;
+
+  std::string mode;
+  if (!QueryText(db, "PRAGMA journal_mode=WAL", &mode)) {
+    return refuse("cannot set the journal of station records " + path + ": " + db.Message());
+  }
+  if (mode != "wal") {
+    return refuse("station records " + path + " cannot keep a write-ahead journal (journal mode " +
+                  mode + ")");
+  }
+  if (!db.Exec("PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON;")) {
+    return refuse("cannot configure station records " + path + ": " + db.Message());
+  }
+
+  // The schema is read again under the write lock, which also proves the file writable.
+  TTransaction tx(db);
+  if (!tx.Begun()) return refuse("cannot write station records " + path + ": " + db.Message());
+  if (!QueryInt(db, "PRAGMA user_version", &version)) {
+    return refuse("cannot read station records " + path + ": " + db.Message());
+  }
+  if (version == 0) {
+    std::int64_t objects = 0;
+    if (!QueryInt(db, "SELECT count(*) FROM sqlite_schema", &objects)) {
+      return refuse("cannot read station records " + path + ": " + db.Message());
+    }
+    if (objects != 0) return refuse(path + " holds tables that are not station records");
+  }
+  for (std::int64_t step = version; step < kNewestSchema; ++step) {
+    if (!db.Exec(kMigrations[step])) {
+      return refuse("cannot bring station records " + path + " to schema " +
+                    std::to_string(step + 1) + ": " + db.Message());
+    }
+  }
+  if (!tx.Commit()) return refuse("cannot write station records " + path + ": " + db.Message());
+  return true;
+}
+
+}  // namespace vornex
