@@ -75,12 +75,26 @@ class TSdlThread final : public TBaseThread, private TStepReporter {
   void RunDownloadJob(std::unique_ptr<TWorkerJob> job);
   // The steps from connecting to the verdict; returns with the verdict reported.
   void RunSteps(TWorkerJob& job);
-  // A device found in download mode: finished from its open backup in the store, if it has one.
-  void FinishStranded(TWorkerJob& job, std::uint8_t flags);
   // From download mode to the verdict: image update, reset, restore and read-back.
   void FlashAndRestore(TWorkerJob& job);
   // The identity written back, read back and compared; the backup closed when it all arrived.
   void RestoreAndClose(TWorkerJob& job);
+  // Reports the failure, notes it in the summary and in the store's open backup.
+  void Fail(const char* text);
+  // Fails the job "Interrupted" with its cause: stopped before the device was written to, or
+  // during its image stream.
+  void Interrupted(bool midStream);
+  // Logs what lies behind the failure about to be reported and keeps the first in the summary.
+  void Cause(const std::string& cause);
+  // The firmware version the device tells now; empty without a modem port or an answer.
+  std::string ReadVersion();
+  void EndJob(std::uint32_t startTick);
+  static void OnLibProgress(void* user, std::int32_t status, const void* data);
+  void StepReport(std::int32_t value, const std::string& text) override;
+
+  // Open backups (open_backup.cpp).
+  // A device found in download mode: finished from its open backup in the store, if it has one.
+  void FinishStranded(TWorkerJob& job, std::uint8_t flags);
   // Whether the job's image is on the device already (it finishes from an open backup).
   bool ImageOnDevice(const TWorkerJob& job) const;
   // Takes an open backup from the store as the job's backup, in place of a new one. Empty, or
@@ -94,18 +108,6 @@ class TSdlThread final : public TBaseThread, private TStepReporter {
   // After a verified PASS: closes the device's other open backups that hold exactly what was
   // read back, as superseded by this job.
   void CloseSupersededBackups();
-  // Reports the failure, notes it in the summary and in the store's open backup.
-  void Fail(const char* text);
-  // Fails the job "Interrupted" with its cause: stopped before the device was written to, or
-  // during its image stream.
-  void Interrupted(bool midStream);
-  // Logs what lies behind the failure about to be reported and keeps the first in the summary.
-  void Cause(const std::string& cause);
-  // The firmware version the device tells now; empty without a modem port or an answer.
-  std::string ReadVersion();
-  void EndJob(std::uint32_t startTick);
-  static void OnLibProgress(void* user, std::int32_t status, const void* data);
-  void StepReport(std::int32_t value, const std::string& text) override;
 
   // Version check (version_check.cpp).
   std::int32_t CheckVersion(const std::string& tag);
