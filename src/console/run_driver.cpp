@@ -28,6 +28,8 @@ std::string StepText(std::string text) {
 
 TRunSetup PrepareRun(const TRunOptions& options) {
   TRunSetup setup;
+  // The process-wide settings of a run are set here and nowhere else: the pacing clock's time
+  // scale, and the discovery backend whose enumerations fill the COM resolver.
   pacing::SetTimeScale(options.timeScale);
   std::string note;
   if (!options.bench.empty()) {

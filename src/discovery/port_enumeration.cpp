@@ -90,10 +90,15 @@ TDiscoveryNotes Distinct(TDiscoveryNotes all) {
   return kept;
 }
 
-void Choose(std::unique_ptr<TPortBackend> backend) {
+// Puts the backend in place and hands back the one used until now; none was when `chosen`
+// comes back false (enumerations would have made the system's own).
+std::unique_ptr<TPortBackend> Choose(std::unique_ptr<TPortBackend> backend,
+                                     bool* chosen = nullptr) {
   std::lock_guard lock(g_mutex);
-  g_backend = std::move(backend);
+  if (chosen != nullptr) *chosen = g_chosen;
   g_chosen = true;
+  std::swap(g_backend, backend);
+  return backend;
 }
 
 }  // namespace
@@ -106,8 +111,10 @@ void UseSystemDiscovery() {
   Choose(MakeSystemBackend());
 }
 
-void UseDiscoveryBackend(std::unique_ptr<TPortBackend> backend) {
-  Choose(std::move(backend));
+std::unique_ptr<TPortBackend> UseDiscoveryBackend(std::unique_ptr<TPortBackend> backend) {
+  bool chosen = false;
+  std::unique_ptr<TPortBackend> previous = Choose(std::move(backend), &chosen);
+  return chosen ? std::move(previous) : MakeSystemBackend();
 }
 
 std::int32_t EnumeratePorts(TPortTable& table, TDiscoveryNotes* notes) {

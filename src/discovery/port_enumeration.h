@@ -102,11 +102,9 @@ std::int32_t EnumeratePorts(TPortTable& table, TDiscoveryNotes* notes = nullptr)
 void UseBenchDiscovery(std::string folder);
 // Makes every later enumeration use the system's own backend (as when nothing was chosen).
 void UseSystemDiscovery();
-// Linux only: makes every later enumeration use sysfs under sysRoot, with device nodes under
-// devRoot.
-void UseSysfsDiscovery(std::string sysRoot = "/sys", std::string devRoot = "/dev");
-// Makes every later enumeration use this backend (a null backend lists nothing).
-void UseDiscoveryBackend(std::unique_ptr<TPortBackend> backend);
+// Makes every later enumeration use this backend (a null backend lists nothing) and hands back
+// the one used until now (the system's own when nothing was chosen), so that it can be put back.
+std::unique_ptr<TPortBackend> UseDiscoveryBackend(std::unique_ptr<TPortBackend> backend);
 
 // The bench registry backend: bench::ReadPorts(folder), each port's tty the system's name of
 // its COM number (ComTtyPath) where the system has one, else the tty of its record; its access

@@ -23,6 +23,16 @@ void Clear() {
   g_table.clear();
 }
 
+std::map<std::int32_t, std::string> Entries() {
+  std::lock_guard lock(g_mutex);
+  return g_table;
+}
+
+void Replace(std::map<std::int32_t, std::string> table) {
+  std::lock_guard lock(g_mutex);
+  g_table = std::move(table);
+}
+
 std::optional<std::string> Resolve(std::int32_t com) {
   std::lock_guard lock(g_mutex);
   const auto it = g_table.find(com);

@@ -19,6 +19,9 @@ namespace vornex::com_resolver {
 void Register(std::int32_t com, std::string ttyPath);
 // Forgets every number.
 void Clear();
+// Every recorded number with its tty, and all of them replaced at once (to put entries back).
+std::map<std::int32_t, std::string> Entries();
+void Replace(std::map<std::int32_t, std::string> table);
 // The tty recorded for the COM number, if any.
 std::optional<std::string> Resolve(std::int32_t com);
 

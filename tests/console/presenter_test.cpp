@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "console/fake_view.h"
-#include "foundation/pacing.h"
+#include "support/run_scope.h"
 
 namespace vornex {
 namespace {
@@ -16,10 +16,9 @@ using testing::FakeView;
 class PresenterTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    pacing::SetTimeScale(0.01);
+    run_.TimeScale(0.01);
     settings_.debugMode = true;
   }
-  void TearDown() override { pacing::SetTimeScale(1.0); }
 
   TConsolePresenter& Make() {
     presenter_ = std::make_unique<TConsolePresenter>(view_, coordinator_, settings_);
@@ -51,6 +50,7 @@ class PresenterTest : public ::testing::Test {
     return cnf;
   }
 
+  testing::RunScope run_;
   StationSettings settings_;
   FakeView view_;
   TMdlThread coordinator_;

@@ -23,11 +23,11 @@
 #include "discovery/port_enumeration.h"
 #include "foundation/pacing.h"
 #include "foundation/text.h"
-#include "serial/com_resolver.h"
 #include "sim/sim_bench.h"
 #include "support/confirmation_sink.h"
 #include "support/image_files.h"
 #include "support/pty_peer.h"
+#include "support/run_scope.h"
 #include "support/temp_dir.h"
 
 namespace vornex {
@@ -78,7 +78,7 @@ class CoordinatorTest : public ::testing::Test {
  protected:
   // The image folder holds a programmer and an image of an older version than the firmware.
   void SetUp() override {
-    pacing::SetTimeScale(kTimeScale);
+    run_.TimeScale(kTimeScale);
     const testing::ImageBytes image = testing::MakeImage(4096, kOlderImageTag, 1);
     testing::WriteFile(imageFolder_.File("prog_9004.hex"),
                        testing::IntelHexText(testing::PatternBytes(2000, 2), 0x00200000));
@@ -87,9 +87,6 @@ class CoordinatorTest : public ::testing::Test {
   void TearDown() override {
     coordinator_.reset();  // waits for the workers
     bench_.reset();
-    UseDiscoveryBackend(nullptr);
-    com_resolver::Clear();
-    pacing::SetTimeScale(1.0);
   }
 
   sim::SimBench& StartBench(std::vector<sim::DeviceConfig> devices) {
@@ -103,7 +100,7 @@ class CoordinatorTest : public ::testing::Test {
   }
 
   void StartCoordinator() {
-    UseBenchDiscovery(benchFolder_.path());
+    run_.BenchDiscovery(benchFolder_.path());
     coordinator_ = std::make_unique<TMdlThread>();
     TMdlThread* coordinator = coordinator_.get();
     sink_.onPost = [this, coordinator](std::uint32_t code) {
@@ -181,6 +178,7 @@ class CoordinatorTest : public ::testing::Test {
     });
   }
 
+  testing::RunScope run_;
   TempDir benchFolder_;
   TempDir imageFolder_;
   std::unique_ptr<sim::SimBench> bench_;

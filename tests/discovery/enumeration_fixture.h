@@ -9,7 +9,7 @@
 
 #include "discovery/port_enumeration.h"
 #include "foundation/paths.h"
-#include "serial/com_resolver.h"
+#include "support/run_scope.h"
 
 namespace vornex {
 
@@ -21,14 +21,11 @@ class FakeBackend final : public TPortBackend {
 
 class EnumerationTest : public ::testing::Test {
  protected:
-  void TearDown() override {
-    UseSystemDiscovery();
-    com_resolver::Clear();
-    paths::OverrideExeFolder("");
-  }
+  void TearDown() override { paths::OverrideExeFolder(""); }
   std::int32_t Enumerate() { return EnumeratePorts(*table_); }
   const TPortInfo& At(int i) const { return (*table_)[static_cast<std::size_t>(i)]; }
 
+  testing::RunScope run_;
   std::unique_ptr<TPortTable> table_ = std::make_unique<TPortTable>();
 };
 

@@ -21,8 +21,7 @@ TEST_F(EnumerationTest, ListsUsbSerialPortsBeforeModemsUpTo120AndFeedsTheResolve
     add(com, com % 2 == 1 ? kPortClassSerial : kPortClassModem, 1, "tty" + std::to_string(com));
   }
   add(3, kPortClassSerial, 1, "second");  // a number claimed twice is listed for neither
-  UseDiscoveryBackend(std::move(backend));
-  com_resolver::Register(240, "stale");
+  run_.Discovery(std::move(backend)).ComTty(240, "stale");
 
   ASSERT_EQ(Enumerate(), kMaxPortCount);
   EXPECT_EQ(At(0).com, 1);
@@ -37,7 +36,7 @@ TEST_F(EnumerationTest, ListsUsbSerialPortsBeforeModemsUpTo120AndFeedsTheResolve
 
   // A listing adds numbers and never takes any away: a device off the bus for a moment keeps
   // its number's tty for whoever opens it by number.
-  UseDiscoveryBackend(nullptr);
+  run_.NoDiscovery();
   EXPECT_EQ(Enumerate(), 0);
   EXPECT_EQ(com_resolver::Resolve(1), "tty1");
   EXPECT_EQ(com_resolver::Resolve(240), "stale");

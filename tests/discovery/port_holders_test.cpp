@@ -18,6 +18,7 @@
 #include "discovery/bench_registry.h"
 #include "discovery/port_enumeration.h"
 #include "support/pty_peer.h"
+#include "support/run_scope.h"
 #include "sysfs_tree.h"
 
 extern char** environ;
@@ -60,7 +61,7 @@ class HoldingChild {
 
 class PortHoldersTest : public ::testing::Test {
  protected:
-  void TearDown() override { UseSysfsDiscovery(); }
+  testing::RunScope run_;
   testing::TempDir dir_;
 };
 
@@ -72,7 +73,7 @@ TEST_F(PortHoldersTest, AnotherProcessOnTheTtyMakesThePortBusyButTheDeviceSideDo
   record.info.path = "\\\\?\\USB#VID_05C6&PID_9004&MI_00#6&5A3F0C21&0&0000#{x}";
   record.ttyPath = pty.slavePath();
   ASSERT_TRUE(bench::WritePort(dir_.path(), record));
-  UseBenchDiscovery(dir_.path());
+  run_.BenchDiscovery(dir_.path());
   const int slave = ::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
   ASSERT_GE(slave, 0);
 

@@ -9,13 +9,13 @@
 
 #include "discovery/bench_registry.h"
 #include "discovery/port_enumeration.h"
-#include "foundation/pacing.h"
 #include "foundation/paths.h"
 #include "foundation/text.h"
 #include "protocols/connection_flags.h"
 #include "protocols/usb_device.h"
 #include "serial/com_resolver.h"
 #include "support/pty_peer.h"
+#include "support/run_scope.h"
 #include "sysfs_tree.h"
 
 namespace vornex {
@@ -35,17 +35,11 @@ std::string PathOf(const std::string& key, int mi, const char* interfaceClass) {
 class SearchUsbTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    pacing::SetTimeScale(0.01);
+    run_.TimeScale(0.01).BenchDiscovery(bench_.path());
     paths::OverrideExeFolder(exe_.path());
     testing::WriteFile(exe_.File("ROrUdi_200.txt"), "");
-    UseBenchDiscovery(bench_.path());
   }
-  void TearDown() override {
-    UseSysfsDiscovery();
-    com_resolver::Clear();
-    paths::OverrideExeFolder("");
-    pacing::SetTimeScale(1.0);
-  }
+  void TearDown() override { paths::OverrideExeFolder(""); }
 
   void Register(int com, std::int32_t portClass, const std::string& path, const std::string& tty) {
     bench::BenchPort port;
@@ -84,6 +78,7 @@ class SearchUsbTest : public ::testing::Test {
     return lines;
   }
 
+  testing::RunScope run_;
   testing::TempDir exe_;
   testing::TempDir bench_;
   std::array<TUsbGroup, kMaxGroups> groups_{};
@@ -145,7 +140,7 @@ TEST_F(SearchUsbTest, SysfsPortOpensThroughItsComNumberAndReadsBusyWhileOpen) {
   tree.AddDevice("1-1.2", "05c6", "9004", "Vornex Handset");
   tree.AddTty("1-1.2", "00", "ttyUSB0");
   tree.AddNode("ttyUSB0", pty.slavePath());
-  UseSysfsDiscovery(tree.sys(), tree.dev());
+  run_.Discovery(MakeSysfsBackend(tree.sys(), tree.dev()));
 
   ASSERT_EQ(Search(groups_), 1);
   EXPECT_EQ(groups_[0].ports[0].com, 3);

@@ -14,7 +14,6 @@
 #include "discovery/usb_roles.h"
 #include "enumeration_fixture.h"
 #include "foundation/paths.h"
-#include "serial/com_resolver.h"
 #include "sysfs_tree.h"
 
 namespace vornex {
@@ -64,7 +63,7 @@ TEST_F(EnumerationTest, SysfsListsUsbTtysWithTheirIdentity) {
   BuildBench(tree);
   const int holder = ::open((tree.dev() + "/ttyUSB1").c_str(), O_RDWR | O_CLOEXEC);
   ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
-  UseDiscoveryBackend(MakeSysfsBackend(tree.sys(), tree.dev(), tree.dev() + "/none.ini"));
+  run_.Discovery(MakeSysfsBackend(tree.sys(), tree.dev(), tree.dev() + "/none.ini"));
   ASSERT_EQ(Enumerate(), 8);
   ::close(holder);
 
@@ -118,14 +117,14 @@ TEST_F(EnumerationTest, SysfsKeysSurviveAResetOnTheSameSocket) {
   {
     testing::SysfsTree tree;
     BuildBench(tree);
-    UseDiscoveryBackend(MakeSysfsBackend(tree.sys(), tree.dev(), tree.dev() + "/none.ini"));
+    run_.Discovery(MakeSysfsBackend(tree.sys(), tree.dev(), tree.dev() + "/none.ini"));
     ASSERT_EQ(Enumerate(), 8);
     for (int i = 0; i < 8; ++i) before.push_back(At(i).path.str());
   }
   // The same devices come back under other tty names and COM numbers.
   testing::SysfsTree tree;
   BuildBench(tree, 20);
-  UseDiscoveryBackend(MakeSysfsBackend(tree.sys(), tree.dev(), tree.dev() + "/none.ini"));
+  run_.Discovery(MakeSysfsBackend(tree.sys(), tree.dev(), tree.dev() + "/none.ini"));
   ASSERT_EQ(Enumerate(), 8);
   for (int i = 0; i < 8; ++i) EXPECT_EQ(At(i).path.str(), before[i]);
   EXPECT_EQ(At(0).com, 23);
@@ -138,7 +137,7 @@ TEST_F(EnumerationTest, SysfsTakesThePortRolesFromTheStationSettings) {
   testing::WriteFile(exe.File("Vornex_730.ini"),
                      "[UsbPorts]\n05c6:9004 = 01=Diagnostics, 00=Modem\nFFFE:0001=00=Modem\n");
   paths::OverrideExeFolder(exe.path());
-  UseSysfsDiscovery(tree.sys(), tree.dev());
+  run_.Discovery(MakeSysfsBackend(tree.sys(), tree.dev()));
 
   ASSERT_EQ(Enumerate(), 8);
   EXPECT_EQ(At(0).description.str(), "Vornex Handset Diagnostics (ttyUSB1)");
@@ -240,9 +239,9 @@ TEST_F(EnumerationTest, RefusesAndNotesWhatIsPlantedInTheBenchFolderOrSysfsTree)
     tree.AddTty("1-1.3", "00", "ttyUSB1");
     c.plant(bench.path(), tree);
     if (c.sysfs) {
-      UseDiscoveryBackend(MakeSysfsBackend(tree.sys(), tree.dev(), tree.dev() + "/none.ini"));
+      run_.Discovery(MakeSysfsBackend(tree.sys(), tree.dev(), tree.dev() + "/none.ini"));
     } else {
-      UseBenchDiscovery(bench.path());
+      run_.BenchDiscovery(bench.path());
     }
     TDiscoveryNotes notes;
     std::set<int> listed;

@@ -159,7 +159,7 @@ TEST_F(EnumerationTest, SetupApiListsTheSystemsUsbPortsWithoutFailing) {
     EXPECT_TRUE(port.portClass == kPortClassSerial || port.portClass == kPortClassModem);
     EXPECT_EQ(port.ttyPath.str(), com_records::ComDevicePath(port.com));
   }
-  UseSystemDiscovery();
+  run_.SystemDiscovery();
   EXPECT_LE(Enumerate(), kMaxPortCount);
 }
 
@@ -173,7 +173,7 @@ TEST_F(EnumerationTest, BenchPortsOpenByTheirComNumber) {
   const std::string bench = paths::Utf8Path(folder.path);
   ASSERT_TRUE(bench::WritePort(bench, port));
   ASSERT_TRUE(bench::WritePort(bench, port));  // replaces the record
-  UseBenchDiscovery(bench);
+  run_.BenchDiscovery(bench);
   ASSERT_EQ(Enumerate(), 1);
   EXPECT_EQ(At(0).ttyPath.str(), "\\\\.\\COM12");
   EXPECT_EQ(At(0).openable, 0);

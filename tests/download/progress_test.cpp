@@ -4,13 +4,18 @@
 
 #include "download/nv_items.h"
 #include "download/worker.h"
-#include "foundation/pacing.h"
+#include "support/run_scope.h"
 
 namespace vornex {
 namespace {
 
-TEST(ProgressScale, DownloadsShareTheBandByFileSize) {
-  pacing::SetTimeScale(0.01);
+class ProgressScale : public ::testing::Test {
+ protected:
+  void SetUp() override { run_.TimeScale(0.01); }
+  testing::RunScope run_;
+};
+
+TEST_F(ProgressScale, DownloadsShareTheBandByFileSize) {
   TSdlThread worker;
   worker.SetProgressScale(100000, 20000000);  // Wh 100, Wi 20000, T 20101
   EXPECT_EQ(worker.ProgressPosition(0, 0), 100u);
@@ -26,23 +31,19 @@ TEST(ProgressScale, DownloadsShareTheBandByFileSize) {
   for (const std::uint8_t phase : {3, 4, 5, 9, 13}) {
     EXPECT_FALSE(worker.ProgressPosition(phase, 50)) << int(phase);
   }
-  pacing::SetTimeScale(1.0);
 }
 
-TEST(ProgressScale, ProgrammerThatCouldNotBeMeasuredStaysAtTheBandStart) {
-  pacing::SetTimeScale(0.01);
+TEST_F(ProgressScale, ProgrammerThatCouldNotBeMeasuredStaysAtTheBandStart) {
   TSdlThread worker;
   worker.SetProgressScale(0, 8 * 1024 * 1024);
   EXPECT_EQ(worker.ProgressPosition(0, 0), 100u);
   EXPECT_EQ(worker.ProgressPosition(0, 100), 100u);
   EXPECT_EQ(worker.ProgressPosition(30, 100), 100u + 8388u * 800u / 8389u);
-  pacing::SetTimeScale(1.0);
 }
 
 // Above about 53.7 MB percent x weight x 800 passes 2^32: the image band must still rise to its
 // end near 900 without wrapping.
-TEST(ProgressScale, LargeImagesRiseToTheBandEndWithoutWrapping) {
-  pacing::SetTimeScale(0.01);
+TEST_F(ProgressScale, LargeImagesRiseToTheBandEndWithoutWrapping) {
   for (const std::uint64_t imageBytes : {std::uint64_t{60'000'000}, std::uint64_t{256} << 20}) {
     SCOPED_TRACE(imageBytes);
     TSdlThread worker;
@@ -57,7 +58,6 @@ TEST(ProgressScale, LargeImagesRiseToTheBandEndWithoutWrapping) {
     EXPECT_GE(last, 898u);
     EXPECT_LE(last, 900u);
   }
-  pacing::SetTimeScale(1.0);
 }
 
 TEST(NvItems, ListsHoldTheirDocumentedEntries) {

@@ -14,6 +14,7 @@
 #include "foundation/pacing.h"
 #include "foundation/paths.h"
 #include "foundation/text.h"
+#include "support/run_scope.h"
 #include "support/temp_dir.h"
 
 namespace vornex {
@@ -67,12 +68,11 @@ class LoggerTest : public ::testing::Test {
   void SetUp() override {
     paths::OverrideExeFolder(exeDir_.path());
     paths::OverrideTempFolder(tmpDir_.path());
-    pacing::SetTimeScale(0.01);
+    run_.TimeScale(0.01);
   }
   void TearDown() override {
     paths::OverrideExeFolder("");
     paths::OverrideTempFolder("");
-    pacing::SetTimeScale(1.0);
   }
 
   // Logs the texts into an empty file beside the executable and returns the texts of the lines
@@ -88,6 +88,7 @@ class LoggerTest : public ::testing::Test {
     return {lines.begin() + 2, lines.end() - 4};
   }
 
+  testing::RunScope run_;
   TempDir exeDir_;
   TempDir tmpDir_;
 };

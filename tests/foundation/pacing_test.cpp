@@ -5,16 +5,18 @@
 
 #include <cmath>
 
+#include "support/run_scope.h"
+
 namespace vornex {
 namespace {
 
 class PacingTest : public ::testing::Test {
  protected:
-  void TearDown() override { pacing::SetTimeScale(1.0); }
+  testing::RunScope run_;
 };
 
 TEST_F(PacingTest, ScaleAppliesToPausesAndIgnoresNonsense) {
-  pacing::SetTimeScale(0.5);
+  run_.TimeScale(0.5);
   EXPECT_EQ(pacing::Scaled(1000), std::chrono::milliseconds(500));
   pacing::SetTimeScale(0.0);
   pacing::SetTimeScale(-2.0);
@@ -23,7 +25,7 @@ TEST_F(PacingTest, ScaleAppliesToPausesAndIgnoresNonsense) {
 }
 
 TEST_F(PacingTest, DeadlineExpiresAndRoundsRemainingTimeUp) {
-  pacing::SetTimeScale(1.0);
+  run_.TimeScale(1.0);
   const pacing::Deadline far(60000);
   EXPECT_FALSE(far.Expired());
   EXPECT_GT(far.RemainingMs(), 59000);
@@ -34,7 +36,7 @@ TEST_F(PacingTest, DeadlineExpiresAndRoundsRemainingTimeUp) {
 }
 
 TEST_F(PacingTest, SleepAndTickCountAgree) {
-  pacing::SetTimeScale(0.01);
+  run_.TimeScale(0.01);
   const std::uint32_t before = pacing::TickCount();
   pacing::Sleep(2000);  // 20 ms at this scale
   const std::uint32_t elapsed = pacing::TickCount() - before;

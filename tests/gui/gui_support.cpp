@@ -7,8 +7,6 @@
 #include <cstdlib>
 #include <thread>
 
-#include "discovery/port_enumeration.h"
-#include "foundation/pacing.h"
 #include "foundation/text.h"
 
 namespace vornex::guitest {
@@ -94,15 +92,12 @@ std::unique_ptr<TSingleCnf> SingleReport(int slot, std::int32_t code, std::int32
 
 void WindowTest::SetUp() {
   GuiApp();
-  pacing::SetTimeScale(kTimeScale);
-  UseDiscoveryBackend(nullptr);  // no devices unless a test brings its own
+  run_.TimeScale(kTimeScale).NoDiscovery();  // no devices unless a test brings its own
   settingsPath_ = folder_.File("Vornex_730.ini");
 }
 
 void WindowTest::TearDown() {
   window_.reset();
-  UseSysfsDiscovery();
-  pacing::SetTimeScale(1.0);
 }
 
 CVornexDlg& WindowTest::Open(const std::string& configLines, const std::string& benchFolder) {

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "console/qt/vornex_dlg.h"
+#include "support/run_scope.h"
 #include "support/temp_dir.h"
 
 namespace vornex::guitest {
@@ -43,6 +44,7 @@ class WindowTest : public ::testing::Test {
   void Confirm(std::uint32_t code, TConfirmRecord record);
   std::string Log() const;
 
+  testing::RunScope run_;
   testing::TempDir folder_;
   std::string settingsPath_;
   std::unique_ptr<CVornexDlg> window_;

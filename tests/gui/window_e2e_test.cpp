@@ -7,10 +7,8 @@
 #include <QTest>
 #include <filesystem>
 
-#include "discovery/port_enumeration.h"
 #include "foundation/text.h"
 #include "gui/gui_support.h"
-#include "serial/com_resolver.h"
 #include "sim/sha256.h"
 #include "sim/sim_bench.h"
 #include "store/station_store.h"
@@ -34,7 +32,6 @@ class WindowBatchTest : public WindowTest {
   void TearDown() override {
     WindowTest::TearDown();
     bench_.reset();
-    com_resolver::Clear();
     std::filesystem::current_path(previousFolder_);
   }
 
@@ -60,7 +57,7 @@ class WindowBatchTest : public WindowTest {
     std::string error;
     bench_ = sim::SimBench::Create(config, &error);
     EXPECT_NE(bench_, nullptr) << error;
-    UseBenchDiscovery(config.folder);
+    run_.BenchDiscovery(config.folder);
     return images;
   }
 

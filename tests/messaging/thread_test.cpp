@@ -8,9 +8,9 @@
 
 #include "coordination/coordinator.h"
 #include "download/worker.h"
-#include "foundation/pacing.h"
 #include "messaging/thread_base.h"
 #include "support/confirmation_sink.h"
+#include "support/run_scope.h"
 
 namespace vornex {
 namespace {
@@ -19,8 +19,8 @@ using testing::ConfirmationSink;
 
 class ThreadTest : public ::testing::Test {
  protected:
-  void SetUp() override { pacing::SetTimeScale(0.01); }
-  void TearDown() override { pacing::SetTimeScale(1.0); }
+  void SetUp() override { run_.TimeScale(0.01); }
+  testing::RunScope run_;
 };
 
 // Records the requests it runs; a request of type 99 blocks until released.

@@ -4,11 +4,10 @@
 
 #include <thread>
 
-#include "foundation/pacing.h"
 #include "protocols/protocol_limits.h"
 #include "protocols/usb_device.h"
-#include "serial/com_resolver.h"
 #include "support/pty_peer.h"
+#include "support/run_scope.h"
 
 namespace vornex {
 namespace {
@@ -48,20 +47,16 @@ class ExchangeTest : public ::testing::Test {
   static constexpr std::int32_t kCom = 41;
 
   void SetUp() override {
-    pacing::SetTimeScale(0.05);
-    com_resolver::Register(kCom, pty_.slavePath());
+    run_.TimeScale(0.05).ComTty(kCom, pty_.slavePath());
     port_ = std::make_unique<TSerialPort>(kCom);
     port_->SetTimeLimits(2000, 2000);
     port_->SetReceiveNotify(&TUsbDevice::ReceiveRelay, &device_, kDiagPortId);
     ASSERT_TRUE(port_->Open()) << port_->LastError();
     device_.SetCallback(&Record, &events_);
   }
-  void TearDown() override {
-    port_.reset();
-    com_resolver::Clear();
-    pacing::SetTimeScale(1.0);
-  }
+  void TearDown() override { port_.reset(); }
 
+  testing::RunScope run_;
   PtyPair pty_;
   TUsbDevice device_{90};
   std::unique_ptr<TSerialPort> port_;

@@ -248,11 +248,8 @@ TEST_F(ProgrammerDownloadTest, ErrorReportToCloseOrResetIsAFailure) {
 
 class WakeUpPeerTest : public ::testing::Test {
  protected:
-  void SetUp() override { pacing::SetTimeScale(kTimeScale); }
-  void TearDown() override {
-    com_resolver::Clear();
-    pacing::SetTimeScale(1.0);
-  }
+  void SetUp() override { run_.TimeScale(kTimeScale); }
+  testing::RunScope run_;
   testing::TempDir files_;
 };
 
@@ -268,7 +265,7 @@ TEST_F(WakeUpPeerTest, WakeUpWithoutAcknowledgeIsRepeatedTenTimes) {
   TUsbDevice device(182);
   Recorder recorder;
   recorder.Attach(device);
-  PeerPort port(device);
+  PeerPort port(device, run_);
   ScriptedPeer peer(port.Pty(), 0x7E, [](const Bytes& request) {
     switch (CommandOf(Unstuff(request))) {
       case 0x06:

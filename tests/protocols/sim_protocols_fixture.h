@@ -23,10 +23,10 @@
 #include "protocols/hex_file.h"
 #include "protocols/protocol_limits.h"
 #include "protocols/usb_device.h"
-#include "serial/com_resolver.h"
 #include "sim/sim_bench.h"
 #include "sim/sim_station.h"
 #include "support/pty_peer.h"
+#include "support/run_scope.h"
 #include "support/temp_dir.h"
 
 namespace vornex::simtest {
@@ -172,15 +172,12 @@ inline std::string IntelHex(const sim::ProgrammerImage& programmer) {
 class SimProtocolTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    pacing::SetTimeScale(kTimeScale);
+    run_.TimeScale(kTimeScale);
     paths::OverrideExeFolder(logs_.path());
   }
   void TearDown() override {
     bench_.reset();
-    UseSysfsDiscovery();
-    com_resolver::Clear();
     paths::OverrideExeFolder("");
-    pacing::SetTimeScale(1.0);
   }
 
   sim::SimBench& Start(std::vector<sim::DeviceConfig> devices,
@@ -195,7 +192,7 @@ class SimProtocolTest : public ::testing::Test {
       ADD_FAILURE() << error;
       throw std::runtime_error("no bench");
     }
-    UseBenchDiscovery(benchFolder_.path());
+    run_.BenchDiscovery(benchFolder_.path());
     return *bench_;
   }
   sim::SimBench& Start(int count) { return Start(std::vector<sim::DeviceConfig>(count)); }
@@ -241,6 +238,7 @@ class SimProtocolTest : public ::testing::Test {
         kLifeLimitMs);
   }
 
+  testing::RunScope run_;
   testing::TempDir benchFolder_;
   testing::TempDir logs_;
   std::unique_ptr<sim::SimBench> bench_;
@@ -288,8 +286,8 @@ class PeerPort {
  public:
   static constexpr std::int32_t kCom = 61;
 
-  explicit PeerPort(TUsbDevice& device) {
-    com_resolver::Register(kCom, pty_.slavePath());
+  PeerPort(TUsbDevice& device, testing::RunScope& run) {
+    run.ComTty(kCom, pty_.slavePath());
     auto port = std::make_unique<TSerialPort>(kCom);
     port->SetOpenBudget(kConnectOpenMs);
     port->SetTimeLimits(kPortWriteLimitMs, kDiagReadLimitMs);

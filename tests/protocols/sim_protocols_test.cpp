@@ -58,17 +58,14 @@ ByteVector NvReply(std::uint16_t item, const std::array<std::uint8_t, 128>& data
 class PeerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    pacing::SetTimeScale(kTimeScale);
+    run_.TimeScale(kTimeScale);
     recorder_.Attach(device_);
   }
-  void TearDown() override {
-    com_resolver::Clear();
-    pacing::SetTimeScale(1.0);
-  }
 
+  testing::RunScope run_;
   TUsbDevice device_{181};
   Recorder recorder_;
-  PeerPort port_{device_};
+  PeerPort port_{device_, run_};
 };
 
 TEST_F(PeerTest, NvReadSendsTheExactFrameAndTakesDataOnlyWithStatusZero) {
@@ -204,7 +201,7 @@ TEST_F(DiagCommandsTest, DownloadModeReopensAReenumeratedPortUnderTheSameNumber)
   // have left: at the suite's time scale the simulator has under 0.1 s for that, which a busy
   // machine can overrun. At this scale it has about a second, the read limits grow alike, and
   // the reopen may wait as long as it takes for the port to come back.
-  pacing::SetTimeScale(kReenumerationTimeScale);
+  run_.TimeScale(kReenumerationTimeScale);
   sim::DeviceConfig reenumerating;
   reenumerating.reenumerateOnDownloadMode = true;
   sim::SimBench& bench = Start({reenumerating});
@@ -247,7 +244,7 @@ TEST_F(DiagCommandsTest, DownloadModeOnASilentDeviceGivesUpAndClosesThePort) {
   auto device = MakeDevice(17, recorder);
   for (const bench::BenchPort& port : PortsOf(bench.Folder(), bench.Key(0))) {
     if (port.info.com != bench.Report(0).diagCom) continue;
-    com_resolver::Register(port.info.com, port.ttyPath);
+    run_.ComTty(port.info.com, port.ttyPath);
     auto serial = std::make_unique<TSerialPort>(port.info.com);
     serial->SetTimeLimits(kPortWriteLimitMs, kDiagReadLimitMs);
     ASSERT_TRUE(serial->Open()) << serial->LastError();

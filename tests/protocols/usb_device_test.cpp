@@ -11,8 +11,8 @@
 #include "foundation/pacing.h"
 #include "foundation/paths.h"
 #include "protocols/protocol_limits.h"
-#include "serial/com_resolver.h"
 #include "support/pty_peer.h"
+#include "support/run_scope.h"
 #include "support/temp_dir.h"
 
 namespace vornex {
@@ -55,8 +55,7 @@ class AtChannelTest : public ::testing::Test {
   static constexpr std::int32_t kCom = 42;
 
   void SetUp() override {
-    pacing::SetTimeScale(0.05);
-    com_resolver::Register(kCom, pty_.slavePath());
+    run_.TimeScale(0.05).ComTty(kCom, pty_.slavePath());
     auto port = std::make_unique<TSerialPort>(kCom);
     port->SetTimeLimits(2000, 2000);
     ASSERT_TRUE(port->Open()) << port->LastError();
@@ -64,17 +63,13 @@ class AtChannelTest : public ::testing::Test {
     g_attempts = 0;
     device_.SetCallback(&CountAttempts, nullptr);
   }
-  void TearDown() override {
-    com_resolver::Clear();
-    pacing::SetTimeScale(1.0);
-  }
-
   std::vector<std::string> Lines(ScriptedPeer& peer) {
     std::vector<std::string> lines;
     for (const Bytes& request : peer.Requests()) lines.emplace_back(request.begin(), request.end());
     return lines;
   }
 
+  testing::RunScope run_;
   PtyPair pty_;
   TUsbDevice device_{91};
 };
@@ -154,7 +149,8 @@ TEST(UsbDevice, WithoutModemPortNothingIsSent) {
 }
 
 TEST(UsbDevice, LogsIntoItsNumberedFileAndEndsItOnRelease) {
-  pacing::SetTimeScale(0.01);
+  testing::RunScope run;
+  run.TimeScale(0.01);
   testing::TempDir exeFolder;
   paths::OverrideExeFolder(exeFolder.path());
   testing::WriteFile(exeFolder.File("ROrUdi_3.txt"), "");
@@ -173,11 +169,11 @@ TEST(UsbDevice, LogsIntoItsNumberedFileAndEndsItOnRelease) {
   EXPECT_NE(utf8.find("ConnectUSB Modem COM7"), std::string::npos);
   EXPECT_NE(utf8.find("========= FA Logging Ended ========="), std::string::npos);
   paths::OverrideExeFolder("");
-  pacing::SetTimeScale(1.0);
 }
 
 TEST(UsbDevice, WithoutLogFileTracingCostsNothing) {
-  pacing::SetTimeScale(0.01);
+  testing::RunScope run;
+  run.TimeScale(0.01);
   testing::TempDir exeFolder;
   testing::TempDir tmp;
   paths::OverrideExeFolder(exeFolder.path());
@@ -191,7 +187,6 @@ TEST(UsbDevice, WithoutLogFileTracingCostsNothing) {
   EXPECT_FALSE(std::filesystem::exists(tmp.File("ROrUdi_200.txt")));
   ::unsetenv("TMPDIR");
   paths::OverrideExeFolder("");
-  pacing::SetTimeScale(1.0);
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "foundation/pacing.h"
 #include "serial/com_resolver.h"
 #include "support/pty_peer.h"
+#include "support/run_scope.h"
 #include "support/temp_dir.h"
 
 namespace vornex {
@@ -62,12 +63,10 @@ void Record(void* user, std::int32_t portId, const std::uint8_t* bytes, std::int
 class SerialPortTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    pacing::SetTimeScale(0.05);
-    com_resolver::Clear();
+    run_.TimeScale(0.05).NoComTtys();
     port_.SetDevicePath(pty_.slavePath());
     port_.SetTimeLimits(kLongMs, kLongMs);
   }
-  void TearDown() override { com_resolver::Clear(); }
 
   // ReadUntil into `capacity` bytes; the bytes received go to *text whatever the result.
   bool ReadText(std::string* text, std::size_t capacity = 128) {
@@ -78,6 +77,7 @@ class SerialPortTest : public ::testing::Test {
     return ok;
   }
 
+  testing::RunScope run_;
   testing::PtyPair pty_;
   TSerialPort port_{0};  // opens the device path
 };
@@ -112,7 +112,7 @@ TEST_F(SerialPortTest, OpensComNumberAsRawLine115200N8N1) {
   ::cfsetspeed(&tio, B9600);
   ASSERT_EQ(::tcsetattr(pty_.master(), TCSANOW, &tio), 0);
 
-  com_resolver::Register(3, pty_.slavePath());
+  run_.ComTty(3, pty_.slavePath());
   TSerialPort port(3);
   ASSERT_TRUE(port.Open()) << port.LastError();
   ASSERT_EQ(::tcgetattr(pty_.master(), &tio), 0);

@@ -19,6 +19,7 @@
 #include "serial/com_resolver.h"
 #include "sim/sim_bench.h"
 #include "support/image_files.h"
+#include "support/run_scope.h"
 #include "support/temp_dir.h"
 
 namespace vornex::simtest {
@@ -91,12 +92,10 @@ inline sim::ProgrammerImage TestProgrammer() {
 // A bench in a fresh folder, with the test time scale.
 class BenchFixture : public ::testing::Test {
  protected:
-  void SetUp() override { pacing::SetTimeScale(kTimeScale); }
-  void TearDown() override {
-    bench_.reset();
-    com_resolver::Clear();
-    pacing::SetTimeScale(1.0);
-  }
+  // The ports that StationLink and the tests register, as an enumeration would, are forgotten
+  // at the end.
+  void SetUp() override { run_.TimeScale(kTimeScale).SaveComTtys(); }
+  void TearDown() override { bench_.reset(); }
 
   sim::SimBench& Start(std::vector<sim::DeviceConfig> devices, bool withProgrammer = true) {
     sim::BenchConfig config;
@@ -116,6 +115,7 @@ class BenchFixture : public ::testing::Test {
         kLifeLimitMs);
   }
 
+  testing::RunScope run_;
   testing::TempDir folder_;
   std::unique_ptr<sim::SimBench> bench_;
 };

@@ -283,8 +283,4 @@ std::unique_ptr<TPortBackend> MakeSystemBackend() {
   return MakeSysfsBackend("/sys", "/dev");
 }
 
-void UseSysfsDiscovery(std::string sysRoot, std::string devRoot) {
-  UseDiscoveryBackend(MakeSysfsBackend(std::move(sysRoot), std::move(devRoot)));
-}
-
 }  // namespace vornex
