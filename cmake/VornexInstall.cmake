@@ -48,8 +48,6 @@ install(FILES ${PROJECT_SOURCE_DIR}/README.md ${VORNEX_PACKAGING_DIR}/copyright
 
 # The manual pages are written in scdoc's plain text form and turned into roff here, gzipped
 # the way Debian keeps them (-9, no name or time stamp).
-find_program(VORNEX_SCDOC scdoc)
-find_program(VORNEX_GZIP gzip)
 if(VORNEX_SCDOC AND VORNEX_GZIP)
   set(manuals)
   foreach(page vornex.1 vornex-devsim.1)
