@@ -46,11 +46,3 @@ snapshot_devices() {
   for _ in $(seq 100); do [ -s "$work/state.json" ] && break; sleep 0.1; done
   cp "$work/state.json" "$work/before.json"
 }
-
-# wine_path PATH: the Windows name of a Linux path inside a Wine prefix (drive Z: is the root),
-# without starting a Wine program.
-wine_path() {
-  local p
-  p=$(realpath -m "$1")
-  printf 'Z:%s\n' "${p//\//\\}"
-}

@@ -16,6 +16,8 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 # shellcheck source=scripts/sim-bench.sh
 . scripts/sim-bench.sh
+# shellcheck source=scripts/lib/wine.sh
+. scripts/lib/wine.sh
 
 linux_build=$(realpath "$1")
 station=$(realpath "$2")
@@ -30,25 +32,22 @@ wine=0
 work=$(mktemp -d "${TMPDIR:-/tmp}/vornex-e2e-XXXXXX")
 own_prefix=0
 if [ $wine -eq 1 ] && [ -z "${WINEPREFIX:-}" ]; then
-  export WINEPREFIX="$work/prefix"
+  wine_use_prefix "$work/prefix"
   own_prefix=1
 fi
 export WINEDEBUG=${WINEDEBUG:--all}
 sim=
 cleanup() {
   [ -n "$sim" ] && kill -TERM "$sim" 2>/dev/null && wait "$sim" 2>/dev/null || true
-  [ $own_prefix -eq 1 ] && wineserver -k 2>/dev/null || true
+  if [ $own_prefix -eq 1 ]; then wine_stop; fi
   rm -rf "$work"
 }
 trap cleanup EXIT
-if [ $own_prefix -eq 1 ]; then DISPLAY='' wineboot -i >/dev/null 2>&1; fi
+if [ $own_prefix -eq 1 ]; then DISPLAY='' wine_boot /dev/null; fi
 
 if [ $wine -eq 1 ]; then
   # COM1..COM64 of the prefix lead to the bench's links (dangling until a device is there).
-  mkdir -p "$WINEPREFIX/dosdevices"
-  for n in $(seq 1 64); do
-    ln -sfn "$work/bench/dev/COM$n" "$WINEPREFIX/dosdevices/com$n"
-  done
+  wine_link_com_ports 64 "$work/bench/dev"
   path() { wine_path "$1"; }
   run() { DISPLAY='' wine "$station" "$@"; }
 else

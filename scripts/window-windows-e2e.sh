@@ -13,6 +13,8 @@
 cd "$(dirname "$0")/.."
 # shellcheck source=scripts/sim-bench.sh
 . scripts/sim-bench.sh
+# shellcheck source=scripts/lib/wine.sh
+. scripts/lib/wine.sh
 
 linux_build=$(realpath "$1")
 station=$(realpath "$2")
@@ -30,13 +32,12 @@ fail() {
 command -v Xvfb >/dev/null || fail "Xvfb is missing (apt-get install xvfb)"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/vornex-window-XXXXXX")
-export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+wine_use_prefix "$work/prefix"
 sim=
 xvfb=
 cleanup() {
   [ -n "$sim" ] && kill -TERM "$sim" 2>/dev/null && wait "$sim" 2>/dev/null || true
-  wineserver -k >/dev/null 2>&1 || true
-  wineserver -w >/dev/null 2>&1 || true
+  wine_stop
   [ -n "$xvfb" ] && kill -TERM "$xvfb" 2>/dev/null && wait "$xvfb" 2>/dev/null || true
   rm -rf "$work"
 }
@@ -56,9 +57,8 @@ for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; d
 export DISPLAY=:$display
 unset WAYLAND_DISPLAY
 
-wineboot -i >"$work/wine.log" 2>&1 || fail "wineboot failed: $(tail -n 20 "$work/wine.log")"
-mkdir -p "$WINEPREFIX/dosdevices"
-for n in $(seq 1 64); do ln -sfn "$work/bench/dev/COM$n" "$WINEPREFIX/dosdevices/com$n"; done
+wine_boot "$work/wine.log" || fail "wineboot failed: $(tail -n 20 "$work/wine.log")"
+wine_link_com_ports 64 "$work/bench/dev"
 
 make_images "$work/images" "$mib"
 printf '[Config]\r\nPathNumber=8\r\n' >"$work/station.ini"

@@ -10,16 +10,17 @@
 #   scripts/windows-bench.sh
 . "$(dirname "$0")/lib/strict.sh"
 cd "$(dirname "$0")/.."
+# shellcheck source=scripts/lib/wine.sh
+. scripts/lib/wine.sh
 linux=build-bench
 windows=build-win
 cmake --build "$linux" -j"$(nproc)" --target pause_bench vornex vornex-devsim >/dev/null
 cmake --build "$windows" -j"$(nproc)" --target pause_bench vornex >/dev/null
 
-export WINEPREFIX
-WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/vornex-wine-XXXXXX")
-export WINEDEBUG=-all
-trap 'wineserver -k 2>/dev/null || true; rm -rf "$WINEPREFIX"' EXIT
-DISPLAY='' wineboot -i >/dev/null 2>&1
+prefix=$(mktemp -d "${TMPDIR:-/tmp}/vornex-wine-XXXXXX")
+wine_use_prefix "$prefix"
+trap 'wine_stop; rm -rf "$prefix"' EXIT
+DISPLAY='' wine_boot /dev/null
 
 echo "== pacing pause"
 echo "Linux:        $("$linux/bench/pause_bench")"

@@ -9,6 +9,8 @@
 #   scripts/windows.sh
 . "$(dirname "$0")/lib/strict.sh"
 cd "$(dirname "$0")/.."
+# shellcheck source=scripts/lib/wine.sh
+. scripts/lib/wine.sh
 started=$SECONDS
 
 dir=build-win
@@ -34,29 +36,25 @@ build_time=$((SECONDS - build_started))
 # end, also when a step fails. The test programs are console programs: Wine gets no display
 # and its null graphics driver, so it never reaches for an X server.
 prefix=$(mktemp -d)
+wine_use_prefix "$prefix"
 cleanup() {
-  WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 || true
-  WINEPREFIX=$prefix wineserver -w >/dev/null 2>&1 || true
+  wine_stop
   rm -rf "$prefix"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 unset DISPLAY WAYLAND_DISPLAY
-export WINEPREFIX=$prefix WINEDEBUG=-all WINEARCH=win64
-# No Mono or Gecko: nothing here needs .NET or HTML, and their installers would ask.
-export WINEDLLOVERRIDES="mscoree,mshtml="
 
 echo "== Wine prefix"
 wine_started=$SECONDS
 # One Wine server for the whole run (instead of one per test program), started first so that
-# every Wine program uses it. Wine's server and services live on in the background: their
-# output goes to a file, never into a pipe that someone waits on.
+# every Wine program uses it.
 wine_log=$prefix/wine.log
 wine_failed() {
   fail "$1: $(tail -n 20 "$wine_log")"
 }
 wineserver -p >"$wine_log" 2>&1 || wine_failed "wineserver did not start"
-wineboot -i >>"$wine_log" 2>&1 || wine_failed "wineboot -i failed"
+wine_boot "$wine_log" || wine_failed "wineboot -i failed"
 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >>"$wine_log" 2>&1 ||
   wine_failed "could not select Wine's null graphics driver"
 wine_time=$((SECONDS - wine_started))
@@ -80,7 +78,7 @@ echo "== serial port under Wine (two simulated devices, the second one's modem p
 sim_work=$prefix/serial-bench
 make_images "$sim_work/images" 1
 start_devices "$linux_build" "$sim_work" 2 1 --fault 1:silent-modem || fail "no simulated devices"
-for n in $(seq 1 16); do ln -sfn "$sim_work/bench/dev/COM$n" "$prefix/dosdevices/com$n"; done
+wine_link_com_ports 16 "$sim_work/bench/dev"
 VORNEX_TEST_BENCH=$(wine_path "$sim_work/bench") \
   ctest --test-dir "$dir" -L integration --output-on-failure --no-tests=error || {
   kill -TERM "$sim_pid"
