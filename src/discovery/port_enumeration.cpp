@@ -157,8 +157,14 @@ bool TakeTtyPath(TPortInfo& port, const std::string& ttyPath, TDiscoveryNotes& n
   return true;
 }
 
+void TestPortAccess(std::vector<TPortInfo>& ports, TDiscoveryNotes& notes) {
+  TestPortAccess(ports, notes, [](const std::vector<std::string>& ttyPaths) {
+    return FindPortHolders(ttyPaths);
+  });
+}
+
 void TestPortAccess(std::vector<TPortInfo>& ports, TDiscoveryNotes& notes,
-                    const std::string& procRoot) {
+                    const THolderLookup& findHolders) {
   std::vector<std::string> ttys;
   ttys.reserve(ports.size());
   for (TPortInfo& port : ports) {
@@ -173,7 +179,7 @@ void TestPortAccess(std::vector<TPortInfo>& ports, TDiscoveryNotes& notes,
                       " may not be opened by this user: " + NoteText(port.ttyPath));
     }
   }
-  const std::vector<std::vector<TPortHolder>> holders = FindPortHolders(ttys, procRoot);
+  const std::vector<std::vector<TPortHolder>> holders = findHolders(ttys);
   for (std::size_t i = 0; i < ports.size(); ++i) {
     if (holders[i].empty()) continue;
     const std::string text = HoldersText(holders[i]);

@@ -9,24 +9,21 @@
 // a worker may still need a number that is briefly off the bus while another one enumerates.
 //
 // Backends:
-//   - the system's own (the default, MakeSystemBackend): on Linux sysfs, real USB serial devices
-//     under <sysRoot>/class/tty (see MakeSysfsBackend for the COM numbers and the records it
-//     produces); on Windows the Setup API method from Vista on, the registry method before
-//     (discovery/com_records.h), whose ttys are the system's "\\.\COMn".
+//   - the system's own (the default, MakeSystemBackend): the USB serial ports of the devices
+//     attached, with COM numbers and records as each system's backend describes them.
 //   - bench registry: a folder kept by the device simulator (discovery/bench_registry.h).
-// The program chooses one for the whole process (UseBenchDiscovery / UseSystemDiscovery).
+// A front-end chooses one for the whole process when it prepares its run (UseBenchDiscovery /
+// UseSystemDiscovery).
 //
 // Busy ports: every listed port is opened once for a moment, exclusively as the station's own
-// serial port opens it (on Linux open + flock(LOCK_EX|LOCK_NB), on Windows CreateFileW without
-// sharing); a port that some other holder keeps locked or open, or whose tty is missing, is
-// listed with openable = 0. So is a port that another process holds open, even without a lock,
-// where the system tells (Linux, discovery/port_holders.h): its record names the holders in
-// heldBy, and the notes get "COM5 held by ModemManager (pid 812)". A port this user may not open
-// is listed with openable = 0 and denied = 1, and noted (Linux only: Windows answers "access
-// denied" for a port held by another program, which reads busy). A port whose COM number is not
-// known (a Windows port without PortName) has no tty: it is not tested and keeps openable = 1.
-// A port being opened by a download at that very moment can read as busy too, and such a
-// download may need a second try to open.
+// serial port opens it (TestOpenTty); a port that some other holder keeps locked or open, or
+// whose tty is missing, is listed with openable = 0. So is a port that another process holds
+// open, even without a lock, where the system tells (discovery/port_holders.h): its record names
+// the holders in heldBy, and the notes get "COM5 held by ModemManager (pid 812)". A port this
+// user may not open is listed with openable = 0 and denied = 1, and noted, where the system
+// tells that apart from a busy one. A port whose COM number is not known has no tty: it is not
+// tested and keeps openable = 1. A port being opened by a download at that very moment can read
+// as busy too, and such a download may need a second try to open.
 //
 // One COM number, one port: when two listed ports claim the same COM number, neither is listed,
 // and neither are the other ports of their devices (those with the same grouping key,
@@ -37,21 +34,22 @@
 // Notes: what a listing refused or found in the way, and why, one short line each, for the
 // caller's trace:
 //   bench record COM51.port refused: not a regular file
-//   sysfs attribute <path> refused: larger than 4096 bytes
-//   COM12 claimed by 2 ports, none listed: /dev/pts/3 <5A3F0C21>, /dev/pts/9 <1B2C3D4E>
+//   COM12 claimed by 2 ports, none listed: <tty> <5A3F0C21>, <tty> <1B2C3D4E>
 //   COM13 withheld with its device <5A3F0C21>
 //   COM5 held by ModemManager (pid 812)
-//   COM6 may not be opened by this user: /dev/ttyUSB3
-//   COM300 is beyond COM255, the highest the station keeps: not listed (\\?\USB#VID_...)
-// Names and values from the backend are cut to a few dozen characters in notes, and an
-// enumeration hands at most kMaxDiscoveryNotes of them on, the last one counting the rest.
-// Ports that merely vanish while being listed are no problem and are not noted.
+//   COM6 may not be opened by this user: <tty>
+//   COM300 is beyond COM255, the highest the station keeps: not listed (<device path>)
+// and those of each backend about its own records. Names and values from the backend are cut to
+// a few dozen characters in notes, and an enumeration hands at most kMaxDiscoveryNotes of them
+// on, the last one counting the rest. Ports that merely vanish while being listed are no
+// problem and are not noted.
 //
 // Enumerations are serialised: one runs at a time.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -79,7 +77,7 @@ enum class TTtyOpen {
 };
 struct TTtyTest {
   TTtyOpen result = TTtyOpen::kMissing;
-  int systemCode = 0;  // errno (Windows: GetLastError) of the failing call; 0 when opened
+  int systemCode = 0;  // the system's error code of the failing call; 0 when opened
 };
 
 // One way of listing the ports present now.
@@ -111,61 +109,28 @@ std::unique_ptr<TPortBackend> UseDiscoveryBackend(std::unique_ptr<TPortBackend> 
 // fields from TestPortAccess. Vanishing files are skipped; refused ones are noted.
 std::unique_ptr<TPortBackend> MakeBenchBackend(std::string folder);
 
-// The name by which the system itself opens COM n: "\\.\COMn" on Windows; empty on Linux,
-// which has no COM names (there a record brings its tty).
+// The name by which the system itself opens COM n; empty on a system that has no COM names
+// (there a record brings its tty).
 std::string ComTtyPath(int com);
 
-// Linux only. The sysfs backend: every tty under <sysRoot>/class/tty that belongs to a USB
-// interface and has a COM number:
-//   ttyUSB<n>, n = 0..60  ->  COM(3 + n)     COM3..COM63
-//   ttyACM<n>, n = 0..63  ->  COM(64 + n)    COM64..COM127
-// Other names (ttyS0, pseudo-terminals, higher numbers) are not listed. The numbers stay clear
-// of COM1/COM2, which the station does not open, and below 128, so the 8-bit COM field reads
-// the same whether taken as signed or unsigned.
-//
-// Records: class 1 (serial) or 2 (modem) by the role that the product table gives the
-// interface (discovery/usb_roles.h, read from the settings file at settingsPath, empty =
-// the station's Vornex_730.ini, at every enumeration);
-//   path         "\\?\USB#VID_05C6&PID_9004&MI_00#6&<KEY>&0&0000#{interface class id}"
-//                KEY = 8 upper-case hex digits of the FNV-1a hash of the USB device's port
-//                path ("1-1.2"): the same for all interfaces of a device and after a reset on
-//                the same socket, different on another socket;
-//   description  "<product> Diagnostics (ttyUSB0)", "<product> Modem (ttyUSB2)" or
-//                "<product> Serial Port (ttyUSB1)"; <product> is the device's product string,
-//                or "USB Device" when it has none (or, outside the diagnostic port, when it
-//                contains "Diagnostic", so that only that port's description names it);
-//   hardware id  "USB\VID_05C6&PID_9004&REV_0000&MI_00" (no REV part without bcdDevice);
-//   device object name and tty path = <devRoot>/<tty>; location = the interface's sysfs name
-//   ("1-1.2:1.0");
-//   openable, denied, heldBy  by TestPortAccess, holders looked for under procRoot; a missing
-//                node reads openable 0;
-//   usb = 1.
-// A tty whose links dangle or whose interface lacks bInterfaceNumber, idVendor or idProduct is
-// skipped. Ports are listed in COM order.
-//
-// Attributes are read without blocking and only from regular files (as sysfs attributes are),
-// at most 4096 bytes (a page, the most the kernel serves): a FIFO, device, folder or link in
-// an attribute's place, or a longer file, is refused and noted, as if the attribute were
-// missing.
-std::unique_ptr<TPortBackend> MakeSysfsBackend(std::string sysRoot, std::string devRoot,
-                                               std::string settingsPath = {},
-                                               std::string procRoot = kSystemProcRoot);
-
-// The operating system's own backend with its default locations: sysfs on /sys and /dev on
-// Linux; on Windows the method that the system's version calls for (see above).
+// The operating system's own backend with the system's own locations.
 std::unique_ptr<TPortBackend> MakeSystemBackend();
 
 // The exclusive test open of a tty: kOpened when it could be opened for reading and writing and
-// locked exclusively (both released again at once); otherwise why not. On Windows the tty is
-// opened by CreateFileW without sharing: "access denied" and "sharing violation" read kBusy,
-// "file not found", "path not found" and a device that is gone read kMissing.
+// locked exclusively (both released again at once); otherwise why not, as the system tells it.
 TTtyTest TestOpenTty(const std::string& ttyPath);
 
 // Fills the access fields of every port that has a tty (ports without one are left as they
-// are): the test open gives openable and denied, one look at the process table under procRoot
-// gives heldBy (and openable 0 for a held port). Held and denied ports are noted.
+// are): the test open gives openable and denied, one look for the holders of all the ttys
+// (FindPortHolders) gives heldBy (and openable 0 for a held port). Held and denied ports are
+// noted.
+void TestPortAccess(std::vector<TPortInfo>& ports, TDiscoveryNotes& notes);
+// The same with the holders from `findHolders` (one list per tty, in order), for a backend that
+// looks for them in places of its own.
+using THolderLookup =
+    std::function<std::vector<std::vector<TPortHolder>>(const std::vector<std::string>& ttyPaths)>;
 void TestPortAccess(std::vector<TPortInfo>& ports, TDiscoveryNotes& notes,
-                    const std::string& procRoot = kSystemProcRoot);
+                    const THolderLookup& findHolders);
 
 // Gives the port its tty; false with a note, the port untouched, when the path does not fit the
 // record (such a port cannot be opened by its record and is not to be listed).

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "discovery/bench_registry.h"
+#include "discovery/linux/sysfs_backend.h"
 #include "discovery/port_enumeration.h"
 #include "foundation/paths.h"
 #include "foundation/text.h"

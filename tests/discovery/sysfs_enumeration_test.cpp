@@ -11,6 +11,7 @@
 #include <set>
 
 #include "discovery/bench_registry.h"
+#include "discovery/linux/sysfs_backend.h"
 #include "discovery/usb_roles.h"
 #include "enumeration_fixture.h"
 #include "foundation/paths.h"

@@ -6,7 +6,8 @@
 
 #include "console/system_check_os.h"
 #include "discovery/device_node.h"
-#include "discovery/port_holders.h"
+#include "discovery/linux/port_holders_linux.h"
+#include "discovery/linux/sysfs_backend.h"
 #include "foundation/os_file.h"
 
 namespace vornex {

@@ -6,8 +6,6 @@
 //
 // The master side of a pseudo-terminal is /dev/ptmx for every pair; its <pid>/fdinfo entry
 // names the pair ("tty-index:"), which is the slave's number under the devpts file system.
-#include "discovery/port_holders.h"
-
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -20,6 +18,7 @@
 #include <optional>
 #include <set>
 
+#include "discovery/linux/port_holders_linux.h"
 #include "discovery/linux/read_fd.h"
 
 namespace vornex {
@@ -174,6 +173,10 @@ std::vector<std::vector<TPortHolder>> FindPortHolders(const std::vector<std::str
               [](const TPortHolder& a, const TPortHolder& b) { return a.pid < b.pid; });
   }
   return holders;
+}
+
+std::vector<std::vector<TPortHolder>> FindPortHolders(const std::vector<std::string>& ttyPaths) {
+  return FindPortHolders(ttyPaths, kSystemProcRoot);
 }
 
 std::vector<std::int32_t> ProcessesNamed(std::string_view name, const std::string& procRoot) {

@@ -4,7 +4,9 @@
 // port device, whose parent directory is the USB interface; for a ttyACM<n> the interface
 // itself. The interface directory holds bInterfaceNumber; its parent is the USB device
 // (idVendor, idProduct, bcdDevice, product), whose directory name ("1-1.2") is the path of the
-// USB port that it sits on. The records and COM numbers are described at MakeSysfsBackend.
+// USB port that it sits on. The records and COM numbers are described in sysfs_backend.h.
+#include "discovery/linux/sysfs_backend.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,6 +24,7 @@
 #include <utility>
 
 #include "discovery/fnv_hash.h"
+#include "discovery/linux/port_holders_linux.h"
 #include "discovery/linux/read_fd.h"
 #include "discovery/note_text.h"
 #include "discovery/port_enumeration.h"
@@ -260,7 +263,9 @@ class TSysfsBackend final : public TPortBackend {
     std::vector<TPortInfo> found;
     found.reserve(byCom.size());
     for (auto& entry : byCom) found.push_back(std::move(entry.second));
-    TestPortAccess(found, notes, procRoot_);
+    TestPortAccess(found, notes, [this](const std::vector<std::string>& ttyPaths) {
+      return FindPortHolders(ttyPaths, procRoot_);
+    });
     return found;
   }
 
