@@ -1,8 +1,8 @@
 // Every text the download steps show of their own, in one place: the failures and causes of a
 // job, the step texts that go with its progress marks, what it says about identity backups and
-// station records, the identity steps' lines, and the refusals of a DataInfo file. Exactly as
-// the operators know them, typos included. Texts ending in a blank or ": " are followed by a
-// value; formats keep their printf conversions.
+// station records, the identity steps' lines, the refusals of a DataInfo file, and the lines of
+// the restore job. Exactly as the operators know them, typos included. Texts ending in a blank
+// or ": " are followed by a value; formats keep their printf conversions.
 //
 // Not here: the device commands and the per-item lines of the AT identity values, which stay in
 // the row of their command (identity_backup.cpp), and the DataInfo file's own names and keys.
@@ -199,5 +199,67 @@ constexpr const char* kValueTooLong = "%zu bytes, more than the %zu its write co
 constexpr const char* kNoItemMark = "holds item 65535, which marks no item";
 constexpr const char* kKeyNotRecord = "does not name its record: the value holds item %d, key %s";
 constexpr const char* kItemNotBackedUp = "names an item that the station does not back up";
+
+// --- The restore job ("vornex restore"): its lines, as the terminal shows them.
+namespace restore {
+// The end of a job.
+constexpr const char* kNotRecorded = "Restore not recorded: ";
+constexpr const char* kFailed = "FAILED: ";
+constexpr const char* kOpenReason = "restore failed: ";  // the backup's open reason
+constexpr const char* kBackup = "Backup ";               // its id, then one of:
+constexpr const char* kStaysOpen = " stays open.";
+constexpr const char* kRestoredVerified = "restored and verified";
+constexpr const char* kRestoredUnverified = "restored, not read back (VerifyIdentity=OFF)";
+constexpr const char* kClosedHow = " by restore job ";  // how the backup was closed: job id
+constexpr const char* kOpenAfterAll = ", but it stays open: ";
+constexpr const char* kClosed = ": closed.";
+// Finding and connecting the device.
+constexpr const char* kNoDeviceOnPort = "no device has the port COM%d";
+constexpr const char* kDevice = "device ";  // its key, then:
+constexpr const char* kNotAttached =
+    " is not attached (plug it into the same USB socket, or name its port with --com N)";
+constexpr const char* kDeviceFound = "Device ";  // its key and a blank, then:
+constexpr const char* kFound = "found: ";        // its ports
+constexpr const char* kInDownloadMode = "  the device is in download mode: resetting it";
+constexpr const char* kResetBack = "  reset back from download mode: ";  // its ports
+constexpr const char* kNoFirmwareAnswer = "the device does not answer in its firmware (0x%x)";
+constexpr const char* kModemPort = " (modem)";
+constexpr const char* kDiagPort = " (diagnostics)";
+// Another device than the backup's.
+constexpr const char* kAnswers = "the device answers ";  // then one of:
+constexpr const char* kSerialNumber = "serial number ";
+constexpr const char* kMeid = "MEID ";
+constexpr const char* kBackupIsOf = ", the backup is of ";  // its value, then:
+constexpr const char* kNotRestoredForce = ": not restored (add --force if this is the device)";
+// A DataInfo file.
+constexpr const char* kFileNotKept = "the DataInfo file could not be kept: ";
+constexpr const char* kFileKept = "DataInfo file kept as backup ";  // its id, then ".".
+// What the restore wrote and read back.
+constexpr const char* kRestoredNothing =
+    "  restored nothing: the backup keeps neither NV items nor AT values";
+constexpr const char* kRestored = "  restored ";
+constexpr const char* kNvItems = "%d NV items";
+constexpr const char* kSomeNvItems = "%d of %d NV items";
+constexpr const char* kAtValues = "the AT values";
+constexpr const char* kAndAtValues = " and the AT values";
+constexpr const char* kAtNotWritten = " (%d not written)";
+constexpr const char* kNotReadBack = "  not read back (VerifyIdentity=OFF)";
+constexpr const char* kReadBackEqual = "  read back equal";
+constexpr const char* kReadBackDiffer = "  read back: %d AT, %d NV items differ";
+// The firmware version afterwards.
+constexpr const char* kVersionNotRead = "  firmware version not read (no answer to ";  // command
+constexpr const char* kVersionNotReadEnd = ")";
+constexpr const char* kVersionUntold =
+    "The device did not tell its firmware version: check that it runs ";  // the image's tag
+constexpr const char* kElseStart =
+    ", else press Start with that image to finish it (its identity is restored).";
+constexpr const char* kRuns = "  runs ";                              // the version, then:
+constexpr const char* kNotBackupImage = ", not the backup's image ";  // the image's tag
+constexpr const char* kBackupImage = ", the backup's image";
+constexpr const char* kStillRuns = "The device still runs ";  // the version, then:
+constexpr const char* kNot = ", not ";                        // the image's tag, then:
+constexpr const char* kPressStart =
+    ": press Start with that image to finish it (its identity is restored).";
+}  // namespace restore
 
 }  // namespace vornex::download_text

@@ -1,0 +1,108 @@
+// "vornex history": the past jobs in the station record store, newest first, as a table, JSON
+// lines or CSV, chosen by date, serial number or device key. It checks its whole command line
+// before it opens anything and opens the records for reading only.
+#include <chrono>
+#include <limits>
+#include <string_view>
+
+#include "console/job_report.h"
+#include "console/records_commands.h"
+#include "console/records_options.h"
+
+namespace vornex {
+namespace {
+
+// True for a real local time "YYYY-MM-DD" or "YYYY-MM-DD hh:mm:ss": a month 1 to 12, a day the
+// month has (29 February only in leap years), hours 00 to 23, minutes and seconds 00 to 59.
+bool IsDate(const std::string& text) {
+  constexpr std::string_view kForm = "dddd-dd-dd dd:dd:dd";
+  if (text.size() != 10 && text.size() != kForm.size()) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const bool digit = text[i] >= '0' && text[i] <= '9';
+    if (kForm[i] == 'd' ? !digit : text[i] != kForm[i]) return false;
+  }
+  const auto number = [&text](std::size_t at, std::size_t length) {
+    unsigned value = 0;
+    for (std::size_t i = at; i < at + length; ++i) value = value * 10 + (text[i] - '0');
+    return value;
+  };
+  const std::chrono::year_month_day date{std::chrono::year{static_cast<int>(number(0, 4))},
+                                         std::chrono::month{number(5, 2)},
+                                         std::chrono::day{number(8, 2)}};
+  if (!date.ok()) return false;
+  return text.size() == 10 || (number(11, 2) <= 23 && number(14, 2) <= 59 && number(17, 2) <= 59);
+}
+
+}  // namespace
+
+std::string HistoryUsage() {
+  return "usage: vornex history [--json | --csv] [--since DATE] [--serial SN] [--key KEY]\n"
+         "                      [--limit N] [--data DIR] [--settings FILE]\n"
+         "  past jobs, newest first; DATE is YYYY-MM-DD or YYYY-MM-DD hh:mm:ss; N from 1; the\n"
+         "  records are only read (a data folder without them is refused, never created)\n";
+}
+
+int RunHistoryCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  for (const std::string& arg : args) {
+    if (arg == "--help" || arg == "-h") {
+      out << HistoryUsage();
+      return exit_status::kOk;
+    }
+  }
+  std::string mistake;
+  const auto options =
+      ParseOptions(args, {"--since", "--serial", "--key", "--limit", "--data", "--settings"},
+                   {"--json", "--csv"}, false, &mistake);
+  if (options) {
+    if (options->Switch("--json") && options->Switch("--csv")) {
+      mistake = "--json and --csv exclude each other";
+    } else if (options->Has("--limit") &&
+               !WholeNumber(options->Get("--limit"), std::numeric_limits<int>::max())) {
+      mistake = "--limit " + options->Get("--limit") + " is no whole number from 1";
+    } else if (options->Has("--since") && !IsDate(options->Get("--since"))) {
+      mistake =
+          "--since " + options->Get("--since") + " is no date (YYYY-MM-DD or YYYY-MM-DD hh:mm:ss)";
+    } else {
+      mistake = PathMistake(*options);
+    }
+  }
+  if (!mistake.empty()) return RefuseCommandLine("history", mistake, HistoryUsage(), err);
+
+  std::unique_ptr<TStationStore> store =
+      OpenStoreForReading("history", *options, CommandSettings(*options), err);
+  if (!store) return exit_status::kUnavailable;
+  THistoryFilter filter;
+  filter.since = options->Get("--since");
+  filter.serial = Utf8ToAnsi(options->Get("--serial"));
+  filter.key = options->Get("--key");
+  if (options->Has("--limit")) {
+    filter.limit =
+        static_cast<int>(*WholeNumber(options->Get("--limit"), std::numeric_limits<int>::max()));
+  }
+  std::string error;
+  const auto jobs = store->History(filter, &error);
+  if (!jobs) {
+    err << "vornex history: " << error << '\n';
+    return exit_status::kUnavailable;
+  }
+  if (options->Switch("--json")) {
+    for (const TJobSummary& job : *jobs) out << JobJson(job) << '\n';
+  } else if (options->Switch("--csv")) {
+    out << JobCsvHeader() << '\n';
+    for (const TJobSummary& job : *jobs) out << JobCsvRow(job) << '\n';
+  } else {
+    out << "JOB     STARTED                  KIND     SLOT  KEY       SN                VERDICT"
+           "  REASON\n";
+    for (const TJobSummary& job : *jobs) {
+      out << FormatBounded(
+          1023, "%-7lld %-24s %-8s %-5s %-9s %-17s %-8s %s\n", static_cast<long long>(job.id),
+          job.startedAt.c_str(), job.kind.c_str(),
+          job.slot >= 0 ? std::string(1, static_cast<char>('A' + job.slot)).c_str() : "-",
+          job.deviceKey.c_str(), AnsiToUtf8(job.identityBefore.slots[kSlotSn]).c_str(),
+          job.pass ? "PASS" : "FAILED", job.failure.c_str());
+    }
+  }
+  return exit_status::kOk;
+}
+
+}  // namespace vornex
