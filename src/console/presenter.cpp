@@ -333,11 +333,13 @@ void TConsolePresenter::OnCheckDevice(const TDeviceTable& table) {
     AppendLog("NOT Same Device !");
   }
   // A device the search withheld is in no slot: the operator hears why, once per change.
-  for (const std::string& note : table.notes) AppendLog("Device search: %s\r\n", note.c_str());
-  if (table.notes != searchNotes_) {
-    searchNotes_ = table.notes;
+  std::vector<std::string> notes;
+  for (const TDiscoveryNote& note : table.notes) notes.push_back(note.text);
+  for (const std::string& note : notes) AppendLog("Device search: %s\r\n", note.c_str());
+  if (notes != searchNotes_) {
+    searchNotes_ = notes;
     std::string text;
-    for (const std::string& note : table.notes) text += (text.empty() ? "" : "\n") + note;
+    for (const std::string& note : notes) text += (text.empty() ? "" : "\n") + note;
     if (!text.empty()) view_.ShowNotice("Device search: " + text, "Attention");
   }
   UpdateStartButton();

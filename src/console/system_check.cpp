@@ -5,6 +5,7 @@
 // backend lists them: every record it refuses is a note line naming the file and why.
 #include "console/system_check.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -33,7 +34,7 @@ std::string ComText(const TPortInfo& port) {
 // The role the station gives the port, as the device check reads it.
 const char* RoleName(const TPortInfo& port) {
   if (port.portClass == kPortClassModem) return "modem";
-  if (port.description.str().find("Diagnostic") != std::string::npos) return "diagnostics";
+  if (IsDiagnosticPort(port)) return "diagnostics";
   return "serial";
 }
 
@@ -45,19 +46,22 @@ std::string PortBlocker(const TPortInfo& port, const TTtyTest& test) {
   return ComText(port) + ": " + OpenText(test);
 }
 
-// The listing's notes that the port lines do not already tell (holders, no permission).
+// Whether a port line tells what the note does: the holders of a held port, or that this user
+// may not open it.
+bool PortLineTells(const TDiscoveryNote& note, const std::vector<TPortInfo>& ports) {
+  if (note.kind != TNoteKind::kHeld && note.kind != TNoteKind::kDenied) return false;
+  return std::any_of(ports.begin(), ports.end(), [&](const TPortInfo& port) {
+    return port.com == note.com &&
+           (note.kind == TNoteKind::kHeld ? !port.heldBy.empty() : port.denied != 0);
+  });
+}
+
+// The texts of the listing's notes that the port lines do not already tell.
 std::vector<std::string> OtherNotes(const TDiscoveryNotes& notes,
                                     const std::vector<TPortInfo>& ports) {
-  std::vector<std::string> told;
-  for (const TPortInfo& port : ports) {
-    if (!port.heldBy.empty()) told.push_back(ComText(port) + " held by ");
-    if (port.denied != 0) told.push_back(ComText(port) + " may not be opened by this user");
-  }
   std::vector<std::string> other;
-  for (const std::string& note : notes) {
-    bool known = false;
-    for (const std::string& start : told) known = known || note.starts_with(start);
-    if (!known) other.push_back(note);
+  for (const TDiscoveryNote& note : notes) {
+    if (!PortLineTells(note, ports)) other.push_back(note.text);
   }
   return other;
 }

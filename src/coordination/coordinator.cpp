@@ -121,7 +121,7 @@ void TMdlThread::CheckDevices() {
     TDeviceEntry& entry = result->entries[static_cast<std::size_t>(n)];
     for (int p = 0; p < group.portCount && p < kMaxGroupPorts; ++p) {
       const TPortInfo& port = group.ports[static_cast<std::size_t>(p)];
-      if (port.description.str().find("Diagnostics") == std::string::npos) continue;
+      if (!IsDiagnosticPort(port)) continue;
       entry = TDeviceEntry{port.com, port.openable == 0 ? 1 : 0, kKind4B2E3071};
       break;
     }

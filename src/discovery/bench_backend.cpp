@@ -23,7 +23,7 @@ TDiscoveryNotes Bounded(TDiscoveryNotes notes) {
   if (notes.size() > kMaxDiscoveryNotes) {
     const std::size_t more = notes.size() - (kMaxDiscoveryNotes - 1);
     notes.resize(kMaxDiscoveryNotes - 1);
-    notes.push_back(std::to_string(more) + " more problems not shown");
+    notes.push_back(NotShownNote(more));
   }
   return notes;
 }
@@ -33,17 +33,21 @@ class TBenchBackend final : public TPortBackend {
   explicit TBenchBackend(std::string folder) : folder_(std::move(folder)) {}
 
   std::vector<TPortInfo> ListPorts(TDiscoveryNotes& notes) override {
+    std::vector<std::string> refusals;
+    std::vector<bench::BenchPort> ports = bench::ReadPorts(folder_, &refusals);
     TDiscoveryNotes mine;
+    for (std::string& refusal : refusals) mine.push_back(RefusedNote(std::move(refusal)));
     std::vector<TPortInfo> found;
-    for (bench::BenchPort& port : bench::ReadPorts(folder_, &mine)) {
+    for (bench::BenchPort& port : ports) {
       const std::string systemTty = ComTtyPath(port.info.com);
       const std::string& tty = systemTty.empty() ? port.ttyPath : systemTty;
       TDiscoveryNotes refused;
       if (TakeTtyPath(port.info, tty, refused)) {
         found.push_back(std::move(port.info));
       } else {
-        for (const std::string& note : refused) {
-          mine.push_back("bench record " + NoteText(port.fileName) + ": " + note);
+        for (const TDiscoveryNote& note : refused) {
+          mine.push_back(
+              RefusedNote("bench record " + NoteText(port.fileName) + ": " + note.text, note.com));
         }
       }
     }
@@ -68,7 +72,9 @@ namespace bench {
 
 std::vector<std::string> LastListingNotes() {
   std::lock_guard lock(g_notesMutex);
-  return g_lastNotes;
+  std::vector<std::string> texts;
+  for (const TDiscoveryNote& note : g_lastNotes) texts.push_back(note.text);
+  return texts;
 }
 
 }  // namespace bench

@@ -48,9 +48,10 @@ std::optional<std::uint16_t> HexField(std::string_view id, std::string_view pref
   return static_cast<std::uint16_t>(value);
 }
 
-std::string BeyondNote(int com, std::string_view where) {
-  return "COM" + std::to_string(com) + " is beyond COM" + std::to_string(kMaxCom) +
-         ", the highest the station keeps: not listed (" + NoteText(where) + ")";
+TDiscoveryNote BeyondNote(int com, std::string_view where) {
+  return RefusedNote("COM" + std::to_string(com) + " is beyond COM" + std::to_string(kMaxCom) +
+                         ", the highest the station keeps: not listed (" + NoteText(where) + ")",
+                     com);
 }
 
 }  // namespace

@@ -56,15 +56,14 @@ void RefuseConflicts(std::vector<TPortInfo>& found, TDiscoveryNotes& notes) {
       }
     }
     if (claimants.size() > kShownClaimants) text += ", ...";
-    notes.push_back(std::move(text));
+    notes.push_back({TNoteKind::kClaimed, com, std::move(text)});
   }
   for (std::size_t i = 0; i < found.size() && !doubtfulKeys.empty(); ++i) {
     if (refused[i]) continue;
     const std::string key = GroupKeyOfPath(found[i].path);
     if (key.empty() || !doubtfulKeys.contains(ToUpperAscii(key))) continue;
     refused[i] = true;
-    notes.push_back("COM" + std::to_string(found[i].com) + " withheld with its device <" + key +
-                    ">");
+    notes.push_back(WithheldNote(found[i].com, key));
   }
   std::size_t next = 0;
   for (std::size_t i = 0; i < found.size(); ++i) {
@@ -79,13 +78,13 @@ void RefuseConflicts(std::vector<TPortInfo>& found, TDiscoveryNotes& notes) {
 TDiscoveryNotes Distinct(TDiscoveryNotes all) {
   TDiscoveryNotes kept;
   std::set<std::string> seen;
-  for (std::string& note : all) {
-    if (seen.insert(note).second) kept.push_back(std::move(note));
+  for (TDiscoveryNote& note : all) {
+    if (seen.insert(note.text).second) kept.push_back(std::move(note));
   }
   if (kept.size() > kMaxDiscoveryNotes) {
     const std::size_t more = kept.size() - (kMaxDiscoveryNotes - 1);
     kept.resize(kMaxDiscoveryNotes - 1);
-    kept.push_back(std::to_string(more) + " more problems not shown");
+    kept.push_back(NotShownNote(more));
   }
   return kept;
 }
@@ -149,8 +148,9 @@ std::int32_t EnumeratePorts(TPortTable& table, TDiscoveryNotes* notes) {
 
 bool TakeTtyPath(TPortInfo& port, const std::string& ttyPath, TDiscoveryNotes& notes) {
   if (Utf16Length(ttyPath) > decltype(TPortInfo::ttyPath)::kCapacity) {
-    notes.push_back("COM" + std::to_string(port.com) +
-                    " refused: tty path too long: " + NoteText(ttyPath));
+    notes.push_back(RefusedNote(
+        "COM" + std::to_string(port.com) + " refused: tty path too long: " + NoteText(ttyPath),
+        port.com));
     return false;
   }
   port.ttyPath = ttyPath;
@@ -174,10 +174,7 @@ void TestPortAccess(std::vector<TPortInfo>& ports, TDiscoveryNotes& notes,
     port.openable = test.result == TTtyOpen::kOpened ? 1 : 0;
     port.denied = test.result == TTtyOpen::kDenied ? 1 : 0;
     port.heldBy.Clear();
-    if (port.denied != 0) {
-      notes.push_back("COM" + std::to_string(port.com) +
-                      " may not be opened by this user: " + NoteText(port.ttyPath));
-    }
+    if (port.denied != 0) notes.push_back(DeniedNote(port.com, port.ttyPath.str()));
   }
   const std::vector<std::vector<TPortHolder>> holders = findHolders(ttys);
   for (std::size_t i = 0; i < ports.size(); ++i) {
@@ -185,7 +182,7 @@ void TestPortAccess(std::vector<TPortInfo>& ports, TDiscoveryNotes& notes,
     const std::string text = HoldersText(holders[i]);
     ports[i].openable = 0;
     ports[i].heldBy = text;
-    notes.push_back("COM" + std::to_string(ports[i].com) + " held by " + text);
+    notes.push_back(HeldNote(ports[i].com, text));
   }
 }
 

@@ -54,6 +54,7 @@
 #include <string>
 #include <vector>
 
+#include "discovery/note_text.h"
 #include "discovery/port_holders.h"
 #include "discovery/port_info.h"
 
@@ -63,8 +64,8 @@ constexpr std::int32_t kMaxPortCount = 120;
 // At most this many notes per enumeration reach the caller.
 constexpr std::size_t kMaxDiscoveryNotes = 16;
 
-// Problems met while listing, one line each (see above).
-using TDiscoveryNotes = std::vector<std::string>;
+// Problems met while listing, one note each (see above; discovery/note_text.h).
+using TDiscoveryNotes = std::vector<TDiscoveryNote>;
 
 using TPortTable = std::array<TPortInfo, kMaxPortCount>;
 

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "foundation/text.h"
 
@@ -20,7 +21,7 @@ struct TPortInfo {
   std::uint8_t com = 0;             // n of COMn, kept in 8 bits
   std::int32_t portClass = 0;       // kPortClassSerial, kPortClassModem or 0
   FixedText<260> path;              // interface path; third '#'-field = device instance id
-  FixedText<256> description;       // the diagnostic port's contains "Diagnostics"
+  FixedText<256> description;       // the diagnostic port's names it (NamesDiagnosticPort)
   FixedText<39> classGuid;          // setup class id, where the backend knows one
   FixedText<256> hardwareId;        // "USB\VID_05C6&PID_9004&REV_...&MI_.."
   FixedText<256> deviceObjectName;  // backend's own device name, where it has one
@@ -48,6 +49,19 @@ inline bool IsStationPort(const TPortInfo& port) {
          hardwareId.find("PID_9004") != std::string::npos;
 }
 
+// Whether a port description names the diagnostic port: it holds "Diagnostic" ("Vornex USB
+// Diagnostics 9004"). The one test of it, for descriptions and for the product strings that the
+// sysfs backend puts into them.
+inline bool NamesDiagnosticPort(std::string_view description) {
+  return description.find("Diagnostic") != std::string_view::npos;
+}
+
+// Whether the port is its device's diagnostic port: a serial port whose description names it.
+// The device check, the connection and the system check decide by this alone.
+inline bool IsDiagnosticPort(const TPortInfo& port) {
+  return port.portClass == kPortClassSerial && NamesDiagnosticPort(port.description.str());
+}
+
 constexpr int kMaxGroupPorts = 4;
 constexpr int kMaxGroups = 8;
 
@@ -68,15 +82,11 @@ inline std::int32_t ModemCom(const TUsbGroup& group) {
   return 0;
 }
 
-// COM number of the group's diagnostic port (a serial port described as "Diagnostic..."); 0 when
-// it has none.
+// COM number of the group's diagnostic port (IsDiagnosticPort); 0 when it has none.
 inline std::int32_t DiagCom(const TUsbGroup& group) {
   for (int i = 0; i < group.portCount && i < kMaxGroupPorts; ++i) {
     const TPortInfo& port = group.ports[static_cast<std::size_t>(i)];
-    if (port.portClass == kPortClassSerial &&
-        port.description.str().find("Diagnostic") != std::string::npos) {
-      return port.com;
-    }
+    if (IsDiagnosticPort(port)) return port.com;
   }
   return 0;
 }

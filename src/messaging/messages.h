@@ -11,6 +11,7 @@
 #include <variant>
 #include <vector>
 
+#include "discovery/note_text.h"
 #include "discovery/port_info.h"
 #include "foundation/settings.h"
 #include "foundation/text.h"
@@ -68,9 +69,9 @@ struct TDeviceTable {
   std::int32_t useProgramFolder = 0;  // 1 = images from the executable's folder
   FixedText<260> imagePath;
   std::uint32_t elapsed = 0;  // ms spent on the check
-  // What the device search refused or found in the way, one line each (records that claim one
+  // What the device search refused or found in the way, one note each (records that claim one
   // COM number, ports held by another program ...); empty in REQ_DOWNLOAD_DEVICE.
-  std::vector<std::string> notes;
+  std::vector<TDiscoveryNote> notes;
 };
 
 // Why Start was refused before any job started.

@@ -51,10 +51,7 @@ std::uint8_t TUsbDevice::ConnectUSB(TUsbGroup group, std::uint32_t openTimeoutMs
   Trace("ConnectUSB Open Diag Port.");
   for (int i = 0; i < portCount; ++i) {
     const TPortInfo& info = group.ports[static_cast<std::size_t>(i)];
-    if (info.portClass != kPortClassSerial ||
-        info.description.str().find("Diagnostic") == std::string::npos) {
-      continue;
-    }
+    if (!IsDiagnosticPort(info)) continue;
     auto port = MakePort(info, openTimeoutMs, kDiagReadLimitMs, kDiagPortId);
     Trace("ConnectUSB Diag COM%d", static_cast<int>(info.com));
     Trace("ConnectUSB Diag <%s>", info.path.c_str());

@@ -19,7 +19,7 @@ namespace vornex {
 // device's log.
 std::int32_t TUsbDevice::EnumerateAndTrace(TPortTable& table) {
   const std::int32_t portCount = EnumeratePorts(table, &searchNotes_);
-  for (const std::string& note : searchNotes_) Trace("SearchAllUSB: %s", note.c_str());
+  for (const TDiscoveryNote& note : searchNotes_) Trace("SearchAllUSB: %s", note.text.c_str());
   return portCount;
 }
 namespace {

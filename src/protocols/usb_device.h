@@ -157,7 +157,7 @@ class TUsbDevice {
   void SetDiagPort(std::unique_ptr<TSerialPort> port) { diagPort_ = std::move(port); }
   // What the last SearchAllUSB refused or found in the way, one line each ("bench records
   // COM12-copy.port and COM12.port both claim COM12 ...", "COM5 held by ..."); empty when nothing.
-  const std::vector<std::string>& LastSearchNotes() const { return searchNotes_; }
+  const TDiscoveryNotes& LastSearchNotes() const { return searchNotes_; }
   std::unique_ptr<TSerialPort> TakeModemPort() { return std::move(modemPort_); }
   std::unique_ptr<TSerialPort> TakeDiagPort() { return std::move(diagPort_); }
 
@@ -182,7 +182,7 @@ class TUsbDevice {
   std::unique_ptr<TSerialPort> modemPort_;
   std::unique_ptr<TSerialPort> diagPort_;
   const std::atomic<bool>* stop_ = nullptr;
-  std::vector<std::string> searchNotes_;
+  TDiscoveryNotes searchNotes_;
 };
 
 }  // namespace vornex

@@ -277,7 +277,7 @@ TEST_F(PresenterTest, SearchNotesAreToldOncePerChange) {
   for (const auto& [notes, told] : std::vector<std::pair<std::vector<std::string>, std::size_t>>{
            {{duplicate}, 1}, {{duplicate}, 1}, {{}, 1}, {{duplicate}, 2}}) {
     auto table = Check({{5, 0, 1}});
-    table->notes = notes;
+    for (const std::string& note : notes) table->notes.push_back(RefusedNote(note, 12));
     console.OnConfirm(CNF_CHECK_DEVICE, std::move(table));
     EXPECT_EQ(view_.notices.size(), told);
   }

@@ -65,7 +65,8 @@ TEST(ComRecords, SetupApiListsUsbComPortsBeforeModemsAndSkipsWhatDoesNotCount) {
   EXPECT_EQ(table[2].com, 7);
   EXPECT_EQ(table[2].portClass, kPortClassModem);
   ASSERT_EQ(notes.size(), 1u);
-  EXPECT_NE(notes[0].find("COM300 is beyond COM255"), std::string::npos);
+  EXPECT_NE(notes[0].text.find("COM300 is beyond COM255"), std::string::npos);
+  EXPECT_EQ(notes[0].com, 300);
 
   // The access test opens only the ports that have a tty; here none of them exists.
   TestPortAccess(table, notes);

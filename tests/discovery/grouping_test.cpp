@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "discovery/group_key.h"
+#include "discovery/port_info.h"
 #include "discovery/usb_roles.h"
 
 namespace vornex {
@@ -118,6 +119,33 @@ TEST(UsbRoles, ParsesItemsAndSkipsWhatDoesNotParse) {
   EXPECT_EQ(parsed, (usb_roles::TInterfaceRoles{{0, kDiagnostics}, {2, kModem}, {10, kSerial}}));
   EXPECT_FALSE(usb_roles::ParseRoles("100=Modem,00=Printer,=,").has_value());
   EXPECT_EQ(usb_roles::RoleOf(*parsed, 1), kSerial);
+}
+
+// One rule decides which port is the diagnostic one, for a port and for its group: a serial port
+// whose description holds "Diagnostic", letter case as written.
+TEST(DiagnosticPort, IsTheSerialPortWhoseDescriptionNamesIt) {
+  const struct {
+    std::int32_t portClass;
+    const char* description;
+    bool diagnostic;
+  } cases[] = {
+      {kPortClassSerial, "Vornex USB Diagnostics 9004", true},
+      {kPortClassSerial, "Bench Adapter Diagnostic (ttyUSB0)", true},
+      {kPortClassSerial, "Vornex USB Serial 9004", false},
+      {kPortClassSerial, "Vornex USB diagnostics 9004", false},
+      {kPortClassModem, "Vornex USB Diagnostics 9004", false},
+      {kPortClassOther, "Vornex USB Diagnostics 9004", false},
+  };
+  for (const auto& c : cases) {
+    TUsbGroup group;
+    group.portCount = 1;
+    TPortInfo& port = group.ports[0];
+    port.com = 7;
+    port.portClass = c.portClass;
+    port.description = c.description;
+    EXPECT_EQ(IsDiagnosticPort(port), c.diagnostic) << c.description;
+    EXPECT_EQ(DiagCom(group), c.diagnostic ? 7 : 0) << c.description;
+  }
 }
 
 }  // namespace

@@ -101,8 +101,8 @@ TEST_F(PortHoldersTest, AnotherProcessOnTheTtyMakesThePortBusyButTheDeviceSideDo
     EXPECT_EQ(port.denied, 0);
     EXPECT_EQ(port.heldBy.str(), c.held ? child->Text() : "");
     if (c.held) {
-      EXPECT_NE(std::find(notes.begin(), notes.end(), "COM12 held by " + child->Text()),
-                notes.end());
+      const TDiscoveryNote held{TNoteKind::kHeld, 12, "COM12 held by " + child->Text()};
+      EXPECT_NE(std::find(notes.begin(), notes.end(), held), notes.end());
     }
   }
   ::close(slave);
@@ -161,6 +161,7 @@ TEST_F(PortHoldersTest, SystemCheckReportsWhatBlocksARun) {
   EXPECT_TRUE(Has(report.str(), "  COM3  " + tree.dev() + "/ttyUSB0  diagnostics  device "));
   EXPECT_TRUE(Has(report.str(), "; held by " + child.Text() + "; this user can open it\n"));
   EXPECT_TRUE(Has(report.str(), "\nBlocked: COM3 is held by " + child.Text()));
+  EXPECT_FALSE(Has(report.str(), "note: COM3 held by"));  // its port line tells it
   EXPECT_FALSE(Has(report.str(), "No station device"));
 }
 

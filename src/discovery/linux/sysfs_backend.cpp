@@ -79,7 +79,8 @@ std::optional<std::string> ReadAttributeFile(const fs::path& file, TDiscoveryNot
   const int fd = ::open(file.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) {
     if (errno == ELOOP) {
-      notes.push_back("sysfs attribute " + NoteText(file.string()) + " refused: symbolic link");
+      notes.push_back(
+          RefusedNote("sysfs attribute " + NoteText(file.string()) + " refused: symbolic link"));
     }
     return std::nullopt;  // a missing attribute is no problem: several are optional
   }
@@ -99,7 +100,8 @@ std::optional<std::string> ReadAttributeFile(const fs::path& file, TDiscoveryNot
   }
   ::close(fd);
   if (refusal.empty()) return text;
-  notes.push_back("sysfs attribute " + NoteText(file.string()) + " refused: " + refusal);
+  notes.push_back(
+      RefusedNote("sysfs attribute " + NoteText(file.string()) + " refused: " + refusal));
   return std::nullopt;
 }
 
@@ -140,7 +142,7 @@ std::string CleanDeviceString(std::string_view text) {
 
 std::string ProductLabel(const std::string& product, TPortRole role) {
   if (product.empty()) return kNoProductName;
-  if (role != TPortRole::kDiagnostics && product.find("Diagnostic") != std::string::npos) {
+  if (role != TPortRole::kDiagnostics && NamesDiagnosticPort(product)) {
     return kNoProductName;
   }
   return product;

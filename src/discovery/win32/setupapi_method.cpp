@@ -37,10 +37,10 @@ struct TDeviceInfoSet {
   ~TDeviceInfoSet() { ::SetupDiDestroyDeviceInfoList(set); }
 };
 
-std::string FailureNote(const TKind& kind, const char* call) {
+TDiscoveryNote FailureNote(const TKind& kind, const char* call) {
   const DWORD error = ::GetLastError();
-  return std::string("Setup API: ") + call + " failed for the " + kind.name +
-         " interfaces: " + os::SystemErrorText(static_cast<int>(error));
+  return RefusedNote(std::string("Setup API: ") + call + " failed for the " + kind.name +
+                     " interfaces: " + os::SystemErrorText(static_cast<int>(error)));
 }
 
 // A text property (the first string of a multi-string one); nullopt when it cannot be read.
