@@ -17,7 +17,7 @@
 #include "serial/com_resolver.h"
 #include "support/pty_peer.h"
 #include "support/run_scope.h"
-#include "sysfs_tree.h"
+#include "support/sysfs_tree.h"
 
 namespace vornex {
 namespace {

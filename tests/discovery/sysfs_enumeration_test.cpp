@@ -15,7 +15,7 @@
 #include "discovery/usb_roles.h"
 #include "enumeration_fixture.h"
 #include "foundation/paths.h"
-#include "sysfs_tree.h"
+#include "support/sysfs_tree.h"
 
 namespace vornex {
 namespace {
@@ -248,15 +248,17 @@ TEST_F(EnumerationTest, RefusesAndNotesWhatIsPlantedInTheBenchFolderOrSysfsTree)
     std::set<int> listed;
     for (int i = 0, n = EnumeratePorts(*table_, &notes); i < n; ++i) listed.insert(At(i).com);
     EXPECT_EQ(listed, c.listed);
-    EXPECT_TRUE(std::any_of(notes.begin(), notes.end(), [&](const std::string& note) {
-      return note.find(c.note) != std::string::npos;
-    })) << ::testing::PrintToString(notes);
+    std::vector<std::string> texts;
+    for (const TDiscoveryNote& note : notes) texts.push_back(note.text);
+    EXPECT_TRUE(std::any_of(texts.begin(), texts.end(), [&](const std::string& text) {
+      return text.find(c.note) != std::string::npos;
+    })) << ::testing::PrintToString(texts);
     // What a front-end shows after the search: the bench listing's own notes.
     if (c.sysfs) continue;
     const std::vector<std::string> shown = bench::LastListingNotes();
     EXPECT_FALSE(shown.empty());
     for (const std::string& note : shown) {
-      EXPECT_NE(std::find(notes.begin(), notes.end(), note), notes.end()) << note;
+      EXPECT_NE(std::find(texts.begin(), texts.end(), note), texts.end()) << note;
     }
   }
 }
