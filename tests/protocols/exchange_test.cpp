@@ -2,8 +2,6 @@
 // (17 attempts, then the port is closed), replies in pieces, and the receive relay.
 #include <gtest/gtest.h>
 
-#include <thread>
-
 #include "protocols/protocol_limits.h"
 #include "protocols/usb_device.h"
 #include "support/pty_peer.h"
@@ -30,7 +28,7 @@ TPacket Request(std::uint8_t command, std::int32_t protocol, const ByteVector& p
 
 struct Events {
   int attempts = 0;
-  Bytes received;
+  testing::ReadLog received;  // the relay's bytes, one read after the other
 };
 
 void Record(void* user, std::int32_t status, const void* data) {
@@ -38,7 +36,7 @@ void Record(void* user, std::int32_t status, const void* data) {
   if (status == CB_ATTEMPT) ++events->attempts;
   if (status == CB_RECEIVED) {
     const auto* bytes = static_cast<const TReceivedBytes*>(data);
-    events->received.insert(events->received.end(), bytes->bytes, bytes->bytes + bytes->count);
+    events->received.Add(bytes->bytes, static_cast<std::size_t>(bytes->count));
   }
 }
 
@@ -70,7 +68,7 @@ TEST_F(ExchangeTest, AcceptedReplyGivesItsPayload) {
   EXPECT_EQ(device_.Exchange(port_.get(), Request(0x26, PROTOCOL_DIAG), 1, &payload), 1);
   EXPECT_EQ(payload, (ByteVector{0x59, 0x03, 0xAA, 0x7E}));
   EXPECT_EQ(events_.attempts, 1);
-  EXPECT_EQ(events_.received, reply);  // the relay saw exactly the bytes read
+  EXPECT_EQ(events_.received.All(), reply);  // the relay saw exactly the bytes read
   ASSERT_EQ(peer.Requests().size(), 1u);
   EXPECT_EQ(peer.Requests()[0], Frame(0x26, {}, PROTOCOL_DIAG));
 }
@@ -108,24 +106,24 @@ TEST_F(ExchangeTest, SilentDeviceCostsSeventeenAttemptsThenThePortCloses) {
 TEST_F(ExchangeTest, ReplyInPiecesIsReadUpToItsClosingFlag) {
   const Bytes reply = Frame(0x08, {}, PROTOCOL_STREAMING);  // no leading flag
   ScriptedPeer peer(pty_, 0x7E, [&](const Bytes&) {
-    pty_.Send(Bytes(reply.begin(), reply.begin() + 1));
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_TRUE(events_.received.SendPiece(pty_, Bytes(reply.begin(), reply.begin() + 1)));
     return Bytes(reply.begin() + 1, reply.end());
   });
   ByteVector payload;
   EXPECT_EQ(device_.Exchange(port_.get(), Request(0x07, PROTOCOL_STREAMING), 3, &payload), 1);
+  EXPECT_EQ(events_.received.PiecesReadApart(), 1u);  // the first byte was read alone
 }
 
 TEST_F(ExchangeTest, OpeningFlagArrivingWithTheFirstBytesDoesNotEndTheRead) {
   const Bytes ack = Frame(0x02, {}, PROTOCOL_DOWNLOAD);  // 7E 02 CRC CRC 7E
   ScriptedPeer peer(pty_, 0x7E, [&](const Bytes&) {
-    pty_.Send(Bytes(ack.begin(), ack.begin() + 2));
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_TRUE(events_.received.SendPiece(pty_, Bytes(ack.begin(), ack.begin() + 2)));
     return Bytes(ack.begin() + 2, ack.end());
   });
   ByteVector payload;
   EXPECT_EQ(device_.Exchange(port_.get(), Request(0x06, PROTOCOL_DOWNLOAD), 3, &payload), 1);
-  EXPECT_EQ(events_.received, ack);
+  EXPECT_EQ(events_.received.All(), ack);
+  EXPECT_EQ(events_.received.PiecesReadApart(), 1u);  // the flag and the code were read alone
 }
 
 TEST_F(ExchangeTest, DownloadRefusalCarriesItsReason) {

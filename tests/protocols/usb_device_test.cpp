@@ -4,11 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
 
-#include "foundation/pacing.h"
 #include "foundation/paths.h"
 #include "protocols/protocol_limits.h"
 #include "support/pty_peer.h"
@@ -31,19 +28,6 @@ Bytes ModemReply(const Bytes& request) {
   if (line.rfind("AT+NEWSN=", 0) == 0) return ToBytes(line + "\r\nOK\r\n");
   return ToBytes(line + "\r\nERROR\r\n");
 }
-
-// Bytes the station has read from the modem port, for a peer that answers in parts.
-struct ReadCount {
-  std::mutex mutex;
-  std::condition_variable grew;
-  std::size_t bytes = 0;
-  static void Note(void* user, std::int32_t, const std::uint8_t*, std::int32_t count) {
-    auto* self = static_cast<ReadCount*>(user);
-    std::lock_guard lock(self->mutex);
-    self->bytes += static_cast<std::size_t>(count);
-    self->grew.notify_all();
-  }
-};
 
 int g_attempts = 0;
 void CountAttempts(void*, std::int32_t status, const void*) {
@@ -109,21 +93,18 @@ TEST_F(AtChannelTest, MissingEchoFailsBeforeTheCommandIsSent) {
 }
 
 TEST_F(AtChannelTest, AValueHoldingOkIsReadWholeWhenTheFinalLineComesLater) {
-  ReadCount read;
-  device_.ModemPort()->SetReceiveNotify(&ReadCount::Note, &read, kModemPortId);
+  testing::ReadLog reads;
+  device_.ModemPort()->SetReceiveNotify(&testing::ReadLog::Note, &reads, kModemPortId);
   ScriptedPeer peer(pty_, '\r', [&](const Bytes& request) {
     if (request != ToBytes("AT+NEWSN\r")) return ModemReply(request);
     // The value line first; the final line only once the station has read the value line.
-    const Bytes valueLine = ToBytes("AT+NEWSN\r\r\n+NEWSN: BOOK123\r\n");
-    std::unique_lock lock(read.mutex);
-    const std::size_t wanted = read.bytes + valueLine.size();
-    pty_.Send(valueLine);
-    read.grew.wait_until(lock, pacing::Deadline(600000).At(), [&] { return read.bytes >= wanted; });
+    EXPECT_TRUE(reads.SendPiece(pty_, ToBytes("AT+NEWSN\r\r\n+NEWSN: BOOK123\r\n")));
     return ToBytes("\r\nOK\r\n");
   });
   char reply[128] = {};
   EXPECT_EQ(device_.SendAtCommand(reply, "AT+NEWSN", sizeof reply), 1);
   EXPECT_STREQ(reply, "BOOK123");
+  EXPECT_EQ(reads.PiecesReadApart(), 1u);
 }
 
 TEST_F(AtChannelTest, FullBufferWithoutEndMarkerIsRefusedSafely) {

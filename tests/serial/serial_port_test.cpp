@@ -190,13 +190,14 @@ TEST_F(SerialPortTest, EndByteEndsTheReadAndASilentDeviceReportsWhatCame) {
 }
 
 TEST_F(SerialPortTest, AtRepliesEndOnOkOrErrorButNotOnAnEchoAlone) {
-  testing::ScriptedPeer modem(pty_, '\r', [this](const Bytes& request) {
+  testing::ReadLog reads;
+  port_.SetReceiveNotify(&testing::ReadLog::Note, &reads, 0);
+  testing::ScriptedPeer modem(pty_, '\r', [&](const Bytes& request) {
     const std::string line(request.begin(), request.end());
     if (line == "AT+ECHO\r") return request;
     if (line == "AT+BARE\r") return ToBytes("OK");  // only "K" lies beyond the offset
-    if (line == "AT+SPLIT\r") {                     // "OK" over two chunks
-      pty_.Send(ToBytes(line + "\r\nO"));
-      pacing::Sleep(400);
+    if (line == "AT+SPLIT\r") {                     // "OK" over two reads
+      EXPECT_TRUE(reads.SendPiece(pty_, ToBytes(line + "\r\nO")));
       return ToBytes("K\r\n");
     }
     return ToBytes(line + (line == "AT+BAD\r" ? "\r\nERROR\r\n" : "\r\n+V:1\r\nOK\r\n"));
@@ -218,6 +219,7 @@ TEST_F(SerialPortTest, AtRepliesEndOnOkOrErrorButNotOnAnEchoAlone) {
   EXPECT_EQ(reply, "AT+BAD\r\r\nERROR\r\n");
   EXPECT_TRUE(ask("AT+SPLIT", &reply));
   EXPECT_EQ(reply, "AT+SPLIT\r\r\nOK\r\n");
+  EXPECT_EQ(reads.PiecesReadApart(), 1u);
 
   port_.SetTimeLimits(kLongMs, kShortMs);
   EXPECT_FALSE(ask("AT+ECHO", &reply));

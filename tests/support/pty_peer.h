@@ -1,7 +1,8 @@
 // Real pseudo-terminals for the serial and protocol tests. PtyPair opens a master/slave pair;
 // the station opens the slave path like any tty. ScriptedPeer sits on the master side: it
 // collects one request at a time (up to a delimiter byte: CR for AT lines, the 0x7E flag for
-// frames) and writes whatever its responder returns.
+// frames) and writes whatever its responder returns. ReadLog lets a responder send a reply in
+// pieces that the station reads apart.
 #pragma once
 
 #include <fcntl.h>
@@ -9,6 +10,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -82,6 +84,63 @@ class PtyPair {
  private:
   int master_ = -1;
   std::string slavePath_;
+};
+
+// What the station's side has read, one read after the other, for a peer that answers in
+// pieces: it sends a piece (SendPiece), which returns once the station has read all of it, and
+// only then the rest, which thus comes in a read of its own. PiecesReadApart tells afterwards
+// that it did. Fed by the serial port's receive notification (Note) or by hand (Add).
+class ReadLog {
+ public:
+  static void Note(void* user, std::int32_t, const std::uint8_t* bytes, std::int32_t count) {
+    static_cast<ReadLog*>(user)->Add(bytes, static_cast<std::size_t>(count));
+  }
+  void Add(const std::uint8_t* bytes, std::size_t count) {
+    {
+      std::lock_guard lock(mutex_);
+      all_.insert(all_.end(), bytes, bytes + count);
+      readEnds_.push_back(all_.size());
+    }
+    read_.notify_all();
+  }
+
+  // Everything read so far.
+  Bytes All() const {
+    std::lock_guard lock(mutex_);
+    return all_;
+  }
+
+  // Sends a piece of a reply and waits until the station has read it, up to a limit that only
+  // catches hangs; false when it did not.
+  bool SendPiece(const PtyPair& pty, const Bytes& piece) {
+    std::size_t end = 0;
+    {
+      std::lock_guard lock(mutex_);
+      end = all_.size() + piece.size();
+      pieceEnds_.push_back(end);
+    }
+    pty.Send(piece);
+    std::unique_lock lock(mutex_);
+    return read_.wait_for(lock, std::chrono::seconds(60), [&] { return all_.size() >= end; });
+  }
+
+  // How many of the pieces sent ended a read: all of them when the station read the reply in
+  // the pieces it was sent in.
+  std::size_t PiecesReadApart() const {
+    std::lock_guard lock(mutex_);
+    std::size_t apart = 0;
+    for (const std::size_t end : pieceEnds_) {
+      apart += std::find(readEnds_.begin(), readEnds_.end(), end) != readEnds_.end() ? 1 : 0;
+    }
+    return apart;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable read_;
+  Bytes all_;
+  std::vector<std::size_t> readEnds_;   // offsets in all_ at which a read ended
+  std::vector<std::size_t> pieceEnds_;  // offsets in all_ at which a piece sent ended
 };
 
 // Answers requests on the master side of a PtyPair from its own thread.
