@@ -158,9 +158,9 @@ double RawRoundTripUs(const std::string& tty) {
   double best = 0;
   std::uint32_t offset = 0;
   for (int trial = 0; trial < kRoundTripTrials; ++trial) {
-    std::vector<ByteVector> frames;
+    std::vector<TByteVector> frames;
     for (int r = 0; r < kRoundTripRounds; ++r, offset += kImageBlockBytes) {
-      ByteVector payload;
+      TByteVector payload;
       AppendU32(payload, offset, false);
       for (std::size_t i = 0; i < kImageBlockBytes; ++i) {
         payload.push_back(static_cast<std::uint8_t>(i * 7 + r));
@@ -170,7 +170,7 @@ double RawRoundTripUs(const std::string& tty) {
       frames.push_back(packet.Bytes());
     }
     const auto start = WallClock::now();
-    for (const ByteVector& frame : frames) {
+    for (const TByteVector& frame : frames) {
       if (::write(fd, frame.data(), frame.size()) != static_cast<ssize_t>(frame.size())) {
         ::close(fd);
         return 0;
@@ -195,11 +195,11 @@ double RawRoundTripUs(const std::string& tty) {
 }
 
 double MeasureRoundTrip(const Files& files) {
-  sim::BenchConfig config;
+  sim::TBenchConfig config;
   config.folder = files.work + "/calibration";
   config.devices.resize(1);
   std::string error;
-  std::unique_ptr<sim::SimBench> bench = sim::SimBench::Create(std::move(config), &error);
+  std::unique_ptr<sim::TSimBench> bench = sim::TSimBench::Create(std::move(config), &error);
   if (!bench) {
     std::fprintf(stderr, "calibration bench: %s\n", error.c_str());
     return 0;
@@ -265,8 +265,8 @@ bool WaitForPorts(const std::string& folder, std::size_t ports) {
 class NullView : public TConsoleView {
  public:
   void SetPortText(int, const std::string&) override {}
-  void SetStatusText(int, SlotState, const std::string&, Rgb) override {}
-  void SetResultText(int, const std::string&, Rgb) override {}
+  void SetStatusText(int, SlotState, const std::string&, TRgb) override {}
+  void SetResultText(int, const std::string&, TRgb) override {}
   void SetProgress(int, int) override {}
   void SetSlotEnabled(int, bool) override {}
   void SetStartEnabled(bool) override {}
@@ -300,7 +300,7 @@ double ProcessCpuSeconds() {
 
 BatchResult RunBatch(const Files& files, int devices) {
   BatchResult result;
-  StationSettings settings;
+  TStationSettings settings;
   settings.autoPath = false;
   settings.imagePath = files.images;
   NullView view;
@@ -321,7 +321,7 @@ BatchResult RunBatch(const Files& files, int devices) {
   bool asked = false;
   while (!listed && WallClock::now() < giveUp) {
     if (!asked) asked = console.SendCheckRequest();
-    auto next = target.TakeUntil(pacing::Clock::now() + std::chrono::milliseconds(50));
+    auto next = target.TakeUntil(pacing::TClock::now() + std::chrono::milliseconds(50));
     if (!next) continue;
     const std::uint32_t code = next->code;
     if (code == CNF_CHECK_DEVICE) {
@@ -341,7 +341,7 @@ BatchResult RunBatch(const Files& files, int devices) {
   console.Start();
   bool answered = false;
   while (WallClock::now() - start < kBatchLimit) {
-    auto next = target.TakeUntil(pacing::Clock::now() + std::chrono::milliseconds(50));
+    auto next = target.TakeUntil(pacing::TClock::now() + std::chrono::milliseconds(50));
     if (!next) continue;
     if (next->code == CNF_DOWNLOAD_DEVICE) {
       if (const auto* answer = std::get_if<std::unique_ptr<TDownloadCnf>>(&next->record);

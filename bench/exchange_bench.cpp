@@ -26,15 +26,15 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-using vornex::ByteVector;
+using TClock = std::chrono::steady_clock;
+using vornex::TByteVector;
 using vornex::TPacket;
 
 constexpr int kCom = 60;
 constexpr std::size_t kBlockBytes = 1024;
 
-ByteVector StreamWriteFrame(std::uint32_t offset) {
-  ByteVector payload;
+TByteVector StreamWriteFrame(std::uint32_t offset) {
+  TByteVector payload;
   vornex::AppendU32(payload, offset, false);
   for (std::size_t i = 0; i < kBlockBytes; ++i) payload.push_back(static_cast<std::uint8_t>(i * 7));
   TPacket packet = TPacket::Build(0x07, &payload, vornex::PROTOCOL_STREAMING);
@@ -42,14 +42,14 @@ ByteVector StreamWriteFrame(std::uint32_t offset) {
   return packet.Bytes();
 }
 
-double RawRoundTripUs(const std::string& slave, const ByteVector& frame, int rounds) {
+double RawRoundTripUs(const std::string& slave, const TByteVector& frame, int rounds) {
   const int fd = ::open(slave.c_str(), O_RDWR | O_NOCTTY);
   termios tio{};
   ::tcgetattr(fd, &tio);
   ::cfmakeraw(&tio);
   ::tcsetattr(fd, TCSANOW, &tio);
   std::uint8_t reply[64];
-  const auto start = Clock::now();
+  const auto start = TClock::now();
   for (int r = 0; r < rounds; ++r) {
     if (::write(fd, frame.data(), frame.size()) != static_cast<ssize_t>(frame.size())) std::abort();
     bool done = false;
@@ -59,24 +59,24 @@ double RawRoundTripUs(const std::string& slave, const ByteVector& frame, int rou
       done = reply[n - 1] == 0x7E;
     }
   }
-  const double us = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+  const double us = std::chrono::duration<double, std::micro>(TClock::now() - start).count();
   ::close(fd);
   return us / rounds;
 }
 
 double ExchangeUs(vornex::TUsbDevice& device, vornex::TSerialPort& port, std::uint32_t pauseMs,
                   int rounds) {
-  ByteVector payload;
-  const auto start = Clock::now();
+  TByteVector payload;
+  const auto start = TClock::now();
   for (int r = 0; r < rounds; ++r) {
-    ByteVector data;
+    TByteVector data;
     vornex::AppendU32(data, static_cast<std::uint32_t>(r) * kBlockBytes, false);
     for (std::size_t i = 0; i < kBlockBytes; ++i) data.push_back(static_cast<std::uint8_t>(i * 7));
     TPacket request = TPacket::Build(0x07, &data, vornex::PROTOCOL_STREAMING);
     request.Escape();
     if (device.Exchange(&port, std::move(request), pauseMs, &payload) != 1) std::abort();
   }
-  return std::chrono::duration<double, std::micro>(Clock::now() - start).count() / rounds;
+  return std::chrono::duration<double, std::micro>(TClock::now() - start).count() / rounds;
 }
 
 }  // namespace
@@ -94,7 +94,7 @@ int main() {
   TPacket ack = TPacket::Build(0x08, nullptr, vornex::PROTOCOL_STREAMING);
   ack.Escape();
   vornex::bench::ImmediatePeer peer(master, ack.Bytes());
-  const ByteVector frame = StreamWriteFrame(0);
+  const TByteVector frame = StreamWriteFrame(0);
 
   vornex::com_resolver::Register(kCom, slave);
   vornex::TSerialPort port(kCom);

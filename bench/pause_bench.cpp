@@ -15,7 +15,7 @@
 
 namespace {
 
-double Ms(vornex::pacing::Clock::duration d) {
+double Ms(vornex::pacing::TClock::duration d) {
   return std::chrono::duration<double, std::milli>(d).count();
 }
 
@@ -34,9 +34,9 @@ int main(int argc, char** argv) {
   std::vector<double> lengths;
   lengths.reserve(static_cast<std::size_t>(count));
   for (int i = 0; i < count; ++i) {
-    const auto start = vornex::pacing::Clock::now();
+    const auto start = vornex::pacing::TClock::now();
     vornex::pacing::Sleep(pauseMs);
-    lengths.push_back(Ms(vornex::pacing::Clock::now() - start));
+    lengths.push_back(Ms(vornex::pacing::TClock::now() - start));
   }
   std::sort(lengths.begin(), lengths.end());
   double sum = 0;

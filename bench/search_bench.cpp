@@ -23,7 +23,7 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using TClock = std::chrono::steady_clock;
 
 constexpr int kDevices = 8;
 constexpr int kWarmUpCalls = 10;
@@ -42,9 +42,9 @@ Figures Measure(const std::function<void()>& operation) {
   std::vector<double> ms;
   ms.reserve(kCalls);
   for (int i = 0; i < kCalls; ++i) {
-    const auto start = Clock::now();
+    const auto start = TClock::now();
     operation();
-    ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    ms.push_back(std::chrono::duration<double, std::milli>(TClock::now() - start).count());
   }
   std::sort(ms.begin(), ms.end());
   Figures figures;
@@ -68,11 +68,11 @@ void PrintLine(const char* what, const Figures& figures, double searchMedianMs) 
 
 int Run(const std::string& folder) {
   vornex::pacing::SetTimeScale(1.0);
-  vornex::sim::BenchConfig config;
+  vornex::sim::TBenchConfig config;
   config.folder = folder;
   config.devices.resize(kDevices);
   std::string error;
-  auto bench = vornex::sim::SimBench::Create(std::move(config), &error);
+  auto bench = vornex::sim::TSimBench::Create(std::move(config), &error);
   if (!bench) {
     std::fprintf(stderr, "cannot start the simulated bench: %s\n", error.c_str());
     return 1;
@@ -83,7 +83,7 @@ int Run(const std::string& folder) {
   std::array<vornex::TUsbGroup, vornex::kMaxGroups> groups{};
   std::uint8_t count = vornex::kMaxGroups;
   device.SearchAllUSB(groups, count);
-  const std::vector<vornex::bench::BenchPort> ports = vornex::bench::ReadPorts(folder);
+  const std::vector<vornex::bench::TBenchPort> ports = vornex::bench::ReadPorts(folder);
   if (count != kDevices || ports.size() != 2u * kDevices) {
     std::fprintf(stderr, "expected %d devices with %d ports, found %d groups and %zu ports\n",
                  kDevices, 2 * kDevices, count, ports.size());

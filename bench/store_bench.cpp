@@ -17,7 +17,7 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using TClock = std::chrono::steady_clock;
 
 constexpr int kJobs = 50;
 constexpr std::size_t kNvRecords = 582;
@@ -53,7 +53,7 @@ double Median(std::vector<double> values) {
   return values[values.size() / 2];
 }
 
-double Ms(Clock::duration d) {
+double Ms(TClock::duration d) {
   return std::chrono::duration<double, std::milli>(d).count();
 }
 
@@ -82,14 +82,14 @@ int main() {
       summary.startedAt = "2024-01-01 00:00:00.000";
       summary.endedAt = "2024-01-01 00:01:00.000";
 
-      const auto start = Clock::now();
+      const auto start = TClock::now();
       summary.backupId = store->CommitBackup(backup, &error);
-      const auto committed = Clock::now();
+      const auto committed = TClock::now();
       const bool ok = summary.backupId > 0 &&
                       store->SetOpenReason(summary.backupId, "bench", &error) &&
                       store->RecordJob(summary, &error) > 0 &&
                       store->CloseBackup(summary.backupId, "bench job", &error);
-      const auto end = Clock::now();
+      const auto end = TClock::now();
       if (!ok) {
         std::fprintf(stderr, "job %d: %s\n", job, error.c_str());
         status = 1;

@@ -52,8 +52,8 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-using vornex::ByteVector;
+using TClock = std::chrono::steady_clock;
+using vornex::TByteVector;
 using vornex::TPacket;
 using vornex::TUsbDevice;
 
@@ -68,8 +68,8 @@ constexpr int kRawTrials = 5;
 constexpr int kRawRounds = 2000;
 
 // A flash image with its version tag in the last 32 bytes.
-ByteVector Image(std::uint32_t salt) {
-  ByteVector image = vornex::testing::PatternBytes(kImageBytes, salt);
+TByteVector Image(std::uint32_t salt) {
+  TByteVector image = vornex::testing::PatternBytes(kImageBytes, salt);
   const std::string tag = "VX730-B" + std::to_string(salt);
   std::fill(image.end() - 32, image.end(), std::uint8_t{0xFF});
   std::copy(tag.begin(), tag.end(), image.end() - 32);
@@ -109,14 +109,14 @@ bool MeasureRawRoundTrip(RawFigures* figures) {
   ::tcsetattr(master, TCSANOW, &tio);
   const std::string slave = ::ptsname(master);
 
-  const ByteVector image = vornex::testing::PatternBytes(vornex::kImageBlockBytes, 99);
-  ByteVector payload;
+  const TByteVector image = vornex::testing::PatternBytes(vornex::kImageBlockBytes, 99);
+  TByteVector payload;
   vornex::AppendU32(payload, 0x00012000, false);
   vornex::AppendBytes(payload, image.data(), image.size());
   TPacket block = TPacket::Build(0x07, &payload, vornex::PROTOCOL_STREAMING);
   block.Escape();
   // The programmer's reply: code 0x08 and the offset, without an opening flag.
-  ByteVector offset;
+  TByteVector offset;
   vornex::AppendU32(offset, 0x00012000, false);
   TPacket reply = TPacket::Build(0x08, &offset, vornex::PROTOCOL_DIAG);
   reply.Escape();
@@ -134,11 +134,11 @@ bool MeasureRawRoundTrip(RawFigures* figures) {
     ::tcgetattr(fd, &tio);
     ::cfmakeraw(&tio);
     ::tcsetattr(fd, TCSANOW, &tio);
-    const ByteVector& frame = block.Bytes();
+    const TByteVector& frame = block.Bytes();
     std::uint8_t in[256];
     double best = 1e9;
     for (int trial = 0; trial < kRawTrials && ok; ++trial) {
-      const auto start = Clock::now();
+      const auto start = TClock::now();
       for (int r = 0; r < kRawRounds && ok; ++r) {
         ok = ::write(fd, frame.data(), frame.size()) == static_cast<ssize_t>(frame.size());
         for (bool done = false; ok && !done;) {
@@ -148,7 +148,7 @@ bool MeasureRawRoundTrip(RawFigures* figures) {
         }
       }
       best =
-          std::min(best, std::chrono::duration<double>(Clock::now() - start).count() / kRawRounds);
+          std::min(best, std::chrono::duration<double>(TClock::now() - start).count() / kRawRounds);
     }
     figures->seconds = best;
     ::close(fd);
@@ -183,7 +183,7 @@ struct StreamFigures {
 
 // Connects a device object to device `index`, switches the device into download mode and
 // starts the programmer in it. Null when a step failed.
-std::unique_ptr<TUsbDevice> IntoProgrammer(const vornex::sim::SimBench& bench, int index,
+std::unique_ptr<TUsbDevice> IntoProgrammer(const vornex::sim::TSimBench& bench, int index,
                                            const std::string& hexPath) {
   auto device = std::make_unique<TUsbDevice>(index);
   std::array<vornex::TUsbGroup, vornex::kMaxGroups> groups{};
@@ -206,7 +206,7 @@ std::unique_ptr<TUsbDevice> IntoProgrammer(const vornex::sim::SimBench& bench, i
 
 // Streams each device's image from its own thread, all starting together.
 std::vector<StreamFigures> Stream(const std::vector<TUsbDevice*>& devices,
-                                  const std::vector<ByteVector>& images) {
+                                  const std::vector<TByteVector>& images) {
   std::vector<StreamFigures> figures(devices.size());
   StartLine line(static_cast<int>(devices.size()));
   std::vector<std::thread> workers;
@@ -214,9 +214,9 @@ std::vector<StreamFigures> Stream(const std::vector<TUsbDevice*>& devices,
     workers.emplace_back([&, i] {
       line.ArriveAndWait();
       const double cpu = ThreadCpuSeconds();
-      const auto start = Clock::now();
+      const auto start = TClock::now();
       figures[i].result = devices[i]->DownloadAllImage(images[i]);
-      figures[i].wallSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+      figures[i].wallSeconds = std::chrono::duration<double>(TClock::now() - start).count();
       figures[i].cpuSeconds = ThreadCpuSeconds() - cpu;
     });
   }
@@ -226,8 +226,8 @@ std::vector<StreamFigures> Stream(const std::vector<TUsbDevice*>& devices,
 
 // Prints one line per device; false when a download failed or a device lacks its image.
 bool Print(const char* title, const std::vector<int>& indexes,
-           const std::vector<StreamFigures>& figures, const std::vector<ByteVector>& images,
-           const vornex::sim::SimBench& bench, double limit, double target) {
+           const std::vector<StreamFigures>& figures, const std::vector<TByteVector>& images,
+           const vornex::sim::TSimBench& bench, double limit, double target) {
   std::printf("\n%s\n", title);
   bool ok = true;
   for (std::size_t i = 0; i < figures.size(); ++i) {
@@ -260,19 +260,19 @@ int main() {
       (std::filesystem::temp_directory_path() / "vornex-stream-bench-XXXXXX").string();
   if (::mkdtemp(folder.data()) == nullptr) return 1;
   const std::string hexPath = folder + "/programmer.hex";
-  const ByteVector programmer = vornex::testing::PatternBytes(kProgrammerBytes, 7);
+  const TByteVector programmer = vornex::testing::PatternBytes(kProgrammerBytes, 7);
   std::ofstream(hexPath, std::ios::binary)
       << vornex::testing::IntelHexText(programmer, kProgrammerAddress);
 
   int status = 0;
   {
     vornex::pacing::SetTimeScale(kPrepareScale);
-    vornex::sim::BenchConfig config;
+    vornex::sim::TBenchConfig config;
     config.folder = folder + "/bench";
     config.devices.resize(kDevices);
-    config.programmer = vornex::sim::ProgrammerImage{programmer, kProgrammerAddress};
+    config.programmer = vornex::sim::TProgrammerImage{programmer, kProgrammerAddress};
     std::string error;
-    auto bench = vornex::sim::SimBench::Create(std::move(config), &error);
+    auto bench = vornex::sim::TSimBench::Create(std::move(config), &error);
     if (!bench) {
       std::fprintf(stderr, "bench: %s\n", error.c_str());
       return 1;
@@ -293,7 +293,7 @@ int main() {
     }
     vornex::pacing::SetTimeScale(1.0);
 
-    std::vector<ByteVector> images;
+    std::vector<TByteVector> images;
     for (int i = 0; i < kDevices; ++i) images.push_back(Image(static_cast<std::uint32_t>(i + 1)));
 
     std::printf(
@@ -312,7 +312,7 @@ int main() {
         "simulator's I/O thread is not counted\n");
 
     const double processCpu = ProcessCpuSeconds();
-    const auto started = Clock::now();
+    const auto started = TClock::now();
     const std::vector<StreamFigures> one = Stream({devices[0].get()}, {images[0]});
     bool ok = Print("one device:", {0}, one, {images[0]}, *bench, limit, 90);
 
@@ -328,7 +328,7 @@ int main() {
 
     double stationCpu = one[0].cpuSeconds;
     for (const StreamFigures& f : eight) stationCpu += f.cpuSeconds;
-    const double wall = std::chrono::duration<double>(Clock::now() - started).count();
+    const double wall = std::chrono::duration<double>(TClock::now() - started).count();
     std::printf(
         "\nwhole process over both runs: %.1f s CPU in %.1f s wall, of which the station "
         "workers %.1f s; the rest is mostly the simulator\n",

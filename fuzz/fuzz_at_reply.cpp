@@ -26,7 +26,7 @@ constexpr std::string_view kCommands[] = {
     "AT+NEWSN", "AT+NEWMEID",        "AT+MDTFLAG",         "AT+NEWSN=VX1234567890"};
 constexpr std::size_t kCommandFromInput = std::size(kCommands);
 
-bool Contains(const ByteVector& text, const std::uint8_t* pattern, std::size_t length) {
+bool Contains(const TByteVector& text, const std::uint8_t* pattern, std::size_t length) {
   return std::search(text.begin(), text.end(), pattern, pattern + length) != text.end();
 }
 
@@ -71,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (ok == 0) return 0;
 
   // The reply as ParseAtReply reads it: up to the first zero byte, a carriage return added.
-  ByteVector seen(reply.get(), std::find(reply.get(), reply.get() + length, std::uint8_t{0}));
+  TByteVector seen(reply.get(), std::find(reply.get(), reply.get() + length, std::uint8_t{0}));
   seen.push_back('\r');
   FUZZ_CHECK(Contains(seen, reinterpret_cast<const std::uint8_t*>("OK"), 2));
   if (capacity == 0) return 0;

@@ -20,10 +20,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const std::string file = folder + "/" + bench::PortFileName(1);
   fuzz::WriteFile(file, data, size);
 
-  const std::vector<bench::BenchPort> ports =
+  const std::vector<bench::TBenchPort> ports =
       fuzz::NoThrow("ReadPorts", [] { return bench::ReadPorts(folder); });
   FUZZ_CHECK(ports.size() <= 1);
-  for (const bench::BenchPort& port : ports) {
+  for (const bench::TBenchPort& port : ports) {
     const TPortInfo& info = port.info;
     FUZZ_CHECK(info.com >= 1);
     FUZZ_CHECK(info.portClass == kPortClassSerial || info.portClass == kPortClassModem);

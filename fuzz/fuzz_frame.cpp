@@ -33,7 +33,7 @@ constexpr std::uint8_t kErrorReport = 0x0E;
 
 // JudgeReply unstuffs its request in place: every judging gets a fresh copy. The received bytes
 // sit in a block of their exact size, so that reading past them is caught.
-TReplyJudgement Judge(const TPacket& request, const ByteVector& received) {
+TReplyJudgement Judge(const TPacket& request, const TByteVector& received) {
   TPacket copy = request;
   std::unique_ptr<std::uint8_t[]> bytes(
       new std::uint8_t[std::max<std::size_t>(received.size(), 1)]);
@@ -46,17 +46,17 @@ bool SameJudgement(const TReplyJudgement& a, const TReplyJudgement& b) {
          a.payload == b.payload;
 }
 
-bool StartsWithReason(const ByteVector& payload) {
+bool StartsWithReason(const TByteVector& payload) {
   return payload.size() > kReasonPrefix.size() && payload.back() == 0 &&
          std::equal(kReasonPrefix.begin(), kReasonPrefix.end(), payload.begin());
 }
 
 // The judgement of a reply built for `code` with `body`, as packet.h describes it.
-void CheckBuiltReply(const TPacket& request, std::uint8_t code, const ByteVector& body,
+void CheckBuiltReply(const TPacket& request, std::uint8_t code, const TByteVector& body,
                      const TReplyJudgement& judgement) {
   const std::int32_t protocol = request.Protocol();
-  const ByteVector& sent = request.Bytes();  // plain: the request is stuffed only in its copies
-  const ByteVector expectedPayload(
+  const TByteVector& sent = request.Bytes();  // plain: the request is stuffed only in its copies
+  const TByteVector expectedPayload(
       body.begin(),
       body.begin() + static_cast<std::ptrdiff_t>(std::min(body.size(), kReplyPayloadBytes)));
   FUZZ_CHECK(judgement.code == code);
@@ -95,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool builtReply = (data[0] & 0x08) != 0;
   const std::uint8_t command = data[1];
   const std::size_t requestLength = std::min<std::size_t>(data[2], size - 3);
-  const ByteVector requestPayload(data + 3, data + 3 + requestLength);
+  const TByteVector requestPayload(data + 3, data + 3 + requestLength);
   const std::uint8_t* rest = data + 3 + requestLength;
   const std::size_t restSize = size - 3 - requestLength;
 
@@ -103,9 +103,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   TPacket sentRequest = request;
   if (stuffedRequest) sentRequest.Escape();
 
-  ByteVector received;
+  TByteVector received;
   std::uint8_t code = 0;
-  ByteVector body;
+  TByteVector body;
   if (builtReply) {
     if (restSize < 3) return 0;
     code = rest[0];
@@ -137,18 +137,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // DecodeReply: the same acceptance; the payload handed over only when there is one.
   {
     TPacket copy = sentRequest;
-    ByteVector payload = {0xA5};
+    TByteVector payload = {0xA5};
     std::int32_t accepted = -1;
     DecodeReply(copy, received.data(), received.size(), &payload, &accepted);
     FUZZ_CHECK(accepted == judgement.Accepted());
-    FUZZ_CHECK(judgement.hasPayload ? payload == judgement.payload : payload == ByteVector{0xA5});
+    FUZZ_CHECK(judgement.hasPayload ? payload == judgement.payload : payload == TByteVector{0xA5});
   }
 
   // Only the first frame counts: up to the first flag after the first byte.
   const auto flag = std::find(received.begin() + std::min<std::size_t>(received.size(), 1),
                               received.end(), kFrameFlag);
   if (flag != received.end() && flag + 1 != received.end()) {
-    const ByteVector firstFrame(received.begin(), flag + 1);
+    const TByteVector firstFrame(received.begin(), flag + 1);
     FUZZ_CHECK(SameJudgement(Judge(sentRequest, firstFrame), judgement));
   }
 

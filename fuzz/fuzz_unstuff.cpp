@@ -14,7 +14,7 @@
 using namespace vornex;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const ByteVector original(data, data + size);
+  const TByteVector original(data, data + size);
 
   TPacket received = TPacket::FromReceived(data, size, PROTOCOL_DIAG);
   FUZZ_CHECK(!received.IsEscaped() && received.Bytes() == original);
@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   TPacket frame = TPacket::FromReceived(data, size, PROTOCOL_DIAG);
   frame.Escape();
   FUZZ_CHECK(frame.IsEscaped());
-  const ByteVector stuffed = frame.Bytes();
+  const TByteVector stuffed = frame.Bytes();
   if (size >= 2) {
     const std::size_t special = static_cast<std::size_t>(
         std::count_if(original.begin() + 1, original.end() - 1,

@@ -21,11 +21,11 @@ packages_run=(
   python3
 )
 # The test suite: GoogleTest and the benchmark library, the formatting check of the sources (of
-# the files git tracks), a virtual X display for the window tests and screenshots, and loading
+# the files git tracks) and the naming check (clang-tidy), a virtual X display for the window tests and screenshots, and loading
 # the machine while the tests run (a check that they hold under load).
 packages_test=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  git clang-format
+  git clang-format clang-tidy
   xvfb xauth
   stress-ng
 )

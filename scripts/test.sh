@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole test suite, from a fresh Debian 12 machine: installs what is missing, checks the
 # scripts, the libraries' dependencies (docs/architecture.md) and the formatting of the sources,
-# then builds and runs the tests three times: every test in a normal build and in an
+# then builds and runs the tests three times: every test in a normal build (whose names are then
+# checked, docs/style.md) and in an
 # AddressSanitizer + UndefinedBehaviorSanitizer build, and the unit and integration tests (which
 # hold all the thread and queue tests) in a ThreadSanitizer build;
 # builds, checks, installs and removes the Debian package (Release build); cross-builds the
@@ -44,6 +45,9 @@ git ls-files -- '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 echo "== normal build"
 build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNEX_WERROR=ON
 run build
+
+echo "== names (docs/style.md, clang-tidy)"
+scripts/check-naming.sh build
 
 if [ $quick -eq 1 ]; then exit 0; fi
 

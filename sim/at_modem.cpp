@@ -25,14 +25,14 @@ std::string ValueReply(std::string_view name, std::string_view value) {
 
 }  // namespace
 
-void AtModem::Reboot() {
+void TAtModem::Reboot() {
   line_.clear();
   overflow_ = false;
   echo_ = true;
 }
 
-ByteVector AtModem::Feed(const std::uint8_t* bytes, std::size_t length) {
-  ByteVector out;
+TByteVector TAtModem::Feed(const std::uint8_t* bytes, std::size_t length) {
+  TByteVector out;
   for (std::size_t i = 0; bytes != nullptr && i < length; ++i) {
     const char c = static_cast<char>(bytes[i]);
     if (c == kLineFeed) continue;
@@ -51,7 +51,7 @@ ByteVector AtModem::Feed(const std::uint8_t* bytes, std::size_t length) {
   return out;
 }
 
-void AtModem::Answer(const std::string& line, ByteVector* out) {
+void TAtModem::Answer(const std::string& line, TByteVector* out) {
   if (echo_) {
     out->insert(out->end(), line.begin(), line.end());
     out->push_back(static_cast<std::uint8_t>(kCarriageReturn));
@@ -61,7 +61,7 @@ void AtModem::Answer(const std::string& line, ByteVector* out) {
   out->insert(out->end(), reply.begin(), reply.end());
 }
 
-std::string AtModem::Reply(const std::string& line) {
+std::string TAtModem::Reply(const std::string& line) {
   const std::size_t equals = line.find('=');
   const std::string command = ToUpperAscii(line.substr(0, equals));
   const bool write = equals != std::string::npos;

@@ -25,25 +25,25 @@ namespace vornex::sim {
 // overflows.
 constexpr std::size_t kAtLineLimitBytes = 512;
 
-class AtModem {
+class TAtModem {
  public:
   // The faults, when given, are the device's own and outlive the modem.
-  explicit AtModem(DeviceModel& model, const DeviceFaults* faults = nullptr)
+  explicit TAtModem(TDeviceModel& model, const TDeviceFaults* faults = nullptr)
       : model_(model), faults_(faults) {}
 
   // Feeds received bytes; returns what the modem writes back (echo and replies), possibly empty.
-  ByteVector Feed(const std::uint8_t* bytes, std::size_t length);
+  TByteVector Feed(const std::uint8_t* bytes, std::size_t length);
   // Power-on state: echo on, no partial line.
   void Reboot();
   bool EchoOn() const { return echo_; }
 
  private:
-  void Answer(const std::string& line, ByteVector* out);
+  void Answer(const std::string& line, TByteVector* out);
   // The reply to one command line, without the echo.
   std::string Reply(const std::string& line);
 
-  DeviceModel& model_;
-  const DeviceFaults* faults_;
+  TDeviceModel& model_;
+  const TDeviceFaults* faults_;
   std::string line_;
   bool overflow_ = false;
   bool echo_ = true;

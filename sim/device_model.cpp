@@ -13,9 +13,9 @@ constexpr std::size_t kFactoryImageBytes = 4096;
 constexpr std::size_t kNvFilledBytesMax = 24;
 
 // splitmix64: a small, well-mixed sequence from one salt.
-class Sequence {
+class TSequence {
  public:
-  explicit Sequence(std::uint64_t salt) : state_(salt) {}
+  explicit TSequence(std::uint64_t salt) : state_(salt) {}
   std::uint64_t Next() {
     std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
@@ -48,21 +48,21 @@ std::string HexText(std::uint64_t value, int digits) {
 
 }  // namespace
 
-void DeviceModel::Count(std::string_view name) {
+void TDeviceModel::Count(std::string_view name) {
   ++commandCounts[std::string(name)];
 }
 
-void DeviceModel::InstallFirmware(ByteVector image) {
+void TDeviceModel::InstallFirmware(TByteVector image) {
   flash = std::move(image);
   flashSha256 = Sha256Hex(flash.data(), flash.size());
   firmwareVersion = ImageTag(flash);
-  identity = Identity{"", "", kBlankTestFlag};
+  identity = TIdentity{"", "", kBlankTestFlag};
   for (auto& [item, data] : nvItems) data.fill(0);
   ++flashCount;
 }
 
-std::string DeviceModel::NvDigest() const {
-  Sha256 hash;
+std::string TDeviceModel::NvDigest() const {
+  TSha256 hash;
   for (const auto& [item, data] : nvItems) {
     const std::uint8_t number[2] = {static_cast<std::uint8_t>(item & 0xFF),
                                     static_cast<std::uint8_t>(item >> 8)};
@@ -72,7 +72,7 @@ std::string DeviceModel::NvDigest() const {
   return DigestHex(hash.Finish());
 }
 
-std::string ImageTag(const ByteVector& image) {
+std::string ImageTag(const TByteVector& image) {
   const std::size_t from = image.size() > kImageTagBytes ? image.size() - kImageTagBytes : 0;
   auto first = image.begin() + static_cast<std::ptrdiff_t>(from);
   auto last = std::find(first, image.end(), std::uint8_t{0xFF});
@@ -80,12 +80,12 @@ std::string ImageTag(const ByteVector& image) {
   return std::string(first, last);
 }
 
-DeviceModel MakeFactoryDevice(std::string_view key, std::string_view firmwareVersion) {
-  Sequence random(SeedOf(key));
-  DeviceModel model;
+TDeviceModel MakeFactoryDevice(std::string_view key, std::string_view firmwareVersion) {
+  TSequence random(SeedOf(key));
+  TDeviceModel model;
 
   // Firmware: synthetic code bytes, then the version as the tag, padded with erased flash.
-  ByteVector image(kFactoryImageBytes);
+  TByteVector image(kFactoryImageBytes);
   for (std::uint8_t& byte : image) byte = static_cast<std::uint8_t>(random.Next());
   const std::size_t tagLength = std::min(firmwareVersion.size(), kImageTagBytes);
   std::fill(image.end() - kImageTagBytes, image.end(), std::uint8_t{0xFF});
@@ -95,7 +95,7 @@ DeviceModel MakeFactoryDevice(std::string_view key, std::string_view firmwareVer
   model.firmwareVersion = std::string(firmwareVersion);
 
   // A braced list evaluates in order: the serial number draws from the sequence before the MEID.
-  model.identity = Identity{
+  model.identity = TIdentity{
       .serialNumber = "VX" + std::to_string(1000000000ull + random.Next() % 900000000ull),
       .meid = "A1000049" + HexText(random.Next(), 6),
       .testFlag = "1",
@@ -103,7 +103,7 @@ DeviceModel MakeFactoryDevice(std::string_view key, std::string_view firmwareVer
 
   // NV data: a short device-specific head (never all zeros), the rest zeros.
   for (const std::uint16_t item : FactoryNvItems()) {
-    NvData data{};
+    TNvData data{};
     const std::size_t filled = 1 + random.Next() % kNvFilledBytesMax;
     for (std::size_t i = 0; i < filled; ++i) data[i] = static_cast<std::uint8_t>(random.Next());
     data[0] = static_cast<std::uint8_t>(data[0] | 0x01);

@@ -19,20 +19,20 @@ constexpr std::size_t kImageTagBytes = 32;
 // Identity blanks after a rewrite.
 constexpr const char* kBlankTestFlag = "0";
 
-using NvData = std::array<std::uint8_t, kNvItemBytes>;
+using TNvData = std::array<std::uint8_t, kNvItemBytes>;
 
-struct Identity {
+struct TIdentity {
   std::string serialNumber;
   std::string meid;
   std::string testFlag;
 };
 
-struct DeviceModel {
+struct TDeviceModel {
   std::string firmwareVersion;
-  ByteVector flash;
+  TByteVector flash;
   std::string flashSha256;  // lower-case hex digest of flash
-  Identity identity;
-  std::map<std::uint16_t, NvData> nvItems;  // the active items
+  TIdentity identity;
+  std::map<std::uint16_t, TNvData> nvItems;  // the active items
   bool diagInterfaceOn = false;
   std::uint32_t flashCount = 0;  // completed rewrites
   std::uint32_t bootCount = 0;   // reboots after a reset (or a replug)
@@ -42,7 +42,7 @@ struct DeviceModel {
   void Count(std::string_view name);
   // Makes the image the device's firmware: flash content and digest, version = its tag; then
   // identity values become blanks and every NV item's data becomes zeros (items stay active).
-  void InstallFirmware(ByteVector image);
+  void InstallFirmware(TByteVector image);
   // SHA-256 over the active items in ascending order, each as item number (2 bytes, low byte
   // first) followed by its 128 data bytes.
   std::string NvDigest() const;
@@ -50,10 +50,10 @@ struct DeviceModel {
 
 // The version text an image carries: its last 32 bytes (the whole image when shorter), cut at
 // the first 0xFF and then at the first zero byte.
-std::string ImageTag(const ByteVector& image);
+std::string ImageTag(const TByteVector& image);
 
 // A factory-fresh device: a small synthetic firmware image whose tag is the version (when the
 // version fits a tag), identity values and NV data derived from the key, and the factory NV set.
-DeviceModel MakeFactoryDevice(std::string_view key, std::string_view firmwareVersion);
+TDeviceModel MakeFactoryDevice(std::string_view key, std::string_view firmwareVersion);
 
 }  // namespace vornex::sim

@@ -16,14 +16,14 @@
 namespace vornex::sim {
 namespace {
 
-enum class Argument { kNone, kOptional, kRequired };
+enum class TArgument { kNone, kOptional, kRequired };
 
-struct FaultKind {
+struct TFaultKind {
   const char* name;
-  Argument argument;
+  TArgument argument;
   const char* help;
   // Applies the kind with its argument (empty when none was given); false with a reason.
-  std::function<bool(DeviceConfig&, std::string_view, std::string*)> apply;
+  std::function<bool(TDeviceConfig&, std::string_view, std::string*)> apply;
 };
 
 template <typename Number>
@@ -33,7 +33,7 @@ bool ParseNumber(std::string_view text, Number* value) {
   return ec == std::errc() && rest == end && !text.empty();
 }
 
-bool Flag(bool DeviceConfig::*member, DeviceConfig& config) {
+bool Flag(bool TDeviceConfig::*member, TDeviceConfig& config) {
   config.*member = true;
   return true;
 }
@@ -59,139 +59,139 @@ bool ParseItems(std::string_view text, std::set<std::uint16_t>* items) {
 }
 
 // Every kind a --fault can name, with its help line: the one place that lists them.
-const std::vector<FaultKind>& FaultKinds() {
-  static const std::vector<FaultKind> kKinds = {
-      {"silent-diag", Argument::kNone, "the diagnostic port never answers",
-       [](DeviceConfig& c, std::string_view, std::string*) {
+const std::vector<TFaultKind>& FaultKinds() {
+  static const std::vector<TFaultKind> kKinds = {
+      {"silent-diag", TArgument::kNone, "the diagnostic port never answers",
+       [](TDeviceConfig& c, std::string_view, std::string*) {
          c.faults.silentDiag = true;
          return true;
        }},
-      {"silent-modem", Argument::kNone, "the modem port never answers, not even with an echo",
-       [](DeviceConfig& c, std::string_view, std::string*) {
+      {"silent-modem", TArgument::kNone, "the modem port never answers, not even with an echo",
+       [](TDeviceConfig& c, std::string_view, std::string*) {
          c.faults.silentModem = true;
          return true;
        }},
-      {"bad-crc", Argument::kRequired, "=N: the N-th diagnostic reply (1 = first) has a bad CRC",
-       [](DeviceConfig& c, std::string_view arg, std::string* error) {
+      {"bad-crc", TArgument::kRequired, "=N: the N-th diagnostic reply (1 = first) has a bad CRC",
+       [](TDeviceConfig& c, std::string_view arg, std::string* error) {
          if (!ParseNumber(arg, &c.faults.badCrcReply) || c.faults.badCrcReply == 0) {
            return Reason(error, "bad-crc needs a reply number from 1");
          }
          return true;
        }},
-      {"refuse-blocks", Argument::kNone, "the boot downloader refuses every write block (0x03)",
-       [](DeviceConfig& c, std::string_view, std::string*) {
+      {"refuse-blocks", TArgument::kNone, "the boot downloader refuses every write block (0x03)",
+       [](TDeviceConfig& c, std::string_view, std::string*) {
          c.faults.refuseBlocks = true;
          return true;
        }},
-      {"stream-reports", Argument::kOptional,
+      {"stream-reports", TArgument::kOptional,
        "[=log|error]: stream writes get text reports instead of acknowledges: log (0x0D, data "
        "written; the default) or error (0x0E, data not written)",
-       [](DeviceConfig& c, std::string_view arg, std::string* error) {
+       [](TDeviceConfig& c, std::string_view arg, std::string* error) {
          if (arg.empty() || arg == "log") {
-           c.faults.streamReplies = StreamReplies::kLogReport;
+           c.faults.streamReplies = TStreamReplies::kLogReport;
          } else if (arg == "error") {
-           c.faults.streamReplies = StreamReplies::kErrorReport;
+           c.faults.streamReplies = TStreamReplies::kErrorReport;
          } else {
            return Reason(error, "stream-reports takes log or error");
          }
          return true;
        }},
-      {"nv-read-fail", Argument::kNone, "every NV read answers a failure status",
-       [](DeviceConfig& c, std::string_view, std::string*) {
+      {"nv-read-fail", TArgument::kNone, "every NV read answers a failure status",
+       [](TDeviceConfig& c, std::string_view, std::string*) {
          c.faults.nvReadsFail = true;
          return true;
        }},
-      {"nv-write-fail", Argument::kRequired,
+      {"nv-write-fail", TArgument::kRequired,
        "=ITEM[,ITEM...]: NV writes of these items answer a failure status, change nothing",
-       [](DeviceConfig& c, std::string_view arg, std::string* error) {
+       [](TDeviceConfig& c, std::string_view arg, std::string* error) {
          if (!ParseItems(arg, &c.faults.nvWriteFailItems)) {
            return Reason(error, "nv-write-fail takes NV item numbers");
          }
          return true;
        }},
-      {"nv-stuck", Argument::kRequired,
+      {"nv-stuck", TArgument::kRequired,
        "=ITEM[,ITEM...]: NV writes of these items answer done, the items keep their data",
-       [](DeviceConfig& c, std::string_view arg, std::string* error) {
+       [](TDeviceConfig& c, std::string_view arg, std::string* error) {
          if (!ParseItems(arg, &c.faults.nvStuckItems)) {
            return Reason(error, "nv-stuck takes NV item numbers");
          }
          return true;
        }},
-      {"at-writes-fail", Argument::kNone,
+      {"at-writes-fail", TArgument::kNone,
        "the identity writes (AT+NEWSN=, AT+NEWMEID=, AT+MDTFLAG=) answer ERROR",
-       [](DeviceConfig& c, std::string_view, std::string*) {
+       [](TDeviceConfig& c, std::string_view, std::string*) {
          c.faults.atWritesFail = true;
          return true;
        }},
-      {"serial-after-reset", Argument::kRequired,
+      {"serial-after-reset", TArgument::kRequired,
        "=TEXT: every reboot after a reset answers this serial number",
-       [](DeviceConfig& c, std::string_view arg, std::string*) {
+       [](TDeviceConfig& c, std::string_view arg, std::string*) {
          c.faults.serialAfterReset = std::string(arg);
          return true;
        }},
-      {"close-error-report", Argument::kNone,
+      {"close-error-report", TArgument::kNone,
        "the programmer answers its close with an error report (0x0E); nothing is installed",
-       [](DeviceConfig& c, std::string_view, std::string*) {
+       [](TDeviceConfig& c, std::string_view, std::string*) {
          c.faults.errorReportOnClose = true;
          return true;
        }},
-      {"reset-error-report", Argument::kNone,
+      {"reset-error-report", TArgument::kNone,
        "the programmer answers the reset with an error report (0x0E); it does not reboot",
-       [](DeviceConfig& c, std::string_view, std::string*) {
+       [](TDeviceConfig& c, std::string_view, std::string*) {
          c.faults.errorReportOnReset = true;
          return true;
        }},
-      {"slow-reboot", Argument::kOptional,
+      {"slow-reboot", TArgument::kOptional,
        "[=MS]: a reset takes MS ms until the device is back (default 17000)",
-       [](DeviceConfig& c, std::string_view arg, std::string* error) {
+       [](TDeviceConfig& c, std::string_view arg, std::string* error) {
          c.bootDelayMs = kSlowBootDelayMs;
          if (!arg.empty() && !ParseNumber(arg, &c.bootDelayMs)) {
            return Reason(error, "slow-reboot takes milliseconds");
          }
          return true;
        }},
-      {"no-return", Argument::kNone, "after a reset the device never comes back",
-       [](DeviceConfig& c, std::string_view, std::string*) {
+      {"no-return", TArgument::kNone, "after a reset the device never comes back",
+       [](TDeviceConfig& c, std::string_view, std::string*) {
          c.faults.noReturn = true;
          return true;
        }},
-      {"busy", Argument::kNone, "another opener holds the diagnostic port (exclusive lock)",
-       [](DeviceConfig& c, std::string_view, std::string*) {
+      {"busy", TArgument::kNone, "another opener holds the diagnostic port (exclusive lock)",
+       [](TDeviceConfig& c, std::string_view, std::string*) {
          c.faults.diagBusy = true;
          return true;
        }},
-      {"unplug-after", Argument::kRequired,
+      {"unplug-after", TArgument::kRequired,
        "=BYTES: unplugged for good by the stream write that reaches BYTES of flash data",
-       [](DeviceConfig& c, std::string_view arg, std::string* error) {
+       [](TDeviceConfig& c, std::string_view arg, std::string* error) {
          std::uint64_t bytes = 0;
          if (!ParseNumber(arg, &bytes)) return Reason(error, "unplug-after takes a byte count");
          c.faults.unplugAfterBytes = bytes;
          return true;
        }},
-      {"firmware", Argument::kRequired,
+      {"firmware", TArgument::kRequired,
        "=VERSION: the device runs this version (a newer one tests the downgrade refusal)",
-       [](DeviceConfig& c, std::string_view arg, std::string*) {
+       [](TDeviceConfig& c, std::string_view arg, std::string*) {
          c.firmwareVersion = std::string(arg);
          return true;
        }},
-      {"renumber", Argument::kNone,
+      {"renumber", TArgument::kNone,
        "new COM numbers whenever the device comes back from a reset or programmer start",
-       [](DeviceConfig& c, std::string_view, std::string*) {
-         return Flag(&DeviceConfig::renumberOnReset, c);
+       [](TDeviceConfig& c, std::string_view, std::string*) {
+         return Flag(&TDeviceConfig::renumberOnReset, c);
        }},
-      {"reenum-download", Argument::kNone,
+      {"reenum-download", TArgument::kNone,
        "entering download mode makes the ports vanish; the diagnostic port comes back under "
        "the same COM number",
-       [](DeviceConfig& c, std::string_view, std::string*) {
-         return Flag(&DeviceConfig::reenumerateOnDownloadMode, c);
+       [](TDeviceConfig& c, std::string_view, std::string*) {
+         return Flag(&TDeviceConfig::reenumerateOnDownloadMode, c);
        }},
-      {"reenum-programmer", Argument::kNone,
+      {"reenum-programmer", TArgument::kNone,
        "starting the programmer makes the ports vanish; the diagnostic port comes back",
-       [](DeviceConfig& c, std::string_view, std::string*) {
-         return Flag(&DeviceConfig::reenumerateOnProgrammerStart, c);
+       [](TDeviceConfig& c, std::string_view, std::string*) {
+         return Flag(&TDeviceConfig::reenumerateOnProgrammerStart, c);
        }},
-      {"extra-ports", Argument::kRequired, "=N: 0 to 2 serial ports besides modem and diagnostics",
-       [](DeviceConfig& c, std::string_view arg, std::string* error) {
+      {"extra-ports", TArgument::kRequired, "=N: 0 to 2 serial ports besides modem and diagnostics",
+       [](TDeviceConfig& c, std::string_view arg, std::string* error) {
          if (!ParseNumber(arg, &c.extraPorts) || c.extraPorts < 0 ||
              c.extraPorts > kMaxExtraPorts) {
            return Reason(error, "extra-ports takes 0, 1 or 2");
@@ -227,19 +227,19 @@ std::string DevsimUsage() {
       "                       to standard output)\n"
       "\n"
       "Kinds:\n";
-  for (const FaultKind& kind : FaultKinds()) {
+  for (const TFaultKind& kind : FaultKinds()) {
     std::string name = kind.name;
-    if (kind.argument == Argument::kRequired) name += "=...";
-    if (kind.argument == Argument::kOptional) name += "[=...]";
+    if (kind.argument == TArgument::kRequired) name += "=...";
+    if (kind.argument == TArgument::kOptional) name += "[=...]";
     text +=
         "  " + name + std::string(name.size() < 22 ? 22 - name.size() : 1, ' ') + kind.help + "\n";
   }
   return text;
 }
 
-bool ParseDevsimArguments(const std::vector<std::string>& args, DevsimOptions* options,
+bool ParseDevsimArguments(const std::vector<std::string>& args, TDevsimOptions* options,
                           std::string* error) {
-  DevsimOptions result;
+  TDevsimOptions result;
   bool haveDevices = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     std::string name = args[i];
@@ -298,7 +298,7 @@ bool ParseDevsimArguments(const std::vector<std::string>& args, DevsimOptions* o
   return true;
 }
 
-bool ApplyFault(std::string_view fault, std::vector<DeviceConfig>* devices, std::string* error) {
+bool ApplyFault(std::string_view fault, std::vector<TDeviceConfig>* devices, std::string* error) {
   const auto colon = fault.find(':');
   if (colon == std::string_view::npos) return Reason(error, "a fault is SLOT:KIND[=ARG]");
   const std::string_view slot = fault.substr(0, colon);
@@ -321,12 +321,12 @@ bool ApplyFault(std::string_view fault, std::vector<DeviceConfig>* devices, std:
     }
     first = last = number;
   }
-  for (const FaultKind& kind : FaultKinds()) {
+  for (const TFaultKind& kind : FaultKinds()) {
     if (kindName != kind.name) continue;
-    if (kind.argument == Argument::kNone && haveArgument) {
+    if (kind.argument == TArgument::kNone && haveArgument) {
       return Reason(error, std::string(kind.name) + " takes no argument");
     }
-    if (kind.argument == Argument::kRequired && (!haveArgument || argument.empty())) {
+    if (kind.argument == TArgument::kRequired && (!haveArgument || argument.empty())) {
       return Reason(error, std::string(kind.name) + " needs =ARG");
     }
     for (int i = first; i <= last; ++i) {
@@ -337,10 +337,10 @@ bool ApplyFault(std::string_view fault, std::vector<DeviceConfig>* devices, std:
   return Reason(error, "unknown fault kind " + std::string(kindName) + " (see --help)");
 }
 
-bool MakeBenchConfig(const DevsimOptions& options, BenchConfig* config, std::string* error) {
-  BenchConfig result;
+bool MakeBenchConfig(const TDevsimOptions& options, TBenchConfig* config, std::string* error) {
+  TBenchConfig result;
   result.folder = options.bench;
-  DeviceConfig device;
+  TDeviceConfig device;
   device.firmwareVersion = options.firmware;
   device.flashMiB = options.flashMiB;
   result.devices.assign(static_cast<std::size_t>(options.devices), device);
@@ -348,16 +348,16 @@ bool MakeBenchConfig(const DevsimOptions& options, BenchConfig* config, std::str
     if (!ApplyFault(fault, &result.devices, error)) return false;
   }
   if (!options.programmerPath.empty()) {
-    HexImage image;
+    THexImage image;
     if (!ReadIntelHexFile(options.programmerPath, &image, error)) return false;
-    result.programmer = ProgrammerImage{std::move(image.data), image.startAddress};
+    result.programmer = TProgrammerImage{std::move(image.data), image.startAddress};
   }
   *config = std::move(result);
   return true;
 }
 
 int RunDevsim(const std::vector<std::string>& args) {
-  DevsimOptions options;
+  TDevsimOptions options;
   std::string error;
   if (!ParseDevsimArguments(args, &options, &error)) {
     std::fprintf(stderr, "vornex-devsim: %s\n\n%s", error.c_str(), DevsimUsage().c_str());
@@ -367,7 +367,7 @@ int RunDevsim(const std::vector<std::string>& args) {
     std::fputs(DevsimUsage().c_str(), stdout);
     return 0;
   }
-  BenchConfig config;
+  TBenchConfig config;
   if (!MakeBenchConfig(options, &config, &error)) {
     std::fprintf(stderr, "vornex-devsim: %s\n", error.c_str());
     return 2;
@@ -385,12 +385,12 @@ int RunDevsim(const std::vector<std::string>& args) {
   // A closed standard output must not end the bench before it has removed its records.
   ::signal(SIGPIPE, SIG_IGN);
 
-  std::unique_ptr<SimBench> bench = SimBench::Create(std::move(config), &error);
+  std::unique_ptr<TSimBench> bench = TSimBench::Create(std::move(config), &error);
   if (!bench) {
     std::fprintf(stderr, "vornex-devsim: %s\n", error.c_str());
     return 1;
   }
-  for (const DeviceReport& report : bench->Reports()) {
+  for (const TDeviceReport& report : bench->Reports()) {
     std::printf("device %d key %s diag COM%d modem COM%d\n", report.index, report.key.c_str(),
                 report.diagCom, report.modemCom);
   }

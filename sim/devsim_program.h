@@ -16,7 +16,7 @@
 
 namespace vornex::sim {
 
-struct DevsimOptions {
+struct TDevsimOptions {
   int devices = 0;
   std::string bench;
   double timeScale = 1.0;
@@ -32,14 +32,14 @@ struct DevsimOptions {
 std::string DevsimUsage();
 
 // Parses the arguments (without the program name). False with a reason.
-bool ParseDevsimArguments(const std::vector<std::string>& args, DevsimOptions* options,
+bool ParseDevsimArguments(const std::vector<std::string>& args, TDevsimOptions* options,
                           std::string* error);
 
 // Applies one "SLOT:KIND[=ARG]" to the device settings. False with a reason.
-bool ApplyFault(std::string_view fault, std::vector<DeviceConfig>* devices, std::string* error);
+bool ApplyFault(std::string_view fault, std::vector<TDeviceConfig>* devices, std::string* error);
 
 // The bench configuration the options describe (reads the programmer file). False with a reason.
-bool MakeBenchConfig(const DevsimOptions& options, BenchConfig* config, std::string* error);
+bool MakeBenchConfig(const TDevsimOptions& options, TBenchConfig* config, std::string* error);
 
 // The whole program; returns its exit status (0 after a signal, 1 when the bench cannot start,
 // 2 for a bad command line).

@@ -44,22 +44,22 @@ constexpr std::uint32_t kMaxBlockBytes = 1024;
 constexpr const char* kFlashName = "VXNOR";
 constexpr std::uint8_t kErasedByte = 0xFF;
 
-std::uint32_t ReadBE32(const ByteVector& bytes, std::size_t at) {
+std::uint32_t ReadBE32(const TByteVector& bytes, std::size_t at) {
   return (std::uint32_t{bytes[at]} << 24) | (std::uint32_t{bytes[at + 1]} << 16) |
          (std::uint32_t{bytes[at + 2]} << 8) | std::uint32_t{bytes[at + 3]};
 }
 
-std::uint32_t ReadLE32(const ByteVector& bytes, std::size_t at) {
+std::uint32_t ReadLE32(const TByteVector& bytes, std::size_t at) {
   return std::uint32_t{bytes[at]} | (std::uint32_t{bytes[at + 1]} << 8) |
          (std::uint32_t{bytes[at + 2]} << 16) | (std::uint32_t{bytes[at + 3]} << 24);
 }
 
-void AppendLE16(ByteVector& bytes, std::uint16_t value) {
+void AppendLE16(TByteVector& bytes, std::uint16_t value) {
   bytes.push_back(static_cast<std::uint8_t>(value & 0xFF));
   bytes.push_back(static_cast<std::uint8_t>(value >> 8));
 }
 
-void AppendText(ByteVector& bytes, std::string_view text) {
+void AppendText(TByteVector& bytes, std::string_view text) {
   bytes.insert(bytes.end(), text.begin(), text.end());
 }
 
@@ -75,32 +75,32 @@ std::string Hex8(std::uint32_t value) {
   return text;
 }
 
-EngineResult Reply(std::uint8_t code, ByteVector payload = {}, bool leadingFlag = false) {
-  EngineResult result;
-  result.reply = ReplyFrame{code, std::move(payload), leadingFlag};
+TEngineResult Reply(std::uint8_t code, TByteVector payload = {}, bool leadingFlag = false) {
+  TEngineResult result;
+  result.reply = TReplyFrame{code, std::move(payload), leadingFlag};
   return result;
 }
 
 // A reply frame whose payload is a zero-terminated text, opened with a flag.
-EngineResult TextReply(std::uint8_t code, std::string_view text) {
-  ByteVector payload(text.begin(), text.end());
+TEngineResult TextReply(std::uint8_t code, std::string_view text) {
+  TByteVector payload(text.begin(), text.end());
   payload.push_back(0);
   return Reply(code, std::move(payload), true);
 }
 
-EngineResult Acknowledge() {
+TEngineResult Acknowledge() {
   return Reply(kDownloadAck, {}, true);
 }
-EngineResult Refuse(std::string_view reason) {
+TEngineResult Refuse(std::string_view reason) {
   return TextReply(kDownloadNak, reason);
 }
-EngineResult ErrorReport(std::string_view text) {
+TEngineResult ErrorReport(std::string_view text) {
   return TextReply(kStreamErrorReport, text);
 }
 
 // The firmware's answer to a request it cannot carry out: the error code, then the request.
-EngineResult DiagError(std::uint8_t code, const FrameEvent& frame) {
-  ByteVector payload{frame.command};
+TEngineResult DiagError(std::uint8_t code, const TFrameEvent& frame) {
+  TByteVector payload{frame.command};
   const std::size_t echoed = std::min(frame.payload.size(), kDiagEchoBytes - 1);
   payload.insert(payload.end(), frame.payload.begin(),
                  frame.payload.begin() + static_cast<std::ptrdiff_t>(echoed));
@@ -109,23 +109,23 @@ EngineResult DiagError(std::uint8_t code, const FrameEvent& frame) {
 
 }  // namespace
 
-const char* LayerName(Layer layer) {
+const char* LayerName(TLayer layer) {
   switch (layer) {
-    case Layer::kFirmware:
+    case TLayer::kFirmware:
       return "firmware";
-    case Layer::kDownload:
+    case TLayer::kDownload:
       return "download";
-    case Layer::kProgrammer:
+    case TLayer::kProgrammer:
       return "programmer";
   }
   return "firmware";
 }
 
-ByteVector EncodeReply(const ReplyFrame& reply, bool corruptCrc) {
+TByteVector EncodeReply(const TReplyFrame& reply, bool corruptCrc) {
   const std::int32_t layout = reply.leadingFlag ? PROTOCOL_DOWNLOAD : PROTOCOL_DIAG;
   TPacket packet = TPacket::Build(reply.code, &reply.payload, layout);
   if (corruptCrc) {
-    ByteVector plain = packet.Bytes();
+    TByteVector plain = packet.Bytes();
     plain[plain.size() - 3] ^= 0xA5;  // CRC low byte, before the closing flag
     packet = TPacket::FromReceived(plain.data(), plain.size(), layout);
   }
@@ -133,7 +133,7 @@ ByteVector EncodeReply(const ReplyFrame& reply, bool corruptCrc) {
   return packet.Bytes();
 }
 
-bool SparseMemory::Write(std::uint32_t address, const std::uint8_t* bytes, std::size_t length) {
+bool TSparseMemory::Write(std::uint32_t address, const std::uint8_t* bytes, std::size_t length) {
   const std::uint64_t start = address;
   const std::uint64_t end = start + length;
   if (end > (std::uint64_t{1} << 32)) return false;
@@ -158,7 +158,7 @@ bool SparseMemory::Write(std::uint32_t address, const std::uint8_t* bytes, std::
   const std::uint64_t newTotal = total_ - replaced + (mergedEnd - mergedStart);
   if (newTotal > kRamCapacityBytes) return false;
 
-  ByteVector merged(static_cast<std::size_t>(mergedEnd - mergedStart));
+  TByteVector merged(static_cast<std::size_t>(mergedEnd - mergedStart));
   for (auto it = first; it != last; ++it) {
     std::copy(it->second.begin(), it->second.end(),
               merged.begin() + static_cast<std::ptrdiff_t>(it->first - mergedStart));
@@ -171,7 +171,7 @@ bool SparseMemory::Write(std::uint32_t address, const std::uint8_t* bytes, std::
   return true;
 }
 
-bool SparseMemory::Holds(std::uint32_t address, const ByteVector& expected) const {
+bool TSparseMemory::Holds(std::uint32_t address, const TByteVector& expected) const {
   if (expected.empty()) return true;
   auto it = segments_.upper_bound(address);
   if (it == segments_.begin()) return false;
@@ -182,20 +182,20 @@ bool SparseMemory::Holds(std::uint32_t address, const ByteVector& expected) cons
                     it->second.begin() + static_cast<std::ptrdiff_t>(offset));
 }
 
-bool SparseMemory::Written(std::uint32_t address) const {
+bool TSparseMemory::Written(std::uint32_t address) const {
   auto it = segments_.upper_bound(address);
   if (it == segments_.begin()) return false;
   --it;
   return address - it->first < it->second.size();
 }
 
-void SparseMemory::Clear() {
+void TSparseMemory::Clear() {
   segments_.clear();
   total_ = 0;
 }
 
-void DiagEngine::Reboot() {
-  layer_ = Layer::kFirmware;
+void TDiagEngine::Reboot() {
+  layer_ = TLayer::kFirmware;
   ram_.Clear();
   staged_.clear();
   streamOpen_ = false;
@@ -203,23 +203,23 @@ void DiagEngine::Reboot() {
   streamedBytes_ = 0;
 }
 
-EngineResult DiagEngine::Handle(const FrameEvent& frame) {
+TEngineResult TDiagEngine::Handle(const TFrameEvent& frame) {
   model_.Count(std::string(LayerName(layer_)) + ":" + Hex2(frame.command));
   switch (layer_) {
-    case Layer::kFirmware:
+    case TLayer::kFirmware:
       return Firmware(frame);
-    case Layer::kDownload:
+    case TLayer::kDownload:
       return Download(frame);
-    case Layer::kProgrammer:
+    case TLayer::kProgrammer:
       return Programmer(frame);
   }
   return {};
 }
 
-EngineResult DiagEngine::Firmware(const FrameEvent& frame) {
+TEngineResult TDiagEngine::Firmware(const TFrameEvent& frame) {
   switch (frame.command) {
     case kDiagHello: {
-      ByteVector payload;
+      TByteVector payload;
       AppendText(payload, kModelName);
       payload.resize(kModelNameBytes, 0);
       AppendText(payload, std::string_view(model_.firmwareVersion).substr(0, kImageTagBytes));
@@ -230,10 +230,10 @@ EngineResult DiagEngine::Firmware(const FrameEvent& frame) {
     case kDiagNvWrite:
       return NvAccess(frame);
     case kDiagDownloadMode: {
-      EngineResult result = Reply(kDiagDownloadMode);
-      layer_ = Layer::kDownload;
+      TEngineResult result = Reply(kDiagDownloadMode);
+      layer_ = TLayer::kDownload;
       ram_.Clear();
-      result.event = LifeEvent::kEnteredDownload;
+      result.event = TLifeEvent::kEnteredDownload;
       return result;
     }
     default:
@@ -241,16 +241,16 @@ EngineResult DiagEngine::Firmware(const FrameEvent& frame) {
   }
 }
 
-EngineResult DiagEngine::NvAccess(const FrameEvent& frame) {
+TEngineResult TDiagEngine::NvAccess(const TFrameEvent& frame) {
   if (frame.payload.size() != kNvRequestBytes) return DiagError(kDiagBadLength, frame);
   const auto item = static_cast<std::uint16_t>(frame.payload[0] | (frame.payload[1] << 8));
-  ByteVector payload(frame.payload.begin(), frame.payload.begin() + 2 + kNvItemBytes);
+  TByteVector payload(frame.payload.begin(), frame.payload.begin() + 2 + kNvItemBytes);
   std::uint16_t status = kNvStatusDone;
   if (frame.command == kDiagNvWrite) {
     if (faults_.nvWriteFailItems.contains(item)) {
       status = kNvStatusFailed;
     } else if (!faults_.nvStuckItems.contains(item)) {
-      NvData data{};
+      TNvData data{};
       std::copy_n(frame.payload.begin() + 2, kNvItemBytes, data.begin());
       model_.nvItems[item] = data;
     }
@@ -265,8 +265,8 @@ EngineResult DiagEngine::NvAccess(const FrameEvent& frame) {
   return Reply(frame.command, std::move(payload));
 }
 
-EngineResult DiagEngine::Download(const FrameEvent& frame) {
-  const ByteVector& p = frame.payload;
+TEngineResult TDiagEngine::Download(const TFrameEvent& frame) {
+  const TByteVector& p = frame.payload;
   switch (frame.command) {
     case kDownloadWakeUp:
     case kDownloadHello:
@@ -291,12 +291,12 @@ EngineResult DiagEngine::Download(const FrameEvent& frame) {
       } else if (!ram_.Written(address)) {
         return Refuse("nothing to run at this address");
       }
-      EngineResult result = Acknowledge();
-      layer_ = Layer::kProgrammer;
+      TEngineResult result = Acknowledge();
+      layer_ = TLayer::kProgrammer;
       staged_.clear();
       streamOpen_ = false;
       openStreamBytes_ = 0;
-      result.event = LifeEvent::kProgrammerStarted;
+      result.event = TLifeEvent::kProgrammerStarted;
       return result;
     }
     default:
@@ -304,14 +304,14 @@ EngineResult DiagEngine::Download(const FrameEvent& frame) {
   }
 }
 
-EngineResult DiagEngine::Programmer(const FrameEvent& frame) {
+TEngineResult TDiagEngine::Programmer(const TFrameEvent& frame) {
   switch (frame.command) {
     case kStreamHello: {
-      const ByteVector& p = frame.payload;
+      const TByteVector& p = frame.payload;
       if (p.size() < kMagicBytes || std::memcmp(p.data(), kHostMagic, kMagicBytes) != 0) {
         return ErrorReport("invalid hello");
       }
-      ByteVector payload(kTargetMagic, kTargetMagic + kMagicBytes);
+      TByteVector payload(kTargetMagic, kTargetMagic + kMagicBytes);
       payload.push_back(kProtocolVersion);
       payload.push_back(kCompatibleVersion);
       AppendU32(payload, kMaxBlockBytes, false);
@@ -335,8 +335,8 @@ EngineResult DiagEngine::Programmer(const FrameEvent& frame) {
     }
     case kStreamReset: {
       if (faults_.errorReportOnReset) return ErrorReport("reset refused");
-      EngineResult result = Reply(kStreamReset + 1);
-      result.event = LifeEvent::kReset;
+      TEngineResult result = Reply(kStreamReset + 1);
+      result.event = TLifeEvent::kReset;
       return result;
     }
     default:
@@ -344,8 +344,8 @@ EngineResult DiagEngine::Programmer(const FrameEvent& frame) {
   }
 }
 
-EngineResult DiagEngine::StreamWrite(const FrameEvent& frame) {
-  const ByteVector& p = frame.payload;
+TEngineResult TDiagEngine::StreamWrite(const TFrameEvent& frame) {
+  const TByteVector& p = frame.payload;
   if (p.size() < 4) return ErrorReport("stream write too short");
   const std::uint32_t offset = ReadLE32(p, 0);
   const std::size_t length = p.size() - 4;
@@ -353,23 +353,23 @@ EngineResult DiagEngine::StreamWrite(const FrameEvent& frame) {
     return ErrorReport("stream write beyond the end of flash at " + Hex8(offset));
   }
   if (faults_.unplugAfterBytes && streamedBytes_ + length >= *faults_.unplugAfterBytes) {
-    EngineResult result;
-    result.event = LifeEvent::kUnplugged;
+    TEngineResult result;
+    result.event = TLifeEvent::kUnplugged;
     return result;
   }
   streamedBytes_ += length;
-  if (faults_.streamReplies == StreamReplies::kErrorReport) {
+  if (faults_.streamReplies == TStreamReplies::kErrorReport) {
     return ErrorReport("flash write failed at " + Hex8(offset));
   }
   if (staged_.size() < offset + length) staged_.resize(offset + length, kErasedByte);
   std::copy(p.begin() + 4, p.end(), staged_.begin() + offset);
   streamOpen_ = true;
   openStreamBytes_ += length;
-  if (faults_.streamReplies == StreamReplies::kLogReport) {
+  if (faults_.streamReplies == TStreamReplies::kLogReport) {
     return TextReply(kStreamLogReport,
                      "wrote " + std::to_string(length) + " bytes at " + Hex8(offset));
   }
-  ByteVector payload;
+  TByteVector payload;
   AppendU32(payload, offset, false);
   return Reply(kStreamWrite + 1, std::move(payload));
 }

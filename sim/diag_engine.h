@@ -38,10 +38,10 @@
 
 namespace vornex::sim {
 
-enum class Layer { kFirmware, kDownload, kProgrammer };
+enum class TLayer { kFirmware, kDownload, kProgrammer };
 
 // "firmware", "download" or "programmer".
-const char* LayerName(Layer layer);
+const char* LayerName(TLayer layer);
 
 // The greeting both sides of the streaming protocol open with.
 constexpr const char* kHostMagic = "QCOM fast download protocol host";
@@ -53,18 +53,18 @@ constexpr std::uint16_t kNvStatusDone = 0;
 constexpr std::uint16_t kNvStatusFailed = 1;
 constexpr std::uint16_t kNvStatusInactive = 5;
 
-// RAM the boot downloader can fill (the flash is the device's own, see DeviceConfig::flashMiB).
+// RAM the boot downloader can fill (the flash is the device's own, see TDeviceConfig::flashMiB).
 constexpr std::uint64_t kRamCapacityBytes = 16u << 20;
 
 // One reply: command or code byte, payload, and whether the frame opens with a flag.
-struct ReplyFrame {
+struct TReplyFrame {
   std::uint8_t code = 0;
-  ByteVector payload;
+  TByteVector payload;
   bool leadingFlag = false;
 };
 
 // What a handled frame did to the device's life beyond its reply.
-enum class LifeEvent {
+enum class TLifeEvent {
   kNone,
   kEnteredDownload,    // 0x3A answered: the boot downloader runs now
   kProgrammerStarted,  // go answered: the programmer runs now
@@ -72,61 +72,61 @@ enum class LifeEvent {
   kUnplugged,          // unplugged in the middle of the stream (injected fault)
 };
 
-struct EngineResult {
-  std::optional<ReplyFrame> reply;  // none: the device stays silent
-  LifeEvent event = LifeEvent::kNone;
+struct TEngineResult {
+  std::optional<TReplyFrame> reply;  // none: the device stays silent
+  TLifeEvent event = TLifeEvent::kNone;
 };
 
 // The stuffed bytes of a reply; with corruptCrc its CRC is wrong (injected fault).
-ByteVector EncodeReply(const ReplyFrame& reply, bool corruptCrc);
+TByteVector EncodeReply(const TReplyFrame& reply, bool corruptCrc);
 
 // RAM of the boot downloader: written segments, merged where they touch.
-class SparseMemory {
+class TSparseMemory {
  public:
   // False when the bytes would pass the end of the address space or the capacity.
   bool Write(std::uint32_t address, const std::uint8_t* bytes, std::size_t length);
   // True when [address, address + expected.size()) is written and holds exactly these bytes.
-  bool Holds(std::uint32_t address, const ByteVector& expected) const;
+  bool Holds(std::uint32_t address, const TByteVector& expected) const;
   // True when the byte at the address was written.
   bool Written(std::uint32_t address) const;
   std::uint64_t TotalBytes() const { return total_; }
   void Clear();
 
  private:
-  std::map<std::uint64_t, ByteVector> segments_;  // start address -> bytes
+  std::map<std::uint64_t, TByteVector> segments_;  // start address -> bytes
   std::uint64_t total_ = 0;
 };
 
-class DiagEngine {
+class TDiagEngine {
  public:
   // The programmer writes at most flashBytes of flash; a stream write beyond gets an error report.
-  DiagEngine(DeviceModel& model, const DeviceFaults& faults, const ProgrammerImage* programmer,
-             std::uint64_t flashBytes)
+  TDiagEngine(TDeviceModel& model, const TDeviceFaults& faults, const TProgrammerImage* programmer,
+              std::uint64_t flashBytes)
       : model_(model), faults_(faults), programmer_(programmer), flashBytes_(flashBytes) {}
 
   // Handles one valid frame in the current layer.
-  EngineResult Handle(const FrameEvent& frame);
+  TEngineResult Handle(const TFrameEvent& frame);
   // Power-on: the firmware runs; RAM and an unfinished stream are gone.
   void Reboot();
-  Layer CurrentLayer() const { return layer_; }
+  TLayer CurrentLayer() const { return layer_; }
   // Image bytes the programmer has taken in its current, not yet closed stream; 0 when no
   // stream is open.
   std::uint64_t OpenStreamBytes() const { return openStreamBytes_; }
 
  private:
-  EngineResult Firmware(const FrameEvent& frame);
-  EngineResult Download(const FrameEvent& frame);
-  EngineResult Programmer(const FrameEvent& frame);
-  EngineResult NvAccess(const FrameEvent& frame);
-  EngineResult StreamWrite(const FrameEvent& frame);
+  TEngineResult Firmware(const TFrameEvent& frame);
+  TEngineResult Download(const TFrameEvent& frame);
+  TEngineResult Programmer(const TFrameEvent& frame);
+  TEngineResult NvAccess(const TFrameEvent& frame);
+  TEngineResult StreamWrite(const TFrameEvent& frame);
 
-  DeviceModel& model_;
-  const DeviceFaults& faults_;
-  const ProgrammerImage* programmer_;
+  TDeviceModel& model_;
+  const TDeviceFaults& faults_;
+  const TProgrammerImage* programmer_;
   std::uint64_t flashBytes_;
-  Layer layer_ = Layer::kFirmware;
-  SparseMemory ram_;
-  ByteVector staged_;        // flash content streamed since the last close
+  TLayer layer_ = TLayer::kFirmware;
+  TSparseMemory ram_;
+  TByteVector staged_;       // flash content streamed since the last close
   bool streamOpen_ = false;  // a stream write came since the last close
   std::uint64_t openStreamBytes_ = 0;
   std::uint64_t streamedBytes_ = 0;  // since power-on, for the unplug fault

@@ -12,7 +12,7 @@ constexpr std::size_t kMinPlainFrameBytes = 3;
 
 }  // namespace
 
-void DiagFramer::Reset() {
+void TDiagFramer::Reset() {
   plain_.clear();
   escaping_ = false;
   opened_ = false;
@@ -20,20 +20,20 @@ void DiagFramer::Reset() {
   stuffedLength_ = 0;
 }
 
-FrameEvent DiagFramer::Finish() {
-  FrameEvent event;
+TFrameEvent TDiagFramer::Finish() {
+  TFrameEvent event;
   event.leadingFlag = opened_;
   if (overlong_) {
-    event.fault = FrameFault::kOverlong;
+    event.fault = TFrameFault::kOverlong;
   } else if (escaping_) {
-    event.fault = FrameFault::kAborted;
+    event.fault = TFrameFault::kAborted;
   } else if (plain_.size() < kMinPlainFrameBytes) {
-    event.fault = FrameFault::kTooShort;
+    event.fault = TFrameFault::kTooShort;
   } else {
     const std::size_t body = plain_.size() - 2;
     const std::uint16_t stored = static_cast<std::uint16_t>(plain_[body] | (plain_[body + 1] << 8));
     if (ComputeCrc(plain_.data(), body) != stored) {
-      event.fault = FrameFault::kBadCrc;
+      event.fault = TFrameFault::kBadCrc;
     } else {
       event.command = plain_[0];
       event.payload.assign(plain_.begin() + 1, plain_.begin() + static_cast<std::ptrdiff_t>(body));
@@ -43,8 +43,8 @@ FrameEvent DiagFramer::Finish() {
   return event;
 }
 
-std::vector<FrameEvent> DiagFramer::Feed(const std::uint8_t* bytes, std::size_t length) {
-  std::vector<FrameEvent> events;
+std::vector<TFrameEvent> TDiagFramer::Feed(const std::uint8_t* bytes, std::size_t length) {
+  std::vector<TFrameEvent> events;
   for (std::size_t i = 0; bytes != nullptr && i < length; ++i) {
     const std::uint8_t byte = bytes[i];
     if (byte == kFrameFlag) {

@@ -18,7 +18,7 @@ namespace vornex::sim {
 // flag (the largest request, a 1024-byte stream write, is below 2100 bytes even fully stuffed).
 constexpr std::size_t kMaxStuffedFrameBytes = 4096;
 
-enum class FrameFault {
+enum class TFrameFault {
   kNone,
   kBadCrc,    // a whole frame whose CRC does not match
   kTooShort,  // fewer than command + CRC bytes between two flags
@@ -26,24 +26,24 @@ enum class FrameFault {
   kAborted,   // an escape byte right before the closing flag
 };
 
-struct FrameEvent {
-  FrameFault fault = FrameFault::kNone;
+struct TFrameEvent {
+  TFrameFault fault = TFrameFault::kNone;
   std::uint8_t command = 0;  // valid frames only
-  ByteVector payload;        // valid frames only: the bytes between command and CRC
+  TByteVector payload;       // valid frames only: the bytes between command and CRC
   bool leadingFlag = false;  // the frame was opened by a flag
 };
 
-class DiagFramer {
+class TDiagFramer {
  public:
   // Feeds received bytes; returns the frames (and faults) that they complete, in order.
-  std::vector<FrameEvent> Feed(const std::uint8_t* bytes, std::size_t length);
+  std::vector<TFrameEvent> Feed(const std::uint8_t* bytes, std::size_t length);
   // Forgets a partly received frame (the port went away).
   void Reset();
 
  private:
-  FrameEvent Finish();
+  TFrameEvent Finish();
 
-  ByteVector plain_;
+  TByteVector plain_;
   bool escaping_ = false;
   bool opened_ = false;
   bool overlong_ = false;

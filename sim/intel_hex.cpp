@@ -43,8 +43,8 @@ bool DecodeRecord(std::string_view digits, std::vector<std::uint8_t>* bytes) {
 
 }  // namespace
 
-bool ParseIntelHex(std::string_view text, HexImage* image, std::string* error) {
-  HexImage result;
+bool ParseIntelHex(std::string_view text, THexImage* image, std::string* error) {
+  THexImage result;
   std::vector<std::uint8_t> record;
   std::size_t lineNumber = 0;
   while (!text.empty()) {
@@ -94,7 +94,7 @@ bool ParseIntelHex(std::string_view text, HexImage* image, std::string* error) {
   return true;
 }
 
-bool ReadIntelHexFile(const std::string& path, HexImage* image, std::string* error) {
+bool ReadIntelHexFile(const std::string& path, THexImage* image, std::string* error) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     if (error != nullptr) *error = "cannot read " + path;

@@ -13,7 +13,7 @@
 
 namespace vornex::sim {
 
-struct HexImage {
+struct THexImage {
   std::vector<std::uint8_t> data;
   std::uint32_t startAddress = 0;
 };
@@ -22,9 +22,9 @@ struct HexImage {
 // Accepted record types: 00 data, 01 end of file (ends parsing), 02 and 04 (address extensions,
 // not needed since addresses are not used), 05 start linear address. Types 03 and above 05
 // are refused. Blank lines and a missing end-of-file record are tolerated.
-bool ParseIntelHex(std::string_view text, HexImage* image, std::string* error);
+bool ParseIntelHex(std::string_view text, THexImage* image, std::string* error);
 
 // Reads and parses a file; false with a reason when it cannot be read or parsed.
-bool ReadIntelHexFile(const std::string& path, HexImage* image, std::string* error);
+bool ReadIntelHexFile(const std::string& path, THexImage* image, std::string* error);
 
 }  // namespace vornex::sim

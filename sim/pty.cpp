@@ -29,8 +29,8 @@ std::string Reason(const char* what) {
 
 }  // namespace
 
-std::unique_ptr<Pty> Pty::Open(std::string* error) {
-  auto pty = std::make_unique<Pty>(Passkey{});
+std::unique_ptr<TPty> TPty::Open(std::string* error) {
+  auto pty = std::make_unique<TPty>(TPasskey{});
   pty->master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
   if (pty->master_ < 0) {
     if (error != nullptr) *error = Reason("posix_openpt");
@@ -56,12 +56,12 @@ std::unique_ptr<Pty> Pty::Open(std::string* error) {
   return pty;
 }
 
-Pty::~Pty() {
+TPty::~TPty() {
   if (slave_ >= 0) ::close(slave_);
   if (master_ >= 0) ::close(master_);
 }
 
-std::size_t Pty::UnreadBytes() const {
+std::size_t TPty::UnreadBytes() const {
   int queued = 0;
   // The slave's input queue belongs to the terminal, so the kept descriptor sees what the
   // station's descriptor has still to read.
@@ -69,7 +69,7 @@ std::size_t Pty::UnreadBytes() const {
   return static_cast<std::size_t>(queued);
 }
 
-bool Pty::HoldBusy() {
+bool TPty::HoldBusy() {
   return slave_ >= 0 && ::flock(slave_, LOCK_EX | LOCK_NB) == 0;
 }
 

@@ -12,20 +12,20 @@
 
 namespace vornex::sim {
 
-class Pty {
+class TPty {
  public:
   // A fresh pair with both sides raw and the master non-blocking; null with a reason on failure.
-  static std::unique_ptr<Pty> Open(std::string* error);
+  static std::unique_ptr<TPty> Open(std::string* error);
   // Only Open can make the key, so only Open constructs.
-  struct Passkey {
+  struct TPasskey {
    private:
-    friend class Pty;
-    Passkey() = default;
+    friend class TPty;
+    TPasskey() = default;
   };
-  explicit Pty(Passkey) {}
-  ~Pty();
-  Pty(const Pty&) = delete;
-  Pty& operator=(const Pty&) = delete;
+  explicit TPty(TPasskey) {}
+  ~TPty();
+  TPty(const TPty&) = delete;
+  TPty& operator=(const TPty&) = delete;
 
   int Master() const { return master_; }
   const std::string& SlavePath() const { return slavePath_; }

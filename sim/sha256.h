@@ -5,7 +5,7 @@
 
 namespace vornex::sim {
 using vornex::DigestHex;
-using vornex::Sha256;
-using vornex::Sha256Digest;
 using vornex::Sha256Hex;
+using vornex::TSha256;
+using vornex::TSha256Digest;
 }  // namespace vornex::sim

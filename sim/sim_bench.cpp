@@ -52,7 +52,7 @@ bool Contains(const std::vector<int>& values, int value) {
 
 }  // namespace
 
-std::unique_ptr<SimBench> SimBench::Create(BenchConfig config, std::string* error) {
+std::unique_ptr<TSimBench> TSimBench::Create(TBenchConfig config, std::string* error) {
   auto fail = [error](std::string reason) {
     if (error != nullptr) *error = std::move(reason);
     return nullptr;
@@ -61,7 +61,7 @@ std::unique_ptr<SimBench> SimBench::Create(BenchConfig config, std::string* erro
   if (config.devices.empty() || static_cast<int>(config.devices.size()) > kMaxDevices) {
     return fail("a bench holds 1 to " + std::to_string(kMaxDevices) + " devices");
   }
-  for (const DeviceConfig& device : config.devices) {
+  for (const TDeviceConfig& device : config.devices) {
     if (device.extraPorts < 0 || device.extraPorts > kMaxExtraPorts) {
       return fail("a device has 0 to " + std::to_string(kMaxExtraPorts) + " extra ports");
     }
@@ -69,25 +69,25 @@ std::unique_ptr<SimBench> SimBench::Create(BenchConfig config, std::string* erro
       return fail("a device has 1 to " + std::to_string(kMaxFlashMiB) + " MiB of flash");
     }
   }
-  auto bench = std::make_unique<SimBench>(Passkey{}, std::move(config));
+  auto bench = std::make_unique<TSimBench>(TPasskey{}, std::move(config));
   if (!bench->Start(error)) return nullptr;
   return bench;
 }
 
-SimBench::SimBench(Passkey, BenchConfig config) : config_(std::move(config)) {
+TSimBench::TSimBench(TPasskey, TBenchConfig config) : config_(std::move(config)) {
   std::error_code ec;
   const fs::path folder = fs::absolute(config_.folder, ec);
   folder_ = (ec ? fs::path(config_.folder) : folder).lexically_normal().string();
   if (folder_.size() > 1 && folder_.back() == '/') folder_.pop_back();
   devFolder_ = (fs::path(folder_) / kDevFolderName).string();
-  const ProgrammerImage* programmer = config_.programmer ? &*config_.programmer : nullptr;
+  const TProgrammerImage* programmer = config_.programmer ? &*config_.programmer : nullptr;
   for (std::size_t i = 0; i < config_.devices.size(); ++i) {
     devices_.push_back(
-        std::make_unique<SimDevice>(static_cast<int>(i), config_.devices[i], programmer));
+        std::make_unique<TSimDevice>(static_cast<int>(i), config_.devices[i], programmer));
   }
 }
 
-bool SimBench::Start(std::string* error) {
+bool TSimBench::Start(std::string* error) {
   std::error_code ec;
   fs::create_directories(devFolder_, ec);
   if (ec) {
@@ -107,7 +107,7 @@ bool SimBench::Start(std::string* error) {
 
   {
     std::lock_guard lock(mutex_);
-    for (auto& device : devices_) Attach(*device, Enumeration{true, false, false});
+    for (auto& device : devices_) Attach(*device, TEnumeration{true, false, false});
     if (!problems_.empty()) {
       if (error != nullptr) *error = problems_.front();
       return false;
@@ -117,7 +117,7 @@ bool SimBench::Start(std::string* error) {
   return true;
 }
 
-SimBench::~SimBench() {
+TSimBench::~TSimBench() {
   {
     std::lock_guard lock(mutex_);
     stop_ = true;
@@ -136,16 +136,16 @@ SimBench::~SimBench() {
   fs::remove(devFolder_, ec);  // only when empty
 }
 
-void SimBench::Wake() {
+void TSimBench::Wake() {
   if (wakeWrite_ < 0) return;
   const std::uint8_t byte = 1;
   // A full pipe already holds a wake-up; nothing is lost by dropping this one.
   [[maybe_unused]] const ssize_t n = ::write(wakeWrite_, &byte, 1);
 }
 
-void SimBench::Run() {
+void TSimBench::Run() {
   std::vector<pollfd> fds;
-  std::vector<std::pair<SimDevice*, SimPort*>> owners;
+  std::vector<std::pair<TSimDevice*, TSimPort*>> owners;
   for (;;) {
     int timeoutMs = -1;
     {
@@ -153,9 +153,9 @@ void SimBench::Run() {
       if (stop_) return;
       fds.assign(1, pollfd{wakeRead_, POLLIN, 0});
       owners.assign(1, {nullptr, nullptr});
-      std::optional<pacing::Clock::time_point> next;
+      std::optional<pacing::TClock::time_point> next;
       for (auto& device : devices_) {
-        for (SimPort& port : device->Ports()) {
+        for (TSimPort& port : device->Ports()) {
           if (!port.pty || port.stalled) continue;
           const short events = port.pendingOutput.empty() ? POLLIN : (POLLIN | POLLOUT);
           fds.push_back(pollfd{port.pty->Master(), events, 0});
@@ -165,7 +165,7 @@ void SimBench::Run() {
         if (step && (!next || *step < *next)) next = step;
       }
       if (next) {
-        const auto left = *next - pacing::Clock::now();
+        const auto left = *next - pacing::TClock::now();
         const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
         timeoutMs = static_cast<int>(std::clamp<long long>(ms, 0, 0x7FFFFFFF));
       }
@@ -201,7 +201,7 @@ void SimBench::Run() {
   }
 }
 
-void SimBench::Service(SimDevice& device, SimPort& port, short events) {
+void TSimBench::Service(TSimDevice& device, TSimPort& port, short events) {
   if (!port.pty) return;
   if ((events & POLLIN) != 0) {
     std::uint8_t buffer[kReadChunkBytes];
@@ -217,8 +217,8 @@ void SimBench::Service(SimDevice& device, SimPort& port, short events) {
   Flush(port);
 }
 
-void SimBench::Flush(SimPort& port) {
-  ByteVector& pending = port.pendingOutput;
+void TSimBench::Flush(TSimPort& port) {
+  TByteVector& pending = port.pendingOutput;
   while (!pending.empty() && port.pty) {
     const ssize_t n = ::write(port.pty->Master(), pending.data(), pending.size());
     if (n > 0) {
@@ -233,56 +233,56 @@ void SimBench::Flush(SimPort& port) {
   }
 }
 
-void SimBench::RunTimeline() {
+void TSimBench::RunTimeline() {
   for (auto& device : devices_) {
     if (device->DueDetach()) Detach(*device);
   }
   for (auto& device : devices_) {
-    Enumeration how;
+    TEnumeration how;
     if (device->DueAttach(&how)) Attach(*device, how);
   }
 }
 
-std::string SimBench::LinkPath(int com) const {
+std::string TSimBench::LinkPath(int com) const {
   return (fs::path(devFolder_) / ("COM" + std::to_string(com))).string();
 }
 
-int SimBench::AllocateCom(const std::vector<int>& avoid) const {
+int TSimBench::AllocateCom(const std::vector<int>& avoid) const {
   for (int com = kFirstComNumber; com <= kLastComNumber; ++com) {
     if (Contains(avoid, com)) continue;
     const bool taken = std::any_of(devices_.begin(), devices_.end(), [com](const auto& device) {
       const auto& ports = device->Ports();
       return std::any_of(ports.begin(), ports.end(),
-                         [com](const SimPort& port) { return port.com == com; });
+                         [com](const TSimPort& port) { return port.com == com; });
     });
     if (!taken) return com;
   }
   return 0;
 }
 
-void SimBench::Attach(SimDevice& device, const Enumeration& how) {
-  std::vector<SimPort*> coming;
-  for (SimPort& port : device.Ports()) {
-    if (how.allPorts || port.role == PortRole::kDiag) coming.push_back(&port);
+void TSimBench::Attach(TSimDevice& device, const TEnumeration& how) {
+  std::vector<TSimPort*> coming;
+  for (TSimPort& port : device.Ports()) {
+    if (how.allPorts || port.role == TSimPortRole::kDiag) coming.push_back(&port);
   }
   std::vector<int> previous;
-  for (SimPort* port : coming) {
+  for (TSimPort* port : coming) {
     previous.push_back(port->com);
     if (how.renumber) port->com = 0;
   }
-  for (SimPort* port : coming) {
+  for (TSimPort* port : coming) {
     if (port->com == 0) port->com = AllocateCom(previous);
     if (port->com == 0) {
       Problem("device " + std::to_string(device.Index()) + ": no free COM number left");
       continue;
     }
     std::string reason;
-    std::unique_ptr<Pty> pty = Pty::Open(&reason);
+    std::unique_ptr<TPty> pty = TPty::Open(&reason);
     if (!pty) {
       Problem("device " + std::to_string(device.Index()) + ": " + reason);
       continue;
     }
-    if (port->role == PortRole::kDiag && device.Config().faults.diagBusy && !pty->HoldBusy()) {
+    if (port->role == TSimPortRole::kDiag && device.Config().faults.diagBusy && !pty->HoldBusy()) {
       Problem("device " + std::to_string(device.Index()) + ": cannot hold the port busy");
     }
     const std::string link = LinkPath(port->com);
@@ -307,8 +307,8 @@ void SimBench::Attach(SimDevice& device, const Enumeration& how) {
   device.Attached(how);
 }
 
-void SimBench::Detach(SimDevice& device) {
-  for (SimPort& port : device.Ports()) {
+void TSimBench::Detach(TSimDevice& device) {
+  for (TSimPort& port : device.Ports()) {
     if (!port.pty) continue;
     // Record first, link second: a station that reads the record always finds its link.
     bench::RemovePort(folder_, port.com);
@@ -319,48 +319,48 @@ void SimBench::Detach(SimDevice& device) {
   device.Detached();
 }
 
-void SimBench::Problem(std::string text) {
+void TSimBench::Problem(std::string text) {
   problems_.push_back(std::move(text));
 }
 
-SimDevice& SimBench::DeviceAt(int index) const {
+TSimDevice& TSimBench::DeviceAt(int index) const {
   return *devices_.at(static_cast<std::size_t>(index));
 }
 
-std::string SimBench::Key(int index) const {
+std::string TSimBench::Key(int index) const {
   return DeviceAt(index).Key();
 }
 
-DeviceReport SimBench::Report(int index) const {
+TDeviceReport TSimBench::Report(int index) const {
   std::lock_guard lock(mutex_);
   return DeviceAt(index).Report();
 }
 
-std::vector<DeviceReport> SimBench::Reports() const {
+std::vector<TDeviceReport> TSimBench::Reports() const {
   std::lock_guard lock(mutex_);
-  std::vector<DeviceReport> reports;
+  std::vector<TDeviceReport> reports;
   for (const auto& device : devices_) reports.push_back(device->Report());
   return reports;
 }
 
-std::string SimBench::StateJson() const {
+std::string TSimBench::StateJson() const {
   return ReportsToJson(Reports());
 }
 
-bool SimBench::WriteState(const std::string& path, std::string* error) const {
+bool TSimBench::WriteState(const std::string& path, std::string* error) const {
   return WriteFileAtomically(path, StateJson(), error);
 }
 
-std::optional<NvData> SimBench::NvItem(int index, std::uint16_t item) const {
+std::optional<TNvData> TSimBench::NvItem(int index, std::uint16_t item) const {
   std::lock_guard lock(mutex_);
   return DeviceAt(index).NvItem(item);
 }
 
-bool SimBench::WaitUntil(int index, const std::function<bool(const DeviceReport&)>& condition,
-                         std::uint32_t limitMs) const {
-  const pacing::Deadline deadline(limitMs);
+bool TSimBench::WaitUntil(int index, const std::function<bool(const TDeviceReport&)>& condition,
+                          std::uint32_t limitMs) const {
+  const pacing::TDeadline deadline(limitMs);
   std::unique_lock lock(mutex_);
-  const SimDevice& device = DeviceAt(index);
+  const TSimDevice& device = DeviceAt(index);
   for (;;) {
     if (condition(device.Report())) return true;
     if (changed_.wait_until(lock, deadline.At()) == std::cv_status::timeout) {
@@ -369,9 +369,9 @@ bool SimBench::WaitUntil(int index, const std::function<bool(const DeviceReport&
   }
 }
 
-bool SimBench::WaitUntilAny(const std::function<bool(const DeviceReport&)>& condition,
-                            std::uint32_t limitMs) const {
-  const pacing::Deadline deadline(limitMs);
+bool TSimBench::WaitUntilAny(const std::function<bool(const TDeviceReport&)>& condition,
+                             std::uint32_t limitMs) const {
+  const pacing::TDeadline deadline(limitMs);
   std::unique_lock lock(mutex_);
   const auto any = [&] {
     return std::any_of(devices_.begin(), devices_.end(),
@@ -383,7 +383,7 @@ bool SimBench::WaitUntilAny(const std::function<bool(const DeviceReport&)>& cond
   return true;
 }
 
-void SimBench::Unplug(int index) {
+void TSimBench::Unplug(int index) {
   {
     std::lock_guard lock(mutex_);
     DeviceAt(index).Unplug();
@@ -391,7 +391,7 @@ void SimBench::Unplug(int index) {
   Wake();
 }
 
-void SimBench::Replug(int index) {
+void TSimBench::Replug(int index) {
   {
     std::lock_guard lock(mutex_);
     DeviceAt(index).Replug();
@@ -399,7 +399,7 @@ void SimBench::Replug(int index) {
   Wake();
 }
 
-std::vector<std::string> SimBench::Problems() const {
+std::vector<std::string> TSimBench::Problems() const {
   std::lock_guard lock(mutex_);
   return problems_;
 }

@@ -1,4 +1,4 @@
-// SimBench, a bench of simulated devices on real pseudo-terminals, in the station's own process
+// TSimBench, a bench of simulated devices on real pseudo-terminals, in the station's own process
 // (tests) or behind the vornex-devsim program (demo, manual runs).
 //
 // The bench owns a registry folder: one record file per present port, written and removed with
@@ -31,17 +31,17 @@
 
 namespace vornex::sim {
 
-class SimBench {
+class TSimBench {
  public:
   // Creates the folders, clears port records and links left there by an earlier bench, brings
   // every device onto the bench and starts serving. Null with a reason when the configuration
   // is unusable or the folder or a pseudo-terminal cannot be made.
-  static std::unique_ptr<SimBench> Create(BenchConfig config, std::string* error);
+  static std::unique_ptr<TSimBench> Create(TBenchConfig config, std::string* error);
   // Stops serving, then removes every port record and link of the bench (open station ports
   // see a hang-up).
-  ~SimBench();
-  SimBench(const SimBench&) = delete;
-  SimBench& operator=(const SimBench&) = delete;
+  ~TSimBench();
+  TSimBench(const TSimBench&) = delete;
+  TSimBench& operator=(const TSimBench&) = delete;
 
   const std::string& Folder() const { return folder_; }
   int DeviceCount() const { return static_cast<int>(devices_.size()); }
@@ -49,20 +49,20 @@ class SimBench {
   std::string Key(int index) const;
 
   // A snapshot of one device, or of all of them.
-  DeviceReport Report(int index) const;
-  std::vector<DeviceReport> Reports() const;
+  TDeviceReport Report(int index) const;
+  std::vector<TDeviceReport> Reports() const;
   // All reports as JSON; written atomically to a file by WriteState (false with a reason).
   std::string StateJson() const;
   bool WriteState(const std::string& path, std::string* error) const;
   // One NV item of a device; none when the item is inactive.
-  std::optional<NvData> NvItem(int index, std::uint16_t item) const;
+  std::optional<TNvData> NvItem(int index, std::uint16_t item) const;
 
   // Waits until the condition holds for device `index` (looked at after every change of its
   // presence, layer or firmware) or the limit (pacing clock) has passed; true when it holds.
-  bool WaitUntil(int index, const std::function<bool(const DeviceReport&)>& condition,
+  bool WaitUntil(int index, const std::function<bool(const TDeviceReport&)>& condition,
                  std::uint32_t limitMs) const;
   // The same for whichever device first meets the condition; true when one does.
-  bool WaitUntilAny(const std::function<bool(const DeviceReport&)>& condition,
+  bool WaitUntilAny(const std::function<bool(const TDeviceReport&)>& condition,
                     std::uint32_t limitMs) const;
 
   // Pulls all ports of a device off the bench now; it stays away until Replug.
@@ -75,33 +75,33 @@ class SimBench {
   std::vector<std::string> Problems() const;
 
   // Only Create can make the key, so only Create constructs.
-  struct Passkey {
+  struct TPasskey {
    private:
-    friend class SimBench;
-    Passkey() = default;
+    friend class TSimBench;
+    TPasskey() = default;
   };
-  SimBench(Passkey, BenchConfig config);
+  TSimBench(TPasskey, TBenchConfig config);
 
  private:
   bool Start(std::string* error);
   void Run();
   void Wake();
   // Serves one port's poll events (under the lock).
-  void Service(SimDevice& device, SimPort& port, short events);
-  void Flush(SimPort& port);
+  void Service(TSimDevice& device, TSimPort& port, short events);
+  void Flush(TSimPort& port);
   void RunTimeline();
-  void Attach(SimDevice& device, const Enumeration& how);
-  void Detach(SimDevice& device);
+  void Attach(TSimDevice& device, const TEnumeration& how);
+  void Detach(TSimDevice& device);
   // The lowest free COM number that is not in `avoid`; 0 when none is left.
   int AllocateCom(const std::vector<int>& avoid) const;
   std::string LinkPath(int com) const;
   void Problem(std::string text);
-  SimDevice& DeviceAt(int index) const;
+  TSimDevice& DeviceAt(int index) const;
 
-  BenchConfig config_;
+  TBenchConfig config_;
   std::string folder_;
   std::string devFolder_;
-  std::vector<std::unique_ptr<SimDevice>> devices_;
+  std::vector<std::unique_ptr<TSimDevice>> devices_;
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
   std::vector<std::string> problems_;

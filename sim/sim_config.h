@@ -43,19 +43,19 @@ constexpr std::uint32_t kDefaultFlashMiB = 32;
 constexpr std::uint32_t kMaxFlashMiB = 1024;
 
 // How a running programmer answers stream writes.
-enum class StreamReplies {
+enum class TStreamReplies {
   kAcknowledge,  // 0x08, the normal case
   kLogReport,    // a 0x0D text report instead; the data is written
   kErrorReport,  // a 0x0E text report instead; the data is not written
 };
 
 // Faults injected into one device.
-struct DeviceFaults {
+struct TDeviceFaults {
   bool silentDiag = false;        // the diagnostic port never answers
   bool silentModem = false;       // the modem port never answers (no echo either)
   std::uint32_t badCrcReply = 0;  // this diagnostic reply (1 = the first) has a broken CRC
   bool refuseBlocks = false;      // download-mode write blocks are refused (0x03)
-  StreamReplies streamReplies = StreamReplies::kAcknowledge;
+  TStreamReplies streamReplies = TStreamReplies::kAcknowledge;
   bool nvReadsFail = false;                       // every NV read answers a non-zero status
   bool noReturn = false;                          // after a reset the device never comes back
   bool diagBusy = false;                          // another opener holds the diagnostic port
@@ -70,7 +70,7 @@ struct DeviceFaults {
   bool errorReportOnReset = false;  // the programmer's reset gets a 0x0E report; no reboot
 };
 
-struct DeviceConfig {
+struct TDeviceConfig {
   std::string firmwareVersion;  // empty: kDefaultFirmwareVersion
   int extraPorts = 0;           // serial ports besides modem and diagnostics, 0..kMaxExtraPorts
   std::uint32_t bootDelayMs = kBootDelayMs;
@@ -78,20 +78,20 @@ struct DeviceConfig {
   bool renumberOnReset = false;               // new COM numbers after a reset or programmer start
   bool reenumerateOnDownloadMode = false;     // 0x3A makes the device leave and come back
   bool reenumerateOnProgrammerStart = false;  // so does the start of the programmer
-  DeviceFaults faults;
+  TDeviceFaults faults;
 };
 
 // The programmer that a boot downloader accepts: these bytes, written to RAM from this address.
-struct ProgrammerImage {
-  ByteVector data;
+struct TProgrammerImage {
+  TByteVector data;
   std::uint32_t startAddress = 0;
 };
 
-struct BenchConfig {
-  std::string folder;                 // registry folder; dev/ below it holds the port links
-  std::vector<DeviceConfig> devices;  // 1..kMaxDevices
+struct TBenchConfig {
+  std::string folder;                  // registry folder; dev/ below it holds the port links
+  std::vector<TDeviceConfig> devices;  // 1..kMaxDevices
   // Without one, a go command starts any program that was written to its address.
-  std::optional<ProgrammerImage> programmer;
+  std::optional<TProgrammerImage> programmer;
 };
 
 }  // namespace vornex::sim

@@ -15,17 +15,17 @@ constexpr const char* kDiagDescription = "Vornex USB Diagnostics 9004";
 constexpr const char* kModemDescription = "Vornex USB Modem 9004";
 constexpr const char* kExtraDescriptions[] = {"Vornex USB NMEA 9004", "Vornex USB Serial 9004"};
 
-const char* FrameFaultName(FrameFault fault) {
+const char* FrameFaultName(TFrameFault fault) {
   switch (fault) {
-    case FrameFault::kBadCrc:
+    case TFrameFault::kBadCrc:
       return "frame:bad-crc";
-    case FrameFault::kTooShort:
+    case TFrameFault::kTooShort:
       return "frame:too-short";
-    case FrameFault::kOverlong:
+    case TFrameFault::kOverlong:
       return "frame:overlong";
-    case FrameFault::kAborted:
+    case TFrameFault::kAborted:
       return "frame:aborted";
-    case FrameFault::kNone:
+    case TFrameFault::kNone:
       break;
   }
   return "frame:ok";
@@ -47,7 +47,7 @@ std::string SocketKey(int index) {
   return key;
 }
 
-SimDevice::SimDevice(int index, const DeviceConfig& config, const ProgrammerImage* programmer)
+TSimDevice::TSimDevice(int index, const TDeviceConfig& config, const TProgrammerImage* programmer)
     : index_(index),
       key_(SocketKey(index)),
       config_(config),
@@ -55,35 +55,35 @@ SimDevice::SimDevice(int index, const DeviceConfig& config, const ProgrammerImag
                                                                      : config_.firmwareVersion)),
       modem_(model_, &config_.faults),
       engine_(model_, config_.faults, programmer, std::uint64_t{config_.flashMiB} << 20) {
-  auto addPort = [this](PortRole role, int interfaceNumber) {
-    SimPort& port = ports_.emplace_back();
+  auto addPort = [this](TSimPortRole role, int interfaceNumber) {
+    TSimPort& port = ports_.emplace_back();
     port.role = role;
     port.interfaceNumber = interfaceNumber;
   };
-  addPort(PortRole::kDiag, 0);
-  addPort(PortRole::kModem, 1);
+  addPort(TSimPortRole::kDiag, 0);
+  addPort(TSimPortRole::kModem, 1);
   const int extras = std::clamp(config_.extraPorts, 0, kMaxExtraPorts);
-  for (int i = 0; i < extras; ++i) addPort(PortRole::kExtra, 2 + i);
+  for (int i = 0; i < extras; ++i) addPort(TSimPortRole::kExtra, 2 + i);
 }
 
-bench::BenchPort SimDevice::PortRecord(const SimPort& port, const std::string& ttyPath) const {
-  bench::BenchPort record;
+bench::TBenchPort TSimDevice::PortRecord(const TSimPort& port, const std::string& ttyPath) const {
+  bench::TBenchPort record;
   TPortInfo& info = record.info;
   info.com = static_cast<std::uint8_t>(port.com);
-  const bool modem = port.role == PortRole::kModem;
+  const bool modem = port.role == TSimPortRole::kModem;
   info.portClass = modem ? kPortClassModem : kPortClassSerial;
   info.path = FormatBounded(decltype(info.path)::kCapacity,
                             "\\\\?\\USB#VID_05C6&PID_9004&MI_%02d#6&%s&0&%04d#%s",
                             port.interfaceNumber, key_.c_str(), port.interfaceNumber,
                             modem ? kModemInterfaceGuid : kSerialInterfaceGuid);
   switch (port.role) {
-    case PortRole::kDiag:
+    case TSimPortRole::kDiag:
       info.description = kDiagDescription;
       break;
-    case PortRole::kModem:
+    case TSimPortRole::kModem:
       info.description = kModemDescription;
       break;
-    case PortRole::kExtra:
+    case TSimPortRole::kExtra:
       info.description = kExtraDescriptions[(port.interfaceNumber - 2) % kMaxExtraPorts];
       break;
   }
@@ -95,19 +95,19 @@ bench::BenchPort SimDevice::PortRecord(const SimPort& port, const std::string& t
   return record;
 }
 
-void SimDevice::OnInput(SimPort& port, const std::uint8_t* bytes, std::size_t length) {
+void TSimDevice::OnInput(TSimPort& port, const std::uint8_t* bytes, std::size_t length) {
   if (!present_ || halted_) return;
-  ByteVector out;
+  TByteVector out;
   switch (port.role) {
-    case PortRole::kExtra:
+    case TSimPortRole::kExtra:
       return;
-    case PortRole::kModem:
+    case TSimPortRole::kModem:
       // The AT interpreter is part of the running firmware.
-      if (config_.faults.silentModem || engine_.CurrentLayer() != Layer::kFirmware) return;
+      if (config_.faults.silentModem || engine_.CurrentLayer() != TLayer::kFirmware) return;
       out = modem_.Feed(bytes, length);
       ++revision_;
       break;
-    case PortRole::kDiag:
+    case TSimPortRole::kDiag:
       if (config_.faults.silentDiag) return;
       OnDiagInput(port, bytes, length);
       ++revision_;
@@ -116,7 +116,7 @@ void SimDevice::OnInput(SimPort& port, const std::uint8_t* bytes, std::size_t le
   Queue(port, out);
 }
 
-void SimDevice::Queue(SimPort& port, const ByteVector& bytes) {
+void TSimDevice::Queue(TSimPort& port, const TByteVector& bytes) {
   if (port.pendingOutput.size() + bytes.size() > kMaxPendingOutputBytes) {
     port.pendingOutput.clear();
     model_.Count("overrun");
@@ -124,17 +124,17 @@ void SimDevice::Queue(SimPort& port, const ByteVector& bytes) {
   port.pendingOutput.insert(port.pendingOutput.end(), bytes.begin(), bytes.end());
 }
 
-void SimDevice::OnDiagInput(SimPort& port, const std::uint8_t* bytes, std::size_t length) {
-  for (const FrameEvent& frame : framer_.Feed(bytes, length)) {
+void TSimDevice::OnDiagInput(TSimPort& port, const std::uint8_t* bytes, std::size_t length) {
+  for (const TFrameEvent& frame : framer_.Feed(bytes, length)) {
     if (halted_) break;  // leaving the bus: the rest is lost
-    if (frame.fault != FrameFault::kNone) {
+    if (frame.fault != TFrameFault::kNone) {
       model_.Count(FrameFaultName(frame.fault));
       continue;
     }
-    const Layer layerBefore = engine_.CurrentLayer();
+    const TLayer layerBefore = engine_.CurrentLayer();
     const std::uint32_t flashesBefore = model_.flashCount;
     const std::uint64_t streamBefore = engine_.OpenStreamBytes();
-    const EngineResult result = engine_.Handle(frame);
+    const TEngineResult result = engine_.Handle(frame);
     if (result.reply) {
       ++diagReplies_;
       const bool corrupt = diagReplies_ == config_.faults.badCrcReply;
@@ -148,38 +148,38 @@ void SimDevice::OnDiagInput(SimPort& port, const std::uint8_t* bytes, std::size_
   }
 }
 
-void SimDevice::OnLifeEvent(LifeEvent event) {
+void TSimDevice::OnLifeEvent(TLifeEvent event) {
   switch (event) {
-    case LifeEvent::kNone:
+    case TLifeEvent::kNone:
       break;
-    case LifeEvent::kEnteredDownload:
+    case TLifeEvent::kEnteredDownload:
       if (config_.reenumerateOnDownloadMode) {
         // The boot downloader keeps the COM number: the station reopens it by number.
-        ScheduleVanish(kDownloadReenumerateMs, Enumeration{false, false, false});
+        ScheduleVanish(kDownloadReenumerateMs, TEnumeration{false, false, false});
       }
       break;
-    case LifeEvent::kProgrammerStarted:
+    case TLifeEvent::kProgrammerStarted:
       if (config_.reenumerateOnProgrammerStart) {
         ScheduleVanish(kProgrammerReenumerateMs,
-                       Enumeration{false, config_.renumberOnReset, false});
+                       TEnumeration{false, config_.renumberOnReset, false});
       }
       break;
-    case LifeEvent::kReset:
+    case TLifeEvent::kReset:
       if (config_.faults.noReturn) {
         ScheduleVanish(0, std::nullopt);
       } else {
         const std::uint32_t bootMs = std::min(config_.bootDelayMs, 0xFFFFFFFFu - kVanishDelayMs);
         ScheduleVanish(kVanishDelayMs + bootMs,
-                       Enumeration{true, config_.renumberOnReset, true, true});
+                       TEnumeration{true, config_.renumberOnReset, true, true});
       }
       break;
-    case LifeEvent::kUnplugged:
+    case TLifeEvent::kUnplugged:
       Unplug();
       break;
   }
 }
 
-void SimDevice::ScheduleVanish(std::uint32_t backAfterMs, std::optional<Enumeration> comeBack) {
+void TSimDevice::ScheduleVanish(std::uint32_t backAfterMs, std::optional<TEnumeration> comeBack) {
   halted_ = true;
   detachAt_.emplace(kVanishDelayMs);
   readerLimit_.emplace(kVanishLimitMs);
@@ -190,20 +190,20 @@ void SimDevice::ScheduleVanish(std::uint32_t backAfterMs, std::optional<Enumerat
   }
 }
 
-std::optional<pacing::Clock::time_point> SimDevice::NextStepAt() const {
-  std::optional<pacing::Clock::time_point> next;
+std::optional<pacing::TClock::time_point> TSimDevice::NextStepAt() const {
+  std::optional<pacing::TClock::time_point> next;
   if (detachAt_) next = detachAt_->At();
   if (attachAt_ && (!next || attachAt_->At() < *next)) next = attachAt_->At();
   return next;
 }
 
-bool SimDevice::RepliesTaken() const {
-  return std::all_of(ports_.begin(), ports_.end(), [](const SimPort& port) {
+bool TSimDevice::RepliesTaken() const {
+  return std::all_of(ports_.begin(), ports_.end(), [](const TSimPort& port) {
     return !port.pty || (port.pendingOutput.empty() && port.pty->UnreadBytes() == 0);
   });
 }
 
-bool SimDevice::DueDetach() {
+bool TSimDevice::DueDetach() {
   if (!detachAt_ || !detachAt_->Expired()) return false;
   if (present_ && readerLimit_ && !readerLimit_->Expired() && !RepliesTaken()) {
     detachAt_.emplace(kVanishRecheckMs);  // the station is still to read the last reply
@@ -214,24 +214,24 @@ bool SimDevice::DueDetach() {
   return present_;
 }
 
-bool SimDevice::DueAttach(Enumeration* how) {
+bool TSimDevice::DueAttach(TEnumeration* how) {
   if (!attachAt_ || !attachAt_->Expired() || present_ || detachAt_) return false;
   attachAt_.reset();
   *how = nextEnumeration_;
   return true;
 }
 
-void SimDevice::Detached() {
+void TSimDevice::Detached() {
   present_ = false;
   framer_.Reset();
-  for (SimPort& port : ports_) {
+  for (TSimPort& port : ports_) {
     port.pendingOutput.clear();
     port.stalled = false;
   }
   ++revision_;
 }
 
-void SimDevice::Attached(const Enumeration& how) {
+void TSimDevice::Attached(const TEnumeration& how) {
   present_ = true;
   halted_ = false;
   framer_.Reset();
@@ -247,21 +247,21 @@ void SimDevice::Attached(const Enumeration& how) {
   ++revision_;
 }
 
-void SimDevice::Unplug() {
+void TSimDevice::Unplug() {
   halted_ = true;
   detachAt_.emplace(0);
   readerLimit_.reset();  // pulled out: nothing waits for the station
   attachAt_.reset();
 }
 
-void SimDevice::Replug() {
+void TSimDevice::Replug() {
   if (present_ && !detachAt_) return;
   attachAt_.emplace(0);
-  nextEnumeration_ = Enumeration{true, false, true};
+  nextEnumeration_ = TEnumeration{true, false, true};
 }
 
-DeviceReport SimDevice::Report() const {
-  DeviceReport report;
+TDeviceReport TSimDevice::Report() const {
+  TDeviceReport report;
   report.index = index_;
   report.key = key_;
   report.present = present_;
@@ -275,10 +275,10 @@ DeviceReport SimDevice::Report() const {
   report.nvDigest = model_.NvDigest();
   report.diagInterfaceOn = model_.diagInterfaceOn;
   report.echoOn = modem_.EchoOn();
-  for (const SimPort& port : ports_) {
-    if (port.role == PortRole::kDiag) report.diagCom = port.com;
-    if (port.role == PortRole::kModem) report.modemCom = port.com;
-    if (port.role == PortRole::kExtra) report.extraComs.push_back(port.com);
+  for (const TSimPort& port : ports_) {
+    if (port.role == TSimPortRole::kDiag) report.diagCom = port.com;
+    if (port.role == TSimPortRole::kModem) report.modemCom = port.com;
+    if (port.role == TSimPortRole::kExtra) report.extraComs.push_back(port.com);
   }
   report.flashCount = model_.flashCount;
   report.bootCount = model_.bootCount;
@@ -286,7 +286,7 @@ DeviceReport SimDevice::Report() const {
   return report;
 }
 
-std::optional<NvData> SimDevice::NvItem(std::uint16_t item) const {
+std::optional<TNvData> TSimDevice::NvItem(std::uint16_t item) const {
   const auto it = model_.nvItems.find(item);
   if (it == model_.nvItems.end()) return std::nullopt;
   return it->second;

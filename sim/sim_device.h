@@ -1,5 +1,5 @@
-// One simulated device: its memory (DeviceModel), its modem (AtModem) and diagnostic
-// (DiagFramer + DiagEngine) behaviour, its ports with their pseudo-terminals, its injected
+// One simulated device: its memory (TDeviceModel), its modem (TAtModem) and diagnostic
+// (TDiagFramer + TDiagEngine) behaviour, its ports with their pseudo-terminals, its injected
 // faults, and its timeline: when its ports vanish and when they come back. The bench owns the
 // devices, drives their ports from its I/O thread and carries out the timeline (COM numbers,
 // registry files, port links); the device decides what happens.
@@ -38,40 +38,40 @@
 
 namespace vornex::sim {
 
-enum class PortRole { kDiag, kModem, kExtra };
+enum class TSimPortRole { kDiag, kModem, kExtra };
 
 // Bytes that may wait for a slow reader on one port; beyond this they are dropped, as a real
 // device's transmit buffer overruns.
 constexpr std::size_t kMaxPendingOutputBytes = 64 * 1024;
 
-struct SimPort {
-  PortRole role = PortRole::kExtra;
-  int interfaceNumber = 0;   // USB interface: 0 diagnostics, 1 modem, 2.. extra
-  int com = 0;               // kept while the device is away; 0 before the first enumeration
-  std::unique_ptr<Pty> pty;  // present while the port is on the bench
-  ByteVector pendingOutput;  // replies the station has not taken yet
-  bool stalled = false;      // the master failed; not polled again until re-enumerated
+struct TSimPort {
+  TSimPortRole role = TSimPortRole::kExtra;
+  int interfaceNumber = 0;    // USB interface: 0 diagnostics, 1 modem, 2.. extra
+  int com = 0;                // kept while the device is away; 0 before the first enumeration
+  std::unique_ptr<TPty> pty;  // present while the port is on the bench
+  TByteVector pendingOutput;  // replies the station has not taken yet
+  bool stalled = false;       // the master failed; not polled again until re-enumerated
 };
 
 // Which ports the next enumeration brings, and how.
-struct Enumeration {
+struct TEnumeration {
   bool allPorts = true;     // false: the diagnostic port alone (download layers)
   bool renumber = false;    // new COM numbers
   bool reboot = false;      // the firmware starts afresh
   bool afterReset = false;  // the reboot follows a reset (not a replug)
 };
 
-class SimDevice {
+class TSimDevice {
  public:
-  SimDevice(int index, const DeviceConfig& config, const ProgrammerImage* programmer);
-  SimDevice(const SimDevice&) = delete;
-  SimDevice& operator=(const SimDevice&) = delete;
+  TSimDevice(int index, const TDeviceConfig& config, const TProgrammerImage* programmer);
+  TSimDevice(const TSimDevice&) = delete;
+  TSimDevice& operator=(const TSimDevice&) = delete;
 
   int Index() const { return index_; }
   const std::string& Key() const { return key_; }
-  const DeviceConfig& Config() const { return config_; }
-  std::vector<SimPort>& Ports() { return ports_; }
-  const std::vector<SimPort>& Ports() const { return ports_; }
+  const TDeviceConfig& Config() const { return config_; }
+  std::vector<TSimPort>& Ports() { return ports_; }
+  const std::vector<TSimPort>& Ports() const { return ports_; }
   bool Present() const { return present_; }
   // Bumped whenever presence, layer, firmware or the open stream's length change, and after every
   // input it handled (its command counts, identity and NV items may have changed), so that
@@ -79,61 +79,61 @@ class SimDevice {
   std::uint64_t Revision() const { return revision_; }
 
   // The registry record of one of its ports under its current COM number.
-  bench::BenchPort PortRecord(const SimPort& port, const std::string& ttyPath) const;
+  bench::TBenchPort PortRecord(const TSimPort& port, const std::string& ttyPath) const;
 
   // Bytes the station wrote to one of the device's ports; replies go to the port's output.
-  void OnInput(SimPort& port, const std::uint8_t* bytes, std::size_t length);
+  void OnInput(TSimPort& port, const std::uint8_t* bytes, std::size_t length);
 
   // Timeline. When the next step is due; none while nothing is scheduled.
-  std::optional<pacing::Clock::time_point> NextStepAt() const;
+  std::optional<pacing::TClock::time_point> NextStepAt() const;
   // True when the ports should vanish now (the step is then taken off the timeline); the bench
   // removes them and calls Detached.
   bool DueDetach();
   // True when the ports should come back now, with `how`; the bench brings them and calls
   // Attached.
-  bool DueAttach(Enumeration* how);
+  bool DueAttach(TEnumeration* how);
   // The ports are gone now.
   void Detached();
   // The ports of `how` are back now.
-  void Attached(const Enumeration& how);
+  void Attached(const TEnumeration& how);
   // Unplugged by the bench's user: gone now, until Replug.
   void Unplug();
   // Plugged in again: back at once, freshly booted. Nothing while it is present.
   void Replug();
 
   // A snapshot of the device's state.
-  DeviceReport Report() const;
+  TDeviceReport Report() const;
   // One NV item's data; none when the item is inactive.
-  std::optional<NvData> NvItem(std::uint16_t item) const;
+  std::optional<TNvData> NvItem(std::uint16_t item) const;
 
  private:
-  void OnDiagInput(SimPort& port, const std::uint8_t* bytes, std::size_t length);
+  void OnDiagInput(TSimPort& port, const std::uint8_t* bytes, std::size_t length);
   // Adds replies to a port's output; on overrun the older ones are dropped.
-  void Queue(SimPort& port, const ByteVector& bytes);
-  void OnLifeEvent(LifeEvent event);
+  void Queue(TSimPort& port, const TByteVector& bytes);
+  void OnLifeEvent(TLifeEvent event);
   // True when the station has taken every reply written to the device's ports.
   bool RepliesTaken() const;
   // The ports vanish kVanishDelayMs from now, or as soon as the station has read the last reply
   // after that (at most kVanishLimitMs from now); with comeBack they return backAfterMs from now,
   // or right after vanishing when that is later.
-  void ScheduleVanish(std::uint32_t backAfterMs, std::optional<Enumeration> comeBack);
+  void ScheduleVanish(std::uint32_t backAfterMs, std::optional<TEnumeration> comeBack);
 
   int index_;
   std::string key_;
-  DeviceConfig config_;
-  DeviceModel model_;
-  AtModem modem_;
-  DiagFramer framer_;
-  DiagEngine engine_;
-  std::vector<SimPort> ports_;
+  TDeviceConfig config_;
+  TDeviceModel model_;
+  TAtModem modem_;
+  TDiagFramer framer_;
+  TDiagEngine engine_;
+  std::vector<TSimPort> ports_;
   bool present_ = false;
   bool halted_ = false;  // between a reply that ends an enumeration and the ports vanishing
   std::uint32_t diagReplies_ = 0;
   std::uint64_t revision_ = 0;
-  std::optional<pacing::Deadline> detachAt_;
-  std::optional<pacing::Deadline> readerLimit_;  // how long a vanishing waits for the station
-  std::optional<pacing::Deadline> attachAt_;
-  Enumeration nextEnumeration_;
+  std::optional<pacing::TDeadline> detachAt_;
+  std::optional<pacing::TDeadline> readerLimit_;  // how long a vanishing waits for the station
+  std::optional<pacing::TDeadline> attachAt_;
+  TEnumeration nextEnumeration_;
 };
 
 // The grouping key of the device on bench socket `index`: 8 upper-case hexadecimal digits.

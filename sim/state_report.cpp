@@ -36,7 +36,7 @@ const char* Bool(bool value) {
   return value ? "true" : "false";
 }
 
-void AppendDevice(const DeviceReport& r, std::string& out) {
+void AppendDevice(const TDeviceReport& r, std::string& out) {
   out += "    {\"index\": " + std::to_string(r.index);
   out += ", \"key\": " + Quoted(r.key);
   out += ", \"present\": " + std::string(Bool(r.present));
@@ -73,7 +73,7 @@ void AppendDevice(const DeviceReport& r, std::string& out) {
 
 }  // namespace
 
-std::string ReportsToJson(const std::vector<DeviceReport>& reports) {
+std::string ReportsToJson(const std::vector<TDeviceReport>& reports) {
   std::string out = "{\"devices\": [\n";
   for (std::size_t i = 0; i < reports.size(); ++i) {
     AppendDevice(reports[i], out);

@@ -14,7 +14,7 @@
 
 namespace vornex::sim {
 
-struct DeviceReport {
+struct TDeviceReport {
   int index = 0;
   std::string key;       // grouping key in the port paths
   bool present = false;  // its ports are on the bench now
@@ -25,9 +25,9 @@ struct DeviceReport {
   // Image bytes the running programmer has taken in its current, not yet closed stream; 0 when
   // no stream is open.
   std::uint64_t streamedBytes = 0;
-  Identity identity;  // device-side bytes (Windows-1252)
+  TIdentity identity;  // device-side bytes (Windows-1252)
   std::size_t nvItemCount = 0;
-  std::string nvDigest;  // lower-case hex, see DeviceModel::NvDigest
+  std::string nvDigest;  // lower-case hex, see TDeviceModel::NvDigest
   bool diagInterfaceOn = false;
   bool echoOn = true;
   int diagCom = 0;  // COM numbers, kept while the device is away; 0 = none yet
@@ -40,7 +40,7 @@ struct DeviceReport {
 
 // {"devices":[{...}, ...]} with one object per device; texts are converted to UTF-8 and
 // escaped, so the result is valid JSON whatever the devices were told.
-std::string ReportsToJson(const std::vector<DeviceReport>& reports);
+std::string ReportsToJson(const std::vector<TDeviceReport>& reports);
 
 // Writes the text to a file atomically (temporary file, then rename). False with a reason.
 bool WriteFileAtomically(const std::string& path, const std::string& text, std::string* error);

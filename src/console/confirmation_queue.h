@@ -28,12 +28,12 @@ class TConfirmationQueue : public TNotifyTarget {
     return queue_.Post(TConfirmation{code, std::move(record)});
   }
   // The next confirmation, waiting at most until the deadline.
-  std::optional<TConfirmation> TakeUntil(pacing::Clock::time_point deadline) {
+  std::optional<TConfirmation> TakeUntil(pacing::TClock::time_point deadline) {
     return queue_.TakeUntil(deadline);
   }
 
  private:
-  ThreadQueue<TConfirmation> queue_;
+  TThreadQueue<TConfirmation> queue_;
 };
 
 }  // namespace vornex

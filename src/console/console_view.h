@@ -10,7 +10,7 @@
 namespace vornex {
 
 // A text colour as 0xRRGGBB.
-using Rgb = std::uint32_t;
+using TRgb = std::uint32_t;
 
 // The state of a slot, as its status word shows it.
 enum class SlotState : std::int32_t {
@@ -28,9 +28,9 @@ class TConsoleView {
   // The "( COM n )" / "( null )" text of a slot.
   virtual void SetPortText(int slot, const std::string& text) = 0;
   // The state of a slot and its status word ("READY", "53.7%", "83.5s" ...) in its colour.
-  virtual void SetStatusText(int slot, SlotState state, const std::string& text, Rgb color) = 0;
+  virtual void SetStatusText(int slot, SlotState state, const std::string& text, TRgb color) = 0;
   // The result text ("PASS", "FAILED" or empty) in its colour.
-  virtual void SetResultText(int slot, const std::string& text, Rgb color) = 0;
+  virtual void SetResultText(int slot, const std::string& text, TRgb color) = 0;
   // Why the slot's job FAILED, from its account (failure and cause), told beside the result
   // text: after it on the terminal line, as the result's tooltip in the windows. Empty once the
   // result text no longer shows that failure. A view that has no place for it ignores it.

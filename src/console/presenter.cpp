@@ -45,7 +45,7 @@ std::string FailureReason(const TJobSummary& summary) {
   return summary.failure + " (" + summary.cause + ")";
 }
 
-Rgb StatusColor(SlotState state) {
+TRgb StatusColor(SlotState state) {
   switch (state) {
     case SlotState::kEmpty:
       return slot_color::kEmpty;
@@ -65,7 +65,7 @@ Rgb StatusColor(SlotState state) {
 }
 
 TConsolePresenter::TConsolePresenter(TConsoleView& view, TMdlThread& coordinator,
-                                     const StationSettings& settings)
+                                     const TStationSettings& settings)
     : view_(view), coordinator_(coordinator), settings_(settings) {}
 
 bool TConsolePresenter::SlotInUse(int slot) const {
@@ -113,7 +113,7 @@ void TConsolePresenter::ShowSlotState(int slot, SlotState state, std::uint32_t v
   TSlotView& view = slots_[static_cast<std::size_t>(slot)];
   view.state = state;
   view_.SetSlotEnabled(slot, state != SlotState::kEmpty);
-  const Rgb color = StatusColor(state);
+  const TRgb color = StatusColor(state);
   switch (state) {
     case SlotState::kEmpty:
       view_.SetStatusText(slot, state, StatusWord(state), color);
@@ -164,7 +164,7 @@ void TConsolePresenter::ShowSlotNote(int slot, const std::string& note) {
   view.noteShown = !note.empty();
 }
 
-void TConsolePresenter::ShowResult(int slot, const std::string& text, Rgb color,
+void TConsolePresenter::ShowResult(int slot, const std::string& text, TRgb color,
                                    const std::string& reason) {
   TSlotView& view = slots_[static_cast<std::size_t>(slot)];
   view_.SetResultText(slot, text, color);

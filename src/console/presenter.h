@@ -20,13 +20,13 @@ namespace vornex {
 
 // Text colours of the slot rows.
 namespace slot_color {
-constexpr Rgb kEmpty = 0x6F6F6F;
-constexpr Rgb kReady = 0x00BFFF;
-constexpr Rgb kBusy = 0xF7941D;
-constexpr Rgb kRunning = 0x0000FF;
-constexpr Rgb kPass = 0x00A651;
-constexpr Rgb kFailed = 0xFF0000;
-constexpr Rgb kPathDisplay = 0x7F7F7F;
+constexpr TRgb kEmpty = 0x6F6F6F;
+constexpr TRgb kReady = 0x00BFFF;
+constexpr TRgb kBusy = 0xF7941D;
+constexpr TRgb kRunning = 0x0000FF;
+constexpr TRgb kPass = 0x00A651;
+constexpr TRgb kFailed = 0xFF0000;
+constexpr TRgb kPathDisplay = 0x7F7F7F;
 }  // namespace slot_color
 
 // Both front-ends send the first device check this long after the console is up.
@@ -53,11 +53,11 @@ struct TSlotView {
 
 // The status word and colour of a state (RUNNING and PASS show values, see ShowSlotState).
 // NO ACCESS shows in the colour of BUSY.
-Rgb StatusColor(SlotState state);
+TRgb StatusColor(SlotState state);
 
 class TConsolePresenter {
  public:
-  TConsolePresenter(TConsoleView& view, TMdlThread& coordinator, const StationSettings& settings);
+  TConsolePresenter(TConsoleView& view, TMdlThread& coordinator, const TStationSettings& settings);
 
   // Panel start: every slot cleared, result texts empty, Start disabled, then the Start update.
   void InitPanel();
@@ -87,7 +87,7 @@ class TConsolePresenter {
   bool SlotInUse(int slot) const;
   bool AnySlotRunning() const;
   bool StartEnabled() const { return startEnabled_; }
-  const StationSettings& Settings() const { return settings_; }
+  const TStationSettings& Settings() const { return settings_; }
   // The image folder chosen with Browse (kept for the next Start).
   void SetImagePath(const std::string& path) {
     settings_.imagePath = path;
@@ -103,13 +103,13 @@ class TConsolePresenter {
   // A check's note in the slot's result text ("held by ..."); an empty note removes one shown.
   void ShowSlotNote(int slot, const std::string& note);
   // The result text and the reason beside it (told to the view only when it changes).
-  void ShowResult(int slot, const std::string& text, Rgb color, const std::string& reason = {});
+  void ShowResult(int slot, const std::string& text, TRgb color, const std::string& reason = {});
   // Calls the batch-end callback once no job of the batch is awaited any more.
   void EndBatchWhenDone();
 
   TConsoleView& view_;
   TMdlThread& coordinator_;
-  StationSettings settings_;
+  TStationSettings settings_;
   std::array<TSlotView, kSlotCount> slots_{};
   std::int32_t panelWasEmpty_ = 1;
   std::int32_t startArmed_ = 1;

@@ -34,8 +34,8 @@ std::optional<double> PositiveDecimal(const std::string& text) {
 }
 
 // The store for a command that writes into it (created when it is not there yet).
-std::unique_ptr<TStationStore> OpenStore(const char* command, const Options& options,
-                                         const StationSettings& settings, std::ostream& err) {
+std::unique_ptr<TStationStore> OpenStore(const char* command, const TOptions& options,
+                                         const TStationSettings& settings, std::ostream& err) {
   std::string error;
   std::unique_ptr<TStationStore> store = OpenStationStore(options.Get("--data"), settings, &error);
   if (!store) err << "vornex " << command << ": station records unavailable: " << error << '\n';
@@ -44,9 +44,9 @@ std::unique_ptr<TStationStore> OpenStore(const char* command, const Options& opt
 
 // Steps of a recovery on the terminal: progress and failures always, information lines with
 // --verbose.
-class TerminalReporter : public TRestoreReporter {
+class TTerminalReporter : public TRestoreReporter {
  public:
-  TerminalReporter(std::ostream& out, bool verbose) : out_(out), verbose_(verbose) {}
+  TTerminalReporter(std::ostream& out, bool verbose) : out_(out), verbose_(verbose) {}
   void StepReport(std::int32_t value, const std::string& text) override {
     if (text.empty() || (value == kInfoValue && !verbose_)) return;
     out_ << (value == kFailValue ? "FAILED: " : "  ") << text << '\n';
@@ -109,9 +109,9 @@ int RefuseImportOverOpenBackup(const TIdentityBackup& held, int com, std::ostrea
 
 // Runs the restore job for the backup with the command's options and says how it ended. The
 // exit status.
-int RestoreBackup(TStationStore& store, TIdentityBackup backup, const Options& options,
-                  const StationSettings& settings, std::ostream& out, std::ostream& err) {
-  TerminalReporter reporter(out, options.Switch("--verbose"));
+int RestoreBackup(TStationStore& store, TIdentityBackup backup, const TOptions& options,
+                  const TStationSettings& settings, std::ostream& out, std::ostream& err) {
+  TTerminalReporter reporter(out, options.Switch("--verbose"));
   TRestoreRequest request;
   request.backup = std::move(backup);
   request.com =
@@ -185,7 +185,7 @@ int RunRestoreCommand(const std::vector<std::string>& args, std::ostream& out, s
   }
   if (!mistake.empty()) return RefuseCommandLine("restore", mistake, RestoreUsage(), err);
 
-  const StationSettings settings = CommandSettings(*options);
+  const TStationSettings settings = CommandSettings(*options);
   if (!options->Has("--datainfo")) {
     // The listing only reads the records, and a backup ID names records that are there: neither
     // creates a data folder or a database (a mistyped --data is refused, not made).

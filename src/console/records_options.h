@@ -25,7 +25,7 @@
 namespace vornex {
 
 // Options of one command: "--name value" pairs, "--name" switches and at most one plain word.
-struct Options {
+struct TOptions {
   std::map<std::string, std::string> values;
   std::set<std::string> switches;
   std::string word;
@@ -40,11 +40,11 @@ struct Options {
 
 // Nullopt with the mistake in *error: an unknown option, one given twice, one without its
 // value, or a plain word the command does not take (`takesWord`: at most one).
-inline std::optional<Options> ParseOptions(const std::vector<std::string>& args,
-                                           const std::set<std::string>& withValue,
-                                           const std::set<std::string>& switches, bool takesWord,
-                                           std::string* error) {
-  Options options;
+inline std::optional<TOptions> ParseOptions(const std::vector<std::string>& args,
+                                            const std::set<std::string>& withValue,
+                                            const std::set<std::string>& switches, bool takesWord,
+                                            std::string* error) {
+  TOptions options;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (withValue.count(arg) != 0) {
@@ -84,7 +84,7 @@ inline std::optional<long long> WholeNumber(const std::string& text, long long m
 }
 
 // The first path option whose value cannot be used, as the mistake; empty when none.
-inline std::string PathMistake(const Options& options) {
+inline std::string PathMistake(const TOptions& options) {
   std::error_code ec;
   for (const auto& [name, value] : options.values) {
     const bool file = name == "--settings" || name == "--datainfo";
@@ -112,14 +112,14 @@ inline int RefuseCommandLine(const char* command, const std::string& mistake,
   return exit_status::kUsage;
 }
 
-inline StationSettings CommandSettings(const Options& options) {
+inline TStationSettings CommandSettings(const TOptions& options) {
   return LoadSettings(options.Has("--settings") ? options.Get("--settings") : SettingsPath());
 }
 
 // The store for a command that only reads it: nothing is created for it.
 inline std::unique_ptr<TStationStore> OpenStoreForReading(const char* command,
-                                                          const Options& options,
-                                                          const StationSettings& settings,
+                                                          const TOptions& options,
+                                                          const TStationSettings& settings,
                                                           std::ostream& err) {
   std::string error;
   std::unique_ptr<TStationStore> store =

@@ -69,7 +69,7 @@ TRunSetup PrepareRun(const TRunOptions& options) {
 }
 
 TRunDriver::TRunDriver(TConsolePresenter& console, TMdlThread& coordinator, TRunPlan plan,
-                       std::unique_ptr<TPortWatch> watch, Say say)
+                       std::unique_ptr<TPortWatch> watch, TSay say)
     : console_(console),
       coordinator_(coordinator),
       plan_(plan),
@@ -77,7 +77,7 @@ TRunDriver::TRunDriver(TConsolePresenter& console, TMdlThread& coordinator, TRun
       say_(std::move(say)) {}
 
 void TRunDriver::Begin() {
-  firstCheckAt_ = pacing::Clock::now() + pacing::Scaled(kFirstCheckMs);
+  firstCheckAt_ = pacing::TClock::now() + pacing::Scaled(kFirstCheckMs);
   if (plan_.waitSeconds > 0) {
     // The operator's patience, in real seconds whatever the time scale.
     giveUpAt_ = std::chrono::steady_clock::now() +
@@ -98,12 +98,12 @@ void TRunDriver::RequestCheck() {
 
 void TRunDriver::PortsChanged() {
   if (firstCheckAt_) return;  // the first check is still to come and sees the change
-  if (!settleAt_) settleAt_ = pacing::Clock::now() + pacing::Scaled(kPortSettleMs);
+  if (!settleAt_) settleAt_ = pacing::TClock::now() + pacing::Scaled(kPortSettleMs);
 }
 
 void TRunDriver::Tick() {
   if (StopSignalled() && !stopping_) Stop();
-  const auto now = pacing::Clock::now();
+  const auto now = pacing::TClock::now();
   if (firstCheckAt_ && now >= *firstCheckAt_) {
     firstCheckAt_.reset();
     RequestCheck();
@@ -131,15 +131,15 @@ void TRunDriver::Tick() {
 void TRunDriver::Stop() {
   if (stopping_) return;
   stopping_ = true;
-  stoppedAt_ = pacing::Clock::now();
+  stoppedAt_ = pacing::TClock::now();
   nextOverdueAt_ = *stoppedAt_ + pacing::Scaled(kStopLimitMs);
   if (!pressed_) return;
   coordinator_.RequestStop();
   say_("Stopping: every job ends at its next safe point...");
 }
 
-void TRunDriver::StopThreads(const Say& overdue) {
-  const auto since = stoppedAt_.value_or(pacing::Clock::now());
+void TRunDriver::StopThreads(const TSay& overdue) {
+  const auto since = stoppedAt_.value_or(pacing::TClock::now());
   coordinator_.RequestStop();
   coordinator_.Stop([&] { SayOverdue({-1}, since, overdue); });
   for (int slot = kSlotCount - 1; slot >= 0; --slot) {
@@ -159,14 +159,14 @@ std::vector<int> TRunDriver::StillRunning() const {
   return running;
 }
 
-void TRunDriver::SayOverdue(const std::vector<int>& running, pacing::Clock::time_point since,
-                            const Say& say) {
+void TRunDriver::SayOverdue(const std::vector<int>& running, pacing::TClock::time_point since,
+                            const TSay& say) {
   if (running.empty()) {
     overdue_.clear();
     return;
   }
-  const auto minutes =
-      std::max<long long>(1, (pacing::Clock::now() - since) / pacing::Scaled(kStopOverdueNoticeMs));
+  const auto minutes = std::max<long long>(
+      1, (pacing::TClock::now() - since) / pacing::Scaled(kStopOverdueNoticeMs));
   std::string what;
   for (const int slot : running) {
     if (!what.empty()) what += ", ";

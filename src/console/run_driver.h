@@ -60,8 +60,8 @@ struct TRunCounts {
 
 // What a front-end starts with.
 struct TRunSetup {
-  StationSettings settings;  // with the image folder of the command line, if one was given
-  std::string settingsPath;  // the settings file that Browse writes ImagePath into
+  TStationSettings settings;  // with the image folder of the command line, if one was given
+  std::string settingsPath;   // the settings file that Browse writes ImagePath into
   std::unique_ptr<TPortWatch> watch;
   TRunPlan plan;
   std::vector<std::string> warnings;  // to be said once at start
@@ -73,13 +73,13 @@ TRunSetup PrepareRun(const TRunOptions& options);
 
 class TRunDriver {
  public:
-  using Say = std::function<void(const std::string& line)>;
-  using JobEnded = std::function<void(const TJobSummary& summary)>;
+  using TSay = std::function<void(const std::string& line)>;
+  using TJobEnded = std::function<void(const TJobSummary& summary)>;
 
   TRunDriver(TConsolePresenter& console, TMdlThread& coordinator, TRunPlan plan,
-             std::unique_ptr<TPortWatch> watch, Say say);
+             std::unique_ptr<TPortWatch> watch, TSay say);
 
-  void OnJobEnded(JobEnded callback) { jobEnded_ = std::move(callback); }
+  void OnJobEnded(TJobEnded callback) { jobEnded_ = std::move(callback); }
 
   // Arms the first device check and the wait limit.
   void Begin();
@@ -96,7 +96,7 @@ class TRunDriver {
   // (a window that has closed), else as every other line. The front-end calls it when the run is
   // over and before the coordinator goes, so that the threads end while the driver can still
   // say so.
-  void StopThreads(const Say& overdue = {});
+  void StopThreads(const TSay& overdue = {});
 
   bool Pressed() const { return pressed_; }
   bool Stopping() const { return stopping_; }
@@ -123,8 +123,8 @@ class TRunDriver {
   // Coordinator (-1) and slots whose thread or job still runs.
   std::vector<int> StillRunning() const;
   // Says which of them still run, counting the minutes from `since`, through `say` when given.
-  void SayOverdue(const std::vector<int>& running, pacing::Clock::time_point since,
-                  const Say& say = {});
+  void SayOverdue(const std::vector<int>& running, pacing::TClock::time_point since,
+                  const TSay& say = {});
   void RequestCheck();
   void AfterCheck(std::int32_t listed);
 
@@ -132,14 +132,14 @@ class TRunDriver {
   TMdlThread& coordinator_;
   TRunPlan plan_;
   std::unique_ptr<TPortWatch> watch_;
-  Say say_;
-  JobEnded jobEnded_;
+  TSay say_;
+  TJobEnded jobEnded_;
 
-  std::optional<pacing::Clock::time_point> firstCheckAt_;
-  std::optional<pacing::Clock::time_point> settleAt_;
+  std::optional<pacing::TClock::time_point> firstCheckAt_;
+  std::optional<pacing::TClock::time_point> settleAt_;
   std::optional<std::chrono::steady_clock::time_point> giveUpAt_;
-  std::optional<pacing::Clock::time_point> stoppedAt_;
-  pacing::Clock::time_point nextOverdueAt_{};
+  std::optional<pacing::TClock::time_point> stoppedAt_;
+  pacing::TClock::time_point nextOverdueAt_{};
   std::string overdue_;
   bool checkInFlight_ = false;
   bool recheckPending_ = false;

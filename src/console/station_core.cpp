@@ -35,7 +35,7 @@ std::string ImageFolderPath(std::string chosen) {
   return chosen;
 }
 
-TStationCore::TStationCore(TStationSetup setup, TConsoleView& view, TNotifyTarget& target, Say say)
+TStationCore::TStationCore(TStationSetup setup, TConsoleView& view, TNotifyTarget& target, TSay say)
     : restore_(std::move(setup.restore)),
       settingsPath_(std::move(setup.run.settingsPath)),
       closeWhenDone_(setup.closeWhenDone),
@@ -170,7 +170,7 @@ bool TStationCore::ScreenshotDue() {
   return true;
 }
 
-std::string TStationCore::Shutdown(const Say& overdue) {
+std::string TStationCore::Shutdown(const TSay& overdue) {
   if (shutDown_) return {};
   shutDown_ = true;
   // The coordinator's thread and the workers' from H back to A stop, each after its running job

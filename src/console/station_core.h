@@ -56,16 +56,16 @@ enum class TCloseStep {
 
 class TStationCore {
  public:
-  using Say = std::function<void(const std::string& line)>;
+  using TSay = std::function<void(const std::string& line)>;
   // A notice for the operator (never empty): the start notice when the run begins, and what is
   // left to do about the open backups at the end of every batch. The window writes it in its log
   // pane (debug mode) and shows it in a box that does not hold up the run unless `showBox` is
   // false (an unattended run, a closing window).
-  using Notice = std::function<void(const std::string& text, bool showBox)>;
+  using TNotice = std::function<void(const std::string& text, bool showBox)>;
 
   // Opens the records, starts the coordinator and its workers, sets up the presenter on `view`,
   // hands the confirmations to `target` and makes the run driver, whose lines go to `say`.
-  TStationCore(TStationSetup setup, TConsoleView& view, TNotifyTarget& target, Say say);
+  TStationCore(TStationSetup setup, TConsoleView& view, TNotifyTarget& target, TSay say);
   // Shuts down, if the front-end did not.
   ~TStationCore();
   TStationCore(const TStationCore&) = delete;
@@ -77,7 +77,7 @@ class TStationCore {
   const TRunDriver& Driver() const { return driver_; }
   TMdlThread& Coordinator() { return *coordinator_; }
   TStationStore* Store() { return store_.get(); }
-  const StationSettings& Settings() const { return presenter_.Settings(); }
+  const TStationSettings& Settings() const { return presenter_.Settings(); }
   bool CloseWhenDone() const { return closeWhenDone_; }
 
   // What the operator is told at the start: the run's warnings, then the records' state, one
@@ -87,7 +87,7 @@ class TStationCore {
   const std::string& EndNotice() const { return endNotice_; }
   // What is left to do about the backups still open, now (empty: nothing).
   std::string WhatIsLeftNow();
-  void OnNotice(Notice callback) { notice_ = std::move(callback); }
+  void OnNotice(TNotice callback) { notice_ = std::move(callback); }
 
   // Tells the start notice and arms the first device check and the wait limit (once the
   // front-end ticks).
@@ -122,7 +122,7 @@ class TStationCore {
   // has returned (one overdue is named once a minute through `overdue`, else through the run's
   // Say), then the coordinator. Returns what is left to do about the open backups, for the
   // front-end's last word. Later calls return an empty text.
-  std::string Shutdown(const Say& overdue = {});
+  std::string Shutdown(const TSay& overdue = {});
 
  private:
   bool Idle() const;
@@ -142,7 +142,7 @@ class TStationCore {
   std::unique_ptr<TMdlThread> coordinator_;
   TConsolePresenter presenter_;
   TRunDriver driver_;
-  Notice notice_;
+  TNotice notice_;
   bool finishing_ = false;
   bool stopClosing_ = false;  // a stop from outside is closing the window
   bool screenshotTaken_ = false;

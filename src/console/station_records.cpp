@@ -5,7 +5,7 @@
 
 namespace vornex {
 
-std::string StationDataFolder(const std::string& option, const StationSettings& settings) {
+std::string StationDataFolder(const std::string& option, const TStationSettings& settings) {
   if (!option.empty()) return option;
   if (!settings.dataFolder.empty()) return settings.dataFolder;
   return DefaultDataFolder();
@@ -14,7 +14,7 @@ std::string StationDataFolder(const std::string& option, const StationSettings& 
 namespace {
 
 // The data folder of the store; empty with the reason when there is none to use.
-std::string RecordsFolder(const std::string& option, const StationSettings& settings,
+std::string RecordsFolder(const std::string& option, const TStationSettings& settings,
                           std::string* error) {
   if (option.empty() && settings.dataFolderCut) {
     *error = "DataFolder of the settings is longer than 259 characters";
@@ -28,21 +28,21 @@ std::string RecordsFolder(const std::string& option, const StationSettings& sett
 }  // namespace
 
 std::unique_ptr<TStationStore> OpenStationStore(const std::string& option,
-                                                const StationSettings& settings,
+                                                const TStationSettings& settings,
                                                 std::string* error) {
   const std::string folder = RecordsFolder(option, settings, error);
   return folder.empty() ? nullptr : TStationStore::Open(folder, error);
 }
 
 std::unique_ptr<TStationStore> OpenStationStoreForReading(const std::string& option,
-                                                          const StationSettings& settings,
+                                                          const TStationSettings& settings,
                                                           std::string* error) {
   const std::string folder = RecordsFolder(option, settings, error);
   return folder.empty() ? nullptr : TStationStore::OpenReadOnly(folder, error);
 }
 
 std::unique_ptr<TStationStore> OpenStationRecords(const std::string& option,
-                                                  const StationSettings& settings,
+                                                  const TStationSettings& settings,
                                                   std::string* notice) {
   std::string error;
   std::unique_ptr<TStationStore> store = OpenStationStore(option, settings, &error);

@@ -13,23 +13,23 @@ namespace vornex {
 
 // The data folder: the one given on the command line, else the settings' DataFolder, else the
 // user's state folder. Empty when none can be found.
-std::string StationDataFolder(const std::string& option, const StationSettings& settings);
+std::string StationDataFolder(const std::string& option, const TStationSettings& settings);
 
 // Opens the store of that folder; null with the reason when it cannot be used.
 std::unique_ptr<TStationStore> OpenStationStore(const std::string& option,
-                                                const StationSettings& settings,
+                                                const TStationSettings& settings,
                                                 std::string* error);
 // Opens the store of that folder for reading only (a listing): a folder or database that does
 // not exist is not created but refused ("no station records in DIR: ..."), as is one that
 // cannot be read; null with the reason then.
 std::unique_ptr<TStationStore> OpenStationStoreForReading(const std::string& option,
-                                                          const StationSettings& settings,
+                                                          const TStationSettings& settings,
                                                           std::string* error);
 
 // OpenStationStore for a front-end: null with the operator's text when it cannot be used (no
 // device is flashed then: every job ends before touching its device).
 std::unique_ptr<TStationStore> OpenStationRecords(const std::string& option,
-                                                  const StationSettings& settings,
+                                                  const TStationSettings& settings,
                                                   std::string* notice);
 
 // The options of a run that "vornex restore" needs as well to find the same records and devices;

@@ -23,7 +23,7 @@ constexpr std::int32_t kSearchDeviceNumber = 200;
 constexpr std::uint32_t kCheckSettleMs = 200;
 constexpr std::uint32_t kJobStaggerMs = 2000;
 
-class TMdlThread : public TBaseThread {
+class TMdlThread final : public TBaseThread {
  public:
   // Starts the coordinator thread, then the eight workers, then creates the search device.
   TMdlThread();

@@ -34,11 +34,11 @@ class TBenchBackend final : public TPortBackend {
 
   std::vector<TPortInfo> ListPorts(TDiscoveryNotes& notes) override {
     std::vector<std::string> refusals;
-    std::vector<bench::BenchPort> ports = bench::ReadPorts(folder_, &refusals);
+    std::vector<bench::TBenchPort> ports = bench::ReadPorts(folder_, &refusals);
     TDiscoveryNotes mine;
     for (std::string& refusal : refusals) mine.push_back(RefusedNote(std::move(refusal)));
     std::vector<TPortInfo> found;
-    for (bench::BenchPort& port : ports) {
+    for (bench::TBenchPort& port : ports) {
       const std::string systemTty = ComTtyPath(port.info.com);
       const std::string& tty = systemTty.empty() ? port.ttyPath : systemTty;
       TDiscoveryNotes refused;

@@ -54,7 +54,7 @@ TRecordRead ReadRecord(const fs::directory_entry& entry, std::string& text, std:
 }
 
 // Parses one record file; false when a required field is missing or malformed.
-bool ParsePort(const std::string& text, BenchPort* port) {
+bool ParsePort(const std::string& text, TBenchPort* port) {
   std::istringstream lines(text);
   std::string line;
   bool haveCom = false;
@@ -92,7 +92,7 @@ bool ParsePort(const std::string& text, BenchPort* port) {
 
 // One note per COM number that more than one record claims, naming the records. `ports` is
 // ordered by COM number.
-void NoteSharedNumbers(const std::vector<BenchPort>& ports, std::vector<std::string>& notes) {
+void NoteSharedNumbers(const std::vector<TBenchPort>& ports, std::vector<std::string>& notes) {
   for (std::size_t first = 0; first < ports.size();) {
     std::size_t end = first + 1;
     while (end < ports.size() && ports[end].info.com == ports[first].info.com) ++end;
@@ -116,7 +116,7 @@ std::string PortFileName(int com) {
   return "COM" + std::to_string(com) + kPortFileSuffix;
 }
 
-bool WritePort(const std::string& folder, const BenchPort& port) {
+bool WritePort(const std::string& folder, const TBenchPort& port) {
   std::ostringstream text;
   text << "com=" << static_cast<int>(port.info.com) << '\n'
        << "class=" << port.info.portClass << '\n'
@@ -144,11 +144,11 @@ bool RemovePort(const std::string& folder, int com) {
   return !ec;
 }
 
-std::vector<BenchPort> ReadPorts(const std::string& folder, std::vector<std::string>* notes) {
+std::vector<TBenchPort> ReadPorts(const std::string& folder, std::vector<std::string>* notes) {
   const auto note = [notes](std::string text) {
     if (notes != nullptr) notes->push_back(std::move(text));
   };
-  std::vector<BenchPort> ports;
+  std::vector<TBenchPort> ports;
   std::size_t entries = 0;
   std::error_code ec;
   for (fs::directory_iterator it(paths::LiteralFsPath(folder), ec), end; !ec && it != end;
@@ -164,7 +164,7 @@ std::vector<BenchPort> ReadPorts(const std::string& folder, std::vector<std::str
     std::string why;
     const TRecordRead read = ReadRecord(*it, text, why);
     if (read == TRecordRead::kGone) continue;  // removed since the listing
-    BenchPort port;
+    TBenchPort port;
     if (read == TRecordRead::kRefused) {
       note("bench record " + NoteText(name) + " refused: " + why);
     } else if (!ParsePort(text, &port)) {
@@ -174,7 +174,7 @@ std::vector<BenchPort> ReadPorts(const std::string& folder, std::vector<std::str
       ports.push_back(std::move(port));
     }
   }
-  std::sort(ports.begin(), ports.end(), [](const BenchPort& a, const BenchPort& b) {
+  std::sort(ports.begin(), ports.end(), [](const TBenchPort& a, const TBenchPort& b) {
     return a.info.com != b.info.com ? a.info.com < b.info.com : a.fileName < b.fileName;
   });
   if (notes != nullptr) NoteSharedNumbers(ports, *notes);

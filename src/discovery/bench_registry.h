@@ -42,22 +42,22 @@ constexpr std::size_t kMaxRecordBytes = 64 * 1024;
 constexpr std::size_t kMaxFolderEntries = 4096;
 
 // One registered port: its record and the tty that stands for its COM number.
-struct BenchPort {
+struct TBenchPort {
   TPortInfo info;
   std::string ttyPath;
   std::string fileName;  // the record's file ("COM12.port") when it was read from a folder
 };
 
 // Writes (or replaces) the file of one port; true when it is in place.
-bool WritePort(const std::string& folder, const BenchPort& port);
+bool WritePort(const std::string& folder, const TBenchPort& port);
 // Removes the file of one COM number; true when it is gone (or was never there).
 bool RemovePort(const std::string& folder, int com);
 // The ports registered now, ordered by COM number, then by file name. Refused files (see above)
 // are skipped, with one line each in `notes` when it is given ("bench record COM51.port
 // refused: not a regular file"). Records that claim one COM number are all kept, with one line
 // that names them ("bench records COM12-copy.port and COM12.port both claim COM12: ...").
-std::vector<BenchPort> ReadPorts(const std::string& folder,
-                                 std::vector<std::string>* notes = nullptr);
+std::vector<TBenchPort> ReadPorts(const std::string& folder,
+                                  std::vector<std::string>* notes = nullptr);
 // The file name of a COM number's record, "COM<n>.port".
 std::string PortFileName(int com);
 

@@ -47,18 +47,18 @@ class TBenchWatch : public TPortWatch {
 class TPeriodicWatch : public TPortWatch {
  public:
   explicit TPeriodicWatch(std::uint32_t periodMs)
-      : period_(pacing::Scaled(periodMs)), next_(pacing::Clock::now() + period_) {}
+      : period_(pacing::Scaled(periodMs)), next_(pacing::TClock::now() + period_) {}
 
   bool Poll() override {
-    const auto now = pacing::Clock::now();
+    const auto now = pacing::TClock::now();
     if (now < next_) return false;
     next_ = now + period_;
     return true;
   }
 
  private:
-  pacing::Clock::duration period_;
-  pacing::Clock::time_point next_;
+  pacing::TClock::duration period_;
+  pacing::TClock::time_point next_;
 };
 
 }  // namespace

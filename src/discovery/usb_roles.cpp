@@ -9,13 +9,13 @@
 namespace vornex::usb_roles {
 namespace {
 
-struct BuiltInEntry {
+struct TBuiltInEntry {
   std::uint16_t vendorId;
   std::uint16_t productId;
   const char* roles;
 };
 
-constexpr BuiltInEntry kBuiltIn[] = {
+constexpr TBuiltInEntry kBuiltIn[] = {
     {0x05C6, 0x9004, "00=Diagnostics,02=Modem"},
 };
 
@@ -77,7 +77,7 @@ std::optional<TInterfaceRoles> ParseRoles(std::string_view text) {
 }
 
 TInterfaceRoles BuiltInRoles(std::uint16_t vendorId, std::uint16_t productId) {
-  for (const BuiltInEntry& entry : kBuiltIn) {
+  for (const TBuiltInEntry& entry : kBuiltIn) {
     if (entry.vendorId == vendorId && entry.productId == productId) {
       return ParseRoles(entry.roles).value_or(TInterfaceRoles{});
     }
@@ -95,7 +95,7 @@ TInterfaceRoles RolesOf(const std::string& settingsPath, std::uint16_t vendorId,
 
 bool IsKnownProduct(const std::string& settingsPath, std::uint16_t vendorId,
                     std::uint16_t productId) {
-  for (const BuiltInEntry& entry : kBuiltIn) {
+  for (const TBuiltInEntry& entry : kBuiltIn) {
     if (entry.vendorId == vendorId && entry.productId == productId) return true;
   }
   return ParseRoles(profile::ReadString(settingsPath, kSection, ProductKey(vendorId, productId)))

@@ -28,7 +28,7 @@ namespace texts = download_text;
 constexpr std::uint32_t kNoItem = 0xFFFF;
 constexpr std::size_t kReportUnits = 511;
 
-struct AtItem {
+struct TAtItem {
   int slot;
   const char* readCommand;
   const char* writePrefix;
@@ -36,7 +36,7 @@ struct AtItem {
   const char* restoreText;
   const char* name;
 };
-constexpr AtItem kAtItems[] = {
+constexpr TAtItem kAtItems[] = {
     {kSlotSn, "AT+NEWSN", "AT+NEWSN=", "Backup AT SN [%d]-[%s]", "Restore AT SN [%d] <%s>", "SN"},
     {kSlotMeid, "AT+NEWMEID", "AT+NEWMEID=", "Backup AT MEID [%d]-[%s]",
      "Restore AT MEID [%d] <%s>", "MEID"},
@@ -67,7 +67,7 @@ void Say(TStepReporter& reporter, std::int32_t value, const char* format, ...) {
 
 std::int32_t TIdentityKeeper::BackupAtItems(TIdentityBlock& at, std::vector<std::string>& gaps) {
   std::int32_t got = 0;
-  for (const AtItem& item : kAtItems) {
+  for (const TAtItem& item : kAtItems) {
     pacing::Sleep(kAtItemPauseMs);
     const std::optional<std::string> value = ReadAtValue(item.slot);
     if (!value) {
@@ -89,7 +89,7 @@ std::int32_t TIdentityKeeper::BackupAtItems(TIdentityBlock& at, std::vector<std:
 }
 
 std::optional<std::string> TIdentityKeeper::ReadAtValue(int slot) {
-  for (const AtItem& item : kAtItems) {
+  for (const TAtItem& item : kAtItems) {
     if (item.slot != slot) continue;
     char reply[kAtReplyBytes] = {};
     if (device_.SendAtCommand(reply, item.readCommand, sizeof reply) == 0) return std::nullopt;
@@ -195,7 +195,7 @@ int TIdentityKeeper::RestoreNvItems(const std::vector<TNvRecord>& nv) {
 
 int TIdentityKeeper::RestoreAtItems(const TIdentityBlock& at) {
   int failures = 0;
-  for (const AtItem& item : kAtItems) {
+  for (const TAtItem& item : kAtItems) {
     const std::string& value = at.slots[static_cast<std::size_t>(item.slot)];
     if (value.empty()) continue;  // not given at backup time: nothing to write back
     const std::string command = item.writePrefix + value;
@@ -211,7 +211,7 @@ int TIdentityKeeper::RestoreAtItems(const TIdentityBlock& at) {
 void TIdentityKeeper::VerifyIdentity(const TIdentityBackup& backup, TRestoreResult& result) {
   Say(reporter_, kReportInfo, texts::kVerifyBegin);
   if (HasSwitch(backup, kItemAt)) {
-    for (const AtItem& item : kAtItems) {
+    for (const TAtItem& item : kAtItems) {
       const std::string& saved = backup.at.slots[static_cast<std::size_t>(item.slot)];
       if (saved.empty()) continue;
       pacing::Sleep(kAtItemPauseMs);
@@ -253,7 +253,7 @@ std::string DataInfoName() {
 
 // Profile-file lines of one section, a key written twice keeping its first place and its last
 // value, as repeated key writes leave a profile file.
-class SectionWriter {
+class TSectionWriter {
  public:
   void Set(const std::string& key, const std::string& value) {
     const auto [it, inserted] = index_.try_emplace(key, lines_.size());
@@ -282,7 +282,7 @@ std::string NvKeyOf(const TNvRecord& record) {
 }
 
 std::string DataInfoText(const TIdentityBackup& backup) {
-  SectionWriter nv;
+  TSectionWriter nv;
   for (const TNvRecord& record : backup.nv) {
     const std::string key = NvKeyOf(record);
     std::size_t last = record.bytes.size() - 1;
@@ -291,7 +291,7 @@ std::string DataInfoText(const TIdentityBackup& backup) {
     for (std::size_t i = 0; i <= last; ++i) value += FormatBounded(8, "%02X ", record.bytes[i]);
     nv.Set(key, value);
   }
-  SectionWriter at;
+  TSectionWriter at;
   for (std::size_t slot = 0; slot < backup.at.slots.size(); ++slot) {
     if (!backup.at.slots[slot].empty()) at.Set(kAtKeys[slot], AnsiToUtf8(backup.at.slots[slot]));
   }
@@ -336,8 +336,8 @@ std::string LineError(const std::string& path, int line, const std::string& key,
 
 // The AT value written back under a key of section AT; null for any other key (IMEI and BRADDR
 // included: the station never writes them).
-const AtItem* AtItemOfKey(const std::string& key) {
-  for (const AtItem& item : kAtItems) {
+const TAtItem* AtItemOfKey(const std::string& key) {
+  for (const TAtItem& item : kAtItems) {
     if (key == item.name) return &item;
   }
   return nullptr;
@@ -353,7 +353,7 @@ bool IsAtValueCharacter(char c) {
 
 // Why a value of a file (`utf8`, as device bytes `ansi`) cannot be written back with the item's
 // command; empty when it can.
-std::string AtValueFault(const std::string& utf8, const std::string& ansi, const AtItem& item) {
+std::string AtValueFault(const std::string& utf8, const std::string& ansi, const TAtItem& item) {
   if (AnsiToUtf8(ansi) != utf8) return texts::kNotWindows1252;
   if (!std::all_of(ansi.begin(), ansi.end(), IsAtValueCharacter)) {
     return texts::kChainsCommand;
@@ -438,7 +438,7 @@ bool LoadDataInfo(const std::string& path, TIdentityBackup* backup, std::string*
       return false;
     }
     if (section == "AT") {
-      const AtItem* item = AtItemOfKey(key);
+      const TAtItem* item = AtItemOfKey(key);
       if (item == nullptr) {
         *error = LineError(path, lineNumber, key, texts::kNoAtKey);
         return false;

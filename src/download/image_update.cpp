@@ -59,7 +59,7 @@ std::int32_t TSdlThread::UpdateDeviceImage(const TWorkerJob& job) {
   Report(kReportSilent);
 
   // No image (none found, unreadable, or empty) is never streamed as if it were one.
-  const ImageData& image = job.imageSet.imageData;
+  const TImageData& image = job.imageSet.imageData;
   const bool noImage = !image || image->empty();
   if (noImage || device_->DiagPort() == nullptr) {
     Cause(noImage ? texts::kNoImage : texts::kNoDiagPort);

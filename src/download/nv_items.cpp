@@ -7,18 +7,18 @@
 namespace vornex {
 namespace {
 
-using Range = std::pair<std::int32_t, std::int32_t>;  // first and last item, inclusive
+using TRange = std::pair<std::int32_t, std::int32_t>;  // first and last item, inclusive
 
-constexpr Range kList1[] = {{524, 525},   {529, 532},   {540, 540},   {542, 544},
-                            {856, 857},   {865, 871},   {2009, 2012}, {3969, 3972},
-                            {4161, 4162}, {4401, 4401}, {4403, 4403}, {4965, 4965}};
+constexpr TRange kList1[] = {{524, 525},   {529, 532},   {540, 540},   {542, 544},
+                             {856, 857},   {865, 871},   {2009, 2012}, {3969, 3972},
+                             {4161, 4162}, {4401, 4401}, {4403, 4403}, {4965, 4965}};
 
-constexpr Range kList2[] = {{726, 729},   {1284, 1284}, {1297, 1297}, {2521, 2528},
-                            {2553, 2560}, {2585, 2592}, {2617, 2624}, {2770, 2770},
-                            {2774, 2774}, {3078, 3085}, {3111, 3117}, {3110, 3110},
-                            {3502, 3502}, {4175, 4175}, {4179, 4179}, {4869, 4872}};
+constexpr TRange kList2[] = {{726, 729},   {1284, 1284}, {1297, 1297}, {2521, 2528},
+                             {2553, 2560}, {2585, 2592}, {2617, 2624}, {2770, 2770},
+                             {2774, 2774}, {3078, 3085}, {3111, 3117}, {3110, 3110},
+                             {3502, 3502}, {4175, 4175}, {4179, 4179}, {4869, 4872}};
 
-constexpr Range kList3[] = {
+constexpr TRange kList3[] = {
     {138, 139},   {143, 144},   {367, 368},   {411, 411},   {436, 436},   {591, 591},
     {593, 593},   {599, 599},   {601, 601},   {693, 693},   {696, 696},   {952, 954},
     {956, 957},   {959, 963},   {975, 975},   {1212, 1214}, {1216, 1219}, {1235, 1235},
@@ -51,10 +51,10 @@ constexpr Range kList3[] = {
     {6145, 6145}, {6154, 6155}, {6158, 6159}, {6163, 6164}, {6181, 6181}, {6190, 6191},
     {6194, 6195}, {6199, 6200}};
 
-constexpr Range kList4[] = {{258, 258},   {262, 263},   {910, 910},   {945, 945},  {1881, 1881},
-                            {1885, 1885}, {1887, 1889}, {2497, 2500}, {3375, 3375}};
+constexpr TRange kList4[] = {{258, 258},   {262, 263},   {910, 910},   {945, 945},  {1881, 1881},
+                             {1885, 1885}, {1887, 1889}, {2497, 2500}, {3375, 3375}};
 
-constexpr Range kIndexed[] = {
+constexpr TRange kIndexed[] = {
     {10, 21},     {24, 27},     {29, 29},     {31, 39},     {43, 43},     {51, 55},
     {57, 58},     {87, 87},     {168, 169},   {176, 178},   {209, 213},   {215, 215},
     {218, 218},   {231, 231},   {242, 242},   {255, 256},   {258, 267},   {285, 285},
@@ -69,13 +69,13 @@ constexpr std::int32_t kListedTwice[] = {411,  1214, 1396, 1474, 1552, 1631, 172
                                          3542, 3859, 4274, 4556, 5169, 6061};
 
 template <std::size_t N>
-bool InRanges(const Range (&ranges)[N], std::int32_t item) {
+bool InRanges(const TRange (&ranges)[N], std::int32_t item) {
   return std::any_of(std::begin(ranges), std::end(ranges),
-                     [item](const Range& r) { return item >= r.first && item <= r.second; });
+                     [item](const TRange& r) { return item >= r.first && item <= r.second; });
 }
 
 template <std::size_t N>
-std::vector<TNvListEntry> Expand(const Range (&ranges)[N]) {
+std::vector<TNvListEntry> Expand(const TRange (&ranges)[N]) {
   std::vector<TNvListEntry> entries;
   for (const auto& [first, last] : ranges) {
     for (std::int32_t item = first; item <= last; ++item) entries.push_back({item, 0});

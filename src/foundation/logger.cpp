@@ -73,11 +73,11 @@ std::u16string BuildLine(std::string_view text) {
 
 }  // namespace
 
-TFsLogExist::TFsLogExist(Passkey, std::string_view fileName)
+TFsLogExist::TFsLogExist(TPasskey, std::string_view fileName)
     : fileName_(CutToUnits(fileName, kFileNameUnits)) {}
 
 std::unique_ptr<TFsLogExist> TFsLogExist::Create(std::string_view fileName) {
-  auto log = std::make_unique<TFsLogExist>(Passkey{}, fileName);
+  auto log = std::make_unique<TFsLogExist>(TPasskey{}, fileName);
   try {
     log->thread_ = std::thread(&TFsLogExist::Run, log.get());
     log->threadRunning_.store(true, std::memory_order_release);
@@ -97,7 +97,7 @@ bool TFsLogExist::LogWaitReady() {
   if (!threadRunning_.load(std::memory_order_acquire)) return false;
   pacing::Sleep(kReadyFirstWaitMs);
   for (int attempt = 0; attempt < kReadyAttempts; ++attempt) {
-    if (Post(Message{WM_LOG_PING, {}})) return true;
+    if (Post(TMessage{WM_LOG_PING, {}})) return true;
     pacing::Sleep(kReadyRetryWaitMs);
   }
   return false;
@@ -117,7 +117,7 @@ int TFsLogExist::LogPrintfV(const char* format, std::va_list args) {
   std::string text = FormatBoundedV(kLogTextUnits, format, args);
   // The text ends at its first NUL, as a C string does.
   text.resize(std::char_traits<char>::length(text.c_str()));
-  return Post(Message{WM_LOG_LINE, std::move(text)}) ? 1 : 0;
+  return Post(TMessage{WM_LOG_LINE, std::move(text)}) ? 1 : 0;
 }
 
 void TFsLogExist::LogStop() {
@@ -125,12 +125,12 @@ void TFsLogExist::LogStop() {
   // The queue refuses posts until the writer has opened it (its file may still be opening when
   // LogWaitReady gave up); the writer only closes it after a quit, so keep offering the quit
   // until the queue takes it rather than waiting for a writer that never hears of it.
-  while (!Post(Message{WM_LOG_QUIT, {}})) pacing::Sleep(kQuitRetryWaitMs);
+  while (!Post(TMessage{WM_LOG_QUIT, {}})) pacing::Sleep(kQuitRetryWaitMs);
   thread_.join();
   threadRunning_.store(false, std::memory_order_release);
 }
 
-bool TFsLogExist::Post(Message message) {
+bool TFsLogExist::Post(TMessage message) {
   return queue_.Post(std::move(message));
 }
 
@@ -143,7 +143,7 @@ void TFsLogExist::Run() {
   queue_.Open();
 
   for (;;) {
-    const Message message = queue_.Take();
+    const TMessage message = queue_.Take();
     if (message.code == WM_LOG_QUIT) break;
     if (message.code == WM_LOG_LINE) WriteLine(message.text);
   }

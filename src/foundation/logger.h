@@ -44,12 +44,12 @@ class TFsLogExist {
 
   // Only Create can make the key, so only Create constructs (std::make_unique needs a public
   // constructor).
-  struct Passkey {
+  struct TPasskey {
    private:
     friend class TFsLogExist;
-    Passkey() = default;
+    TPasskey() = default;
   };
-  TFsLogExist(Passkey, std::string_view fileName);
+  TFsLogExist(TPasskey, std::string_view fileName);
 
   TFsLogExist(const TFsLogExist&) = delete;
   TFsLogExist& operator=(const TFsLogExist&) = delete;
@@ -72,12 +72,12 @@ class TFsLogExist {
   bool HasFile() const { return hasFile_.load(std::memory_order_acquire); }
 
  private:
-  struct Message {
+  struct TMessage {
     std::uint32_t code = 0;
     std::string text;  // WM_LOG_LINE only
   };
 
-  bool Post(Message message);
+  bool Post(TMessage message);
   void Run();
   bool OpenFile(const std::string& path);
   void WriteLine(std::string_view text);
@@ -87,7 +87,7 @@ class TFsLogExist {
   std::atomic<bool> threadRunning_{false};
   os::TFile file_;  // the writer thread's only
   std::atomic<bool> hasFile_{false};
-  ThreadQueue<Message> queue_;
+  TThreadQueue<TMessage> queue_;
 };
 
 }  // namespace vornex

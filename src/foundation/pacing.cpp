@@ -19,9 +19,9 @@ double TimeScale() {
   return g_timeScale.load();
 }
 
-Clock::duration Scaled(std::uint32_t ms) {
+TClock::duration Scaled(std::uint32_t ms) {
   const std::chrono::duration<double, std::milli> scaled(static_cast<double>(ms) * TimeScale());
-  return std::chrono::duration_cast<Clock::duration>(scaled);
+  return std::chrono::duration_cast<TClock::duration>(scaled);
 }
 
 void Sleep(std::uint32_t ms) {
@@ -31,13 +31,13 @@ void Sleep(std::uint32_t ms) {
 
 std::uint32_t TickCount() {
   const auto since =
-      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch());
+      std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now().time_since_epoch());
   return static_cast<std::uint32_t>(since.count());
 }
 
-int Deadline::RemainingMs() const {
-  const auto left = at_ - Clock::now();
-  if (left <= Clock::duration::zero()) return 0;
+int TDeadline::RemainingMs() const {
+  const auto left = at_ - TClock::now();
+  if (left <= TClock::duration::zero()) return 0;
   const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
   return ms > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(ms);
 }

@@ -10,14 +10,14 @@
 
 namespace vornex::pacing {
 
-using Clock = std::chrono::steady_clock;
+using TClock = std::chrono::steady_clock;
 
 // Sets the factor applied to every pause and limit; values <= 0 (or not a number) are ignored.
 void SetTimeScale(double scale);
 double TimeScale();
 
 // The scaled length of a documented pause or limit of `ms` milliseconds.
-Clock::duration Scaled(std::uint32_t ms);
+TClock::duration Scaled(std::uint32_t ms);
 
 // Pauses the calling thread for the scaled length of `ms` milliseconds.
 void Sleep(std::uint32_t ms);
@@ -26,18 +26,18 @@ void Sleep(std::uint32_t ms);
 // taken as unsigned 32-bit values give elapsed times.
 std::uint32_t TickCount();
 
-// A time limit that started now: Deadline(5000) expires after the scaled 5000 ms.
-class Deadline {
+// A time limit that started now: TDeadline(5000) expires after the scaled 5000 ms.
+class TDeadline {
  public:
-  explicit Deadline(std::uint32_t limitMs) : at_(Clock::now() + Scaled(limitMs)) {}
+  explicit TDeadline(std::uint32_t limitMs) : at_(TClock::now() + Scaled(limitMs)) {}
 
-  bool Expired() const { return Clock::now() >= at_; }
-  Clock::time_point At() const { return at_; }
+  bool Expired() const { return TClock::now() >= at_; }
+  TClock::time_point At() const { return at_; }
   // Whole milliseconds left, rounded up, 0 once expired: the form poll() wants.
   int RemainingMs() const;
 
  private:
-  Clock::time_point at_;
+  TClock::time_point at_;
 };
 
 }  // namespace vornex::pacing

@@ -22,37 +22,37 @@ namespace {
 
 using detail::DetectEncoding;
 using detail::Encode;
-using detail::Encoding;
 using detail::kCr;
 using detail::kLf;
-using detail::Layout;
-using detail::LineEnd;
 using detail::LineEndText;
 using detail::Scan;
+using detail::TEncoding;
+using detail::TLayout;
+using detail::TLineEnd;
 using detail::TrimBlanks;
-using detail::Units;
+using detail::TUnits;
 using detail::ValueOf;
 
 namespace fs = std::filesystem;
 
-enum class LoadStatus { kAbsent, kOk, kFailed, kTooBig };
+enum class TLoadStatus { kAbsent, kOk, kFailed, kTooBig };
 
 fs::path ToPath(std::string_view utf8) {
   return fs::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
 // The file's bytes (at most `limit`, or kTooBig when it is larger).
-LoadStatus LoadFile(const fs::path& path, std::size_t limit, std::string& bytes, bool& truncated) {
+TLoadStatus LoadFile(const fs::path& path, std::size_t limit, std::string& bytes, bool& truncated) {
   bytes.clear();
   truncated = false;
   std::error_code ec;
   const fs::file_status status = fs::status(path, ec);
-  if (status.type() == fs::file_type::not_found) return LoadStatus::kAbsent;
+  if (status.type() == fs::file_type::not_found) return TLoadStatus::kAbsent;
   // Directories, pipes, devices: nothing to read (and nothing to block on).
-  if (ec || status.type() != fs::file_type::regular) return LoadStatus::kFailed;
+  if (ec || status.type() != fs::file_type::regular) return TLoadStatus::kFailed;
 
   std::ifstream in(path, std::ios::binary);
-  if (!in) return LoadStatus::kFailed;
+  if (!in) return TLoadStatus::kFailed;
   const std::uintmax_t size = fs::file_size(path, ec);
   if (!ec) bytes.reserve(static_cast<std::size_t>(std::min<std::uintmax_t>(size, limit)));
 
@@ -63,14 +63,14 @@ LoadStatus LoadFile(const fs::path& path, std::size_t limit, std::string& bytes,
     in.read(chunk.data(), static_cast<std::streamsize>(want));
     const std::streamsize got = in.gcount();
     if (got > 0) bytes.append(chunk.data(), static_cast<std::size_t>(got));
-    if (in.eof()) return LoadStatus::kOk;
-    if (!in) return LoadStatus::kFailed;
+    if (in.eof()) return TLoadStatus::kOk;
+    if (!in) return TLoadStatus::kFailed;
   }
   // Exactly `limit` bytes read: anything left means the file is larger.
   if (in.peek() == std::ifstream::traits_type::eof())
-    return in.bad() ? LoadStatus::kFailed : LoadStatus::kOk;
+    return in.bad() ? TLoadStatus::kFailed : TLoadStatus::kOk;
   truncated = true;
-  return LoadStatus::kTooBig;
+  return TLoadStatus::kTooBig;
 }
 
 // A name that can be written and read back as the same name.
@@ -136,23 +136,23 @@ std::string ReadString(const std::string& path, std::string_view section, std::s
   if (section.empty() || key.empty()) return {};
   std::string bytes;
   bool truncated = false;
-  const LoadStatus status = LoadFile(ToPath(path), kMaxFileBytes, bytes, truncated);
-  if (status != LoadStatus::kOk && status != LoadStatus::kTooBig) return {};
+  const TLoadStatus status = LoadFile(ToPath(path), kMaxFileBytes, bytes, truncated);
+  if (status != TLoadStatus::kOk && status != TLoadStatus::kTooBig) return {};
 
   std::size_t bomSize = 0;
-  Encoding encoding = DetectEncoding(bytes, bomSize);
+  TEncoding encoding = DetectEncoding(bytes, bomSize);
   std::string_view body = std::string_view(bytes).substr(bomSize);
   if (truncated) {
     // The line cut by the size limit lies partly beyond it: drop it.
-    const Units units(body, encoding);
+    const TUnits units(body, encoding);
     std::size_t end = units.size();
     while (end > 0 && units[end - 1] != kCr && units[end - 1] != kLf) --end;
     body = body.substr(0, units.ByteOffset(end));
-    if (encoding == Encoding::kAnsi && IsValidUtf8(body)) encoding = Encoding::kUtf8;
+    if (encoding == TEncoding::kAnsi && IsValidUtf8(body)) encoding = TEncoding::kUtf8;
   }
 
-  const Units units(body, encoding);
-  const Layout layout = Scan(units, TrimBlanks(section), TrimBlanks(key));
+  const TUnits units(body, encoding);
+  const TLayout layout = Scan(units, TrimBlanks(section), TrimBlanks(key));
   if (!layout.keyFound) return {};
   return ValueOf(units, layout, cut);
 }
@@ -177,10 +177,10 @@ bool WriteString(const std::string& path, std::string_view section, std::string_
 
   std::string bytes;
   bool truncated = false;
-  const LoadStatus status = LoadFile(target, kMaxFileBytes, bytes, truncated);
+  const TLoadStatus status = LoadFile(target, kMaxFileBytes, bytes, truncated);
   // A file that cannot be read completely is never rewritten from what could be read.
-  if (status == LoadStatus::kFailed || status == LoadStatus::kTooBig) return false;
-  const bool exists = status == LoadStatus::kOk;
+  if (status == TLoadStatus::kFailed || status == TLoadStatus::kTooBig) return false;
+  const bool exists = status == TLoadStatus::kOk;
   if (exists) {
     // The original must be writable, as it would have to be for an in-place write.
     std::ofstream probe(target, std::ios::binary | std::ios::app);
@@ -188,12 +188,12 @@ bool WriteString(const std::string& path, std::string_view section, std::string_
   }
 
   std::size_t bomSize = 0;
-  const Encoding encoding = exists ? DetectEncoding(bytes, bomSize) : Encoding::kUtf8;
+  const TEncoding encoding = exists ? DetectEncoding(bytes, bomSize) : TEncoding::kUtf8;
   const std::string_view body = std::string_view(bytes).substr(bomSize);
-  const Units units(body, encoding);
-  const Layout layout = Scan(units, section, key);
-  const LineEnd newLineEnd =
-      layout.firstLineEnd == LineEnd::kNone ? LineEnd::kCrLf : layout.firstLineEnd;
+  const TUnits units(body, encoding);
+  const TLayout layout = Scan(units, section, key);
+  const TLineEnd newLineEnd =
+      layout.firstLineEnd == TLineEnd::kNone ? TLineEnd::kCrLf : layout.firstLineEnd;
   const std::string keyValue = std::string(key) + "=" + std::string(value);
 
   // The new file: head + inserted text + tail, with head and tail taken from the original.
@@ -207,7 +207,7 @@ bool WriteString(const std::string& path, std::string_view section, std::string_
     inserted.assign(1, '=').append(value);
   } else if (layout.sectionFound) {
     spliceBegin = spliceEnd = layout.insertAt;
-    if (layout.insertLineEnd == LineEnd::kNone) {
+    if (layout.insertLineEnd == TLineEnd::kNone) {
       // The section's last line is the file's last line and has no line end.
       inserted = std::string(LineEndText(newLineEnd)) + keyValue + LineEndText(newLineEnd);
     } else {
@@ -217,7 +217,7 @@ bool WriteString(const std::string& path, std::string_view section, std::string_
     spliceBegin = spliceEnd = units.size();
     const char* eol = LineEndText(newLineEnd);
     if (units.size() > 0) {
-      if (layout.lastLineEnd == LineEnd::kNone) inserted += eol;
+      if (layout.lastLineEnd == TLineEnd::kNone) inserted += eol;
       if (!layout.lastLineBlank) inserted += eol;  // a blank line before the new section
     }
     inserted.append("[").append(section).append("]").append(eol).append(keyValue).append(eol);

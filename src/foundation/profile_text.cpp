@@ -20,7 +20,7 @@ bool IsBlank(char16_t unit) {
 
 // The line that starts at `pos`; false at the end of the text. CR LF, LF and a lone CR end
 // a line; the last line may have no line end.
-bool NextLine(const Units& units, std::size_t& pos, Line& line) {
+bool NextLine(const TUnits& units, std::size_t& pos, TLine& line) {
   const std::size_t size = units.size();
   if (pos >= size) return false;
   line.begin = pos;
@@ -39,15 +39,15 @@ bool NextLine(const Units& units, std::size_t& pos, Line& line) {
   return true;
 }
 
-LineEnd LineEndOf(const Units& units, const Line& line) {
+TLineEnd LineEndOf(const TUnits& units, const TLine& line) {
   const std::size_t n = line.end - line.contentEnd;
-  if (n == 0) return LineEnd::kNone;
-  if (n == 2) return LineEnd::kCrLf;
-  return units[line.contentEnd] == kCr ? LineEnd::kCr : LineEnd::kLf;
+  if (n == 0) return TLineEnd::kNone;
+  if (n == 2) return TLineEnd::kCrLf;
+  return units[line.contentEnd] == kCr ? TLineEnd::kCr : TLineEnd::kLf;
 }
 
 // True when the units [begin, end) spell `name` (ASCII letter case ignored).
-bool NameMatches(const Units& units, std::size_t begin, std::size_t end, std::string_view name) {
+bool NameMatches(const TUnits& units, std::size_t begin, std::size_t end, std::string_view name) {
   // Every code unit decodes to at least one UTF-8 byte: longer ranges cannot match, and huge
   // junk lines are never decoded for a comparison.
   if (end - begin > name.size()) return false;
@@ -62,25 +62,25 @@ std::string_view TrimBlanks(std::string_view text) {
   return text;
 }
 
-const char* LineEndText(LineEnd end) {
+const char* LineEndText(TLineEnd end) {
   switch (end) {
-    case LineEnd::kLf:
+    case TLineEnd::kLf:
       return "\n";
-    case LineEnd::kCr:
+    case TLineEnd::kCr:
       return "\r";
     default:
       return "\r\n";
   }
 }
 
-Layout Scan(const Units& units, std::string_view section, std::string_view key) {
-  Layout layout;
+TLayout Scan(const TUnits& units, std::string_view section, std::string_view key) {
+  TLayout layout;
   bool inSection = false;
   std::size_t pos = 0;
-  Line line;
+  TLine line;
   while (NextLine(units, pos, line)) {
-    const LineEnd lineEnd = LineEndOf(units, line);
-    if (layout.firstLineEnd == LineEnd::kNone) layout.firstLineEnd = lineEnd;
+    const TLineEnd lineEnd = LineEndOf(units, line);
+    if (layout.firstLineEnd == TLineEnd::kNone) layout.firstLineEnd = lineEnd;
     layout.lastLineEnd = lineEnd;
 
     std::size_t b = line.begin;
@@ -134,7 +134,7 @@ Layout Scan(const Units& units, std::string_view section, std::string_view key) 
   return layout;
 }
 
-std::string ValueOf(const Units& units, const Layout& layout, bool* cut) {
+std::string ValueOf(const TUnits& units, const TLayout& layout, bool* cut) {
   std::size_t b = layout.valueBegin;
   std::size_t e = layout.valueEnd;
   if (e - b >= 2) {
@@ -153,36 +153,36 @@ std::string ValueOf(const Units& units, const Layout& layout, bool* cut) {
   return value;
 }
 
-Encoding DetectEncoding(std::string_view bytes, std::size_t& bomSize) {
+TEncoding DetectEncoding(std::string_view bytes, std::size_t& bomSize) {
   const auto at = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
   bomSize = 0;
   if (bytes.size() >= 2 && at(0) == 0xFF && at(1) == 0xFE) {
     bomSize = 2;
-    return Encoding::kUtf16Le;
+    return TEncoding::kUtf16Le;
   }
   if (bytes.size() >= 2 && at(0) == 0xFE && at(1) == 0xFF) {
     bomSize = 2;
-    return Encoding::kUtf16Be;
+    return TEncoding::kUtf16Be;
   }
   if (bytes.size() >= 3 && at(0) == 0xEF && at(1) == 0xBB && at(2) == 0xBF) {
     bomSize = 3;
-    return Encoding::kUtf8Bom;
+    return TEncoding::kUtf8Bom;
   }
-  return IsValidUtf8(bytes) ? Encoding::kUtf8 : Encoding::kAnsi;
+  return IsValidUtf8(bytes) ? TEncoding::kUtf8 : TEncoding::kAnsi;
 }
 
-std::string Encode(Encoding encoding, std::string_view utf8) {
+std::string Encode(TEncoding encoding, std::string_view utf8) {
   switch (encoding) {
-    case Encoding::kAnsi:
+    case TEncoding::kAnsi:
       return Utf8ToAnsi(utf8);
-    case Encoding::kUtf16Le:
-    case Encoding::kUtf16Be: {
+    case TEncoding::kUtf16Le:
+    case TEncoding::kUtf16Be: {
       std::string out;
       for (const char16_t unit : Utf8ToUtf16(utf8)) {
         const char hi = static_cast<char>(unit >> 8);
         const char lo = static_cast<char>(unit & 0xFF);
-        out.push_back(encoding == Encoding::kUtf16Le ? lo : hi);
-        out.push_back(encoding == Encoding::kUtf16Le ? hi : lo);
+        out.push_back(encoding == TEncoding::kUtf16Le ? lo : hi);
+        out.push_back(encoding == TEncoding::kUtf16Le ? hi : lo);
       }
       return out;
     }
@@ -197,26 +197,26 @@ std::string Encode(Encoding encoding, std::string_view utf8) {
 namespace {
 
 using detail::DetectEncoding;
-using detail::Encoding;
 using detail::IsBlank;
-using detail::Line;
 using detail::NextLine;
-using detail::Units;
+using detail::TEncoding;
+using detail::TLine;
+using detail::TUnits;
 
 }  // namespace
 
 std::string TextProblem(std::string_view bytes) {
   std::size_t bomSize = 0;
-  const Encoding encoding = DetectEncoding(bytes, bomSize);
+  const TEncoding encoding = DetectEncoding(bytes, bomSize);
   const std::string_view body = bytes.substr(bomSize);
-  const bool wide = encoding == Encoding::kUtf16Le || encoding == Encoding::kUtf16Be;
+  const bool wide = encoding == TEncoding::kUtf16Le || encoding == TEncoding::kUtf16Be;
   if (wide && body.size() % 2 != 0) return "is not a profile file (UTF-16 text of odd length)";
 
-  const Units units(body, encoding);
+  const TUnits units(body, encoding);
   bool inSection = false;
   std::size_t number = 0;
   std::size_t pos = 0;
-  for (Line line; NextLine(units, pos, line);) {
+  for (TLine line; NextLine(units, pos, line);) {
     ++number;
     std::size_t first = line.contentEnd;
     std::size_t last = line.begin;  // one past the last non-blank unit

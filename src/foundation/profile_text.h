@@ -15,9 +15,9 @@
 
 namespace vornex::profile::detail {
 
-enum class Encoding { kUtf8, kUtf8Bom, kAnsi, kUtf16Le, kUtf16Be };
+enum class TEncoding { kUtf8, kUtf8Bom, kAnsi, kUtf16Le, kUtf16Be };
 
-enum class LineEnd { kNone, kCrLf, kLf, kCr };
+enum class TLineEnd { kNone, kCrLf, kLf, kCr };
 
 constexpr char16_t kCr = u'\r';
 constexpr char16_t kLf = u'\n';
@@ -26,13 +26,13 @@ constexpr char16_t kLf = u'\n';
 std::string_view TrimBlanks(std::string_view text);
 
 // The file's text after its byte-order mark, addressed in code units.
-class Units {
+class TUnits {
  public:
-  Units(std::string_view body, Encoding encoding)
+  TUnits(std::string_view body, TEncoding encoding)
       : body_(body),
-        wide_(encoding == Encoding::kUtf16Le || encoding == Encoding::kUtf16Be),
-        bigEndian_(encoding == Encoding::kUtf16Be),
-        ansi_(encoding == Encoding::kAnsi) {}
+        wide_(encoding == TEncoding::kUtf16Le || encoding == TEncoding::kUtf16Be),
+        bigEndian_(encoding == TEncoding::kUtf16Be),
+        ansi_(encoding == TEncoding::kAnsi) {}
 
   // A trailing odd byte of a UTF-16 file is no unit; it stays in the file untouched.
   std::size_t size() const { return wide_ ? body_.size() / 2 : body_.size(); }
@@ -65,44 +65,44 @@ class Units {
 };
 
 // One line: content [begin, contentEnd), line end [contentEnd, end).
-struct Line {
+struct TLine {
   std::size_t begin = 0;
   std::size_t contentEnd = 0;
   std::size_t end = 0;
 };
 
 // Where the section and the key are in the file, as far as a read or a write needs to know.
-struct Layout {
+struct TLayout {
   bool sectionFound = false;
   bool keyFound = false;
-  Line keyLine;
+  TLine keyLine;
   std::size_t keyEnd = 0;  // end of the key's name (blanks before '=' excluded)
   std::size_t valueBegin = 0;
   std::size_t valueEnd = 0;
   // Insertion point for a new key: the end of the section's last non-blank line.
   std::size_t insertAt = 0;
-  LineEnd insertLineEnd = LineEnd::kNone;
+  TLineEnd insertLineEnd = TLineEnd::kNone;
   // Whole-file facts, complete when the section was not found (the scan then saw every line).
-  LineEnd firstLineEnd = LineEnd::kNone;
-  LineEnd lastLineEnd = LineEnd::kNone;
+  TLineEnd firstLineEnd = TLineEnd::kNone;
+  TLineEnd lastLineEnd = TLineEnd::kNone;
   bool lastLineBlank = true;
 };
 
 // The layout of `section` and `key` (names as given, compared without regard to letter case).
-Layout Scan(const Units& units, std::string_view section, std::string_view key);
+TLayout Scan(const TUnits& units, std::string_view section, std::string_view key);
 
 // The value as the station reads it: one pair of surrounding quotes dropped, ended at an
 // embedded NUL (as a C string buffer would be), cut at 259 UTF-16 units (`cut` says whether it
 // was).
-std::string ValueOf(const Units& units, const Layout& layout, bool* cut);
+std::string ValueOf(const TUnits& units, const TLayout& layout, bool* cut);
 
 // The encoding of a file's bytes, and the size of its byte-order mark.
-Encoding DetectEncoding(std::string_view bytes, std::size_t& bomSize);
+TEncoding DetectEncoding(std::string_view bytes, std::size_t& bomSize);
 
 // Text of the program (UTF-8) as bytes of the file's encoding.
-std::string Encode(Encoding encoding, std::string_view utf8);
+std::string Encode(TEncoding encoding, std::string_view utf8);
 
 // The bytes that end a line like `end` (CR LF for kNone and kCrLf).
-const char* LineEndText(LineEnd end);
+const char* LineEndText(TLineEnd end);
 
 }  // namespace vornex::profile::detail

@@ -34,8 +34,8 @@ std::string SettingsPath() {
   return paths::Join(paths::ExeFolder(), kSettingsFileName);
 }
 
-StationSettings LoadSettings(const std::string& path) {
-  StationSettings settings;
+TStationSettings LoadSettings(const std::string& path) {
+  TStationSettings settings;
   settings.debugMode = profile::IsOn(profile::ReadString(path, kSection, "Debug"));
   settings.autoPath = !profile::IsOff(profile::ReadString(path, kSection, "AutoPath"));
   settings.browseButton = profile::IsOn(profile::ReadString(path, kSection, "BrowseButton"));

@@ -12,7 +12,7 @@ namespace vornex {
 constexpr const char* kSettingsFileName = "Vornex_730.ini";
 constexpr int kSlotCount = 8;
 
-struct StationSettings {
+struct TStationSettings {
   bool debugMode = false;     // Debug = ON: log pane and Clear shown, window 700 px high
   bool autoPath = true;       // AutoPath = OFF switches it off: image folder = executable's folder
   bool browseButton = false;  // BrowseButton = ON shows the Browse button
@@ -34,8 +34,8 @@ std::string SettingsPath();
 
 // Reads Debug, AutoPath, BrowseButton, ImagePath and PathNumber (in that order), then
 // DataFolder and VerifyIdentity, from section Config of the file and derives the Enabled table.
-StationSettings LoadSettings(const std::string& path);
-inline StationSettings LoadSettings() {
+TStationSettings LoadSettings(const std::string& path);
+inline TStationSettings LoadSettings() {
   return LoadSettings(SettingsPath());
 }
 

@@ -25,17 +25,17 @@ constexpr std::uint32_t RotateRight(std::uint32_t value, int bits) {
 
 }  // namespace
 
-Sha256::Sha256() {
+TSha256::TSha256() {
   Reset();
 }
 
-void Sha256::Reset() {
+void TSha256::Reset() {
   state_ = kInitialState;
   blockUsed_ = 0;
   totalBytes_ = 0;
 }
 
-void Sha256::Compress(const std::uint8_t* block) {
+void TSha256::Compress(const std::uint8_t* block) {
   std::array<std::uint32_t, 64> w{};
   for (std::size_t i = 0; i < 16; ++i) {
     const std::uint8_t* word = block + 4 * i;
@@ -77,7 +77,7 @@ void Sha256::Compress(const std::uint8_t* block) {
   state_[7] += h;
 }
 
-void Sha256::Update(const std::uint8_t* bytes, std::size_t length) {
+void TSha256::Update(const std::uint8_t* bytes, std::size_t length) {
   if (bytes == nullptr) return;
   totalBytes_ += length;
   while (length > 0) {
@@ -93,7 +93,7 @@ void Sha256::Update(const std::uint8_t* bytes, std::size_t length) {
   }
 }
 
-Sha256Digest Sha256::Finish() {
+TSha256Digest TSha256::Finish() {
   const std::uint64_t bitLength = totalBytes_ * 8;
   const std::uint8_t one = 0x80;
   Update(&one, 1);
@@ -103,7 +103,7 @@ Sha256Digest Sha256::Finish() {
   for (int i = 0; i < 8; ++i) lengthBytes[i] = static_cast<std::uint8_t>(bitLength >> (56 - 8 * i));
   Update(lengthBytes.data(), lengthBytes.size());
 
-  Sha256Digest digest{};
+  TSha256Digest digest{};
   for (int i = 0; i < 8; ++i) {
     for (int j = 0; j < 4; ++j) {
       digest[4 * i + j] = static_cast<std::uint8_t>(state_[i] >> (24 - 8 * j));
@@ -113,7 +113,7 @@ Sha256Digest Sha256::Finish() {
   return digest;
 }
 
-std::string DigestHex(const Sha256Digest& digest) {
+std::string DigestHex(const TSha256Digest& digest) {
   static constexpr char kDigits[] = "0123456789abcdef";
   std::string text;
   text.reserve(2 * digest.size());
@@ -125,7 +125,7 @@ std::string DigestHex(const Sha256Digest& digest) {
 }
 
 std::string Sha256Hex(const std::uint8_t* bytes, std::size_t length) {
-  Sha256 hash;
+  TSha256 hash;
   hash.Update(bytes, length);
   return DigestHex(hash.Finish());
 }

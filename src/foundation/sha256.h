@@ -11,11 +11,11 @@
 
 namespace vornex {
 
-using Sha256Digest = std::array<std::uint8_t, 32>;
+using TSha256Digest = std::array<std::uint8_t, 32>;
 
-class Sha256 {
+class TSha256 {
  public:
-  Sha256();
+  TSha256();
 
   // Adds bytes to the message.
   void Update(const std::uint8_t* bytes, std::size_t length);
@@ -23,7 +23,7 @@ class Sha256 {
     Update(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
   }
   // The digest of everything added so far; the object starts afresh afterwards.
-  Sha256Digest Finish();
+  TSha256Digest Finish();
 
  private:
   void Reset();
@@ -36,7 +36,7 @@ class Sha256 {
 };
 
 // The digest as 64 lower-case hexadecimal digits.
-std::string DigestHex(const Sha256Digest& digest);
+std::string DigestHex(const TSha256Digest& digest);
 // Lower-case hexadecimal SHA-256 of the bytes.
 std::string Sha256Hex(const std::uint8_t* bytes, std::size_t length);
 

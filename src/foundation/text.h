@@ -51,13 +51,13 @@ bool ContainsNoCase(std::string_view haystack, std::string_view needle);
 // A text field of a fixed width of Units UTF-16 units including the terminator, as the
 // station's records have them: it holds at most Units - 1 units and cuts longer text.
 template <std::size_t Units>
-class FixedText {
+class TFixedText {
  public:
   static constexpr std::size_t kCapacity = Units - 1;
 
-  FixedText() = default;
-  FixedText(std::string_view text) { Set(text); }  // NOLINT: used like the record's own buffer
-  FixedText& operator=(std::string_view text) {
+  TFixedText() = default;
+  TFixedText(std::string_view text) { Set(text); }  // NOLINT: used like the record's own buffer
+  TFixedText& operator=(std::string_view text) {
     Set(text);
     return *this;
   }
@@ -76,7 +76,7 @@ class FixedText {
   bool empty() const { return text_.empty(); }
   operator std::string_view() const { return text_; }  // NOLINT: reads like the text it holds
 
-  friend bool operator==(const FixedText& a, std::string_view b) { return a.text_ == b; }
+  friend bool operator==(const TFixedText& a, std::string_view b) { return a.text_ == b; }
 
  private:
   std::string text_;

@@ -16,7 +16,7 @@
 namespace vornex {
 
 template <class Message>
-class ThreadQueue {
+class TThreadQueue {
  public:
   // Called by the owning thread before it first waits: from now on posts are accepted.
   void Open() {
@@ -56,7 +56,7 @@ class ThreadQueue {
   }
 
   // Takes the next message, waiting at most until the deadline; nothing when none came.
-  std::optional<Message> TakeUntil(pacing::Clock::time_point deadline) {
+  std::optional<Message> TakeUntil(pacing::TClock::time_point deadline) {
     std::unique_lock lock(mutex_);
     if (!ready_.wait_until(lock, deadline, [this] { return !messages_.empty(); })) {
       return std::nullopt;
@@ -80,7 +80,7 @@ class ThreadQueue {
 
 // Tells a stopping thread's owner when the thread body has returned, so that the owner can
 // wait with a time limit (std::thread::join has none).
-class ThreadExit {
+class TThreadExit {
  public:
   void MarkDone() {
     {
@@ -92,7 +92,7 @@ class ThreadExit {
 
   // Waits up to the scaled limit; true when the thread body has returned.
   bool WaitFor(std::uint32_t limitMs) {
-    const pacing::Deadline deadline(limitMs);
+    const pacing::TDeadline deadline(limitMs);
     std::unique_lock lock(mutex_);
     return cv_.wait_until(lock, deadline.At(), [this] { return done_; });
   }

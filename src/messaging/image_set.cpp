@@ -56,7 +56,7 @@ std::string FileProblem(const std::string& path, bool* present, std::uintmax_t* 
 
 // The whole file of the size it was found to have; nothing when it cannot be read completely or
 // changed its size meanwhile.
-ImageData LoadWholeFile(const std::string& path, std::uintmax_t size) {
+TImageData LoadWholeFile(const std::string& path, std::uintmax_t size) {
   std::ifstream in(paths::FsPath(path), std::ios::binary);
   if (!in) return nullptr;
   try {
@@ -141,7 +141,7 @@ void ReadItemSwitches(TImageSet& set, const std::string& path) {
     problem = FormatBounded(96, "is larger than %zu KiB", kMaxItemFileBytes / 1024);
   }
   if (present && problem.empty()) {
-    const ImageData bytes = LoadWholeFile(path, size);
+    const TImageData bytes = LoadWholeFile(path, size);
     problem = !bytes ? std::string("cannot be read completely")
                      : profile::TextProblem(std::string_view(
                            reinterpret_cast<const char*>(bytes->data()), bytes->size()));

@@ -27,10 +27,10 @@ constexpr std::size_t kMaxItemFileBytes = std::size_t{1024} * 1024;
 
 // The flash image, shared by the image set and every job that carries a copy of it. Holding a
 // reference keeps the data alive, so no job can read released image memory.
-using ImageData = std::shared_ptr<const std::vector<std::uint8_t>>;
+using TImageData = std::shared_ptr<const std::vector<std::uint8_t>>;
 // The programmer, parsed once and shared in the same way.
 struct THexImage;
-using ProgrammerData = std::shared_ptr<const THexImage>;
+using TProgrammerData = std::shared_ptr<const THexImage>;
 
 // The name of the flash image in the image folder.
 constexpr const char* kFlashImageName = "nor.mbn";
@@ -39,13 +39,13 @@ constexpr const char* kUpdateItemSection = "UpdateItem";
 
 struct TImageSet {
   std::uint32_t itemSwitches = 0;
-  FixedText<260> imageFolder;
-  FixedText<260> programmerFile;  // folder + separator + first name containing ".hex"
-  FixedText<260> flashImageFile;  // folder + separator + "nor.mbn"
-  std::string imageTag;           // at most 32 bytes from the end of the flash image
-  ImageData imageData;            // whole nor.mbn, or empty
-  std::string imageSha256;        // of the whole nor.mbn, lower-case hex; empty without it
-  ProgrammerData programmer;      // the parsed programmer; null when it did not parse
+  TFixedText<260> imageFolder;
+  TFixedText<260> programmerFile;  // folder + separator + first name containing ".hex"
+  TFixedText<260> flashImageFile;  // folder + separator + "nor.mbn"
+  std::string imageTag;            // at most 32 bytes from the end of the flash image
+  TImageData imageData;            // whole nor.mbn, or empty
+  std::string imageSha256;         // of the whole nor.mbn, lower-case hex; empty without it
+  TProgrammerData programmer;      // the parsed programmer; null when it did not parse
   // Why the set must not be flashed ("Image set refused: ..."); empty for a usable set.
   std::string refusal;
   // Neither the AT identity nor the NV items are backed up and restored: no Vornex_730.ini in

@@ -57,17 +57,17 @@ struct TDeviceEntry {
                             // any port of the device open
   std::int32_t kind = 0;    // kKind...
   std::int32_t denied = 0;  // 1 when this user may not open some port of the device
-  FixedText<64> heldBy{};   // who holds a port of the device open, "ModemManager (pid 812)"
+  TFixedText<64> heldBy{};  // who holds a port of the device open, "ModemManager (pid 812)"
                             // (the diagnostic port's holders first); empty when nobody
 };
 
 // Device list of CNF_CHECK_DEVICE, and slot selection of REQ_DOWNLOAD_DEVICE.
 struct TDeviceTable {
   std::array<TDeviceEntry, kSlotCount> entries{};
-  std::array<FixedText<128>, kSlotCount> descriptions{};
+  std::array<TFixedText<128>, kSlotCount> descriptions{};
   std::int32_t count = 0;
   std::int32_t useProgramFolder = 0;  // 1 = images from the executable's folder
-  FixedText<260> imagePath;
+  TFixedText<260> imagePath;
   std::uint32_t elapsed = 0;  // ms spent on the check
   // What the device search refused or found in the way, one note each (records that claim one
   // COM number, ports held by another program ...); empty in REQ_DOWNLOAD_DEVICE.
@@ -83,14 +83,14 @@ enum class TStartRefusal : std::int32_t {
 
 // Answer of REQ_DOWNLOAD_DEVICE.
 struct TDownloadCnf {
-  std::array<FixedText<128>, kSlotCount> slotTexts{};
+  std::array<TFixedText<128>, kSlotCount> slotTexts{};
   std::uint32_t imageFlags = 0;
-  FixedText<1024> message;
+  TFixedText<1024> message;
   std::array<std::int32_t, kSlotCount> started{};
   std::uint32_t elapsed = 0;
   // Why the image set was refused ("Image set refused: ..."): no job started, no device was
   // touched. Empty when the set was accepted.
-  FixedText<1024> refusal;
+  TFixedText<1024> refusal;
   TStartRefusal refusalKind = TStartRefusal::kNone;
   // 1 when the image set backs up neither the AT identity nor the NV items.
   std::int32_t identityBackupOff = 0;
@@ -101,7 +101,7 @@ struct TSingleCnf {
   std::int32_t code = 0;
   std::int32_t slot = 0;
   std::int32_t progress = 0;  // CNF_PROGRESS only, 0..1000
-  FixedText<512> text;
+  TFixedText<512> text;
   std::uint32_t elapsed = 0;  // every code but CNF_PROGRESS: ms since the job started
 };
 

@@ -18,7 +18,7 @@ void MapReportValue(std::int32_t value, std::int32_t* code, std::int32_t* progre
   }
 }
 
-TBaseThread::TBaseThread() : shared_(std::make_shared<Shared>()) {
+TBaseThread::TBaseThread() : shared_(std::make_shared<TShared>()) {
   threadId_ = g_nextThreadId.fetch_add(1);
   thread_ = std::thread([this, shared = shared_] {
     RequestLoop(*shared);
@@ -31,10 +31,10 @@ TBaseThread::~TBaseThread() {
   Stop();
 }
 
-void TBaseThread::RequestLoop(Shared& shared) {
+void TBaseThread::RequestLoop(TShared& shared) {
   shared.queue.Open();
   for (;;) {
-    Message message = shared.queue.Take();
+    TMessage message = shared.queue.Take();
     if (message.message == TM_THREAD_QUIT) break;
     if (message.message == TM_THREAD_REQUEST) OnRequest(message.wParam, std::move(message.record));
     // TM_THREAD_PING and unknown messages are dropped (with their records).
@@ -47,7 +47,7 @@ void TBaseThread::OnRequest(std::uint32_t /*type*/, TRequestRecord /*record*/) {
 bool TBaseThread::PostThreadMessage(std::uint32_t message, std::uint32_t wParam,
                                     TRequestRecord record) {
   if (threadId_ == 0 || !shared_) return false;
-  return shared_->queue.Post(Message{message, wParam, std::move(record)});
+  return shared_->queue.Post(TMessage{message, wParam, std::move(record)});
 }
 
 bool TBaseThread::WaitQueueReady() {
@@ -72,7 +72,7 @@ int TBaseThread::Stop(const std::function<void()>& overdue) {
   }
   while (!ended) {
     if (overdue) overdue();
-    const pacing::Deadline nextNotice(kStopOverdueNoticeMs);
+    const pacing::TDeadline nextNotice(kStopOverdueNoticeMs);
     do {
       // A quit that could not be posted is offered again until the queue takes it.
       if (!posted) posted = PostThreadMessage(TM_THREAD_QUIT);

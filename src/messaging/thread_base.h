@@ -75,23 +75,23 @@ class TBaseThread {
   bool Notify(std::uint32_t code, TConfirmRecord record);
 
  private:
-  struct Message {
+  struct TMessage {
     std::uint32_t message = 0;
     std::uint32_t wParam = 0;
     TRequestRecord record;
   };
   // State the thread itself holds on to, so that an abandoned thread never reads freed memory
   // of its queue or exit signal.
-  struct Shared {
-    ThreadQueue<Message> queue;
-    ThreadExit exit;
+  struct TShared {
+    TThreadQueue<TMessage> queue;
+    TThreadExit exit;
   };
 
-  void RequestLoop(Shared& shared);
+  void RequestLoop(TShared& shared);
 
   std::uint32_t threadId_ = 0;
   std::thread thread_;
-  std::shared_ptr<Shared> shared_;
+  std::shared_ptr<TShared> shared_;
   TNotifyTarget* notifyTarget_ = nullptr;
   std::uint32_t notifyMessage_ = 0;
 };

@@ -111,7 +111,7 @@ void ParseAtReply(const TAtCommand& command, const std::uint8_t* received, std::
   *ok = 1;
 }
 
-bool TUsbDevice::AtExchange(const ByteVector& line, std::uint8_t* received) {
+bool TUsbDevice::AtExchange(const TByteVector& line, std::uint8_t* received) {
   TSerialPort* port = modemPort_.get();
   port->SetEndLines(kAtResultLines);
   for (int attempt = 0; attempt < kAtAttempts; ++attempt) {

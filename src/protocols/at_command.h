@@ -16,7 +16,7 @@
 namespace vornex {
 
 struct TAtCommand {
-  ByteVector line;        // the command text and one carriage return
+  TByteVector line;       // the command text and one carriage return
   std::string name;       // between the first '+' and the first '=' (or the end); else empty
   std::string parameter;  // after the first '=' (when there is a '+'); else empty
   std::string fullLine;   // the line as text

@@ -24,15 +24,15 @@ constexpr std::uint8_t kHelloVersion = 0x03;
 constexpr std::uint8_t kHelloCompatibleVersion = 0x02;
 constexpr std::uint8_t kHelloFeatures = 0x01;
 
-TPacket Request(std::uint8_t command, std::int32_t protocol, const ByteVector* payload = nullptr) {
+TPacket Request(std::uint8_t command, std::int32_t protocol, const TByteVector* payload = nullptr) {
   TPacket packet = TPacket::Build(command, payload, protocol);
   packet.Escape();
   return packet;
 }
 
 // The NV request (and reply) layout: item (LE), 128 data bytes, status (LE, sent as 0).
-ByteVector NvPayload(std::uint16_t item, const std::uint8_t* data) {
-  ByteVector payload(kNvPayloadBytes, 0);
+TByteVector NvPayload(std::uint16_t item, const std::uint8_t* data) {
+  TByteVector payload(kNvPayloadBytes, 0);
   payload[0] = static_cast<std::uint8_t>(item & 0xFF);
   payload[1] = static_cast<std::uint8_t>(item >> 8);
   if (data != nullptr) std::memcpy(payload.data() + 2, data, kNvItemBytes);
@@ -40,30 +40,30 @@ ByteVector NvPayload(std::uint16_t item, const std::uint8_t* data) {
 }
 
 // The status word of an NV reply (at least kNvPayloadBytes long) says success.
-bool NvStatusOk(const ByteVector& reply) {
+bool NvStatusOk(const TByteVector& reply) {
   return (reply[130] | (reply[131] << 8)) == 0;
 }
 
 }  // namespace
 
 std::int32_t TUsbDevice::SayHelloToFirmwareLayer(TSerialPort* port) {
-  ByteVector reply;
+  TByteVector reply;
   return Exchange(port, Request(kCmdFirmwareHello, PROTOCOL_DIAG), kDiagPauseMs, &reply);
 }
 
 std::int32_t TUsbDevice::SayHelloToDownloadLayer(TSerialPort* port) {
-  ByteVector reply;
+  TByteVector reply;
   return Exchange(port, Request(kCmdDownloadHello, PROTOCOL_DOWNLOAD), kDiagPauseMs, &reply);
 }
 
 std::int32_t TUsbDevice::SayHelloToHexLayer(TSerialPort* port) {
-  ByteVector payload;
+  TByteVector payload;
   payload.reserve(kHostMagic.size() + 3);
   AppendBytes(payload, reinterpret_cast<const std::uint8_t*>(kHostMagic.data()), kHostMagic.size());
   AppendByte(payload, kHelloVersion);
   AppendByte(payload, kHelloCompatibleVersion);
   AppendByte(payload, kHelloFeatures);
-  ByteVector reply;
+  TByteVector reply;
   if (Exchange(port, Request(kCmdStreamingHello, PROTOCOL_STREAMING, &payload), kDiagPauseMs,
                &reply) == 0) {
     return 0;
@@ -75,8 +75,8 @@ std::int32_t TUsbDevice::SayHelloToHexLayer(TSerialPort* port) {
 }
 
 // One NV request, asked again while the reply is judged bad; the accepted reply's payload.
-TNvOutcome TUsbDevice::NvExchange(std::uint8_t command, const ByteVector& payload,
-                                  ByteVector* reply) {
+TNvOutcome TUsbDevice::NvExchange(std::uint8_t command, const TByteVector& payload,
+                                  TByteVector* reply) {
   for (int attempt = 0; attempt < kExchangeAttempts; ++attempt) {
     if (!diagPort_ || !diagPort_->IsOpen()) return TNvOutcome::kNoAnswer;
     TReplyJudgement judgement =
@@ -95,7 +95,7 @@ TNvOutcome TUsbDevice::NvExchange(std::uint8_t command, const ByteVector& payloa
 
 TNvOutcome TUsbDevice::ReadNvItemOutcome(std::uint16_t item, std::uint8_t* data) {
   if (!diagPort_ || data == nullptr) return TNvOutcome::kNoAnswer;
-  ByteVector reply;
+  TByteVector reply;
   const TNvOutcome outcome = NvExchange(kCmdNvRead, NvPayload(item, nullptr), &reply);
   if (outcome == TNvOutcome::kDone) std::memcpy(data, reply.data() + 2, kNvItemBytes);
   return outcome;
@@ -107,7 +107,7 @@ std::int32_t TUsbDevice::ReadNvItem(std::uint16_t item, std::uint8_t* data) {
 
 std::int32_t TUsbDevice::WriteNvItem(std::uint16_t item, const std::uint8_t* data) {
   if (!diagPort_ || data == nullptr) return 0;
-  ByteVector reply;
+  TByteVector reply;
   return NvExchange(kCmdNvWrite, NvPayload(item, data), &reply) == TNvOutcome::kDone ? 1 : 0;
 }
 
@@ -115,7 +115,7 @@ std::int32_t TUsbDevice::EnterDownloadMode(std::uint8_t& mode) {
   if (!diagPort_) return 0;
   mode = 0xFF;
   TSerialPort* port = diagPort_.get();
-  ByteVector reply;
+  TByteVector reply;
   const std::int32_t firmware =
       Exchange(port, Request(kCmdFirmwareHello, PROTOCOL_DIAG), kDiagPauseMs, &reply);
   // A probe without any answer has closed the port after its last attempt.

@@ -13,7 +13,7 @@
 namespace vornex {
 
 std::int32_t TUsbDevice::Exchange(TSerialPort* port, TPacket request, std::uint32_t pauseMs,
-                                  ByteVector* payload) {
+                                  TByteVector* payload) {
   TReplyJudgement judgement = ExchangeJudged(port, std::move(request), pauseMs);
   if (payload != nullptr && judgement.hasPayload) *payload = std::move(judgement.payload);
   return judgement.Accepted();
@@ -27,7 +27,7 @@ TReplyJudgement TUsbDevice::ExchangeJudged(TSerialPort* port, TPacket request,
     Notify(CB_ATTEMPT, nullptr);
     if (port == nullptr || !port->IsOpen()) continue;
     std::size_t got = 0;
-    const ByteVector& frame = request.Bytes();
+    const TByteVector& frame = request.Bytes();
     if (port->WriteThenRead(frame.data(), frame.size(), pauseMs, received.data(), received.size(),
                             &got)) {
       return JudgeReply(request, received.data(), got);

@@ -37,7 +37,7 @@ std::uint8_t ImagePercent(std::size_t k, std::size_t count) {
   return static_cast<std::uint8_t>(std::min(percent, 100.0));
 }
 
-TPacket Request(std::uint8_t command, const ByteVector* payload) {
+TPacket Request(std::uint8_t command, const TByteVector* payload) {
   TPacket packet = TPacket::Build(command, payload, PROTOCOL_STREAMING);
   packet.Escape();
   return packet;
@@ -75,7 +75,7 @@ std::int32_t TUsbDevice::DownloadAllImage(const std::vector<std::uint8_t>& image
                      : TReplyJudgement{};
   };
 
-  ByteVector payload;
+  TByteVector payload;
   payload.reserve(4 + kImageBlockBytes);
   std::size_t offset = 0;
   std::size_t next = 0;

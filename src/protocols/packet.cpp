@@ -58,9 +58,9 @@ std::size_t FirstFrameLength(const std::uint8_t* received, std::size_t length) {
 
 // Sets the judgement's payload to "Reason Codes:" and the device's text (the bytes from `from`
 // up to a zero byte or `end`), followed by one zero byte so that it reads as a C string as well.
-void SetReasonText(TReplyJudgement* judgement, const ByteVector& reply, std::size_t from,
+void SetReasonText(TReplyJudgement* judgement, const TByteVector& reply, std::size_t from,
                    std::size_t end) {
-  ByteVector& payload = judgement->payload;
+  TByteVector& payload = judgement->payload;
   payload.assign(kReasonPrefix.begin(), kReasonPrefix.end());
   for (std::size_t i = from; i < end && reply[i] != 0; ++i) {
     if (payload.size() + 1 >= kReplyPayloadBytes) break;
@@ -70,7 +70,7 @@ void SetReasonText(TReplyJudgement* judgement, const ByteVector& reply, std::siz
   judgement->hasPayload = true;
 }
 
-void SetPayload(TReplyJudgement* judgement, const ByteVector& reply, std::size_t from,
+void SetPayload(TReplyJudgement* judgement, const TByteVector& reply, std::size_t from,
                 std::size_t count) {
   count = std::min(count, kReplyPayloadBytes);
   const auto first = reply.begin() + static_cast<std::ptrdiff_t>(from);
@@ -85,9 +85,9 @@ bool CrcMatches(const TPacket& reply, std::size_t from, std::size_t count) {
 }
 
 // Diagnostic reply: command echoed, CRC over command and payload.
-void JudgeDiagReply(const ByteVector& request, const TPacket& replyPacket,
+void JudgeDiagReply(const TByteVector& request, const TPacket& replyPacket,
                     TReplyJudgement* judgement) {
-  const ByteVector& reply = replyPacket.Bytes();
+  const TByteVector& reply = replyPacket.Bytes();
   const std::size_t m = reply.size();
   if (request.empty() || m < 1 + kTrailerBytes) return;
   judgement->code = reply[0];
@@ -99,9 +99,9 @@ void JudgeDiagReply(const ByteVector& request, const TPacket& replyPacket,
 
 // Download and streaming reply, with or without its opening flag. A download acknowledge carries
 // no payload; a refusal or a streaming text report carries the device's reason text.
-void JudgeFlaggedReply(std::int32_t protocol, const ByteVector& request, const TPacket& replyPacket,
-                       TReplyJudgement* judgement) {
-  const ByteVector& reply = replyPacket.Bytes();
+void JudgeFlaggedReply(std::int32_t protocol, const TByteVector& request,
+                       const TPacket& replyPacket, TReplyJudgement* judgement) {
+  const TByteVector& reply = replyPacket.Bytes();
   const std::size_t m = reply.size();
   std::size_t bodyStart = 0;
   if (m >= 1 && reply[0] == kFrameFlag) {
@@ -147,52 +147,52 @@ std::uint16_t ComputeCrc(const std::uint8_t* bytes, std::size_t length) {
   return static_cast<std::uint16_t>(crc ^ kCrcFinalXor);
 }
 
-void AppendByte(ByteVector& bytes, std::uint8_t byte) {
+void AppendByte(TByteVector& bytes, std::uint8_t byte) {
   bytes.push_back(byte);
 }
 
-void AppendBytes(ByteVector& bytes, const std::uint8_t* data, std::size_t count) {
+void AppendBytes(TByteVector& bytes, const std::uint8_t* data, std::size_t count) {
   if (data == nullptr || count == 0) return;
   bytes.insert(bytes.end(), data, data + count);
 }
 
-void AppendU32(ByteVector& bytes, std::uint32_t value, bool bigEndian) {
+void AppendU32(TByteVector& bytes, std::uint32_t value, bool bigEndian) {
   for (int i = 0; i < 4; ++i) {
     const int shift = bigEndian ? 8 * (3 - i) : 8 * i;
     bytes.push_back(static_cast<std::uint8_t>(value >> shift));
   }
 }
 
-void EraseRange(ByteVector& bytes, std::int32_t index, std::int32_t count) {
+void EraseRange(TByteVector& bytes, std::int32_t index, std::int32_t count) {
   const std::int64_t end = static_cast<std::int64_t>(index) + count;
   if (index < 0 || count < 0 || end > static_cast<std::int64_t>(bytes.size())) {
-    throw __ErrException{255, FixedText<256>("overload :index + count.")};
+    throw __ErrException{255, TFixedText<256>("overload :index + count.")};
   }
   const auto first = bytes.begin() + index;
   bytes.erase(first, first + count);
 }
 
-std::int32_t FindBytes(const ByteVector& bytes, const std::uint8_t* pattern, std::size_t length) {
+std::int32_t FindBytes(const TByteVector& bytes, const std::uint8_t* pattern, std::size_t length) {
   if (bytes.empty() || pattern == nullptr || length == 0 || length > bytes.size()) return -1;
   const auto found = std::search(bytes.begin(), bytes.end(), pattern, pattern + length);
   if (found == bytes.end()) return -1;
   return static_cast<std::int32_t>(found - bytes.begin());
 }
 
-std::int32_t FindAndErase(ByteVector& bytes, const std::uint8_t* pattern, std::size_t length) {
+std::int32_t FindAndErase(TByteVector& bytes, const std::uint8_t* pattern, std::size_t length) {
   const std::int32_t index = FindBytes(bytes, pattern, length);
   if (index >= 0) EraseRange(bytes, index, static_cast<std::int32_t>(length));
   return index;
 }
 
-void ClearBytes(ByteVector& bytes) {
+void ClearBytes(TByteVector& bytes) {
   bytes.clear();
 }
 
-TPacket TPacket::Build(std::uint8_t command, const ByteVector* payload, std::int32_t protocol) {
+TPacket TPacket::Build(std::uint8_t command, const TByteVector* payload, std::int32_t protocol) {
   TPacket packet;
   packet.protocol_ = protocol;
-  ByteVector& out = packet.bytes_;
+  TByteVector& out = packet.bytes_;
   const std::size_t payloadSize = payload != nullptr ? payload->size() : 0;
   out.reserve(payloadSize + 5);
   if (HasLeadingFlag(protocol)) out.push_back(kFrameFlag);
@@ -222,7 +222,7 @@ void TPacket::Escape() {
   escaped_ = true;
   const std::size_t n = bytes_.size();
   if (n < 2) return;
-  ByteVector stuffed;
+  TByteVector stuffed;
   stuffed.reserve(2 * n);
   stuffed.push_back(bytes_.front());
   for (std::size_t i = 1; i + 1 < n; ++i) {
@@ -241,7 +241,7 @@ void TPacket::Escape() {
 void TPacket::Unescape() {
   if (!escaped_) return;
   escaped_ = false;
-  ByteVector plain;
+  TByteVector plain;
   plain.reserve(bytes_.size());
   for (std::size_t i = 0; i < bytes_.size(); ++i) {
     if (bytes_[i] != kFrameEscape) {
@@ -276,7 +276,7 @@ TReplyJudgement JudgeReply(TPacket& request, const std::uint8_t* received, std::
 }
 
 void DecodeReply(TPacket& request, const std::uint8_t* received, std::size_t length,
-                 ByteVector* payload, std::int32_t* accepted) {
+                 TByteVector* payload, std::int32_t* accepted) {
   TReplyJudgement judgement = JudgeReply(request, received, length);
   if (payload != nullptr && judgement.hasPayload) *payload = std::move(judgement.payload);
   if (accepted != nullptr) *accepted = judgement.Accepted();

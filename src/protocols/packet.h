@@ -14,7 +14,7 @@
 
 namespace vornex {
 
-using ByteVector = std::vector<std::uint8_t>;
+using TByteVector = std::vector<std::uint8_t>;
 
 constexpr std::int32_t PROTOCOL_DIAG = 0;
 constexpr std::int32_t PROTOCOL_DOWNLOAD = 1;
@@ -31,27 +31,27 @@ std::uint16_t ComputeCrc(const std::uint8_t* bytes, std::size_t length);
 // Thrown by EraseRange when the range runs past the end of the vector.
 struct __ErrException {
   std::int32_t code = 0;
-  FixedText<256> text;
+  TFixedText<256> text;
 };
 
 // Byte-vector operations shared by the protocol and AT code.
-void AppendByte(ByteVector& bytes, std::uint8_t byte);
-void AppendBytes(ByteVector& bytes, const std::uint8_t* data, std::size_t count);
+void AppendByte(TByteVector& bytes, std::uint8_t byte);
+void AppendBytes(TByteVector& bytes, const std::uint8_t* data, std::size_t count);
 // Four bytes, most significant first when bigEndian.
-void AppendU32(ByteVector& bytes, std::uint32_t value, bool bigEndian);
+void AppendU32(TByteVector& bytes, std::uint32_t value, bool bigEndian);
 // Erases [index, index + count); throws __ErrException {255, "overload :index + count."} and
 // erases nothing when the range does not lie inside the vector.
-void EraseRange(ByteVector& bytes, std::int32_t index, std::int32_t count);
+void EraseRange(TByteVector& bytes, std::int32_t index, std::int32_t count);
 // Index of the first occurrence of the pattern, or -1 (also for an empty vector or pattern).
-std::int32_t FindBytes(const ByteVector& bytes, const std::uint8_t* pattern, std::size_t length);
+std::int32_t FindBytes(const TByteVector& bytes, const std::uint8_t* pattern, std::size_t length);
 // FindBytes, then erases the occurrence; returns its index or -1.
-std::int32_t FindAndErase(ByteVector& bytes, const std::uint8_t* pattern, std::size_t length);
-void ClearBytes(ByteVector& bytes);
+std::int32_t FindAndErase(TByteVector& bytes, const std::uint8_t* pattern, std::size_t length);
+void ClearBytes(TByteVector& bytes);
 
 class TPacket {
  public:
   // The plain frame of the protocol's layout with its CRC.
-  static TPacket Build(std::uint8_t command, const ByteVector* payload, std::int32_t protocol);
+  static TPacket Build(std::uint8_t command, const TByteVector* payload, std::int32_t protocol);
   // A copy of received bytes, marked plain; the caller marks it escaped before Unescape.
   static TPacket FromReceived(const std::uint8_t* bytes, std::size_t length, std::int32_t protocol);
 
@@ -64,13 +64,13 @@ class TPacket {
   // bytes[index] + 256 * bytes[index + 1]; 0 when the two bytes are not both inside the frame.
   std::uint16_t ReadU16LE(std::uint32_t index) const;
 
-  const ByteVector& Bytes() const { return bytes_; }
+  const TByteVector& Bytes() const { return bytes_; }
   std::int32_t Protocol() const { return protocol_; }
   bool IsEscaped() const { return escaped_; }
   void SetEscaped(bool escaped) { escaped_ = escaped; }
 
  private:
-  ByteVector bytes_;
+  TByteVector bytes_;
   std::int32_t protocol_ = PROTOCOL_DIAG;
   bool escaped_ = false;
 };
@@ -88,7 +88,7 @@ enum class TReplyVerdict {
 struct TReplyJudgement {
   TReplyVerdict verdict = TReplyVerdict::kRefused;
   std::uint8_t code = 0;  // the reply's code byte (after an opening flag); 0 when too short
-  ByteVector payload;
+  TByteVector payload;
   bool hasPayload = false;
 
   // The frame layer's acceptance: 1 for every verdict but kRefused, 0 for that.
@@ -117,6 +117,6 @@ std::string ReplyWords(const TReplyJudgement& reply, std::uint8_t expected, bool
 // too short for its layout is refused, as is every reply to a request of an unknown protocol.
 // The view of JudgeReply that takes both text reports as accepted.
 void DecodeReply(TPacket& request, const std::uint8_t* received, std::size_t length,
-                 ByteVector* payload, std::int32_t* accepted);
+                 TByteVector* payload, std::int32_t* accepted);
 
 }  // namespace vornex

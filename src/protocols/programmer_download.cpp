@@ -35,7 +35,7 @@ constexpr const char* kCauseGo = "programmer start at 0x%08X: %s";
 constexpr const char* kCauseClose = "programmer close: %s";
 constexpr std::size_t kCauseUnits = 255;
 
-TPacket Request(std::uint8_t command, std::int32_t protocol, const ByteVector* payload = nullptr) {
+TPacket Request(std::uint8_t command, std::int32_t protocol, const TByteVector* payload = nullptr) {
   TPacket packet = TPacket::Build(command, payload, protocol);
   packet.Escape();
   return packet;
@@ -89,7 +89,7 @@ std::int32_t TUsbDevice::DownloadHex(const THexImage& image) {
   std::size_t done = 0;
   do {
     const std::size_t blockLength = std::min(kHexBlockBytes, length - offset);
-    ByteVector payload;
+    TByteVector payload;
     payload.reserve(6 + blockLength);
     const std::uint32_t address = image.startAddress + static_cast<std::uint32_t>(offset);
     AppendU32(payload, address, true);
@@ -110,7 +110,7 @@ std::int32_t TUsbDevice::DownloadHex(const THexImage& image) {
   } while (offset < length);
 
   ReportProgress(kTextRun, kPhaseProgrammer, 95);
-  ByteVector start;
+  TByteVector start;
   AppendU32(start, image.startAddress, true);
   const TReplyJudgement started =
       ExchangeJudged(diagPort_.get(), Request(kCmdGo, PROTOCOL_DOWNLOAD, &start), kDownloadPauseMs);

@@ -81,7 +81,7 @@ class TUsbDevice {
   // a reply came and was accepted, with its payload; 0 otherwise. After the 17th failed attempt
   // the diagnostic port is closed.
   std::int32_t Exchange(TSerialPort* port, TPacket request, std::uint32_t pauseMs,
-                        ByteVector* payload);
+                        TByteVector* payload);
   // The same exchange with the whole judgement of the reply (see JudgeReply); when no reply
   // came, kRefused with code 0 and no payload.
   TReplyJudgement ExchangeJudged(TSerialPort* port, TPacket request, std::uint32_t pauseMs);
@@ -162,8 +162,8 @@ class TUsbDevice {
   std::unique_ptr<TSerialPort> TakeDiagPort() { return std::move(diagPort_); }
 
  private:
-  bool AtExchange(const ByteVector& line, std::uint8_t* received);
-  TNvOutcome NvExchange(std::uint8_t command, const ByteVector& payload, ByteVector* reply);
+  bool AtExchange(const TByteVector& line, std::uint8_t* received);
+  TNvOutcome NvExchange(std::uint8_t command, const TByteVector& payload, TByteVector* reply);
   std::int32_t EnumerateAndTrace(TPortTable& table);
   std::unique_ptr<TSerialPort> MakePort(const TPortInfo& info, std::uint32_t openTimeoutMs,
                                         std::uint32_t readLimitMs, std::int32_t portId);

@@ -30,7 +30,7 @@ bool TSerialPort::FailClosing(const char* message, int systemCode) {
 }
 
 bool TSerialPort::OpenRetry() {
-  const pacing::Deadline budget(openBudgetMs_);
+  const pacing::TDeadline budget(openBudgetMs_);
   for (;;) {
     if (Open()) return true;
     if (budget.Expired()) return false;
@@ -67,9 +67,9 @@ bool TSerialPort::EndsWithEndLine(const std::uint8_t* buffer, std::size_t total)
 
 bool TSerialPort::EndConditionMet(const std::uint8_t* buffer, std::size_t total,
                                   std::size_t chunkStart, std::size_t chunkCount) const {
-  if (endMode_ == EndMode::kLines) return EndsWithEndLine(buffer, total);
+  if (endMode_ == TEndMode::kLines) return EndsWithEndLine(buffer, total);
   if (endOffset_ >= 0 && total <= static_cast<std::size_t>(endOffset_)) return false;
-  if (endMode_ == EndMode::kBytes) {
+  if (endMode_ == TEndMode::kBytes) {
     // Only the chunk that just came is searched, and within it only the positions from the
     // offset on: with offset 1 the opening flag of a frame never ends its own read, also when
     // it arrives together with the first bytes of the frame.
@@ -92,7 +92,7 @@ bool TSerialPort::EndConditionMet(const std::uint8_t* buffer, std::size_t total,
 }
 
 bool TSerialPort::ReadUntil(std::uint8_t* buffer, std::size_t capacity, std::size_t* total) {
-  const bool endActive = endMode_ == EndMode::kBytes ? !endBytes_.empty() : !endTexts_.empty();
+  const bool endActive = endMode_ == TEndMode::kBytes ? !endBytes_.empty() : !endTexts_.empty();
   std::size_t received = 0;
   bool ok = true;
   for (;;) {
@@ -126,28 +126,28 @@ void TSerialPort::SetEndBytes(std::vector<std::uint8_t> bytes, std::int32_t offs
   endBytes_ = std::move(bytes);
   endTexts_.clear();
   endOffset_ = offset;
-  endMode_ = EndMode::kBytes;
+  endMode_ = TEndMode::kBytes;
 }
 
 void TSerialPort::SetEndTexts(std::vector<std::string> texts, std::int32_t offset) {
   endTexts_ = std::move(texts);
   endBytes_.clear();
   endOffset_ = offset;
-  endMode_ = EndMode::kTexts;
+  endMode_ = TEndMode::kTexts;
 }
 
 void TSerialPort::SetEndLines(std::vector<std::string> lines) {
   endTexts_ = std::move(lines);
   endBytes_.clear();
   endOffset_ = 0;
-  endMode_ = EndMode::kLines;
+  endMode_ = TEndMode::kLines;
 }
 
 void TSerialPort::ClearEnd() {
   endBytes_.clear();
   endTexts_.clear();
   endOffset_ = 0;
-  endMode_ = EndMode::kBytes;
+  endMode_ = TEndMode::kBytes;
 }
 
 }  // namespace vornex

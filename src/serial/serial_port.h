@@ -134,7 +134,7 @@ class TSerialPort {
   // Fail, then close the descriptor: the failures of Open after the open itself.
   bool FailClosing(const char* message, int systemCode);
 
-  enum class EndMode { kBytes, kTexts, kLines };
+  enum class TEndMode { kBytes, kTexts, kLines };
 
   bool EndConditionMet(const std::uint8_t* buffer, std::size_t total, std::size_t chunkStart,
                        std::size_t chunkCount) const;
@@ -145,18 +145,18 @@ class TSerialPort {
   std::uint32_t writeLimitMs_ = kDefaultWriteLimitMs;
   std::uint32_t readLimitMs_ = kDefaultReadLimitMs;
   bool opened_ = false;
-  FixedText<260> devicePath_;
+  TFixedText<260> devicePath_;
   // The open port as the system knows it (descriptor or handle, and what goes with it); null
   // while closed.
   struct TOsPort;
   std::unique_ptr<TOsPort> os_;
   bool outputDirty_ = false;  // the last write did not complete: purge output before the next
-  FixedText<256> lastError_;
+  TFixedText<256> lastError_;
   TReceiveNotify notify_ = nullptr;
   std::vector<std::uint8_t> endBytes_;
   std::vector<std::string> endTexts_;  // the end texts or the end lines
   std::int32_t endOffset_ = 0;
-  EndMode endMode_ = EndMode::kBytes;
+  TEndMode endMode_ = TEndMode::kBytes;
   void* notifyUser_ = nullptr;
   std::int32_t portId_ = 0;
 };

@@ -13,9 +13,9 @@ struct FakeSlot {
   std::string port;
   std::string status;
   SlotState state = SlotState::kEmpty;
-  Rgb statusColor = 0;
+  TRgb statusColor = 0;
   std::string result;
-  Rgb resultColor = 0;
+  TRgb resultColor = 0;
   std::string reason;
   int progress = 0;
   bool enabled = false;
@@ -24,12 +24,12 @@ struct FakeSlot {
 class FakeView : public TConsoleView {
  public:
   void SetPortText(int slot, const std::string& text) override { slots[At(slot)].port = text; }
-  void SetStatusText(int slot, SlotState state, const std::string& text, Rgb color) override {
+  void SetStatusText(int slot, SlotState state, const std::string& text, TRgb color) override {
     slots[At(slot)].state = state;
     slots[At(slot)].status = text;
     slots[At(slot)].statusColor = color;
   }
-  void SetResultText(int slot, const std::string& text, Rgb color) override {
+  void SetResultText(int slot, const std::string& text, TRgb color) override {
     slots[At(slot)].result = text;
     slots[At(slot)].resultColor = color;
   }

@@ -104,7 +104,7 @@ TEST(JobReport, JsonAndCsvTellTheVerdictAndWhatCameBack) {
 // The reason comes from the job's account and follows FAILED on the line; printed lines are
 // whole, a line redrawn in place is cut only where it would wrap.
 TEST(TerminalView, AFailedSlotLineTellsWhy) {
-  StationSettings settings;
+  TStationSettings settings;
   std::ostringstream out;
   TTerminalView view(out, false, settings);
   TMdlThread coordinator;

@@ -51,7 +51,7 @@ class PresenterTest : public ::testing::Test {
   }
 
   testing::RunScope run_;
-  StationSettings settings_;
+  TStationSettings settings_;
   FakeView view_;
   TMdlThread coordinator_;
   std::unique_ptr<TConsolePresenter> presenter_;

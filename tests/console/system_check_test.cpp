@@ -95,7 +95,7 @@ TEST_F(PortHoldersTest, SystemCheckReportsWhatBlocksARun) {
 // With a bench registry the check lists its ports, and every record it refuses as a note that
 // names the file and why.
 TEST_F(PortHoldersTest, SystemCheckOfABenchNamesTheRefusedRecords) {
-  bench::BenchPort record;
+  bench::TBenchPort record;
   record.info.com = 12;
   record.info.portClass = kPortClassSerial;
   record.info.path = "\\\\?\\USB#VID_05C6&PID_9004&MI_00#6&5A3F0C21&0&0000#{x}";

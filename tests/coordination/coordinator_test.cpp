@@ -33,7 +33,7 @@
 namespace vornex {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using TClock = std::chrono::steady_clock;
 using testing::Confirmation;
 using testing::ConfirmationSink;
 using testing::TempDir;
@@ -57,13 +57,13 @@ class StampingTarget : public TNotifyTarget {
   bool PostConfirmation(std::uint32_t message, std::uint32_t code, TConfirmRecord record) override {
     if (const auto* single = std::get_if<std::unique_ptr<TSingleCnf>>(&record); single) {
       std::lock_guard lock(mutex_);
-      firstReports_.try_emplace((*single)->slot, Clock::now());
+      firstReports_.try_emplace((*single)->slot, TClock::now());
     }
     return sink_.PostConfirmation(message, code, std::move(record));
   }
 
   // Slot -> time of its first report.
-  std::map<int, Clock::time_point> FirstReports() {
+  std::map<int, TClock::time_point> FirstReports() {
     std::lock_guard lock(mutex_);
     return firstReports_;
   }
@@ -71,7 +71,7 @@ class StampingTarget : public TNotifyTarget {
  private:
   ConfirmationSink& sink_;
   std::mutex mutex_;
-  std::map<int, Clock::time_point> firstReports_;
+  std::map<int, TClock::time_point> firstReports_;
 };
 
 class CoordinatorTest : public ::testing::Test {
@@ -89,12 +89,12 @@ class CoordinatorTest : public ::testing::Test {
     bench_.reset();
   }
 
-  sim::SimBench& StartBench(std::vector<sim::DeviceConfig> devices) {
-    sim::BenchConfig config;
+  sim::TSimBench& StartBench(std::vector<sim::TDeviceConfig> devices) {
+    sim::TBenchConfig config;
     config.folder = benchFolder_.path();
     config.devices = std::move(devices);
     std::string error;
-    bench_ = sim::SimBench::Create(std::move(config), &error);
+    bench_ = sim::TSimBench::Create(std::move(config), &error);
     if (!bench_) ADD_FAILURE() << error;
     return *bench_;
   }
@@ -111,9 +111,9 @@ class CoordinatorTest : public ::testing::Test {
 
   // Waits until the confirmations received so far satisfy the condition.
   bool WaitUntil(const std::function<bool(const std::vector<Confirmation>&)>& condition) {
-    const auto until = Clock::now() + kWaitLimit;
+    const auto until = TClock::now() + kWaitLimit;
     while (!condition(received_)) {
-      const auto left = std::chrono::duration_cast<std::chrono::seconds>(until - Clock::now());
+      const auto left = std::chrono::duration_cast<std::chrono::seconds>(until - TClock::now());
       if (left.count() <= 0 || !sink_.WaitFor(1, left)) return false;
       for (Confirmation& c : sink_.Take()) received_.push_back(std::move(c));
     }
@@ -181,7 +181,7 @@ class CoordinatorTest : public ::testing::Test {
   testing::RunScope run_;
   TempDir benchFolder_;
   TempDir imageFolder_;
-  std::unique_ptr<sim::SimBench> bench_;
+  std::unique_ptr<sim::TSimBench> bench_;
   ConfirmationSink sink_;
   StampingTarget target_{sink_};
   std::unique_ptr<TMdlThread> coordinator_;
@@ -198,10 +198,10 @@ std::string SlotText(int selectedCom, int diagCom, int modemCom) {
   return FormatBounded(127, "< COM %d >  com %d, com %d(modem),", selectedCom, diagCom, modemCom);
 }
 
-bench::BenchPort ForeignPort(int com, int portClass, const std::string& key,
-                             const std::string& hardwareId, const std::string& description,
-                             const std::string& tty) {
-  bench::BenchPort port;
+bench::TBenchPort ForeignPort(int com, int portClass, const std::string& key,
+                              const std::string& hardwareId, const std::string& description,
+                              const std::string& tty) {
+  bench::TBenchPort port;
   port.info.com = static_cast<std::uint8_t>(com);
   port.info.portClass = portClass;
   port.info.path = "\\\\?\\USB#VID_0000&PID_0000&MI_00#6&" + key + "&0&0000#{guid}";
@@ -212,7 +212,7 @@ bench::BenchPort ForeignPort(int com, int portClass, const std::string& key,
 }
 
 TEST_F(CoordinatorTest, CheckListsEveryDeviceInGroupOrderWithItsDiagnosticCom) {
-  sim::SimBench& bench = StartBench(std::vector<sim::DeviceConfig>(8));
+  sim::TSimBench& bench = StartBench(std::vector<sim::TDeviceConfig>(8));
   StartCoordinator();
 
   const auto table = Check();
@@ -220,7 +220,7 @@ TEST_F(CoordinatorTest, CheckListsEveryDeviceInGroupOrderWithItsDiagnosticCom) {
   ASSERT_EQ(table->count, 8);
   for (int n = 0; n < 8; ++n) {
     SCOPED_TRACE(n);
-    const sim::DeviceReport device = bench.Report(n);
+    const sim::TDeviceReport device = bench.Report(n);
     const TDeviceEntry& entry = table->entries[static_cast<std::size_t>(n)];
     EXPECT_EQ(entry.com, device.diagCom);
     EXPECT_EQ(entry.busy, 0);
@@ -235,9 +235,9 @@ TEST_F(CoordinatorTest, CheckListsEveryDeviceInGroupOrderWithItsDiagnosticCom) {
 }
 
 TEST_F(CoordinatorTest, CheckListsOnlyTheProductsGroupsUnderConsecutiveLetters) {
-  std::vector<sim::DeviceConfig> devices(3);
+  std::vector<sim::TDeviceConfig> devices(3);
   devices[1].faults.diagBusy = true;
-  sim::SimBench& bench = StartBench(devices);
+  sim::TSimBench& bench = StartBench(devices);
 
   // Groups of other products come first in the listing; a matching group without a diagnostic
   // port comes last (its hardware id in lower case, as some drivers report it).
@@ -266,9 +266,9 @@ TEST_F(CoordinatorTest, CheckListsOnlyTheProductsGroupsUnderConsecutiveLetters) 
   const auto table = Check();
   ASSERT_NE(table, nullptr);
   ASSERT_EQ(table->count, 4);
-  const sim::DeviceReport first = bench.Report(0);
-  const sim::DeviceReport busy = bench.Report(1);
-  const sim::DeviceReport third = bench.Report(2);
+  const sim::TDeviceReport first = bench.Report(0);
+  const sim::TDeviceReport busy = bench.Report(1);
+  const sim::TDeviceReport third = bench.Report(2);
 
   EXPECT_EQ(table->entries[0].com, first.diagCom);
   EXPECT_EQ(table->descriptions[0].str(), DeviceLine('A', first.diagCom, first.modemCom));
@@ -296,7 +296,7 @@ TEST_F(CoordinatorTest, CheckListsOnlyTheProductsGroupsUnderConsecutiveLetters) 
 }
 
 TEST_F(CoordinatorTest, EmptySelectionStartsNothingAndStillAnswers) {
-  StartBench(std::vector<sim::DeviceConfig>(2));
+  StartBench(std::vector<sim::TDeviceConfig>(2));
   StartCoordinator();
 
   const auto answer = Download({}, imageFolder_.path());
@@ -315,7 +315,7 @@ TEST_F(CoordinatorTest, EmptySelectionStartsNothingAndStillAnswers) {
 }
 
 TEST_F(CoordinatorTest, EverySelectedDeviceStartsInGroupOrderStaggered) {
-  sim::SimBench& bench = StartBench(std::vector<sim::DeviceConfig>(8));
+  sim::TSimBench& bench = StartBench(std::vector<sim::TDeviceConfig>(8));
   StartCoordinator();
 
   // The console selects the COM numbers that the check showed.
@@ -325,7 +325,7 @@ TEST_F(CoordinatorTest, EverySelectedDeviceStartsInGroupOrderStaggered) {
   std::array<std::int32_t, kSlotCount> selection{};
   for (std::size_t j = 0; j < kSlotCount; ++j) selection[j] = table->entries[j].com;
 
-  const Clock::time_point requested = Clock::now();
+  const TClock::time_point requested = TClock::now();
   const auto answer = Download(selection, imageFolder_.path());
   ASSERT_NE(answer, nullptr);
   const std::int64_t staggerMs = ScaledMs(kJobStaggerMs);
@@ -333,7 +333,7 @@ TEST_F(CoordinatorTest, EverySelectedDeviceStartsInGroupOrderStaggered) {
   EXPECT_EQ(answer->message.str(), "\r\n");
   EXPECT_EQ(answer->imageFlags, kImageLoaded);
   for (int j = 0; j < kSlotCount; ++j) {
-    const sim::DeviceReport device = bench.Report(j);
+    const sim::TDeviceReport device = bench.Report(j);
     EXPECT_EQ(answer->started[static_cast<std::size_t>(j)], 1) << "slot " << j;
     EXPECT_EQ(answer->slotTexts[static_cast<std::size_t>(j)].str(),
               SlotText(device.diagCom, device.diagCom, device.modemCom));
@@ -366,13 +366,13 @@ TEST_F(CoordinatorTest, EverySelectedDeviceStartsInGroupOrderStaggered) {
 }
 
 TEST_F(CoordinatorTest, JobGoesToTheSlotHoldingOneOfTheDevicesComNumbers) {
-  sim::SimBench& bench = StartBench(std::vector<sim::DeviceConfig>(4));
+  sim::TSimBench& bench = StartBench(std::vector<sim::TDeviceConfig>(4));
   StartCoordinator();
-  std::vector<sim::DeviceReport> devices;
+  std::vector<sim::TDeviceReport> devices;
   for (int i = 0; i < 4; ++i) devices.push_back(bench.Report(i));
   bench.Unplug(2);
   ASSERT_TRUE(bench.WaitUntil(
-      2, [](const sim::DeviceReport& r) { return !r.present; }, 60000));
+      2, [](const sim::TDeviceReport& r) { return !r.present; }, 60000));
 
   std::array<std::int32_t, kSlotCount> selection{};
   selection[0] = devices[1].diagCom;
@@ -405,7 +405,7 @@ TEST_F(CoordinatorTest, JobGoesToTheSlotHoldingOneOfTheDevicesComNumbers) {
 }
 
 TEST_F(CoordinatorTest, ImageSetOfTheFirstRequestServesTheWholeRun) {
-  sim::SimBench& bench = StartBench(std::vector<sim::DeviceConfig>(1));
+  sim::TSimBench& bench = StartBench(std::vector<sim::TDeviceConfig>(1));
   StartCoordinator();
 
   // First folder: a programmer, an image of an older version, both item switches on.

@@ -27,7 +27,7 @@ class PortHoldersTest : public ::testing::Test {
 
 TEST_F(PortHoldersTest, AnotherProcessOnTheTtyMakesThePortBusyButTheDeviceSideDoesNot) {
   testing::PtyPair pty;
-  bench::BenchPort record;
+  bench::TBenchPort record;
   record.info.com = 12;
   record.info.portClass = kPortClassSerial;
   record.info.path = "\\\\?\\USB#VID_05C6&PID_9004&MI_00#6&5A3F0C21&0&0000#{x}";

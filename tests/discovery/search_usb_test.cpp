@@ -43,7 +43,7 @@ class SearchUsbTest : public ::testing::Test {
   void TearDown() override { paths::OverrideExeFolder(""); }
 
   void Register(int com, std::int32_t portClass, const std::string& path, const std::string& tty) {
-    bench::BenchPort port;
+    bench::TBenchPort port;
     port.info.com = static_cast<std::uint8_t>(com);
     port.info.portClass = portClass;
     port.info.path = path;

@@ -105,7 +105,7 @@ TEST_F(WindowsDiscovery, RegistryMethodAndPortWatchFollowSerialComm) {
   const std::unique_ptr<TPortWatch> watch = MakeSystemPortWatch(&note);
   ASSERT_TRUE(note.empty()) << note;
   const auto changed = [&] {
-    for (pacing::Deadline limit(10000); !limit.Expired(); std::this_thread::yield()) {
+    for (pacing::TDeadline limit(10000); !limit.Expired(); std::this_thread::yield()) {
       if (watch->Poll()) return true;
     }
     return false;
@@ -165,7 +165,7 @@ TEST_F(EnumerationTest, SetupApiListsTheSystemsUsbPortsWithoutFailing) {
 
 TEST_F(EnumerationTest, BenchPortsOpenByTheirComNumber) {
   TestFolder folder;
-  bench::BenchPort port;
+  bench::TBenchPort port;
   port.info.com = 12;
   port.info.portClass = kPortClassSerial;
   port.info.path = "\\\\?\\USB#VID_05C6&PID_9004&MI_00#6&AAAA&0&0000#{x}";

@@ -15,7 +15,7 @@ class RunDriverTest : public StationTest {
   // Runs the driver the way the front-ends do until it is over; `onCheck` runs after each
   // device-check answer with the number of answers so far.
   void Run(TRunPlan plan, const std::function<void(int)>& onCheck = {}) {
-    StationSettings settings;
+    TStationSettings settings;
     settings.debugMode = true;
     settings.autoPath = false;
     settings.imagePath = images_.folder;
@@ -32,7 +32,7 @@ class RunDriverTest : public StationTest {
     const auto limit = std::chrono::steady_clock::now() + kBatchLimit;
     int answers = 0;
     while (!driver.Over() && std::chrono::steady_clock::now() < limit) {
-      if (auto next = target_.TakeUntil(pacing::Clock::now() + pacing::Scaled(kDriverTickMs))) {
+      if (auto next = target_.TakeUntil(pacing::TClock::now() + pacing::Scaled(kDriverTickMs))) {
         core.Confirm(next->code, std::move(next->record));
       }
       core.Tick();
@@ -65,7 +65,7 @@ class RunDriverTest : public StationTest {
 };
 
 TEST_F(RunDriverTest, ADevicePluggedInWhileItWaitsIsFlashedInTheSameRun) {
-  sim::SimBench& bench = StartBench(std::vector<sim::DeviceConfig>(2));
+  sim::TSimBench& bench = StartBench(std::vector<sim::TDeviceConfig>(2));
   bench.Unplug(1);
   ASSERT_TRUE(WaitPresent(1, false));
   Run({2, 0}, [&](int answers) {
@@ -91,8 +91,8 @@ TEST_F(RunDriverTest, TooFewDevicesGiveUpAfterTheWaitOrEndAtAStopWithoutTouching
       {"gives up", 0.5, false, exit_status::kGaveUpWaiting, "Gave up waiting after 0.5 s: "},
       {"stopped", 0, true, 0, "Stopped before Start: no device was touched."},
   };
-  sim::SimBench& bench = StartBench(std::vector<sim::DeviceConfig>(1));
-  const sim::DeviceReport before = bench.Report(0);
+  sim::TSimBench& bench = StartBench(std::vector<sim::TDeviceConfig>(1));
+  const sim::TDeviceReport before = bench.Report(0);
   for (const auto& c : cases) {
     said_.clear();
     stopAfterCheck_ = c.stop;

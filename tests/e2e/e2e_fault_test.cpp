@@ -11,8 +11,8 @@
 namespace vornex::e2e {
 namespace {
 
-sim::DeviceConfig With(const std::function<void(sim::DeviceConfig&)>& set) {
-  sim::DeviceConfig config;
+sim::TDeviceConfig With(const std::function<void(sim::TDeviceConfig&)>& set) {
+  sim::TDeviceConfig config;
   set(config);
   return config;
 }
@@ -31,8 +31,8 @@ TEST_F(FaultBatchTest, EachFaultEndsItsOwnSlotAndTheHealthyDevicesPass) {
     kBusy = 6,        // another program holds the diagnostic port
     kRenumbered = 7,  // healthy, back under new COM numbers after the reset
   };
-  sim::SimBench& bench = StartBench({
-      sim::DeviceConfig{},
+  sim::TSimBench& bench = StartBench({
+      sim::TDeviceConfig{},
       With([](auto& c) { c.firmwareVersion = kNewerFirmware; }),
       With([](auto& c) { c.faults.silentDiag = true; }),
       With([](auto& c) { c.faults.noReturn = true; }),
@@ -41,10 +41,10 @@ TEST_F(FaultBatchTest, EachFaultEndsItsOwnSlotAndTheHealthyDevicesPass) {
       With([](auto& c) { c.faults.diagBusy = true; }),
       With([](auto& c) { c.renumberOnReset = true; }),
   });
-  const std::vector<sim::DeviceReport> before = bench.Reports();
-  std::map<std::uint16_t, sim::NvData> noReturnItems;
+  const std::vector<sim::TDeviceReport> before = bench.Reports();
+  std::map<std::uint16_t, sim::TNvData> noReturnItems;
   for (std::uint16_t item : {524, 258}) {
-    const std::optional<sim::NvData> data = bench.NvItem(kNoReturn, item);
+    const std::optional<sim::TNvData> data = bench.NvItem(kNoReturn, item);
     ASSERT_TRUE(data.has_value()) << item;
     noReturnItems[item] = *data;
   }
@@ -54,7 +54,7 @@ TEST_F(FaultBatchTest, EachFaultEndsItsOwnSlotAndTheHealthyDevicesPass) {
   const TDeviceTable table = station.Check();
   ASSERT_EQ(table.count, 8);
   std::array<int, 8> slotOf{};
-  for (const sim::DeviceReport& device : before) {
+  for (const sim::TDeviceReport& device : before) {
     const int slot = station.SlotShowing(device.diagCom);
     ASSERT_GE(slot, 0) << "device " << device.index << " is not listed";
     slotOf[static_cast<std::size_t>(device.index)] = slot;
@@ -172,13 +172,13 @@ TEST_F(FaultBatchTest, EachFaultEndsItsOwnSlotAndTheHealthyDevicesPass) {
     EXPECT_TRUE(backup->open);
     EXPECT_EQ(backup->openReason, "Can Not Find Device Again !");
     EXPECT_EQ(backup->at.slots[kSlotSn], before[kNoReturn].identity.serialNumber);
-    const sim::DeviceReport now = after(kNoReturn);
+    const sim::TDeviceReport now = after(kNoReturn);
     EXPECT_FALSE(now.present);
     EXPECT_EQ(now.flashSha256, images_.sha256);
 
     // Its identity survives on disk: the DataInfo file with its serial number holds every NV
     // item it had and its AT values.
-    const sim::DeviceReport& was = before[kNoReturn];
+    const sim::TDeviceReport& was = before[kNoReturn];
     std::string record;
     for (const auto& [name, text] : DataInfoFiles(workFolder_)) {
       if (ProfileValue(text, "AT", "SN") == was.identity.serialNumber) record = text;
@@ -204,10 +204,10 @@ TEST_F(FaultBatchTest, EachFaultEndsItsOwnSlotAndTheHealthyDevicesPass) {
 // One device is pulled out in the middle of its image: its slot fails, the other seven pass.
 TEST_F(FaultBatchTest, UnplugDuringTheImageFailsOnlyItsSlot) {
   constexpr int kUnplugged = 2;
-  std::vector<sim::DeviceConfig> devices(8);
+  std::vector<sim::TDeviceConfig> devices(8);
   devices[kUnplugged].faults.unplugAfterBytes = kImageBytes / 2;
-  sim::SimBench& bench = StartBench(devices);
-  const std::vector<sim::DeviceReport> before = bench.Reports();
+  sim::TSimBench& bench = StartBench(devices);
+  const std::vector<sim::TDeviceReport> before = bench.Reports();
   Station& station = StartStation();
 
   ASSERT_EQ(station.Check().count, 8);
@@ -232,7 +232,7 @@ TEST_F(FaultBatchTest, UnplugDuringTheImageFailsOnlyItsSlot) {
                         {CNF_FAIL, 0, "Download code failed"},
                         {CNF_FAIL, 0, "Download failed"}});
       EXPECT_FALSE(HasPrefix(r, "Reset Device"));
-      const sim::DeviceReport now = bench.Report(device);
+      const sim::TDeviceReport now = bench.Report(device);
       EXPECT_FALSE(now.present);
       EXPECT_EQ(now.flashSha256, before[index].flashSha256) << "a cut image was installed";
       EXPECT_EQ(now.flashCount, 0u);
@@ -251,8 +251,8 @@ TEST_F(FaultBatchTest, UnplugDuringTheImageFailsOnlyItsSlot) {
 // their groups although the ninth device's diagnostic port is listed before them.
 TEST_F(FaultBatchTest, NinthDeviceIsLeftAloneAndTheEightKeepTheirIdentity) {
   constexpr int kNinth = 8;
-  sim::SimBench& bench = StartBench(std::vector<sim::DeviceConfig>(9));
-  const std::vector<sim::DeviceReport> before = bench.Reports();
+  sim::TSimBench& bench = StartBench(std::vector<sim::TDeviceConfig>(9));
+  const std::vector<sim::TDeviceReport> before = bench.Reports();
   Station& station = StartStation();
 
   const TDeviceTable table = station.Check();
@@ -279,7 +279,7 @@ TEST_F(FaultBatchTest, NinthDeviceIsLeftAloneAndTheEightKeepTheirIdentity) {
     ExpectRewrittenKeepingIdentity(before[index], bench.Report(device), images_);
   }
 
-  const sim::DeviceReport ninth = bench.Report(kNinth);
+  const sim::TDeviceReport ninth = bench.Report(kNinth);
   ExpectUntouched(before[kNinth], ninth);
   EXPECT_TRUE(ninth.commandCounts.empty()) << "the ninth device was spoken to";
   EXPECT_FALSE(ninth.diagInterfaceOn);

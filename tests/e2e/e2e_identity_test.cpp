@@ -20,7 +20,7 @@ constexpr std::uint16_t kFailingItem = 3265;
 
 struct FaultCase {
   const char* name;
-  std::function<void(sim::DeviceConfig&)> set;
+  std::function<void(sim::TDeviceConfig&)> set;
   const char* failure;  // empty: PASS
   bool identityKept;    // SN, MEID, TFLAG and NV digest as before the job
 };
@@ -55,10 +55,10 @@ TEST_F(IdentityFaultTest, APassIsGivenOnlyWhenTheIdentityReadsBackEqual) {
       {"one broken reply during the NV backup", [](auto& c) { c.faults.badCrcReply = 20; }, "",
        true},
   };
-  std::vector<sim::DeviceConfig> devices;
+  std::vector<sim::TDeviceConfig> devices;
   for (const FaultCase& c : cases) c.set(devices.emplace_back());
-  sim::SimBench& bench = StartBench(devices);
-  const std::vector<sim::DeviceReport> before = bench.Reports();
+  sim::TSimBench& bench = StartBench(devices);
+  const std::vector<sim::TDeviceReport> before = bench.Reports();
   Station& station = StartStation();
   ASSERT_EQ(station.Check().count, 8);
   station.RunBatch();
@@ -78,7 +78,7 @@ TEST_F(IdentityFaultTest, APassIsGivenOnlyWhenTheIdentityReadsBackEqual) {
     EXPECT_EQ(station.Console().Slot(slot).state, pass ? SlotState::kPass : SlotState::kFailed);
     passOfJob[job->id] = pass;
 
-    const sim::DeviceReport now = bench.Report(static_cast<int>(i));
+    const sim::TDeviceReport now = bench.Report(static_cast<int>(i));
     const bool kept = now.identity.serialNumber == before[i].identity.serialNumber &&
                       now.identity.meid == before[i].identity.meid &&
                       now.identity.testFlag == before[i].identity.testFlag &&
@@ -116,10 +116,10 @@ TEST_F(IdentityFaultTest, APassIsGivenOnlyWhenTheIdentityReadsBackEqual) {
 // With the read-back switched off a restore is judged by its write results: every write must
 // have succeeded.
 TEST_F(IdentityFaultTest, WithoutReadBackEveryWriteMustSucceed) {
-  sim::DeviceConfig failingWrites;
+  sim::TDeviceConfig failingWrites;
   failingWrites.faults.atWritesFail = true;
-  sim::SimBench& bench = StartBench({sim::DeviceConfig{}, failingWrites});
-  const std::vector<sim::DeviceReport> before = bench.Reports();
+  sim::TSimBench& bench = StartBench({sim::TDeviceConfig{}, failingWrites});
+  const std::vector<sim::TDeviceReport> before = bench.Reports();
   Station& station = StartStation(/*verifyIdentity=*/false);
   ASSERT_EQ(station.Check().count, 2);
   station.RunBatch();
@@ -134,8 +134,8 @@ TEST_F(IdentityFaultTest, WithoutReadBackEveryWriteMustSucceed) {
 
 // A DataInfo file written by a job is enough to put that identity back on the device.
 TEST_F(IdentityFaultTest, ADataInfoFileRestoresThroughTheRecords) {
-  sim::SimBench& bench = StartBench({sim::DeviceConfig{}});
-  const sim::DeviceReport before = bench.Report(0);
+  sim::TSimBench& bench = StartBench({sim::TDeviceConfig{}});
+  const sim::TDeviceReport before = bench.Report(0);
   Station& station = StartStation();
   ASSERT_EQ(station.Check().count, 1);
   station.RunBatch();
@@ -157,8 +157,8 @@ TEST_F(IdentityFaultTest, ADataInfoFileRestoresThroughTheRecords) {
 // (same key or serial number), a DataInfo file names the open backup of its device, and one
 // without a serial number may be another device's; --force goes on all the same.
 TEST_F(IdentityFaultTest, NothingButTheNewestBackupOfTheDeviceIsWrittenWithoutForce) {
-  sim::SimBench& bench = StartBench({sim::DeviceConfig{}});
-  const sim::DeviceReport device = bench.Report(0);
+  sim::TSimBench& bench = StartBench({sim::TDeviceConfig{}});
+  const sim::TDeviceReport device = bench.Report(0);
   const std::string com = std::to_string(device.diagCom);
   testing::WriteFile(root_.File("sn.ini"), "[AT]\r\nSN=" + device.identity.serialNumber);
   testing::WriteFile(root_.File("nv.ini"), "[NV]\r\nNV524=0C 02 01 \r\n");
@@ -195,8 +195,8 @@ TEST_F(IdentityFaultTest, NothingButTheNewestBackupOfTheDeviceIsWrittenWithoutFo
 
 // Without station records nothing is flashed: the identity could not be kept on disk.
 TEST_F(IdentityFaultTest, NoDeviceIsTouchedWithoutACommittedBackup) {
-  sim::SimBench& bench = StartBench({sim::DeviceConfig{}});
-  const sim::DeviceReport before = bench.Report(0);
+  sim::TSimBench& bench = StartBench({sim::TDeviceConfig{}});
+  const sim::TDeviceReport before = bench.Report(0);
   Station& station = StartStation(/*dataFolder=*/"", true);
   ASSERT_EQ(station.Check().count, 1);
   station.RunBatch();
@@ -211,8 +211,8 @@ TEST_F(IdentityFaultTest, NoDeviceIsTouchedWithoutACommittedBackup) {
 // them from their open backups, but only on the station that holds those backups.
 TEST_F(IdentityFaultTest, DevicesStoppedInTheirStreamAreFinishedByTheNextStart) {
   images_ = WriteImageFolder(root_.File("long-images"), true, true, 2 * 1024 * 1024);
-  sim::SimBench& bench = StartBench(std::vector<sim::DeviceConfig>(2));
-  const std::vector<sim::DeviceReport> before = bench.Reports();
+  sim::TSimBench& bench = StartBench(std::vector<sim::TDeviceConfig>(2));
+  const std::vector<sim::TDeviceReport> before = bench.Reports();
   Station& first = StartStation();
   ASSERT_EQ(first.Check().count, 2);
   first.PressStart();

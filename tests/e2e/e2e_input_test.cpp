@@ -28,8 +28,8 @@ class BadImageFolderTest : public StationTest, public ::testing::WithParamInterf
 
 TEST_P(BadImageFolderTest, RefusedStartTouchesNoDeviceAndTheFixedFolderFlashes) {
   const BadFile bad = GetParam();
-  sim::SimBench& bench = StartBench(std::vector<sim::DeviceConfig>(2));
-  const std::vector<sim::DeviceReport> before = bench.Reports();
+  sim::TSimBench& bench = StartBench(std::vector<sim::TDeviceConfig>(2));
+  const std::vector<sim::TDeviceReport> before = bench.Reports();
   const std::string path = images_.folder + "/" + bad.name;
   const std::string good = testing::ReadFile(path);
   testing::WriteFile(path, bad.spoil(good));
@@ -42,7 +42,7 @@ TEST_P(BadImageFolderTest, RefusedStartTouchesNoDeviceAndTheFixedFolderFlashes) 
   EXPECT_EQ(station.View().notices,
             std::vector<std::string>{"Attention: " + refused.refusal.str()});
   EXPECT_TRUE(station.Console().StartEnabled());
-  for (const sim::DeviceReport& device : before) {
+  for (const sim::TDeviceReport& device : before) {
     const int slot = station.SlotShowing(device.diagCom);
     ASSERT_GE(slot, 0);
     EXPECT_EQ(station.Console().Slot(slot).state, SlotState::kReady);
@@ -53,7 +53,7 @@ TEST_P(BadImageFolderTest, RefusedStartTouchesNoDeviceAndTheFixedFolderFlashes) 
   testing::WriteFile(path, good);
   const TDownloadCnf flashed = station.RunBatch();
   EXPECT_EQ(flashed.refusal.str(), "");
-  for (const sim::DeviceReport& device : before) {
+  for (const sim::TDeviceReport& device : before) {
     const int slot = station.SlotShowing(device.diagCom);
     ASSERT_GE(slot, 0);
     EXPECT_EQ(flashed.started[static_cast<std::size_t>(slot)], 1);
@@ -84,7 +84,7 @@ int RunProgram(const std::vector<std::string>& args, const std::string& output) 
 // Each way out of the program has its own exit status, whatever the number of devices: an image
 // set refused with two devices listed does not read as two FAILED devices.
 TEST_F(StationTest, EachWayOutOfTheProgramHasItsOwnExitStatus) {
-  StartBench(std::vector<sim::DeviceConfig>(2));
+  StartBench(std::vector<sim::TDeviceConfig>(2));
   testing::WriteFile(images_.folder + "/nor.mbn", "Z");
   const std::string settings = root_.File("station.ini");
   testing::WriteFile(settings, "[Config]\r\n");
@@ -121,13 +121,13 @@ TEST_F(StationTest, EachWayOutOfTheProgramHasItsOwnExitStatus) {
 // identity again, in its old firmware: the restore says so, step by step.
 TEST_F(StationTest, ARestoreTellsThatTheDeviceStillNeedsItsImage) {
   images_ = WriteImageFolder(root_.File("long-images"), true, true, 2 * 1024 * 1024);
-  sim::SimBench& bench = StartBench({sim::DeviceConfig{}});
-  const sim::DeviceReport before = bench.Report(0);
+  sim::TSimBench& bench = StartBench({sim::TDeviceConfig{}});
+  const sim::TDeviceReport before = bench.Report(0);
   Station& station = StartStation();
   ASSERT_EQ(station.Check().count, 1);
   station.PressStart();
   ASSERT_TRUE(bench.WaitUntil(
-      0, [](const sim::DeviceReport& r) { return r.streamedBytes > 0; }, kPresenceLimitMs));
+      0, [](const sim::TDeviceReport& r) { return r.streamedBytes > 0; }, kPresenceLimitMs));
   station.Coordinator().RequestStop();
   station.FinishBatch();
   const auto& job = station.Summary(station.SlotShowing(before.diagCom));
@@ -153,7 +153,7 @@ TEST_F(StationTest, ARestoreTellsThatTheDeviceStillNeedsItsImage) {
     at = out.str().find(line, at);
     ASSERT_NE(at, std::string::npos) << line << "in order in:\n" << out.str();
   }
-  const sim::DeviceReport after = bench.Report(0);
+  const sim::TDeviceReport after = bench.Report(0);
   EXPECT_EQ(after.identity.serialNumber, before.identity.serialNumber);
   EXPECT_EQ(after.nvDigest, before.nvDigest);
   EXPECT_EQ(after.firmwareVersion, before.firmwareVersion);

@@ -89,7 +89,8 @@ class StationProcessTest : public StationTest {
   bool WaitAllStreaming() {
     for (int i = 0; i < bench_->DeviceCount(); ++i) {
       if (!bench_->WaitUntil(
-              i, [](const sim::DeviceReport& r) { return r.streamedBytes > 0 || r.flashCount > 0; },
+              i,
+              [](const sim::TDeviceReport& r) { return r.streamedBytes > 0 || r.flashCount > 0; },
               kPresenceLimitMs)) {
         return false;
       }
@@ -121,7 +122,7 @@ class StationProcessTest : public StationTest {
   // The process ended by itself after a stop mid-batch, every job recorded (in the station
   // records and the --json file): a PASS only for a device rewritten with its identity kept,
   // every other job "Interrupted" before its device was flashed, with its backup open.
-  void ExpectSafeStop(pid_t station, const std::vector<sim::DeviceReport>& before) {
+  void ExpectSafeStop(pid_t station, const std::vector<sim::TDeviceReport>& before) {
     const int failed = ExitStatus(station);
     ASSERT_GE(failed, 0);
     ASSERT_LE(failed, 8) << testing::ReadFile(root_.File("station.out"));
@@ -132,11 +133,11 @@ class StationProcessTest : public StationTest {
     ASSERT_EQ(jobs->size(), 8u);
     int interrupted = 0;
     for (const TJobSummary& job : *jobs) {
-      const auto it = std::find_if(before.begin(), before.end(), [&](const sim::DeviceReport& r) {
+      const auto it = std::find_if(before.begin(), before.end(), [&](const sim::TDeviceReport& r) {
         return r.key == job.deviceKey;
       });
       ASSERT_NE(it, before.end()) << job.deviceKey;
-      const sim::DeviceReport now = bench_->Report(it->index);
+      const sim::TDeviceReport now = bench_->Report(it->index);
       if (job.pass) {
         ExpectRewrittenKeepingIdentity(*it, now, images_);
       } else {
@@ -163,8 +164,8 @@ class StationProcessTest : public StationTest {
 };
 
 TEST_F(StationProcessTest, KilledMidStreamEveryIdentityComesBackFromTheRecords) {
-  sim::SimBench& bench = StartBench(std::vector<sim::DeviceConfig>(8));
-  const std::vector<sim::DeviceReport> before = bench.Reports();
+  sim::TSimBench& bench = StartBench(std::vector<sim::TDeviceConfig>(8));
+  const std::vector<sim::TDeviceReport> before = bench.Reports();
   const pid_t station = SignalMidStream(SIGKILL);
   ASSERT_GT(station, 0);
   EXPECT_EQ(ExitStatus(station), 128 + SIGKILL);
@@ -191,8 +192,8 @@ TEST_F(StationProcessTest, KilledMidStreamEveryIdentityComesBackFromTheRecords) 
     EXPECT_EQ(status, 0) << text;
   }
 
-  for (const sim::DeviceReport& was : before) {
-    const sim::DeviceReport now = bench.Report(was.index);
+  for (const sim::TDeviceReport& was : before) {
+    const sim::TDeviceReport now = bench.Report(was.index);
     SCOPED_TRACE("device " + std::to_string(was.index));
     EXPECT_EQ(now.identity.serialNumber, was.identity.serialNumber);
     EXPECT_EQ(now.identity.meid, was.identity.meid);
@@ -204,16 +205,16 @@ TEST_F(StationProcessTest, KilledMidStreamEveryIdentityComesBackFromTheRecords) 
 }
 
 TEST_F(StationProcessTest, InterruptedMidBatchEveryJobEndsAtASafePointAndIsRecorded) {
-  StartBench(std::vector<sim::DeviceConfig>(8));
-  const std::vector<sim::DeviceReport> before = bench_->Reports();
+  StartBench(std::vector<sim::TDeviceConfig>(8));
+  const std::vector<sim::TDeviceReport> before = bench_->Reports();
   const pid_t station = SignalMidStream(SIGINT);
   ASSERT_GT(station, 0);
   ExpectSafeStop(station, before);
 }
 
 TEST_F(StationProcessTest, HungUpMidBatchEveryJobEndsAtASafePointAndIsRecorded) {
-  StartBench(std::vector<sim::DeviceConfig>(8));
-  const std::vector<sim::DeviceReport> before = bench_->Reports();
+  StartBench(std::vector<sim::TDeviceConfig>(8));
+  const std::vector<sim::TDeviceReport> before = bench_->Reports();
   const pid_t station = SignalMidStream(SIGHUP);
   ASSERT_GT(station, 0);
   ExpectSafeStop(station, before);
@@ -221,8 +222,8 @@ TEST_F(StationProcessTest, HungUpMidBatchEveryJobEndsAtASafePointAndIsRecorded) 
 
 // The output piped into a reader that quits mid-batch, as "| head -1" does.
 TEST_F(StationProcessTest, AReaderOfTheOutputQuittingMidBatchStopsItSafely) {
-  StartBench(std::vector<sim::DeviceConfig>(8));
-  const std::vector<sim::DeviceReport> before = bench_->Reports();
+  StartBench(std::vector<sim::TDeviceConfig>(8));
+  const std::vector<sim::TDeviceReport> before = bench_->Reports();
   int ends[2] = {-1, -1};
   ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
   const pid_t station = StartHeadless(8, "", {}, ends[1]);
@@ -238,7 +239,7 @@ TEST_F(StationProcessTest, AReaderOfTheOutputQuittingMidBatchStopsItSafely) {
 // Two devices expected but one slot in use: the one that was never flashed is not a pass.
 TEST_F(StationProcessTest, AnExpectedDeviceThatWasNeverStartedIsNotAPass) {
   images_ = WriteImageFolder(root_.File("images"), true, true);
-  StartBench(std::vector<sim::DeviceConfig>(2));
+  StartBench(std::vector<sim::TDeviceConfig>(2));
   const pid_t station = StartHeadless(2, "PathNumber=1\r\n");
   ASSERT_GT(station, 0);
   EXPECT_EQ(ExitStatus(station), 1);
@@ -253,8 +254,8 @@ TEST_F(StationProcessTest, AnExpectedDeviceThatWasNeverStartedIsNotAPass) {
 // wait with its own exit status, and touches no device.
 TEST_F(StationProcessTest, TooFewDevicesEndAfterTheWaitWithItsOwnStatus) {
   images_ = WriteImageFolder(root_.File("images"), true, true);
-  sim::SimBench& bench = StartBench(std::vector<sim::DeviceConfig>(2));
-  const std::vector<sim::DeviceReport> before = bench.Reports();
+  sim::TSimBench& bench = StartBench(std::vector<sim::TDeviceConfig>(2));
+  const std::vector<sim::TDeviceReport> before = bench.Reports();
   const pid_t station = StartHeadless(3, "", {"--wait", "5"});
   ASSERT_GT(station, 0);
   EXPECT_EQ(ExitStatus(station), 124);
@@ -311,11 +312,11 @@ TEST(StationProgram, RefusesWhatItCannotUseWithItsStatusAndAReason) {
 // every device ends with its own identity and the new image, never with what the stop left.
 TEST_F(StationProcessTest, StoppedPastTheResetTheNextStartFinishesEveryDeviceFromItsBackup) {
   images_ = WriteImageFolder(root_.File("images"), true, true);
-  const auto count = [](const sim::DeviceReport& r, const char* name) {
+  const auto count = [](const sim::TDeviceReport& r, const char* name) {
     const auto it = r.commandCounts.find(name);
     return it != r.commandCounts.end() ? it->second : 0;
   };
-  using Reached = std::function<bool(const sim::DeviceReport& was, const sim::DeviceReport& now)>;
+  using Reached = std::function<bool(const sim::TDeviceReport& was, const sim::TDeviceReport& now)>;
   const Reached rebooted = [](const auto& was, const auto& now) {
     return now.bootCount > was.bootCount;
   };
@@ -339,13 +340,13 @@ TEST_F(StationProcessTest, StoppedPastTheResetTheNextStartFinishesEveryDeviceFro
     SCOPED_TRACE(c.name);
     records_ = root_.File(std::string("records ") + c.name);
     bench_.reset();  // its records go with it, before the next bench writes its own
-    sim::SimBench& bench = StartBench(std::vector<sim::DeviceConfig>(4));
-    const std::vector<sim::DeviceReport> before = bench.Reports();
+    sim::TSimBench& bench = StartBench(std::vector<sim::TDeviceConfig>(4));
+    const std::vector<sim::TDeviceReport> before = bench.Reports();
     const pid_t first = StartHeadless(4);
     ASSERT_GT(first, 0);
     // The first device to get there decides when; the others are wherever their jobs are.
     const bool reached = bench.WaitUntilAny(
-        [&](const sim::DeviceReport& now) {
+        [&](const sim::TDeviceReport& now) {
           return c.reached(before[static_cast<std::size_t>(now.index)], now);
         },
         kPresenceLimitMs);
@@ -357,8 +358,8 @@ TEST_F(StationProcessTest, StoppedPastTheResetTheNextStartFinishesEveryDeviceFro
     const pid_t second = StartHeadless(4);
     ASSERT_GT(second, 0);
     EXPECT_EQ(ExitStatus(second), 0) << testing::ReadFile(root_.File("station.out"));
-    for (const sim::DeviceReport& was : before) {
-      const sim::DeviceReport now = bench.Report(was.index);
+    for (const sim::TDeviceReport& was : before) {
+      const sim::TDeviceReport now = bench.Report(was.index);
       SCOPED_TRACE("device " + std::to_string(was.index));
       EXPECT_EQ(now.flashSha256, images_.sha256);
       EXPECT_EQ(now.identity.serialNumber, was.identity.serialNumber);

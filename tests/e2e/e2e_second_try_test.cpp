@@ -15,7 +15,7 @@ namespace {
 using SecondTryTest = StationTest;
 
 // The job of a device in the station's last batch.
-const TJobSummary& JobOf(Station& station, const sim::DeviceReport& device) {
+const TJobSummary& JobOf(Station& station, const sim::TDeviceReport& device) {
   const int slot = station.SlotShowing(device.diagCom);
   EXPECT_GE(slot, 0) << "device " << device.index << " is not listed";
   const std::optional<TJobSummary>& job = station.Summary(slot < 0 ? 0 : slot);
@@ -34,15 +34,15 @@ std::size_t OpenBackupCount(Station& station) {
 // A restore that fails the first time fails the second time too, from the same backup: the
 // blank or half-restored identity left on the device is never backed up and passed.
 TEST_F(SecondTryTest, AFailedRestoreIsTriedAgainFromItsBackupAndNeverPassesBlank) {
-  const std::vector<std::function<void(sim::DeviceFaults&)>> faults = {
+  const std::vector<std::function<void(sim::TDeviceFaults&)>> faults = {
       [](auto& f) { f.atWritesFail = true; },
       [](auto& f) { f.nvWriteFailItems = {524}; },
       [](auto& f) { f.nvStuckItems = {856}; },
   };
-  std::vector<sim::DeviceConfig> devices(faults.size());
+  std::vector<sim::TDeviceConfig> devices(faults.size());
   for (std::size_t i = 0; i < faults.size(); ++i) faults[i](devices[i].faults);
-  sim::SimBench& bench = StartBench(devices);
-  const std::vector<sim::DeviceReport> before = bench.Reports();
+  sim::TSimBench& bench = StartBench(devices);
+  const std::vector<sim::TDeviceReport> before = bench.Reports();
   Station& station = StartStation();
   ASSERT_EQ(station.Check().count, 3);
 
@@ -53,7 +53,7 @@ TEST_F(SecondTryTest, AFailedRestoreIsTriedAgainFromItsBackupAndNeverPassesBlank
       ASSERT_EQ(station.Check().count, 3);
     }
     station.RunBatch();
-    for (const sim::DeviceReport& was : before) {
+    for (const sim::TDeviceReport& was : before) {
       SCOPED_TRACE("device " + std::to_string(was.index));
       const TJobSummary& job = JobOf(station, was);
       EXPECT_FALSE(job.pass);
@@ -66,19 +66,19 @@ TEST_F(SecondTryTest, AFailedRestoreIsTriedAgainFromItsBackupAndNeverPassesBlank
     EXPECT_EQ(OpenBackupCount(station), 3u);
   }
   // Only the first run rewrote the devices; the second one had nothing left to flash.
-  for (const sim::DeviceReport& was : before) EXPECT_EQ(bench.Report(was.index).flashCount, 1u);
+  for (const sim::TDeviceReport& was : before) EXPECT_EQ(bench.Report(was.index).flashCount, 1u);
 }
 
 // A device whose identity reads blank and that has no open backup here is refused before it is
 // touched, unless the station is set to flash blank devices.
 TEST_F(SecondTryTest, ABlankDeviceIsRefusedUntouchedUnlessTheStationFlashesBlankDevices) {
-  sim::SimBench& bench = StartBench(std::vector<sim::DeviceConfig>(1));
+  sim::TSimBench& bench = StartBench(std::vector<sim::TDeviceConfig>(1));
   // A rewrite without identity backup leaves the device blank, as an unfinished one would be.
   images_ = WriteImageFolder(root_.File("bare-images"), false, false);
   Station& bare = StartStation(root_.File("bare-records"), true);
   ASSERT_EQ(bare.Check().count, 1);
   bare.RunBatch();
-  const sim::DeviceReport blank = bench.Report(0);
+  const sim::TDeviceReport blank = bench.Report(0);
   ASSERT_EQ(blank.identity.serialNumber, "");
   ASSERT_EQ(blank.flashCount, 1u);
 
@@ -103,14 +103,14 @@ TEST_F(SecondTryTest, ABlankDeviceIsRefusedUntouchedUnlessTheStationFlashesBlank
 // Open backups that name the device decide its next job; the newest one is restored, and older
 // ones holding the same values are closed as superseded by the job that verified them.
 TEST_F(SecondTryTest, TheNewestOpenBackupDecidesAndEqualOlderOnesAreSuperseded) {
-  sim::SimBench& bench = StartBench(std::vector<sim::DeviceConfig>(1));
-  const sim::DeviceReport original = bench.Report(0);
+  sim::TSimBench& bench = StartBench(std::vector<sim::TDeviceConfig>(1));
+  const sim::TDeviceReport original = bench.Report(0);
   Station& station = StartStation();
   ASSERT_EQ(station.Check().count, 1);
   station.RunBatch();
   const TJobSummary& first = JobOf(station, original);
   ASSERT_TRUE(first.pass) << first.failure;
-  const sim::DeviceReport flashed = bench.Report(0);
+  const sim::TDeviceReport flashed = bench.Report(0);
 
   // Two snapshots of the device left open, as jobs stopped before download mode leave them;
   // the newer one as if taken before any image, so that the device is flashed again.
@@ -144,8 +144,8 @@ namespace {
 // Records deleted under a running station: Start is refused and no device is touched, since a
 // backup committed into the deleted file would be lost with it.
 TEST_F(SecondTryTest, RecordsDeletedUnderTheStationRefuseStartUntouched) {
-  sim::SimBench& bench = StartBench(std::vector<sim::DeviceConfig>(1));
-  const sim::DeviceReport before = bench.Report(0);
+  sim::TSimBench& bench = StartBench(std::vector<sim::TDeviceConfig>(1));
+  const sim::TDeviceReport before = bench.Report(0);
   Station& station = StartStation();
   ASSERT_EQ(station.Check().count, 1);
   for (const char* suffix : {"", "-wal", "-shm"}) {

@@ -19,15 +19,15 @@ using FullPanelTest = StationTest;
 using TerminalRunTest = StationTest;
 
 TEST_F(FullPanelTest, EightDevicesPassInParallelAndKeepTheirIdentity) {
-  sim::SimBench& bench = StartBench(std::vector<sim::DeviceConfig>(8));
-  const std::vector<sim::DeviceReport> before = bench.Reports();
+  sim::TSimBench& bench = StartBench(std::vector<sim::TDeviceConfig>(8));
+  const std::vector<sim::TDeviceReport> before = bench.Reports();
   Station& station = StartStation();
 
   const TDeviceTable table = station.Check();
   ASSERT_EQ(table.count, 8);
   std::set<int> shown;
   std::array<int, 8> slotOf{};
-  for (const sim::DeviceReport& device : before) {
+  for (const sim::TDeviceReport& device : before) {
     const int slot = station.SlotShowing(device.diagCom);
     ASSERT_GE(slot, 0) << "device " << device.index << " is not listed";
     shown.insert(slot);
@@ -50,11 +50,11 @@ TEST_F(FullPanelTest, EightDevicesPassInParallelAndKeepTheirIdentity) {
   }
   EXPECT_EQ(g_nDownLoadCount.load(), 0);
 
-  for (const sim::DeviceReport& device : before) {
+  for (const sim::TDeviceReport& device : before) {
     ExpectRewrittenKeepingIdentity(device, bench.Report(device.index), images_);
   }
   // Each slot flashed its own device: the identity that its backup read is the one it shows.
-  for (const sim::DeviceReport& device : before) {
+  for (const sim::TDeviceReport& device : before) {
     const SlotReports& reports = station.Reports(slotOf[static_cast<std::size_t>(device.index)]);
     const std::string& serial = device.identity.serialNumber;
     EXPECT_TRUE(Has(reports, CNF_INFO,
@@ -66,8 +66,8 @@ TEST_F(FullPanelTest, EightDevicesPassInParallelAndKeepTheirIdentity) {
 // Start comes back only once the panel has been empty: removing one finished device and putting
 // it back does not re-arm it, removing all of them does, and the second batch passes.
 TEST_F(SecondBatchTest, StartReturnsOnlyAfterThePanelEmptiedAndTheSecondBatchPasses) {
-  sim::SimBench& bench = StartBench(std::vector<sim::DeviceConfig>(3));
-  const std::vector<sim::DeviceReport> factory = bench.Reports();
+  sim::TSimBench& bench = StartBench(std::vector<sim::TDeviceConfig>(3));
+  const std::vector<sim::TDeviceReport> factory = bench.Reports();
   Station& station = StartStation();
 
   ASSERT_EQ(station.Check().count, 3);
@@ -119,8 +119,8 @@ TEST_F(SecondBatchTest, StartReturnsOnlyAfterThePanelEmptiedAndTheSecondBatchPas
     // The devices already run the image's version: equal versions pass the check.
     EXPECT_TRUE(Has(station.Reports(slot), CNF_INFO, std::string("currV = ") + kImageTag));
   }
-  for (const sim::DeviceReport& device : factory) {
-    sim::DeviceReport once = device;
+  for (const sim::TDeviceReport& device : factory) {
+    sim::TDeviceReport once = device;
     once.flashCount += 1;  // the first batch
     ExpectRewrittenKeepingIdentity(once, bench.Report(device.index), images_);
   }
@@ -129,9 +129,9 @@ TEST_F(SecondBatchTest, StartReturnsOnlyAfterThePanelEmptiedAndTheSecondBatchPas
 // The terminal front-end on a device that is not found again after its reset: its slot line ends
 // FAILED with the reason, and the run ends with its open backup and how to finish it.
 TEST_F(TerminalRunTest, AFailedSlotLineCarriesItsReasonAndTheRunEndsWithWhatIsLeft) {
-  sim::DeviceConfig lost;
+  sim::TDeviceConfig lost;
   lost.faults.noReturn = true;
-  sim::SimBench& bench = StartBench({lost});
+  sim::TSimBench& bench = StartBench({lost});
   TRunOptions options;
   options.frontEnd = TFrontEnd::kHeadless;
   options.bench = bench.Folder();

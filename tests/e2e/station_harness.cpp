@@ -49,14 +49,14 @@ std::string Describe(const SlotReport& report) {
 
 }  // namespace
 
-sim::ProgrammerImage TestProgrammer() {
-  return sim::ProgrammerImage{PatternBytes(kProgrammerBytes, 11), kProgrammerAddress};
+sim::TProgrammerImage TestProgrammer() {
+  return sim::TProgrammerImage{PatternBytes(kProgrammerBytes, 11), kProgrammerAddress};
 }
 
 ImageFolder WriteImageFolder(const std::string& folder, bool itemAt, bool itemNv,
                              std::size_t imageBytes) {
   std::filesystem::create_directories(folder);
-  const sim::ProgrammerImage programmer = TestProgrammer();
+  const sim::TProgrammerImage programmer = TestProgrammer();
   testing::WriteFile(folder + "/prog_9004.hex",
                      IntelHexText(programmer.data, programmer.startAddress));
 
@@ -79,7 +79,7 @@ ImageFolder WriteImageFolder(const std::string& folder, bool itemAt, bool itemNv
 
 Station::Station(const std::string& imageFolder, const std::string& dataFolder,
                  bool verifyIdentity) {
-  StationSettings settings;
+  TStationSettings settings;
   settings.debugMode = true;
   settings.autoPath = false;
   settings.imagePath = imageFolder;
@@ -130,12 +130,12 @@ bool Station::PumpUntil(const std::function<bool()>& done, std::chrono::seconds 
   for (;;) {
     if (done()) return true;
     if (std::chrono::steady_clock::now() > giveUp) return false;
-    auto next = target_.TakeUntil(pacing::Clock::now() + std::chrono::milliseconds(20));
+    auto next = target_.TakeUntil(pacing::TClock::now() + std::chrono::milliseconds(20));
     if (next) Handle(std::move(*next));
   }
 }
 
-bool Station::JobEnded(int slot) const {
+bool Station::TJobEnded(int slot) const {
   return Summary(slot).has_value();
 }
 
@@ -175,7 +175,7 @@ TDownloadCnf Station::FinishBatch() {
       [this] {
         if (!lastDownload_) return false;
         for (int slot = 0; slot < kSlotCount; ++slot) {
-          if (lastDownload_->started[static_cast<std::size_t>(slot)] != 0 && !JobEnded(slot)) {
+          if (lastDownload_->started[static_cast<std::size_t>(slot)] != 0 && !TJobEnded(slot)) {
             return false;
           }
         }
@@ -289,8 +289,8 @@ void ExpectPassedJob(const SlotReports& reports) {
 
 // --- Devices ---
 
-void ExpectRewrittenKeepingIdentity(const sim::DeviceReport& before, const sim::DeviceReport& after,
-                                    const ImageFolder& images) {
+void ExpectRewrittenKeepingIdentity(const sim::TDeviceReport& before,
+                                    const sim::TDeviceReport& after, const ImageFolder& images) {
   SCOPED_TRACE("device " + std::to_string(after.index));
   EXPECT_TRUE(after.present);
   EXPECT_EQ(after.layer, "firmware");
@@ -306,7 +306,7 @@ void ExpectRewrittenKeepingIdentity(const sim::DeviceReport& before, const sim::
   EXPECT_FALSE(after.diagInterfaceOn);
 }
 
-void ExpectUntouched(const sim::DeviceReport& before, const sim::DeviceReport& after) {
+void ExpectUntouched(const sim::TDeviceReport& before, const sim::TDeviceReport& after) {
   SCOPED_TRACE("device " + std::to_string(after.index));
   EXPECT_EQ(after.flashSha256, before.flashSha256);
   EXPECT_EQ(after.firmwareVersion, before.firmwareVersion);
@@ -344,7 +344,7 @@ std::vector<std::string> ProfileKeys(const std::string& text, const std::string&
   return keys;
 }
 
-std::string DataInfoNvValue(std::uint16_t item, const sim::NvData& data) {
+std::string DataInfoNvValue(std::uint16_t item, const sim::TNvData& data) {
   std::vector<std::uint8_t> bytes{static_cast<std::uint8_t>(item & 0xFF),
                                   static_cast<std::uint8_t>(item >> 8)};
   bytes.insert(bytes.end(), data.begin(), data.end());
@@ -373,13 +373,13 @@ void StationTest::TearDown() {
   pacing::SetTimeScale(1.0);
 }
 
-sim::SimBench& StationTest::StartBench(std::vector<sim::DeviceConfig> devices) {
-  sim::BenchConfig config;
+sim::TSimBench& StationTest::StartBench(std::vector<sim::TDeviceConfig> devices) {
+  sim::TBenchConfig config;
   config.folder = root_.File("bench");
   config.devices = std::move(devices);
   config.programmer = TestProgrammer();
   std::string error;
-  bench_ = sim::SimBench::Create(std::move(config), &error);
+  bench_ = sim::TSimBench::Create(std::move(config), &error);
   if (!bench_) throw std::runtime_error("bench: " + error);
   UseBenchDiscovery(bench_->Folder());
   return *bench_;
@@ -396,7 +396,7 @@ Station& StationTest::StartStation(const std::string& dataFolder, bool verifyIde
 
 bool StationTest::WaitPresent(int index, bool present) {
   return bench_->WaitUntil(
-      index, [present](const sim::DeviceReport& r) { return r.present == present; },
+      index, [present](const sim::TDeviceReport& r) { return r.present == present; },
       kPresenceLimitMs);
 }
 

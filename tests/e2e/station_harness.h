@@ -47,12 +47,12 @@ constexpr const char* kNewerFirmware = "VX730-R9.0.0";
 using testing::IntelHexText;
 using testing::PatternBytes;
 // The programmer of every test (the simulated devices expect exactly this one).
-sim::ProgrammerImage TestProgrammer();
+sim::TProgrammerImage TestProgrammer();
 
 // The image folder of a run, as written to disk.
 struct ImageFolder {
   std::string folder;
-  ByteVector image;    // nor.mbn
+  TByteVector image;   // nor.mbn
   std::string sha256;  // of the image, lower-case hex
 };
 // Writes the programmer (.hex), nor.mbn of imageBytes ending with kImageTag, and Vornex_730.ini
@@ -109,7 +109,7 @@ class Station {
   void Handle(TConfirmation confirmation);
   // Handles confirmations until done() holds or the limit has passed; true when it holds.
   bool PumpUntil(const std::function<bool()>& done, std::chrono::seconds limit);
-  bool JobEnded(int slot) const;
+  bool TJobEnded(int slot) const;
   bool AllIdle();
 
   testing::FakeView view_;
@@ -142,10 +142,10 @@ void ExpectPassedJob(const SlotReports& reports);
 // --- What the simulator says about a device ---
 
 // Rewritten with the image and holding the identity and NV items it had before.
-void ExpectRewrittenKeepingIdentity(const sim::DeviceReport& before, const sim::DeviceReport& after,
-                                    const ImageFolder& images);
+void ExpectRewrittenKeepingIdentity(const sim::TDeviceReport& before,
+                                    const sim::TDeviceReport& after, const ImageFolder& images);
 // Firmware, identity and NV items as before.
-void ExpectUntouched(const sim::DeviceReport& before, const sim::DeviceReport& after);
+void ExpectUntouched(const sim::TDeviceReport& before, const sim::TDeviceReport& after);
 
 // The DataInfo files in a folder: name and whole text.
 std::vector<std::pair<std::string, std::string>> DataInfoFiles(const std::string& folder);
@@ -156,7 +156,7 @@ std::optional<std::string> ProfileValue(const std::string& text, const std::stri
 std::vector<std::string> ProfileKeys(const std::string& text, const std::string& section);
 // How a saved NV record appears as a DataInfo value: item number (low byte first) and data up
 // to the last non-zero byte, each as "%02X ".
-std::string DataInfoNvValue(std::uint16_t item, const sim::NvData& data);
+std::string DataInfoNvValue(std::uint16_t item, const sim::TNvData& data);
 
 // A bench and a station in a fresh temporary folder, with the folder's work/ subfolder as the
 // current directory (the workers write their DataInfo files there).
@@ -166,7 +166,7 @@ class StationTest : public ::testing::Test {
   void TearDown() override;
 
   // Creates the bench with these devices and the test programmer and points discovery at it.
-  sim::SimBench& StartBench(std::vector<sim::DeviceConfig> devices);
+  sim::TSimBench& StartBench(std::vector<sim::TDeviceConfig> devices);
   // The station with its records in the test folder's records/ (dataFolder empty: none).
   Station& StartStation(bool verifyIdentity = true);
   Station& StartStation(const std::string& dataFolder, bool verifyIdentity);
@@ -176,7 +176,7 @@ class StationTest : public ::testing::Test {
   testing::TempDir root_;
   std::string workFolder_;
   ImageFolder images_;
-  std::unique_ptr<sim::SimBench> bench_;
+  std::unique_ptr<sim::TSimBench> bench_;
   std::unique_ptr<Station> station_;
 
  private:

@@ -26,11 +26,11 @@ TEST_F(PacingTest, ScaleAppliesToPausesAndIgnoresNonsense) {
 
 TEST_F(PacingTest, DeadlineExpiresAndRoundsRemainingTimeUp) {
   run_.TimeScale(1.0);
-  const pacing::Deadline far(60000);
+  const pacing::TDeadline far(60000);
   EXPECT_FALSE(far.Expired());
   EXPECT_GT(far.RemainingMs(), 59000);
   EXPECT_LE(far.RemainingMs(), 60000);
-  const pacing::Deadline none(0);
+  const pacing::TDeadline none(0);
   EXPECT_TRUE(none.Expired());
   EXPECT_EQ(none.RemainingMs(), 0);
 }

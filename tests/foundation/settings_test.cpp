@@ -22,11 +22,11 @@ using Enabled = std::array<std::int32_t, kSlotCount>;
 
 class SettingsTest : public ::testing::Test {
  protected:
-  StationSettings Load(std::string_view config) {
+  TStationSettings Load(std::string_view config) {
     WriteFile(path_, "[Config]\r\n" + std::string(config));
     return LoadSettings(path_);
   }
-  void ExpectDefaults(const StationSettings& s) {
+  void ExpectDefaults(const TStationSettings& s) {
     EXPECT_FALSE(s.debugMode);
     EXPECT_TRUE(s.autoPath);
     EXPECT_FALSE(s.browseButton);
@@ -58,10 +58,10 @@ TEST_F(SettingsTest, AutoPathOffInLowerCaseSwitchesItOffAndNoLeavesItOn) {
 }
 
 TEST_F(SettingsTest, DebugAndBrowseButtonSwitchOnOnlyWithOn) {
-  const StationSettings on = Load("Debug=On\r\nBrowseButton=oN\r\n");
+  const TStationSettings on = Load("Debug=On\r\nBrowseButton=oN\r\n");
   EXPECT_TRUE(on.debugMode);
   EXPECT_TRUE(on.browseButton);
-  const StationSettings other = Load("Debug=yes\r\nBrowseButton=1\r\n");
+  const TStationSettings other = Load("Debug=yes\r\nBrowseButton=1\r\n");
   EXPECT_FALSE(other.debugMode);
   EXPECT_FALSE(other.browseButton);
 }
@@ -70,14 +70,14 @@ TEST_F(SettingsTest, PathNumberOutOfRangeOrWithoutANumberGivesEight) {
   for (const char* text : {"0", "9", "abc", "-1", "-0", "", "x3", "+", "99999999999999999999",
                            "4294967299" /* 3 if it wrapped at 32 bits */}) {
     SCOPED_TRACE(text);
-    const StationSettings s = Load(std::string("PathNumber=") + text + "\r\n");
+    const TStationSettings s = Load(std::string("PathNumber=") + text + "\r\n");
     EXPECT_EQ(s.pathNumber, 8);
     EXPECT_EQ(s.enabled, (Enabled{1, 1, 1, 1, 1, 1, 1, 1}));
   }
 }
 
 TEST_F(SettingsTest, PathNumberIsTheLeadingNumber) {
-  const StationSettings three = Load("PathNumber=3x\r\n");
+  const TStationSettings three = Load("PathNumber=3x\r\n");
   EXPECT_EQ(three.pathNumber, 3);
   EXPECT_EQ(three.enabled, (Enabled{1, 1, 1, 0, 0, 0, 0, 0}));
 
@@ -95,7 +95,7 @@ TEST_F(SettingsTest, ImagePathIsReadAsItIsAndCutAt259Units) {
 }
 
 TEST_F(SettingsTest, AllKeysTogether) {
-  const StationSettings s =
+  const TStationSettings s =
       Load("debug=ON\r\nautopath=OFF\r\nbrowsebutton=ON\r\nimagepath=E:\\img\r\npathnumber=5\r\n");
   EXPECT_TRUE(s.debugMode);
   EXPECT_FALSE(s.autoPath);
@@ -109,7 +109,7 @@ TEST_F(SettingsTest, WriteImagePathSetsConfigImagePathAndKeepsTheRest) {
   WriteFile(path_, "[Config]\r\nDebug=ON\r\nImagePath=old\r\nPathNumber=2\r\n");
   ASSERT_TRUE(WriteImagePath(path_, "/srv/images"));
   EXPECT_EQ(ReadFile(path_), "[Config]\r\nDebug=ON\r\nImagePath=/srv/images\r\nPathNumber=2\r\n");
-  const StationSettings s = LoadSettings(path_);
+  const TStationSettings s = LoadSettings(path_);
   EXPECT_EQ(s.imagePath, "/srv/images");
   EXPECT_TRUE(s.debugMode);
   EXPECT_EQ(s.pathNumber, 2);

@@ -25,7 +25,7 @@ TEST(Text, CutToUnitsNeverSplitsACharacter) {
 }
 
 TEST(Text, FixedTextHoldsOneUnitLessThanItsWidth) {
-  FixedText<4> text(std::string("abcdef"));
+  TFixedText<4> text(std::string("abcdef"));
   EXPECT_EQ(text.str(), "abc");
   text.Set("x\xF0\x9F\x98\x80yz");
   EXPECT_EQ(text.str(), "x\xF0\x9F\x98\x80");

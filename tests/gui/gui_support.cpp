@@ -59,7 +59,7 @@ bool WaitFor(const std::function<bool()>& condition) {
   return QTest::qWaitFor(condition, 60000);
 }
 
-Rgb TextColor(const QLabel* label) {
+TRgb TextColor(const QLabel* label) {
   return label->palette().color(QPalette::WindowText).rgb() & 0xFFFFFFu;
 }
 

@@ -26,7 +26,7 @@ void OnNextModal(std::function<void(QWidget* modal)> action);
 // Keeps the event loop running until the condition holds; false after a generous hang limit.
 bool WaitFor(const std::function<bool()>& condition);
 // The text colour of a label as 0xRRGGBB, and the texts of a dialog's labels.
-Rgb TextColor(const QLabel* label);
+TRgb TextColor(const QLabel* label);
 QString DialogText(QWidget* dialog);
 
 // A check result listing these devices, and one worker report.

@@ -50,12 +50,12 @@ class WindowBatchTest : public WindowTest {
                        testing::IntelHexText(programmer, kProgrammerAddress));
     testing::WriteFile(images + "/Vornex_730.ini", "[UpdateItem]\r\nItemAT=ON\r\nItemNV=ON\r\n");
 
-    sim::BenchConfig config;
+    sim::TBenchConfig config;
     config.folder = folder_.File("bench");
     config.devices.resize(2);
-    config.programmer = sim::ProgrammerImage{programmer, kProgrammerAddress};
+    config.programmer = sim::TProgrammerImage{programmer, kProgrammerAddress};
     std::string error;
-    bench_ = sim::SimBench::Create(config, &error);
+    bench_ = sim::TSimBench::Create(config, &error);
     EXPECT_NE(bench_, nullptr) << error;
     run_.BenchDiscovery(config.folder);
     return images;
@@ -63,13 +63,13 @@ class WindowBatchTest : public WindowTest {
 
   std::filesystem::path previousFolder_;
   std::vector<std::uint8_t> image_;
-  std::unique_ptr<sim::SimBench> bench_;
+  std::unique_ptr<sim::TSimBench> bench_;
 };
 
 TEST_F(WindowBatchTest, TwoSimulatedDevicesAreFlashedThroughTheWindow) {
   const std::string images = StartBench(kImageBytes);
   ASSERT_NE(bench_, nullptr);
-  const std::vector<sim::DeviceReport> before = bench_->Reports();
+  const std::vector<sim::TDeviceReport> before = bench_->Reports();
   const std::string benchFolder = bench_->Folder();
 
   CVornexDlg& window =
@@ -95,7 +95,7 @@ TEST_F(WindowBatchTest, TwoSimulatedDevicesAreFlashedThroughTheWindow) {
   // The simulator's own account: the new image, identity and NV items kept.
   const std::string digest = sim::Sha256Hex(image_.data(), image_.size());
   for (std::size_t device = 0; device < 2; ++device) {
-    const sim::DeviceReport after = bench_->Report(static_cast<int>(device));
+    const sim::TDeviceReport after = bench_->Report(static_cast<int>(device));
     EXPECT_EQ(after.flashSha256, digest) << "device " << device;
     EXPECT_EQ(after.flashCount, 1u);
     EXPECT_EQ(after.identity.serialNumber, before[device].identity.serialNumber);
@@ -111,7 +111,7 @@ TEST_F(WindowBatchTest, TwoSimulatedDevicesAreFlashedThroughTheWindow) {
 TEST_F(WindowBatchTest, ClosingDuringTheStreamFinishesEveryJobFirst) {
   const std::string images = StartBench(kLongImageBytes);
   ASSERT_NE(bench_, nullptr);
-  const std::vector<sim::DeviceReport> before = bench_->Reports();
+  const std::vector<sim::TDeviceReport> before = bench_->Reports();
   CVornexDlg& window =
       Open("PathNumber=2\r\nAutoPath=OFF\r\nImagePath=" + images + "\r\n", bench_->Folder());
   QPushButton* start = window.Panel().StartButton();
@@ -134,7 +134,7 @@ TEST_F(WindowBatchTest, ClosingDuringTheStreamFinishesEveryJobFirst) {
   ASSERT_EQ(jobs->size(), 2u);
   for (const TJobSummary& job : *jobs) {
     const int device = job.deviceKey == before[0].key ? 0 : 1;
-    const sim::DeviceReport now = bench_->Report(device);
+    const sim::TDeviceReport now = bench_->Report(device);
     if (job.pass) {
       EXPECT_EQ(now.identity.serialNumber,
                 before[static_cast<std::size_t>(device)].identity.serialNumber);

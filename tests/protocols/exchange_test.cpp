@@ -14,13 +14,13 @@ using testing::Bytes;
 using testing::PtyPair;
 using testing::ScriptedPeer;
 
-Bytes Frame(std::uint8_t command, const ByteVector& payload, std::int32_t protocol) {
+Bytes Frame(std::uint8_t command, const TByteVector& payload, std::int32_t protocol) {
   TPacket packet = TPacket::Build(command, &payload, protocol);
   packet.Escape();
   return packet.Bytes();
 }
 
-TPacket Request(std::uint8_t command, std::int32_t protocol, const ByteVector& payload = {}) {
+TPacket Request(std::uint8_t command, std::int32_t protocol, const TByteVector& payload = {}) {
   TPacket packet = TPacket::Build(command, payload.empty() ? nullptr : &payload, protocol);
   packet.Escape();
   return packet;
@@ -64,9 +64,9 @@ class ExchangeTest : public ::testing::Test {
 TEST_F(ExchangeTest, AcceptedReplyGivesItsPayload) {
   const Bytes reply = Frame(0x26, {0x59, 0x03, 0xAA, 0x7E}, PROTOCOL_DIAG);
   ScriptedPeer peer(pty_, 0x7E, [&](const Bytes&) { return reply; });
-  ByteVector payload;
+  TByteVector payload;
   EXPECT_EQ(device_.Exchange(port_.get(), Request(0x26, PROTOCOL_DIAG), 1, &payload), 1);
-  EXPECT_EQ(payload, (ByteVector{0x59, 0x03, 0xAA, 0x7E}));
+  EXPECT_EQ(payload, (TByteVector{0x59, 0x03, 0xAA, 0x7E}));
   EXPECT_EQ(events_.attempts, 1);
   EXPECT_EQ(events_.received.All(), reply);  // the relay saw exactly the bytes read
   ASSERT_EQ(peer.Requests().size(), 1u);
@@ -79,7 +79,7 @@ TEST_F(ExchangeTest, RefusedReplyCostsOneAttemptAndKeepsThePortOpen) {
   const Bytes wrongCode = Frame(0x09, {}, PROTOCOL_STREAMING);  // not the request's code + 1
   int answered = 0;
   ScriptedPeer peer(pty_, 0x7E, [&](const Bytes&) { return answered++ == 0 ? badCrc : wrongCode; });
-  ByteVector payload;
+  TByteVector payload;
   EXPECT_EQ(device_.Exchange(port_.get(), Request(0x00, PROTOCOL_DIAG), 1, &payload), 0);
   EXPECT_EQ(events_.attempts, 1);
   EXPECT_TRUE(port_->IsOpen());
@@ -90,7 +90,7 @@ TEST_F(ExchangeTest, RefusedReplyCostsOneAttemptAndKeepsThePortOpen) {
 TEST_F(ExchangeTest, SilentDeviceCostsSeventeenAttemptsThenThePortCloses) {
   port_->SetTimeLimits(200, 200);
   ScriptedPeer peer(pty_, 0x7E, [](const Bytes&) { return Bytes{}; });
-  ByteVector payload;
+  TByteVector payload;
   EXPECT_EQ(device_.Exchange(port_.get(), Request(0x0C, PROTOCOL_DOWNLOAD), 1, &payload), 0);
   EXPECT_EQ(events_.attempts, kExchangeAttempts);
   EXPECT_FALSE(port_->IsOpen());
@@ -109,7 +109,7 @@ TEST_F(ExchangeTest, ReplyInPiecesIsReadUpToItsClosingFlag) {
     EXPECT_TRUE(events_.received.SendPiece(pty_, Bytes(reply.begin(), reply.begin() + 1)));
     return Bytes(reply.begin() + 1, reply.end());
   });
-  ByteVector payload;
+  TByteVector payload;
   EXPECT_EQ(device_.Exchange(port_.get(), Request(0x07, PROTOCOL_STREAMING), 3, &payload), 1);
   EXPECT_EQ(events_.received.PiecesReadApart(), 1u);  // the first byte was read alone
 }
@@ -120,17 +120,17 @@ TEST_F(ExchangeTest, OpeningFlagArrivingWithTheFirstBytesDoesNotEndTheRead) {
     EXPECT_TRUE(events_.received.SendPiece(pty_, Bytes(ack.begin(), ack.begin() + 2)));
     return Bytes(ack.begin() + 2, ack.end());
   });
-  ByteVector payload;
+  TByteVector payload;
   EXPECT_EQ(device_.Exchange(port_.get(), Request(0x06, PROTOCOL_DOWNLOAD), 3, &payload), 1);
   EXPECT_EQ(events_.received.All(), ack);
   EXPECT_EQ(events_.received.PiecesReadApart(), 1u);  // the flag and the code were read alone
 }
 
 TEST_F(ExchangeTest, DownloadRefusalCarriesItsReason) {
-  ByteVector reason = {'b', 'a', 'd', 0x00};
+  TByteVector reason = {'b', 'a', 'd', 0x00};
   const Bytes refusal = Frame(0x03, reason, PROTOCOL_DOWNLOAD);
   ScriptedPeer peer(pty_, 0x7E, [&](const Bytes&) { return refusal; });
-  ByteVector payload;
+  TByteVector payload;
   EXPECT_EQ(device_.Exchange(port_.get(), Request(0x0F, PROTOCOL_DOWNLOAD), 3, &payload), 0);
   const std::string text(payload.begin(), payload.end());
   EXPECT_EQ(text.rfind("Reason Codes:bad", 0), 0u) << text;

@@ -16,12 +16,12 @@
 namespace vornex {
 namespace {
 
-ByteVector Text(const std::string& text) {
-  return ByteVector(text.begin(), text.end());
+TByteVector Text(const std::string& text) {
+  return TByteVector(text.begin(), text.end());
 }
 
 // Stuffed bytes of a frame as the device would send it.
-ByteVector Wire(std::uint8_t code, const ByteVector& payload, std::int32_t protocol) {
+TByteVector Wire(std::uint8_t code, const TByteVector& payload, std::int32_t protocol) {
   TPacket packet = TPacket::Build(code, &payload, protocol);
   packet.Escape();
   return packet.Bytes();
@@ -29,10 +29,10 @@ ByteVector Wire(std::uint8_t code, const ByteVector& payload, std::int32_t proto
 
 struct Verdict {
   std::int32_t accepted = -1;
-  ByteVector payload = {0xAA};  // marks "left as it was"
+  TByteVector payload = {0xAA};  // marks "left as it was"
 };
 
-Verdict Decode(std::uint8_t command, std::int32_t protocol, const ByteVector& received) {
+Verdict Decode(std::uint8_t command, std::int32_t protocol, const TByteVector& received) {
   TPacket request = TPacket::Build(command, nullptr, protocol);
   request.Escape();
   Verdict verdict;
@@ -48,24 +48,24 @@ TEST(Crc, CheckValues) {
   EXPECT_EQ(ComputeCrc(nullptr, 0), 0x0000);
 }
 
-TEST(ByteVector, AppendOperations) {
-  ByteVector bytes;
+TEST(TByteVector, AppendOperations) {
+  TByteVector bytes;
   AppendByte(bytes, 0x01);
   const std::uint8_t more[] = {0x02, 0x03};
   AppendBytes(bytes, more, 2);
   AppendU32(bytes, 0x11223344, true);
   AppendU32(bytes, 0x11223344, false);
-  EXPECT_EQ(bytes, (ByteVector{1, 2, 3, 0x11, 0x22, 0x33, 0x44, 0x44, 0x33, 0x22, 0x11}));
+  EXPECT_EQ(bytes, (TByteVector{1, 2, 3, 0x11, 0x22, 0x33, 0x44, 0x44, 0x33, 0x22, 0x11}));
   ClearBytes(bytes);
   EXPECT_TRUE(bytes.empty());
 }
 
-TEST(ByteVector, EraseRangeThrowsAndKeepsTheVectorWhenOutOfRange) {
-  const ByteVector ten = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+TEST(TByteVector, EraseRangeThrowsAndKeepsTheVectorWhenOutOfRange) {
+  const TByteVector ten = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
   const auto outOfRange = std::initializer_list<std::pair<int, int>>{
       {5, 6}, {-1, 2}, {2, -1}, {INT_MAX, INT_MAX}, {11, 0}};
   for (auto [index, count] : outOfRange) {
-    ByteVector bytes = ten;
+    TByteVector bytes = ten;
     try {
       EraseRange(bytes, index, count);
       ADD_FAILURE() << index << "," << count << " did not throw";
@@ -75,26 +75,26 @@ TEST(ByteVector, EraseRangeThrowsAndKeepsTheVectorWhenOutOfRange) {
     }
     EXPECT_EQ(bytes, ten);
   }
-  ByteVector bytes = ten;
+  TByteVector bytes = ten;
   EraseRange(bytes, 5, 5);
-  EXPECT_EQ(bytes, (ByteVector{0, 1, 2, 3, 4}));
+  EXPECT_EQ(bytes, (TByteVector{0, 1, 2, 3, 4}));
   bytes = ten;
   EraseRange(bytes, 5, 4);
-  EXPECT_EQ(bytes, (ByteVector{0, 1, 2, 3, 4, 9}));
+  EXPECT_EQ(bytes, (TByteVector{0, 1, 2, 3, 4, 9}));
 }
 
-TEST(ByteVector, FindBytesAndFindAndErase) {
+TEST(TByteVector, FindBytesAndFindAndErase) {
   const std::uint8_t ok[] = {0x4F, 0x4B};
   EXPECT_EQ(FindBytes({}, ok, 2), -1);
   EXPECT_EQ(FindBytes({0x4F, 0x4B}, ok, 0), -1);
   EXPECT_EQ(FindBytes({0x4F}, ok, 2), -1);
   EXPECT_EQ(FindBytes({0x4F, 0x4F, 0x4B, 0x4F, 0x4B}, ok, 2), 1);
 
-  ByteVector bytes = {0x4F, 0x4B, 0x0D, 0x0A};
+  TByteVector bytes = {0x4F, 0x4B, 0x0D, 0x0A};
   EXPECT_EQ(FindAndErase(bytes, ok, 2), 0);
-  EXPECT_EQ(bytes, (ByteVector{0x0D, 0x0A}));
+  EXPECT_EQ(bytes, (TByteVector{0x0D, 0x0A}));
   EXPECT_EQ(FindAndErase(bytes, ok, 2), -1);
-  EXPECT_EQ(bytes, (ByteVector{0x0D, 0x0A}));
+  EXPECT_EQ(bytes, (TByteVector{0x0D, 0x0A}));
   bytes = {0x4F, 0x4B};
   EXPECT_EQ(FindAndErase(bytes, ok, 2), 0);
   EXPECT_TRUE(bytes.empty());
@@ -102,16 +102,16 @@ TEST(ByteVector, FindBytesAndFindAndErase) {
 
 TEST(Packet, BuildLayouts) {
   const TPacket hello = TPacket::Build(0x00, nullptr, PROTOCOL_DIAG);
-  EXPECT_EQ(hello.Bytes(), (ByteVector{0x00, 0x78, 0xF0, 0x7E}));
+  EXPECT_EQ(hello.Bytes(), (TByteVector{0x00, 0x78, 0xF0, 0x7E}));
   EXPECT_FALSE(hello.IsEscaped());
 
-  const ByteVector payload = {0x12, 0x34};
+  const TByteVector payload = {0x12, 0x34};
   for (std::int32_t protocol : {PROTOCOL_DOWNLOAD, PROTOCOL_STREAMING}) {
     const TPacket packet = TPacket::Build(0x0F, &payload, protocol);
     const std::uint8_t body[] = {0x0F, 0x12, 0x34};
     const std::uint16_t crc = ComputeCrc(body, 3);
-    EXPECT_EQ(packet.Bytes(), (ByteVector{0x7E, 0x0F, 0x12, 0x34, static_cast<std::uint8_t>(crc),
-                                          static_cast<std::uint8_t>(crc >> 8), 0x7E}));
+    EXPECT_EQ(packet.Bytes(), (TByteVector{0x7E, 0x0F, 0x12, 0x34, static_cast<std::uint8_t>(crc),
+                                           static_cast<std::uint8_t>(crc >> 8), 0x7E}));
     EXPECT_EQ(packet.ReadU16LE(4), crc);
     EXPECT_EQ(packet.Protocol(), protocol);
   }
@@ -119,14 +119,14 @@ TEST(Packet, BuildLayouts) {
 }
 
 TEST(Packet, EscapeStuffsEverythingButTheFirstAndLastByte) {
-  const ByteVector payload = {0x7E, 0x7D, 0x41};
+  const TByteVector payload = {0x7E, 0x7D, 0x41};
   TPacket diag = TPacket::Build(0x7E, &payload, PROTOCOL_DIAG);
-  const ByteVector plain = diag.Bytes();
+  const TByteVector plain = diag.Bytes();
   diag.Escape();
   ASSERT_TRUE(diag.IsEscaped());
-  const ByteVector& wire = diag.Bytes();
-  EXPECT_EQ(ByteVector(wire.begin(), wire.begin() + 6),
-            (ByteVector{0x7E, 0x7D, 0x5E, 0x7D, 0x5D, 0x41}));  // command byte left as it is
+  const TByteVector& wire = diag.Bytes();
+  EXPECT_EQ(TByteVector(wire.begin(), wire.begin() + 6),
+            (TByteVector{0x7E, 0x7D, 0x5E, 0x7D, 0x5D, 0x41}));  // command byte left as it is
   EXPECT_EQ(wire.back(), 0x7E);
   diag.Escape();  // already stuffed: nothing happens
   EXPECT_EQ(diag.Bytes(), wire);
@@ -147,8 +147,8 @@ TEST(Packet, EscapeStuffsEverythingButTheFirstAndLastByte) {
 
 TEST(Packet, CrcByteOfFlagValueIsStuffed) {
   for (std::uint32_t value = 0; value < 0x10000; ++value) {
-    const ByteVector payload = {static_cast<std::uint8_t>(value),
-                                static_cast<std::uint8_t>(value >> 8)};
+    const TByteVector payload = {static_cast<std::uint8_t>(value),
+                                 static_cast<std::uint8_t>(value >> 8)};
     TPacket packet = TPacket::Build(0x26, &payload, PROTOCOL_DIAG);
     if (packet.Bytes()[3] != 0x7E || payload[0] == 0x7E || payload[0] == 0x7D ||
         payload[1] == 0x7E || payload[1] == 0x7D) {
@@ -163,26 +163,26 @@ TEST(Packet, CrcByteOfFlagValueIsStuffed) {
 }
 
 TEST(Packet, UnescapeRules) {
-  const ByteVector stuffed = {0x7D, 0x5D, 0x7D, 0x5E, 0x7D, 0x41, 0x10, 0x7D};
+  const TByteVector stuffed = {0x7D, 0x5D, 0x7D, 0x5E, 0x7D, 0x41, 0x10, 0x7D};
   TPacket packet = TPacket::FromReceived(stuffed.data(), stuffed.size(), PROTOCOL_DIAG);
   EXPECT_FALSE(packet.IsEscaped());
   packet.Unescape();  // marked plain: left alone
   EXPECT_EQ(packet.Bytes(), stuffed);
   packet.SetEscaped(true);
   packet.Unescape();
-  EXPECT_EQ(packet.Bytes(), (ByteVector{0x7D, 0x7E, 0x61, 0x10}));
+  EXPECT_EQ(packet.Bytes(), (TByteVector{0x7D, 0x7E, 0x61, 0x10}));
   EXPECT_FALSE(packet.IsEscaped());
 }
 
 TEST(Packet, RoundTripOfRandomPayloads) {
   std::mt19937 random(7301);
   for (int round = 0; round < 500; ++round) {
-    ByteVector payload(random() % 64);
+    TByteVector payload(random() % 64);
     for (auto& byte : payload) byte = (random() % 3 == 0) ? 0x7D + random() % 2 : random() % 256;
     for (std::int32_t protocol : {PROTOCOL_DIAG, PROTOCOL_DOWNLOAD, PROTOCOL_STREAMING}) {
       TPacket packet =
           TPacket::Build(static_cast<std::uint8_t>(random() % 0x7D), &payload, protocol);
-      const ByteVector plain = packet.Bytes();
+      const TByteVector plain = packet.Bytes();
       packet.Escape();
       packet.Unescape();
       ASSERT_EQ(packet.Bytes(), plain);
@@ -191,7 +191,7 @@ TEST(Packet, RoundTripOfRandomPayloads) {
 }
 
 TEST(Packet, FromReceivedReportsAnUnknownProtocol) {
-  const ByteVector bytes = {1, 2, 3};
+  const TByteVector bytes = {1, 2, 3};
   for (std::int32_t protocol : {3, -1}) {
     testing::internal::CaptureStdout();
     const TPacket packet = TPacket::FromReceived(bytes.data(), bytes.size(), protocol);
@@ -204,45 +204,45 @@ TEST(Packet, FromReceivedReportsAnUnknownProtocol) {
 }
 
 TEST(DecodeReply, Diagnostic) {
-  const ByteVector body = {0x59, 0x03, 0x7E, 0x00};
+  const TByteVector body = {0x59, 0x03, 0x7E, 0x00};
   Verdict good = Decode(0x26, PROTOCOL_DIAG, Wire(0x26, body, PROTOCOL_DIAG));
   EXPECT_EQ(good.accepted, 1);
   EXPECT_EQ(good.payload, body);
 
   Verdict wrongCommand = Decode(0x27, PROTOCOL_DIAG, Wire(0x26, body, PROTOCOL_DIAG));
   EXPECT_EQ(wrongCommand.accepted, 0);
-  EXPECT_EQ(wrongCommand.payload, ByteVector{0xAA});
-  ByteVector badCrc = Wire(0x26, body, PROTOCOL_DIAG);
+  EXPECT_EQ(wrongCommand.payload, TByteVector{0xAA});
+  TByteVector badCrc = Wire(0x26, body, PROTOCOL_DIAG);
   badCrc[badCrc.size() - 2] ^= 0x01;
   EXPECT_EQ(Decode(0x26, PROTOCOL_DIAG, badCrc).accepted, 0);
 }
 
 TEST(DecodeReply, DownloadAndStreamingCodeIsCommandPlusOne) {
-  const ByteVector body = {0x01, 0x02};
+  const TByteVector body = {0x01, 0x02};
   for (std::int32_t protocol : {PROTOCOL_DOWNLOAD, PROTOCOL_STREAMING}) {
     for (std::int32_t replyLayout : {PROTOCOL_DIAG, protocol}) {  // without and with opening flag
       Verdict good = Decode(0x07, protocol, Wire(0x08, body, replyLayout));
       EXPECT_EQ(good.accepted, 1);
       EXPECT_EQ(good.payload, body);
       EXPECT_EQ(Decode(0x07, protocol, Wire(0x07, body, replyLayout)).accepted, 0);
-      ByteVector badCrc = Wire(0x08, body, replyLayout);
+      TByteVector badCrc = Wire(0x08, body, replyLayout);
       badCrc[badCrc.size() - 3] ^= 0x01;
       Verdict bad = Decode(0x07, protocol, badCrc);
       EXPECT_EQ(bad.accepted, 0);
-      EXPECT_EQ(bad.payload, ByteVector{0xAA});
+      EXPECT_EQ(bad.payload, TByteVector{0xAA});
     }
   }
 }
 
 TEST(DecodeReply, StreamingHelloReplyCarriesTheTargetMagic) {
-  ByteVector hello = Text("QCOM fast download protocol host");
+  TByteVector hello = Text("QCOM fast download protocol host");
   hello.insert(hello.end(), {0x03, 0x02, 0x01});
   TPacket request = TPacket::Build(0x01, &hello, PROTOCOL_STREAMING);
   request.Escape();
-  ByteVector reply = Text("QCOM fast download protocol targ");
+  TByteVector reply = Text("QCOM fast download protocol targ");
   reply.insert(reply.end(), {0x03, 0x7E, 0x7D});
-  const ByteVector wire = Wire(0x02, reply, PROTOCOL_DIAG);
-  ByteVector payload;
+  const TByteVector wire = Wire(0x02, reply, PROTOCOL_DIAG);
+  TByteVector payload;
   std::int32_t accepted = -1;
   DecodeReply(request, wire.data(), wire.size(), &payload, &accepted);
   EXPECT_EQ(accepted, 1);
@@ -253,7 +253,7 @@ TEST(DecodeReply, StreamingHelloReplyCarriesTheTargetMagic) {
 TEST(DecodeReply, DownloadAcknowledgeAndRefusal) {
   Verdict ack = Decode(0x0F, PROTOCOL_DOWNLOAD, {0x7E, 0x02, 0x00, 0x00, 0x7E});
   EXPECT_EQ(ack.accepted, 1);
-  EXPECT_EQ(ack.payload, ByteVector{0xAA});
+  EXPECT_EQ(ack.payload, TByteVector{0xAA});
 
   Verdict refused = Decode(0x0F, PROTOCOL_DOWNLOAD,
                            Wire(0x03, Text(std::string("bad\0x", 5)), PROTOCOL_DOWNLOAD));
@@ -280,27 +280,28 @@ TEST(JudgeReply, VerdictCodeAndPayloadOfEachKindOfReply) {
   auto text = [&](std::uint8_t code, std::int32_t protocol, const std::string& words) {
     return Wire(code, Text(words + end), protocol);
   };
-  ByteVector badCrc = Wire(0x08, {0x01}, PROTOCOL_STREAMING);
+  TByteVector badCrc = Wire(0x08, {0x01}, PROTOCOL_STREAMING);
   badCrc[badCrc.size() - 3] ^= 0x01;
   // Command, protocol, reply; verdict, code and payload ("-": none).
-  const std::tuple<std::uint8_t, std::int32_t, ByteVector, V, std::uint8_t, std::string> cases[] = {
-      {0x0F, PROTOCOL_DOWNLOAD, {0x7E, 0x02, 0x00, 0x00, 0x7E}, V::kAccepted, 0x02, "-"},
-      {0x0F, PROTOCOL_DOWNLOAD, text(0x03, PROTOCOL_DOWNLOAD, "full"), V::kRefused, 0x03,
-       "Reason Codes:full" + end},
-      {0x15, PROTOCOL_STREAMING, text(0x0D, PROTOCOL_STREAMING, "note"), V::kLogReport, 0x0D,
-       "Reason Codes:note" + end},
-      {0x0B, PROTOCOL_STREAMING, text(0x0E, PROTOCOL_STREAMING, "no"), V::kErrorReport, 0x0E,
-       "Reason Codes:no" + end},
-      {0x0B, PROTOCOL_STREAMING, {0x7E, 0x0C, 0x7E}, V::kRefused, 0x00, "-"},
-      {0x07, PROTOCOL_STREAMING, badCrc, V::kRefused, 0x08, "-"},
-  };
+  const std::tuple<std::uint8_t, std::int32_t, TByteVector, V, std::uint8_t, std::string> cases[] =
+      {
+          {0x0F, PROTOCOL_DOWNLOAD, {0x7E, 0x02, 0x00, 0x00, 0x7E}, V::kAccepted, 0x02, "-"},
+          {0x0F, PROTOCOL_DOWNLOAD, text(0x03, PROTOCOL_DOWNLOAD, "full"), V::kRefused, 0x03,
+           "Reason Codes:full" + end},
+          {0x15, PROTOCOL_STREAMING, text(0x0D, PROTOCOL_STREAMING, "note"), V::kLogReport, 0x0D,
+           "Reason Codes:note" + end},
+          {0x0B, PROTOCOL_STREAMING, text(0x0E, PROTOCOL_STREAMING, "no"), V::kErrorReport, 0x0E,
+           "Reason Codes:no" + end},
+          {0x0B, PROTOCOL_STREAMING, {0x7E, 0x0C, 0x7E}, V::kRefused, 0x00, "-"},
+          {0x07, PROTOCOL_STREAMING, badCrc, V::kRefused, 0x08, "-"},
+      };
   for (const auto& [command, protocol, received, verdict, code, payload] : cases) {
     TPacket request = TPacket::Build(command, nullptr, protocol);
     request.Escape();
     const TReplyJudgement judged = JudgeReply(request, received.data(), received.size());
     EXPECT_EQ(judged.verdict, verdict) << int(code);
     EXPECT_EQ(judged.code, code);
-    const ByteVector& got = judged.payload;
+    const TByteVector& got = judged.payload;
     EXPECT_EQ(judged.hasPayload ? std::string(got.begin(), got.end()) : "-", payload) << int(code);
   }
 }
@@ -308,7 +309,7 @@ TEST(JudgeReply, VerdictCodeAndPayloadOfEachKindOfReply) {
 TEST(DecodeReply, ShortFramesAreRefused) {
   TPacket request = TPacket::Build(0x00, nullptr, PROTOCOL_DIAG);
   request.Escape();
-  const ByteVector three = {0x00, 0x78, 0xF0};
+  const TByteVector three = {0x00, 0x78, 0xF0};
   std::int32_t accepted = -1;
   DecodeReply(request, three.data(), three.size(), nullptr, &accepted);
   EXPECT_EQ(accepted, 0);
@@ -324,13 +325,13 @@ TEST(DecodeReply, ShortFramesAreRefused) {
 }
 
 TEST(DecodeReply, OnlyTheFirstFrameOfAReadIsJudged) {
-  ByteVector good = Wire(0x26, {0x01}, PROTOCOL_DIAG);
-  const ByteVector other = Wire(0x26, {0x02, 0x03}, PROTOCOL_DIAG);
-  ByteVector read = good;
+  TByteVector good = Wire(0x26, {0x01}, PROTOCOL_DIAG);
+  const TByteVector other = Wire(0x26, {0x02, 0x03}, PROTOCOL_DIAG);
+  TByteVector read = good;
   read.insert(read.end(), other.begin(), other.end());
   Verdict first = Decode(0x26, PROTOCOL_DIAG, read);
   EXPECT_EQ(first.accepted, 1);
-  EXPECT_EQ(first.payload, ByteVector{0x01});
+  EXPECT_EQ(first.payload, TByteVector{0x01});
 
   good[1] ^= 0x01;  // first frame broken, the second one good: still refused
   read = good;
@@ -343,7 +344,7 @@ TEST(DecodeReply, OnlyTheFirstFrameOfAReadIsJudged) {
 }
 
 TEST(DecodeReply, PayloadIsCappedAndUnknownProtocolsAreRefused) {
-  const ByteVector big(3000, 0x55);
+  const TByteVector big(3000, 0x55);
   Verdict capped = Decode(0x26, PROTOCOL_DIAG, Wire(0x26, big, PROTOCOL_DIAG));
   EXPECT_EQ(capped.accepted, 1);
   EXPECT_EQ(capped.payload.size(), kReplyPayloadBytes);
@@ -365,16 +366,16 @@ TEST(DecodeReply, SurvivesRandomAndCorruptedReplies) {
     const std::uint8_t command = protocol == PROTOCOL_DIAG ? 0x26 : 0x07;
     const std::uint8_t code = protocol == PROTOCOL_DIAG ? 0x26 : 0x08;
     for (int round = 0; round < 4000; ++round) {
-      ByteVector read(pick(24));
+      TByteVector read(pick(24));
       const std::uint8_t favourites[] = {0x7E, 0x7D, 0x02, 0x03, 0x0D, 0x0E, command, code, 0x00};
       for (auto& byte : read) byte = pick(2) ? favourites[pick(9)] : pick(256);
       Verdict noise = Decode(command, protocol, read);
       ASSERT_TRUE(noise.accepted == 0 || noise.accepted == 1);
       ASSERT_LE(noise.payload.size(), kReplyPayloadBytes);
 
-      ByteVector body(pick(12));
+      TByteVector body(pick(12));
       for (auto& byte : body) byte = pick(4) ? pick(256) : 0x7D + pick(2);
-      ByteVector wire = Wire(code, body, pick(2) ? protocol : PROTOCOL_DIAG);
+      TByteVector wire = Wire(code, body, pick(2) ? protocol : PROTOCOL_DIAG);
       const int flips = 1 + static_cast<int>(pick(3));
       for (int i = 0; i < flips; ++i) {
         const std::size_t at = pick(static_cast<std::uint32_t>(wire.size()));
@@ -393,7 +394,7 @@ TEST(DecodeReply, SurvivesRandomAndCorruptedReplies) {
       TPacket plain = TPacket::FromReceived(wire.data(), std::min(end + 1, wire.size()), protocol);
       plain.SetEscaped(true);
       plain.Unescape();
-      const ByteVector& frame = plain.Bytes();
+      const TByteVector& frame = plain.Bytes();
       const std::size_t start = frame[0] == 0x7E && protocol != PROTOCOL_DIAG ? 1 : 0;
       // Acknowledges and text reports are taken without a CRC.
       const bool exempt =

@@ -24,11 +24,11 @@ constexpr const char* kTextHexRun = "HEX run hex code...";
 constexpr const char* kTextImage = "K730 Download ALL.mbn image";
 constexpr const char* kRemovedMessage = "The deivce may be removed.";
 
-sim::ProgrammerImage AsSimProgrammer(const THexImage& image) {
-  return sim::ProgrammerImage{image.data, image.startAddress};
+sim::TProgrammerImage AsSimProgrammer(const THexImage& image) {
+  return sim::TProgrammerImage{image.data, image.startAddress};
 }
 
-bool Holds(const THexImage& image, const sim::ProgrammerImage& wanted) {
+bool Holds(const THexImage& image, const sim::TProgrammerImage& wanted) {
   return image.data == wanted.data && image.startAddress == wanted.startAddress;
 }
 
@@ -40,7 +40,7 @@ std::shared_ptr<const THexImage> Parsed(const std::string& path) {
   return image;
 }
 
-std::string Sha(const ByteVector& bytes) {
+std::string Sha(const TByteVector& bytes) {
   return sim::Sha256Hex(bytes.data(), bytes.size());
 }
 
@@ -61,7 +61,7 @@ void ExpectHexTexts(const Recorder& recorder) {
 class ProgrammerDownloadTest : public SimProtocolTest {
  protected:
   // Writes the programmer file and returns the image the station will send for it.
-  std::shared_ptr<const THexImage> StationProgrammer(const sim::ProgrammerImage& wanted) {
+  std::shared_ptr<const THexImage> StationProgrammer(const sim::TProgrammerImage& wanted) {
     path_ = files_.File("programmer.hex");
     testing::WriteFile(path_, IntelHex(wanted));
     return Parsed(path_);
@@ -80,12 +80,12 @@ class ProgrammerDownloadTest : public SimProtocolTest {
   // Loads a programmer of `size` bytes into one device: the blocks it took, the reports.
   void ExpectBlocksAndPercents(std::size_t size, std::uint64_t blocks,
                                const std::vector<int>& percents) {
-    const sim::ProgrammerImage wanted{PatternBytes(size, 5), kProgrammerAddress};
+    const sim::TProgrammerImage wanted{PatternBytes(size, 5), kProgrammerAddress};
     const auto image = StationProgrammer(wanted);
     ASSERT_TRUE(Holds(*image, wanted));
     // The simulator starts the programmer only when its RAM holds exactly these bytes at the
     // start address: every block went to its address with its length.
-    sim::SimBench& bench = Start({sim::DeviceConfig{}}, wanted);
+    sim::TSimBench& bench = Start({sim::TDeviceConfig{}}, wanted);
     Recorder recorder;
     auto device = InDownloadMode(0, 31, recorder);
     ASSERT_EQ(device->DownloadHex(*image), 1);
@@ -103,10 +103,10 @@ class ProgrammerDownloadTest : public SimProtocolTest {
   // device object talks to the programmer afterwards.
   void ExpectFoundAgain(bool renumber) {
     const auto image = StationProgrammer(TestProgrammer());
-    sim::DeviceConfig config;
+    sim::TDeviceConfig config;
     config.reenumerateOnProgrammerStart = true;
     config.renumberOnReset = renumber;
-    sim::SimBench& bench = Start({config}, AsSimProgrammer(*image));
+    sim::TSimBench& bench = Start({config}, AsSimProgrammer(*image));
     Recorder recorder;
     auto device = InDownloadMode(0, 34, recorder);
     const int comBefore = bench.Report(0).diagCom;
@@ -127,7 +127,7 @@ class ProgrammerDownloadTest : public SimProtocolTest {
     EXPECT_TRUE(recorder.messages.empty());
     EXPECT_EQ(Count(bench, 0, "programmer:15"), 1u);
 
-    const ByteVector flash = MakeImage(3000, "VX730-R2.0.0", 3);
+    const TByteVector flash = MakeImage(3000, "VX730-R2.0.0", 3);
     ASSERT_EQ(device->DownloadAllImage(flash), 1);
     EXPECT_EQ(bench.Report(0).flashSha256, Sha(flash));
   }
@@ -152,7 +152,7 @@ TEST_F(ProgrammerDownloadTest, ShortProgrammerIsOneBlock) {
 // address record at each 64 KiB boundary, the start address record) arrives in RAM byte for
 // byte: the simulator starts it only when its RAM holds exactly the original bytes.
 TEST_F(ProgrammerDownloadTest, ObjcopyProgrammerArrivesByteForByte) {
-  const sim::ProgrammerImage wanted{PatternBytes(70000, 17), kProgrammerAddress};
+  const sim::TProgrammerImage wanted{PatternBytes(70000, 17), kProgrammerAddress};
   const std::string bin = files_.File("programmer.bin");
   path_ = files_.File("programmer.hex");
   testing::WriteFile(
@@ -168,7 +168,7 @@ TEST_F(ProgrammerDownloadTest, ObjcopyProgrammerArrivesByteForByte) {
 
   const auto image = Parsed(path_);
   ASSERT_TRUE(Holds(*image, wanted));
-  sim::SimBench& bench = Start({sim::DeviceConfig{}}, wanted);
+  sim::TSimBench& bench = Start({sim::TDeviceConfig{}}, wanted);
   Recorder recorder;
   auto device = InDownloadMode(0, 32, recorder);
   ASSERT_EQ(device->DownloadHex(*image), 1);
@@ -178,9 +178,9 @@ TEST_F(ProgrammerDownloadTest, ObjcopyProgrammerArrivesByteForByte) {
 
 TEST_F(ProgrammerDownloadTest, RefusedBlockEndsTheDownload) {
   const auto image = StationProgrammer(TestProgrammer());
-  sim::DeviceConfig refusing;
+  sim::TDeviceConfig refusing;
   refusing.faults.refuseBlocks = true;
-  sim::SimBench& bench = Start({refusing}, AsSimProgrammer(*image));
+  sim::TSimBench& bench = Start({refusing}, AsSimProgrammer(*image));
   Recorder recorder;
   auto device = InDownloadMode(0, 33, recorder);
   EXPECT_EQ(device->DownloadHex(*image), 0);
@@ -204,9 +204,9 @@ TEST_F(ProgrammerDownloadTest, RenumberedProgrammerIsFoundAgainByKey) {
 
 TEST_F(ProgrammerDownloadTest, DeviceThatDoesNotComeBackIsReportedRemoved) {
   const auto image = StationProgrammer(TestProgrammer());
-  sim::DeviceConfig leaving;
+  sim::TDeviceConfig leaving;
   leaving.reenumerateOnProgrammerStart = true;
-  sim::SimBench& bench = Start({leaving, sim::DeviceConfig{}}, AsSimProgrammer(*image));
+  sim::TSimBench& bench = Start({leaving, sim::TDeviceConfig{}}, AsSimProgrammer(*image));
   Recorder recorder;
   auto device = InDownloadMode(0, 35, recorder);
 
@@ -214,7 +214,7 @@ TEST_F(ProgrammerDownloadTest, DeviceThatDoesNotComeBackIsReportedRemoved) {
   // device stays, so the search finds a group, but not this one.
   std::thread puller([&bench] {
     if (bench.WaitUntil(
-            0, [](const sim::DeviceReport& r) { return r.layer == "programmer" && !r.present; },
+            0, [](const sim::TDeviceReport& r) { return r.layer == "programmer" && !r.present; },
             kLifeLimitMs)) {
       bench.Unplug(0);
     }
@@ -231,9 +231,9 @@ TEST_F(ProgrammerDownloadTest, DeviceThatDoesNotComeBackIsReportedRemoved) {
 // An error report to the close (of both downloads) or to the reset is a failure with its reason.
 TEST_F(ProgrammerDownloadTest, ErrorReportToCloseOrResetIsAFailure) {
   const auto image = StationProgrammer(TestProgrammer());
-  sim::DeviceConfig failing;
+  sim::TDeviceConfig failing;
   failing.faults.errorReportOnClose = failing.faults.errorReportOnReset = true;
-  sim::SimBench& bench = Start({failing}, AsSimProgrammer(*image));
+  sim::TSimBench& bench = Start({failing}, AsSimProgrammer(*image));
   Recorder recorder;
   auto device = InDownloadMode(0, 36, recorder);
   EXPECT_EQ(device->DownloadHex(*image), 0);
@@ -274,7 +274,7 @@ TEST_F(WakeUpPeerTest, WakeUpWithoutAcknowledgeIsRepeatedTenTimes) {
       case 0x05:
         return Frame(0x02, PROTOCOL_DOWNLOAD);
       case 0x01: {
-        ByteVector hello = Text("QCOM fast download protocol targ");
+        TByteVector hello = Text("QCOM fast download protocol targ");
         hello.insert(hello.end(), {0x03, 0x02});
         return Frame(0x02, PROTOCOL_DIAG, hello);  // streaming replies open without a flag
       }
@@ -286,15 +286,15 @@ TEST_F(WakeUpPeerTest, WakeUpWithoutAcknowledgeIsRepeatedTenTimes) {
   });
   ASSERT_EQ(device.DownloadHex(*image), 1);
 
-  std::vector<ByteVector> requests;
+  std::vector<TByteVector> requests;
   for (const Bytes& request : peer.Requests()) requests.push_back(Unstuff(request));
   const std::size_t blocks = (image->data.size() + 1016) / 1017;
   ASSERT_EQ(requests.size(), 10 + blocks + 3);
   for (std::size_t i = 0; i < 10; ++i) EXPECT_EQ(CommandOf(requests[i]), 0x06) << i;
-  ByteVector sent;
+  TByteVector sent;
   for (std::size_t b = 0; b < blocks; ++b) {
     // 7E 0F address(BE32) length(BE16) data CRC CRC 7E
-    const ByteVector& block = requests[10 + b];
+    const TByteVector& block = requests[10 + b];
     ASSERT_EQ(CommandOf(block), 0x0F);
     ASSERT_GE(block.size(), 2u + 6u + 3u);
     const std::uint32_t address = (std::uint32_t{block[2]} << 24) |
@@ -308,9 +308,9 @@ TEST_F(WakeUpPeerTest, WakeUpWithoutAcknowledgeIsRepeatedTenTimes) {
                 block.begin() + 8 + static_cast<std::ptrdiff_t>(length));
   }
   EXPECT_EQ(sent, image->data);
-  const ByteVector& go = requests[10 + blocks];
+  const TByteVector& go = requests[10 + blocks];
   EXPECT_EQ(CommandOf(go), 0x05);
-  EXPECT_EQ(ByteVector(go.begin() + 2, go.begin() + 6), Be32(image->startAddress));
+  EXPECT_EQ(TByteVector(go.begin() + 2, go.begin() + 6), Be32(image->startAddress));
   EXPECT_EQ(CommandOf(requests[11 + blocks]), 0x01);
   EXPECT_EQ(CommandOf(requests[12 + blocks]), 0x15);
   EXPECT_EQ(recorder.Percents().front(), 0);
@@ -339,10 +339,10 @@ class ImageDownloadTest : public SimProtocolTest {
 };
 
 TEST_F(ImageDownloadTest, WholeBlocksAreStreamedThenClosed) {
-  sim::SimBench& bench = Start(1);
+  sim::TSimBench& bench = Start(1);
   Recorder recorder;
   auto device = InProgrammer(0, 41, recorder);
-  const ByteVector image = MakeImage(4096, "VX730-R3.0.0", 41);
+  const TByteVector image = MakeImage(4096, "VX730-R3.0.0", 41);
   ASSERT_EQ(device->DownloadAllImage(image), 1);
   EXPECT_EQ(recorder.Percents(), (std::vector<int>{0, 5, 28, 52, 76, 100, 100}));
   ExpectImageTexts(recorder);
@@ -350,7 +350,7 @@ TEST_F(ImageDownloadTest, WholeBlocksAreStreamedThenClosed) {
   EXPECT_EQ(Count(bench, 0, "programmer:07"), 4u);
   EXPECT_EQ(Count(bench, 0, "programmer:15"), 1u);
   // Blocks at 0, 1024, 2048 and 3072: the flash holds the image and nothing else.
-  const sim::DeviceReport report = bench.Report(0);
+  const sim::TDeviceReport report = bench.Report(0);
   EXPECT_EQ(report.flashLength, 4096u);
   EXPECT_EQ(report.flashSha256, Sha(image));
   EXPECT_EQ(report.firmwareVersion, "VX730-R3.0.0");
@@ -360,10 +360,10 @@ TEST_F(ImageDownloadTest, WholeBlocksAreStreamedThenClosed) {
 }
 
 TEST_F(ImageDownloadTest, PartialLastBlockCarriesTheRest) {
-  sim::SimBench& bench = Start(1);
+  sim::TSimBench& bench = Start(1);
   Recorder recorder;
   auto device = InProgrammer(0, 42, recorder);
-  const ByteVector image = MakeImage(4097, "VX730-R3.0.1", 42);
+  const TByteVector image = MakeImage(4097, "VX730-R3.0.1", 42);
   ASSERT_EQ(device->DownloadAllImage(image), 1);
   EXPECT_EQ(recorder.Percents(), (std::vector<int>{0, 5, 24, 43, 62, 81, 100, 100}));
   EXPECT_EQ(Count(bench, 0, "programmer:07"), 5u);
@@ -376,10 +376,10 @@ TEST_F(ImageDownloadTest, PartialLastBlockCarriesTheRest) {
 }
 
 TEST_F(ImageDownloadTest, LargeImageReportsEverySecondBlock) {
-  sim::SimBench& bench = Start(1);
+  sim::TSimBench& bench = Start(1);
   Recorder recorder;
   auto device = InProgrammer(0, 43, recorder);
-  const ByteVector image = MakeImage(200000, "VX730-R3.1.0", 43);
+  const TByteVector image = MakeImage(200000, "VX730-R3.1.0", 43);
   ASSERT_EQ(device->DownloadAllImage(image), 1);
   EXPECT_EQ(Count(bench, 0, "programmer:07"), 196u);
   // 0 and 5, one report after each of the 98 even blocks, the final 100.
@@ -398,10 +398,10 @@ TEST_F(ImageDownloadTest, LargeImageReportsEverySecondBlock) {
 }
 
 TEST_F(ImageDownloadTest, EmptyImageIsOneEmptyWrite) {
-  sim::SimBench& bench = Start(1);
+  sim::TSimBench& bench = Start(1);
   Recorder recorder;
   auto device = InProgrammer(0, 44, recorder);
-  ASSERT_EQ(device->DownloadAllImage(ByteVector{}), 1);
+  ASSERT_EQ(device->DownloadAllImage(TByteVector{}), 1);
   EXPECT_EQ(recorder.Percents(), (std::vector<int>{0, 5, 100, 100}));
   EXPECT_EQ(Count(bench, 0, "programmer:07"), 1u);
   EXPECT_EQ(Count(bench, 0, "programmer:15"), 1u);
@@ -415,15 +415,15 @@ TEST_F(ImageDownloadTest, EmptyImageIsOneEmptyWrite) {
 TEST_F(ImageDownloadTest, BlockWithABadChecksumReplyIsSentAgain) {
   // The device's third stream-write reply is corrupt: one firmware hello of the connection and
   // the frames that start the programmer come before the first.
-  sim::DeviceConfig corrupt;
+  sim::TDeviceConfig corrupt;
   corrupt.faults.badCrcReply =
       static_cast<std::uint32_t>(1 + RawIntoProgrammerFrames(TestProgrammer()) + 3);
-  sim::SimBench& bench = Start({corrupt});
+  sim::TSimBench& bench = Start({corrupt});
   Recorder recorder;
   auto device = InProgrammer(0, 45, recorder);
   ASSERT_EQ(HandledFrames(bench, 0), 1 + RawIntoProgrammerFrames(TestProgrammer()));
 
-  const ByteVector image = MakeImage(8192, "VX730-R3.2.0", 45);
+  const TByteVector image = MakeImage(8192, "VX730-R3.2.0", 45);
   EXPECT_EQ(device->DownloadAllImage(image), 1);
   EXPECT_EQ(Count(bench, 0, "programmer:07"), 9u);
   EXPECT_EQ(bench.Report(0).flashSha256, Sha(image));
@@ -433,9 +433,9 @@ TEST_F(ImageDownloadTest, BlockWithABadChecksumReplyIsSentAgain) {
 // A programmer that answers a block with an error report has not written it: the download ends
 // there, unclosed, and does not report a rewrite that did not happen.
 TEST_F(ImageDownloadTest, ErrorReportEndsTheStreamWithoutClosing) {
-  sim::DeviceConfig failing;
-  failing.faults.streamReplies = sim::StreamReplies::kErrorReport;
-  sim::SimBench& bench = Start({failing});
+  sim::TDeviceConfig failing;
+  failing.faults.streamReplies = sim::TStreamReplies::kErrorReport;
+  sim::TSimBench& bench = Start({failing});
   Recorder recorder;
   auto device = InProgrammer(0, 46, recorder);
   const std::string flashBefore = bench.Report(0).flashSha256;
@@ -451,12 +451,12 @@ TEST_F(ImageDownloadTest, ErrorReportEndsTheStreamWithoutClosing) {
 
 // A log report instead of the acknowledge is accepted: the block was written.
 TEST_F(ImageDownloadTest, LogReportsStillStreamTheWholeImage) {
-  sim::DeviceConfig chatty;
-  chatty.faults.streamReplies = sim::StreamReplies::kLogReport;
-  sim::SimBench& bench = Start({chatty});
+  sim::TDeviceConfig chatty;
+  chatty.faults.streamReplies = sim::TStreamReplies::kLogReport;
+  sim::TSimBench& bench = Start({chatty});
   Recorder recorder;
   auto device = InProgrammer(0, 47, recorder);
-  const ByteVector image = MakeImage(5000, "VX730-R3.4.0", 47);
+  const TByteVector image = MakeImage(5000, "VX730-R3.4.0", 47);
   ASSERT_EQ(device->DownloadAllImage(image), 1);
   EXPECT_EQ(Count(bench, 0, "programmer:07"), 5u);
   EXPECT_EQ(bench.Report(0).flashSha256, Sha(image));
@@ -464,7 +464,7 @@ TEST_F(ImageDownloadTest, LogReportsStillStreamTheWholeImage) {
 
 // A stop raised with the second block's report ends the stream unclosed, logged, unreported.
 TEST_F(ImageDownloadTest, StopFlagEndsTheStreamAfterTheBlockInFlight) {
-  sim::SimBench& bench = Start(1);
+  sim::TSimBench& bench = Start(1);
   static std::atomic<bool> stop;
   Recorder recorder;
   auto device = InProgrammer(0, 49, recorder);
@@ -483,9 +483,9 @@ TEST_F(ImageDownloadTest, StopFlagEndsTheStreamAfterTheBlockInFlight) {
 }
 
 TEST_F(ImageDownloadTest, UnpluggedDeviceFailsWithinTheAttemptsAndClosesThePort) {
-  sim::DeviceConfig leaving;
+  sim::TDeviceConfig leaving;
   leaving.faults.unplugAfterBytes = 2500;  // during the third block
-  sim::SimBench& bench = Start({leaving});
+  sim::TSimBench& bench = Start({leaving});
   Recorder recorder;
   auto device = InProgrammer(0, 48, recorder);
 
@@ -504,12 +504,12 @@ TEST_F(ImageDownloadTest, UnpluggedDeviceFailsWithinTheAttemptsAndClosesThePort)
 // Above 54 MB the worker's progress arithmetic once wrapped; the device must take such an image
 // whole when its flash is large enough.
 TEST_F(ImageDownloadTest, ImageAboveFiftyFourMegabytesReachesALargeFlash) {
-  sim::DeviceConfig large;
+  sim::TDeviceConfig large;
   large.flashMiB = 64;
-  sim::SimBench& bench = Start({large});
+  sim::TSimBench& bench = Start({large});
   Recorder recorder;
   auto device = InProgrammer(0, 50, recorder);
-  const ByteVector image = MakeImage(55'000'000, "VX730-R3.8.0", 50);
+  const TByteVector image = MakeImage(55'000'000, "VX730-R3.8.0", 50);
   ASSERT_EQ(device->DownloadAllImage(image), 1);
   EXPECT_EQ(bench.Report(0).flashLength, image.size());
   EXPECT_EQ(bench.Report(0).flashSha256, Sha(image));

@@ -99,17 +99,17 @@ inline bool LinesInOrder(const std::string& text, const std::vector<std::string>
   return true;
 }
 
-inline std::map<std::string, std::uint64_t> Counts(const sim::SimBench& bench, int index) {
+inline std::map<std::string, std::uint64_t> Counts(const sim::TSimBench& bench, int index) {
   return bench.Report(index).commandCounts;
 }
-inline std::uint64_t Count(const sim::SimBench& bench, int index, const std::string& command) {
+inline std::uint64_t Count(const sim::TSimBench& bench, int index, const std::string& command) {
   const auto counts = Counts(bench, index);
   const auto it = counts.find(command);
   return it == counts.end() ? 0 : it->second;
 }
 // Diagnostic frames a device answered so far (every frame the simulator handles is answered,
 // unless the device is silent or was unplugged by it).
-inline std::uint64_t HandledFrames(const sim::SimBench& bench, int index) {
+inline std::uint64_t HandledFrames(const sim::TSimBench& bench, int index) {
   std::uint64_t total = 0;
   for (const auto& [name, count] : Counts(bench, index)) {
     if (name.rfind("firmware:", 0) == 0 || name.rfind("download:", 0) == 0 ||
@@ -121,8 +121,8 @@ inline std::uint64_t HandledFrames(const sim::SimBench& bench, int index) {
 }
 
 // One stuffed frame of the protocol.
-inline ByteVector Frame(std::uint8_t command, std::int32_t protocol,
-                        const ByteVector& payload = {}) {
+inline TByteVector Frame(std::uint8_t command, std::int32_t protocol,
+                         const TByteVector& payload = {}) {
   TPacket packet = TPacket::Build(command, payload.empty() ? nullptr : &payload, protocol);
   packet.Escape();
   return packet.Bytes();
@@ -130,12 +130,12 @@ inline ByteVector Frame(std::uint8_t command, std::int32_t protocol,
 
 // Intel HEX text of a programmer: 32-byte data records, an extended linear address record at
 // the start and at every 64 KiB boundary, the start linear address, the end record.
-inline std::string IntelHex(const sim::ProgrammerImage& programmer) {
+inline std::string IntelHex(const sim::TProgrammerImage& programmer) {
   std::string text;
   auto record = [&text](std::uint8_t type, std::uint16_t address, const std::uint8_t* data,
                         std::size_t count) {
-    ByteVector bytes{static_cast<std::uint8_t>(count), static_cast<std::uint8_t>(address >> 8),
-                     static_cast<std::uint8_t>(address & 0xFF), type};
+    TByteVector bytes{static_cast<std::uint8_t>(count), static_cast<std::uint8_t>(address >> 8),
+                      static_cast<std::uint8_t>(address & 0xFF), type};
     bytes.insert(bytes.end(), data, data + count);
     std::uint8_t sum = 0;
     for (const std::uint8_t b : bytes) sum = static_cast<std::uint8_t>(sum + b);
@@ -161,7 +161,7 @@ inline std::string IntelHex(const sim::ProgrammerImage& programmer) {
            count);
     offset += count;
   }
-  const ByteVector start = Be32(programmer.startAddress);
+  const TByteVector start = Be32(programmer.startAddress);
   record(0x05, 0, start.data(), 4);
   record(0x01, 0, nullptr, 0);
   return text;
@@ -180,14 +180,14 @@ class SimProtocolTest : public ::testing::Test {
     paths::OverrideExeFolder("");
   }
 
-  sim::SimBench& Start(std::vector<sim::DeviceConfig> devices,
-                       std::optional<sim::ProgrammerImage> programmer = TestProgrammer()) {
-    sim::BenchConfig config;
+  sim::TSimBench& Start(std::vector<sim::TDeviceConfig> devices,
+                        std::optional<sim::TProgrammerImage> programmer = TestProgrammer()) {
+    sim::TBenchConfig config;
     config.folder = benchFolder_.path();
     config.devices = std::move(devices);
     config.programmer = std::move(programmer);
     std::string error;
-    bench_ = sim::SimBench::Create(std::move(config), &error);
+    bench_ = sim::TSimBench::Create(std::move(config), &error);
     if (!bench_) {
       ADD_FAILURE() << error;
       throw std::runtime_error("no bench");
@@ -195,7 +195,7 @@ class SimProtocolTest : public ::testing::Test {
     run_.BenchDiscovery(benchFolder_.path());
     return *bench_;
   }
-  sim::SimBench& Start(int count) { return Start(std::vector<sim::DeviceConfig>(count)); }
+  sim::TSimBench& Start(int count) { return Start(std::vector<sim::TDeviceConfig>(count)); }
 
   // The group that SearchAllUSB finds for the device now; an empty group when none.
   TUsbGroup Find(int index) {
@@ -234,22 +234,22 @@ class SimProtocolTest : public ::testing::Test {
 
   bool WaitPresent(int index, bool present) {
     return bench_->WaitUntil(
-        index, [present](const sim::DeviceReport& r) { return r.present == present; },
+        index, [present](const sim::TDeviceReport& r) { return r.present == present; },
         kLifeLimitMs);
   }
 
   testing::RunScope run_;
   testing::TempDir benchFolder_;
   testing::TempDir logs_;
-  std::unique_ptr<sim::SimBench> bench_;
+  std::unique_ptr<sim::TSimBench> bench_;
 };
 
 // One framed exchange through the device object on its diagnostic port; 1 when accepted.
 inline std::int32_t Raw(TUsbDevice& device, std::uint8_t command, std::int32_t protocol,
-                        const ByteVector& payload = {}, ByteVector* reply = nullptr) {
+                        const TByteVector& payload = {}, TByteVector* reply = nullptr) {
   TPacket request = TPacket::Build(command, payload.empty() ? nullptr : &payload, protocol);
   request.Escape();
-  ByteVector scratch;
+  TByteVector scratch;
   return device.Exchange(device.DiagPort(), std::move(request), kDiagPauseMs,
                          reply != nullptr ? reply : &scratch);
 }
@@ -257,13 +257,13 @@ inline std::int32_t Raw(TUsbDevice& device, std::uint8_t command, std::int32_t p
 // Takes a connected firmware device into the running programmer with raw frames (switch,
 // wake-up, blocks, go, streaming hello), so that the image download can be tested apart from
 // the station's programmer download.
-inline bool RawIntoProgrammer(TUsbDevice& device, const sim::ProgrammerImage& programmer) {
+inline bool RawIntoProgrammer(TUsbDevice& device, const sim::TProgrammerImage& programmer) {
   if (Raw(device, 0x3A, PROTOCOL_DIAG) != 1 || Raw(device, 0x06, PROTOCOL_DOWNLOAD) != 1) {
     return false;
   }
   for (std::size_t offset = 0; offset < programmer.data.size(); offset += kHexBlockBytes) {
     const std::size_t length = std::min(kHexBlockBytes, programmer.data.size() - offset);
-    ByteVector payload = Be32(programmer.startAddress + static_cast<std::uint32_t>(offset));
+    TByteVector payload = Be32(programmer.startAddress + static_cast<std::uint32_t>(offset));
     payload.push_back(static_cast<std::uint8_t>(length >> 8));
     payload.push_back(static_cast<std::uint8_t>(length & 0xFF));
     payload.insert(payload.end(), programmer.data.begin() + static_cast<std::ptrdiff_t>(offset),
@@ -275,7 +275,7 @@ inline bool RawIntoProgrammer(TUsbDevice& device, const sim::ProgrammerImage& pr
 }
 
 // Frames handled by RawIntoProgrammer for this programmer (all of them answered).
-inline std::uint64_t RawIntoProgrammerFrames(const sim::ProgrammerImage& programmer) {
+inline std::uint64_t RawIntoProgrammerFrames(const sim::TProgrammerImage& programmer) {
   const std::uint64_t blocks = (programmer.data.size() + kHexBlockBytes - 1) / kHexBlockBytes;
   return 2 + blocks + 1 + 1;
 }
@@ -301,8 +301,8 @@ class PeerPort {
 };
 
 // A request as the peer received it, unstuffed (flags kept).
-inline ByteVector Unstuff(const ByteVector& stuffed) {
-  ByteVector plain;
+inline TByteVector Unstuff(const TByteVector& stuffed) {
+  TByteVector plain;
   for (std::size_t i = 0; i < stuffed.size(); ++i) {
     if (stuffed[i] == 0x7D && i + 1 < stuffed.size()) {
       plain.push_back(static_cast<std::uint8_t>(stuffed[++i] ^ 0x20));
@@ -314,7 +314,7 @@ inline ByteVector Unstuff(const ByteVector& stuffed) {
 }
 
 // The command byte of a received request, with or without an opening flag.
-inline std::uint8_t CommandOf(const ByteVector& request) {
+inline std::uint8_t CommandOf(const TByteVector& request) {
   if (request.empty()) return 0;
   return request[0] == 0x7E && request.size() > 1 ? request[1] : request[0];
 }

@@ -22,7 +22,7 @@ constexpr const char* kNoPortMessage =
     "Fail to connect usb port. Please check usb connection, and whether installed usb driver.";
 
 // CRC-16/X-25 computed bit by bit: the reference the captured frames are checked against.
-std::uint16_t BitwiseX25(const ByteVector& bytes) {
+std::uint16_t BitwiseX25(const TByteVector& bytes) {
   std::uint16_t crc = 0xFFFF;
   for (const std::uint8_t byte : bytes) {
     crc ^= byte;
@@ -44,9 +44,9 @@ std::array<std::uint8_t, 128> NvPattern(std::uint8_t salt) {
   return data;
 }
 
-ByteVector NvReply(std::uint16_t item, const std::array<std::uint8_t, 128>& data,
-                   std::uint16_t status) {
-  ByteVector payload(2 + data.size() + 2);
+TByteVector NvReply(std::uint16_t item, const std::array<std::uint8_t, 128>& data,
+                    std::uint16_t status) {
+  TByteVector payload(2 + data.size() + 2);
   payload[0] = static_cast<std::uint8_t>(item & 0xFF);
   payload[1] = static_cast<std::uint8_t>(item >> 8);
   std::copy(data.begin(), data.end(), payload.begin() + 2);
@@ -79,10 +79,10 @@ TEST_F(PeerTest, NvReadSendsTheExactFrameAndTakesDataOnlyWithStatusZero) {
 
   // 0x26, item 0x0359 low byte first, 128 zero bytes, status 0 (none of them needs stuffing),
   // then the CRC low byte first, stuffed like the payload, and the flag.
-  ByteVector plain{0x26, 0x59, 0x03};
+  TByteVector plain{0x26, 0x59, 0x03};
   plain.resize(3 + 128 + 2, 0x00);
   const std::uint16_t crc = BitwiseX25(plain);
-  ByteVector expected = plain;
+  TByteVector expected = plain;
   for (const std::uint8_t byte :
        {static_cast<std::uint8_t>(crc & 0xFF), static_cast<std::uint8_t>(crc >> 8)}) {
     if (byte == 0x7E || byte == 0x7D) {
@@ -113,10 +113,10 @@ TEST_F(PeerTest, NvReadSendsTheExactFrameAndTakesDataOnlyWithStatusZero) {
 
 TEST_F(PeerTest, RefusedSwitchEndsDownloadModeWithoutProbingFurther) {
   ScriptedPeer peer(port_.Pty(), 0x7E, [](const Bytes& request) {
-    const ByteVector plain = Unstuff(request);
+    const TByteVector plain = Unstuff(request);
     if (CommandOf(plain) == 0x00) return Frame(0x00, PROTOCOL_DIAG, Text("VX730"));
     // The firmware's "bad command" answer, the refused request after it.
-    return Frame(0x13, PROTOCOL_DIAG, ByteVector{CommandOf(plain)});
+    return Frame(0x13, PROTOCOL_DIAG, TByteVector{CommandOf(plain)});
   });
   std::uint8_t mode = 0x42;
   EXPECT_EQ(device_.EnterDownloadMode(mode), 0);
@@ -130,9 +130,9 @@ TEST_F(PeerTest, RefusedSwitchEndsDownloadModeWithoutProbingFurther) {
 class DiagCommandsTest : public SimProtocolTest {};
 
 TEST_F(DiagCommandsTest, NvItemsRoundTripAndRefusedReadsLeaveTheBufferAlone) {
-  sim::DeviceConfig failing;
+  sim::TDeviceConfig failing;
   failing.faults.nvReadsFail = true;
-  sim::SimBench& bench = Start({sim::DeviceConfig{}, failing});
+  sim::TSimBench& bench = Start({sim::TDeviceConfig{}, failing});
   Recorder recorder;
   auto device = Connect(0, 11, recorder, 0x03);
   ASSERT_NE(device->DiagPort(), nullptr);
@@ -178,7 +178,7 @@ TEST_F(DiagCommandsTest, NvItemsRoundTripAndRefusedReadsLeaveTheBufferAlone) {
 }
 
 TEST_F(DiagCommandsTest, DownloadModeFromFirmwareKeepsThePortObject) {
-  sim::SimBench& bench = Start(1);
+  sim::TSimBench& bench = Start(1);
   Recorder recorder;
   auto device = Connect(0, 14, recorder, 0x03);
   TSerialPort* port = device->DiagPort();
@@ -202,9 +202,9 @@ TEST_F(DiagCommandsTest, DownloadModeReopensAReenumeratedPortUnderTheSameNumber)
   // machine can overrun. At this scale it has about a second, the read limits grow alike, and
   // the reopen may wait as long as it takes for the port to come back.
   run_.TimeScale(kReenumerationTimeScale);
-  sim::DeviceConfig reenumerating;
+  sim::TDeviceConfig reenumerating;
   reenumerating.reenumerateOnDownloadMode = true;
-  sim::SimBench& bench = Start({reenumerating});
+  sim::TSimBench& bench = Start({reenumerating});
   Recorder recorder;
   auto device = Connect(0, 15, recorder, 0x03, kLongMs);
   ASSERT_NE(device->DiagPort(), nullptr);
@@ -222,7 +222,7 @@ TEST_F(DiagCommandsTest, DownloadModeReopensAReenumeratedPortUnderTheSameNumber)
 }
 
 TEST_F(DiagCommandsTest, DownloadModeOnARunningProgrammerSkipsTheSwitch) {
-  sim::SimBench& bench = Start(1);
+  sim::TSimBench& bench = Start(1);
   Recorder recorder;
   auto device = Connect(0, 16, recorder, 0x03);
   ASSERT_TRUE(RawIntoProgrammer(*device, TestProgrammer()));
@@ -237,12 +237,12 @@ TEST_F(DiagCommandsTest, DownloadModeOnARunningProgrammerSkipsTheSwitch) {
 }
 
 TEST_F(DiagCommandsTest, DownloadModeOnASilentDeviceGivesUpAndClosesThePort) {
-  sim::DeviceConfig silent;
+  sim::TDeviceConfig silent;
   silent.faults.silentDiag = true;
-  sim::SimBench& bench = Start({silent});
+  sim::TSimBench& bench = Start({silent});
   Recorder recorder;
   auto device = MakeDevice(17, recorder);
-  for (const bench::BenchPort& port : PortsOf(bench.Folder(), bench.Key(0))) {
+  for (const bench::TBenchPort& port : PortsOf(bench.Folder(), bench.Key(0))) {
     if (port.info.com != bench.Report(0).diagCom) continue;
     run_.ComTty(port.info.com, port.ttyPath);
     auto serial = std::make_unique<TSerialPort>(port.info.com);
@@ -262,10 +262,10 @@ TEST_F(DiagCommandsTest, DownloadModeOnASilentDeviceGivesUpAndClosesThePort) {
 class ConnectionTest : public SimProtocolTest {};
 
 TEST_F(ConnectionTest, FirmwareDeviceOpensBothPortsAndClosesThemAgain) {
-  sim::SimBench& bench = Start(1);
+  sim::TSimBench& bench = Start(1);
   Recorder recorder;
   auto device = Connect(0, 21, recorder, 0x03);
-  const sim::DeviceReport report = bench.Report(0);
+  const sim::TDeviceReport report = bench.Report(0);
   ASSERT_NE(device->ModemPort(), nullptr);
   ASSERT_NE(device->DiagPort(), nullptr);
   EXPECT_EQ(device->ModemPort()->ComNumber(), report.modemCom);
@@ -297,9 +297,9 @@ TEST_F(ConnectionTest, FirmwareDeviceOpensBothPortsAndClosesThemAgain) {
 }
 
 TEST_F(ConnectionTest, ProgrammerAndBootDownloaderAnswerAsTheDownloadLayers) {
-  sim::DeviceConfig reenumerating;
+  sim::TDeviceConfig reenumerating;
   reenumerating.reenumerateOnDownloadMode = true;
-  sim::SimBench& bench = Start({sim::DeviceConfig{}, reenumerating});
+  sim::TSimBench& bench = Start({sim::TDeviceConfig{}, reenumerating});
   {
     Recorder recorder;
     auto setup = Connect(0, 23, recorder, 0x03);
@@ -308,7 +308,7 @@ TEST_F(ConnectionTest, ProgrammerAndBootDownloaderAnswerAsTheDownloadLayers) {
     ASSERT_EQ(Raw(*boot, 0x3A, PROTOCOL_DIAG), 1);
   }
   // Device 1 comes back with its diagnostic port alone.
-  const pacing::Deadline limit(kLifeLimitMs);
+  const pacing::TDeadline limit(kLifeLimitMs);
   while (PortsOf(bench.Folder(), bench.Key(1)).size() != 1 || !bench.Report(1).present) {
     ASSERT_FALSE(limit.Expired());
     pacing::Sleep(20);
@@ -335,7 +335,7 @@ TEST_F(ConnectionTest, ProgrammerAndBootDownloaderAnswerAsTheDownloadLayers) {
 }
 
 TEST_F(ConnectionTest, GroupWithoutDiagnosticPortOpensTheModemOnly) {
-  sim::SimBench& bench = Start(1);
+  sim::TSimBench& bench = Start(1);
   TUsbGroup group = Find(0);
   ASSERT_EQ(group.portCount, 2);
   for (int p = 0; p < group.portCount; ++p) {
@@ -353,7 +353,7 @@ TEST_F(ConnectionTest, GroupWithoutDiagnosticPortOpensTheModemOnly) {
 }
 
 TEST_F(ConnectionTest, NothingOpenedIsReportedToTheOwner) {
-  sim::SimBench& bench = Start(1);
+  sim::TSimBench& bench = Start(1);
   const TUsbGroup group = Find(0);
   ASSERT_EQ(group.portCount, 2);
   bench.Unplug(0);
@@ -369,18 +369,18 @@ TEST_F(ConnectionTest, NothingOpenedIsReportedToTheOwner) {
 }
 
 TEST_F(ConnectionTest, BusyDiagnosticPortIsRetriedForTheOpenTimeOutThenSkipped) {
-  sim::DeviceConfig busy;
+  sim::TDeviceConfig busy;
   busy.faults.diagBusy = true;
-  sim::SimBench& bench = Start({busy});
+  sim::TSimBench& bench = Start({busy});
   const TUsbGroup group = Find(0);
   ASSERT_EQ(group.portCount, 2);
 
   Recorder recorder;
   auto device = MakeDevice(29, recorder);
-  const auto started = pacing::Clock::now();
+  const auto started = pacing::TClock::now();
   EXPECT_EQ(device->ConnectUSB(group, kConnectOpenMs), 0x01);
   // Given up only once the whole (scaled) open time-out has passed.
-  EXPECT_GE(pacing::Clock::now() - started, pacing::Scaled(kConnectOpenMs));
+  EXPECT_GE(pacing::TClock::now() - started, pacing::Scaled(kConnectOpenMs));
   EXPECT_EQ(device->DiagPort(), nullptr);
   EXPECT_TRUE(recorder.messages.empty());
   EXPECT_EQ(device->ClosePorts(), 0x01);

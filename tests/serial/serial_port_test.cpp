@@ -161,9 +161,9 @@ TEST_F(SerialPortTest, OpenRetryWaitsForALatePortAndGivesUpOnAMissingOne) {
 
   TSerialPort missing(10);
   missing.SetOpenBudget(kShortMs);
-  const auto start = pacing::Clock::now();
+  const auto start = pacing::TClock::now();
   EXPECT_FALSE(missing.OpenRetry());
-  EXPECT_GE(pacing::Clock::now() - start, pacing::Scaled(kShortMs));  // tried the whole budget
+  EXPECT_GE(pacing::TClock::now() - start, pacing::Scaled(kShortMs));  // tried the whole budget
   EXPECT_EQ(missing.LastError(), Error(serial_error::kOpen, ENOENT));
 }
 
@@ -249,7 +249,7 @@ TEST_F(SerialPortTest, WritePurgesUnreadInputAndTimesOutWhenNobodyReads) {
   ASSERT_GE(watcher, 0);
   ASSERT_TRUE(port_.Open());
   pty_.Send(ToBytes("stale"));
-  const pacing::Deadline limit(kLongMs);
+  const pacing::TDeadline limit(kLongMs);
   int queued = 0;
   while (::ioctl(watcher, FIONREAD, &queued) == 0 && queued < 5 && !limit.Expired()) {
     pacing::Sleep(20);

@@ -24,7 +24,7 @@ std::optional<std::vector<int>> ModemPorts() {
   if (folder == nullptr || *folder == '\0') return std::nullopt;
   std::vector<int> modems;
   std::vector<std::string> notes;
-  for (const bench::BenchPort& port : bench::ReadPorts(folder, &notes)) {
+  for (const bench::TBenchPort& port : bench::ReadPorts(folder, &notes)) {
     if (port.info.portClass == kPortClassModem) modems.push_back(port.info.com);
   }
   // A bench that is named but unusable is a failure of the set-up, not a reason to skip.

@@ -21,12 +21,12 @@ namespace fs = std::filesystem;
 namespace {
 
 // Intel HEX text of a programmer: 16-byte data records, the start address, the end record.
-std::string HexText(const sim::ProgrammerImage& programmer) {
+std::string HexText(const sim::TProgrammerImage& programmer) {
   std::string text;
   auto record = [&text](std::uint8_t type, std::size_t address, const std::uint8_t* data,
                         std::size_t count) {
-    ByteVector bytes = {static_cast<std::uint8_t>(count), static_cast<std::uint8_t>(address >> 8),
-                        static_cast<std::uint8_t>(address), type};
+    TByteVector bytes = {static_cast<std::uint8_t>(count), static_cast<std::uint8_t>(address >> 8),
+                         static_cast<std::uint8_t>(address), type};
     bytes.insert(bytes.end(), data, data + count);
     std::uint8_t sum = 0;
     for (const std::uint8_t b : bytes) sum = static_cast<std::uint8_t>(sum + b);
@@ -35,22 +35,22 @@ std::string HexText(const sim::ProgrammerImage& programmer) {
     for (const std::uint8_t b : bytes) text += FormatBounded(2, "%02X", b);
     text += "\r\n";
   };
-  const ByteVector& data = programmer.data;
+  const TByteVector& data = programmer.data;
   for (std::size_t offset = 0; offset < data.size(); offset += 16) {
     record(0x00, offset & 0xFFFF, data.data() + offset,
            std::min<std::size_t>(16, data.size() - offset));
   }
-  const ByteVector start = Be32(programmer.startAddress);
+  const TByteVector start = Be32(programmer.startAddress);
   record(0x05, 0, start.data(), 4);
   record(0x01, 0, nullptr, 0);
   return text;
 }
 
 // The station's group record of a device, built from the registry.
-TUsbGroup GroupOf(const sim::SimBench& bench, int index) {
+TUsbGroup GroupOf(const sim::TSimBench& bench, int index) {
   TUsbGroup group;
   group.key = bench.Key(index);
-  for (const bench::BenchPort& port : PortsOf(bench.Folder(), bench.Key(index))) {
+  for (const bench::TBenchPort& port : PortsOf(bench.Folder(), bench.Key(index))) {
     com_resolver::Register(port.info.com, port.ttyPath);
     if (group.portCount < kMaxGroupPorts) group.ports[group.portCount++] = port.info;
   }
@@ -60,17 +60,17 @@ TUsbGroup GroupOf(const sim::SimBench& bench, int index) {
 class SimBenchTest : public BenchFixture {};
 
 TEST_F(SimBenchTest, RegistryDescribesEveryPortUnderItsDevicesKey) {
-  sim::DeviceConfig oneExtra;
+  sim::TDeviceConfig oneExtra;
   oneExtra.extraPorts = 1;
-  sim::DeviceConfig twoExtra;
+  sim::TDeviceConfig twoExtra;
   twoExtra.extraPorts = 2;
-  sim::SimBench& bench = Start({sim::DeviceConfig{}, oneExtra, twoExtra});
+  sim::TSimBench& bench = Start({sim::TDeviceConfig{}, oneExtra, twoExtra});
 
-  const std::vector<bench::BenchPort> all = bench::ReadPorts(folder_.path());
+  const std::vector<bench::TBenchPort> all = bench::ReadPorts(folder_.path());
   ASSERT_EQ(all.size(), 2u + 3u + 4u);
   std::set<int> coms;
   std::set<std::string> keys;
-  for (const bench::BenchPort& port : all) {
+  for (const bench::TBenchPort& port : all) {
     EXPECT_GE(port.info.com, sim::kFirstComNumber);
     EXPECT_TRUE(coms.insert(port.info.com).second) << int(port.info.com);
     keys.insert(KeyOfPath(port.info.path.str()));
@@ -85,12 +85,12 @@ TEST_F(SimBenchTest, RegistryDescribesEveryPortUnderItsDevicesKey) {
   EXPECT_EQ(keys.size(), 3u);
 
   for (int index = 0; index < 3; ++index) {
-    const std::vector<bench::BenchPort> ports = PortsOf(bench.Folder(), bench.Key(index));
+    const std::vector<bench::TBenchPort> ports = PortsOf(bench.Folder(), bench.Key(index));
     ASSERT_EQ(ports.size(), static_cast<std::size_t>(2 + index));
     int modems = 0;
     int diags = 0;
-    const sim::DeviceReport report = bench.Report(index);
-    for (const bench::BenchPort& port : ports) {
+    const sim::TDeviceReport report = bench.Report(index);
+    for (const bench::TBenchPort& port : ports) {
       const std::string path = port.info.path.str();
       if (port.info.portClass == kPortClassModem) {
         ++modems;
@@ -117,16 +117,16 @@ TEST_F(SimBenchTest, RegistryDescribesEveryPortUnderItsDevicesKey) {
 
 TEST_F(SimBenchTest, SixteenDevicesFitAndASeventeenthIsRefused) {
   std::string error;
-  sim::BenchConfig tooMany;
+  sim::TBenchConfig tooMany;
   tooMany.folder = folder_.path();
   tooMany.devices.resize(sim::kMaxDevices + 1);
-  EXPECT_EQ(sim::SimBench::Create(tooMany, &error), nullptr);
+  EXPECT_EQ(sim::TSimBench::Create(tooMany, &error), nullptr);
   EXPECT_FALSE(error.empty());
 
-  sim::SimBench& bench = Start(sim::kMaxDevices);
+  sim::TSimBench& bench = Start(sim::kMaxDevices);
   std::set<std::string> keys;
   std::set<int> coms;
-  for (const sim::DeviceReport& report : bench.Reports()) {
+  for (const sim::TDeviceReport& report : bench.Reports()) {
     keys.insert(report.key);
     coms.insert({report.diagCom, report.modemCom});
   }
@@ -144,18 +144,18 @@ TEST_F(SimBenchTest, RecordsLeftByAnEarlierBenchAreCleared) {
   testing::WriteFile(folder_.File("COM40.port"), "com=40\nclass=2\npath=x#y#6&OLD&0\ntty=/n\n");
   fs::create_symlink("/dev/null", folder_.path() + "/dev/COM40");
   testing::WriteFile(folder_.File("notes.txt"), "kept");
-  sim::SimBench& bench = Start(1);
-  const std::vector<bench::BenchPort> ports = bench::ReadPorts(folder_.path());
+  sim::TSimBench& bench = Start(1);
+  const std::vector<bench::TBenchPort> ports = bench::ReadPorts(folder_.path());
   ASSERT_EQ(ports.size(), 2u);
-  for (const bench::BenchPort& port : ports)
+  for (const bench::TBenchPort& port : ports)
     EXPECT_EQ(KeyOfPath(port.info.path.str()), bench.Key(0));
   EXPECT_FALSE(fs::is_symlink(folder_.path() + "/dev/COM40"));
   EXPECT_TRUE(fs::exists(folder_.File("notes.txt")));
 }
 
 TEST_F(SimBenchTest, UnplugHangsUpTheStationAndReplugBootsAfresh) {
-  sim::SimBench& bench = Start(2);
-  const sim::DeviceReport before = bench.Report(0);
+  sim::TSimBench& bench = Start(2);
+  const sim::TDeviceReport before = bench.Report(0);
   StationLink link(bench, 0);
   ASSERT_EQ(link.Open(), 0x03);
   ASSERT_EQ(link.At("AT+MDPARA=DIAG,ON"), 1);
@@ -168,7 +168,7 @@ TEST_F(SimBenchTest, UnplugHangsUpTheStationAndReplugBootsAfresh) {
 
   bench.Replug(0);
   ASSERT_TRUE(WaitPresent(0, true));
-  const sim::DeviceReport back = bench.Report(0);
+  const sim::TDeviceReport back = bench.Report(0);
   EXPECT_EQ(back.diagCom, before.diagCom);
   EXPECT_EQ(back.bootCount, 1u);
   EXPECT_FALSE(back.diagInterfaceOn);
@@ -180,13 +180,13 @@ TEST_F(SimBenchTest, UnplugHangsUpTheStationAndReplugBootsAfresh) {
 // The station's own connection, download-mode switch, programmer download, image download and
 // reset, against one simulated device.
 TEST_F(SimBenchTest, StationConnectionAndDownloadsRewriteTheDevice) {
-  sim::SimBench& bench = Start(1);
+  sim::TSimBench& bench = Start(1);
   testing::TempDir files;
   const std::string hexPath = files.File("programmer.hex");
   testing::WriteFile(hexPath, HexText(TestProgrammer()));
   THexImage programmer;
   ASSERT_EQ(ParseHexFile(hexPath, programmer), 1);
-  const ByteVector image = MakeImage(200000, "VX730-R5.0.0", 21);
+  const TByteVector image = MakeImage(200000, "VX730-R5.0.0", 21);
 
   TUsbDevice device(7);
   ASSERT_EQ(device.ConnectUSB(GroupOf(bench, 0), 4500), 0x03);
@@ -198,7 +198,7 @@ TEST_F(SimBenchTest, StationConnectionAndDownloadsRewriteTheDevice) {
   EXPECT_EQ(mode, 0xFF);
   ASSERT_EQ(device.DownloadHex(programmer), 1);
   ASSERT_EQ(device.DownloadAllImage(image), 1);
-  const sim::DeviceReport flashed = bench.Report(0);
+  const sim::TDeviceReport flashed = bench.Report(0);
   EXPECT_EQ(flashed.flashSha256, sim::Sha256Hex(image.data(), image.size()));
   EXPECT_EQ(flashed.firmwareVersion, "VX730-R5.0.0");
 
@@ -215,8 +215,8 @@ TEST_F(SimBenchTest, StationConnectionAndDownloadsRewriteTheDevice) {
 
 TEST_F(SimBenchTest, EightDevicesAtOnce) {
   constexpr int kDevices = 8;
-  sim::SimBench& bench = Start(kDevices);
-  std::vector<ByteVector> images;
+  sim::TSimBench& bench = Start(kDevices);
+  std::vector<TByteVector> images;
   images.reserve(kDevices);
   for (int i = 0; i < kDevices; ++i) {
     images.push_back(MakeImage(3000 + 100 * i, "VX730-R6." + std::to_string(i), 100 + i));
@@ -228,7 +228,7 @@ TEST_F(SimBenchTest, EightDevicesAtOnce) {
     workers.emplace_back([&, i] {
       StationLink link(bench, i);
       std::string value;
-      ByteVector reply;
+      TByteVector reply;
       const bool ok = link.Open() == 0x03 && link.At("AT+MDVER", &value) == 1 &&
                       link.Diag(0x26, PROTOCOL_DIAG, NvRequest(856), &reply) == 1 &&
                       link.Diag(0x3A, PROTOCOL_DIAG) == 1 &&
@@ -240,9 +240,9 @@ TEST_F(SimBenchTest, EightDevicesAtOnce) {
   }
   for (std::thread& worker : workers) worker.join();
   for (int i = 0; i < kDevices; ++i) {
-    const ByteVector& image = images[static_cast<std::size_t>(i)];
+    const TByteVector& image = images[static_cast<std::size_t>(i)];
     EXPECT_EQ(results[static_cast<std::size_t>(i)], 1) << i;
-    const sim::DeviceReport report = bench.Report(i);
+    const sim::TDeviceReport report = bench.Report(i);
     EXPECT_EQ(report.flashSha256, sim::Sha256Hex(image.data(), image.size())) << i;
     EXPECT_EQ(report.firmwareVersion, "VX730-R6." + std::to_string(i));
   }
@@ -269,7 +269,7 @@ TEST_F(SimBenchTest, ProgramServesUntilSignalledAndReportsItsState) {
     ::_exit(127);
   }
   auto waitFor = [](const std::function<bool()>& condition) {
-    const pacing::Deadline deadline(kLifeLimitMs);
+    const pacing::TDeadline deadline(kLifeLimitMs);
     while (!condition()) {
       if (deadline.Expired()) return false;
       pacing::Sleep(100);
@@ -279,13 +279,13 @@ TEST_F(SimBenchTest, ProgramServesUntilSignalledAndReportsItsState) {
   EXPECT_TRUE(waitFor([&] { return bench::ReadPorts(folder).size() == 6; }));
 
   // The programmer given on the command line is the one the boot downloader accepts.
-  const std::vector<bench::BenchPort> ports = bench::ReadPorts(folder);
+  const std::vector<bench::TBenchPort> ports = bench::ReadPorts(folder);
   ASSERT_FALSE(ports.empty());
   {
     StationLink link(folder, KeyOfPath(ports.front().info.path.str()));
     ASSERT_EQ(link.Open(), 0x03);
     ASSERT_EQ(link.Diag(0x3A, PROTOCOL_DIAG), 1);
-    sim::ProgrammerImage other = TestProgrammer();
+    sim::TProgrammerImage other = TestProgrammer();
     other.data.back() ^= 0x01;
     EXPECT_EQ(link.LoadProgrammer(other), 0);
     EXPECT_EQ(link.LoadProgrammer(TestProgrammer()), 1);

@@ -14,17 +14,17 @@
 namespace vornex::simtest {
 namespace {
 
-std::string AsText(const ByteVector& bytes) {
+std::string AsText(const TByteVector& bytes) {
   return std::string(bytes.begin(), bytes.end());
 }
 
-sim::DeviceConfig With(void (*set)(sim::DeviceConfig&)) {
-  sim::DeviceConfig config;
+sim::TDeviceConfig With(void (*set)(sim::TDeviceConfig&)) {
+  sim::TDeviceConfig config;
   set(config);
   return config;
 }
 
-std::uint64_t Count(const sim::DeviceReport& report, const std::string& name) {
+std::uint64_t Count(const sim::TDeviceReport& report, const std::string& name) {
   const auto it = report.commandCounts.find(name);
   return it == report.commandCounts.end() ? 0 : it->second;
 }
@@ -39,11 +39,11 @@ class SimFaultTest : public BenchFixture {
 };
 
 TEST_F(SimFaultTest, SilentPortsAnswerNothingWhileTheOtherPortWorks) {
-  sim::SimBench& bench = Start({With([](auto& c) {
-                                  c.faults.silentDiag = true;
-                                  c.firmwareVersion = "VX730-R9.9.9";  // newer than any image
-                                }),
-                                With([](auto& c) { c.faults.silentModem = true; })});
+  sim::TSimBench& bench = Start({With([](auto& c) {
+                                   c.faults.silentDiag = true;
+                                   c.firmwareVersion = "VX730-R9.9.9";  // newer than any image
+                                 }),
+                                 With([](auto& c) { c.faults.silentModem = true; })});
   StationLink silentDiag(bench, 0);
   ASSERT_EQ(silentDiag.Open(), 0x03);
   silentDiag.DiagPort()->SetTimeLimits(kShortMs, kShortMs);
@@ -63,7 +63,7 @@ TEST_F(SimFaultTest, SilentPortsAnswerNothingWhileTheOtherPortWorks) {
 }
 
 TEST_F(SimFaultTest, BadCrcOnlyOnTheNthReply) {
-  sim::SimBench& bench = Start({With([](auto& c) { c.faults.badCrcReply = 2; })});
+  sim::TSimBench& bench = Start({With([](auto& c) { c.faults.badCrcReply = 2; })});
   StationLink link(bench, 0);
   ASSERT_EQ(link.Open() & 0x02, 0x02);
   EXPECT_EQ(link.Diag(0x00, PROTOCOL_DIAG), 1);
@@ -74,13 +74,13 @@ TEST_F(SimFaultTest, BadCrcOnlyOnTheNthReply) {
 }
 
 TEST_F(SimFaultTest, RefusedBlocksCarryTheirReason) {
-  sim::SimBench& bench = Start({With([](auto& c) { c.faults.refuseBlocks = true; })});
+  sim::TSimBench& bench = Start({With([](auto& c) { c.faults.refuseBlocks = true; })});
   StationLink link(bench, 0);
   ASSERT_EQ(link.Open() & 0x02, 0x02);
   ASSERT_EQ(link.Diag(0x3A, PROTOCOL_DIAG), 1);
   EXPECT_EQ(link.Diag(0x06, PROTOCOL_DOWNLOAD), 1);
-  ByteVector reply;
-  ByteVector block = Be32(kProgrammerAddress);
+  TByteVector reply;
+  TByteVector block = Be32(kProgrammerAddress);
   block.insert(block.end(), {0x00, 0x01, 0xAA});
   EXPECT_EQ(link.Diag(0x0F, PROTOCOL_DOWNLOAD, block, &reply), 0);
   EXPECT_EQ(AsText(reply), std::string("Reason Codes:write block refused") + '\0');
@@ -91,18 +91,18 @@ TEST_F(SimFaultTest, RefusedBlocksCarryTheirReason) {
 // The station takes 0x0D/0x0E text reports as accepted; the simulator's flash shows whether the
 // data was written.
 TEST_F(SimFaultTest, TextReportsInsteadOfStreamAcknowledges) {
-  sim::SimBench& bench =
-      Start({With([](auto& c) { c.faults.streamReplies = sim::StreamReplies::kLogReport; }),
-             With([](auto& c) { c.faults.streamReplies = sim::StreamReplies::kErrorReport; })});
-  const ByteVector image = MakeImage(3000, "VX730-R3.0.0", 5);
+  sim::TSimBench& bench =
+      Start({With([](auto& c) { c.faults.streamReplies = sim::TStreamReplies::kLogReport; }),
+             With([](auto& c) { c.faults.streamReplies = sim::TStreamReplies::kErrorReport; })});
+  const TByteVector image = MakeImage(3000, "VX730-R3.0.0", 5);
   const std::string factoryFlash = bench.Report(1).flashSha256;
   for (int index : {0, 1}) {
     StationLink link(bench, index);
     ASSERT_EQ(link.Open() & 0x02, 0x02);
     ToProgrammer(link);
-    ByteVector payload(4 + 1024, 0);
+    TByteVector payload(4 + 1024, 0);
     std::copy_n(image.begin(), 1024, payload.begin() + 4);
-    ByteVector reply;
+    TByteVector reply;
     EXPECT_EQ(link.Diag(0x07, PROTOCOL_STREAMING, payload, &reply), 1);
     EXPECT_EQ(AsText(reply).rfind("Reason Codes:", 0), 0u) << AsText(reply);
     EXPECT_EQ(link.StreamImage(image), 1);
@@ -114,40 +114,40 @@ TEST_F(SimFaultTest, TextReportsInsteadOfStreamAcknowledges) {
 }
 
 TEST_F(SimFaultTest, FailingNvReadsStillLetWritesThrough) {
-  sim::SimBench& bench = Start({With([](auto& c) { c.faults.nvReadsFail = true; })});
+  sim::TSimBench& bench = Start({With([](auto& c) { c.faults.nvReadsFail = true; })});
   StationLink link(bench, 0);
   ASSERT_EQ(link.Open() & 0x02, 0x02);
-  ByteVector reply;
+  TByteVector reply;
   ASSERT_EQ(link.Diag(0x26, PROTOCOL_DIAG, NvRequest(524), &reply), 1);
   ASSERT_EQ(reply.size(), 132u);
   EXPECT_EQ(reply[130] | (reply[131] << 8), sim::kNvStatusFailed);
-  EXPECT_EQ(ByteVector(reply.begin() + 2, reply.begin() + 130), ByteVector(128, 0));
-  const ByteVector data = PatternBytes(128, 9);
+  EXPECT_EQ(TByteVector(reply.begin() + 2, reply.begin() + 130), TByteVector(128, 0));
+  const TByteVector data = PatternBytes(128, 9);
   ASSERT_EQ(link.Diag(0x27, PROTOCOL_DIAG, NvRequest(524, data.data()), &reply), 1);
   EXPECT_EQ(reply[130] | (reply[131] << 8), 0);
-  const std::optional<sim::NvData> stored = bench.NvItem(0, 524);
+  const std::optional<sim::TNvData> stored = bench.NvItem(0, 524);
   ASSERT_TRUE(stored.has_value());
   EXPECT_TRUE(std::equal(data.begin(), data.end(), stored->begin()));
 }
 
 // Identity faults, one device each, under the same writes; after a reset the fault's serial.
 TEST_F(SimFaultTest, IdentityWritesAnsweredAndTakenAsTheFaultSays) {
-  sim::SimBench& bench = Start({With([](auto& c) { c.faults.nvWriteFailItems = {524}; }),
-                                With([](auto& c) { c.faults.nvStuckItems = {524}; }),
-                                With([](auto& c) { c.faults.atWritesFail = true; }),
-                                With([](auto& c) { c.faults.serialAfterReset = "VX01"; })});
+  sim::TSimBench& bench = Start({With([](auto& c) { c.faults.nvWriteFailItems = {524}; }),
+                                 With([](auto& c) { c.faults.nvStuckItems = {524}; }),
+                                 With([](auto& c) { c.faults.atWritesFail = true; }),
+                                 With([](auto& c) { c.faults.serialAfterReset = "VX01"; })});
   // NV status of a write of item 524 and whether it took effect (525 always does), whether the
   // serial number, MEID and test flag writes took effect.
   const std::tuple<std::uint8_t, bool, bool> cases[] = {
       {sim::kNvStatusFailed, false, true}, {0, false, true}, {0, true, false}, {0, true, true}};
-  const ByteVector data = PatternBytes(128, 11);
+  const TByteVector data = PatternBytes(128, 11);
   for (int i = 0; i < 4; ++i) {
     SCOPED_TRACE(i);
     const auto [nvStatus, nvTaken, atTaken] = cases[i];
     StationLink link(bench, i);
     ASSERT_EQ(link.Open(), 0x03);
-    const sim::Identity old = bench.Report(i).identity;
-    ByteVector reply;
+    const sim::TIdentity old = bench.Report(i).identity;
+    TByteVector reply;
     for (const std::uint16_t item : {524, 525}) {
       ASSERT_EQ(link.Diag(0x27, PROTOCOL_DIAG, NvRequest(item, data.data()), &reply), 1);
       EXPECT_EQ(reply[130], item == 524 ? nvStatus : 0);
@@ -159,7 +159,7 @@ TEST_F(SimFaultTest, IdentityWritesAnsweredAndTakenAsTheFaultSays) {
     }
     std::string serial;
     EXPECT_EQ(link.At("AT+NEWSN", &serial), 1);
-    const sim::Identity now = bench.Report(i).identity;
+    const sim::TIdentity now = bench.Report(i).identity;
     EXPECT_EQ(serial + now.meid + now.testFlag,
               atTaken ? "424242" : old.serialNumber + old.meid + old.testFlag);
   }
@@ -173,8 +173,8 @@ TEST_F(SimFaultTest, IdentityWritesAnsweredAndTakenAsTheFaultSays) {
 }
 
 TEST_F(SimFaultTest, SlowRebootAndNoReturn) {
-  sim::SimBench& bench =
-      Start({sim::DeviceConfig{}, With([](auto& c) { c.bootDelayMs = sim::kSlowBootDelayMs; }),
+  sim::TSimBench& bench =
+      Start({sim::TDeviceConfig{}, With([](auto& c) { c.bootDelayMs = sim::kSlowBootDelayMs; }),
              With([](auto& c) { c.faults.noReturn = true; })});
   std::vector<std::unique_ptr<StationLink>> links;
   for (int index : {2, 1, 0}) {
@@ -190,14 +190,14 @@ TEST_F(SimFaultTest, SlowRebootAndNoReturn) {
   EXPECT_EQ(bench.Report(1).bootCount, 1u);
   // The device without return stays away well past the slow reboot.
   EXPECT_FALSE(bench.WaitUntil(
-      2, [](const sim::DeviceReport& r) { return r.present; }, 2 * sim::kSlowBootDelayMs));
+      2, [](const sim::TDeviceReport& r) { return r.present; }, 2 * sim::kSlowBootDelayMs));
   EXPECT_TRUE(PortsOf(bench.Folder(), bench.Key(2)).empty());
 }
 
 // A programmer that refuses the reset stays where it is: the station's reset step ends at once
 // with the refusal, waits for no reboot, and its owner hears the device's reason.
 TEST_F(SimFaultTest, RefusedResetEndsTheResetStepAtOnce) {
-  sim::SimBench& bench = Start({With([](auto& c) { c.faults.errorReportOnReset = true; })});
+  sim::TSimBench& bench = Start({With([](auto& c) { c.faults.errorReportOnReset = true; })});
   StationLink link(bench, 0);
   ASSERT_EQ(link.Open() & 0x02, 0x02);
   ToProgrammer(link);
@@ -217,7 +217,7 @@ TEST_F(SimFaultTest, RefusedResetEndsTheResetStepAtOnce) {
 }
 
 TEST_F(SimFaultTest, BusyDiagnosticPortRefusesTheStationsOpen) {
-  sim::SimBench& bench = Start({With([](auto& c) { c.faults.diagBusy = true; })});
+  sim::TSimBench& bench = Start({With([](auto& c) { c.faults.diagBusy = true; })});
   StationLink link(bench, 0);
   EXPECT_EQ(link.Open(), 0x01);  // the modem opens, the diagnostic port does not
   EXPECT_EQ(link.LastOpenError(),
@@ -226,7 +226,7 @@ TEST_F(SimFaultTest, BusyDiagnosticPortRefusesTheStationsOpen) {
 }
 
 TEST_F(SimFaultTest, UnplugInTheMiddleOfTheStreamIsForGood) {
-  sim::SimBench& bench = Start({With([](auto& c) { c.faults.unplugAfterBytes = 2048; })});
+  sim::TSimBench& bench = Start({With([](auto& c) { c.faults.unplugAfterBytes = 2048; })});
   const std::string factoryFlash = bench.Report(0).flashSha256;
   StationLink link(bench, 0);
   ASSERT_EQ(link.Open() & 0x02, 0x02);
@@ -236,14 +236,14 @@ TEST_F(SimFaultTest, UnplugInTheMiddleOfTheStreamIsForGood) {
   EXPECT_FALSE(link.DiagPort()->IsOpen());  // hung up, then closed after its attempts
   EXPECT_TRUE(PortsOf(bench.Folder(), bench.Key(0)).empty());
   EXPECT_FALSE(bench.WaitUntil(
-      0, [](const sim::DeviceReport& r) { return r.present; }, 2 * sim::kBootDelayMs));
+      0, [](const sim::TDeviceReport& r) { return r.present; }, 2 * sim::kBootDelayMs));
   EXPECT_EQ(bench.Report(0).flashSha256, factoryFlash);
 }
 
 // With re-enumeration on entering download mode, the station's own switch closes the port,
 // and reopens the same COM number once the boot downloader's port is back.
 TEST_F(SimFaultTest, DownloadModeReenumerationKeepsTheComNumber) {
-  sim::SimBench& bench = Start({With([](auto& c) { c.reenumerateOnDownloadMode = true; })});
+  sim::TSimBench& bench = Start({With([](auto& c) { c.reenumerateOnDownloadMode = true; })});
   const int diagCom = bench.Report(0).diagCom;
   StationLink link(bench, 0);
   ASSERT_EQ(link.Open() & 0x02, 0x02);
@@ -255,30 +255,30 @@ TEST_F(SimFaultTest, DownloadModeReenumerationKeepsTheComNumber) {
   EXPECT_EQ(link.DiagPort()->ComNumber(), diagCom);
   EXPECT_EQ(link.Device().SayHelloToDownloadLayer(link.DiagPort()), 1);
 
-  const std::vector<bench::BenchPort> ports = PortsOf(bench.Folder(), bench.Key(0));
+  const std::vector<bench::TBenchPort> ports = PortsOf(bench.Folder(), bench.Key(0));
   ASSERT_EQ(ports.size(), 1u);  // the boot downloader shows its diagnostic port alone
   EXPECT_EQ(ports[0].info.com, diagCom);
-  const sim::DeviceReport report = bench.Report(0);
+  const sim::TDeviceReport report = bench.Report(0);
   EXPECT_EQ(report.layer, "download");
   EXPECT_EQ(report.bootCount, 0u);
 }
 
 TEST_F(SimFaultTest, ProgrammerStartReenumerationFoundAgainByKey) {
-  sim::SimBench& bench = Start({With([](auto& c) {
+  sim::TSimBench& bench = Start({With([](auto& c) {
     c.reenumerateOnProgrammerStart = true;
     c.renumberOnReset = true;
   })});
-  const sim::DeviceReport before = bench.Report(0);
+  const sim::TDeviceReport before = bench.Report(0);
   StationLink link(bench, 0);
   ASSERT_EQ(link.Open() & 0x02, 0x02);
   ToProgrammer(link);
   ASSERT_TRUE(WaitPresent(0, false));
   ASSERT_TRUE(WaitPresent(0, true));
-  const std::vector<bench::BenchPort> ports = PortsOf(bench.Folder(), before.key);
+  const std::vector<bench::TBenchPort> ports = PortsOf(bench.Folder(), before.key);
   ASSERT_EQ(ports.size(), 1u);
   EXPECT_NE(ports[0].info.com, before.diagCom);
   ASSERT_EQ(link.Open(), 0x02);
-  ByteVector reply;
+  TByteVector reply;
   EXPECT_EQ(link.Diag(0x01, PROTOCOL_STREAMING, HostHello(), &reply), 1);
   EXPECT_EQ(bench.Report(0).layer, "programmer");
   // The reset brings every port back.
@@ -293,8 +293,8 @@ TEST_F(SimFaultTest, ProgrammerStartReenumerationFoundAgainByKey) {
 class SimNoiseTest : public SimFaultTest {
  protected:
   // Writes the bytes, reads the reply as an exchange does and judges it against `request`.
-  std::int32_t WriteAndJudge(StationLink& link, ByteVector bytes, std::uint8_t command,
-                             std::int32_t protocol, const ByteVector& payload = {}) {
+  std::int32_t WriteAndJudge(StationLink& link, TByteVector bytes, std::uint8_t command,
+                             std::int32_t protocol, const TByteVector& payload = {}) {
     TPacket request = TPacket::Build(command, payload.empty() ? nullptr : &payload, protocol);
     request.Escape();
     bytes.insert(bytes.end(), request.Bytes().begin(), request.Bytes().end());
@@ -306,21 +306,21 @@ class SimNoiseTest : public SimFaultTest {
       return -1;  // nothing came back
     }
     std::int32_t accepted = 0;
-    ByteVector reply;
+    TByteVector reply;
     DecodeReply(request, received.data(), got, &reply, &accepted);
     return accepted;
   }
 };
 
 TEST_F(SimNoiseTest, FirmwareRecoversAfterNoiseTruncatedAndOverlongFrames) {
-  sim::SimBench& bench = Start(1);
+  sim::TSimBench& bench = Start(1);
   StationLink link(bench, 0);
   ASSERT_EQ(link.Open() & 0x02, 0x02);
-  ByteVector noise = {0x7E, 0x7E, 0x12, 0x34, 0x56, 0x7E, 0x0C, 0x7E, 0x26, 0x7D, 0x7E};
+  TByteVector noise = {0x7E, 0x7E, 0x12, 0x34, 0x56, 0x7E, 0x0C, 0x7E, 0x26, 0x7D, 0x7E};
   noise.insert(noise.end(), 5000, 0x55);
   noise.push_back(0x7E);
   EXPECT_EQ(WriteAndJudge(link, noise, 0x00, PROTOCOL_DIAG), 1);
-  const sim::DeviceReport report = bench.Report(0);
+  const sim::TDeviceReport report = bench.Report(0);
   EXPECT_EQ(Count(report, "frame:bad-crc"), 1u);
   EXPECT_EQ(Count(report, "frame:too-short"), 1u);
   EXPECT_EQ(Count(report, "frame:aborted"), 1u);
@@ -328,7 +328,7 @@ TEST_F(SimNoiseTest, FirmwareRecoversAfterNoiseTruncatedAndOverlongFrames) {
 
   // A frame cut short runs into the next one: both are lost together, the next is answered.
   link.DiagPort()->SetTimeLimits(kLongMs, kShortMs);
-  const ByteVector truncated = {0x26, 0x0C, 0x02, 0x00, 0x00};
+  const TByteVector truncated = {0x26, 0x0C, 0x02, 0x00, 0x00};
   EXPECT_EQ(WriteAndJudge(link, truncated, 0x00, PROTOCOL_DIAG), -1);
   link.DiagPort()->SetTimeLimits(kLongMs, kLongMs);
   EXPECT_EQ(link.Diag(0x00, PROTOCOL_DIAG), 1);
@@ -337,7 +337,7 @@ TEST_F(SimNoiseTest, FirmwareRecoversAfterNoiseTruncatedAndOverlongFrames) {
 }
 
 TEST_F(SimNoiseTest, DownloadAndProgrammerLayersRecoverAfterNoise) {
-  sim::SimBench& bench = Start(1);
+  sim::TSimBench& bench = Start(1);
   StationLink link(bench, 0);
   ASSERT_EQ(link.Open() & 0x02, 0x02);
   ASSERT_EQ(link.Diag(0x3A, PROTOCOL_DIAG), 1);
@@ -346,11 +346,11 @@ TEST_F(SimNoiseTest, DownloadAndProgrammerLayersRecoverAfterNoise) {
   EXPECT_EQ(WriteAndJudge(link, {0x7E, 0x0C}, 0x0C, PROTOCOL_DOWNLOAD), 1);
 
   ASSERT_EQ(link.LoadProgrammer(TestProgrammer()), 1);
-  const sim::DeviceReport before = bench.Report(0);
-  ByteVector noise = PatternBytes(3000, 77);
+  const sim::TDeviceReport before = bench.Report(0);
+  TByteVector noise = PatternBytes(3000, 77);
   noise.push_back(0x7E);
   EXPECT_EQ(WriteAndJudge(link, noise, 0x01, PROTOCOL_STREAMING, HostHello()), 1);
-  const sim::DeviceReport after = bench.Report(0);
+  const sim::TDeviceReport after = bench.Report(0);
   EXPECT_EQ(after.layer, "programmer");
   EXPECT_EQ(after.flashSha256, before.flashSha256);
   EXPECT_TRUE(after.present);

@@ -20,17 +20,17 @@ std::string Hash(std::string_view text) {
   return Sha256Hex(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
 }
 
-ByteVector Bytes(std::initializer_list<int> values) {
-  ByteVector bytes;
+TByteVector Bytes(std::initializer_list<int> values) {
+  TByteVector bytes;
   for (const int v : values) bytes.push_back(static_cast<std::uint8_t>(v));
   return bytes;
 }
 
-std::string AsText(const ByteVector& bytes) {
+std::string AsText(const TByteVector& bytes) {
   return std::string(bytes.begin(), bytes.end());
 }
 
-TEST(Sha256, StandardVectors) {
+TEST(TSha256, StandardVectors) {
   EXPECT_EQ(Hash(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
   EXPECT_EQ(Hash("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
   EXPECT_EQ(Hash("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
@@ -40,9 +40,9 @@ TEST(Sha256, StandardVectors) {
             "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1");
 }
 
-TEST(Sha256, PiecesOfAnySizeGiveTheSameDigest) {
+TEST(TSha256, PiecesOfAnySizeGiveTheSameDigest) {
   // One million 'a' in uneven pieces, across every block boundary.
-  Sha256 hash;
+  TSha256 hash;
   const std::string chunk(997, 'a');
   std::size_t left = 1000000;
   while (left > 0) {
@@ -54,7 +54,7 @@ TEST(Sha256, PiecesOfAnySizeGiveTheSameDigest) {
             "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
   // 55, 56 and 64 bytes: the padding edge cases.
   for (const std::size_t n : {55u, 56u, 63u, 64u, 65u}) {
-    Sha256 split;
+    TSha256 split;
     const std::string text(n, 'x');
     split.Update(std::string_view(text).substr(0, n / 2));
     split.Update(std::string_view(text).substr(n / 2));
@@ -71,7 +71,7 @@ TEST(IntelHex, DataRecordsAreJoinedInFileOrderWithTheStartAddress) {
       ":0400000500100000E7\r\n"
       ":00000001FF\r\n"
       ":01000000FF00\r\n";  // after the end record: not read
-  HexImage image;
+  THexImage image;
   std::string error;
   ASSERT_TRUE(ParseIntelHex(text, &image, &error)) << error;
   EXPECT_EQ(image.data, Bytes({1, 2, 3, 4, 0xAA, 0xBB}));
@@ -79,7 +79,7 @@ TEST(IntelHex, DataRecordsAreJoinedInFileOrderWithTheStartAddress) {
 }
 
 TEST(IntelHex, DamagedRecordsAreReportedWithTheirLine) {
-  HexImage image;
+  THexImage image;
   std::string error;
   EXPECT_FALSE(ParseIntelHex(":0400100001020304E3\n", &image, &error));  // checksum
   EXPECT_EQ(error, "line 1: bad checksum");
@@ -93,63 +93,63 @@ TEST(IntelHex, DamagedRecordsAreReportedWithTheirLine) {
   EXPECT_FALSE(ReadIntelHexFile("/nonexistent/programmer.hex", &image, &error));
 }
 
-TEST(DiagFramer, FramesWithAndWithoutOpeningFlagAreTakenApart) {
-  DiagFramer framer;
+TEST(TDiagFramer, FramesWithAndWithoutOpeningFlagAreTakenApart) {
+  TDiagFramer framer;
   // A diagnostic hello, then a download write with a flag and an escape inside its payload.
-  ByteVector payload = Bytes({0x00, 0x10, 0x00, 0x00, 0x00, 0x02, 0x7E, 0x7D});
+  TByteVector payload = Bytes({0x00, 0x10, 0x00, 0x00, 0x00, 0x02, 0x7E, 0x7D});
   TPacket write = TPacket::Build(0x0F, &payload, PROTOCOL_DOWNLOAD);
   write.Escape();
-  ByteVector stream = Bytes({0x00, 0x78, 0xF0, 0x7E});
+  TByteVector stream = Bytes({0x00, 0x78, 0xF0, 0x7E});
   stream.insert(stream.end(), write.Bytes().begin(), write.Bytes().end());
 
   // Byte by byte gives the same frames as all at once.
-  std::vector<FrameEvent> events;
+  std::vector<TFrameEvent> events;
   for (const std::uint8_t byte : stream) {
-    for (FrameEvent& e : framer.Feed(&byte, 1)) events.push_back(std::move(e));
+    for (TFrameEvent& e : framer.Feed(&byte, 1)) events.push_back(std::move(e));
   }
   ASSERT_EQ(events.size(), 2u);
-  EXPECT_EQ(events[0].fault, FrameFault::kNone);
+  EXPECT_EQ(events[0].fault, TFrameFault::kNone);
   EXPECT_EQ(events[0].command, 0x00);
   EXPECT_FALSE(events[0].leadingFlag);
-  EXPECT_EQ(events[1].fault, FrameFault::kNone);
+  EXPECT_EQ(events[1].fault, TFrameFault::kNone);
   EXPECT_EQ(events[1].command, 0x0F);
   EXPECT_TRUE(events[1].leadingFlag);
   EXPECT_EQ(events[1].payload, payload);
 }
 
-TEST(DiagFramer, DamagedFramesAreReportedAndTheNextFramePasses) {
-  DiagFramer framer;
-  const ByteVector hello = Bytes({0x00, 0x78, 0xF0, 0x7E});
-  auto feed = [&](ByteVector bytes) {
+TEST(TDiagFramer, DamagedFramesAreReportedAndTheNextFramePasses) {
+  TDiagFramer framer;
+  const TByteVector hello = Bytes({0x00, 0x78, 0xF0, 0x7E});
+  auto feed = [&](TByteVector bytes) {
     bytes.insert(bytes.end(), hello.begin(), hello.end());
     return framer.Feed(bytes.data(), bytes.size());
   };
   // Bad CRC, too short, aborted (escape before the flag), then the hello each time.
-  for (const auto& [noise, fault] : std::vector<std::pair<ByteVector, FrameFault>>{
-           {Bytes({0x26, 0x01, 0x02, 0x7E}), FrameFault::kBadCrc},
-           {Bytes({0x0C, 0x7E}), FrameFault::kTooShort},
-           {Bytes({0x7E, 0x0C, 0x7D, 0x7E}), FrameFault::kAborted}}) {
-    const std::vector<FrameEvent> events = feed(noise);
+  for (const auto& [noise, fault] : std::vector<std::pair<TByteVector, TFrameFault>>{
+           {Bytes({0x26, 0x01, 0x02, 0x7E}), TFrameFault::kBadCrc},
+           {Bytes({0x0C, 0x7E}), TFrameFault::kTooShort},
+           {Bytes({0x7E, 0x0C, 0x7D, 0x7E}), TFrameFault::kAborted}}) {
+    const std::vector<TFrameEvent> events = feed(noise);
     ASSERT_EQ(events.size(), 2u);
     EXPECT_EQ(events[0].fault, fault);
-    EXPECT_EQ(events[1].fault, FrameFault::kNone);
+    EXPECT_EQ(events[1].fault, TFrameFault::kNone);
     EXPECT_EQ(events[1].command, 0x00);
   }
   // An endless run without a flag is dropped up to the next flag.
-  ByteVector noise(kMaxStuffedFrameBytes + 10, 0x55);
+  TByteVector noise(kMaxStuffedFrameBytes + 10, 0x55);
   noise.push_back(0x7E);
-  const std::vector<FrameEvent> events = feed(noise);
+  const std::vector<TFrameEvent> events = feed(noise);
   ASSERT_EQ(events.size(), 2u);
-  EXPECT_EQ(events[0].fault, FrameFault::kOverlong);
-  EXPECT_EQ(events[1].fault, FrameFault::kNone);
+  EXPECT_EQ(events[0].fault, TFrameFault::kOverlong);
+  EXPECT_EQ(events[1].fault, TFrameFault::kNone);
   // Flags in a row make no frames at all.
-  const ByteVector flags(5, 0x7E);
+  const TByteVector flags(5, 0x7E);
   EXPECT_TRUE(framer.Feed(flags.data(), flags.size()).empty());
 }
 
-TEST(AtModem, LinesEchoAndAnswerAsTheStationExpects) {
-  DeviceModel model = MakeFactoryDevice("0000ABCD", "R1.0");
-  AtModem modem(model);
+TEST(TAtModem, LinesEchoAndAnswerAsTheStationExpects) {
+  TDeviceModel model = MakeFactoryDevice("0000ABCD", "R1.0");
+  TAtModem modem(model);
   auto send = [&](std::string_view text) {
     return AsText(modem.Feed(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
   };
@@ -177,9 +177,9 @@ TEST(AtModem, LinesEchoAndAnswerAsTheStationExpects) {
             1u);  // HELLO; known names with bad values count as such
 }
 
-TEST(DeviceModel, ImageTagIsCutAtErasedFlashAndZeroBytes) {
+TEST(TDeviceModel, ImageTagIsCutAtErasedFlashAndZeroBytes) {
   EXPECT_EQ(ImageTag(Bytes({'x', 'R', '2', 0xFF, 'Z'})), "xR2");  // short image: all of it
-  ByteVector image(100, 0x11);
+  TByteVector image(100, 0x11);
   std::fill(image.end() - 32, image.end(), 'T');
   EXPECT_EQ(ImageTag(image), std::string(32, 'T'));
   image[image.size() - 32 + 10] = 0xFF;
@@ -189,9 +189,9 @@ TEST(DeviceModel, ImageTagIsCutAtErasedFlashAndZeroBytes) {
   EXPECT_EQ(ImageTag(MakeFactoryDevice("12345678", "R1.0").flash), "R1.0");
 }
 
-TEST(SparseMemory, SegmentsMergeAndHoldWhatWasWritten) {
-  SparseMemory ram;
-  const ByteVector a = Bytes({1, 2, 3, 4});
+TEST(TSparseMemory, SegmentsMergeAndHoldWhatWasWritten) {
+  TSparseMemory ram;
+  const TByteVector a = Bytes({1, 2, 3, 4});
   ASSERT_TRUE(ram.Write(0x1000, a.data(), a.size()));
   ASSERT_TRUE(ram.Write(0x1006, a.data(), 2));
   EXPECT_FALSE(ram.Holds(0x1000, Bytes({1, 2, 3, 4, 0, 0, 1})));  // a hole is not written
@@ -201,21 +201,21 @@ TEST(SparseMemory, SegmentsMergeAndHoldWhatWasWritten) {
   EXPECT_TRUE(ram.Written(0x1007));
   EXPECT_FALSE(ram.Written(0x1008));
   EXPECT_FALSE(ram.Write(0xFFFFFFFF, a.data(), a.size()));  // past the address space
-  const ByteVector big(kRamCapacityBytes, 0);
+  const TByteVector big(kRamCapacityBytes, 0);
   EXPECT_FALSE(ram.Write(0x20000000, big.data(), big.size()));  // past the capacity
 }
 
-TEST(DiagEngine, ReplyEncodingMatchesTheFrameLayouts) {
+TEST(TDiagEngine, ReplyEncodingMatchesTheFrameLayouts) {
   // Download acknowledge: 7E 02 CRC 7E, flag first; firmware hello echo: 00 CRC 7E.
-  EXPECT_EQ(EncodeReply(ReplyFrame{0x02, {}, true}, false), Bytes({0x7E, 0x02, 0x6A, 0xD3, 0x7E}));
-  EXPECT_EQ(EncodeReply(ReplyFrame{0x00, {}, false}, false), Bytes({0x00, 0x78, 0xF0, 0x7E}));
-  const ByteVector broken = EncodeReply(ReplyFrame{0x00, {}, false}, true);
+  EXPECT_EQ(EncodeReply(TReplyFrame{0x02, {}, true}, false), Bytes({0x7E, 0x02, 0x6A, 0xD3, 0x7E}));
+  EXPECT_EQ(EncodeReply(TReplyFrame{0x00, {}, false}, false), Bytes({0x00, 0x78, 0xF0, 0x7E}));
+  const TByteVector broken = EncodeReply(TReplyFrame{0x00, {}, false}, true);
   ASSERT_EQ(broken.size(), 4u);
   EXPECT_NE(broken, Bytes({0x00, 0x78, 0xF0, 0x7E}));
 }
 
 TEST(StateReport, JsonEscapesWhateverTheDeviceWasTold) {
-  DeviceReport report;
+  TDeviceReport report;
   report.key = "ABCD";
   report.identity.serialNumber = std::string("a\"b\\c\x01\xE9", 7);
   report.commandCounts["AT+NEWSN="] = 2;
@@ -231,7 +231,7 @@ TEST(StateReport, JsonEscapesWhateverTheDeviceWasTold) {
 }
 
 TEST(DevsimCommandLine, OptionsAndFaultsBecomeTheBenchConfiguration) {
-  DevsimOptions options;
+  TDevsimOptions options;
   std::string error;
   ASSERT_TRUE(ParseDevsimArguments(
       {"--devices", "3", "--bench=/b", "--time-scale", "0.1", "--firmware", "R9", "--fault",
@@ -242,23 +242,23 @@ TEST(DevsimCommandLine, OptionsAndFaultsBecomeTheBenchConfiguration) {
   EXPECT_EQ(options.devices, 3);
   EXPECT_EQ(options.bench, "/b");
   EXPECT_DOUBLE_EQ(options.timeScale, 0.1);
-  BenchConfig config;
+  TBenchConfig config;
   ASSERT_TRUE(MakeBenchConfig(options, &config, &error)) << error;
   ASSERT_EQ(config.devices.size(), 3u);
-  for (const DeviceConfig& device : config.devices) {
+  for (const TDeviceConfig& device : config.devices) {
     EXPECT_EQ(device.firmwareVersion, "R9");
     EXPECT_EQ(device.extraPorts, 1);
     EXPECT_EQ(device.flashMiB, 64u);
   }
   EXPECT_EQ(config.devices[0].bootDelayMs, kBootDelayMs);
   EXPECT_EQ(config.devices[1].bootDelayMs, kSlowBootDelayMs);
-  EXPECT_EQ(config.devices[2].faults.streamReplies, StreamReplies::kErrorReport);
+  EXPECT_EQ(config.devices[2].faults.streamReplies, TStreamReplies::kErrorReport);
   EXPECT_EQ(config.devices[2].faults.unplugAfterBytes, 4096u);
   EXPECT_FALSE(config.programmer.has_value());
 }
 
 TEST(DevsimCommandLine, MistakesAreRefusedWithAReason) {
-  DevsimOptions options;
+  TDevsimOptions options;
   std::string error;
   EXPECT_FALSE(ParseDevsimArguments({"--bench", "/b"}, &options, &error));
   EXPECT_FALSE(ParseDevsimArguments({"--devices", "17", "--bench", "/b"}, &options, &error));
@@ -275,7 +275,7 @@ TEST(DevsimCommandLine, MistakesAreRefusedWithAReason) {
   EXPECT_TRUE(ParseDevsimArguments({"--help"}, &options, &error));
   EXPECT_TRUE(options.help);
 
-  std::vector<DeviceConfig> devices(2);
+  std::vector<TDeviceConfig> devices(2);
   EXPECT_FALSE(ApplyFault("2:busy", &devices, &error));  // devices are 0 and 1
   EXPECT_FALSE(ApplyFault("busy", &devices, &error));
   EXPECT_FALSE(ApplyFault("0:bad-crc", &devices, &error));

@@ -54,39 +54,39 @@ inline std::string KeyOfPath(const std::string& path) {
 }
 
 // The registered ports of the device with this key, in COM order.
-inline std::vector<bench::BenchPort> PortsOf(const std::string& folder, const std::string& key) {
-  std::vector<bench::BenchPort> ports;
-  for (bench::BenchPort& port : bench::ReadPorts(folder)) {
+inline std::vector<bench::TBenchPort> PortsOf(const std::string& folder, const std::string& key) {
+  std::vector<bench::TBenchPort> ports;
+  for (bench::TBenchPort& port : bench::ReadPorts(folder)) {
     if (EqualsNoCase(KeyOfPath(port.info.path.str()), key)) ports.push_back(std::move(port));
   }
   return ports;
 }
 
-inline ByteVector Text(std::string_view text) {
-  return ByteVector(text.begin(), text.end());
+inline TByteVector Text(std::string_view text) {
+  return TByteVector(text.begin(), text.end());
 }
 
-inline ByteVector NvRequest(std::uint16_t item, const std::uint8_t* data = nullptr) {
-  ByteVector payload(132, 0);
+inline TByteVector NvRequest(std::uint16_t item, const std::uint8_t* data = nullptr) {
+  TByteVector payload(132, 0);
   payload[0] = static_cast<std::uint8_t>(item & 0xFF);
   payload[1] = static_cast<std::uint8_t>(item >> 8);
   if (data != nullptr) std::memcpy(payload.data() + 2, data, 128);
   return payload;
 }
 
-inline ByteVector HostHello() {
+inline TByteVector HostHello() {
   // The host magic, then version 3, compatible version 2 and features 1.
   return Text(std::string_view("QCOM fast download protocol host\x03\x02\x01", 35));
 }
 
-inline ByteVector Be32(std::uint32_t value) {
-  ByteVector bytes;
+inline TByteVector Be32(std::uint32_t value) {
+  TByteVector bytes;
   AppendU32(bytes, value, true);
   return bytes;
 }
 
-inline sim::ProgrammerImage TestProgrammer() {
-  return sim::ProgrammerImage{PatternBytes(2 * kHexBlockBytes + 66, 7), kProgrammerAddress};
+inline sim::TProgrammerImage TestProgrammer() {
+  return sim::TProgrammerImage{PatternBytes(2 * kHexBlockBytes + 66, 7), kProgrammerAddress};
 }
 
 // A bench in a fresh folder, with the test time scale.
@@ -97,34 +97,34 @@ class BenchFixture : public ::testing::Test {
   void SetUp() override { run_.TimeScale(kTimeScale).SaveComTtys(); }
   void TearDown() override { bench_.reset(); }
 
-  sim::SimBench& Start(std::vector<sim::DeviceConfig> devices, bool withProgrammer = true) {
-    sim::BenchConfig config;
+  sim::TSimBench& Start(std::vector<sim::TDeviceConfig> devices, bool withProgrammer = true) {
+    sim::TBenchConfig config;
     config.folder = folder_.path();
     config.devices = std::move(devices);
     if (withProgrammer) config.programmer = TestProgrammer();
     std::string error;
-    bench_ = sim::SimBench::Create(std::move(config), &error);
+    bench_ = sim::TSimBench::Create(std::move(config), &error);
     if (!bench_) ADD_FAILURE() << error;
     return *bench_;
   }
-  sim::SimBench& Start(int count) { return Start(std::vector<sim::DeviceConfig>(count)); }
+  sim::TSimBench& Start(int count) { return Start(std::vector<sim::TDeviceConfig>(count)); }
 
   bool WaitPresent(int index, bool present) {
     return bench_->WaitUntil(
-        index, [present](const sim::DeviceReport& r) { return r.present == present; },
+        index, [present](const sim::TDeviceReport& r) { return r.present == present; },
         kLifeLimitMs);
   }
 
   testing::RunScope run_;
   testing::TempDir folder_;
-  std::unique_ptr<sim::SimBench> bench_;
+  std::unique_ptr<sim::TSimBench> bench_;
 };
 
 // One device seen from the station: its ports opened the way a worker's device object holds
 // them, with the station's exchange and AT operations.
 class StationLink {
  public:
-  StationLink(const sim::SimBench& bench, int index)
+  StationLink(const sim::TSimBench& bench, int index)
       : StationLink(bench.Folder(), bench.Key(index), 100 + index) {}
   StationLink(std::string folder, std::string key, int deviceNumber = 150)
       : folder_(std::move(folder)), key_(std::move(key)), device_(deviceNumber) {
@@ -137,7 +137,7 @@ class StationLink {
   int Open(std::uint32_t readLimitMs = kLongMs) {
     Close();
     int opened = 0;
-    for (const bench::BenchPort& port : PortsOf(folder_, key_)) {
+    for (const bench::TBenchPort& port : PortsOf(folder_, key_)) {
       com_resolver::Register(port.info.com, port.ttyPath);
       const bool modem = port.info.portClass == kPortClassModem;
       const bool diag = !modem && ContainsNoCase(port.info.description.str(), "Diagnostic");
@@ -166,11 +166,11 @@ class StationLink {
   }
 
   // One framed command on the diagnostic port; 1 when the reply was accepted.
-  std::int32_t Diag(std::uint8_t command, std::int32_t protocol, const ByteVector& payload = {},
-                    ByteVector* reply = nullptr) {
+  std::int32_t Diag(std::uint8_t command, std::int32_t protocol, const TByteVector& payload = {},
+                    TByteVector* reply = nullptr) {
     TPacket request = TPacket::Build(command, payload.empty() ? nullptr : &payload, protocol);
     request.Escape();
-    ByteVector scratch;
+    TByteVector scratch;
     attempts_ = 0;
     return device_.Exchange(device_.DiagPort(), std::move(request), 1,
                             reply != nullptr ? reply : &scratch);
@@ -184,11 +184,11 @@ class StationLink {
   }
 
   // Writes the programmer into RAM block by block and starts it; 1 when every step was accepted.
-  std::int32_t LoadProgrammer(const sim::ProgrammerImage& programmer) {
+  std::int32_t LoadProgrammer(const sim::TProgrammerImage& programmer) {
     if (Diag(0x06, PROTOCOL_DOWNLOAD) != 1) return 0;
     for (std::size_t offset = 0; offset < programmer.data.size(); offset += kHexBlockBytes) {
       const std::size_t length = std::min(kHexBlockBytes, programmer.data.size() - offset);
-      ByteVector payload = Be32(programmer.startAddress + static_cast<std::uint32_t>(offset));
+      TByteVector payload = Be32(programmer.startAddress + static_cast<std::uint32_t>(offset));
       payload.push_back(static_cast<std::uint8_t>(length >> 8));
       payload.push_back(static_cast<std::uint8_t>(length & 0xFF));
       payload.insert(payload.end(), programmer.data.begin() + offset,
@@ -198,11 +198,11 @@ class StationLink {
     return Diag(0x05, PROTOCOL_DOWNLOAD, Be32(programmer.startAddress));
   }
   // Streams the image in 1024-byte writes, then closes; 1 when everything was accepted.
-  std::int32_t StreamImage(const ByteVector& image) {
+  std::int32_t StreamImage(const TByteVector& image) {
     std::size_t offset = 0;
     do {
       const std::size_t length = std::min(kStreamBlockBytes, image.size() - offset);
-      ByteVector payload;
+      TByteVector payload;
       AppendU32(payload, static_cast<std::uint32_t>(offset), false);
       payload.insert(payload.end(), image.begin() + offset, image.begin() + offset + length);
       if (Diag(0x07, PROTOCOL_STREAMING, payload) != 1) return 0;

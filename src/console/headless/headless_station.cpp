@@ -23,7 +23,7 @@ int RunHeadless(const TRunOptions& options, std::ostream& out, std::ostream& err
   // Before the first write: a reader that has already quit must not end the process.
   CatchStopSignals();
   TRunSetup setup = PrepareRun(options);
-  const StationSettings& settings = setup.settings;
+  const TStationSettings& settings = setup.settings;
 
   std::ofstream json;
   if (!options.jsonPath.empty()) {
@@ -67,7 +67,7 @@ int RunHeadless(const TRunOptions& options, std::ostream& out, std::ostream& err
   while (!driver.Over()) {
     view.Flush();
     watchOutputs();
-    if (auto next = target.TakeUntil(pacing::Clock::now() + pacing::Scaled(kDriverTickMs))) {
+    if (auto next = target.TakeUntil(pacing::TClock::now() + pacing::Scaled(kDriverTickMs))) {
       core.Confirm(next->code, std::move(next->record));
     }
     core.Tick();

@@ -10,7 +10,7 @@ constexpr int kBarWidth = 30;
 constexpr const char* kEllipsis = "\xE2\x80\xA6";  // "…" in UTF-8
 
 // ANSI colour of a status, close to the window's colours.
-const char* AnsiColor(Rgb color) {
+const char* AnsiColor(TRgb color) {
   switch (color) {
     case 0x00A651:
       return "\x1b[32m";  // green: PASS
@@ -47,8 +47,8 @@ std::string FitToColumns(const std::string& line, int columns) {
   return line;
 }
 
-TTerminalView::TTerminalView(std::ostream& out, bool liveRedraw, const StationSettings& settings,
-                             TerminalColumns columns)
+TTerminalView::TTerminalView(std::ostream& out, bool liveRedraw, const TStationSettings& settings,
+                             TTerminalColumns columns)
     : out_(out), liveRedraw_(liveRedraw), settings_(settings), columns_(std::move(columns)) {}
 
 void TTerminalView::SetPortText(int slot, const std::string& text) {
@@ -56,14 +56,14 @@ void TTerminalView::SetPortText(int slot, const std::string& text) {
   dirty_ = true;
 }
 
-void TTerminalView::SetStatusText(int slot, SlotState state, const std::string& text, Rgb color) {
+void TTerminalView::SetStatusText(int slot, SlotState state, const std::string& text, TRgb color) {
   At(slot).state = state;
   At(slot).status = text;
   At(slot).statusColor = color;
   dirty_ = true;
 }
 
-void TTerminalView::SetResultText(int slot, const std::string& text, Rgb /*color*/) {
+void TTerminalView::SetResultText(int slot, const std::string& text, TRgb /*color*/) {
   At(slot).result = text;
   dirty_ = true;
 }
@@ -102,7 +102,7 @@ void TTerminalView::ShowNotice(const std::string& text, const std::string& capti
 }
 
 std::string TTerminalView::Line(int slot) const {
-  const Row& row = rows_.at(static_cast<std::size_t>(slot));
+  const TRow& row = rows_.at(static_cast<std::size_t>(slot));
   const int filled = std::max(0, std::min(kBarWidth, row.progress * kBarWidth / 1000));
   std::string bar = "[";
   bar.append(static_cast<std::size_t>(filled), '#')
@@ -137,7 +137,7 @@ void TTerminalView::Draw() {
   } else {
     for (int slot = 0; slot < kSlotCount; ++slot) {
       if (settings_.enabled[static_cast<std::size_t>(slot)] < 1) continue;
-      Row& row = At(slot);
+      TRow& row = At(slot);
       // Without a terminal a line is printed when the status word's kind changes and at every
       // tenth of the progress, not at every step.
       const bool running = row.state == SlotState::kRunning;

@@ -20,7 +20,7 @@
 namespace vornex {
 
 // The width of the terminal in columns, asked at every redraw; 0 or less when it is not known.
-using TerminalColumns = std::function<int()>;
+using TTerminalColumns = std::function<int()>;
 
 // A slot line as it fits a terminal of that many columns: whole when it fits in one column less
 // (a console may move to the next line once its last column is written), else cut there, its
@@ -30,12 +30,12 @@ std::string FitToColumns(const std::string& line, int columns);
 
 class TTerminalView : public TConsoleView {
  public:
-  TTerminalView(std::ostream& out, bool liveRedraw, const StationSettings& settings,
-                TerminalColumns columns = {});
+  TTerminalView(std::ostream& out, bool liveRedraw, const TStationSettings& settings,
+                TTerminalColumns columns = {});
 
   void SetPortText(int slot, const std::string& text) override;
-  void SetStatusText(int slot, SlotState state, const std::string& text, Rgb color) override;
-  void SetResultText(int slot, const std::string& text, Rgb color) override;
+  void SetStatusText(int slot, SlotState state, const std::string& text, TRgb color) override;
+  void SetResultText(int slot, const std::string& text, TRgb color) override;
   void SetResultReason(int slot, const std::string& reason) override;
   void SetProgress(int slot, int value) override;
   void SetSlotEnabled(int slot, bool enabled) override;
@@ -53,25 +53,25 @@ class TTerminalView : public TConsoleView {
   std::string Line(int slot) const;
 
  private:
-  struct Row {
+  struct TRow {
     std::string port = "( null )";
     SlotState state = SlotState::kEmpty;
     std::string status = "EMPTY";
     std::string result;
     std::string reason;
     int progress = 0;
-    Rgb statusColor = 0;
+    TRgb statusColor = 0;
     std::string printed;  // the line as last printed
   };
-  Row& At(int slot) { return rows_.at(static_cast<std::size_t>(slot)); }
+  TRow& At(int slot) { return rows_.at(static_cast<std::size_t>(slot)); }
   // Writes the slot lines that changed.
   void Draw();
 
   std::ostream& out_;
   bool liveRedraw_;
-  StationSettings settings_;
-  TerminalColumns columns_;
-  std::array<Row, kSlotCount> rows_{};
+  TStationSettings settings_;
+  TTerminalColumns columns_;
+  std::array<TRow, kSlotCount> rows_{};
   bool drawn_ = false;
   bool dirty_ = true;
   bool lost_ = false;

@@ -7,7 +7,7 @@
 
 namespace vornex {
 
-CConfirmRelay::CConfirmRelay(QObject* receiver, Handler handler)
+CConfirmRelay::CConfirmRelay(QObject* receiver, THandler handler)
     : receiver_(receiver), handler_(std::move(handler)) {}
 
 bool CConfirmRelay::PostConfirmation(std::uint32_t message, std::uint32_t code,

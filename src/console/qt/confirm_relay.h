@@ -15,12 +15,12 @@ class QObject;
 
 namespace vornex {
 
-class CConfirmRelay : public TNotifyTarget {
+class CConfirmRelay final : public TNotifyTarget {
  public:
-  using Handler = std::function<void(std::uint32_t code, TConfirmRecord record)>;
+  using THandler = std::function<void(std::uint32_t code, TConfirmRecord record)>;
 
   // Calls go to `handler` on the thread of `receiver`; the receiver must outlive the relay.
-  CConfirmRelay(QObject* receiver, Handler handler);
+  CConfirmRelay(QObject* receiver, THandler handler);
 
   // Any thread. True when the confirmation was queued for the window's thread.
   bool PostConfirmation(std::uint32_t message, std::uint32_t code, TConfirmRecord record) override;
@@ -32,7 +32,7 @@ class CConfirmRelay : public TNotifyTarget {
   std::mutex mutex_;
   bool open_ = true;
   QObject* receiver_;
-  Handler handler_;
+  THandler handler_;
 };
 
 }  // namespace vornex

@@ -20,11 +20,11 @@ namespace {
 
 constexpr int kProgressMax = 1000;
 
-QColor ToColor(Rgb rgb) {
+QColor ToColor(TRgb rgb) {
   return QColor::fromRgb(static_cast<QRgb>(0xFF000000u | rgb));
 }
 
-void SetTextColor(QWidget* widget, QPalette::ColorRole role, Rgb rgb) {
+void SetTextColor(QWidget* widget, QPalette::ColorRole role, TRgb rgb) {
   QPalette palette = widget->palette();
   palette.setColor(role, ToColor(rgb));
   widget->setPalette(palette);
@@ -60,7 +60,7 @@ bool ValidSlot(int slot) {
 
 }  // namespace
 
-int LastSlotInUse(const StationSettings& settings) {
+int LastSlotInUse(const TStationSettings& settings) {
   int last = 0;
   for (int slot = 0; slot < kSlotCount; ++slot) {
     if (settings.enabled[static_cast<std::size_t>(slot)] >= 1) last = slot + 1;
@@ -68,7 +68,7 @@ int LastSlotInUse(const StationSettings& settings) {
   return last;
 }
 
-QSize InitialWindowSize(const StationSettings& settings) {
+QSize InitialWindowSize(const TStationSettings& settings) {
   if (settings.debugMode) return {window::kWindowWidthPx, window::kDebugWindowHeightPx};
   return {window::kWindowWidthPx,
           window::kBaseHeightPx + window::kRowPitchPx * LastSlotInUse(settings)};
@@ -95,12 +95,12 @@ QFont SmallFont() {
   return CellFont(window::kSmallFontCellPx, window::kSmallFontWeight);
 }
 
-QString PathDisplayText(const StationSettings& settings) {
+QString PathDisplayText(const TStationSettings& settings) {
   if (settings.autoPath) return QString::fromUtf8(window::kUseAutoPath);
   return QString::fromUtf8(window::kImagePathPrefix) + QString::fromStdString(settings.imagePath);
 }
 
-CSlotPanel::CSlotPanel(QWidget* window, const StationSettings& settings)
+CSlotPanel::CSlotPanel(QWidget* window, const TStationSettings& settings)
     : window_(window), lastSlotInUse_(LastSlotInUse(settings)) {
   const QFont large = LargeFont();
   const QFont small = SmallFont();
@@ -188,14 +188,14 @@ void CSlotPanel::SetPortText(int slot, const std::string& text) {
   Row(slot).port->setText(QString::fromStdString(text));
 }
 
-void CSlotPanel::SetStatusText(int slot, SlotState /*state*/, const std::string& text, Rgb color) {
+void CSlotPanel::SetStatusText(int slot, SlotState /*state*/, const std::string& text, TRgb color) {
   if (!ValidSlot(slot)) return;
   QLabel* status = Row(slot).status;
   SetTextColor(status, QPalette::WindowText, color);
   status->setText(QString::fromStdString(text));
 }
 
-void CSlotPanel::SetResultText(int slot, const std::string& text, Rgb color) {
+void CSlotPanel::SetResultText(int slot, const std::string& text, TRgb color) {
   if (!ValidSlot(slot)) return;
   QLabel* result = Row(slot).result;
   SetTextColor(result, QPalette::WindowText, color);

@@ -33,10 +33,10 @@ struct TSlotRow {
 };
 
 // The number (1..8, A = 1) of the last slot in use; 0 when none is.
-int LastSlotInUse(const StationSettings& settings);
+int LastSlotInUse(const TStationSettings& settings);
 
 // The window's initial client size: 600 x 700 in debug mode, else 600 x (156 + 42 n).
-QSize InitialWindowSize(const StationSettings& settings);
+QSize InitialWindowSize(const TStationSettings& settings);
 
 // The large and small fonts of the window: Arial bold with lines 18 px high, and Arial thin
 // with lines 15 px high (pixel sizes of about 16 and 13).
@@ -44,12 +44,12 @@ QFont LargeFont();
 QFont SmallFont();
 
 // The image path display's text: "[ Use Auto Path ]" or "Image Path : <path>".
-QString PathDisplayText(const StationSettings& settings);
+QString PathDisplayText(const TStationSettings& settings);
 
-class CSlotPanel : public TConsoleView {
+class CSlotPanel final : public TConsoleView {
  public:
   // Creates every control as a child of the window, with its font, range and visibility.
-  CSlotPanel(QWidget* window, const StationSettings& settings);
+  CSlotPanel(QWidget* window, const TStationSettings& settings);
 
   // Places every control from the client size (width, height); called after every resize.
   void LayoutControls(int width, int height);
@@ -58,8 +58,8 @@ class CSlotPanel : public TConsoleView {
 
   // TConsoleView.
   void SetPortText(int slot, const std::string& text) override;
-  void SetStatusText(int slot, SlotState state, const std::string& text, Rgb color) override;
-  void SetResultText(int slot, const std::string& text, Rgb color) override;
+  void SetStatusText(int slot, SlotState state, const std::string& text, TRgb color) override;
+  void SetResultText(int slot, const std::string& text, TRgb color) override;
   void SetResultReason(int slot, const std::string& reason) override;
   void SetProgress(int slot, int value) override;
   void SetSlotEnabled(int slot, bool enabled) override;

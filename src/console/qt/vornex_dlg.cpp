@@ -58,7 +58,7 @@ CVornexDlg::CVornexDlg(TWindowSetup setup)
   });
 
   // Panel initialisation: size, position, layout, controls.
-  const StationSettings& settings = setup.station.run.settings;
+  const TStationSettings& settings = setup.station.run.settings;
   panel_ = std::make_unique<CSlotPanel>(this, settings);
   resize(InitialWindowSize(settings));
   move(0, 0);

@@ -9,7 +9,7 @@
 // window's CConfirmRelay and are handled here, on the window's thread, one at a time. When the
 // window object goes, the relay is closed first (later posts are refused and their records
 // released), then the core stops every thread; only then do the window's parts go. The flash
-// image is shared by reference count (ImageData), so a worker still running while the window
+// image is shared by reference count (TImageData), so a worker still running while the window
 // closes keeps its image alive; nothing has to be released by the window.
 #pragma once
 
@@ -45,7 +45,7 @@ QString WindowTitle();
 
 class CVornexDlg : public QWidget {
  public:
-  using FolderChooser = std::function<QString(QWidget* parent)>;
+  using TFolderChooser = std::function<QString(QWidget* parent)>;
 
   // Builds and lays out the panel and starts the station core on it (first device check, port
   // changes).
@@ -66,7 +66,7 @@ class CVornexDlg : public QWidget {
   bool Finishing() const { return core_->Finishing(); }
 
   // The folder browser of Browse; the system's by default.
-  void SetFolderChooser(FolderChooser chooser) { folderChooser_ = std::move(chooser); }
+  void SetFolderChooser(TFolderChooser chooser) { folderChooser_ = std::move(chooser); }
 
   // Port arrivals and removals (gathered): asks for a device check when the station is idle.
   void OnPortsChanged() { core_->PortsChanged(); }
@@ -101,7 +101,7 @@ class CVornexDlg : public QWidget {
   QString screenshotFile_;
   QTimer tick_;
   bool closing_ = false;  // the core said to close: the close event accepts
-  FolderChooser folderChooser_;
+  TFolderChooser folderChooser_;
   bool dragging_ = false;
   QPoint dragOffset_;
 };

@@ -186,7 +186,7 @@ class CVornexDlg {
     ::SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
 
     // Panel initialisation: size and place, title, layout, controls.
-    const StationSettings& settings = setup_.run.settings;
+    const TStationSettings& settings = setup_.run.settings;
     panel_ = std::make_unique<CWinSlotPanel>(window_, settings);
     const int height =
         settings.debugMode

@@ -15,7 +15,7 @@ namespace {
 constexpr int kProgressMax = 1000;
 constexpr int kTooltipWidthPx = 400;
 
-COLORREF ToColorRef(Rgb rgb) {
+COLORREF ToColorRef(TRgb rgb) {
   return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
 }
 
@@ -32,7 +32,7 @@ HFONT MakeFont(int height, int weight) {
 
 }  // namespace
 
-CWinSlotPanel::CWinSlotPanel(HWND dialog, const StationSettings& settings)
+CWinSlotPanel::CWinSlotPanel(HWND dialog, const TStationSettings& settings)
     : dialog_(dialog), lastSlotInUse_(LastSlotInUse(settings)) {
   largeFont_ = MakeFont(window::kLargeFontCellPx, window::kLargeFontWeight);
   smallFont_ = MakeFont(window::kSmallFontCellPx, window::kSmallFontWeight);
@@ -45,7 +45,7 @@ CWinSlotPanel::~CWinSlotPanel() {
   if (smallFont_ != nullptr) ::DeleteObject(smallFont_);
 }
 
-int CWinSlotPanel::LastSlotInUse(const StationSettings& settings) {
+int CWinSlotPanel::LastSlotInUse(const TStationSettings& settings) {
   int last = 0;
   for (int slot = 0; slot < kSlotCount; ++slot) {
     if (settings.enabled[static_cast<std::size_t>(slot)] >= 1) last = slot + 1;
@@ -53,7 +53,7 @@ int CWinSlotPanel::LastSlotInUse(const StationSettings& settings) {
   return last;
 }
 
-void CWinSlotPanel::Init(const StationSettings& settings) {
+void CWinSlotPanel::Init(const TStationSettings& settings) {
   ::ShowWindow(Item(IDC_PLACEHOLDER), SW_HIDE);
   SetFont(IDC_PATH, smallFont_);
   const std::string path = settings.autoPath
@@ -124,13 +124,13 @@ void CWinSlotPanel::SetPortText(int slot, const std::string& text) {
 }
 
 void CWinSlotPanel::SetStatusText(int slot, SlotState /*state*/, const std::string& text,
-                                  Rgb color) {
+                                  TRgb color) {
   if (!ValidSlot(slot)) return;
   statusColors_[static_cast<std::size_t>(slot)] = color;
   SetText(IDC_STATUS_A + slot, text);
 }
 
-void CWinSlotPanel::SetResultText(int slot, const std::string& text, Rgb color) {
+void CWinSlotPanel::SetResultText(int slot, const std::string& text, TRgb color) {
   if (!ValidSlot(slot)) return;
   resultColors_[static_cast<std::size_t>(slot)] = color;
   SetText(IDC_INFO_A + slot, text);

@@ -19,16 +19,16 @@ namespace vornex {
 
 class CWinSlotPanel : public TConsoleView {
  public:
-  CWinSlotPanel(HWND dialog, const StationSettings& settings);
+  CWinSlotPanel(HWND dialog, const TStationSettings& settings);
   ~CWinSlotPanel();
   CWinSlotPanel(const CWinSlotPanel&) = delete;
   CWinSlotPanel& operator=(const CWinSlotPanel&) = delete;
 
   // The number of rows shown: up to the last slot in use.
-  static int LastSlotInUse(const StationSettings& settings);
+  static int LastSlotInUse(const TStationSettings& settings);
 
   // Fonts, ranges, texts and visibility of every control.
-  void Init(const StationSettings& settings);
+  void Init(const TStationSettings& settings);
   // Places every control from the client size.
   void LayoutControls(int width, int height);
   // The text colour of a status, result or path control; nothing for other controls.
@@ -36,8 +36,8 @@ class CWinSlotPanel : public TConsoleView {
   void SetPathText(const std::string& text);
 
   void SetPortText(int slot, const std::string& text) override;
-  void SetStatusText(int slot, SlotState state, const std::string& text, Rgb color) override;
-  void SetResultText(int slot, const std::string& text, Rgb color) override;
+  void SetStatusText(int slot, SlotState state, const std::string& text, TRgb color) override;
+  void SetResultText(int slot, const std::string& text, TRgb color) override;
   void SetResultReason(int slot, const std::string& reason) override;
   void SetProgress(int slot, int value) override;
   void SetSlotEnabled(int slot, bool enabled) override;
@@ -61,8 +61,8 @@ class CWinSlotPanel : public TConsoleView {
   HFONT largeFont_ = nullptr;
   HFONT smallFont_ = nullptr;
   HWND tooltip_ = nullptr;  // owned by the dialog, which destroys it
-  std::array<Rgb, kSlotCount> statusColors_{};
-  std::array<Rgb, kSlotCount> resultColors_{};
+  std::array<TRgb, kSlotCount> statusColors_{};
+  std::array<TRgb, kSlotCount> resultColors_{};
 };
 
 }  // namespace vornex

@@ -149,7 +149,7 @@ std::string ProductLabel(const std::string& product, TPortRole role) {
 }
 
 // What sysfs tells about the USB interface of one tty.
-struct UsbInterface {
+struct TUsbInterface {
   std::uint16_t vendorId = 0;
   std::uint16_t productId = 0;
   std::optional<std::uint16_t> revision;
@@ -161,7 +161,7 @@ struct UsbInterface {
 
 // The USB interface of a tty entry, or nullopt when the tty does not belong to one (or the
 // tree is incomplete).
-std::optional<UsbInterface> FindUsbInterface(const fs::path& ttyEntry, TDiscoveryNotes& notes) {
+std::optional<TUsbInterface> FindUsbInterface(const fs::path& ttyEntry, TDiscoveryNotes& notes) {
   std::error_code ec;
   const fs::path device = fs::canonical(ttyEntry / "device", ec);
   if (ec) return std::nullopt;  // no link, or a dangling one
@@ -176,7 +176,7 @@ std::optional<UsbInterface> FindUsbInterface(const fs::path& ttyEntry, TDiscover
   if (interfaceDir.empty()) return std::nullopt;
   const fs::path usbDir = interfaceDir.parent_path();
 
-  UsbInterface found;
+  TUsbInterface found;
   const auto number = ReadHexAttribute(interfaceDir / "bInterfaceNumber", notes);
   const auto vendorId = ReadHexAttribute(usbDir / "idVendor", notes);
   const auto productId = ReadHexAttribute(usbDir / "idProduct", notes);
@@ -199,7 +199,7 @@ std::string Hex(const char* format, unsigned value) {
 }
 
 // The record of one tty; nullopt (noted) when its path does not fit the record.
-std::optional<TPortInfo> MakeRecord(const std::string& ttyName, int com, const UsbInterface& usb,
+std::optional<TPortInfo> MakeRecord(const std::string& ttyName, int com, const TUsbInterface& usb,
                                     TPortRole role, const std::string& ttyPath,
                                     TDiscoveryNotes& notes) {
   const std::string ids = "VID_" + Hex("%04X", usb.vendorId) + "&PID_" + Hex("%04X", usb.productId);
@@ -247,7 +247,7 @@ class TSysfsBackend final : public TPortBackend {
       const std::string name = it->path().filename().string();
       const int com = ComOfTtyName(name);
       if (com == 0) continue;
-      const std::optional<UsbInterface> usb = FindUsbInterface(it->path(), notes);
+      const std::optional<TUsbInterface> usb = FindUsbInterface(it->path(), notes);
       if (!usb) continue;
       const std::uint32_t product = (std::uint32_t{usb->vendorId} << 16) | usb->productId;
       auto known = roles.find(product);

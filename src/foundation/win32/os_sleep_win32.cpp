@@ -15,7 +15,7 @@
 namespace vornex::os {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using TClock = std::chrono::steady_clock;
 
 // CREATE_WAITABLE_TIMER_HIGH_RESOLUTION; older SDK headers do not name it.
 constexpr DWORD kHighResolutionTimer = 0x00000002;
@@ -35,7 +35,7 @@ class TThreadTimer {
   TThreadTimer& operator=(const TThreadTimer&) = delete;
 
   // Waits for `length` on the timer; false when the timer cannot be used.
-  bool Wait(Clock::duration length) const {
+  bool Wait(TClock::duration length) const {
     if (handle_ == nullptr) return false;
     // A negative due time is relative, in 100 ns units; rounded up so the wait is never short.
     const auto units =
@@ -62,11 +62,12 @@ bool HighResolutionTimerExists() {
 
 }  // namespace
 
-void SleepFor(Clock::duration length) {
+void SleepFor(TClock::duration length) {
   thread_local const TThreadTimer timer;
   // Either wait may end a little early (a timer tick boundary): wait again for what is left.
-  const Clock::time_point until = Clock::now() + length;
-  for (Clock::duration left = length; left > Clock::duration::zero(); left = until - Clock::now()) {
+  const TClock::time_point until = TClock::now() + length;
+  for (TClock::duration left = length; left > TClock::duration::zero();
+       left = until - TClock::now()) {
     if (timer.Wait(left)) continue;
     const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
     ::Sleep(static_cast<DWORD>(std::clamp<long long>(ms, 1, INFINITE - 1)));

@@ -126,7 +126,7 @@ bool TSerialPort::Write(const std::uint8_t* bytes, std::size_t count) {
   if (::tcflush(os_->fd, purge) != 0) return FailClosing(serial_error::kFlush, errno);
   outputDirty_ = true;
 
-  const pacing::Deadline deadline(writeLimitMs_);
+  const pacing::TDeadline deadline(writeLimitMs_);
   std::size_t done = 0;
   while (done < count) {
     const ssize_t n = ::write(os_->fd, bytes + done, count - done);
@@ -160,7 +160,7 @@ bool TSerialPort::Read(std::uint8_t* buffer, std::size_t count, std::size_t* got
   if (!opened_) return false;
   if (count == 0) return Fail(serial_error::kReadFailed, EINVAL);
 
-  const pacing::Deadline deadline(readLimitMs_);
+  const pacing::TDeadline deadline(readLimitMs_);
   for (;;) {
     pollfd pfd{os_->fd, POLLIN, 0};
     const int ready = ::poll(&pfd, 1, deadline.RemainingMs());

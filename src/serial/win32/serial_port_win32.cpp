@@ -35,7 +35,7 @@ constexpr DWORD kDriverQueueBytes = 4096;
 constexpr DWORD kWriteTimeoutMultiplierMs = 1;
 constexpr DWORD kWriteTimeoutConstantMs = 50;
 
-DWORD WaitMs(const pacing::Deadline& deadline) {
+DWORD WaitMs(const pacing::TDeadline& deadline) {
   return static_cast<DWORD>(std::max(deadline.RemainingMs(), 0));
 }
 
@@ -62,7 +62,7 @@ struct TSerialPort::TOsPort {
   // Waits for an operation of this handle until the deadline. When the wait times out or fails,
   // the operation is cancelled and seen to end, and the code is returned (WAIT_TIMEOUT for an
   // expired deadline); 0 when the operation completed in time.
-  DWORD AwaitOrCancel(OVERLAPPED* overlapped, const pacing::Deadline& deadline) const {
+  DWORD AwaitOrCancel(OVERLAPPED* overlapped, const pacing::TDeadline& deadline) const {
     const DWORD wait = ::WaitForSingleObject(overlapped->hEvent, WaitMs(deadline));
     if (wait == WAIT_OBJECT_0) return 0;
     const DWORD error = wait == WAIT_TIMEOUT ? WAIT_TIMEOUT : ::GetLastError();
@@ -187,7 +187,7 @@ bool TSerialPort::Write(const std::uint8_t* bytes, std::size_t count) {
   }
   outputDirty_ = true;
 
-  const pacing::Deadline deadline(writeLimitMs_);
+  const pacing::TDeadline deadline(writeLimitMs_);
   OVERLAPPED overlapped{};
   overlapped.hEvent = os.writeEvent;
   ::ResetEvent(os.writeEvent);
@@ -218,7 +218,7 @@ bool TSerialPort::Read(std::uint8_t* buffer, std::size_t count, std::size_t* got
     return Fail(message, static_cast<int>(::GetLastError()));
   };
 
-  const pacing::Deadline deadline(readLimitMs_);
+  const pacing::TDeadline deadline(readLimitMs_);
   for (;;) {
     if (!os.ArmCommWait()) return failLast(serial_error::kReadFailed);
     DWORD errors = 0;
