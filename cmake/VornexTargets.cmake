@@ -28,12 +28,17 @@ function(vornex_target target)
   endif()
 endfunction()
 
-# vornex_module_root(<var> <module>): the include root of one module of src/, in the build
-# folder: a folder holding one link, <module> -> src/<module>. A target that has this root among
-# its include folders resolves "#include "<module>/..."", and no other module through it.
+# vornex_module_root(<var> <module> [<folder>]): the include root of one module, in the build
+# folder: a folder holding one link, <module> -> <folder> (by default src/<module>; the simulator
+# and the tests' support give their own). A target that has this root among its include folders
+# resolves "#include "<module>/..."", and no other module through it.
 function(vornex_module_root var module)
   set(root ${PROJECT_BINARY_DIR}/include/${module})
-  set(target ${PROJECT_SOURCE_DIR}/src/${module})
+  if(ARGC GREATER 2)
+    set(target ${ARGV2})
+  else()
+    set(target ${PROJECT_SOURCE_DIR}/src/${module})
+  endif()
   if(IS_SYMLINK ${root}/${module})
     file(READ_SYMLINK ${root}/${module} current)
   else()
