@@ -6,12 +6,14 @@
 #include <gtest/gtest.h>
 
 #include "console/fake_view.h"
+#include "support/confirmation_sink.h"
 #include "support/run_scope.h"
 
 namespace vornex {
 namespace {
 
 using testing::FakeView;
+using testing::SingleReport;
 
 class PresenterTest : public ::testing::Test {
  protected:
@@ -27,27 +29,8 @@ class PresenterTest : public ::testing::Test {
   }
 
   // A check result listing devices with these COM numbers, busy flags and kinds.
-  static std::unique_ptr<TDeviceTable> Check(std::vector<TDeviceEntry> entries) {
-    auto table = std::make_unique<TDeviceTable>();
-    table->count = static_cast<std::int32_t>(entries.size());
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-      table->entries[i] = entries[i];
-      table->descriptions[i] =
-          FormatBounded(127, "%c [ COM %d ] \r\n", char('A' + i), entries[i].com);
-    }
-    table->elapsed = 1234;
-    return table;
-  }
-
-  static std::unique_ptr<TSingleCnf> Single(int slot, std::int32_t code, std::int32_t progress,
-                                            const char* text = "", std::uint32_t elapsed = 0) {
-    auto cnf = std::make_unique<TSingleCnf>();
-    cnf->slot = slot;
-    cnf->code = code;
-    cnf->progress = progress;
-    cnf->text = text;
-    cnf->elapsed = elapsed;
-    return cnf;
+  static std::unique_ptr<TDeviceTable> Check(const std::vector<TDeviceEntry>& entries) {
+    return testing::CheckTable(entries, 1234);
   }
 
   testing::RunScope run_;
@@ -127,29 +110,29 @@ TEST_F(PresenterTest, SingleReportsMoveTheSlotAndLogASummary) {
   console.OnConfirm(CNF_CHECK_DEVICE, Check({{5, 0, 1}, {6, 0, 1}}));
   view_.log.clear();
 
-  console.OnConfirm(CNF_SINGLE, Single(0, CNF_PROGRESS, 0, "Begin progress"));
+  console.OnConfirm(CNF_SINGLE, SingleReport(0, CNF_PROGRESS, 0, "Begin progress"));
   EXPECT_EQ(view_.slots[0].status, "0.0%");
   EXPECT_EQ(view_.slots[0].statusColor, slot_color::kRunning);
-  console.OnConfirm(CNF_SINGLE, Single(0, CNF_PROGRESS, 425));
+  console.OnConfirm(CNF_SINGLE, SingleReport(0, CNF_PROGRESS, 425));
   EXPECT_EQ(view_.slots[0].status, "42.5%");
   EXPECT_EQ(view_.slots[0].progress, 425);
-  console.OnConfirm(CNF_SINGLE, Single(0, CNF_FAIL, 0, "Download failed", 9000));
+  console.OnConfirm(CNF_SINGLE, SingleReport(0, CNF_FAIL, 0, "Download failed", 9000));
   EXPECT_EQ(view_.slots[0].status, "42.5%");
   EXPECT_EQ(view_.slots[0].statusColor, slot_color::kFailed);
   EXPECT_EQ(view_.slots[0].result, "FAILED");
   EXPECT_EQ(view_.slots[0].resultColor, slot_color::kFailed);
 
-  console.OnConfirm(CNF_SINGLE, Single(1, CNF_FAIL, 0));  // never showed progress
+  console.OnConfirm(CNF_SINGLE, SingleReport(1, CNF_FAIL, 0));  // never showed progress
   EXPECT_EQ(view_.slots[1].status, "FAILED");
-  console.OnConfirm(CNF_SINGLE, Single(1, CNF_PASS, 0, "Download succress", 45678));
+  console.OnConfirm(CNF_SINGLE, SingleReport(1, CNF_PASS, 0, "Download succress", 45678));
   EXPECT_EQ(view_.slots[1].status, "45.7s");
   EXPECT_EQ(view_.slots[1].statusColor, slot_color::kPass);
   EXPECT_EQ(view_.slots[1].result, "PASS");
   EXPECT_EQ(view_.slots[1].resultColor, slot_color::kPass);
   EXPECT_EQ(view_.slots[1].progress, 1000);
 
-  console.OnConfirm(CNF_SINGLE, Single(0, 6, 0));
-  console.OnConfirm(CNF_SINGLE, Single(0, CNF_INFO, 0, "currV = V1"));
+  console.OnConfirm(CNF_SINGLE, SingleReport(0, 6, 0));
+  console.OnConfirm(CNF_SINGLE, SingleReport(0, CNF_INFO, 0, "currV = V1"));
   EXPECT_EQ(view_.log,
             "<< Single CNF [A][0][0.0%]<Begin progress>\r\n"
             "<< Single CNF [A][0][42.5%]\r\n"
@@ -163,9 +146,9 @@ TEST_F(PresenterTest, SingleReportsMoveTheSlotAndLogASummary) {
 TEST_F(PresenterTest, ProgressSurvivesClearingTheSlot) {
   TConsolePresenter& console = Make();
   console.OnConfirm(CNF_CHECK_DEVICE, Check({{5, 0, 1}}));
-  console.OnConfirm(CNF_SINGLE, Single(0, CNF_PROGRESS, 1000));
+  console.OnConfirm(CNF_SINGLE, SingleReport(0, CNF_PROGRESS, 1000));
   console.ClearSlot(0);
-  console.OnConfirm(CNF_SINGLE, Single(0, CNF_FAIL, 0));
+  console.OnConfirm(CNF_SINGLE, SingleReport(0, CNF_FAIL, 0));
   EXPECT_EQ(view_.slots[0].status, "100.0%");
 }
 
@@ -216,7 +199,7 @@ TEST_F(PresenterTest, WithoutDebugModeTheLogPaneStaysEmpty) {
   settings_.debugMode = false;
   TConsolePresenter& console = Make();
   console.OnConfirm(CNF_CHECK_DEVICE, Check({{5, 0, 1}}));
-  console.OnConfirm(CNF_SINGLE, Single(0, CNF_PROGRESS, 10, "x"));
+  console.OnConfirm(CNF_SINGLE, SingleReport(0, CNF_PROGRESS, 10, "x"));
   EXPECT_EQ(view_.log, "");
   EXPECT_EQ(view_.slots[0].status, "1.0%");
 }
@@ -249,13 +232,13 @@ TEST_F(PresenterTest, FailedSlotsTellWhyAndTheBatchEndsWithTheLastAccount) {
   };
   console.OnConfirm(CNF_CHECK_DEVICE, Check({{5, 0, 1}, {6, 0, 1}, {7, 0, 1}}));
   ASSERT_TRUE(console.Start());
-  console.OnConfirm(CNF_SINGLE, Single(0, CNF_FAIL, 0, "Can not downgrade image"));
+  console.OnConfirm(CNF_SINGLE, SingleReport(0, CNF_FAIL, 0, "Can not downgrade image"));
   console.OnConfirm(CNF_JOB_SUMMARY, account(0, "Can not downgrade image", ""));
   auto answer = std::make_unique<TDownloadCnf>();
   answer->started = {1, 1, 0};
   console.OnConfirm(CNF_DOWNLOAD_DEVICE, std::move(answer));
   EXPECT_EQ(ended, 0);
-  console.OnConfirm(CNF_SINGLE, Single(1, CNF_PASS, 0, "", 9000));
+  console.OnConfirm(CNF_SINGLE, SingleReport(1, CNF_PASS, 0, "", 9000));
   console.OnConfirm(CNF_JOB_SUMMARY,
                     account(1, "Identity not restored: 1 AT, 0 NV items differ", "SN reads SN2"));
   EXPECT_EQ(ended, 1);

@@ -26,13 +26,25 @@ class SettingsTest : public ::testing::Test {
     WriteFile(path_, "[Config]\r\n" + std::string(config));
     return LoadSettings(path_);
   }
+  // The values that a settings file gives, field by field.
+  struct Fields {
+    bool debugMode;
+    bool autoPath;
+    bool browseButton;
+    std::string imagePath;
+    std::int32_t pathNumber;
+    Enabled enabled;
+  };
+  void Expect(const TStationSettings& s, const Fields& f) {
+    EXPECT_EQ(s.debugMode, f.debugMode);
+    EXPECT_EQ(s.autoPath, f.autoPath);
+    EXPECT_EQ(s.browseButton, f.browseButton);
+    EXPECT_EQ(s.imagePath, f.imagePath);
+    EXPECT_EQ(s.pathNumber, f.pathNumber);
+    EXPECT_EQ(s.enabled, f.enabled);
+  }
   void ExpectDefaults(const TStationSettings& s) {
-    EXPECT_FALSE(s.debugMode);
-    EXPECT_TRUE(s.autoPath);
-    EXPECT_FALSE(s.browseButton);
-    EXPECT_EQ(s.imagePath, "");
-    EXPECT_EQ(s.pathNumber, 8);
-    EXPECT_EQ(s.enabled, (Enabled{1, 1, 1, 1, 1, 1, 1, 1}));
+    Expect(s, {false, true, false, "", 8, {1, 1, 1, 1, 1, 1, 1, 1}});
   }
   TempDir dir_;
   std::string path_ = dir_.File(kSettingsFileName);
@@ -95,14 +107,9 @@ TEST_F(SettingsTest, ImagePathIsReadAsItIsAndCutAt259Units) {
 }
 
 TEST_F(SettingsTest, AllKeysTogether) {
-  const TStationSettings s =
-      Load("debug=ON\r\nautopath=OFF\r\nbrowsebutton=ON\r\nimagepath=E:\\img\r\npathnumber=5\r\n");
-  EXPECT_TRUE(s.debugMode);
-  EXPECT_FALSE(s.autoPath);
-  EXPECT_TRUE(s.browseButton);
-  EXPECT_EQ(s.imagePath, "E:\\img");
-  EXPECT_EQ(s.pathNumber, 5);
-  EXPECT_EQ(s.enabled, (Enabled{1, 1, 1, 1, 1, 0, 0, 0}));
+  Expect(
+      Load("debug=ON\r\nautopath=OFF\r\nbrowsebutton=ON\r\nimagepath=E:\\img\r\npathnumber=5\r\n"),
+      {true, false, true, "E:\\img", 5, {1, 1, 1, 1, 1, 0, 0, 0}});
 }
 
 TEST_F(SettingsTest, WriteImagePathSetsConfigImagePathAndKeepsTheRest) {

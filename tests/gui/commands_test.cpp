@@ -76,7 +76,7 @@ TEST_F(CommandTest, ClosingAsksOnlyWhileASlotIsRunning) {
   EXPECT_TRUE(window.close());
 
   window.show();
-  Confirm(CNF_SINGLE, SingleReport(1, CNF_PASS, 0, 5000));
+  Confirm(CNF_SINGLE, SingleReport(1, CNF_PASS, 0, "", 5000));
   EXPECT_TRUE(window.close());  // nothing RUNNING: no question
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }

@@ -69,27 +69,6 @@ QString DialogText(QWidget* dialog) {
   return text;
 }
 
-std::unique_ptr<TDeviceTable> CheckTable(const std::vector<TDeviceEntry>& entries) {
-  auto table = std::make_unique<TDeviceTable>();
-  table->count = static_cast<std::int32_t>(entries.size());
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    table->entries[i] = entries[i];
-    table->descriptions[i] =
-        FormatBounded(127, "%c [ COM %d ] \r\n", char('A' + i), entries[i].com);
-  }
-  return table;
-}
-
-std::unique_ptr<TSingleCnf> SingleReport(int slot, std::int32_t code, std::int32_t progress,
-                                         std::uint32_t elapsed) {
-  auto report = std::make_unique<TSingleCnf>();
-  report->slot = slot;
-  report->code = code;
-  report->progress = progress;
-  report->elapsed = elapsed;
-  return report;
-}
-
 void WindowTest::SetUp() {
   GuiApp();
   run_.TimeScale(kTimeScale).NoDiscovery();  // no devices unless a test brings its own

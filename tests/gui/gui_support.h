@@ -12,6 +12,7 @@
 #include <string>
 
 #include "console/qt/vornex_dlg.h"
+#include "support/confirmation_sink.h"
 #include "support/run_scope.h"
 #include "support/temp_dir.h"
 
@@ -30,9 +31,8 @@ TRgb TextColor(const QLabel* label);
 QString DialogText(QWidget* dialog);
 
 // A check result listing these devices, and one worker report.
-std::unique_ptr<TDeviceTable> CheckTable(const std::vector<TDeviceEntry>& entries);
-std::unique_ptr<TSingleCnf> SingleReport(int slot, std::int32_t code, std::int32_t progress,
-                                         std::uint32_t elapsed = 0);
+using testing::CheckTable;
+using testing::SingleReport;
 
 class WindowTest : public ::testing::Test {
  protected:

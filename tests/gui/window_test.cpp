@@ -84,13 +84,13 @@ TEST_F(SlotPanelTest, ConfirmationsFromWorkerThreadsChangeTheRows) {
   EXPECT_EQ(a.status->text(), QStringLiteral("53.7%"));
   EXPECT_EQ(TextColor(a.status), 0x0000FFu);
   EXPECT_EQ(a.progress->value(), 537);
-  Confirm(CNF_SINGLE, SingleReport(0, CNF_PASS, 0, 45678));
+  Confirm(CNF_SINGLE, SingleReport(0, CNF_PASS, 0, "", 45678));
   EXPECT_EQ(a.status->text() + a.result->text(), QStringLiteral("45.7sPASS"));
   EXPECT_EQ(TextColor(a.status), 0x00A651u);
   EXPECT_EQ(TextColor(a.result), 0x00A651u);
   EXPECT_EQ(a.progress->value(), 1000);
   Confirm(CNF_SINGLE, SingleReport(1, CNF_PROGRESS, 425));
-  Confirm(CNF_SINGLE, SingleReport(1, CNF_FAIL, 0, 900));
+  Confirm(CNF_SINGLE, SingleReport(1, CNF_FAIL, 0, "", 900));
   EXPECT_EQ(b.status->text() + b.result->text(), QStringLiteral("42.5%FAILED"));
   EXPECT_EQ(TextColor(b.status), 0xFF0000u);
   EXPECT_EQ(TextColor(b.result), 0xFF0000u);

@@ -63,7 +63,7 @@ class ProgrammerDownloadTest : public SimProtocolTest {
   // Writes the programmer file and returns the image the station will send for it.
   std::shared_ptr<const THexImage> StationProgrammer(const sim::TProgrammerImage& wanted) {
     path_ = files_.File("programmer.hex");
-    testing::WriteFile(path_, IntelHex(wanted));
+    testing::WriteFile(path_, testing::IntelHexText(wanted.data, wanted.startAddress));
     return Parsed(path_);
   }
 
@@ -258,7 +258,7 @@ class WakeUpPeerTest : public ::testing::Test {
 // blocks byte for byte.
 TEST_F(WakeUpPeerTest, WakeUpWithoutAcknowledgeIsRepeatedTenTimes) {
   const std::string path = files_.File("programmer.hex");
-  testing::WriteFile(path, IntelHex(TestProgrammer()));
+  testing::WriteFile(path, TestProgrammerHex());
   const auto image = Parsed(path);
   ASSERT_FALSE(image->data.empty());
 
@@ -275,7 +275,8 @@ TEST_F(WakeUpPeerTest, WakeUpWithoutAcknowledgeIsRepeatedTenTimes) {
         return Frame(0x02, PROTOCOL_DOWNLOAD);
       case 0x01: {
         TByteVector hello = Text("QCOM fast download protocol targ");
-        hello.insert(hello.end(), {0x03, 0x02});
+        hello.push_back(0x03);  // one by one: GCC 12 misreads an insert here as out of bounds
+        hello.push_back(0x02);
         return Frame(0x02, PROTOCOL_DIAG, hello);  // streaming replies open without a flag
       }
       case 0x15:
@@ -338,41 +339,54 @@ class ImageDownloadTest : public SimProtocolTest {
   }
 };
 
-TEST_F(ImageDownloadTest, WholeBlocksAreStreamedThenClosed) {
-  sim::TSimBench& bench = Start(1);
-  Recorder recorder;
-  auto device = InProgrammer(0, 41, recorder);
-  const TByteVector image = MakeImage(4096, "VX730-R3.0.0", 41);
-  ASSERT_EQ(device->DownloadAllImage(image), 1);
-  EXPECT_EQ(recorder.Percents(), (std::vector<int>{0, 5, 28, 52, 76, 100, 100}));
-  ExpectImageTexts(recorder);
-  EXPECT_EQ(recorder.attempts, 5);  // four blocks and the close, each answered at once
-  EXPECT_EQ(Count(bench, 0, "programmer:07"), 4u);
-  EXPECT_EQ(Count(bench, 0, "programmer:15"), 1u);
-  // Blocks at 0, 1024, 2048 and 3072: the flash holds the image and nothing else.
-  const sim::TDeviceReport report = bench.Report(0);
-  EXPECT_EQ(report.flashLength, 4096u);
-  EXPECT_EQ(report.flashSha256, Sha(image));
-  EXPECT_EQ(report.firmwareVersion, "VX730-R3.0.0");
-  device.reset();
-  const std::string log = ReadLogText(LogPath(41));
-  EXPECT_TRUE(LinesInOrder(log, {"block_count = 4", "lImageLen = 4096", "index = 4096"})) << log;
-}
-
-TEST_F(ImageDownloadTest, PartialLastBlockCarriesTheRest) {
-  sim::TSimBench& bench = Start(1);
-  Recorder recorder;
-  auto device = InProgrammer(0, 42, recorder);
-  const TByteVector image = MakeImage(4097, "VX730-R3.0.1", 42);
-  ASSERT_EQ(device->DownloadAllImage(image), 1);
-  EXPECT_EQ(recorder.Percents(), (std::vector<int>{0, 5, 24, 43, 62, 81, 100, 100}));
-  EXPECT_EQ(Count(bench, 0, "programmer:07"), 5u);
-  // The fifth block holds one byte at 4096: the flash ends exactly there.
-  EXPECT_EQ(bench.Report(0).flashLength, 4097u);
-  EXPECT_EQ(bench.Report(0).flashSha256, Sha(image));
-  device.reset();
-  const std::string log = ReadLogText(LogPath(42));
-  EXPECT_TRUE(LinesInOrder(log, {"block_count1 = 5", "lImageLen = 4097", "index = 5120"})) << log;
+// Blocks of 1024 bytes at their offsets, then the close: whole blocks; a partial last block
+// that carries the rest, the flash ending exactly there; an empty image as one empty write.
+TEST_F(ImageDownloadTest, BlocksAreStreamedThenClosed) {
+  const struct {
+    int number;  // of the device object, and the image's salt
+    std::size_t bytes;
+    const char* tag;
+    std::vector<int> percents;
+    std::size_t writes;
+    std::vector<std::string> logLines;
+  } cases[] = {
+      {41,
+       4096,
+       "VX730-R3.0.0",
+       {0, 5, 28, 52, 76, 100, 100},
+       4,
+       {"block_count = 4", "lImageLen = 4096", "index = 4096"}},
+      {42,
+       4097,
+       "VX730-R3.0.1",
+       {0, 5, 24, 43, 62, 81, 100, 100},
+       5,
+       {"block_count1 = 5", "lImageLen = 4097", "index = 5120"}},
+      {44, 0, "", {0, 5, 100, 100}, 1, {"block_count = 0", "lImageLen = 0", "index = 1024"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.bytes);
+    sim::TSimBench& bench = Start(1);
+    Recorder recorder;
+    auto device = InProgrammer(0, c.number, recorder);
+    TByteVector image;
+    if (c.bytes > 0) image = MakeImage(c.bytes, c.tag, c.number);
+    ASSERT_EQ(device->DownloadAllImage(image), 1);
+    EXPECT_EQ(recorder.Percents(), c.percents);
+    ExpectImageTexts(recorder);
+    EXPECT_EQ(recorder.attempts, static_cast<int>(c.writes) + 1);  // each answered at once
+    EXPECT_EQ(Count(bench, 0, "programmer:07"), c.writes);
+    EXPECT_EQ(Count(bench, 0, "programmer:15"), 1u);
+    if (c.bytes > 0) {  // the flash holds the image and nothing else
+      const sim::TDeviceReport report = bench.Report(0);
+      EXPECT_EQ(report.flashLength, c.bytes);
+      EXPECT_EQ(report.flashSha256, Sha(image));
+      EXPECT_EQ(report.firmwareVersion, c.tag);
+    }
+    device.reset();
+    const std::string log = ReadLogText(LogPath(c.number));
+    EXPECT_TRUE(LinesInOrder(log, c.logLines)) << log;
+  }
 }
 
 TEST_F(ImageDownloadTest, LargeImageReportsEverySecondBlock) {
@@ -395,19 +409,6 @@ TEST_F(ImageDownloadTest, LargeImageReportsEverySecondBlock) {
   ExpectImageTexts(recorder);
   EXPECT_EQ(bench.Report(0).flashSha256, Sha(image));
   EXPECT_EQ(bench.Report(0).firmwareVersion, "VX730-R3.1.0");
-}
-
-TEST_F(ImageDownloadTest, EmptyImageIsOneEmptyWrite) {
-  sim::TSimBench& bench = Start(1);
-  Recorder recorder;
-  auto device = InProgrammer(0, 44, recorder);
-  ASSERT_EQ(device->DownloadAllImage(TByteVector{}), 1);
-  EXPECT_EQ(recorder.Percents(), (std::vector<int>{0, 5, 100, 100}));
-  EXPECT_EQ(Count(bench, 0, "programmer:07"), 1u);
-  EXPECT_EQ(Count(bench, 0, "programmer:15"), 1u);
-  device.reset();
-  const std::string log = ReadLogText(LogPath(44));
-  EXPECT_TRUE(LinesInOrder(log, {"block_count = 0", "lImageLen = 0", "index = 1024"})) << log;
 }
 
 // A damaged reply to a block leaves unknown whether the block was written; blocks carry their

@@ -128,45 +128,6 @@ inline TByteVector Frame(std::uint8_t command, std::int32_t protocol,
   return packet.Bytes();
 }
 
-// Intel HEX text of a programmer: 32-byte data records, an extended linear address record at
-// the start and at every 64 KiB boundary, the start linear address, the end record.
-inline std::string IntelHex(const sim::TProgrammerImage& programmer) {
-  std::string text;
-  auto record = [&text](std::uint8_t type, std::uint16_t address, const std::uint8_t* data,
-                        std::size_t count) {
-    TByteVector bytes{static_cast<std::uint8_t>(count), static_cast<std::uint8_t>(address >> 8),
-                      static_cast<std::uint8_t>(address & 0xFF), type};
-    bytes.insert(bytes.end(), data, data + count);
-    std::uint8_t sum = 0;
-    for (const std::uint8_t b : bytes) sum = static_cast<std::uint8_t>(sum + b);
-    bytes.push_back(static_cast<std::uint8_t>(-sum));
-    text += ':';
-    for (const std::uint8_t b : bytes) text += FormatBounded(2, "%02X", b);
-    text += "\r\n";
-  };
-  constexpr std::size_t kRecordBytes = 32;
-  std::uint32_t upper = 0xFFFFFFFFu;
-  for (std::size_t offset = 0; offset < programmer.data.size();) {
-    const std::uint32_t address = programmer.startAddress + static_cast<std::uint32_t>(offset);
-    if ((address >> 16) != upper) {
-      upper = address >> 16;
-      const std::uint8_t high[2] = {static_cast<std::uint8_t>(upper >> 8),
-                                    static_cast<std::uint8_t>(upper & 0xFF)};
-      record(0x04, 0, high, 2);
-    }
-    // A record never crosses a 64 KiB boundary.
-    const std::size_t room = 0x10000 - (address & 0xFFFF);
-    const std::size_t count = std::min({kRecordBytes, programmer.data.size() - offset, room});
-    record(0x00, static_cast<std::uint16_t>(address & 0xFFFF), programmer.data.data() + offset,
-           count);
-    offset += count;
-  }
-  const TByteVector start = Be32(programmer.startAddress);
-  record(0x05, 0, start.data(), 4);
-  record(0x01, 0, nullptr, 0);
-  return text;
-}
-
 // A simulated bench found through the station's discovery, at the test time scale, with the
 // device objects' logs switched on in a folder of the test's own.
 class SimProtocolTest : public ::testing::Test {
@@ -187,6 +148,7 @@ class SimProtocolTest : public ::testing::Test {
     config.devices = std::move(devices);
     config.programmer = std::move(programmer);
     std::string error;
+    bench_.reset();  // a bench started again replaces the one before
     bench_ = sim::TSimBench::Create(std::move(config), &error);
     if (!bench_) {
       ADD_FAILURE() << error;

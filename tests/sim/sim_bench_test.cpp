@@ -20,32 +20,6 @@ namespace vornex::simtest {
 namespace fs = std::filesystem;
 namespace {
 
-// Intel HEX text of a programmer: 16-byte data records, the start address, the end record.
-std::string HexText(const sim::TProgrammerImage& programmer) {
-  std::string text;
-  auto record = [&text](std::uint8_t type, std::size_t address, const std::uint8_t* data,
-                        std::size_t count) {
-    TByteVector bytes = {static_cast<std::uint8_t>(count), static_cast<std::uint8_t>(address >> 8),
-                         static_cast<std::uint8_t>(address), type};
-    bytes.insert(bytes.end(), data, data + count);
-    std::uint8_t sum = 0;
-    for (const std::uint8_t b : bytes) sum = static_cast<std::uint8_t>(sum + b);
-    bytes.push_back(static_cast<std::uint8_t>(-sum));
-    text += ':';
-    for (const std::uint8_t b : bytes) text += FormatBounded(2, "%02X", b);
-    text += "\r\n";
-  };
-  const TByteVector& data = programmer.data;
-  for (std::size_t offset = 0; offset < data.size(); offset += 16) {
-    record(0x00, offset & 0xFFFF, data.data() + offset,
-           std::min<std::size_t>(16, data.size() - offset));
-  }
-  const TByteVector start = Be32(programmer.startAddress);
-  record(0x05, 0, start.data(), 4);
-  record(0x01, 0, nullptr, 0);
-  return text;
-}
-
 // The station's group record of a device, built from the registry.
 TUsbGroup GroupOf(const sim::TSimBench& bench, int index) {
   TUsbGroup group;
@@ -183,7 +157,7 @@ TEST_F(SimBenchTest, StationConnectionAndDownloadsRewriteTheDevice) {
   sim::TSimBench& bench = Start(1);
   testing::TempDir files;
   const std::string hexPath = files.File("programmer.hex");
-  testing::WriteFile(hexPath, HexText(TestProgrammer()));
+  testing::WriteFile(hexPath, TestProgrammerHex());
   THexImage programmer;
   ASSERT_EQ(ParseHexFile(hexPath, programmer), 1);
   const TByteVector image = MakeImage(200000, "VX730-R5.0.0", 21);
@@ -254,7 +228,7 @@ TEST_F(SimBenchTest, EightDevicesAtOnce) {
 TEST_F(SimBenchTest, ProgramServesUntilSignalledAndReportsItsState) {
   testing::TempDir files;
   const std::string hexPath = files.File("programmer.hex");
-  testing::WriteFile(hexPath, HexText(TestProgrammer()));
+  testing::WriteFile(hexPath, TestProgrammerHex());
   const std::string statePath = files.File("state.json");
   const std::string folder = folder_.path();
   const pid_t child = ::fork();

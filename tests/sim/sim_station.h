@@ -88,6 +88,10 @@ inline TByteVector Be32(std::uint32_t value) {
 inline sim::TProgrammerImage TestProgrammer() {
   return sim::TProgrammerImage{PatternBytes(2 * kHexBlockBytes + 66, 7), kProgrammerAddress};
 }
+// It as the text of a programmer file.
+inline std::string TestProgrammerHex() {
+  return testing::IntelHexText(TestProgrammer().data, kProgrammerAddress);
+}
 
 // A bench in a fresh folder, with the test time scale.
 class BenchFixture : public ::testing::Test {

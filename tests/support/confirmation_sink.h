@@ -1,13 +1,16 @@
 // A notification target for tests: collects the confirmations of the coordinator and workers
-// and lets the test wait for them.
+// and lets the test wait for them. And the records of confirmations that a test posts itself.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <vector>
 
+#include "foundation/text.h"
 #include "messaging/messages.h"
 
 namespace vornex::testing {
@@ -56,5 +59,31 @@ class ConfirmationSink : public TNotifyTarget {
   std::condition_variable cv_;
   std::vector<Confirmation> items_;
 };
+
+// A check result listing these devices, "A [ COM 5 ]" and on, that took `elapsed` ms.
+inline std::unique_ptr<TDeviceTable> CheckTable(const std::vector<TDeviceEntry>& entries,
+                                                std::uint32_t elapsed = 0) {
+  auto table = std::make_unique<TDeviceTable>();
+  table->count = static_cast<std::int32_t>(entries.size());
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    table->entries[i] = entries[i];
+    table->descriptions[i] =
+        FormatBounded(127, "%c [ COM %d ] \r\n", char('A' + i), entries[i].com);
+  }
+  table->elapsed = elapsed;
+  return table;
+}
+
+// One worker's report.
+inline std::unique_ptr<TSingleCnf> SingleReport(int slot, std::int32_t code, std::int32_t progress,
+                                                const char* text = "", std::uint32_t elapsed = 0) {
+  auto report = std::make_unique<TSingleCnf>();
+  report->slot = slot;
+  report->code = code;
+  report->progress = progress;
+  report->text = text;
+  report->elapsed = elapsed;
+  return report;
+}
 
 }  // namespace vornex::testing

@@ -33,8 +33,8 @@ inline ImageBytes MakeImage(std::size_t length, std::string_view tag, std::uint3
   return image;
 }
 
-// Intel HEX text: 16-byte data records under extended linear address records, the start
-// linear address record, the end record.
+// Intel HEX text: data records of up to 16 bytes under extended linear address records (none
+// crossing a 64 KiB boundary), the start linear address record, the end record.
 inline std::string IntelHexText(const ImageBytes& data, std::uint32_t address) {
   std::string text;
   auto record = [&text](std::uint8_t type, std::uint16_t at, const std::uint8_t* bytes,
@@ -52,7 +52,7 @@ inline std::string IntelHexText(const ImageBytes& data, std::uint32_t address) {
     text += field;
   };
   std::uint32_t upper = 0xFFFFFFFF;
-  for (std::size_t offset = 0; offset < data.size(); offset += 16) {
+  for (std::size_t offset = 0; offset < data.size();) {
     const std::uint32_t at = address + static_cast<std::uint32_t>(offset);
     if ((at >> 16) != upper) {
       upper = at >> 16;
@@ -60,8 +60,11 @@ inline std::string IntelHexText(const ImageBytes& data, std::uint32_t address) {
                                     static_cast<std::uint8_t>(upper)};
       record(0x04, 0, high, 2);
     }
-    record(0x00, static_cast<std::uint16_t>(at & 0xFFFF), data.data() + offset,
-           std::min<std::size_t>(16, data.size() - offset));
+    // A record never crosses a 64 KiB boundary.
+    const std::size_t length =
+        std::min<std::size_t>({16, data.size() - offset, 0x10000 - (at & 0xFFFF)});
+    record(0x00, static_cast<std::uint16_t>(at & 0xFFFF), data.data() + offset, length);
+    offset += length;
   }
   const std::uint8_t start[4] = {
       static_cast<std::uint8_t>(address >> 24), static_cast<std::uint8_t>(address >> 16),

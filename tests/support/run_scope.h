@@ -3,9 +3,9 @@
 // (PrepareRun); a test sets them through a RunScope, which puts back what was there before when
 // it ends, also when the test failed or threw.
 //
-// A scope puts back only what it was asked to set, latest first; a test thus links only the
-// libraries of what it sets. In a fixture the scope is the first member, so that it ends after
-// the threads of the other members (a coordinator, a bench, a window) have stopped.
+// A scope puts back only what it was asked to set, latest first. In a fixture the scope is the
+// first member, so that it ends after the threads of the other members (a coordinator, a bench,
+// a window) have stopped.
 #pragma once
 
 #include <cstdint>
