@@ -11,7 +11,6 @@
 #include "discovery/port_enumeration.h"
 #include "foundation/pacing.h"
 #include "foundation/text.h"
-#include "serial/com_resolver.h"
 #include "sim/sha256.h"
 
 namespace vornex::e2e {
@@ -357,7 +356,7 @@ std::string DataInfoNvValue(std::uint16_t item, const sim::TNvData& data) {
 // --- Fixture ---
 
 void StationTest::SetUp() {
-  pacing::SetTimeScale(kTimeScale);
+  run_.TimeScale(kTimeScale);
   previousFolder_ = std::filesystem::current_path().string();
   workFolder_ = root_.File("work");
   std::filesystem::create_directories(workFolder_);
@@ -369,8 +368,6 @@ void StationTest::TearDown() {
   station_.reset();
   bench_.reset();
   std::filesystem::current_path(previousFolder_);
-  com_resolver::Clear();
-  pacing::SetTimeScale(1.0);
 }
 
 sim::TSimBench& StationTest::StartBench(std::vector<sim::TDeviceConfig> devices) {
@@ -381,7 +378,7 @@ sim::TSimBench& StationTest::StartBench(std::vector<sim::TDeviceConfig> devices)
   std::string error;
   bench_ = sim::TSimBench::Create(std::move(config), &error);
   if (!bench_) throw std::runtime_error("bench: " + error);
-  UseBenchDiscovery(bench_->Folder());
+  run_.BenchDiscovery(bench_->Folder());
   return *bench_;
 }
 

@@ -25,6 +25,7 @@
 #include "sim/sim_bench.h"
 #include "store/station_store.h"
 #include "support/image_files.h"
+#include "support/run_scope.h"
 #include "support/temp_dir.h"
 
 namespace vornex::e2e {
@@ -173,6 +174,7 @@ class StationTest : public ::testing::Test {
   // Waits until the device is present (or absent); true when it is.
   bool WaitPresent(int index, bool present);
 
+  testing::RunScope run_;  // first: the run's settings are put back after everything else went
   testing::TempDir root_;
   std::string workFolder_;
   ImageFolder images_;
