@@ -56,7 +56,7 @@ enum class TCloseStep {
 
 class TStationCore {
  public:
-  using TSay = std::function<void(const std::string& line)>;
+  using TSay = TRunDriver::TSay;
   // A notice for the operator (never empty): the start notice when the run begins, and what is
   // left to do about the open backups at the end of every batch. The window writes it in its log
   // pane (debug mode) and shows it in a box that does not hold up the run unless `showBox` is
