@@ -165,7 +165,8 @@ void CVornexDlg::Follow(TCloseStep step) {
     case TCloseStep::kWait:
       break;
   }
-  if (!closingMark_.empty() && !QFile::exists(QString::fromStdString(closingMark_))) {
+  if (!closingMark_.empty() && !markMade_) {
+    markMade_ = true;
     QFile mark(QString::fromStdString(closingMark_));
     mark.open(QIODevice::WriteOnly);  // its existence is the message
   }

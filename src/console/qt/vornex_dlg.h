@@ -100,7 +100,8 @@ class CVornexDlg : public QWidget {
   std::string closingMark_;
   QString screenshotFile_;
   QTimer tick_;
-  bool closing_ = false;  // the core said to close: the close event accepts
+  bool closing_ = false;   // the core said to close: the close event accepts
+  bool markMade_ = false;  // the closing mark was made (once, when the wait began)
   TFolderChooser folderChooser_;
   bool dragging_ = false;
   QPoint dragOffset_;
