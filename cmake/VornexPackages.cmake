@@ -1,9 +1,9 @@
 # Everything the build takes from the machine, found in one place (the top CMakeLists.txt
 # includes this file before any folder of its own): threads, libudev, SQLite, Qt 6 and xcb,
-# GoogleTest, scdoc and gzip. scripts/setup.sh installs the Debian packages of the Linux build,
+# PostgreSQL's client library libpq, GoogleTest, scdoc and gzip. scripts/setup.sh installs the Debian packages of the Linux build,
 # scripts/setup-windows.sh those of the Windows cross build. The other CMake files use the targets
 # and variables set here and find nothing themselves:
-#   Threads::Threads, PkgConfig::LIBUDEV (Linux), SQLite::SQLite3, VORNEX_HAVE_GUI with
+#   Threads::Threads, PkgConfig::LIBUDEV (Linux), SQLite::SQLite3, Vornex::libpq, VORNEX_HAVE_GUI with
 #   Qt6::Widgets, Qt6::Test and PkgConfig::XCB, GTest::gtest and GTest::gtest_main (with
 #   VORNEX_BUILD_TESTS), VORNEX_SCDOC and VORNEX_GZIP (Linux).
 
@@ -15,6 +15,9 @@ if(NOT WIN32)
   pkg_check_modules(LIBUDEV REQUIRED IMPORTED_TARGET libudev)
   # The station records (src/store).
   find_package(SQLite3 REQUIRED)
+  # The line records on PostgreSQL (src/line): Debian's libpq.
+  pkg_check_modules(LIBPQ REQUIRED IMPORTED_TARGET libpq)
+  add_library(Vornex::libpq ALIAS PkgConfig::LIBPQ)
 else()
   # No SQLite is packaged for MinGW: the Windows build compiles the amalgamation (sqlite3.c,
   # sqlite3.h) into the program; scripts/setup-windows.sh makes it from Debian's source package.

@@ -13,17 +13,21 @@ shopt -s inherit_errexit
 # Build and run: the compilers and build tools; the station window (Qt 6 Widgets/Test with its
 # platform plugins, offscreen for the tests, xcb for a desktop), udev for port arrivals, xcb to
 # ask whether the display answers, fonts metric-compatible with Arial; the station record store;
-# python3 for the simulator's account of the devices.
+# python3 for the simulator's account of the devices; PostgreSQL's client library for the line
+# records.
 packages_run=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-qpa-plugins libudev-dev libxcb1-dev fonts-liberation
-  libsqlite3-dev
+  libsqlite3-dev libpq-dev
   python3
 )
 # The test suite: GoogleTest and the benchmark library, the formatting check of the sources (of
 # the files git tracks) and the naming check (clang-tidy), a virtual X display for the window tests and screenshots, and loading
-# the machine while the tests run (a check that they hold under load).
+# the machine while the tests run (a check that they hold under load); a PostgreSQL 15 server
+# and its client for the line tests (each test starts a throw-away server of its own, never the
+# machine's cluster) and openssl for their TLS certificates.
 packages_test=(
+  postgresql-15 postgresql-client-15 openssl
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   git clang-format clang-tidy
   xvfb xauth
