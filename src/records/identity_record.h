@@ -37,6 +37,7 @@ struct TNvStore {
 // Where a backup came from.
 constexpr const char* kBackupSourceJob = "job";            // a download job of the station
 constexpr const char* kBackupSourceDataInfo = "datainfo";  // imported from a DataInfo file
+constexpr const char* kBackupSourceLine = "line";  // copied from another station over the line
 
 // One identity backup with the device and image it belongs to.
 struct TIdentityBackup {
@@ -57,6 +58,10 @@ struct TIdentityBackup {
   // While open: why it is still open (the failure of its job; empty while the job runs).
   std::string openReason;
   bool open = true;
+  // A copy of another station's backup taken from the line: that station's id and the backup's
+  // id there; empty and 0 for a backup of this station's own.
+  std::string originStation;
+  std::int64_t originId = 0;
 };
 
 }  // namespace vornex

@@ -16,7 +16,16 @@ using TStep = sqlite::TStatement::TStep;
 
 constexpr const char* kBackupColumns =
     "id, created_at, source, source_file, slot, device_key, diag_com, modem_com, "
-    "firmware_version, image_tag, image_sha256, item_switches, open, open_reason";
+    "firmware_version, image_tag, image_sha256, item_switches, open, open_reason, "
+    "origin_station, origin_id";
+
+// The kBackupColumns of a file of `schema`: records of schema 2 and older, read as they are,
+// have no origin.
+std::string BackupColumns(std::int64_t schema) {
+  std::string columns = kBackupColumns;
+  if (schema < 3) columns.replace(columns.find("origin_station, origin_id"), 25, "'', 0");
+  return columns;
+}
 
 // A row of the kBackupColumns.
 TIdentityBackup ReadBackupRow(const TStatement& s) {
@@ -36,6 +45,8 @@ TIdentityBackup ReadBackupRow(const TStatement& s) {
   b.itemSwitches = static_cast<std::uint32_t>(row.Int());
   b.open = row.Int() != 0;
   b.openReason = row.Text();
+  b.originStation = row.Text();
+  b.originId = row.Int();
   return b;
 }
 
@@ -55,11 +66,12 @@ bool TStationStore::Impl::InsertBackup(const TIdentityBackup& b, std::int64_t* i
   // A backup is stored open, whatever the record says: only CloseBackup closes it.
   TStatement backup = db.Prepare(
       "INSERT INTO backups (created_at, source, source_file, slot, device_key, diag_com, "
-      "modem_com, firmware_version, image_tag, image_sha256, item_switches, open, open_reason) "
-      "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, 1, ?12)");
+      "modem_com, firmware_version, image_tag, image_sha256, item_switches, open, open_reason, "
+      "origin_station, origin_id) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, 1, ?12, "
+      "?13, ?14)");
   if (!BindAll(backup, LocalTimeSeconds(), b.source, b.sourceFile, b.slot, b.deviceKey, b.diagCom,
                b.modemCom, b.firmwareVersion, b.imageTag, b.imageSha256, b.itemSwitches,
-               b.openReason) ||
+               b.openReason, b.originStation, b.originId) ||
       backup.Step() != TStep::kDone) {
     return Fail(error, kWhat);
   }
@@ -128,7 +140,7 @@ bool TStationStore::Impl::ReadOpenBackups(std::string_view condition, std::strin
   TTransaction tx(db, TTransaction::TMode::kRead);
   if (!tx.Begun()) return Fail(error, what);
   TStatement s =
-      db.Prepare(std::string("SELECT ") + kBackupColumns + " FROM backups WHERE open = 1 AND (" +
+      db.Prepare("SELECT " + BackupColumns(schema) + " FROM backups WHERE open = 1 AND (" +
                  std::string(condition) + ") ORDER BY " + std::string(order));
   TStep step = BindAll(s, values...) ? TStep::kRow : TStep::kError;
   while (step == TStep::kRow && (step = s.Step()) == TStep::kRow) {
@@ -146,8 +158,7 @@ bool TStationStore::Impl::ReadBackup(std::int64_t backupId, TIdentityBackup* bac
   constexpr std::string_view kWhat = "cannot read the identity backup";
   TTransaction tx(db, TTransaction::TMode::kRead);
   if (!tx.Begun()) return Fail(error, kWhat);
-  TStatement s =
-      db.Prepare(std::string("SELECT ") + kBackupColumns + " FROM backups WHERE id = ?1");
+  TStatement s = db.Prepare("SELECT " + BackupColumns(schema) + " FROM backups WHERE id = ?1");
   const TStep step = BindAll(s, backupId) ? s.Step() : TStep::kError;
   if (step == TStep::kError) return Fail(error, kWhat);
   if (step == TStep::kDone) {

@@ -103,6 +103,22 @@ bool TStationStore::Impl::ReadHistory(const THistoryFilter& filter, std::vector<
   return step == TStep::kDone || Fail(error, kWhat);
 }
 
+std::optional<TJobSummary> TStationStore::LoadJob(std::int64_t jobId, std::string* error) {
+  constexpr std::string_view kWhat = "cannot read the job";
+  std::lock_guard lock(impl_->mutex);
+  TStatement s =
+      impl_->db.Prepare(std::string("SELECT ") + kJobColumns + " FROM jobs WHERE id = ?1");
+  const TStep step = BindAll(s, jobId) ? s.Step() : TStep::kError;
+  if (step == TStep::kRow) return ReadJobRow(s);
+  if (step == TStep::kError) {
+    impl_->Fail(error, kWhat);
+  } else {
+    SetError(error, std::string(kWhat) + ": job " + std::to_string(jobId) + " does not exist (" +
+                        impl_->path + ")");
+  }
+  return std::nullopt;
+}
+
 std::int64_t TStationStore::RecordJob(const TJobSummary& summary, std::string* error) {
   std::lock_guard lock(impl_->mutex);
   std::int64_t id = 0;

@@ -80,7 +80,7 @@ std::unique_ptr<TStationStore> TStationStore::Open(const std::string& dataFolder
     SetError(error, "cannot open station records " + impl->path + ": " + impl->db.Message());
     return nullptr;
   }
-  if (!PrepareDatabase(impl->db, error)) return nullptr;
+  if (!PrepareDatabase(impl->db, error) || !impl->ReadStationId(error)) return nullptr;
   std::string why;
   impl->fileId = os::FileIdentityOf(impl->path, &why);
   if (!impl->fileId) {
@@ -136,6 +136,7 @@ std::unique_ptr<TStationStore> TStationStore::OpenReadOnly(const std::string& da
     }
     return nullptr;
   }
+  if (impl->schema >= 3 && !impl->ReadStationId(error)) return nullptr;
   return std::unique_ptr<TStationStore>(new TStationStore(std::move(impl)));
 }
 

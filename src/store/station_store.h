@@ -35,6 +35,21 @@ struct THistoryFilter {
   int limit = 0;       // at most this many, 0 = all
 };
 
+// What a line of stations has not received yet: one entry per backup, closing of a backup and
+// job, in the order they were committed.
+enum class TOutboxKind : std::uint8_t { kBackup, kClosing, kJob };
+struct TOutboxEntry {
+  std::int64_t seq = 0;  // the entry's place in the outbox
+  TOutboxKind kind = TOutboxKind::kJob;
+  std::int64_t localId = 0;  // the backup (kBackup, kClosing) or job (kJob)
+};
+
+// When and how a backup was closed.
+struct TBackupClosing {
+  std::string closedAt;  // local time "YYYY-MM-DD HH:MM:SS"
+  std::string how;
+};
+
 class TStationStore {
  public:
   // Opens the database in the folder (created with its parents when missing), creating or
@@ -89,6 +104,22 @@ class TStationStore {
   std::int64_t RecordJob(const TJobSummary& summary, std::string* error);
   // Past jobs, newest first. Nullopt with *error.
   std::optional<std::vector<TJobSummary>> History(const THistoryFilter& filter, std::string* error);
+  // One job; nullopt with *error when absent or unreadable.
+  std::optional<TJobSummary> LoadJob(std::int64_t jobId, std::string* error);
+
+  // The station's id on a line of stations: a UUID made when its records were first opened
+  // with this schema, and kept with them. Empty for records of an older schema opened for
+  // reading.
+  const std::string& StationId() const;
+  // The oldest entries of the outbox, at most `limit`. Nullopt with *error.
+  std::optional<std::vector<TOutboxEntry>> Outbox(int limit, std::string* error);
+  // Entries in the outbox; -1 with *error.
+  std::int64_t OutboxCount(std::string* error);
+  // Takes the entries up to `seq` (included) out of the outbox, once the line has committed
+  // them. False with *error; they stay then and are sent again (the line takes each once).
+  bool MarkSent(std::int64_t seq, std::string* error);
+  // When and how a backup was closed; nullopt with *error when it is open or absent.
+  std::optional<TBackupClosing> LoadClosing(std::int64_t backupId, std::string* error);
 
  private:
   struct Impl;

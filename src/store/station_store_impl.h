@@ -92,6 +92,10 @@ struct TStationStore::Impl {
   // The files as opened; the journal's is absent when it did not exist then.
   std::optional<os::TFileIdentity> fileId;
   std::optional<os::TFileIdentity> journalId;
+  std::string stationId;  // schema 3 and newer
+
+  // Reads the station's id (schema 3 and newer). False with *error.
+  bool ReadStationId(std::string* error);
 
   std::string JournalPath() const { return path + "-wal"; }
   // Whether the database file and its journal are still the ones opened (see FileIntact).

@@ -97,7 +97,48 @@ ALTER TABLE jobs ADD COLUMN cause TEXT NOT NULL DEFAULT '';
 PRAGMA user_version = 2;
 )sql";
 
-constexpr const char* kMigrations[] = {kSchema1, kSchema2};
+// Schema 3: the station's id on a line of stations (made once, at the first opening of this
+// schema), the outbox of what the line has not received yet, and where a backup copied from the
+// line came from. Every backup, closing and job enters the outbox in the transaction that keeps
+// it (the triggers), so nothing committed can miss the line; the records of earlier schemas are
+// queued in the order the line needs them (a job after its backup, a closing after its backup).
+constexpr const char* kSchema3 = R"sql(
+CREATE TABLE station (
+  id INTEGER PRIMARY KEY CHECK (id = 1),
+  station_id TEXT NOT NULL
+);
+INSERT INTO station (id, station_id) SELECT 1,
+  lower(hex(randomblob(4)) || '-' || hex(randomblob(2)) || '-4' || substr(hex(randomblob(2)), 2) ||
+        '-' || substr('89ab', 1 + abs(random() % 4), 1) || substr(hex(randomblob(2)), 2) || '-' ||
+        hex(randomblob(6)));
+
+ALTER TABLE backups ADD COLUMN origin_station TEXT NOT NULL DEFAULT '';
+ALTER TABLE backups ADD COLUMN origin_id INTEGER NOT NULL DEFAULT 0;
+
+CREATE TABLE outbox (
+  seq INTEGER PRIMARY KEY,
+  kind TEXT NOT NULL CHECK (kind IN ('backup', 'closing', 'job')),
+  local_id INTEGER NOT NULL
+);
+INSERT INTO outbox (kind, local_id) SELECT 'backup', id FROM backups ORDER BY id;
+INSERT INTO outbox (kind, local_id) SELECT 'closing', id FROM backups WHERE open = 0 ORDER BY id;
+INSERT INTO outbox (kind, local_id) SELECT 'job', id FROM jobs ORDER BY id;
+CREATE TRIGGER outbox_backup AFTER INSERT ON backups
+BEGIN
+  INSERT INTO outbox (kind, local_id) VALUES ('backup', NEW.id);
+END;
+CREATE TRIGGER outbox_closing AFTER UPDATE OF open ON backups WHEN OLD.open = 1 AND NEW.open = 0
+BEGIN
+  INSERT INTO outbox (kind, local_id) VALUES ('closing', NEW.id);
+END;
+CREATE TRIGGER outbox_job AFTER INSERT ON jobs
+BEGIN
+  INSERT INTO outbox (kind, local_id) VALUES ('job', NEW.id);
+END;
+PRAGMA user_version = 3;
+)sql";
+
+constexpr const char* kMigrations[] = {kSchema1, kSchema2, kSchema3};
 
 // The first column of the statement's first row as text; false when it gives no row.
 bool QueryText(TDatabase& db, const char* sql, std::string* value) {

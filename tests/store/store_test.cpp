@@ -243,7 +243,7 @@ TEST(StationStoreTest, RefusesUnusableFilesAndLeavesThemUntouched) {
          ASSERT_TRUE(raw.Open(db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE));
          ASSERT_TRUE(raw.Exec("CREATE TABLE future (x); PRAGMA user_version = 99;"));
        },
-       "come from a newer version of the station (schema 99, this station knows up to 2)"},
+       "come from a newer version of the station (schema 99, this station knows up to 3)"},
       {"folder is a file",
        [](const std::string& folder, const std::string&) { WriteFile(folder, "plain"); },
        "cannot create the data folder", true},
@@ -494,6 +494,44 @@ TEST(StationStoreTest, ReadOnlyOpeningCreatesAndChangesNothing) {
   reader.reset();
   EXPECT_EQ(ReadFile(db), before);
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+}
+
+// Every backup, closing and job enters the outbox with its commit, in commit order; what the
+// line received leaves it; the station's id stays the same across openings.
+TEST(StationStoreTest, OutboxQueuesEveryRecordInCommitOrder) {
+  TempDir dir;
+  std::string error;
+  auto store = TStationStore::Open(dir.path(), &error);
+  ASSERT_TRUE(store) << error;
+  const std::string id = store->StationId();
+  EXPECT_EQ(id.size(), 36u);
+  EXPECT_EQ(id[14], '4');
+  const std::int64_t backup = store->CommitBackup(MakeBackup("K", 2), &error);
+  TJobSummary job;
+  job.backupId = backup;
+  const std::int64_t jobId = store->RecordJob(job, &error);
+  ASSERT_TRUE(backup > 0 && jobId > 0 && store->SetOpenReason(backup, "why", &error) &&
+              store->CloseBackup(backup, "job 1", &error))
+      << error;
+  EXPECT_FALSE(store->CloseBackup(backup, "again", &error));
+  const auto entries = store->Outbox(10, &error);
+  ASSERT_TRUE(entries) << error;
+  std::vector<std::pair<TOutboxKind, std::int64_t>> seen;
+  for (const TOutboxEntry& e : *entries) seen.emplace_back(e.kind, e.localId);
+  EXPECT_EQ(seen, (std::vector<std::pair<TOutboxKind, std::int64_t>>{
+                      {TOutboxKind::kBackup, backup},
+                      {TOutboxKind::kJob, jobId},
+                      {TOutboxKind::kClosing, backup}}));
+  ASSERT_TRUE(store->MarkSent((*entries)[1].seq, &error)) << error;
+  EXPECT_EQ(store->OutboxCount(&error), 1);
+  const auto closing = store->LoadClosing(backup, &error);
+  ASSERT_TRUE(closing) << error;
+  EXPECT_EQ(closing->how, "job 1");
+  store.reset();
+  store = TStationStore::Open(dir.path(), &error);
+  ASSERT_TRUE(store) << error;
+  EXPECT_EQ(store->StationId(), id);
+  EXPECT_EQ(store->OutboxCount(&error), 1);
 }
 
 }  // namespace
