@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "console/job_report.h"
+#include "console/line_commands.h"
 #include "console/records_commands.h"
 #include "console/records_options.h"
 
@@ -38,8 +39,12 @@ bool IsDate(const std::string& text) {
 std::string HistoryUsage() {
   return "usage: vornex history [--json | --csv] [--since DATE] [--serial SN] [--key KEY]\n"
          "                      [--limit N] [--data DIR] [--settings FILE]\n"
+         "                      [--line [--station STATION]]\n"
          "  past jobs, newest first; DATE is YYYY-MM-DD or YYYY-MM-DD hh:mm:ss; N from 1; the\n"
-         "  records are only read (a data folder without them is refused, never created)\n";
+         "  records are only read (a data folder without them is refused, never created)\n"
+         "  --line             the jobs of every station of the line (section Line of the\n"
+         "                     settings), with the station of each\n"
+         "  --station STATION  only that station's (its name, or its id or the start of it)\n";
 }
 
 int RunHistoryCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -50,12 +55,16 @@ int RunHistoryCommand(const std::vector<std::string>& args, std::ostream& out, s
     }
   }
   std::string mistake;
-  const auto options =
-      ParseOptions(args, {"--since", "--serial", "--key", "--limit", "--data", "--settings"},
-                   {"--json", "--csv"}, false, &mistake);
+  const auto options = ParseOptions(
+      args, {"--since", "--serial", "--key", "--limit", "--data", "--settings", "--station"},
+      {"--json", "--csv", "--line"}, false, &mistake);
   if (options) {
     if (options->Switch("--json") && options->Switch("--csv")) {
       mistake = "--json and --csv exclude each other";
+    } else if (options->Has("--station") && !options->Switch("--line")) {
+      mistake = "--station needs --line";
+    } else if (options->Switch("--line") && options->Has("--data")) {
+      mistake = "--line and --data exclude each other";
     } else if (options->Has("--limit") &&
                !WholeNumber(options->Get("--limit"), std::numeric_limits<int>::max())) {
       mistake = "--limit " + options->Get("--limit") + " is no whole number from 1";
@@ -68,6 +77,21 @@ int RunHistoryCommand(const std::vector<std::string>& args, std::ostream& out, s
   }
   if (!mistake.empty()) return RefuseCommandLine("history", mistake, HistoryUsage(), err);
 
+  if (options->Switch("--line")) {
+    line::TLineHistoryFilter filter;
+    filter.since = options->Get("--since");
+    filter.serial = Utf8ToAnsi(options->Get("--serial"));
+    filter.key = options->Get("--key");
+    filter.station = options->Get("--station");
+    if (options->Has("--limit")) {
+      filter.limit =
+          static_cast<int>(*WholeNumber(options->Get("--limit"), std::numeric_limits<int>::max()));
+    }
+    const THistoryFormat format = options->Switch("--json")  ? THistoryFormat::kJson
+                                  : options->Switch("--csv") ? THistoryFormat::kCsv
+                                                             : THistoryFormat::kTable;
+    return PrintLineHistory(CommandSettings(*options), filter, format, out, err);
+  }
   std::unique_ptr<TStationStore> store =
       OpenStoreForReading("history", *options, CommandSettings(*options), err);
   if (!store) return exit_status::kUnavailable;

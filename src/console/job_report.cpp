@@ -26,7 +26,15 @@ bool Restored(const TJobSummary& job, int slot) {
          job.identityBefore.slots[index] == job.identityAfter.slots[index];
 }
 
-std::string Csv(const std::string& text) {
+std::string Seconds(std::uint32_t ms) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f", ms / 1000.0);
+  return text;
+}
+
+}  // namespace
+
+std::string CsvField(const std::string& text) {
   if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
   std::string out = "\"";
   for (const char c : text) {
@@ -35,14 +43,6 @@ std::string Csv(const std::string& text) {
   }
   return out + "\"";
 }
-
-std::string Seconds(std::uint32_t ms) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.3f", ms / 1000.0);
-  return text;
-}
-
-}  // namespace
 
 std::string JsonString(const std::string& text) {
   std::string out = "\"";
@@ -141,7 +141,7 @@ std::string JobCsvRow(const TJobSummary& job) {
   std::string row;
   for (const std::string& field : fields) {
     if (!row.empty()) row += ',';
-    row += Csv(field);
+    row += CsvField(field);
   }
   return row;
 }

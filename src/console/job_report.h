@@ -15,6 +15,9 @@ std::string JobJson(const TJobSummary& job);
 std::string JobCsvHeader();
 std::string JobCsvRow(const TJobSummary& job);
 
+// One CSV field, quoted when it needs it.
+std::string CsvField(const std::string& text);
+
 // A JSON string literal of UTF-8 text.
 std::string JsonString(const std::string& text);
 

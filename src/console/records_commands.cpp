@@ -8,6 +8,7 @@
 #include <cmath>
 #include <limits>
 
+#include "console/line_commands.h"
 #include "console/records_options.h"
 #include "discovery/port_enumeration.h"
 #include "download/identity_backup.h"
@@ -137,7 +138,8 @@ int RestoreBackup(TStationStore& store, TIdentityBackup backup, const TOptions& 
 }  // namespace
 
 std::string RestoreUsage() {
-  return "usage: vornex restore [ID | --datainfo FILE] [--com N] [--force] [--verbose]\n"
+  return "usage: vornex restore [ID | --datainfo FILE | --serial SN | --meid M] [--com N]\n"
+         "                      [--force] [--verbose]\n"
          "                      [--bench DIR] [--time-scale S] [--data DIR] [--settings FILE]\n"
          "  (no ID)           list the identity backups still open (the records are only read:\n"
          "                    a data folder without them is refused, never created)\n"
@@ -145,6 +147,10 @@ std::string RestoreUsage() {
          "                    read it back and close the backup when it is all there; a device\n"
          "                    that does not run the backup's image yet is named\n"
          "  --datainfo FILE   the same from a DataInfo file (needs --com N)\n"
+         "  --serial SN       the newest open backup of the device with this serial number (as\n"
+         "                    on its label) on any station of the line, copied here first; its\n"
+         "                    closing reaches the line\n"
+         "  --meid M          the same by the device's MEID\n"
          "  --com N           the device with the port COMn instead (1 to 255)\n"
          "  --force           restore even when the device answers another serial number\n"
          "                    (or MEID), a newer backup of the device is open, the device of a\n"
@@ -161,24 +167,32 @@ int RunRestoreCommand(const std::vector<std::string>& args, std::ostream& out, s
     }
   }
   std::string mistake;
-  const auto options =
-      ParseOptions(args, {"--datainfo", "--com", "--bench", "--time-scale", "--data", "--settings"},
-                   {"--force", "--verbose"}, true, &mistake);
+  const auto options = ParseOptions(args,
+                                    {"--datainfo", "--serial", "--meid", "--com", "--bench",
+                                     "--time-scale", "--data", "--settings"},
+                                    {"--force", "--verbose"}, true, &mistake);
   if (options) {
     const std::string& id = options->word;
     const bool datainfo = options->Has("--datainfo");
+    const bool fromLine = options->Has("--serial") || options->Has("--meid");
     if (!id.empty() && !WholeNumber(id, std::numeric_limits<long long>::max())) {
       mistake = id + " is no backup ID (a whole number from 1)";
     } else if (options->Has("--com") && !WholeNumber(options->Get("--com"), kMostCom)) {
       mistake = "--com " + options->Get("--com") + " is no COM number (1 to 255)";
     } else if (options->Has("--time-scale") && !PositiveDecimal(options->Get("--time-scale"))) {
       mistake = "--time-scale " + options->Get("--time-scale") + " is no number greater than 0";
+    } else if (fromLine && (datainfo || !id.empty())) {
+      mistake = "--serial or --meid takes no backup ID or --datainfo";
+    } else if (options->Has("--serial") && options->Has("--meid")) {
+      mistake = "--serial and --meid exclude each other";
+    } else if (fromLine && options->Get(options->Has("--serial") ? "--serial" : "--meid").empty()) {
+      mistake = std::string(options->Has("--serial") ? "--serial" : "--meid") + " needs a value";
     } else if (datainfo && !id.empty()) {
       mistake = "--datainfo and a backup ID (" + id + ") exclude each other";
     } else if (datainfo && !options->Has("--com")) {
       mistake = "--datainfo needs --com N, the port of the file's device";
-    } else if (!datainfo && id.empty() && options->Has("--com")) {
-      mistake = "--com needs a backup ID or --datainfo FILE";
+    } else if (!datainfo && !fromLine && id.empty() && options->Has("--com")) {
+      mistake = "--com needs a backup ID, --datainfo FILE, --serial SN or --meid M";
     } else {
       mistake = PathMistake(*options);
     }
@@ -186,7 +200,8 @@ int RunRestoreCommand(const std::vector<std::string>& args, std::ostream& out, s
   if (!mistake.empty()) return RefuseCommandLine("restore", mistake, RestoreUsage(), err);
 
   const TStationSettings settings = CommandSettings(*options);
-  if (!options->Has("--datainfo")) {
+  const bool fromLine = options->Has("--serial") || options->Has("--meid");
+  if (!options->Has("--datainfo") && !fromLine) {
     // The listing only reads the records, and a backup ID names records that are there: neither
     // creates a data folder or a database (a mistyped --data is refused, not made).
     std::unique_ptr<TStationStore> reading =
@@ -212,7 +227,13 @@ int RunRestoreCommand(const std::vector<std::string>& args, std::ostream& out, s
   const bool force = options->Switch("--force");
   std::string error;
   TIdentityBackup backup;
-  if (options->Has("--datainfo")) {
+  if (fromLine) {
+    int status = 0;
+    auto copy = CopyLineBackup(*store, settings, Utf8ToAnsi(options->Get("--serial")),
+                               Utf8ToAnsi(options->Get("--meid")), err, &status);
+    if (!copy) return status;
+    backup = std::move(*copy);
+  } else if (options->Has("--datainfo")) {
     backup.source = kBackupSourceDataInfo;
     backup.sourceFile = options->Get("--datainfo");
     if (!LoadDataInfo(backup.sourceFile, &backup, &error)) {

@@ -5,6 +5,8 @@
 #include "foundation/os_paths.h"
 #include "foundation/settings.h"
 #include "foundation/text.h"
+#include "line/line_os.h"
+#include "line/pg_connection.h"
 
 namespace vornex {
 namespace {
@@ -20,8 +22,28 @@ std::unique_ptr<TStationStore> OpenRecords(const TStationSetup& setup, std::stri
     if (store) records = OpenBackupsNotice(*store, setup.restore);
     if (!records.empty()) lines.push_back(records);
   }
+  const TStationSettings& settings = setup.run.settings;
+  if (store && !settings.lineConnection.empty()) {
+    const std::string fault = settings.lineConnectionCut
+                                  ? "the line's connection string is longer than 259 characters"
+                                  : line::ConnInfoFault(settings.lineConnection);
+    if (!fault.empty()) lines.push_back("Line records: not sent: " + fault);
+  }
   for (const std::string& line : lines) *notice += (notice->empty() ? "" : "\n") + line;
   return store;
+}
+
+// The push to the line, when the settings name one that may be used.
+std::unique_ptr<line::TLinePusher> StartLine(TStationStore* store, const TStationSettings& settings,
+                                             line::TLinePusher::TNotice notice) {
+  if (store == nullptr || settings.lineConnection.empty() || settings.lineConnectionCut ||
+      !line::ConnInfoFault(settings.lineConnection).empty()) {
+    return nullptr;
+  }
+  std::string name = settings.lineName.empty() ? line::HostName() : settings.lineName;
+  if (name.empty()) name = store->StationId();
+  return std::make_unique<line::TLinePusher>(*store, settings.lineConnection, std::move(name),
+                                             std::move(notice));
 }
 
 }  // namespace
@@ -41,6 +63,12 @@ TStationCore::TStationCore(TStationSetup setup, TConsoleView& view, TNotifyTarge
       closeWhenDone_(setup.closeWhenDone),
       screenshotPercent_(setup.screenshotPercent),
       store_(OpenRecords(setup, &startNotice_)),
+      say_(say),
+      line_(StartLine(store_.get(), setup.run.settings,
+                      [this](const std::string& text) {
+                        std::lock_guard lock(lineMutex_);
+                        lineNotices_.push_back(text);
+                      })),
       coordinator_(std::make_unique<TMdlThread>()),
       presenter_(view, *coordinator_, setup.run.settings),
       driver_(presenter_, *coordinator_, setup.run.plan, std::move(setup.run.watch),
@@ -61,6 +89,21 @@ std::string TStationCore::WhatIsLeftNow() {
   return store_ ? OpenBackupsNotice(*store_, restore_) : std::string();
 }
 
+std::optional<line::TLineState> TStationCore::LineState() const {
+  if (!line_) return std::nullopt;
+  return line_->State();
+}
+
+std::string TStationCore::LineText() const {
+  const auto state = LineState();
+  if (!state) return {};
+  std::string text = state->connected ? "Line: connected"
+                     : state->refused ? "Line: refused (newer line database)"
+                                      : "Line: not connected";
+  if (state->waiting != 0) text += ", " + std::to_string(state->waiting) + " records to send";
+  return text;
+}
+
 void TStationCore::Begin() {
   if (!startNotice_.empty() && notice_) notice_(startNotice_, !closeWhenDone_);
   driver_.Begin();
@@ -68,6 +111,7 @@ void TStationCore::Begin() {
 
 bool TStationCore::Confirm(std::uint32_t code, TConfirmRecord record) {
   driver_.Confirm(code, std::move(record));
+  if (code == CNF_JOB_SUMMARY && line_) line_->Nudge();
   const bool moves = code == CNF_SINGLE || code == CNF_DOWNLOAD_DEVICE || code == CNF_JOB_SUMMARY;
   return moves && ScreenshotDue();
 }
@@ -78,6 +122,14 @@ bool TStationCore::Idle() const {
 
 TCloseStep TStationCore::Tick() {
   if (shutDown_) return TCloseStep::kStay;
+  std::vector<std::string> lineNotices;
+  {
+    std::lock_guard lock(lineMutex_);
+    lineNotices.swap(lineNotices_);
+  }
+  for (const std::string& text : lineNotices) {
+    if (say_) say_(text);
+  }
   driver_.Tick();
   // A stop from outside (an interrupt or termination request) closes the window safely.
   if (driver_.Stopping() && !finishing_ && !stopClosing_) {
@@ -177,6 +229,9 @@ std::string TStationCore::Shutdown(const TSay& overdue) {
   // (if any) has returned; then the coordinator releases its search device.
   driver_.StopThreads(overdue);
   coordinator_.reset();
+  // The line gets the batch's last records while it answers; what it does not get is sent at
+  // the next start.
+  if (line_) line_->Drain(line::kDrainMs);
   return WhatIsLeftNow();
 }
 

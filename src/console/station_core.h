@@ -13,6 +13,8 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +22,7 @@
 #include "console/run_driver.h"
 #include "console/station_records.h"
 #include "coordination/coordinator.h"
+#include "line/line_push.h"
 #include "store/station_store.h"
 
 namespace vornex {
@@ -87,6 +90,11 @@ class TStationCore {
   const std::string& EndNotice() const { return endNotice_; }
   // What is left to do about the backups still open, now (empty: nothing).
   std::string WhatIsLeftNow();
+  // The line of stations the records are sent to; nullopt when none is set up.
+  std::optional<line::TLineState> LineState() const;
+  // The line as the title and the terminal's summary say it ("Line: connected" ...); empty when
+  // no line is set up.
+  std::string LineText() const;
   void OnNotice(TNotice callback) { notice_ = std::move(callback); }
 
   // Tells the start notice and arms the first device check and the wait limit (once the
@@ -139,6 +147,11 @@ class TStationCore {
   std::string startNotice_;
   std::string endNotice_;
   std::unique_ptr<TStationStore> store_;  // outlives the coordinator and its workers
+  std::mutex lineMutex_;
+  std::vector<std::string> lineNotices_;  // guarded by lineMutex_
+  TSay say_;  // says the line's changes, on the front-end's thread (Tick)
+  // The push to the line, when one is set up: stops before the records close.
+  std::unique_ptr<line::TLinePusher> line_;
   std::unique_ptr<TMdlThread> coordinator_;
   TConsolePresenter presenter_;
   TRunDriver driver_;

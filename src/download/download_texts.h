@@ -34,7 +34,9 @@ constexpr const char* kIdentityWritesFailed = "Identity not restored: %d AT, %d 
 constexpr const char* kNoStore = "no station record store is open";
 constexpr const char* kNoDiagAnswer = "no answer on the diagnostic port COM%d";
 constexpr const char* kNoStrandedBackup = "no open backup of device ";  // key, then:
-constexpr const char* kNoStrandedBackupEnd = " on this station";
+constexpr const char* kNoStrandedBackupEnd =
+    " on this station; when another station of the line backed it up, restore it by the serial "
+    "number on its label: vornex restore --serial SN";
 constexpr const char* kImageSetCarries = "the image set carries ";  // its tag
 constexpr const char* kBackupNotSavedCause = "Identity backup not saved: ";
 constexpr const char* kBackupsNotRead = "Open identity backups not read: ";
@@ -42,7 +44,8 @@ constexpr const char* kBackupGap = "Identity backup incomplete: ";  // a gap of 
 constexpr const char* kBlankIdentityCause =
     "the device answers a blank identity (no serial number and no MEID, or only empty NV "
     "items) and this station holds no open backup of it; restore it with vornex restore "
-    "(ID, or --datainfo FILE), or set FlashBlankDevices=ON to flash blank devices";
+    "(ID, or --datainfo FILE, or --serial SN with the serial number on its label to take its "
+    "backup from the line), or set FlashBlankDevices=ON to flash blank devices";
 // Backup id, "NV items" or "AT values", backup id.
 constexpr const char* kBackupLacks =
     "open identity backup %lld holds no %s, which this image set keeps; put it back with vornex "

@@ -476,4 +476,24 @@ bool LoadDataInfo(const std::string& path, TIdentityBackup* backup, std::string*
   return true;
 }
 
+std::string BackupFault(const TIdentityBackup& backup) {
+  for (const int slot : {kSlotImei, kSlotBraddr}) {
+    if (!backup.at.slots[static_cast<std::size_t>(slot)].empty()) {
+      return std::string(kAtKeys[slot]) + ": " + texts::kNoAtKey;
+    }
+  }
+  for (const TAtItem& item : kAtItems) {
+    const std::string& ansi = backup.at.slots[static_cast<std::size_t>(item.slot)];
+    const std::string fault = AtValueFault(AnsiToUtf8(ansi), ansi, item);
+    if (!fault.empty()) return std::string(item.name) + ": " + texts::kNoDeviceValue + fault;
+  }
+  for (const TNvRecord& record : backup.nv) {
+    const std::string key = NvKeyOf(record);
+    const std::string fault = NvRecordFault(key, record);
+    if (!fault.empty()) return key + ": " + fault;
+  }
+  if (backup.nv.empty() && backup.at == TIdentityBlock{}) return texts::kNoIdentityValues + 1;
+  return {};
+}
+
 }  // namespace vornex

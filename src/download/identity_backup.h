@@ -87,5 +87,10 @@ bool SaveDataInfo(const TIdentityBackup& backup, std::string* name, std::string*
 // Reads a DataInfo file into the AT values and NV records of a backup. False with the reason
 // when the file cannot be read or holds nothing to restore.
 bool LoadDataInfo(const std::string& path, TIdentityBackup* backup, std::string* error);
+// Why a backup from outside this station (the line) must not be written to a device, in the
+// words of a DataInfo file's refusal: an AT value a command cannot carry, an IMEI or Bluetooth
+// address (the station never backs them up), an NV record without its item mark or of an item
+// the station does not back up, or no identity values at all. Empty when it may be written.
+std::string BackupFault(const TIdentityBackup& backup);
 
 }  // namespace vornex

@@ -10,6 +10,7 @@ namespace vornex {
 namespace {
 
 constexpr const char* kSection = "Config";
+constexpr const char* kLineSection = "Line";
 
 // The leading decimal number of the text, as wcstol / _wtoi read it: blanks, an optional sign,
 // digits. -1 when there is no number; numbers beyond any slot count saturate instead of
@@ -49,6 +50,9 @@ TStationSettings LoadSettings(const std::string& path) {
   settings.verifyIdentity = !profile::IsOff(profile::ReadString(path, kSection, "VerifyIdentity"));
   settings.flashBlankDevices =
       profile::IsOn(profile::ReadString(path, kSection, "FlashBlankDevices"));
+  settings.lineConnection =
+      profile::ReadString(path, kLineSection, "Connection", &settings.lineConnectionCut);
+  settings.lineName = profile::ReadString(path, kLineSection, "Name");
   return settings;
 }
 

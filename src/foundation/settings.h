@@ -25,6 +25,11 @@ struct TStationSettings {
   // FlashBlankDevices = ON: a device that answers a blank identity (no serial number and no
   // MEID, or only empty NV items) is backed up and flashed; else it is refused untouched.
   bool flashBlankDevices = false;
+  // Section Line: the line of stations that the records are sent to. Connection is a libpq
+  // connection string or service ("service=NAME"), never with a password; empty: no line.
+  std::string lineConnection;
+  bool lineConnectionCut = false;  // longer than 259 units: the line is not used
+  std::string lineName;            // Name: the station's name on the line; empty: the host's
   // Slot table Enabled column: rows 0..pathNumber-1 are 1, the rest 0.
   std::array<std::int32_t, kSlotCount> enabled{1, 1, 1, 1, 1, 1, 1, 1};
 };
@@ -33,7 +38,8 @@ struct TStationSettings {
 std::string SettingsPath();
 
 // Reads Debug, AutoPath, BrowseButton, ImagePath and PathNumber (in that order), then
-// DataFolder and VerifyIdentity, from section Config of the file and derives the Enabled table.
+// DataFolder and VerifyIdentity, from section Config of the file and derives the Enabled table;
+// then Connection and Name from section Line.
 TStationSettings LoadSettings(const std::string& path);
 inline TStationSettings LoadSettings() {
   return LoadSettings(SettingsPath());

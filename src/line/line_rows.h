@@ -1,0 +1,75 @@
+// The station's records as rows of the line database: each insert is taken once (a repeated
+// push of the same station id and local id changes nothing), and the reading back of jobs and
+// backups that the line-wide commands show.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "records/identity_record.h"
+#include "records/job_summary.h"
+
+namespace vornex::line {
+
+class TPgConnection;
+
+// Adds the station or notes its contact (name, records still waiting).
+bool PushStation(TPgConnection& conn, const std::string& stationId, const std::string& name,
+                 std::int64_t waiting, std::string* error);
+bool PushBackup(TPgConnection& conn, const std::string& stationId, const TIdentityBackup& backup,
+                std::string* error);
+// The closing of one backup of `backupStation` by `stationId`.
+bool PushClosing(TPgConnection& conn, const std::string& stationId,
+                 const std::string& backupStation, std::int64_t backupId,
+                 const std::string& closedAt, const std::string& how, std::string* error);
+bool PushJob(TPgConnection& conn, const std::string& stationId, const TJobSummary& job,
+             std::string* error);
+
+// A job of the line with the station that ran it.
+struct TLineJob {
+  std::string stationId;
+  std::string stationName;
+  TJobSummary job;  // id: the station's own job id
+};
+
+// Which jobs of the line: the station's history filters, and one station (its id, or a prefix
+// of it, or its name).
+struct TLineHistoryFilter {
+  std::string since;
+  std::string serial;  // device bytes
+  std::string key;
+  std::string station;
+  int limit = 0;
+};
+std::optional<std::vector<TLineJob>> LineHistory(TPgConnection& conn,
+                                                 const TLineHistoryFilter& filter,
+                                                 std::string* error);
+
+// An open backup of the line (no closing row names it), with everything in it; `backup.id` is
+// its id on the station that took it.
+struct TLineBackup {
+  std::string stationId;
+  std::string stationName;
+  TIdentityBackup backup;
+};
+// The newest open backup on any station whose serial number (or MEID) is this one; none when
+// there is none. Nullopt with *error when it cannot be read.
+std::optional<std::optional<TLineBackup>> NewestLineBackup(TPgConnection& conn,
+                                                           const std::string& sn,
+                                                           const std::string& meid,
+                                                           std::string* error);
+
+// One station of the line as "vornex line status" prints it.
+struct TLineStation {
+  std::string stationId;
+  std::string name;
+  std::string lastContact;  // server time
+  std::int64_t waiting = 0;
+  std::int64_t openBackups = 0;
+  std::int64_t jobs = 0;
+};
+std::optional<std::vector<TLineStation>> LineStations(TPgConnection& conn, std::string* error);
+
+}  // namespace vornex::line

@@ -1,0 +1,200 @@
+// The line database's schema and its migrations (PostgreSQL 15).
+#include "line/line_schema.h"
+
+#include <iterator>
+
+#include "line/pg_connection.h"
+
+namespace vornex::line {
+namespace {
+
+// Schema 1. Times a station gives are its local times as it keeps them ("YYYY-MM-DD
+// HH:MM:SS[.mmm]"); received_at is the server's. Identity values and NV records are device bytes
+// (bytea); a backup's NV records lie one after the other, 130 bytes each, in the order read.
+constexpr const char* kLineSchema1 = R"sql(
+CREATE TABLE line.schema_version (version integer NOT NULL);
+INSERT INTO line.schema_version VALUES (0);
+
+CREATE TABLE line.stations (
+  station_id uuid PRIMARY KEY,
+  name text NOT NULL,
+  first_contact timestamptz NOT NULL DEFAULT now(),
+  last_contact timestamptz NOT NULL DEFAULT now(),
+  waiting bigint NOT NULL DEFAULT 0
+);
+
+CREATE TABLE line.backups (
+  station_id uuid NOT NULL REFERENCES line.stations,
+  local_id bigint NOT NULL,
+  created_at text NOT NULL,
+  received_at timestamptz NOT NULL DEFAULT now(),
+  source text NOT NULL,
+  source_file text NOT NULL,
+  slot integer NOT NULL,
+  device_key text NOT NULL,
+  diag_com integer NOT NULL,
+  modem_com integer NOT NULL,
+  firmware_version text NOT NULL,
+  image_tag text NOT NULL,
+  image_sha256 text NOT NULL,
+  item_switches bigint NOT NULL,
+  sn bytea NOT NULL,
+  imei bytea NOT NULL,
+  meid bytea NOT NULL,
+  braddr bytea NOT NULL,
+  tflag bytea NOT NULL,
+  nv bytea NOT NULL CHECK (length(nv) % 130 = 0),
+  origin_station uuid,
+  origin_id bigint,
+  PRIMARY KEY (station_id, local_id)
+);
+CREATE INDEX backups_sn ON line.backups (sn) WHERE length(sn) > 0;
+CREATE INDEX backups_meid ON line.backups (meid) WHERE length(meid) > 0;
+
+CREATE TABLE line.closings (
+  station_id uuid NOT NULL REFERENCES line.stations,
+  backup_station uuid NOT NULL,
+  backup_id bigint NOT NULL,
+  closed_at text NOT NULL,
+  how text NOT NULL,
+  received_at timestamptz NOT NULL DEFAULT now(),
+  PRIMARY KEY (backup_station, backup_id, station_id),
+  FOREIGN KEY (backup_station, backup_id) REFERENCES line.backups (station_id, local_id)
+);
+
+CREATE TABLE line.jobs (
+  station_id uuid NOT NULL REFERENCES line.stations,
+  local_id bigint NOT NULL,
+  received_at timestamptz NOT NULL DEFAULT now(),
+  kind text NOT NULL,
+  slot integer NOT NULL,
+  device_key text NOT NULL,
+  diag_com integer NOT NULL,
+  modem_com integer NOT NULL,
+  diag_com_after integer NOT NULL,
+  modem_com_after integer NOT NULL,
+  version_before text NOT NULL,
+  version_after text NOT NULL,
+  image_tag text NOT NULL,
+  image_sha256 text NOT NULL,
+  sn_before bytea NOT NULL,
+  meid_before bytea NOT NULL,
+  tflag_before bytea NOT NULL,
+  sn_after bytea NOT NULL,
+  meid_after bytea NOT NULL,
+  tflag_after bytea NOT NULL,
+  nv_backed_up integer NOT NULL,
+  nv_differ integer NOT NULL,
+  at_differ integer NOT NULL,
+  identity_verified boolean NOT NULL,
+  steps text NOT NULL,
+  pass boolean NOT NULL,
+  failure text NOT NULL,
+  cause text NOT NULL,
+  backup_id bigint,
+  started_at text NOT NULL,
+  ended_at text NOT NULL,
+  elapsed_ms bigint NOT NULL,
+  PRIMARY KEY (station_id, local_id)
+);
+CREATE INDEX jobs_started_at ON line.jobs (started_at);
+CREATE INDEX jobs_sn_before ON line.jobs (sn_before);
+CREATE INDEX jobs_device_key ON line.jobs (lower(device_key));
+
+GRANT USAGE ON SCHEMA line TO vornex_station;
+GRANT SELECT ON ALL TABLES IN SCHEMA line TO vornex_station;
+GRANT INSERT ON line.backups, line.closings, line.jobs, line.stations TO vornex_station;
+GRANT UPDATE (name, last_contact, waiting) ON line.stations TO vornex_station;
+)sql";
+
+constexpr const char* kLineMigrations[] = {kLineSchema1};
+
+// The schema's version, 0 when the database has none. False with *error.
+bool ReadVersion(TPgConnection& conn, std::int64_t* version, std::string* error) {
+  const auto exists = conn.Exec("SELECT to_regclass('line.schema_version') IS NOT NULL", {}, error);
+  if (!exists) return false;
+  *version = 0;
+  if (exists->rows.empty() || exists->rows[0][0] != "t") return true;
+  const auto rows =
+      conn.Exec("SELECT coalesce(max(version), 0) FROM line.schema_version", {}, error);
+  if (!rows) return false;
+  *version = rows->rows.empty() ? 0 : std::atoll(rows->rows[0][0].c_str());
+  return true;
+}
+
+}  // namespace
+
+std::int64_t NewestLineSchema() {
+  return static_cast<std::int64_t>(std::size(kLineMigrations));
+}
+
+std::int64_t LineSchemaVersion(TPgConnection& conn, std::string* error) {
+  std::int64_t version = 0;
+  std::string why;
+  if (!ReadVersion(conn, &version, &why)) {
+    *error = "cannot read the line's schema: " + why;
+    return 0;
+  }
+  if (version <= 0) *error = "the line database has no line schema yet: run vornex line init";
+  return version;
+}
+
+bool InitLine(TPgConnection& admin, TLineInitReport* report, std::string* error) {
+  const std::string owner = kOwnerRole;
+  const std::string station = kStationRole;
+  if (!admin.Run("BEGIN", error)) return false;
+  const auto fail = [&](const std::string& what, const std::string& why) {
+    std::string ignored;
+    admin.Run("ROLLBACK", &ignored);
+    *error = what + ": " + why;
+    return false;
+  };
+  std::string why;
+  const auto roles = admin.Exec("SELECT count(*) FROM pg_roles WHERE rolname IN ($1, $2)",
+                                {Text(owner), Text(station)}, &why);
+  if (!roles) return fail("cannot read the roles", why);
+  report->rolesCreated = roles->rows[0][0] != "2";
+  // Roles are made only when missing; an existing role is taken as it is.
+  const std::string makeRoles =
+      "DO $$ BEGIN "
+      "IF NOT EXISTS (SELECT 1 FROM pg_roles WHERE rolname = '" +
+      owner +
+      "') THEN "
+      "CREATE ROLE " +
+      owner +
+      " NOLOGIN; END IF; "
+      "IF NOT EXISTS (SELECT 1 FROM pg_roles WHERE rolname = '" +
+      station +
+      "') THEN "
+      "CREATE ROLE " +
+      station +
+      " NOLOGIN; END IF; END $$; "
+      "GRANT " +
+      owner +
+      " TO CURRENT_USER; "
+      "CREATE SCHEMA IF NOT EXISTS line AUTHORIZATION " +
+      owner +
+      "; "
+      "REVOKE ALL ON SCHEMA line FROM PUBLIC";
+  if (!admin.Run(makeRoles, &why)) return fail("cannot create the line's roles and schema", why);
+  if (!ReadVersion(admin, &report->schemaBefore, &why)) {
+    return fail("cannot read the line's schema", why);
+  }
+  if (report->schemaBefore > NewestLineSchema()) {
+    return fail("the line database has a newer schema",
+                "schema " + std::to_string(report->schemaBefore) + ", this station knows up to " +
+                    std::to_string(NewestLineSchema()));
+  }
+  if (!admin.Run("SET LOCAL ROLE " + owner, &why)) return fail("cannot act as " + owner, why);
+  for (std::int64_t step = report->schemaBefore; step < NewestLineSchema(); ++step) {
+    if (!admin.Run(kLineMigrations[step], &why) ||
+        !admin.Exec("UPDATE line.schema_version SET version = $1", {Number(step + 1)}, &why)) {
+      return fail("cannot bring the line database to schema " + std::to_string(step + 1), why);
+    }
+  }
+  if (!admin.Run("COMMIT", &why)) return fail("cannot commit the line's schema", why);
+  report->schemaAfter = NewestLineSchema();
+  return true;
+}
+
+}  // namespace vornex::line
