@@ -172,6 +172,13 @@ std::string TStationCore::FinishingText() const {
   return text;
 }
 
+std::string TStationCore::TitleText() const {
+  std::string text = FinishingText();
+  const std::string line = LineText();
+  if (!line.empty()) text += (text.empty() ? "" : " - ") + line;
+  return text;
+}
+
 void TStationCore::TellWhatIsLeft() {
   endNotice_ = WhatIsLeftNow();
   if (endNotice_.empty() || !notice_) return;

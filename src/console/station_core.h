@@ -119,6 +119,9 @@ class TStationCore {
   bool Finishing() const { return finishing_; }
   // The title's addition while finishing: "Finishing N jobs..." and the overdue notice.
   std::string FinishingText() const;
+  // Everything the window's title adds to the product's name: the finishing text, then the
+  // line's state, joined by " - " (empty: nothing).
+  std::string TitleText() const;
 
   // Browse: the password prompt, then the folder chooser (empty: cancelled); the chosen folder
   // becomes the image path of this run and of the settings file. The text for the path display,

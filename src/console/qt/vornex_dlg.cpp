@@ -156,6 +156,7 @@ void CVornexDlg::closeEvent(QCloseEvent* event) {
 void CVornexDlg::Follow(TCloseStep step) {
   switch (step) {
     case TCloseStep::kStay:
+      ShowTitle();
       return;
     case TCloseStep::kClose:
       if (closing_) return;
@@ -170,8 +171,16 @@ void CVornexDlg::Follow(TCloseStep step) {
     QFile mark(QString::fromStdString(closingMark_));
     mark.open(QIODevice::WriteOnly);  // its existence is the message
   }
-  setWindowTitle(WindowTitle() + QStringLiteral(" - ") +
-                 QString::fromStdString(core_->FinishingText()));
+  ShowTitle();
+}
+
+void CVornexDlg::ShowTitle() {
+  const std::string text = core_->TitleText();
+  if (text == shownTitle_) return;
+  shownTitle_ = text;
+  setWindowTitle(text.empty()
+                     ? WindowTitle()
+                     : WindowTitle() + QStringLiteral(" - ") + QString::fromStdString(text));
 }
 
 void CVornexDlg::ShowNotice(const std::string& text, bool showBox) {

@@ -90,6 +90,8 @@ class CVornexDlg : public QWidget {
   void HandleConfirm(std::uint32_t code, TConfirmRecord record);
   // Acts on the core's answer to a close request or a tick.
   void Follow(TCloseStep step);
+  // Shows the core's title text after the product's name, when it changed.
+  void ShowTitle();
   // A notice of the start or of a batch's end: log pane, and a box that does not hold up the run.
   void ShowNotice(const std::string& text, bool showBox);
 
@@ -100,8 +102,9 @@ class CVornexDlg : public QWidget {
   std::string closingMark_;
   QString screenshotFile_;
   QTimer tick_;
-  bool closing_ = false;   // the core said to close: the close event accepts
-  bool markMade_ = false;  // the closing mark was made (once, when the wait began)
+  bool closing_ = false;    // the core said to close: the close event accepts
+  bool markMade_ = false;   // the closing mark was made (once, when the wait began)
+  std::string shownTitle_;  // the title text shown
   TFolderChooser folderChooser_;
   bool dragging_ = false;
   QPoint dragOffset_;

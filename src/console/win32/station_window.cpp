@@ -320,17 +320,17 @@ class CVornexDlg {
 
   // Acts on the core's answer to a close request or a tick.
   void Follow(TCloseStep step) {
-    switch (step) {
-      case TCloseStep::kStay:
-        return;
-      case TCloseStep::kClose:
-        Destroy();
-        return;
-      case TCloseStep::kWait:
-        ::SetWindowTextW(window_,
-                         (WindowTitle() + L" - " + win32::Wide(core_->FinishingText())).c_str());
-        return;
+    if (step == TCloseStep::kClose) {
+      Destroy();
+      return;
     }
+    // The finishing text while the window waits for jobs, and the line's state.
+    const std::string text = core_->TitleText();
+    if (text == shownTitle_) return;
+    shownTitle_ = text;
+    ::SetWindowTextW(
+        window_,
+        (text.empty() ? WindowTitle() : WindowTitle() + L" - " + win32::Wide(text)).c_str());
   }
 
   void Destroy() {
@@ -358,6 +358,7 @@ class CVornexDlg {
   HICON icon_ = nullptr;
   HDEVNOTIFY deviceNotify_ = nullptr;
   bool closing_ = false;
+  std::string shownTitle_;  // the core's title text shown
 };
 
 }  // namespace
