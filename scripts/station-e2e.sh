@@ -10,6 +10,9 @@
 #
 #   scripts/station-e2e.sh LINUX_BUILD STATION_PROGRAM [DEVICES]
 #   VORNEX_TIME_SCALE (default 0.1), VORNEX_IMAGE_MIB (default 4)
+#   VORNEX_LINE=CONNECTION [VORNEX_LINE_NAME=NAME]: the station also sends its records to that
+#   line (section Line of its settings; the password from $PGPASSFILE), and the run passes only
+#   when the line has every record at the end.
 # Under Wine it uses $WINEPREFIX when set (an initialised prefix), else makes and removes one.
 . "$(dirname "$0")/lib/strict.sh"
 cd "$(dirname "$0")/.."
@@ -49,7 +52,13 @@ if [ $wine -eq 1 ]; then
   # COM1..COM64 of the prefix lead to the bench's links (dangling until a device is there).
   wine_link_com_ports 64 "$work/bench/dev"
   path() { wine_path "$1"; }
-  run() { DISPLAY='' wine "$station" "$@"; }
+  run() {
+    if [ -n "${PGPASSFILE:-}" ]; then
+      DISPLAY='' PGPASSFILE=$(wine_path "$PGPASSFILE") wine "$station" "$@"
+    else
+      DISPLAY='' wine "$station" "$@"
+    fi
+  }
 else
   path() { echo "$1"; }
   run() { "$station" "$@"; }
@@ -57,6 +66,10 @@ fi
 
 make_images "$work/images" "$mib"
 printf '[Config]\r\nPathNumber=%s\r\n' "$devices" > "$work/station.ini"
+if [ -n "${VORNEX_LINE:-}" ]; then
+  printf '[Line]\r\nConnection=%s\r\nName=%s\r\n' "$VORNEX_LINE" "${VORNEX_LINE_NAME:-}" \
+    >> "$work/station.ini"
+fi
 start_devices "$linux_build" "$work" "$devices" "$scale"
 sim=$sim_pid
 # The identity of every device before the run, from the simulator's own account.
@@ -74,13 +87,17 @@ wait "$sim" || true
 sim=
 tail -n 20 "$work/station.log"
 
-python3 - "$work" "$devices" "$status" <<'EOF'
+python3 - "$work" "$devices" "$status" "${VORNEX_LINE:+line}" <<'EOF'
 import json, sys
-work, devices, status = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+work, devices, status, line = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), sys.argv[4]
 results = [json.loads(line) for line in open(f"{work}/results.jsonl") if line.strip()]
 problems = []
 if status != 0:
     problems.append(f"the station ended with status {status}")
+# The terminal's last word on the line: connected, nothing left to send.
+said = open(f"{work}/station.log", encoding="utf-8", errors="replace").read()
+if line and "Line: connected\n" not in said.replace("\r\n", "\n"):
+    problems.append("the station did not end with the line connected and every record sent")
 passed = [r for r in results if r.get("verdict") == "PASS"]
 if len(passed) != devices:
     problems.append(f"{len(passed)} of {devices} jobs PASS: {[r.get('reason') for r in results]}")
