@@ -1,8 +1,8 @@
 # Everything the build takes from the machine, found in one place (the top CMakeLists.txt
 # includes this file before any folder of its own): threads, libudev, SQLite, Qt 6 and xcb,
 # PostgreSQL's client library libpq, GoogleTest, scdoc and gzip. scripts/setup.sh installs the Debian packages of the Linux build,
-# scripts/setup-windows.sh those of the Windows cross build. The other CMake files use the targets
-# and variables set here and find nothing themselves:
+# scripts/setup-windows.sh those of the Windows cross build, whose SQLite and libpq it makes too.
+# The other CMake files use the targets and variables set here and find nothing themselves:
 #   Threads::Threads, PkgConfig::LIBUDEV (Linux), SQLite::SQLite3, Vornex::libpq, VORNEX_HAVE_GUI with
 #   Qt6::Widgets, Qt6::Test and PkgConfig::XCB, GTest::gtest and GTest::gtest_main (with
 #   VORNEX_BUILD_TESTS), VORNEX_SCDOC and VORNEX_GZIP (Linux).
@@ -46,6 +46,32 @@ else()
   set_target_properties(vornex_sqlite3 PROPERTIES C_STANDARD 99)
   target_compile_options(vornex_sqlite3 PRIVATE $<$<NOT:$<CONFIG:Debug>>:-O2>)
   add_library(SQLite::SQLite3 ALIAS vornex_sqlite3)
+
+  # The line records on PostgreSQL (src/line): no libpq is packaged for MinGW either;
+  # scripts/setup-windows.sh cross-builds it from Debian's postgresql-15 source package, without
+  # TLS, as static libraries: libpq.a and the frontend libraries it needs, libpgcommon_shlib.a and
+  # libpgport_shlib.a. The programs take it in, with the system libraries it calls: Winsock
+  # (ws2_32), SSPI authentication (secur32), the user's folders (shell32) and the user's name
+  # (advapi32). No DLL travels with vornex.exe.
+  set(VORNEX_LIBPQ_WIN64 ${PROJECT_SOURCE_DIR}/.cache/libpq/win64 CACHE PATH
+      "Folder with libpq for the Windows build (include/libpq-fe.h, lib/libpq.a, ...)")
+  set(vornex_libpq_files
+      include/libpq-fe.h include/postgres_ext.h include/pg_config_ext.h
+      lib/libpq.a lib/libpgcommon_shlib.a lib/libpgport_shlib.a)
+  foreach(file IN LISTS vornex_libpq_files)
+    if(NOT EXISTS "${VORNEX_LIBPQ_WIN64}/${file}")
+      message(FATAL_ERROR "No libpq for the Windows build in ${VORNEX_LIBPQ_WIN64} (it lacks "
+                          "${file}): run scripts/setup-windows.sh, or name another folder with "
+                          "-DVORNEX_LIBPQ_WIN64=DIR")
+    endif()
+  endforeach()
+  add_library(Vornex::libpq STATIC IMPORTED)
+  set_target_properties(Vornex::libpq PROPERTIES
+    IMPORTED_LOCATION ${VORNEX_LIBPQ_WIN64}/lib/libpq.a
+    INTERFACE_INCLUDE_DIRECTORIES ${VORNEX_LIBPQ_WIN64}/include)
+  target_link_libraries(Vornex::libpq INTERFACE
+    ${VORNEX_LIBPQ_WIN64}/lib/libpgcommon_shlib.a ${VORNEX_LIBPQ_WIN64}/lib/libpgport_shlib.a
+    ws2_32 secur32 shell32 advapi32)
 endif()
 
 # The station window needs Qt 6 (Widgets, Test) and xcb (to ask whether the X display answers);
