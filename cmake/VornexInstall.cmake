@@ -5,15 +5,21 @@
 # -DCMAKE_INSTALL_PREFIX=/usr gives /usr/bin, /usr/lib/udev/rules.d, /usr/share/...
 #
 # The Windows build installs flat: vornex.exe with a sample of its settings file beside it and
-# the operator's README (packaging/windows/README.txt); `cpack -G ZIP` packs them into vornex-<version>-win64.zip (scripts/windows.sh).
+# the operator's README (packaging/windows/README.txt) and the licence notice of the PostgreSQL
+# client library linked into it (POSTGRESQL-COPYRIGHT.txt); `cpack -G ZIP` packs them into
+# vornex-<version>-win64.zip (scripts/windows.sh).
 
 if(WIN32)
   install(TARGETS vornex RUNTIME DESTINATION .)
   # The text files get Windows line ends (Notepad of Windows 7 shows LF-only text as one line):
   # the sample settings and the operator's README (the developer's README.md stays out).
-  foreach(text packaging/windows/Vornex_730.ini packaging/windows/README.txt)
-    set(source ${PROJECT_SOURCE_DIR}/${text})
+  foreach(text packaging/windows/Vornex_730.ini packaging/windows/README.txt
+               ${VORNEX_LIBPQ_WIN64}/COPYRIGHT)
+    get_filename_component(source ${text} ABSOLUTE BASE_DIR ${PROJECT_SOURCE_DIR})
     get_filename_component(name ${text} NAME)
+    if(name STREQUAL "COPYRIGHT")
+      set(name POSTGRESQL-COPYRIGHT.txt)
+    endif()
     file(READ ${source} content)
     string(REPLACE "\r\n" "\n" content "${content}")
     string(REPLACE "\n" "\r\n" content "${content}")

@@ -64,6 +64,9 @@ packages=(
   # the build makes its catalog headers again with perl scripts, as Debian's patches touch a
   # header they depend on.
   perl
+  # The Windows station is tested against a throw-away PostgreSQL 15 server on the loopback
+  # address, made with the server's programs and given its station role with psql.
+  postgresql-15 postgresql-client-15
 )
 step "installing packages"
 install_missing "${packages[@]}"

@@ -20,6 +20,53 @@ fail() {
   exit 1
 }
 
+# line_stations LINUX_BUILD EXE WORK: a throw-away PostgreSQL server on 127.0.0.1 as the line
+# (its schema made by the Linux station's "vornex line init", a station role given with psql);
+# the Windows station flashes eight simulated devices into it, the Linux station two; then the
+# line must list both stations with every job and nothing waiting, and vornex.exe must read the
+# line's history back. The server stops and its folder goes when its input closes.
+line_stations() {
+  local linux_build=$1 exe=$2 work=$3 server_in port admin_pass station_pass line status history
+  local linux_station=$linux_build/src/app/vornex
+  mkdir -p "$work"
+  exec {server_in}> >("$linux_build/tests/support/vornex-test-pgserver" >"$work/server.txt" 2>&1)
+  for _ in $(seq 600); do
+    grep -q '^port=' "$work/server.txt" 2>/dev/null && break
+    sleep 0.1
+  done
+  port=$(sed -nE 's/^port=([0-9]+) .*/\1/p' "$work/server.txt")
+  admin_pass=$(sed -nE 's/.* passfile=([^ ]+) .*/\1/p' "$work/server.txt")
+  [ -n "$port" ] || fail "the line's server did not start: $(cat "$work/server.txt")"
+  PGPASSFILE=$admin_pass "$linux_station" line init \
+    --admin "host=127.0.0.1 port=$port user=vornex_admin dbname=postgres" >/dev/null ||
+    fail "vornex line init failed"
+  station_pass=$work/pgpass
+  printf '*:%s:*:vornex_e2e:e2e-%s\n' "$port" "$port" >"$station_pass"
+  chmod 600 "$station_pass"
+  PGPASSFILE=$admin_pass psql -q "host=127.0.0.1 port=$port user=vornex_admin dbname=postgres" \
+    -c "CREATE ROLE vornex_e2e LOGIN PASSWORD 'e2e-$port' IN ROLE vornex_station" ||
+    fail "the station role was not made"
+  line="host=127.0.0.1 port=$port user=vornex_e2e dbname=postgres"
+  PGPASSFILE=$station_pass VORNEX_LINE=$line VORNEX_LINE_NAME=windows-e2e \
+    scripts/station-e2e.sh "$linux_build" "$exe" 8
+  PGPASSFILE=$station_pass VORNEX_LINE=$line VORNEX_LINE_NAME=linux-e2e VORNEX_IMAGE_MIB=1 \
+    scripts/station-e2e.sh "$linux_build" "$linux_station" 2 >/dev/null ||
+    fail "the Linux station's batch into the line failed"
+  printf '[Line]\r\nConnection=%s\r\n' "$line" >"$work/line.ini"
+  status=$(PGPASSFILE=$station_pass "$linux_station" line status --settings "$work/line.ini")
+  echo "$status"
+  grep -qE ' linux-e2e +[0-9: -]+ +0 +0 +2$' <<<"$status" ||
+    fail "the line lacks the Linux station's two jobs"
+  grep -qE ' windows-e2e +[0-9: -]+ +0 +0 +8$' <<<"$status" ||
+    fail "the line lacks the Windows station's eight jobs"
+  history=$(PGPASSFILE=$(wine_path "$station_pass") DISPLAY='' wine "$exe" history --line --csv \
+    --settings "$(wine_path "$work/line.ini")" | tr -d '\r')
+  [ "$(grep -c ',PASS,' <<<"$history")" -eq 10 ] ||
+    fail "vornex.exe history --line did not read the line's ten jobs: $history"
+  echo "line: vornex.exe history --line reads the ten jobs of both stations"
+  exec {server_in}>&-
+}
+
 scripts/setup-windows.sh
 
 echo "== configure ($dir, MinGW-w64, Release)"
@@ -87,8 +134,9 @@ VORNEX_TEST_BENCH=$(wine_path "$sim_work/bench") \
 kill -TERM "$sim_pid"
 wait "$sim_pid" || true
 
-echo "== eight simulated devices flashed by vornex.exe under Wine"
-scripts/station-e2e.sh "$linux_build" "$dir/src/app/vornex.exe" 8
+echo "== two stations into one line: eight devices by vornex.exe under Wine, two by the Linux station"
+cmake --build "$linux_build" -j"$jobs" --target vornex vornex-test-pgserver >/dev/null
+line_stations "$linux_build" "$dir/src/app/vornex.exe" "$prefix/line"
 
 echo "== the station window under Wine and Xvfb (two simulated devices, eight slots)"
 scripts/window-windows-e2e.sh "$linux_build" "$dir/src/app/vornex.exe" 2
@@ -102,7 +150,7 @@ zip=${zips[0]}
 [ -f "$zip" ] || fail "cpack made no zip"
 top=$(basename "$zip" .zip)
 contents=$(cmake -E tar tf "$zip")
-for file in vornex.exe README.txt Vornex_730.ini; do
+for file in vornex.exe README.txt Vornex_730.ini POSTGRESQL-COPYRIGHT.txt; do
   grep -qxF "$top/$file" <<<"$contents" || fail "$zip lacks $top/$file"
 done
 # The operator's README, not the developer's.
@@ -123,7 +171,7 @@ for file in README.txt Vornex_730.ini; do
 done
 help=$(cmake/wine-run.sh "$unpacked/$top/vornex.exe" --help) || fail "vornex.exe --help failed"
 grep -q "usage: vornex" <<<"$help" || fail "vornex.exe --help printed no usage: $help"
-echo "contents: vornex.exe, README.txt, Vornex_730.ini; vornex.exe --help runs under Wine"
+echo "contents: vornex.exe, README.txt, Vornex_730.ini, POSTGRESQL-COPYRIGHT.txt; vornex.exe --help runs under Wine"
 
 echo "== summary"
 echo "package: $zip ($(du -h "$zip" | cut -f1))"

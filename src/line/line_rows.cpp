@@ -190,7 +190,8 @@ std::optional<std::vector<TLineJob>> LineHistory(TPgConnection& conn,
   std::vector<TPgParam> params;
   const auto bind = [&](TPgParam p) {
     params.push_back(std::move(p));
-    return "$" + std::to_string(params.size());
+    std::string placeholder = "$";
+    return placeholder += std::to_string(params.size());
   };
   if (!filter.since.empty()) sql += " AND j.started_at >= " + bind(Text(filter.since));
   if (!filter.serial.empty()) sql += " AND j.sn_before = " + bind(Bytes(filter.serial));
