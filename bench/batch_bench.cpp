@@ -11,7 +11,11 @@
 // own; the simulator's time is shown apart. The raw round trip is measured before the batch on
 // one in-process simulated device, which is gone before the batch starts.
 //
-//   batch_bench [--devsim PATH] [--devices N] [--image-mib N] [--time-scale S] [--keep]
+// With --line the station sends its records to a line of stations (the [Line] connection of its
+// settings) while it flashes, as a station of a line does.
+//
+//   batch_bench [--devsim PATH] [--devices N] [--image-mib N] [--time-scale S] [--line CONNINFO]
+//               [--keep]
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -77,6 +81,7 @@ struct Options {
   int devices = 8;
   std::size_t imageMiB = 8;
   double timeScale = 1.0;
+  std::string line;   // the line's connection string; empty: no line
   bool keep = false;  // keep the work folder
 };
 
@@ -289,6 +294,7 @@ struct BatchResult {
   double wallSeconds = 0;
   double cpuSeconds = 0;
   std::array<SlotResult, kSlotCount> slots{};
+  std::string lineText;  // the line's state at the batch's end; empty without a line
 };
 
 double ProcessCpuSeconds() {
@@ -298,11 +304,13 @@ double ProcessCpuSeconds() {
          static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-BatchResult RunBatch(const Files& files, int devices) {
+BatchResult RunBatch(const Files& files, int devices, const std::string& line) {
   BatchResult result;
   TStationSettings settings;
   settings.autoPath = false;
   settings.imagePath = files.images;
+  settings.lineConnection = line;
+  settings.lineName = "batch bench";
   NullView view;
   TConfirmationQueue target;
   TStationSetup setup;
@@ -381,6 +389,7 @@ BatchResult RunBatch(const Files& files, int devices) {
   }
   result.wallSeconds = std::chrono::duration<double>(WallClock::now() - start).count();
   result.cpuSeconds = ProcessCpuSeconds() - cpuBefore;
+  result.lineText = core.LineText();
   return result;
 }
 
@@ -461,7 +470,7 @@ int RunBench(const Options& options) {
   BatchResult batch;
   if (WaitForPorts(benchFolder, static_cast<std::size_t>(options.devices) * 2)) {
     UseBenchDiscovery(benchFolder);
-    batch = RunBatch(*files, options.devices);
+    batch = RunBatch(*files, options.devices, options.line);
   } else {
     std::fprintf(stderr, "the simulator did not announce its ports\n");
   }
@@ -536,6 +545,8 @@ int RunBench(const Options& options) {
   std::printf("station CPU (process)    %10.2f s   %.1f%% of one core over the batch\n",
               batch.cpuSeconds, 100.0 * batch.cpuSeconds / std::max(batch.wallSeconds, 1e-9));
   std::printf("simulator CPU (child)    %10.2f s   whole life of vornex-devsim\n", simCpu);
+  std::printf("line records             %s\n",
+              options.line.empty() ? "none" : batch.lineText.c_str());
   std::printf("peak memory (VmHWM)      %10.1f MiB (target < image %.1f + 64 = %.1f MiB: %s)\n",
               static_cast<double>(peakKiB) / 1024.0, imageMiB, imageMiB + 64,
               static_cast<double>(peakKiB) / 1024.0 < imageMiB + 64 ? "within" : "over");
@@ -566,6 +577,8 @@ bool ParseOptions(int argc, char** argv, Options* options) {
     } else if (arg == "--image-mib") {
       options->imageMiB = static_cast<std::size_t>(std::atoi(value.c_str()));
       if (options->imageMiB < 1 || options->imageMiB > 48) return false;
+    } else if (arg == "--line") {
+      options->line = value;
     } else if (arg == "--time-scale") {
       options->timeScale = std::atof(value.c_str());
       if (!(options->timeScale >= 0.02)) return false;
@@ -584,7 +597,7 @@ int main(int argc, char** argv) {
   if (!vornex::ParseOptions(argc, argv, &options)) {
     std::fprintf(stderr,
                  "usage: batch_bench [--devsim PATH] [--devices 1..8] [--image-mib 1..48]\n"
-                 "                   [--time-scale S>=0.02] [--keep]\n");
+                 "                   [--time-scale S>=0.02] [--line CONNINFO] [--keep]\n");
     return 2;
   }
   return vornex::RunBench(options);

@@ -80,11 +80,12 @@ function(vornex_library name)
 endfunction()
 
 # vornex_test(<name> LABEL <label> SOURCES ... DEPS ...): one GoogleTest program per subsystem
-# and kind; its cases are registered with CTest under the label (unit, integration, e2e, gui).
+# and kind; its cases are registered with CTest under the label (unit, integration, e2e, gui,
+# load).
 function(vornex_test name)
   cmake_parse_arguments(ARG "" "TIMEOUT;LABEL" "SOURCES;DEPS" ${ARGN})
-  if(NOT ARG_LABEL MATCHES "^(unit|integration|e2e|gui)$")
-    message(FATAL_ERROR "vornex_test(${name}): LABEL must be one of unit, integration, e2e, gui")
+  if(NOT ARG_LABEL MATCHES "^(unit|integration|e2e|gui|load)$")
+    message(FATAL_ERROR "vornex_test(${name}): LABEL must be one of unit, integration, e2e, gui, load")
   endif()
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main Threads::Threads)
