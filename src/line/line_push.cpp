@@ -181,20 +181,18 @@ bool TLinePusher::SendBatch(std::string* error) {
     if (entry.kind == TOutboxKind::kJob) {
       const auto job = store_.LoadJob(entry.localId, error);
       sent = job && PushJob(*conn_, station, *job, error);
-    } else {
+    } else if (entry.kind == TOutboxKind::kBackup) {
       const auto backup = store_.LoadBackup(entry.localId, error);
-      if (backup && entry.kind == TOutboxKind::kBackup) {
-        sent = PushBackup(*conn_, station, *backup, error);
-      } else if (backup) {
-        // A copy of another station's backup closes that backup on the line too.
-        const auto closing = store_.LoadClosing(entry.localId, error);
-        sent = closing &&
-               PushClosing(*conn_, station, station, backup->id, closing->closedAt, closing->how,
-                           error) &&
-               (backup->originStation.empty() ||
-                PushClosing(*conn_, station, backup->originStation, backup->originId,
-                            closing->closedAt, closing->how, error));
-      }
+      sent = backup && PushBackup(*conn_, station, *backup, error);
+    } else {
+      // A copy of another station's backup closes that backup on the line too.
+      const auto closing = store_.LoadClosing(entry.localId, error);
+      sent = closing &&
+             PushClosing(*conn_, station, station, entry.localId, closing->closedAt, closing->how,
+                         error) &&
+             (closing->originStation.empty() ||
+              PushClosing(*conn_, station, closing->originStation, closing->originId,
+                          closing->closedAt, closing->how, error));
     }
     if (!sent) return false;
   }

@@ -71,6 +71,10 @@ std::unique_ptr<TPgConnection> TPgConnection::Connect(const std::string& conninf
     return nullptr;
   }
   std::unique_ptr<TPgConnection> connection(new TPgConnection(conn));
+  // The server's notices (a shutdown's "terminating connection" among them) are not the
+  // operator's: a failure shows in the statement that meets it.
+  PQsetNoticeProcessor(
+      conn, [](void*, const char*) {}, nullptr);
   if (PQstatus(conn) != CONNECTION_OK) {
     *error = OneLine(PQerrorMessage(conn));
     return nullptr;

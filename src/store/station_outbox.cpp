@@ -78,7 +78,9 @@ std::optional<TBackupClosing> TStationStore::LoadClosing(std::int64_t backupId,
   TStatement s =
       impl_->db.Prepare("SELECT closed_at, closed_how FROM backups WHERE id = ?1 AND open = 0");
   const TStep step = BindAll(s, backupId) ? s.Step() : TStep::kError;
-  if (step == TStep::kRow) return TBackupClosing{s.ColumnText(0), s.ColumnText(1)};
+  if (step == TStep::kRow) {
+    return TBackupClosing{s.ColumnText(0), s.ColumnText(1), s.ColumnText(2), s.ColumnInt64(3)};
+  }
   if (step == TStep::kError) {
     impl_->Fail(error, kWhat);
   } else {

@@ -48,6 +48,8 @@ struct TOutboxEntry {
 struct TBackupClosing {
   std::string closedAt;  // local time "YYYY-MM-DD HH:MM:SS"
   std::string how;
+  std::string originStation;  // a copy of another station's backup: where it came from
+  std::int64_t originId = 0;
 };
 
 class TStationStore {
