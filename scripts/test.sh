@@ -8,7 +8,10 @@
 # builds, checks, installs and removes the Debian package (Release build); cross-builds the
 # station for Windows and runs its tests, and eight simulated devices flashed by it, under Wine
 # (scripts/windows.sh); then builds the libFuzzer harnesses with clang and runs each for a few
-# seconds. Warnings are errors in these builds.
+# seconds. Warnings are errors in these builds. The line records' tests start throw-away
+# PostgreSQL 15 servers of their own (a temporary folder, a free port on 127.0.0.1, the user
+# postgres when run as root), stopped and removed at their end, also on failure; the Windows
+# build's e2e runs the Windows and the Linux station into one such line.
 #   scripts/test.sh           everything
 #   scripts/test.sh --quick   the normal build only
 . "$(dirname "$0")/lib/strict.sh"
