@@ -75,8 +75,9 @@ std::optional<TBackupClosing> TStationStore::LoadClosing(std::int64_t backupId,
                                                          std::string* error) {
   constexpr std::string_view kWhat = "cannot read the closing of the backup";
   std::lock_guard lock(impl_->mutex);
-  TStatement s =
-      impl_->db.Prepare("SELECT closed_at, closed_how FROM backups WHERE id = ?1 AND open = 0");
+  TStatement s = impl_->db.Prepare(
+      "SELECT closed_at, closed_how, origin_station, origin_id FROM backups WHERE id = ?1 AND "
+      "open = 0");
   const TStep step = BindAll(s, backupId) ? s.Step() : TStep::kError;
   if (step == TStep::kRow) {
     return TBackupClosing{s.ColumnText(0), s.ColumnText(1), s.ColumnText(2), s.ColumnInt64(3)};
