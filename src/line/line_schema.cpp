@@ -17,6 +17,7 @@ INSERT INTO line.schema_version VALUES (0);
 
 CREATE TABLE line.stations (
   station_id uuid PRIMARY KEY,
+  login name NOT NULL DEFAULT session_user,
   name text NOT NULL,
   first_contact timestamptz NOT NULL DEFAULT now(),
   last_contact timestamptz NOT NULL DEFAULT now(),
@@ -105,6 +106,12 @@ GRANT USAGE ON SCHEMA line TO vornex_station;
 GRANT SELECT ON ALL TABLES IN SCHEMA line TO vornex_station;
 GRANT INSERT ON line.backups, line.closings, line.jobs, line.stations TO vornex_station;
 GRANT UPDATE (name, last_contact, waiting) ON line.stations TO vornex_station;
+-- A station's row is its login's: another login may read it, not add it or note its contact.
+ALTER TABLE line.stations ENABLE ROW LEVEL SECURITY;
+CREATE POLICY stations_read ON line.stations FOR SELECT USING (true);
+CREATE POLICY stations_add ON line.stations FOR INSERT WITH CHECK (login = session_user);
+CREATE POLICY stations_contact ON line.stations FOR UPDATE USING (login = session_user)
+  WITH CHECK (login = session_user);
 )sql";
 
 constexpr const char* kLineMigrations[] = {kLineSchema1};

@@ -4,9 +4,10 @@
 //
 // Roles: the owner (kOwnerRole, no login) owns the schema and its tables and runs the
 // migrations; stations log in with a role that is a member of kStationRole, which may read
-// everything and insert history (backups, closings, jobs), may update only the contact columns of
-// its station's row, and may neither delete nor change history. A backup's closing is a row of
-// its own, never an update of the backup. Every pushed row carries the station's id and its
+// everything and insert history (backups, closings, jobs), may update only the contact columns
+// of its station's row (the row of the login that added it, row-level security), and may
+// neither delete nor change history. A backup's closing is a row of its own, never an update of
+// the backup. Every pushed row carries the station's id and its
 // local id, unique together, so a push repeated after a lost answer is taken once.
 #pragma once
 

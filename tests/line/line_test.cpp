@@ -358,13 +358,18 @@ TEST_F(LineTest, EveryRecordReachesTheLineOnceWhateverFails) {
 TEST_F(LineTest, StationsAddHistoryAndCannotChangeIt) {
   StartServer();
   NewLine();
-  NewStations(1);
+  NewStations(2);
   StartPushers();
   ExpectEverythingOnTheLineOnce();
   const Station& s = stations_[0];
   std::string error;
   auto conn = TPgConnection::Connect(ConnInfo(s), &error);
   ASSERT_TRUE(conn) << error;
+  // Another station's row is read, never noted as contacted by this login.
+  const auto other = conn->Exec("UPDATE line.stations SET waiting = 99 WHERE station_id = $1",
+                                {Text(stations_[1].store->StationId())}, &error);
+  ASSERT_TRUE(other) << error;
+  EXPECT_EQ(other->affected, 0);
   for (const char* sql :
        {"DELETE FROM line.jobs", "DELETE FROM line.backups", "DELETE FROM line.closings",
         "DELETE FROM line.stations", "TRUNCATE line.jobs", "UPDATE line.jobs SET pass = true",
