@@ -518,10 +518,10 @@ TEST(StationStoreTest, OutboxQueuesEveryRecordInCommitOrder) {
   ASSERT_TRUE(entries) << error;
   std::vector<std::pair<TOutboxKind, std::int64_t>> seen;
   for (const TOutboxEntry& e : *entries) seen.emplace_back(e.kind, e.localId);
-  EXPECT_EQ(seen, (std::vector<std::pair<TOutboxKind, std::int64_t>>{
-                      {TOutboxKind::kBackup, backup},
-                      {TOutboxKind::kJob, jobId},
-                      {TOutboxKind::kClosing, backup}}));
+  EXPECT_EQ(seen,
+            (std::vector<std::pair<TOutboxKind, std::int64_t>>{{TOutboxKind::kBackup, backup},
+                                                               {TOutboxKind::kJob, jobId},
+                                                               {TOutboxKind::kClosing, backup}}));
   ASSERT_TRUE(store->MarkSent((*entries)[1].seq, &error)) << error;
   EXPECT_EQ(store->OutboxCount(&error), 1);
   const auto closing = store->LoadClosing(backup, &error);
