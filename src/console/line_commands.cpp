@@ -23,10 +23,8 @@ std::unique_ptr<line::TPgConnection> ConnectLine(const char* command,
     fault =
         "no line is set up: name its connection in the settings (section Line, key "
         "Connection)";
-  } else if (settings.lineConnectionCut) {
-    fault = "the line's connection string is longer than 259 characters";
   } else {
-    fault = line::ConnInfoFault(settings.lineConnection);
+    fault = line::SettingsConnInfoFault(settings.lineConnection, settings.lineConnectionCut);
   }
   std::string error;
   std::unique_ptr<line::TPgConnection> conn;

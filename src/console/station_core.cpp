@@ -24,9 +24,8 @@ std::unique_ptr<TStationStore> OpenRecords(const TStationSetup& setup, std::stri
   }
   const TStationSettings& settings = setup.run.settings;
   if (store && !settings.lineConnection.empty()) {
-    const std::string fault = settings.lineConnectionCut
-                                  ? "the line's connection string is longer than 259 characters"
-                                  : line::ConnInfoFault(settings.lineConnection);
+    const std::string fault =
+        line::SettingsConnInfoFault(settings.lineConnection, settings.lineConnectionCut);
     if (!fault.empty()) lines.push_back("Line records: not sent: " + fault);
   }
   for (const std::string& line : lines) *notice += (notice->empty() ? "" : "\n") + line;
@@ -36,8 +35,8 @@ std::unique_ptr<TStationStore> OpenRecords(const TStationSetup& setup, std::stri
 // The push to the line, when the settings name one that may be used.
 std::unique_ptr<line::TLinePusher> StartLine(TStationStore* store, const TStationSettings& settings,
                                              line::TLinePusher::TNotice notice) {
-  if (store == nullptr || settings.lineConnection.empty() || settings.lineConnectionCut ||
-      !line::ConnInfoFault(settings.lineConnection).empty()) {
+  if (store == nullptr || settings.lineConnection.empty() ||
+      !line::SettingsConnInfoFault(settings.lineConnection, settings.lineConnectionCut).empty()) {
     return nullptr;
   }
   std::string name = settings.lineName.empty() ? line::HostName() : settings.lineName;

@@ -58,6 +58,11 @@ std::string ConnInfoFault(const std::string& conninfo) {
   return fault;
 }
 
+std::string SettingsConnInfoFault(const std::string& conninfo, bool cut) {
+  return cut ? "the line's connection string is longer than 259 characters"
+             : ConnInfoFault(conninfo);
+}
+
 std::unique_ptr<TPgConnection> TPgConnection::Connect(const std::string& conninfo,
                                                       std::string* error) {
   // The station's defaults come first, so that the connection string's own settings win.

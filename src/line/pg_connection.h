@@ -48,6 +48,9 @@ struct TPgRows {
 // password (passwords belong in libpq's password file, service file or environment). Empty
 // when it can.
 std::string ConnInfoFault(const std::string& conninfo);
+// The same for the connection string of the settings; `cut`: it was longer than the 259
+// characters the settings keep.
+std::string SettingsConnInfoFault(const std::string& conninfo, bool cut);
 
 class TPgConnection {
  public:
