@@ -30,16 +30,12 @@ std::unique_ptr<line::TPgConnection> ConnectLine(const char* command,
   std::unique_ptr<line::TPgConnection> conn;
   if (fault.empty()) conn = line::TPgConnection::Connect(settings.lineConnection, &error);
   if (conn) {
-    const std::int64_t schema = line::LineSchemaVersion(*conn, &error);
+    std::int64_t schema = 0;
+    if (line::CheckLineSchema(*conn, &schema, &error)) return conn;
+    fault = error;
     if (schema > line::NewestLineSchema()) {
       *status = exit_status::kRefused;
-      fault = "the line database has schema " + std::to_string(schema) +
-              ", newer than this station knows (" + std::to_string(line::NewestLineSchema()) +
-              "): update the station";
-    } else if (schema <= 0) {
-      fault = error;
-    } else {
-      return conn;
+      fault += ": update the station";
     }
   } else if (fault.empty()) {
     fault = "the line cannot be reached: " + error;

@@ -127,21 +127,10 @@ bool TLinePusher::Attempt() {
       SetState(false, false, error);
       return false;
     }
-    const std::int64_t schema = LineSchemaVersion(*conn_, &error);
-    if (schema > NewestLineSchema()) {
+    std::int64_t schema = 0;
+    if (!CheckLineSchema(*conn_, &schema, &error)) {
       conn_.reset();
-      SetState(false, true,
-               "the line database has schema " + std::to_string(schema) +
-                   ", newer than this station knows (" + std::to_string(NewestLineSchema()) + ")");
-      return false;
-    }
-    if (schema < NewestLineSchema()) {
-      if (schema > 0) {
-        error = "the line database has schema " + std::to_string(schema) + ", this station needs " +
-                std::to_string(NewestLineSchema()) + ": run vornex line init";
-      }
-      conn_.reset();
-      SetState(false, false, error);
+      SetState(false, schema > NewestLineSchema(), error);
       return false;
     }
     lastContact_ = pacing::TickCount() - kContactMs;  // the contact is noted at once

@@ -135,15 +135,26 @@ std::int64_t NewestLineSchema() {
   return static_cast<std::int64_t>(std::size(kLineMigrations));
 }
 
-std::int64_t LineSchemaVersion(TPgConnection& conn, std::string* error) {
-  std::int64_t version = 0;
+bool CheckLineSchema(TPgConnection& conn, std::int64_t* version, std::string* error) {
   std::string why;
-  if (!ReadVersion(conn, &version, &why)) {
+  if (!ReadVersion(conn, version, &why)) {
+    *version = 0;
     *error = "cannot read the line's schema: " + why;
-    return 0;
+    return false;
   }
-  if (version <= 0) *error = "the line database has no line schema yet: run vornex line init";
-  return version;
+  const std::string newest = std::to_string(NewestLineSchema());
+  if (*version <= 0) {
+    *error = "the line database has no line schema yet: run vornex line init";
+  } else if (*version < NewestLineSchema()) {
+    *error = "the line database has schema " + std::to_string(*version) + ", this station needs " +
+             newest + ": run vornex line init";
+  } else if (*version > NewestLineSchema()) {
+    *error = "the line database has schema " + std::to_string(*version) +
+             ", newer than this station knows (" + newest + ")";
+  } else {
+    return true;
+  }
+  return false;
 }
 
 bool InitLine(TPgConnection& admin, TLineInitReport* report, std::string* error) {

@@ -38,8 +38,9 @@ struct TLineInitReport {
 // nothing is changed then.
 bool InitLine(TPgConnection& admin, TLineInitReport* report, std::string* error);
 
-// The line's schema as a station sees it: 0 with *error when it cannot be read or is missing
-// ("run vornex line init"), else the version (which may be newer than NewestLineSchema()).
-std::int64_t LineSchemaVersion(TPgConnection& conn, std::string* error);
+// Reads the line's schema into *version (0: none). True when a station of this version can push
+// into it; false with *error when it cannot be read, is missing or older ("run vornex line
+// init"), or is newer than this station knows (*version > NewestLineSchema()).
+bool CheckLineSchema(TPgConnection& conn, std::int64_t* version, std::string* error);
 
 }  // namespace vornex::line
