@@ -149,7 +149,8 @@ bool TLinePusher::Attempt() {
 bool TLinePusher::SendBatch(std::string* error) {
   const auto entries = store_.Outbox(kPushBatch, error);
   if (!entries) return false;
-  const std::int64_t waiting = store_.OutboxCount(error);
+  // An empty batch is an empty outbox: the idle look reads the store once.
+  const std::int64_t waiting = entries->empty() ? 0 : store_.OutboxCount(error);
   if (waiting < 0) return false;
   {
     std::lock_guard lock(mutex_);
