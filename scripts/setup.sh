@@ -25,9 +25,11 @@ packages_run=(
 # the files git tracks) and the naming check (clang-tidy), a virtual X display for the window tests and screenshots, and loading
 # the machine while the tests run (a check that they hold under load); a PostgreSQL 15 server
 # and its client for the line tests (each test starts a throw-away server of its own, never the
-# machine's cluster) and openssl for their TLS certificates.
+# machine's cluster) and openssl for their TLS certificates; headless Chromium and a WebSocket
+# client for Python to check the yield report as a browser shows it.
 packages_test=(
   postgresql-15 postgresql-client-15 openssl
+  chromium python3-websocket
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   git clang-format clang-tidy
   xvfb xauth

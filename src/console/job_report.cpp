@@ -32,6 +32,22 @@ std::string Seconds(std::uint32_t ms) {
   return text;
 }
 
+std::string Seconds(std::int32_t ms) {
+  return Seconds(static_cast<std::uint32_t>(ms));
+}
+
+// Each timed step as [begin, end] in seconds from the job's start, null when it did not run.
+std::string TimesJson(const TStepTimes& times) {
+  std::string out = "{";
+  for (std::size_t i = 0; i < times.size(); ++i) {
+    if (i > 0) out += ',';
+    out += JsonString(kTimedStepNames[i]) + ':';
+    out += times[i].Ran() ? "[" + Seconds(times[i].beginMs) + "," + Seconds(times[i].endMs) + "]"
+                          : "null";
+  }
+  return out + "}";
+}
+
 }  // namespace
 
 std::string CsvField(const std::string& text) {
@@ -102,14 +118,19 @@ std::string JobJson(const TJobSummary& job) {
          ",\"steps\":" + JsonString(StepLetters(job.steps)) +
          ",\"backup\":" + std::to_string(job.backupId) +
          ",\"started_at\":" + JsonString(job.startedAt) +
-         ",\"ended_at\":" + JsonString(job.endedAt) + "}";
+         ",\"ended_at\":" + JsonString(job.endedAt) + ",\"step_times\":" + TimesJson(job.times) +
+         "}";
 }
 
 std::string JobCsvHeader() {
-  return "job,kind,slot,port,key,verdict,reason,cause,elapsed_s,version_before,version_after,image_"
-         "tag,"
-         "image_sha256,sn,meid,tflag,identity_verified,nv_backed_up,nv_differ,at_differ,steps,"
-         "backup,started_at,ended_at";
+  std::string header =
+      "job,kind,slot,port,key,verdict,reason,cause,elapsed_s,version_before,version_after,image_"
+      "tag,image_sha256,sn,meid,tflag,identity_verified,nv_backed_up,nv_differ,at_differ,steps,"
+      "backup,started_at,ended_at";
+  for (const char* name : kTimedStepNames) {
+    header += std::string(",") + name + "_begin_s," + name + "_end_s";
+  }
+  return header;
 }
 
 std::string JobCsvRow(const TJobSummary& job) {
@@ -142,6 +163,9 @@ std::string JobCsvRow(const TJobSummary& job) {
   for (const std::string& field : fields) {
     if (!row.empty()) row += ',';
     row += CsvField(field);
+  }
+  for (const TStepSpan& span : job.times) {
+    row += span.Ran() ? "," + Seconds(span.beginMs) + "," + Seconds(span.endMs) : ",,";
   }
   return row;
 }

@@ -116,6 +116,9 @@ class TRunDriver {
   int ExitStatus() const;
   // The closing lines for the operator.
   std::string Report() const;
+  // The mean job time and the slowest timed step of the run's jobs, on a line of their own;
+  // empty when no job ran.
+  std::string TimesText() const;
   // The last overdue notice, for a window's status ("" while nothing is overdue).
   const std::string& OverdueNotice() const { return overdue_; }
 

@@ -151,6 +151,7 @@ TRestoreResult TIdentityKeeper::RestoreDeviceData(const TIdentityBackup& backup,
     return result;
   }
   if (verify) {
+    reporter_.StepBegins(TTimedStep::kReadBack);
     VerifyIdentity(backup, result);
     result.verified = true;
     result.ok = result.atDiffer == 0 && result.nvDiffer == 0;

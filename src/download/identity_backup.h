@@ -21,6 +21,8 @@ namespace vornex {
 class TStepReporter {
  public:
   virtual void StepReport(std::int32_t value, const std::string& text) = 0;
+  // A timed step begins (the read-back after the writes of a restore).
+  virtual void StepBegins(TTimedStep /*step*/) {}
 
  protected:
   ~TStepReporter() = default;

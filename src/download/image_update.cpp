@@ -30,6 +30,7 @@ std::int32_t TSdlThread::UpdateDeviceImage(const TWorkerJob& job) {
   Report(kReportInfo, texts::kUpdateBegin);
   std::uint8_t mode = 0;
   Report(kMarkEnterDownloadMode, texts::kEnterDownloadMode);
+  TTimedScope timed(*clock_, TTimedStep::kDownloadMode);
   std::int32_t result = device_->EnterDownloadMode(mode);
   Report(kMarkDownloadModeResult, texts::kDownloadModeResult, result);
   // A device that could not be switched to download mode receives no image: the step fails
@@ -44,6 +45,7 @@ std::int32_t TSdlThread::UpdateDeviceImage(const TWorkerJob& job) {
     Report(kReportInfo, texts::kProgrammerRuns);
   } else {
     told.Clear();
+    clock_->Begin(TTimedStep::kProgrammer);
     result = job.imageSet.programmer ? device_->DownloadHex(*job.imageSet.programmer) : 0;
     if (result == 0) {
       if (job.imageSet.programmer) {
@@ -67,6 +69,7 @@ std::int32_t TSdlThread::UpdateDeviceImage(const TWorkerJob& job) {
     return 0;
   }
   told.Clear();
+  clock_->Begin(TTimedStep::kImageStream);
   const std::int32_t streamed = device_->DownloadAllImage(*image);
   if (streamed == 0) {
     toldCause(texts::kImageUntold);

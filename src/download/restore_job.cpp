@@ -11,6 +11,7 @@
 #include "download/download_limits.h"
 #include "download/download_texts.h"
 #include "download/reset_rediscovery.h"
+#include "download/step_clock.h"
 #include "foundation/local_time.h"
 #include "foundation/pacing.h"
 #include "foundation/text.h"
@@ -110,6 +111,21 @@ bool NewestOpenBackupOf(TStationStore& store, const std::string& key, const std:
   return true;
 }
 
+// Passes a restore's reports on and times its read-back.
+class TTimingReporter final : public TRestoreReporter {
+ public:
+  TTimingReporter(TRestoreReporter& inner, TStepClock& clock) : inner_(inner), clock_(clock) {}
+  void Line(const std::string& text) override { inner_.Line(text); }
+  void StepReport(std::int32_t value, const std::string& text) override {
+    inner_.StepReport(value, text);
+  }
+  void StepBegins(TTimedStep step) override { clock_.Begin(step); }
+
+ private:
+  TRestoreReporter& inner_;
+  TStepClock& clock_;
+};
+
 // A backup without an id comes from a DataInfo file: it is refused for a device that has an
 // open backup in the store and kept in the store before the device is written. Each step's
 // result is said in one line; a device that does not run the backup's image afterwards (stopped
@@ -131,7 +147,9 @@ TRestoreOutcome RunRestoreJob(TStationStore& store, TRestoreRequest request,
   summary.nvBackedUp = static_cast<std::int32_t>(backup.nv.size());
   summary.startedAt = LocalTimeText();
   const std::uint32_t startTick = pacing::TickCount();
+  TStepClock clock(summary.times, startTick);
   auto finish = [&](const std::string& failure) {
+    clock.End();
     summary.pass = failure.empty();
     summary.failure = failure;
     summary.endedAt = LocalTimeText();
@@ -190,12 +208,16 @@ TRestoreOutcome RunRestoreJob(TStationStore& store, TRestoreRequest request,
     }
     if (held) return refuseImport(std::move(*held));
   }
+  clock.Begin(TTimedStep::kConnect);
   std::uint8_t flags = device.ConnectUSB(*group, kConnectOpenMs);
+  clock.End();
   summary.Step(TJobStep::kConnect) = flags != 0 ? TStepOutcome::kOk : TStepOutcome::kFailed;
   if ((flags & kFlagDownloadAnswered) != 0) {
     // Stopped in download mode or in its programmer: back into its firmware first.
     reporter.Line(restore_text::kInDownloadMode);
+    clock.Begin(TTimedStep::kReset);
     const TResetOutcome reset = ResetAndReopen(device, *group, reporter);
+    clock.End();
     flags = reset.flags;
     summary.Step(TJobStep::kReset) = reset.found ? TStepOutcome::kOk : TStepOutcome::kFailed;
     if (reset.found) reporter.Line(restore_text::kResetBack + PortsText(*group));
@@ -207,7 +229,8 @@ TRestoreOutcome RunRestoreJob(TStationStore& store, TRestoreRequest request,
     return finish(FormatBounded(511, restore_text::kNoFirmwareAnswer, flags));
   }
 
-  TIdentityKeeper keeper(device, reporter);
+  TTimingReporter timed(reporter, clock);
+  TIdentityKeeper keeper(device, timed);
   if (!force) {
     const bool noSn = backup.at.slots[kSlotSn].empty();
     std::optional<std::string> sn;
@@ -242,7 +265,9 @@ TRestoreOutcome RunRestoreJob(TStationStore& store, TRestoreRequest request,
     summary.backupId = backup.id;
     reporter.Line(restore_text::kFileKept + std::to_string(backup.id) + ".");
   }
+  clock.Begin(TTimedStep::kRestore);
   const TRestoreResult result = keeper.RestoreDeviceData(backup, request.verifyIdentity);
+  clock.End();
   result.NoteIn(summary);
   reporter.Line(RestoredText(backup, result));
   if (!result.verified) {

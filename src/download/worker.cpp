@@ -135,6 +135,7 @@ void TSdlThread::RunDownloadJob(std::unique_ptr<TWorkerJob> job) {
   summary_.imageTag = job->imageSet.imageTag;
   summary_.imageSha256 = job->imageSet.imageSha256;
   summary_.startedAt = LocalTimeText();
+  clock_.emplace(summary_.times, startTick);
 
   Report(kMarkBegin, texts::kBeginProgress);
   device_->SetCallback(&TSdlThread::OnLibProgress, this);
@@ -145,6 +146,7 @@ void TSdlThread::RunDownloadJob(std::unique_ptr<TWorkerJob> job) {
   pacing::Sleep(kBeforeConnectMs);
 
   RunSteps(*job);
+  clock_->End();
 
   summary_.endedAt = LocalTimeText();
   summary_.elapsedMs = pacing::TickCount() - startTick;
@@ -164,12 +166,17 @@ void TSdlThread::RunDownloadJob(std::unique_ptr<TWorkerJob> job) {
 
 void TSdlThread::RunSteps(TWorkerJob& job) {
   if (StopRequested()) return Interrupted(false);
+  clock_->Begin(TTimedStep::kConnect);
   const std::uint8_t flags = device_->ConnectUSB(job.group, kConnectOpenMs);
+  clock_->End();
   summary_.Step(TJobStep::kConnect) =
       (flags & kFlagDiagUsable) != 0 ? TStepOutcome::kOk : TStepOutcome::kFailed;
   // A device that answers only in download mode was stopped in the middle of its rewrite.
   if ((flags & kFlagDownloadAnswered) != 0) return FinishStranded(job, flags);
-  if (CheckVersion(job.imageSet.imageTag) == 0) return Fail(texts::kCannotDowngrade);
+  clock_->Begin(TTimedStep::kVersionCheck);
+  const std::int32_t versionOk = CheckVersion(job.imageSet.imageTag);
+  clock_->End();
+  if (versionOk == 0) return Fail(texts::kCannotDowngrade);
   if ((flags & kFlagDiagUsable) == 0) {
     Cause(FormatBounded(kCauseUnits, texts::kNoDiagAnswer, job.com));
     return Fail(texts::kCannotOpenDevice);
@@ -179,7 +186,9 @@ void TSdlThread::RunSteps(TWorkerJob& job) {
   // Nothing is written to a device whose identity is not complete on disk. When the station
   // holds an open backup of the device, that backup is its identity, not what it answers now.
   bool fromOpenBackup = false;
+  clock_->Begin(TTimedStep::kBackup);
   const std::string backupFailure = BackupDeviceData(job, &fromOpenBackup);
+  clock_->End();
   if (!backupFailure.empty()) return Fail(backupFailure.c_str());
   if (fromOpenBackup && ImageOnDevice(job)) {
     // Its rewrite is done and only its identity is missing: nothing to flash, nothing to reset.
@@ -229,6 +238,7 @@ void TSdlThread::FlashAndRestore(TWorkerJob& job) {
   for (int i = 0; g_nDownLoadCount.load() > 0 && i < kOthersWaitTries; ++i) {
     pacing::Sleep(kOthersWaitMs);
   }
+  clock_->Begin(TTimedStep::kReset);
   pacing::Sleep(kBeforeResetMs);
   TResetOutcome reset;
   std::string resetReply;  // the device's own words on a refused reset
@@ -237,6 +247,7 @@ void TSdlThread::FlashAndRestore(TWorkerJob& job) {
     reset = ResetAndReopen(*device_, job.group, *this);
     resetReply = told.Last();
   }
+  clock_->End();
   if (reset.command == TResetCommand::kRefused) {
     // The programmer runs on with the new image and the identity is not back: the backup stays
     // open. Start again finds the device in download mode and finishes it from that backup.
@@ -262,10 +273,12 @@ void TSdlThread::FlashAndRestore(TWorkerJob& job) {
 
 void TSdlThread::RestoreAndClose(TWorkerJob& job) {
   Report(kMarkBeforeRestore);
+  clock_->Begin(TTimedStep::kRestore);
   pacing::Sleep(kBeforeRestoreMs);
 
   TIdentityKeeper keeper(*device_, *this);
   const TRestoreResult restored = keeper.RestoreDeviceData(*backup_, job.verifyIdentity);
+  clock_->End();
   restoreFailed_ = restored.ok ? 0 : 1;
   restored.NoteIn(summary_);
   summary_.versionAfter = ReadVersion();

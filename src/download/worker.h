@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "download/identity_backup.h"
+#include "download/step_clock.h"
 #include "messaging/thread_base.h"
 #include "protocols/usb_device.h"
 #include "records/identity_record.h"
@@ -91,6 +92,7 @@ class TSdlThread final : public TBaseThread, private TStepReporter {
   void EndJob(std::uint32_t startTick);
   static void OnLibProgress(void* user, std::int32_t status, const void* data);
   void StepReport(std::int32_t value, const std::string& text) override;
+  void StepBegins(TTimedStep step) override { clock_->Begin(step); }
 
   // Open backups (open_backup.cpp).
   // A device found in download mode: finished from its open backup in the store, if it has one.
@@ -134,8 +136,9 @@ class TSdlThread final : public TBaseThread, private TStepReporter {
   std::uint32_t jobStartTick_ = 0;
   std::optional<TIdentityBackup> backup_;  // of the running job, until the restore is verified
   std::int32_t restoreFailed_ = 0;
-  TJobSummary summary_;             // of the running job
-  TStationStore* store_ = nullptr;  // of the running job
+  TJobSummary summary_;              // of the running job
+  std::optional<TStepClock> clock_;  // times the steps of the running job into summary_
+  TStationStore* store_ = nullptr;   // of the running job
   std::atomic<bool> stop_{false};
 };
 

@@ -33,6 +33,40 @@ enum class TStepOutcome : std::uint8_t { kNotRun = 0, kOk, kFailed, kSkipped };
 // One letter per outcome, in the order above.
 constexpr char kStepLetters[] = {'-', 'o', 'x', 's'};
 
+// The timed steps of a job, finer than TJobStep where the time goes: the image update is three
+// steps here. Names as the records and reports spell them.
+enum class TTimedStep : std::uint8_t {
+  kConnect = 0,
+  kVersionCheck,
+  kBackup,
+  kDownloadMode,
+  kProgrammer,
+  kImageStream,
+  kReset,  // reset and found again
+  kRestore,
+  kReadBack,
+  kCount
+};
+constexpr std::size_t kTimedStepCount = static_cast<std::size_t>(TTimedStep::kCount);
+constexpr const char* kTimedStepNames[kTimedStepCount] = {
+    "connect",      "version_check", "backup",  "download_mode", "programmer",
+    "image_stream", "reset",         "restore", "read_back"};
+// The same for people: in reports and on the terminal.
+constexpr const char* kTimedStepTitles[kTimedStepCount] = {
+    "connect",      "version check", "backup",  "download mode", "programmer",
+    "image stream", "reset",         "restore", "read-back"};
+
+// When a step began and ended, in milliseconds from the start of its job; -1 when it did not run.
+struct TStepSpan {
+  std::int32_t beginMs = -1;
+  std::int32_t endMs = -1;
+
+  bool Ran() const { return beginMs >= 0 && endMs >= beginMs; }
+  std::int32_t Ms() const { return Ran() ? endMs - beginMs : 0; }
+  bool operator==(const TStepSpan&) const = default;
+};
+using TStepTimes = std::array<TStepSpan, kTimedStepCount>;
+
 // What a summary is about: a download job or a recovery from a stored backup.
 constexpr const char* kJobKindFlash = "flash";
 constexpr const char* kJobKindRestore = "restore";
@@ -64,7 +98,10 @@ struct TJobSummary {
   std::string startedAt;      // local time "YYYY-MM-DD HH:MM:SS.mmm"
   std::string endedAt;
   std::uint32_t elapsedMs = 0;
+  TStepTimes times{};
 
+  TStepSpan& Time(TTimedStep step) { return times[static_cast<std::size_t>(step)]; }
+  const TStepSpan& Time(TTimedStep step) const { return times[static_cast<std::size_t>(step)]; }
   TStepOutcome& Step(TJobStep step) { return steps[static_cast<std::size_t>(step)]; }
   TStepOutcome Step(TJobStep step) const { return steps[static_cast<std::size_t>(step)]; }
 };
@@ -89,6 +126,46 @@ inline std::array<TStepOutcome, kJobStepCount> StepsFromLetters(std::string_view
     }
   }
   return steps;
+}
+
+// The step times as the records keep them: "begin:end" per step, separated by ';', empty for a
+// step that did not run ("0:812;812:1020;;..."); and back, where anything unreadable reads as not
+// run.
+inline std::string StepTimesText(const TStepTimes& times) {
+  std::string text;
+  for (std::size_t i = 0; i < times.size(); ++i) {
+    if (i > 0) text += ';';
+    if (times[i].Ran()) {
+      text += std::to_string(times[i].beginMs) + ':' + std::to_string(times[i].endMs);
+    }
+  }
+  return text;
+}
+
+inline TStepTimes StepTimesFromText(std::string_view text) {
+  TStepTimes times{};
+  const auto number = [](std::string_view digits, std::int32_t* value) {
+    if (digits.empty() || digits.size() > 9) return false;
+    std::int32_t n = 0;
+    for (const char c : digits) {
+      if (c < '0' || c > '9') return false;
+      n = n * 10 + (c - '0');
+    }
+    *value = n;
+    return true;
+  };
+  for (std::size_t i = 0; i < times.size() && !text.empty(); ++i) {
+    const std::size_t end = std::min(text.find(';'), text.size());
+    const std::string_view field = text.substr(0, end);
+    text.remove_prefix(std::min(end + 1, text.size()));
+    const std::size_t colon = field.find(':');
+    TStepSpan span;
+    if (colon != std::string_view::npos && number(field.substr(0, colon), &span.beginMs) &&
+        number(field.substr(colon + 1), &span.endMs) && span.Ran()) {
+      times[i] = span;
+    }
+  }
+  return times;
 }
 
 }  // namespace vornex

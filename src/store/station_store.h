@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -30,6 +31,7 @@ std::string DefaultDataFolder();
 // Which jobs the history lists.
 struct THistoryFilter {
   std::string since;   // "YYYY-MM-DD" or "YYYY-MM-DD HH:MM:SS": jobs started at or after it
+  std::string until;   // the same form: jobs started before it
   std::string serial;  // serial number before the rewrite, exactly
   std::string key;     // device key, letter case ignored
   int limit = 0;       // at most this many, 0 = all
@@ -51,6 +53,9 @@ struct TBackupClosing {
   std::string originStation;  // a copy of another station's backup: where it came from
   std::int64_t originId = 0;
 };
+
+// Called with each job in turn; answers false to stop.
+using TJobVisitor = std::function<bool(const TJobSummary&)>;
 
 class TStationStore {
  public:
@@ -106,6 +111,10 @@ class TStationStore {
   std::int64_t RecordJob(const TJobSummary& summary, std::string* error);
   // Past jobs, newest first. Nullopt with *error.
   std::optional<std::vector<TJobSummary>> History(const THistoryFilter& filter, std::string* error);
+  // The jobs the filter chooses, oldest first, one at a time (the history is never held whole:
+  // a report over millions of jobs needs no more memory than one). True when every job was
+  // visited or the visitor stopped; false with *error when the records could not be read.
+  bool VisitJobs(const THistoryFilter& filter, const TJobVisitor& visit, std::string* error);
   // One job; nullopt with *error when absent or unreadable.
   std::optional<TJobSummary> LoadJob(std::int64_t jobId, std::string* error);
 

@@ -126,6 +126,8 @@ struct TStationStore::Impl {
   bool ReadNvRecords(std::int64_t backupId, std::vector<TNvRecord>* nv, std::string* error);
   bool ReadHistory(const THistoryFilter& filter, std::vector<TJobSummary>* jobs,
                    std::string* error);
+  bool VisitHistory(const THistoryFilter& filter, bool oldestFirst, const TJobVisitor& visit,
+                    std::string* error);
 };
 
 }  // namespace vornex

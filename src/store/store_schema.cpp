@@ -138,7 +138,13 @@ END;
 PRAGMA user_version = 3;
 )sql";
 
-constexpr const char* kMigrations[] = {kSchema1, kSchema2, kSchema3};
+// Schema 4: when each timed step of a job began and ended ("begin:end;..." in ms from its start).
+constexpr const char* kSchema4 = R"sql(
+ALTER TABLE jobs ADD COLUMN step_times TEXT NOT NULL DEFAULT '';
+PRAGMA user_version = 4;
+)sql";
+
+constexpr const char* kMigrations[] = {kSchema1, kSchema2, kSchema3, kSchema4};
 
 // The first column of the statement's first row as text; false when it gives no row.
 bool QueryText(TDatabase& db, const char* sql, std::string* value) {
