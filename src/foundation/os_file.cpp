@@ -1,6 +1,11 @@
 // The parts of the file interface that every system shares.
 #include "foundation/os_file.h"
 
+#include <system_error>
+
+#include "foundation/pacing.h"
+#include "foundation/paths.h"
+
 namespace vornex::os {
 
 TFile& TFile::operator=(TFile&& other) noexcept {
@@ -30,6 +35,23 @@ std::string FileResultText(const TFileResult& result) {
       break;
   }
   return "failed";
+}
+
+TFileResult WriteFileAtomically(const std::string& path, std::string_view bytes) {
+  // A name nobody has taken: a clash with another writer's temporary file tries the next.
+  const std::uint32_t seed = pacing::TickCount();
+  for (std::uint32_t attempt = 0; attempt < 100; ++attempt) {
+    const std::string temporary = path + ".tmp-" + std::to_string(seed + attempt);
+    TFileResult result = WriteNewFile(temporary, bytes);
+    if (result.status == TFileStatus::kNameTaken) continue;
+    if (result.Done()) result = MoveIntoPlace(temporary, path);
+    if (!result.Done()) {
+      std::error_code ignored;
+      std::filesystem::remove(paths::FsPath(temporary), ignored);
+    }
+    return result;
+  }
+  return TFileResult{TFileStatus::kNameTaken, 0, 0};
 }
 
 }  // namespace vornex::os

@@ -78,6 +78,15 @@ TFileResult Append(TFile& file, std::string_view bytes);
 // stays behind with what was written.
 TFileResult WriteNewFile(const std::string& path, std::string_view bytes);
 
+// Puts the file `from` in the place of `to` in one step, replacing a file of that name (on
+// Windows with MoveFileEx's replace). Both names in the same folder.
+TFileResult MoveIntoPlace(const std::string& from, const std::string& to);
+
+// Writes the whole file under a free temporary name in its folder ("NAME.tmp-N"), flushed to
+// the disk, then puts it in the place of `path`: a reader sees the former file or the new one,
+// never a part. After a failure no temporary file is left and `path` is as it was.
+TFileResult WriteFileAtomically(const std::string& path, std::string_view bytes);
+
 // Reads the whole of a regular file of at most `limit` bytes into `bytes`, without following
 // a link in its last part and without waiting on a device or pipe. kMissing when the file is
 // gone; on any refusal `bytes` is empty.

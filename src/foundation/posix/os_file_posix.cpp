@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <system_error>
 
 #include "foundation/os_file.h"
@@ -83,6 +84,11 @@ TFileResult WriteNewFile(const std::string& path, std::string_view bytes) {
   if (result.Done() && ::fsync(fd) != 0) result = Failure(errno);
   if (::close(fd) != 0 && result.Done()) result = Failure(errno);
   return result;
+}
+
+TFileResult MoveIntoPlace(const std::string& from, const std::string& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0) return Failure(errno);
+  return {};
 }
 
 TFileResult ReadRegularFile(const std::string& path, std::size_t limit, std::string* bytes) {

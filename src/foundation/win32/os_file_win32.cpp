@@ -137,6 +137,14 @@ TFileResult WriteNewFile(const std::string& path, std::string_view bytes) {
   return result;
 }
 
+TFileResult MoveIntoPlace(const std::string& from, const std::string& to) {
+  if (!::MoveFileExW(win32::Wide(from).c_str(), win32::Wide(to).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return LastFailure();
+  }
+  return {};
+}
+
 TFileResult ReadRegularFile(const std::string& path, std::size_t limit, std::string* bytes) {
   bytes->clear();
   // FILE_FLAG_OPEN_REPARSE_POINT opens a link itself instead of its target; backup semantics
