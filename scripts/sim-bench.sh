@@ -1,5 +1,6 @@
-# Shared by the demo and the screenshot scripts (sourced, not run): the image folder of a
-# simulated batch and the simulated devices themselves.
+# Shared by the demo, the screenshot and the report scripts (sourced, not run): the image
+# folder of a simulated batch, the simulated devices themselves and batches of the headless
+# station on them.
 
 # make_images DIR [MIB]: a programmer of 24 KiB at 0x20000000 (Intel HEX), a flash image of MIB
 # MiB (default 4) ending with its version tag, and the item switches that keep the AT identity
@@ -45,4 +46,32 @@ snapshot_devices() {
   kill -USR1 "$sim"
   for _ in $(seq 100); do [ -s "$work/state.json" ] && break; sleep 0.1; done
   cp "$work/state.json" "$work/before.json"
+}
+
+# station_settings WORK DEVICES: the station's settings for a simulated batch in
+# WORK/station.ini: DEVICES slots.
+station_settings() {
+  printf '[Config]\r\nPathNumber=%s\r\n' "$2" > "$1/station.ini"
+}
+
+# run_batch BUILD WORK DEVICES SCALE: one batch of the headless station of BUILD on the devices
+# of start_devices, with the images, settings and records of WORK, run in WORK (where DataInfo
+# files go): Start once DEVICES are listed (at most a minute's wait), each job's JSON line
+# appended to WORK/results.jsonl and the terminal's output to WORK/station.log. Sets
+# batch_status to the station's exit status (the number of devices that FAILED or never
+# started).
+# shellcheck disable=SC2034 # batch_status is the caller's
+run_batch() {
+  local build=$1 work=$2 devices=$3 scale=$4
+  batch_status=0
+  (cd "$work" && "$build/src/app/vornex" --headless --bench "$work/bench" \
+    --image "$work/images" --expect "$devices" --wait 60 --time-scale "$scale" \
+    --settings "$work/station.ini" --data "$work/records" --json "$work/results.jsonl") \
+    >> "$work/station.log" 2>&1 || batch_status=$?
+}
+
+# stop_devices SIM_PID: stops the simulator and waits until it has ended.
+stop_devices() {
+  kill -TERM "$1" 2>/dev/null || true
+  wait "$1" 2>/dev/null || true
 }
