@@ -1,6 +1,6 @@
 // The station program: the station window, with --headless the terminal front-end, and the
-// record commands "vornex restore", "vornex history" and "vornex line". Every way out ends with a
-// status of the one table in console/exit_status.h.
+// record commands "vornex restore", "vornex history", "vornex report" and "vornex line". Every
+// way out ends with a status of the one table in console/exit_status.h.
 #include <iostream>
 #include <string>
 #include <vector>
@@ -10,6 +10,7 @@
 #include "console/headless/headless_station.h"
 #include "console/line_commands.h"
 #include "console/records_commands.h"
+#include "console/report_command.h"
 #include "console/run_options.h"
 #include "console/system_check.h"
 #ifdef VORNEX_HAVE_GUI
@@ -25,6 +26,9 @@ int main(int argc, char** argv) {
     return args[0] == "restore" ? vornex::RunRestoreCommand(rest, std::cout, std::cerr)
                                 : vornex::RunHistoryCommand(rest, std::cout, std::cerr);
   }
+  if (!args.empty() && args[0] == "report") {
+    return vornex::RunReportCommand({args.begin() + 1, args.end()}, std::cout, std::cerr);
+  }
   if (!args.empty() && args[0] == "line") {
     return vornex::RunLineCommand({args.begin() + 1, args.end()}, std::cout, std::cerr);
   }
@@ -36,6 +40,7 @@ int main(int argc, char** argv) {
       std::cout << vornex::RunUsage() << '\n'
                 << vornex::RestoreUsage() << '\n'
                 << vornex::HistoryUsage() << '\n'
+                << vornex::ReportUsage() << '\n'
                 << vornex::LineUsage() << '\n'
                 << vornex::SystemCheckUsage() << '\n'
                 << vornex::exit_status::kHelp;

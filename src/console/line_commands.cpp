@@ -11,9 +11,7 @@
 #include "store/station_store.h"
 
 namespace vornex {
-namespace {
 
-// The line the settings name, connected; null after saying why (*status set).
 std::unique_ptr<line::TPgConnection> ConnectLine(const char* command,
                                                  const TStationSettings& settings,
                                                  std::ostream& err, int* status) {
@@ -43,6 +41,8 @@ std::unique_ptr<line::TPgConnection> ConnectLine(const char* command,
   err << "vornex " << command << ": " << fault << '\n';
   return nullptr;
 }
+
+namespace {
 
 int InitCommand(const TOptions& options, std::ostream& out, std::ostream& err) {
   const std::string conninfo = options.Get("--admin");

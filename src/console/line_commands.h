@@ -4,6 +4,7 @@
 // the settings name (section Line, key Connection).
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -11,6 +12,7 @@
 
 #include "foundation/settings.h"
 #include "line/line_rows.h"
+#include "line/pg_connection.h"
 #include "records/identity_record.h"
 
 namespace vornex {
@@ -18,6 +20,12 @@ namespace vornex {
 class TStationStore;
 
 std::string LineUsage();
+
+// The line the settings name, connected and its schema checked; null after saying why on `err`
+// ("vornex COMMAND: the line cannot be reached: ..."), with the exit status in *status.
+std::unique_ptr<line::TPgConnection> ConnectLine(const char* command,
+                                                 const TStationSettings& settings,
+                                                 std::ostream& err, int* status);
 
 // Runs "vornex line ..." (args without "line"). Exit status kOk, kUsage, kUnavailable (no line
 // set up, or it cannot be reached) or kRefused (a schema newer than this station).

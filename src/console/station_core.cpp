@@ -7,6 +7,7 @@
 #include "foundation/text.h"
 #include "line/line_os.h"
 #include "line/pg_connection.h"
+#include "report/socket_callout.h"
 
 namespace vornex {
 namespace {
@@ -74,7 +75,12 @@ TStationCore::TStationCore(TStationSetup setup, TConsoleView& view, TNotifyTarge
               std::move(say)) {
   coordinator_->SetRecordStore(store_.get(), setup.run.settings.verifyIdentity,
                                setup.run.settings.flashBlankDevices);
-  presenter_.OnBatchEnded([this] { TellWhatIsLeft(); });
+  upkeepRules_.keepValuesDays = setup.run.settings.keepBackupValuesDays;
+  upkeepRules_.waitForLine = !setup.run.settings.lineConnection.empty();
+  presenter_.OnBatchEnded([this] {
+    TellWhatIsLeft();
+    upkeepDue_ = true;
+  });
   // From here on confirmations go to the front-end.
   coordinator_->SetNotifyAll(&target, WM_DOWNLOAD_CNF);
   presenter_.InitPanel();
@@ -101,6 +107,24 @@ std::string TStationCore::LineText() const {
                                       : "Line: not connected";
   if (state->waiting != 0) text += ", " + std::to_string(state->waiting) + " records to send";
   return text;
+}
+
+std::vector<std::string> TStationCore::SocketCallout() {
+  std::vector<std::string> lines;
+  if (!store_) return lines;
+  THistoryFilter last;
+  last.limit = report::kCalloutWindow;
+  std::string error;
+  const auto jobs = store_->History(last, &error);
+  if (!jobs) return lines;  // the end of a run says nothing more of records it cannot read
+  std::vector<report::TSocketJob> window;
+  for (const TJobSummary& job : *jobs) {
+    if (job.kind == kJobKindFlash) window.push_back({job.slot, job.deviceKey, job.pass});
+  }
+  for (const report::TSuspectSocket& socket : report::FindSuspectSockets(window)) {
+    lines.push_back(report::CalloutText(socket, static_cast<std::int64_t>(window.size())));
+  }
+  return lines;
 }
 
 void TStationCore::Begin() {
@@ -130,6 +154,7 @@ TCloseStep TStationCore::Tick() {
     if (say_) say_(text);
   }
   driver_.Tick();
+  if (upkeepDue_ && Idle() && !presenter_.AnySlotRunning()) UpkeepStep();
   // A stop from outside (an interrupt or termination request) closes the window safely.
   if (driver_.Stopping() && !finishing_ && !stopClosing_) {
     stopClosing_ = true;
@@ -176,6 +201,14 @@ std::string TStationCore::TitleText() const {
   const std::string line = LineText();
   if (!line.empty()) text += (text.empty() ? "" : " - ") + line;
   return text;
+}
+
+void TStationCore::UpkeepStep() {
+  std::string error;
+  const auto step = store_ ? store_->Upkeep(upkeepRules_, kUpkeepBackups, &error) : std::nullopt;
+  upkeepDue_ = step && step->more;
+  // Upkeep only keeps the records small: a failure is said and left until the next batch.
+  if (!step && store_ && say_) say_("Station records: not kept small: " + error);
 }
 
 void TStationCore::TellWhatIsLeft() {

@@ -96,6 +96,10 @@ class TStationCore {
   // no line is set up.
   std::string LineText() const;
   void OnNotice(TNotice callback) { notice_ = std::move(callback); }
+  // The USB sockets of this station that fail more than its others over its last jobs (the
+  // yield report's callout), one line each: "Socket C (key 1-1.3): 5 of 6 jobs failed in the
+  // last 200, ...". Empty when none does, or without records; one read of the records.
+  std::vector<std::string> SocketCallout();
 
   // Tells the start notice and arms the first device check and the wait limit (once the
   // front-end ticks).
@@ -140,6 +144,9 @@ class TStationCore {
   // Asks every job to stop at its next safe point; true when the window must wait for jobs.
   bool BeginFinishing();
   void TellWhatIsLeft();
+  // One step of the records' upkeep, between batches (at the start and after each batch, on
+  // the ticks while no job runs, until nothing is left to do).
+  void UpkeepStep();
   // The picture's moment has come (see screenshotPercent); true the first time only.
   bool ScreenshotDue();
 
@@ -163,6 +170,10 @@ class TStationCore {
   bool stopClosing_ = false;  // a stop from outside is closing the window
   bool screenshotTaken_ = false;
   bool shutDown_ = false;
+  // Backups one upkeep step may touch: a step is one short transaction on a tick.
+  static constexpr int kUpkeepBackups = 32;
+  TUpkeepRules upkeepRules_;
+  bool upkeepDue_ = true;
 };
 
 }  // namespace vornex

@@ -41,7 +41,7 @@ constexpr const char* kJobColumns =
     "j.image_sha256, j.sn_before, j.meid_before, j.tflag_before, j.sn_after, j.meid_after, "
     "j.tflag_after, j.nv_backed_up, j.nv_differ, j.at_differ, j.identity_verified, j.steps, "
     "j.pass, j.failure, j.cause, coalesce(j.backup_id, 0), j.started_at, j.ended_at, "
-    "j.elapsed_ms";
+    "j.elapsed_ms, j.step_times";
 
 TLineJob ReadJob(const std::vector<std::string>& row) {
   std::size_t c = 0;
@@ -76,6 +76,7 @@ TLineJob ReadJob(const std::vector<std::string>& row) {
   j.startedAt = next();
   j.endedAt = next();
   j.elapsedMs = static_cast<std::uint32_t>(ToInt(next()));
+  j.times = StepTimesFromText(next());
   return line;
 }
 
@@ -144,9 +145,10 @@ bool PushJob(TPgConnection& conn, const std::string& stationId, const TJobSummar
       "diag_com_after, modem_com_after, version_before, version_after, image_tag, "
       "image_sha256, sn_before, meid_before, tflag_before, sn_after, meid_after, tflag_after, "
       "nv_backed_up, nv_differ, at_differ, identity_verified, steps, pass, failure, cause, "
-      "backup_id, started_at, ended_at, elapsed_ms) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, "
-      "$10, $11, $12, $13, $14, $15, $16, $17, $18, $19, $20, $21, $22, $23, $24, $25, $26, $27, "
-      "$28, $29, $30, $31) ON CONFLICT DO NOTHING",
+      "backup_id, started_at, ended_at, elapsed_ms, step_times) VALUES ($1, $2, $3, $4, $5, $6, "
+      "$7, "
+      "$8, $9, $10, $11, $12, $13, $14, $15, $16, $17, $18, $19, $20, $21, $22, $23, $24, $25, "
+      "$26, $27, $28, $29, $30, $31, $32) ON CONFLICT DO NOTHING",
       {Text(stationId),
        Number(j.id),
        Text(j.kind),
@@ -177,23 +179,25 @@ bool PushJob(TPgConnection& conn, const std::string& stationId, const TJobSummar
        j.backupId > 0 ? Number(j.backupId) : Null(),
        Text(j.startedAt),
        Text(j.endedAt),
-       Number(j.elapsedMs)},
+       Number(j.elapsedMs),
+       Text(StepTimesText(j.times))},
       "a job", error);
 }
 
-std::optional<std::vector<TLineJob>> LineHistory(TPgConnection& conn,
-                                                 const TLineHistoryFilter& filter,
-                                                 std::string* error) {
+namespace {
+
+// The query of the jobs the filter chooses, without its order; its values go into *params.
+std::string JobQuery(const TLineHistoryFilter& filter, std::vector<TPgParam>* params) {
   // The filters only choose fixed pieces of the query; their values are bound.
   std::string sql = std::string("SELECT ") + kJobColumns +
                     " FROM line.jobs j JOIN line.stations s USING (station_id) WHERE true";
-  std::vector<TPgParam> params;
   const auto bind = [&](TPgParam p) {
-    params.push_back(std::move(p));
+    params->push_back(std::move(p));
     std::string placeholder = "$";
-    return placeholder += std::to_string(params.size());
+    return placeholder += std::to_string(params->size());
   };
   if (!filter.since.empty()) sql += " AND j.started_at >= " + bind(Text(filter.since));
+  if (!filter.until.empty()) sql += " AND j.started_at < " + bind(Text(filter.until));
   if (!filter.serial.empty()) sql += " AND j.sn_before = " + bind(Bytes(filter.serial));
   if (!filter.key.empty())
     sql += " AND lower(j.device_key) = lower(" + bind(Text(filter.key)) + ")";
@@ -201,8 +205,19 @@ std::optional<std::vector<TLineJob>> LineHistory(TPgConnection& conn,
     const std::string p = bind(Text(filter.station));
     sql += " AND (s.name = " + p + " OR s.station_id::text LIKE " + p + " || '%')";
   }
-  sql += " ORDER BY j.started_at DESC, j.received_at DESC, j.local_id DESC LIMIT " +
-         bind(filter.limit > 0 ? Number(filter.limit) : Null());
+  return sql;
+}
+
+}  // namespace
+
+std::optional<std::vector<TLineJob>> LineHistory(TPgConnection& conn,
+                                                 const TLineHistoryFilter& filter,
+                                                 std::string* error) {
+  std::vector<TPgParam> params;
+  std::string sql = JobQuery(filter, &params);
+  params.push_back(filter.limit > 0 ? Number(filter.limit) : Null());
+  sql += " ORDER BY j.started_at DESC, j.received_at DESC, j.local_id DESC LIMIT $" +
+         std::to_string(params.size());
   std::string why;
   const auto rows = conn.Exec(sql, params, &why);
   if (!rows) {
@@ -212,6 +227,38 @@ std::optional<std::vector<TLineJob>> LineHistory(TPgConnection& conn,
   std::vector<TLineJob> jobs;
   for (const auto& row : rows->rows) jobs.push_back(ReadJob(row));
   return jobs;
+}
+
+bool VisitLineJobs(TPgConnection& conn, const TLineHistoryFilter& filter,
+                   const TLineJobVisitor& visit, std::string* error) {
+  // A cursor lives in a transaction; a read-only one holds no lock that a push would wait for.
+  constexpr int kBatch = 500;
+  std::vector<TPgParam> params;
+  const std::string sql = "DECLARE report_jobs NO SCROLL CURSOR FOR " + JobQuery(filter, &params) +
+                          " ORDER BY j.started_at, j.received_at, j.local_id";
+  std::string why;
+  const auto fail = [&](const std::string& what) {
+    std::string ignored;
+    if (!conn.Broken()) conn.Run("ROLLBACK", &ignored);
+    *error = "cannot read the line's jobs: " + what;
+    return false;
+  };
+  if (!conn.Run("BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY", &why)) return fail(why);
+  if (!conn.Exec(sql, params, &why)) return fail(why);
+  const std::string fetch = "FETCH " + std::to_string(kBatch) + " FROM report_jobs";
+  for (bool more = true; more;) {
+    const auto rows = conn.Exec(fetch, {}, &why);
+    if (!rows) return fail(why);
+    more = rows->rows.size() == static_cast<std::size_t>(kBatch);
+    for (const auto& row : rows->rows) {
+      if (!visit(ReadJob(row))) {
+        more = false;
+        break;
+      }
+    }
+  }
+  if (!conn.Run("COMMIT", &why)) return fail(why);
+  return true;
 }
 
 std::optional<std::optional<TLineBackup>> NewestLineBackup(TPgConnection& conn,

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,6 +39,7 @@ struct TLineJob {
 // of it, or its name).
 struct TLineHistoryFilter {
   std::string since;
+  std::string until;   // jobs started before it
   std::string serial;  // device bytes
   std::string key;
   std::string station;
@@ -46,6 +48,15 @@ struct TLineHistoryFilter {
 std::optional<std::vector<TLineJob>> LineHistory(TPgConnection& conn,
                                                  const TLineHistoryFilter& filter,
                                                  std::string* error);
+
+// Called with each job in turn; answers false to stop.
+using TLineJobVisitor = std::function<bool(const TLineJob&)>;
+// The jobs the filter chooses (its limit aside), oldest first, one at a time: read through a
+// server-side cursor a batch at a time, so that a report over the line's millions of jobs holds
+// no more than one batch. True when every job was visited or the visitor stopped; false with
+// *error when they could not be read.
+bool VisitLineJobs(TPgConnection& conn, const TLineHistoryFilter& filter,
+                   const TLineJobVisitor& visit, std::string* error);
 
 // An open backup of the line (no closing row names it), with everything in it; `backup.id` is
 // its id on the station that took it.

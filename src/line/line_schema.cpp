@@ -114,7 +114,13 @@ CREATE POLICY stations_contact ON line.stations FOR UPDATE USING (login = sessio
   WITH CHECK (login = session_user);
 )sql";
 
-constexpr const char* kLineMigrations[] = {kLineSchema1};
+// Schema 2: when each timed step of a job began and ended (the records' "begin:end;..." text;
+// empty for jobs pushed before).
+constexpr const char* kLineSchema2 = R"sql(
+ALTER TABLE line.jobs ADD COLUMN step_times text NOT NULL DEFAULT '';
+)sql";
+
+constexpr const char* kLineMigrations[] = {kLineSchema1, kLineSchema2};
 
 // The schema's version, 0 when the database has none. False with *error.
 bool ReadVersion(TPgConnection& conn, std::int64_t* version, std::string* error) {

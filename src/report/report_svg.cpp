@@ -167,7 +167,7 @@ std::string MarkupText(std::string_view text, std::size_t characters) {
 std::string BarChartSvg(const TBarChart& chart) {
   constexpr int kWidth = 720;
   constexpr int kHeight = 300;
-  constexpr double kLeft = 56;
+  constexpr double kLeft = 76;
   constexpr double kRight = 52;
   constexpr double kTop = 24;
   constexpr double kBottom = 96;

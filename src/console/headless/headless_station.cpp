@@ -90,6 +90,10 @@ int RunHeadless(const TRunOptions& options, std::ostream& out, std::ostream& err
     view.ShowNotice(report, "");
     view.Flush();
   }
+  for (const std::string& line : core.SocketCallout()) {
+    view.ShowNotice(line, "");
+    view.Flush();
+  }
   if (const std::string line = core.LineText(); !line.empty()) {
     view.ShowNotice(line, "");
     view.Flush();
