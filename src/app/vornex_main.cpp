@@ -13,6 +13,7 @@
 #include "console/report_command.h"
 #include "console/run_options.h"
 #include "console/system_check.h"
+#include "console/upkeep_command.h"
 #ifdef VORNEX_HAVE_GUI
 #include "console/qt/vornex_app.h"
 #elif defined(VORNEX_HAVE_WIN32_WINDOW)
@@ -29,6 +30,9 @@ int main(int argc, char** argv) {
   if (!args.empty() && args[0] == "report") {
     return vornex::RunReportCommand({args.begin() + 1, args.end()}, std::cout, std::cerr);
   }
+  if (!args.empty() && args[0] == "records") {
+    return vornex::RunRecordsCommand({args.begin() + 1, args.end()}, std::cout, std::cerr);
+  }
   if (!args.empty() && args[0] == "line") {
     return vornex::RunLineCommand({args.begin() + 1, args.end()}, std::cout, std::cerr);
   }
@@ -41,6 +45,7 @@ int main(int argc, char** argv) {
                 << vornex::RestoreUsage() << '\n'
                 << vornex::HistoryUsage() << '\n'
                 << vornex::ReportUsage() << '\n'
+                << vornex::RecordsUsage() << '\n'
                 << vornex::LineUsage() << '\n'
                 << vornex::SystemCheckUsage() << '\n'
                 << vornex::exit_status::kHelp;

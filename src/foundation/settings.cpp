@@ -50,6 +50,9 @@ TStationSettings LoadSettings(const std::string& path) {
   settings.verifyIdentity = !profile::IsOff(profile::ReadString(path, kSection, "VerifyIdentity"));
   settings.flashBlankDevices =
       profile::IsOn(profile::ReadString(path, kSection, "FlashBlankDevices"));
+  const std::int64_t keepDays =
+      LeadingNumber(profile::ReadString(path, kSection, "KeepBackupValuesDays"));
+  if (keepDays >= 0) settings.keepBackupValuesDays = static_cast<std::int32_t>(keepDays);
   settings.lineConnection =
       profile::ReadString(path, kLineSection, "Connection", &settings.lineConnectionCut);
   settings.lineName = profile::ReadString(path, kLineSection, "Name");

@@ -25,6 +25,10 @@ struct TStationSettings {
   // FlashBlankDevices = ON: a device that answers a blank identity (no serial number and no
   // MEID, or only empty NV items) is backed up and flashed; else it is refused untouched.
   bool flashBlankDevices = false;
+  // KeepBackupValuesDays: a closed backup's identity values are dropped this many days after
+  // its verified restore (its account stays in the history); 0 keeps them for ever. Not a
+  // number, or negative: the default.
+  std::int32_t keepBackupValuesDays = 90;
   // Section Line: the line of stations that the records are sent to. Connection is a libpq
   // connection string or service ("service=NAME"), never with a password; empty: no line.
   std::string lineConnection;

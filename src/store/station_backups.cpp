@@ -5,6 +5,7 @@
 #include <initializer_list>
 
 #include "foundation/local_time.h"
+#include "store/nv_pack.h"
 #include "store/station_store_impl.h"
 
 namespace vornex {
@@ -185,6 +186,25 @@ bool TStationStore::Impl::ReadAtValues(std::int64_t backupId, TIdentityBlock* at
 
 bool TStationStore::Impl::ReadNvRecords(std::int64_t backupId, std::vector<TNvRecord>* nv,
                                         std::string* error) {
+  if (schema < 4) return ReadNvRows(backupId, nv, error);
+  TStatement s = db.Prepare("SELECT records, data FROM backup_nv_packed WHERE backup_id = ?1");
+  const TStep step = BindAll(s, backupId) ? s.Step() : TStep::kError;
+  if (step == TStep::kError) return Fail(error, "cannot read the NV records of the backup");
+  if (step == TStep::kDone) return ReadNvRows(backupId, nv, error);
+  std::optional<std::vector<TNvRecord>> records =
+      UnpackNvRecords(s.ColumnBlob(1), static_cast<std::size_t>(std::max<std::int64_t>(
+                                           0, std::min<std::int64_t>(s.ColumnInt64(0), 1 << 20))));
+  if (!records) {
+    SetError(error, "backup " + std::to_string(backupId) + " has damaged packed NV records (" +
+                        path + ")");
+    return false;
+  }
+  nv->insert(nv->end(), records->begin(), records->end());
+  return true;
+}
+
+bool TStationStore::Impl::ReadNvRows(std::int64_t backupId, std::vector<TNvRecord>* nv,
+                                     std::string* error) {
   TStatement s = db.Prepare("SELECT seq, data FROM backup_nv WHERE backup_id = ?1 ORDER BY seq");
   TStep step = BindAll(s, backupId) ? TStep::kRow : TStep::kError;
   while (step == TStep::kRow && (step = s.Step()) == TStep::kRow) {

@@ -56,7 +56,13 @@ bool TStationStore::Impl::FilesIntact(std::string* error) const {
 
 TStationStore::TStationStore(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
-TStationStore::~TStationStore() = default;
+TStationStore::~TStationStore() {
+  // The next opening trusts a file closed here and skips its full check. A file replaced under
+  // the station is not marked.
+  if (!impl_ || !impl_->writable) return;
+  std::lock_guard lock(impl_->mutex);
+  if (impl_->FilesIntact(nullptr)) impl_->db.Exec("UPDATE station SET clean_close = 1");
+}
 
 std::unique_ptr<TStationStore> TStationStore::Open(const std::string& dataFolder,
                                                    std::string* error) {
@@ -88,6 +94,7 @@ std::unique_ptr<TStationStore> TStationStore::Open(const std::string& dataFolder
     return nullptr;
   }
   impl->journalId = os::FileIdentityOf(impl->JournalPath(), nullptr);
+  impl->writable = true;
   return std::unique_ptr<TStationStore>(new TStationStore(std::move(impl)));
 }
 
@@ -123,7 +130,9 @@ std::unique_ptr<TStationStore> TStationStore::OpenReadOnly(const std::string& da
     return nullptr;
   }
   impl->db.SetBusyTimeout(kBusyTimeoutMs);
-  if (!CheckSchemaAndFile(impl->db, impl->path, &impl->schema, error)) return nullptr;
+  if (!CheckSchemaAndFile(impl->db, impl->path, TFileCheck::kNone, &impl->schema, error)) {
+    return nullptr;
+  }
   if (impl->schema == 0) {
     std::int64_t objects = 0;
     if (!QueryInt(impl->db, "SELECT count(*) FROM sqlite_schema", &objects)) {

@@ -31,10 +31,10 @@ std::string DefaultDataFolder();
 // Which jobs the history lists.
 struct THistoryFilter {
   std::string since;   // "YYYY-MM-DD" or "YYYY-MM-DD HH:MM:SS": jobs started at or after it
-  std::string until;   // the same form: jobs started before it
   std::string serial;  // serial number before the rewrite, exactly
   std::string key;     // device key, letter case ignored
   int limit = 0;       // at most this many, 0 = all
+  std::string until;   // the form of `since`: jobs started before it
 };
 
 // What a line of stations has not received yet: one entry per backup, closing of a backup and
@@ -52,6 +52,23 @@ struct TBackupClosing {
   std::string how;
   std::string originStation;  // a copy of another station's backup: where it came from
   std::int64_t originId = 0;
+};
+
+// How long closed backups keep their values. The job history is always kept.
+constexpr int kDefaultKeepValuesDays = 90;
+struct TUpkeepRules {
+  // A closed backup's AT values and NV records are dropped this many days after it was closed;
+  // 0 keeps them for ever (packed).
+  int keepValuesDays = kDefaultKeepValuesDays;
+  // A line of stations is set up: nothing is dropped before the line has received it.
+  bool waitForLine = false;
+};
+
+// What one step of upkeep did.
+struct TUpkeepStep {
+  int dropped = 0;    // backups whose values were dropped
+  int packed = 0;     // backups whose NV records were packed
+  bool more = false;  // there may be more to do
 };
 
 // Called with each job in turn; answers false to stop.
@@ -117,6 +134,18 @@ class TStationStore {
   bool VisitJobs(const THistoryFilter& filter, const TJobVisitor& visit, std::string* error);
   // One job; nullopt with *error when absent or unreadable.
   std::optional<TJobSummary> LoadJob(std::int64_t jobId, std::string* error);
+
+  // One step of keeping the records small, in one transaction, touching at most `limit`
+  // backups: drops the values of closed backups older than the rules allow, then packs the NV
+  // records of closed ones; then gives freed pages back to the file system. An open backup is
+  // never touched, nor, with waitForLine, one whose backup or closing the line has not
+  // received. A step cut off (a kill, a power cut) changes nothing. Nullopt with *error.
+  std::optional<TUpkeepStep> Upkeep(const TUpkeepRules& rules, int limit, std::string* error);
+  // Reads the whole file and checks it; false with *error naming the first findings.
+  bool CheckWhole(std::string* error);
+  // Rewrites the whole file without free space (and so that later upkeep gives freed pages
+  // back). Needs the file to itself; false with *error.
+  bool Vacuum(std::string* error);
 
   // The station's id on a line of stations: a UUID made when its records were first opened
   // with this schema, and kept with them. Empty for records of an older schema opened for

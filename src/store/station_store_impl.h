@@ -74,10 +74,16 @@ inline bool QueryInt(sqlite::TDatabase& db, const char* sql, std::int64_t* value
   return true;
 }
 
+// How much of a file the opening checks: all of it, all unless the station closed it cleanly
+// last time, or only its schema (a reader, which changes nothing and reports damage where it
+// meets it).
+enum class TFileCheck { kFull, kUnlessClosedCleanly, kNone };
+
 // Reads the schema version of the database file at `path` into *version and checks that it is
-// known and that the file is sound, without writing anything. False with *error.
-bool CheckSchemaAndFile(sqlite::TDatabase& db, const std::string& path, std::int64_t* version,
-                        std::string* error);
+// known and, as `fileCheck` says, that the file is sound, without writing anything. False with
+// *error.
+bool CheckSchemaAndFile(sqlite::TDatabase& db, const std::string& path, TFileCheck fileCheck,
+                        std::int64_t* version, std::string* error);
 // Checks the file and brings its schema up to date. False with *error when it cannot be used;
 // a refused file is left exactly as it was.
 bool PrepareDatabase(sqlite::TDatabase& db, std::string* error);
@@ -93,6 +99,7 @@ struct TStationStore::Impl {
   std::optional<os::TFileIdentity> fileId;
   std::optional<os::TFileIdentity> journalId;
   std::string stationId;  // schema 3 and newer
+  bool writable = false;  // opened for writing: marks the file closed cleanly at the end
 
   // Reads the station's id (schema 3 and newer). False with *error.
   bool ReadStationId(std::string* error);
@@ -124,6 +131,12 @@ struct TStationStore::Impl {
   bool ReadBackup(std::int64_t backupId, TIdentityBackup* backup, std::string* error);
   bool ReadAtValues(std::int64_t backupId, TIdentityBlock* at, std::string* error);
   bool ReadNvRecords(std::int64_t backupId, std::vector<TNvRecord>* nv, std::string* error);
+  // The NV records of the backup's rows (form 0) only.
+  bool ReadNvRows(std::int64_t backupId, std::vector<TNvRecord>* nv, std::string* error);
+  // Upkeep (station_upkeep.cpp): drops the values of closed backups past `cutoff`, then packs
+  // the NV records of closed ones, at most `limit` backups in all, in the open transaction.
+  bool DropOldValues(const TUpkeepRules& rules, int limit, int* dropped, std::string* error);
+  bool PackClosed(int limit, int* packed, std::string* error);
   bool ReadHistory(const THistoryFilter& filter, std::vector<TJobSummary>* jobs,
                    std::string* error);
   bool VisitHistory(const THistoryFilter& filter, bool oldestFirst, const TJobVisitor& visit,

@@ -138,9 +138,24 @@ END;
 PRAGMA user_version = 3;
 )sql";
 
-// Schema 4: when each timed step of a job began and ended ("begin:end;..." in ms from its start).
+// Schema 4: when each timed step of a job began and ended ("begin:end;..." in ms from its start);
+// whether the station closed the file cleanly (the full check at opening is then not needed);
+// the form of a backup's NV records (0 one row each, 1 packed into one blob once closed, 2
+// dropped with its AT values after the retention period) with the indexes its upkeep and the
+// search of a device's open backups by serial number need.
 constexpr const char* kSchema4 = R"sql(
 ALTER TABLE jobs ADD COLUMN step_times TEXT NOT NULL DEFAULT '';
+ALTER TABLE station ADD COLUMN clean_close INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE backups ADD COLUMN nv_form INTEGER NOT NULL DEFAULT 0 CHECK (nv_form IN (0, 1, 2));
+ALTER TABLE backups ADD COLUMN values_dropped_at TEXT;
+CREATE TABLE backup_nv_packed (
+  backup_id INTEGER PRIMARY KEY REFERENCES backups(id) ON DELETE CASCADE,
+  records INTEGER NOT NULL,
+  data BLOB NOT NULL
+);
+CREATE INDEX backups_upkeep ON backups(closed_at) WHERE open = 0 AND nv_form < 2;
+CREATE INDEX backup_at_value ON backup_at(slot, value);
+CREATE INDEX outbox_local ON outbox(local_id);
 PRAGMA user_version = 4;
 )sql";
 
@@ -158,8 +173,8 @@ bool QueryText(TDatabase& db, const char* sql, std::string* value) {
 
 extern const std::int64_t kNewestSchema = static_cast<std::int64_t>(std::size(kMigrations));
 
-bool CheckSchemaAndFile(TDatabase& db, const std::string& path, std::int64_t* version,
-                        std::string* error) {
+bool CheckSchemaAndFile(TDatabase& db, const std::string& path, TFileCheck fileCheck,
+                        std::int64_t* version, std::string* error) {
   auto refuse = [&](std::string text) {
     SetError(error, std::move(text));
     return false;
@@ -171,6 +186,14 @@ bool CheckSchemaAndFile(TDatabase& db, const std::string& path, std::int64_t* ve
     return refuse("station records " + path + " come from a newer version of the station (schema " +
                   std::to_string(*version) + ", this station knows up to " +
                   std::to_string(kNewestSchema) + ")");
+  }
+  if (fileCheck == TFileCheck::kNone) return true;
+  // A file the station closed cleanly was sound then; reading the whole of it again at every
+  // start would cost more the longer the station runs. A marker that cannot be read is no proof.
+  std::int64_t clean = 0;
+  if (fileCheck == TFileCheck::kUnlessClosedCleanly && *version >= 4 &&
+      QueryInt(db, "SELECT clean_close FROM station", &clean) && clean == 1) {
+    return true;
   }
   // The first few findings are enough to tell what is wrong.
   std::string check;
@@ -197,7 +220,14 @@ bool PrepareDatabase(TDatabase& db, std::string* error) {
 
   // Nothing is written before the file is known to be a sound database of a known schema.
   std::int64_t version = 0;
-  if (!CheckSchemaAndFile(db, path, &version, error)) return false;
+  if (!CheckSchemaAndFile(db, path, TFileCheck::kUnlessClosedCleanly, &version, error)) {
+    return false;
+  }
+  // A new file gives the pages that upkeep frees back to the file system as it goes; this must
+  // be set before its first table (on a file that has tables it changes nothing).
+  if (version == 0 && !db.Exec("PRAGMA auto_vacuum = INCREMENTAL")) {
+    return refuse("cannot configure station records " + path + ": " + db.Message());
+  }
 
   std::string mode;
   if (!QueryText(db, "PRAGMA journal_mode=WAL", &mode)) {
@@ -229,6 +259,10 @@ bool PrepareDatabase(TDatabase& db, std::string* error) {
       return refuse("cannot bring station records " + path + " to schema " +
                     std::to_string(step + 1) + ": " + db.Message());
     }
+  }
+  // Until the station closes the file, it counts as not closed cleanly.
+  if (!db.Exec("UPDATE station SET clean_close = 0")) {
+    return refuse("cannot write station records " + path + ": " + db.Message());
   }
   if (!tx.Commit()) return refuse("cannot write station records " + path + ": " + db.Message());
   return true;

@@ -71,7 +71,7 @@ auto Tie(const TJobSummary& j) {
                   j.modemComAfter, j.versionBefore, j.versionAfter, j.imageTag, j.imageSha256,
                   j.identityBefore, j.identityAfter, j.nvBackedUp, j.nvDiffer, j.atDiffer,
                   j.identityVerified, j.steps, j.pass, j.failure, j.backupId, j.startedAt,
-                  j.endedAt, j.elapsedMs);
+                  j.endedAt, j.elapsedMs, j.times);
 }
 
 #ifndef _WIN32  // only the full-disk test counts rows
@@ -177,6 +177,8 @@ TEST(StationStoreTest, BackupsOpenAndCloseAndHistoryFilters) {
     j.Step(TJobStep::kVerify) = TStepOutcome::kSkipped;
     j.backupId = job.empty() ? a : 0;
     j.elapsedMs = 4'000'000'000u;
+    j.Time(TTimedStep::kConnect) = {0, 812};
+    j.Time(TTimedStep::kReadBack) = {4000, 4000};
     j.pass = job.empty();
     j.failure = j.pass ? "" : "no answer";
     job.push_back(store->RecordJob(j, &error));
@@ -195,6 +197,7 @@ TEST(StationStoreTest, BackupsOpenAndCloseAndHistoryFilters) {
       {{"", "", "usb1-1.2", 0}, {2, 0, 3}},
       {{"2024-05-01", "", "USB1-1.2", 1}, {2}},
       {{"", "", "", 3}, {2, 1, 0}},
+      {{"", "", "", 0, "2024-05-02"}, {0, 3}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.filter.since + "|" + c.filter.key + "|" + std::to_string(c.filter.limit));
@@ -243,7 +246,7 @@ TEST(StationStoreTest, RefusesUnusableFilesAndLeavesThemUntouched) {
          ASSERT_TRUE(raw.Open(db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE));
          ASSERT_TRUE(raw.Exec("CREATE TABLE future (x); PRAGMA user_version = 99;"));
        },
-       "come from a newer version of the station (schema 99, this station knows up to 3)"},
+       "come from a newer version of the station (schema 99, this station knows up to 4)"},
       {"folder is a file",
        [](const std::string& folder, const std::string&) { WriteFile(folder, "plain"); },
        "cannot create the data folder", true},
