@@ -10,6 +10,7 @@
 #include "console/records_options.h"
 #include "foundation/local_time.h"
 #include "foundation/os_file.h"
+#include "foundation/paths.h"
 #include "line/line_os.h"
 #include "report/report_html.h"
 #include "report/report_period.h"
@@ -162,22 +163,25 @@ int RunReportCommand(const std::vector<std::string>& args, std::ostream& out, st
   source.generatedAt = LocalTimeText().substr(0, 19);
   const report::TReportData data = jobs.Result();
 
+  // The CSV folder first: a folder that cannot be made leaves no page behind either.
+  const std::string folder = options->Get("--csv");
+  if (!folder.empty()) {
+    std::error_code ec;
+    std::filesystem::create_directories(paths::FsPath(folder), ec);
+    if (ec) {
+      err << "vornex report: cannot make the folder " << folder << ": " << ec.message()
+          << " (nothing was written)\n";
+      return exit_status::kUnavailable;
+    }
+  }
   const std::string page = options->Has("--out") ? options->Get("--out") : kDefaultPage;
   if (!WriteReportFile(page, report::ReportHtml(data, source), err)) {
     return exit_status::kUnavailable;
   }
-  if (options->Has("--csv")) {
-    const std::string folder = options->Get("--csv");
-    std::error_code ec;
-    std::filesystem::create_directories(paths::FsPath(folder), ec);
-    if (ec) {
-      err << "vornex report: cannot make the folder " << folder << ": " << ec.message() << '\n';
+  for (const report::TReportTable& table : report::ReportTables(data)) {
+    if (!folder.empty() &&
+        !WriteReportFile(paths::Join(folder, table.CsvFileName()), CsvText(table), err)) {
       return exit_status::kUnavailable;
-    }
-    for (const report::TReportTable& table : report::ReportTables(data)) {
-      if (!WriteReportFile(paths::Join(folder, table.CsvFileName()), CsvText(table), err)) {
-        return exit_status::kUnavailable;
-      }
     }
   }
 
