@@ -52,6 +52,7 @@ started=$SECONDS
 work=$(mktemp -d "${TMPDIR:-/tmp}/vornex-report-check-XXXXXX")
 sim=""
 cleanup() {
+  stop_batch
   if [ -n "$sim" ]; then stop_devices "$sim"; fi
   rm -rf "$work"
 }
@@ -87,7 +88,8 @@ sim=""
 # backup, every other passed, each device on one slot. Prints SLOT=FAILED/JOBS for each slot of
 # a silent device, as check-report.py takes it.
 step "reading the station's results"
-mapfile -t suspects < <(python3 - "$work" "$devices" "$batches" "${silent[@]}" <<'PY'
+status=0
+python3 - "$work" "$devices" "$batches" "${silent[@]}" >"$work/suspects" <<'PY' || status=$?
 import json, sys
 work, devices, batches = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
 silent = {int(d) for d in sys.argv[4:]}
@@ -125,16 +127,19 @@ for device in sorted(silent):
     slot = next(iter(slots[device]))
     print(f"{slot}={per_slot[slot][0]}/{per_slot[slot][1]}")
 PY
-)
-if [ ${#suspects[@]} -ne ${#silent[@]} ]; then
+if [ "$status" -ne 0 ]; then
   echo "$script_name: the station's results are not those of the faults (see above)" >&2
   exit 1
 fi
+mapfile -t suspects <"$work/suspects"
 echo "Silent devices ${silent[*]} ran on slots ${suspects[*]} (failed/jobs)"
 
-# Run in the work folder with relative paths, so that the page names no folder of this machine.
+# Run in the work folder with relative paths and a station name of its own (the report's
+# settings), so that the page names neither a folder nor the computer.
 step "writing the report"
-(cd "$work" && "$station" report --data records --out report.html --csv records/csv)
+printf '[Line]\r\nName=bench-1\r\n' > "$work/report.ini"
+(cd "$work" && "$station" report --data records --settings report.ini --out report.html \
+  --csv records/csv)
 step "checking the report in Chromium"
 check=(scripts/check-report.py "$work/report.html")
 for suspect in "${suspects[@]}"; do check+=(--suspect "$suspect"); done
@@ -154,6 +159,7 @@ grep -q "sockets called out" "$work/wrong.out" || {
   echo "$script_name: check-report.py failed for another reason than the sockets" >&2
   exit 1
 }
+echo "check-report.py refuses the same page when asked for ${suspects[0]%%=*} only"
 
 step "checking the CSV tables"
 listed() {
@@ -172,8 +178,8 @@ fi
 echo "CSV tables: $(listed)"
 
 step "checking the report of a period without jobs"
-(cd "$work" && "$station" report --data records --since 2001-01-01 --until 2001-01-02 \
-  --out empty.html)
+(cd "$work" && "$station" report --data records --settings report.ini --since 2001-01-01 \
+  --until 2001-01-02 --out empty.html)
 scripts/check-report.py "$work/empty.html" --empty
 
 echo "report-check: passed in $((SECONDS - started)) s"

@@ -59,15 +59,28 @@ station_settings() {
 # files go): Start once DEVICES are listed (at most a minute's wait), each job's JSON line
 # appended to WORK/results.jsonl and the terminal's output to WORK/station.log. Sets
 # batch_status to the station's exit status (the number of devices that FAILED or never
-# started).
+# started). The station runs as batch_pid meanwhile, for stop_batch when the script is stopped.
 # shellcheck disable=SC2034 # batch_status is the caller's
 run_batch() {
   local build=$1 work=$2 devices=$3 scale=$4
   batch_status=0
-  (cd "$work" && "$build/src/app/vornex" --headless --bench "$work/bench" \
+  (cd "$work" && exec "$build/src/app/vornex" --headless --bench "$work/bench" \
     --image "$work/images" --expect "$devices" --wait 60 --time-scale "$scale" \
     --settings "$work/station.ini" --data "$work/records" --json "$work/results.jsonl") \
-    >> "$work/station.log" 2>&1 || batch_status=$?
+    >> "$work/station.log" 2>&1 &
+  batch_pid=$!
+  wait "$batch_pid" || batch_status=$?
+  batch_pid=""
+}
+
+# stop_batch: stops the batch of run_batch when one is running (its script was stopped) and
+# waits until the station has ended: it stops every job at a safe point.
+stop_batch() {
+  if [ -n "${batch_pid:-}" ]; then
+    kill -TERM "$batch_pid" 2>/dev/null || true
+    wait "$batch_pid" 2>/dev/null || true
+    batch_pid=""
+  fi
 }
 
 # stop_devices SIM_PID: stops the simulator and waits until it has ended.

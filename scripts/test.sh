@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The whole test suite, from a fresh Debian 12 machine: installs what is missing, checks the
 # scripts, the libraries' dependencies (docs/architecture.md) and the formatting of the sources,
-# then builds and runs the tests three times: every test in a normal build (whose names are then
-# checked, docs/style.md) and in an
+# then builds and runs the tests three times: every test in a normal build (then the yield report
+# of simulated batches checked in headless Chromium, scripts/report-check.sh, and the tests'
+# names, docs/style.md) and in an
 # AddressSanitizer + UndefinedBehaviorSanitizer build, and the unit and integration tests (which
 # hold all the thread and queue tests) in a ThreadSanitizer build;
 # builds, checks, installs and removes the Debian package (Release build); cross-builds the
@@ -48,6 +49,9 @@ git ls-files -- '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 echo "== normal build"
 build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNEX_WERROR=ON
 run build
+
+echo "== yield report in headless Chromium (batches on simulated devices, scripts/report-check.sh)"
+scripts/report-check.sh build
 
 echo "== names (docs/style.md, clang-tidy)"
 scripts/check-naming.sh build
