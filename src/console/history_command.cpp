@@ -1,7 +1,6 @@
 // "vornex history": the past jobs in the station record store, newest first, as a table, JSON
 // lines or CSV, chosen by date, serial number or device key. It checks its whole command line
 // before it opens anything and opens the records for reading only.
-#include <chrono>
 #include <limits>
 #include <string_view>
 
@@ -9,32 +8,9 @@
 #include "console/line_commands.h"
 #include "console/records_commands.h"
 #include "console/records_options.h"
+#include "report/report_period.h"
 
 namespace vornex {
-namespace {
-
-// True for a real local time "YYYY-MM-DD" or "YYYY-MM-DD hh:mm:ss": a month 1 to 12, a day the
-// month has (29 February only in leap years), hours 00 to 23, minutes and seconds 00 to 59.
-bool IsDate(const std::string& text) {
-  constexpr std::string_view kForm = "dddd-dd-dd dd:dd:dd";
-  if (text.size() != 10 && text.size() != kForm.size()) return false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const bool digit = text[i] >= '0' && text[i] <= '9';
-    if (kForm[i] == 'd' ? !digit : text[i] != kForm[i]) return false;
-  }
-  const auto number = [&text](std::size_t at, std::size_t length) {
-    unsigned value = 0;
-    for (std::size_t i = at; i < at + length; ++i) value = value * 10 + (text[i] - '0');
-    return value;
-  };
-  const std::chrono::year_month_day date{std::chrono::year{static_cast<int>(number(0, 4))},
-                                         std::chrono::month{number(5, 2)},
-                                         std::chrono::day{number(8, 2)}};
-  if (!date.ok()) return false;
-  return text.size() == 10 || (number(11, 2) <= 23 && number(14, 2) <= 59 && number(17, 2) <= 59);
-}
-
-}  // namespace
 
 std::string HistoryUsage() {
   return "usage: vornex history [--json | --csv] [--since DATE] [--serial SN] [--key KEY]\n"
@@ -68,7 +44,7 @@ int RunHistoryCommand(const std::vector<std::string>& args, std::ostream& out, s
     } else if (options->Has("--limit") &&
                !WholeNumber(options->Get("--limit"), std::numeric_limits<int>::max())) {
       mistake = "--limit " + options->Get("--limit") + " is no whole number from 1";
-    } else if (options->Has("--since") && !IsDate(options->Get("--since"))) {
+    } else if (options->Has("--since") && !report::IsDate(options->Get("--since"))) {
       mistake =
           "--since " + options->Get("--since") + " is no date (YYYY-MM-DD or YYYY-MM-DD hh:mm:ss)";
     } else {
