@@ -22,10 +22,31 @@ std::string TimePrefix(const std::string& time, std::size_t length) {
   return time.substr(0, length);
 }
 
+// The cause of a failed job as the Pareto chart counts it: the same fault on another port,
+// block or item is the same cause, so every number in it (decimal, or hex after "0x") reads "#".
 std::string CauseOf(const TJobSummary& job) {
   const std::string& text = !job.cause.empty() ? job.cause : job.failure;
   if (text.empty()) return "(no reason recorded)";
-  return std::string(CutToUnits(text, kMaxCauseUnits));
+  const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+  const auto isHex = [&](char c) {
+    return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+  };
+  std::string cause;
+  for (std::size_t i = 0; i < text.size();) {
+    if (!isDigit(text[i])) {
+      cause += text[i++];
+      continue;
+    }
+    const bool hex = text[i] == '0' && i + 2 < text.size() &&
+                     (text[i + 1] == 'x' || text[i + 1] == 'X') && isHex(text[i + 2]);
+    if (hex) {
+      cause += "0x";
+      i += 2;
+    }
+    while (i < text.size() && (hex ? isHex(text[i]) : isDigit(text[i]))) ++i;
+    cause += '#';
+  }
+  return std::string(CutToUnits(cause, kMaxCauseUnits));
 }
 
 void AddSteps(TStepSums& sums, const TStepTimes& times) {

@@ -113,11 +113,12 @@ std::vector<TReportTable> ReportTables(const TReportData& data) {
 
   TReportTable hours{"per-hour",
                      "Devices per hour",
-                     {Text("hour", "Hour"), Number("jobs", "Jobs"), Number("passed", "Passed")},
+                     {Text("hour", "Hour"), Number("jobs", "Jobs"), Number("passed", "Passed"),
+                      Number("failed", "Failed")},
                      {}};
   for (const THourRow& row : data.perHour) {
     hours.rows.push_back({row.other ? row.hour : row.hour + ":00", std::to_string(row.counts.jobs),
-                          std::to_string(row.counts.passed)});
+                          std::to_string(row.counts.passed), std::to_string(row.counts.Failed())});
   }
   tables.push_back(std::move(hours));
   return tables;

@@ -108,15 +108,26 @@ TEST(ReportAccumulator, CountsEveryTableAndKeepsOnlyTheWindowForTheCallout) {
   EXPECT_EQ(data.bestHour.hour, "2024-05-02 09");
   EXPECT_DOUBLE_EQ(data.medianPerHour, 5);
 
-  // Causes beyond the cap are counted together, last.
+  // Causes beyond the cap are counted together, last; causes that differ only in their numbers
+  // (port, block, address) are one.
   report::TReportAccumulator many("2024-05-01", "");
   for (std::size_t i = 0; i <= report::kMaxCauses + 1; ++i) {
-    many.Add(Job(0, false, "2024-05-01 08:00:00", "cause " + std::to_string(i)), "st1");
+    const std::string name = {static_cast<char>('a' + i % 26), static_cast<char>('a' + i / 26)};
+    many.Add(Job(0, false, "2024-05-01 08:00:00", "cause " + name), "st1");
   }
   const auto causes = many.Result().causes;
   ASSERT_EQ(causes.size(), report::kMaxCauses + 1);
   EXPECT_TRUE(causes.back().other);
   EXPECT_EQ(causes.back().count, 2);
+  report::TReportAccumulator ports("2024-05-01", "");
+  for (const char* cause : {"no answer on COM7", "no answer on COM13", "block 3 at 0x08aF0"}) {
+    ports.Add(Job(0, false, "2024-05-01 08:00:00", cause), "st1");
+  }
+  const auto grouped = ports.Result().causes;
+  ASSERT_EQ(grouped.size(), 2u);
+  EXPECT_EQ(grouped[0].cause, "no answer on COM#");
+  EXPECT_EQ(grouped[0].count, 2);
+  EXPECT_EQ(grouped[1].cause, "block # at 0x#");
 }
 
 TEST(ReportPage, HostileTextsCannotBreakIt) {
@@ -248,7 +259,7 @@ TEST_F(ReportCommandTest, WritesThePageAndTablesOfTheStoredJobs) {
   EXPECT_EQ(causes[0],
             (std::vector<std::string>{"cause", "count", "share_percent", "cumulative_percent"}));
   EXPECT_EQ(causes[1],
-            (std::vector<std::string>{"no reply, \"COM5\"\nagain", "8", "100.0", "100.0"}));
+            (std::vector<std::string>{"no reply, \"COM#\"\nagain", "8", "100.0", "100.0"}));
   for (const char* table :
        {"yield_day", "yield_station", "yield_socket", "step_times", "job_times", "per_hour"}) {
     EXPECT_TRUE(std::filesystem::is_regular_file(dir_.File("csv/" + std::string(table) + ".csv")))
