@@ -103,7 +103,6 @@ bool TStationStore::Impl::InsertJob(const TJobSummary& j, std::int64_t* id, std:
 
 bool TStationStore::Impl::ReadHistory(const THistoryFilter& filter, std::vector<TJobSummary>* jobs,
                                       std::string* error) {
-  constexpr std::string_view kWhat = "cannot read the job history";
   return VisitHistory(
       filter, false,
       [jobs](const TJobSummary& job) {

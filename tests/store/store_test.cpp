@@ -185,18 +185,18 @@ TEST(StationStoreTest, BackupsOpenAndCloseAndHistoryFilters) {
     ASSERT_GT(job.back(), 0) << error;
   }
   struct Case {
-    THistoryFilter filter;          // since, serial, key, limit
+    THistoryFilter filter;          // since, serial, key, limit, until
     std::vector<std::size_t> jobs;  // indexes into rows, in the expected order
   };
   const Case cases[] = {
-      {{"", "", "", 0}, {2, 1, 0, 3}},
-      {{"2024-05-01", "", "", 0}, {2, 1, 0}},
-      {{"2024-05-02 09:00:00", "", "", 0}, {2, 1}},
-      {{"", serial, "", 0}, {0, 3}},
-      {{"", "SN\xe9", "", 0}, {}},
-      {{"", "", "usb1-1.2", 0}, {2, 0, 3}},
-      {{"2024-05-01", "", "USB1-1.2", 1}, {2}},
-      {{"", "", "", 3}, {2, 1, 0}},
+      {{"", "", "", 0, ""}, {2, 1, 0, 3}},
+      {{"2024-05-01", "", "", 0, ""}, {2, 1, 0}},
+      {{"2024-05-02 09:00:00", "", "", 0, ""}, {2, 1}},
+      {{"", serial, "", 0, ""}, {0, 3}},
+      {{"", "SN\xe9", "", 0, ""}, {}},
+      {{"", "", "usb1-1.2", 0, ""}, {2, 0, 3}},
+      {{"2024-05-01", "", "USB1-1.2", 1, ""}, {2}},
+      {{"", "", "", 3, ""}, {2, 1, 0}},
       {{"", "", "", 0, "2024-05-02"}, {0, 3}},
   };
   for (const Case& c : cases) {
