@@ -57,6 +57,41 @@ void AddSteps(TStepSums& sums, const TStepTimes& times) {
   }
 }
 
+// About kJobTimeBuckets buckets of a round width (1, 2, 5, 10, 15, 30, 60 ... s) from the
+// shortest job time seen to the longest; the jobs of kJobTimeSecondsKept or more in the last.
+std::vector<TJobTimeBucket> JobTimeBuckets(
+    const std::vector<std::array<std::int64_t, 2>>& seconds) {
+  std::vector<TJobTimeBucket> buckets;
+  std::uint32_t first = kJobTimeSecondsKept + 1;
+  std::uint32_t last = 0;
+  for (std::uint32_t s = 0; s <= kJobTimeSecondsKept; ++s) {
+    if (seconds[s][0] + seconds[s][1] == 0) continue;
+    first = std::min(first, s);
+    last = s;
+  }
+  if (first > last) return buckets;
+  constexpr std::uint32_t kWidths[] = {1,   2,   5,   10,   15,   30,   60,  120,
+                                       300, 600, 900, 1200, 1800, 3600, 7200};
+  std::uint32_t width = kWidths[std::size(kWidths) - 1];
+  for (const std::uint32_t w : kWidths) {
+    if ((last / w - first / w + 1) <= kJobTimeBuckets) {
+      width = w;
+      break;
+    }
+  }
+  for (std::uint32_t from = first / width * width; from <= last; from += width) {
+    TJobTimeBucket& b = buckets.emplace_back();
+    b.fromS = from;
+    b.toS = from + width;
+    for (std::uint32_t s = from; s < b.toS && s <= last; ++s) {
+      b.passed += seconds[s][0];
+      b.failed += seconds[s][1];
+    }
+    if (b.toS > kJobTimeSecondsKept) b.toS = 0;  // the longest jobs: no upper edge
+  }
+  return buckets;
+}
+
 void Count(TCounts& counts, bool pass) {
   ++counts.jobs;
   if (pass) ++counts.passed;
@@ -67,12 +102,8 @@ void Count(TCounts& counts, bool pass) {
 TReportAccumulator::TReportAccumulator(std::string since, std::string until, int window)
     : since_(std::move(since)),
       until_(std::move(until)),
-      window_(static_cast<std::size_t>(std::max(window, 1))) {
-  for (std::size_t i = 0; i < kJobTimeEdgesS.size(); ++i) {
-    jobTimes_[i].fromS = kJobTimeEdgesS[i];
-    jobTimes_[i].toS = i + 1 < kJobTimeEdgesS.size() ? kJobTimeEdgesS[i + 1] : 0;
-  }
-}
+      window_(static_cast<std::size_t>(std::max(window, 1))),
+      jobSeconds_(kJobTimeSecondsKept + 1) {}
 
 void TReportAccumulator::Add(const TJobSummary& job, const std::string& stationName) {
   if (job.kind == kJobKindRestore) {
@@ -104,10 +135,7 @@ void TReportAccumulator::Add(const TJobSummary& job, const std::string& stationN
   if (!job.pass) ++causes_.At(CauseOf(job));
 
   AddSteps(steps_, job.times);
-  const std::uint32_t seconds = job.elapsedMs / 1000;
-  std::size_t bucket = 0;
-  while (bucket + 1 < kJobTimeEdgesS.size() && seconds >= kJobTimeEdgesS[bucket + 1]) ++bucket;
-  ++(job.pass ? jobTimes_[bucket].passed : jobTimes_[bucket].failed);
+  ++jobSeconds_[std::min(job.elapsedMs / 1000, kJobTimeSecondsKept)][job.pass ? 0 : 1];
 
   std::string hour = TimePrefix(job.endedAt, 13);
   if (hour.empty()) hour = TimePrefix(job.startedAt, 13);
@@ -161,7 +189,7 @@ TReportData TReportAccumulator::Result() const {
     data.causes.push_back({"other causes", *rest, true});
   }
 
-  data.jobTimes.assign(jobTimes_.begin(), jobTimes_.end());
+  data.jobTimes = JobTimeBuckets(jobSeconds_);
 
   std::vector<std::int64_t> perHour;
   for (const auto& [hour, counts] : hours_.Entries()) {

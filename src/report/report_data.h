@@ -25,9 +25,10 @@ constexpr std::size_t kMaxHours = 10000;
 // A cause is kept to this many characters (they come from devices and files).
 constexpr std::size_t kMaxCauseUnits = 200;
 
-// The edges of the job-time histogram in seconds; the last bucket has no upper edge.
-constexpr std::array<std::uint32_t, 16> kJobTimeEdgesS = {0,   5,   10,  20,  30,  45,  60,  90,
-                                                          120, 180, 240, 300, 450, 600, 900, 1200};
+// Job times are counted per whole second up to this many seconds (the longer ones together); the
+// histogram's buckets are chosen from the times seen, about kJobTimeBuckets of them.
+constexpr std::uint32_t kJobTimeSecondsKept = 7200;
+constexpr std::uint32_t kJobTimeBuckets = 12;
 
 // Jobs and passes behind a rate.
 struct TCounts {
@@ -169,7 +170,8 @@ class TReportAccumulator {
   TCappedTable<std::int64_t> causes_{kMaxCauses};
   TCappedTable<TCounts> hours_{kMaxHours};
   TStepSums steps_{};
-  std::array<TJobTimeBucket, kJobTimeEdgesS.size()> jobTimes_{};
+  // Jobs passed and failed per whole second of job time; the last entry: that long or longer.
+  std::vector<std::array<std::int64_t, 2>> jobSeconds_;
 };
 
 }  // namespace vornex::report

@@ -15,6 +15,7 @@ constexpr const char* kEllipsis = "\xE2\x80\xA6";     // "…"
 constexpr const char* kPassColor = "#2e9e5b";
 constexpr const char* kFailColor = "#d9453c";
 constexpr const char* kRateColor = "#3b6fb6";
+constexpr const char* kFailShareColor = "#f3c1bd";
 constexpr const char* kLineColor = "#e08a1e";
 constexpr const char* kStepColors[kTimedStepCount] = {"#4e79a7", "#f28e2b", "#e15759",
                                                       "#76b7b2", "#59a14f", "#edc948",
@@ -92,11 +93,12 @@ std::string Legend(const std::vector<std::pair<std::string, const char*>>& items
 }
 
 std::string YieldChart(const std::string& title, const std::vector<TYieldRow>& rows) {
-  TBarChart chart{title, {}, true, {}, {}, {}};
+  // The failed share on top, pale, so that a row that fails everything still shows a bar.
+  TBarChart chart{title, {}, true, {}, {}, {{"passed", kRateColor}, {"failed", kFailShareColor}}};
   for (const TYieldRow& row : rows) {
     const TCounts& c = row.counts;
     chart.bars.push_back({row.label,
-                          {{c.Rate(), kRateColor}},
+                          {{c.Rate(), kRateColor}, {1.0 - c.Rate(), kFailShareColor}},
                           row.label + ": " + std::to_string(c.passed) + " of " +
                               std::to_string(c.jobs) + " passed, " + std::to_string(c.Failed()) +
                               " failed (" + Percent(c.Rate()) + "%)"});

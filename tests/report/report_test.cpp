@@ -102,8 +102,10 @@ TEST(ReportAccumulator, CountsEveryTableAndKeepsOnlyTheWindowForTheCallout) {
   EXPECT_DOUBLE_EQ(connect.MeanSeconds(), 1.5);
   EXPECT_DOUBLE_EQ(data.steps[static_cast<std::size_t>(TTimedStep::kImageStream)].MeanSeconds(),
                    60.0);
-  EXPECT_EQ(data.jobTimes[6].passed, 200);  // 70 s: the bucket from 60 to 90 s
-  EXPECT_EQ(data.jobTimes[1].failed, 6);    // 7 s
+  // 7 s and 70 s: buckets of 10 s from 0 to 80 s.
+  ASSERT_EQ(data.jobTimes.size(), 8u);
+  EXPECT_EQ(std::tie(data.jobTimes[0].toS, data.jobTimes[0].failed), std::tuple(10u, 6));
+  EXPECT_EQ(std::tie(data.jobTimes[7].fromS, data.jobTimes[7].passed), std::tuple(70u, 200));
   ASSERT_EQ(data.perHour.size(), 3u);
   EXPECT_EQ(data.bestHour.hour, "2024-05-02 09");
   EXPECT_DOUBLE_EQ(data.medianPerHour, 5);
