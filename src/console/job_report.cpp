@@ -42,8 +42,15 @@ std::string TimesJson(const TStepTimes& times) {
   for (std::size_t i = 0; i < times.size(); ++i) {
     if (i > 0) out += ',';
     out += JsonString(kTimedStepNames[i]) + ':';
-    out += times[i].Ran() ? "[" + Seconds(times[i].beginMs) + "," + Seconds(times[i].endMs) + "]"
-                          : "null";
+    if (!times[i].Ran()) {
+      out += "null";
+      continue;
+    }
+    out += '[';
+    out += Seconds(times[i].beginMs);
+    out += ',';
+    out += Seconds(times[i].endMs);
+    out += ']';
   }
   return out + "}";
 }
@@ -165,7 +172,10 @@ std::string JobCsvRow(const TJobSummary& job) {
     row += CsvField(field);
   }
   for (const TStepSpan& span : job.times) {
-    row += span.Ran() ? "," + Seconds(span.beginMs) + "," + Seconds(span.endMs) : ",,";
+    row += ',';
+    if (span.Ran()) row += Seconds(span.beginMs);
+    row += ',';
+    if (span.Ran()) row += Seconds(span.endMs);
   }
   return row;
 }

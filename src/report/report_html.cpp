@@ -83,10 +83,13 @@ std::string Callout(const TReportData& data) {
   const bool several = data.stations.size() > 1;
   for (const TStationCallout& station : data.callouts) {
     for (const TSuspectSocket& socket : station.sockets) {
-      out += "<li data-socket=\"" + SlotLetter(socket.slot) + "\"";
-      if (several) out += " data-station=\"" + MarkupText(station.station) + "\"";
-      out += ">" + (several ? "Station " + MarkupText(station.station) + ": " : std::string()) +
-             MarkupText(CalloutText(socket, station.window)) + "</li>";
+      out += "<li data-socket=\"";
+      out += SlotLetter(socket.slot);
+      out += '"';
+      if (several) out += " data-station=\"" + MarkupText(station.station) + '"';
+      out += '>';
+      if (several) out += "Station " + MarkupText(station.station) + ": ";
+      out += MarkupText(CalloutText(socket, station.window)) + "</li>";
     }
   }
   return out + "</ul></section>";

@@ -51,8 +51,8 @@ bool TStationStore::Impl::DropOldValues(const TUpkeepRules& rules, int limit, in
   sql += " ORDER BY closed_at LIMIT ?2";
   TStatement select = db.Prepare(sql);
   std::vector<std::int64_t> ids;
-  if (!BindAll(select, "-" + std::to_string(rules.keepValuesDays) + " days", std::int64_t{limit}) ||
-      !ReadIds(select, &ids)) {
+  const std::string age = std::to_string(-rules.keepValuesDays) + " days";  // "-90 days"
+  if (!BindAll(select, age, std::int64_t{limit}) || !ReadIds(select, &ids)) {
     return Fail(error, kWhat);
   }
   TStatement nvRows = db.Prepare("DELETE FROM backup_nv WHERE backup_id = ?1");
