@@ -295,6 +295,15 @@ TEST_F(ReportCommandTest, RefusesMistakesAndUnreadableRecordsWritingNothing) {
             exit_status::kUnavailable);
   EXPECT_NE(err.str().find(dir_.File("none")), std::string::npos) << err.str();
   EXPECT_FALSE(std::filesystem::exists(dir_.File("r.html")));
+  // Damaged records are named by their path; nothing is written.
+  std::string bytes = testing::ReadFile(dir_.File("data/station.db"));
+  ASSERT_GT(bytes.size(), 16384u);
+  std::fill(bytes.begin() + 8192, bytes.end() - 4096, '\x5a');
+  testing::WriteFile(dir_.File("data/station.db"), bytes);
+  EXPECT_EQ(Run({"--since", "2024-01-01", "--out", dir_.File("r.html")}),
+            exit_status::kUnavailable);
+  EXPECT_NE(err_.str().find(dir_.File("data")), std::string::npos) << err_.str();
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("r.html")));
 }
 
 }  // namespace
