@@ -25,11 +25,15 @@ constexpr const char* kDefaultPage = "vornex-report.html";
 std::string CsvText(const report::TReportTable& table) {
   std::string text;
   for (std::size_t i = 0; i < table.columns.size(); ++i) {
-    text += (i > 0 ? "," : "") + CsvField(table.columns[i].name);
+    if (i > 0) text += ',';
+    text += CsvField(table.columns[i].name);
   }
   text += '\n';
   for (const auto& row : table.rows) {
-    for (std::size_t i = 0; i < row.size(); ++i) text += (i > 0 ? "," : "") + CsvField(row[i]);
+    for (std::size_t i = 0; i < row.size(); ++i) {
+      if (i > 0) text += ',';
+      text += CsvField(row[i]);
+    }
     text += '\n';
   }
   return text;

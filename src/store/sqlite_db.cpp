@@ -65,6 +65,10 @@ std::string TDatabase::Message() const {
   return db_ != nullptr ? std::string(::sqlite3_errmsg(db_)) : openError_;
 }
 
+int TDatabase::Code() const {
+  return db_ != nullptr ? ::sqlite3_errcode(db_) : SQLITE_CANTOPEN;
+}
+
 std::string TDatabase::ErrorText(std::string_view what) const {
   std::string text(what);
   text += ": " + Message() + " (" + path_ + ")";

@@ -49,6 +49,8 @@ class TDatabase {
   const std::string& Path() const { return path_; }
   // The message of the connection's last failure (or of the failed Open).
   std::string Message() const;
+  // The primary result code of the connection's last failure (SQLITE_CORRUPT ...).
+  int Code() const;
   // "what: <Message()> (<path>)".
   std::string ErrorText(std::string_view what) const;
 

@@ -1,6 +1,8 @@
 // The schema of the station records and its forward migrations, and the checks and steps that
 // bring a database file to the newest schema when the store opens it: a file is read and
 // checked before anything is written, and all steps of one opening run in one transaction.
+#include <sqlite3.h>
+
 #include <algorithm>
 #include <iterator>
 
@@ -142,7 +144,8 @@ PRAGMA user_version = 3;
 // whether the station closed the file cleanly (the full check at opening is then not needed);
 // the form of a backup's NV records (0 one row each, 1 packed into one blob once closed, 2
 // dropped with its AT values after the retention period) with the indexes its upkeep and the
-// search of a device's open backups by serial number need.
+// search of a device's open backups by serial number need. The open backups' index holds only
+// them (a few among millions), so that no search of closed backups is led through it.
 constexpr const char* kSchema4 = R"sql(
 ALTER TABLE jobs ADD COLUMN step_times TEXT NOT NULL DEFAULT '';
 ALTER TABLE station ADD COLUMN clean_close INTEGER NOT NULL DEFAULT 0;
@@ -153,7 +156,10 @@ CREATE TABLE backup_nv_packed (
   records INTEGER NOT NULL,
   data BLOB NOT NULL
 );
+DROP INDEX backups_open;
+CREATE INDEX backups_open ON backups(id) WHERE open = 1;
 CREATE INDEX backups_upkeep ON backups(closed_at) WHERE open = 0 AND nv_form < 2;
+CREATE INDEX backups_to_pack ON backups(id) WHERE open = 0 AND nv_form = 0;
 CREATE INDEX backup_at_value ON backup_at(slot, value);
 CREATE INDEX outbox_local ON outbox(local_id);
 PRAGMA user_version = 4;
@@ -198,7 +204,11 @@ bool CheckSchemaAndFile(TDatabase& db, const std::string& path, TFileCheck fileC
   // The first few findings are enough to tell what is wrong.
   std::string check;
   if (!QueryText(db, "PRAGMA quick_check(3)", &check)) {
-    return refuse("cannot check station records " + path + ": " + db.Message());
+    // A check that cannot even walk the file has found it damaged.
+    const bool corrupt = db.Code() == SQLITE_CORRUPT || db.Code() == SQLITE_NOTADB;
+    return refuse((corrupt ? "station records " + path + " are damaged: "
+                           : "cannot check station records " + path + ": ") +
+                  db.Message());
   }
   if (check != "ok") {
     std::replace(check.begin(), check.end(), '\n', ' ');
