@@ -362,9 +362,9 @@ bool TSimBench::WaitUntil(int index, const std::function<bool(const TDeviceRepor
   std::unique_lock lock(mutex_);
   const TSimDevice& device = DeviceAt(index);
   for (;;) {
-    if (condition(device.Report())) return true;
+    if (condition(device.Report(false))) return true;
     if (changed_.wait_until(lock, deadline.At()) == std::cv_status::timeout) {
-      return condition(device.Report());
+      return condition(device.Report(false));
     }
   }
 }
@@ -375,7 +375,7 @@ bool TSimBench::WaitUntilAny(const std::function<bool(const TDeviceReport&)>& co
   std::unique_lock lock(mutex_);
   const auto any = [&] {
     return std::any_of(devices_.begin(), devices_.end(),
-                       [&](const auto& device) { return condition(device->Report()); });
+                       [&](const auto& device) { return condition(device->Report(false)); });
   };
   while (!any()) {
     if (changed_.wait_until(lock, deadline.At()) == std::cv_status::timeout) return any();

@@ -58,7 +58,9 @@ class TSimBench {
   std::optional<TNvData> NvItem(int index, std::uint16_t item) const;
 
   // Waits until the condition holds for device `index` (looked at after every change of its
-  // presence, layer or firmware) or the limit (pacing clock) has passed; true when it holds.
+  // presence, layer or firmware) or the limit (pacing clock) has passed; true when it holds. The
+  // condition sees the report without its NV digest: hashing every device's NV items at every
+  // change, with the devices held meanwhile, would slow them more than any station does.
   bool WaitUntil(int index, const std::function<bool(const TDeviceReport&)>& condition,
                  std::uint32_t limitMs) const;
   // The same for whichever device first meets the condition; true when one does.

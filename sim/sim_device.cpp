@@ -260,7 +260,7 @@ void TSimDevice::Replug() {
   nextEnumeration_ = TEnumeration{true, false, true};
 }
 
-TDeviceReport TSimDevice::Report() const {
+TDeviceReport TSimDevice::Report(bool nvDigest) const {
   TDeviceReport report;
   report.index = index_;
   report.key = key_;
@@ -272,7 +272,7 @@ TDeviceReport TSimDevice::Report() const {
   report.streamedBytes = engine_.OpenStreamBytes();
   report.identity = model_.identity;
   report.nvItemCount = model_.nvItems.size();
-  report.nvDigest = model_.NvDigest();
+  if (nvDigest) report.nvDigest = model_.NvDigest();
   report.diagInterfaceOn = model_.diagInterfaceOn;
   report.echoOn = modem_.EchoOn();
   for (const TSimPort& port : ports_) {
