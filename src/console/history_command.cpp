@@ -24,11 +24,9 @@ std::string HistoryUsage() {
 }
 
 int RunHistoryCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  for (const std::string& arg : args) {
-    if (arg == "--help" || arg == "-h") {
-      out << HistoryUsage();
-      return exit_status::kOk;
-    }
+  if (AsksForHelp(args)) {
+    out << HistoryUsage();
+    return exit_status::kOk;
   }
   std::string mistake;
   const auto options = ParseOptions(

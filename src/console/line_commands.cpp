@@ -109,11 +109,9 @@ std::string LineUsage() {
 }
 
 int RunLineCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  for (const std::string& arg : args) {
-    if (arg == "--help" || arg == "-h") {
-      out << LineUsage();
-      return exit_status::kOk;
-    }
+  if (AsksForHelp(args)) {
+    out << LineUsage();
+    return exit_status::kOk;
   }
   std::string mistake;
   const auto options = ParseOptions(args, {"--admin", "--settings"}, {}, true, &mistake);

@@ -160,11 +160,9 @@ std::string RestoreUsage() {
 }
 
 int RunRestoreCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  for (const std::string& arg : args) {
-    if (arg == "--help" || arg == "-h") {
-      out << RestoreUsage();
-      return exit_status::kOk;
-    }
+  if (AsksForHelp(args)) {
+    out << RestoreUsage();
+    return exit_status::kOk;
   }
   std::string mistake;
   const auto options = ParseOptions(args,

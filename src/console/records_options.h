@@ -4,6 +4,7 @@
 // reading. Private to the record commands.
 #pragma once
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -103,6 +104,12 @@ inline std::string PathMistake(const TOptions& options) {
     }
   }
   return {};
+}
+
+// True when the command line asks for the usage (--help or -h anywhere in it).
+inline bool AsksForHelp(const std::vector<std::string>& args) {
+  return std::any_of(args.begin(), args.end(),
+                     [](const std::string& arg) { return arg == "--help" || arg == "-h"; });
 }
 
 // Says the mistake on the command line and the usage; the exit status.

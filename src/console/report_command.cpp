@@ -142,11 +142,9 @@ std::string ReportUsage() {
 }
 
 int RunReportCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  for (const std::string& arg : args) {
-    if (arg == "--help" || arg == "-h") {
-      out << ReportUsage();
-      return exit_status::kOk;
-    }
+  if (AsksForHelp(args)) {
+    out << ReportUsage();
+    return exit_status::kOk;
   }
   std::string mistake;
   auto options = ParseOptions(

@@ -9,6 +9,7 @@
 #include "discovery/port_enumeration.h"
 #include "foundation/stop_signal.h"
 #include "foundation/text.h"
+#include "report/report_data.h"
 
 namespace vornex {
 
@@ -291,34 +292,21 @@ std::string TRunDriver::Report() const {
 }
 
 std::string TRunDriver::TimesText() const {
-  // The mean of each timed step over the jobs in which it ran; the slowest is the largest.
-  std::array<double, kTimedStepCount> totalMs{};
-  std::array<int, kTimedStepCount> ran{};
+  report::TStepSums steps{};
   double jobMs = 0;
   int jobs = 0;
   for (const auto& end : ended_) {
     if (!end) continue;
     jobMs += end->elapsedMs;
     ++jobs;
-    for (std::size_t i = 0; i < kTimedStepCount; ++i) {
-      if (!end->times[i].Ran()) continue;
-      totalMs[i] += end->times[i].Ms();
-      ++ran[i];
-    }
+    report::AddSteps(steps, end->times);
   }
   if (jobs == 0) return {};
-  std::size_t slowest = kTimedStepCount;
-  double slowestMs = -1;
-  for (std::size_t i = 0; i < kTimedStepCount; ++i) {
-    if (ran[i] > 0 && totalMs[i] / ran[i] > slowestMs) {
-      slowest = i;
-      slowestMs = totalMs[i] / ran[i];
-    }
-  }
   std::string text = FormatBounded(128, "\nMean job time %.1fs", jobMs / jobs / 1000.0);
+  const std::size_t slowest = report::SlowestStep(steps);
   if (slowest < kTimedStepCount) {
     text += FormatBounded(128, "; slowest step: %s (mean %.1fs)", kTimedStepTitles[slowest],
-                          slowestMs / 1000.0);
+                          steps[slowest].MeanSeconds());
   }
   return text + ".";
 }

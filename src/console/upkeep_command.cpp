@@ -87,11 +87,9 @@ std::string RecordsUsage() {
 }
 
 int RunRecordsCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  for (const std::string& arg : args) {
-    if (arg == "--help" || arg == "-h") {
-      out << RecordsUsage();
-      return exit_status::kOk;
-    }
+  if (AsksForHelp(args)) {
+    out << RecordsUsage();
+    return exit_status::kOk;
   }
   const std::string action = args.empty() ? std::string() : args.front();
   if (action != "check" && action != "compact") {

@@ -49,14 +49,6 @@ std::string CauseOf(const TJobSummary& job) {
   return std::string(CutToUnits(cause, kMaxCauseUnits));
 }
 
-void AddSteps(TStepSums& sums, const TStepTimes& times) {
-  for (std::size_t i = 0; i < times.size(); ++i) {
-    if (!times[i].Ran()) continue;
-    ++sums[i].ran;
-    sums[i].totalMs += times[i].Ms();
-  }
-}
-
 // About kJobTimeBuckets buckets of a round width (1, 2, 5, 10, 15, 30, 60 ... s) from the
 // shortest job time seen to the longest; the jobs of kJobTimeSecondsKept or more in the last.
 std::vector<TJobTimeBucket> JobTimeBuckets(
@@ -98,6 +90,25 @@ void Count(TCounts& counts, bool pass) {
 }
 
 }  // namespace
+
+void AddSteps(TStepSums& sums, const TStepTimes& times) {
+  for (std::size_t i = 0; i < times.size(); ++i) {
+    if (!times[i].Ran()) continue;
+    ++sums[i].ran;
+    sums[i].totalMs += times[i].Ms();
+  }
+}
+
+std::size_t SlowestStep(const TStepSums& sums) {
+  std::size_t slowest = kTimedStepCount;
+  for (std::size_t i = 0; i < kTimedStepCount; ++i) {
+    if (sums[i].ran > 0 &&
+        (slowest == kTimedStepCount || sums[i].MeanSeconds() > sums[slowest].MeanSeconds())) {
+      slowest = i;
+    }
+  }
+  return slowest;
+}
 
 TReportAccumulator::TReportAccumulator(std::string since, std::string until, int window)
     : since_(std::move(since)),

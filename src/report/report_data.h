@@ -61,6 +61,10 @@ struct TStepSum {
   double MeanSeconds() const { return ran > 0 ? static_cast<double>(totalMs) / ran / 1000.0 : 0; }
 };
 using TStepSums = std::array<TStepSum, kTimedStepCount>;
+// Adds a job's step times to the sums.
+void AddSteps(TStepSums& sums, const TStepTimes& times);
+// The step with the largest mean; kTimedStepCount when no step ran.
+std::size_t SlowestStep(const TStepSums& sums);
 
 struct TStationSteps {
   std::string station;
