@@ -259,13 +259,18 @@ bool TSerialPort::Read(std::uint8_t* buffer, std::size_t count, std::size_t* got
     if (wait != WAIT_OBJECT_0) return failLast(serial_error::kWaitFailed);
     DWORD ignored = 0;
     os.commPending = false;
-    if (!::GetOverlappedResult(os.handle, &os.commOverlapped, &ignored, FALSE) &&
-        ::GetLastError() != ERROR_OPERATION_ABORTED) {
-      return failLast(serial_error::kReadFailed);
+    if (!::GetOverlappedResult(os.handle, &os.commOverlapped, &ignored, FALSE)) {
+      const DWORD error = ::GetLastError();
+      if (error != ERROR_OPERATION_ABORTED && error != ERROR_IO_INCOMPLETE) {
+        return Fail(serial_error::kReadFailed, static_cast<int>(error));
+      }
     }
-    // An aborted wait ended without an event: nothing of ours cancels it while the port is
-    // open, but some serial stacks end every wait so after a moment (Wine on a pseudo-terminal
-    // does, after about 2 ms). Look at the queue again; a device that has gone fails there.
+    // The wait ended without an event. Nothing of ours cancels it while the port is open, but
+    // some serial stacks end every wait so after a moment (Wine on a pseudo-terminal does, after
+    // about 2 ms). Its record may even still read "incomplete": the event is set only when the
+    // wait ends, but Wine can end a wait before it has recorded the wait as pending, and that
+    // late record then stays. Either way, look at the queue again and arm afresh; a device that
+    // has gone fails there.
   }
 }
 
