@@ -1,6 +1,7 @@
 // The parts of the file interface that every system shares.
 #include "foundation/os_file.h"
 
+#include <filesystem>
 #include <system_error>
 
 #include "foundation/pacing.h"
@@ -44,7 +45,15 @@ TFileResult WriteFileAtomically(const std::string& path, std::string_view bytes)
     const std::string temporary = path + ".tmp-" + std::to_string(seed + attempt);
     TFileResult result = WriteNewFile(temporary, bytes);
     if (result.status == TFileStatus::kNameTaken) continue;
-    if (result.Done()) result = MoveIntoPlace(temporary, path);
+    if (result.Done()) {
+      // The new file keeps the permissions of the file it replaces.
+      std::error_code error;
+      const auto former = std::filesystem::status(paths::FsPath(path), error);
+      if (!error && std::filesystem::exists(former)) {
+        std::filesystem::permissions(paths::FsPath(temporary), former.permissions(), error);
+      }
+      result = MoveIntoPlace(temporary, path);
+    }
     if (!result.Done()) {
       std::error_code ignored;
       std::filesystem::remove(paths::FsPath(temporary), ignored);

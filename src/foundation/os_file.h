@@ -84,7 +84,8 @@ TFileResult MoveIntoPlace(const std::string& from, const std::string& to);
 
 // Writes the whole file under a free temporary name in its folder ("NAME.tmp-N"), flushed to
 // the disk, then puts it in the place of `path`: a reader sees the former file or the new one,
-// never a part. After a failure no temporary file is left and `path` is as it was.
+// never a part. A replaced file's permissions stay. After a failure no temporary file is left
+// and `path` is as it was.
 TFileResult WriteFileAtomically(const std::string& path, std::string_view bytes);
 
 // Reads the whole of a regular file of at most `limit` bytes into `bytes`, without following

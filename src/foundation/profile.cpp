@@ -2,18 +2,17 @@
 //
 // The text is read at the level of its code units (profile_text.h). A write splices newly
 // encoded bytes between untouched byte ranges of the original, so every other line stays byte
-// for byte as it was. A write goes to a temporary file in the same folder that then replaces the
-// original.
+// for byte as it was. A write replaces the whole file in one step (os::WriteFileAtomically).
 #include "foundation/profile.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <system_error>
 
+#include "foundation/os_file.h"
+#include "foundation/paths.h"
 #include "foundation/profile_text.h"
 #include "foundation/text.h"
 
@@ -78,54 +77,6 @@ bool IsWritableName(std::string_view name, std::string_view forbidden) {
   if (name.empty()) return false;
   return name.find_first_of(forbidden) == std::string_view::npos &&
          name.find('\0') == std::string_view::npos;
-}
-
-// Writes `bytes` to a new file beside `target` and renames it over `target`.
-bool ReplaceFile(const fs::path& target, std::string_view bytes, bool keepPermissions) {
-  static std::atomic<std::uint64_t> counter{0};
-  static const std::uint64_t salt = [] {
-    std::random_device device;
-    return (static_cast<std::uint64_t>(device()) << 32) ^ device();
-  }();
-
-  fs::path folder = target.parent_path();
-  if (folder.empty()) folder = ".";
-  std::error_code ec;
-  fs::path temp;
-  for (int attempt = 0;; ++attempt) {
-    if (attempt == 16) return false;
-    const std::uint64_t tag = salt + 0x9E3779B97F4A7C15ULL * ++counter;
-    temp = folder / (target.filename().native() + fs::path(".tmp" + std::to_string(tag)).native());
-    if (!fs::exists(temp, ec) && !ec) break;
-  }
-
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.flush();
-    if (!out) {
-      out.close();
-      fs::remove(temp, ec);
-      return false;
-    }
-    out.close();
-    if (!out) {
-      fs::remove(temp, ec);
-      return false;
-    }
-  }
-  if (keepPermissions) {
-    const fs::file_status status = fs::status(target, ec);
-    if (!ec) fs::permissions(temp, status.permissions(), ec);
-  }
-  fs::rename(temp, target, ec);
-  if (ec) {
-    std::error_code ignored;
-    fs::remove(temp, ignored);
-    return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -230,7 +181,7 @@ bool WriteString(const std::string& path, std::string_view section, std::string_
   out.append(bytes, 0, headBytes);
   out.append(Encode(encoding, inserted));
   out.append(bytes, tailBytes, std::string::npos);
-  return ReplaceFile(target, out, exists);
+  return os::WriteFileAtomically(paths::Utf8Path(target), out).Done();
 }
 
 bool IsOn(std::string_view value) {
