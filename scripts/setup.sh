@@ -26,12 +26,13 @@ packages_run=(
 # the machine while the tests run (a check that they hold under load); a PostgreSQL 15 server
 # and its client for the line tests (each test starts a throw-away server of its own, never the
 # machine's cluster) and openssl for their TLS certificates; headless Chromium and a WebSocket
-# client for Python to check the yield report as a browser shows it.
+# client for Python to check the yield report as a browser shows it; ccache, so that the test
+# command's builds take the objects of an earlier run of the same sources.
 packages_test=(
   postgresql-15 postgresql-client-15 openssl
   chromium python3-websocket
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  git clang-format clang-tidy
+  git clang-format clang-tidy ccache
   xvfb xauth
   stress-ng
 )

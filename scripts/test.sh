@@ -21,14 +21,33 @@ cd "$(dirname "$0")/.."
 quick=0
 [ "${1:-}" = "--quick" ] && quick=1
 
+# stage TITLE: starts the next stage; the time each took (minutes:seconds) is listed at the end.
+times=()
+stage_title=setup
+stage_started=$SECONDS
+stage() {
+  local took=$((SECONDS - stage_started))
+  times+=("$(printf '%3d:%02d  %s' $((took / 60)) $((took % 60)) "${stage_title%% (*}")")
+  stage_title=$1
+  stage_started=$SECONDS
+  echo "== $1"
+}
+
 scripts/setup.sh
 
-echo "== scripts (parsing, apt-source steps of the Windows set-up)"
+stage "scripts (parsing, apt-source steps of the Windows set-up)"
 scripts/check-scripts.sh
 
-echo "== library dependencies (docs/architecture.md)"
+stage "library dependencies (docs/architecture.md)"
 scripts/check-deps.py --self-test
 scripts/check-deps.py
+
+# Every build of this run (the Debian package, the Windows and the fuzz builds included) compiles
+# through ccache. Paths under the work tree are hashed as relative ones and the build folder is
+# left out of the hash, so that a fresh checkout elsewhere takes the objects of an earlier run of
+# the same sources; their debug information may then name that run's folder.
+export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
+export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=true
 
 jobs=$(nproc)
 build() {
@@ -43,40 +62,45 @@ run() {
   ctest --test-dir "$dir" --output-on-failure --no-tests=error -j"$jobs" "$@"
 }
 
-echo "== formatting (.clang-format)"
+stage "formatting (.clang-format)"
 git ls-files -- '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
-echo "== normal build"
+stage "normal build"
 build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNEX_WERROR=ON
 run build
 
-echo "== yield report in headless Chromium (batches on simulated devices, scripts/report-check.sh)"
+stage "yield report in headless Chromium (batches on simulated devices, scripts/report-check.sh)"
 scripts/report-check.sh build
 
-echo "== names (docs/style.md, clang-tidy)"
+stage "names (docs/style.md, clang-tidy)"
 scripts/check-naming.sh build
 
-if [ $quick -eq 1 ]; then exit 0; fi
+if [ $quick -eq 1 ]; then
+  stage "quick tests passed"
+  printf '%s\n' "${times[@]}"
+  exit 0
+fi
 
-echo "== Debian package"
+stage "Debian package"
 scripts/package.sh
 
-echo "== Windows build (MinGW-w64 cross build, unit tests under Wine, zip)"
+stage "Windows build (MinGW-w64 cross build, unit tests under Wine, zip)"
 scripts/windows.sh
 
-echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
+stage "AddressSanitizer + UndefinedBehaviorSanitizer"
 build build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNEX_SANITIZE=address -DVORNEX_BUILD_BENCH=OFF \
   -DVORNEX_WERROR=ON
 # The line's load test (ten stations, ten thousand full backups) is the normal build's: under the
 # sanitizer it would only take longer, with no code of its own.
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 run build-asan -LE load
 
-echo "== ThreadSanitizer (unit, integration)"
+stage "ThreadSanitizer (unit, integration)"
 build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNEX_SANITIZE=thread -DVORNEX_BUILD_BENCH=OFF \
   -DVORNEX_BUILD_GUI=OFF -DVORNEX_WERROR=ON
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run build-tsan -L 'unit|integration'
 
-echo "== libFuzzer harnesses (5 s each)"
+stage "libFuzzer harnesses (5 s each)"
 scripts/fuzz.sh 5
 
-echo "== all tests passed"
+stage "all tests passed"
+printf '%s\n' "${times[@]}"
