@@ -22,12 +22,12 @@ quick=0
 [ "${1:-}" = "--quick" ] && quick=1
 
 # stage TITLE: starts the next stage; the time each took (minutes:seconds) is listed at the end.
-times=()
+stage_times=()
 stage_title=setup
 stage_started=$SECONDS
 stage() {
   local took=$((SECONDS - stage_started))
-  times+=("$(printf '%3d:%02d  %s' $((took / 60)) $((took % 60)) "${stage_title%% (*}")")
+  stage_times+=("$(printf '%3d:%02d  %s' $((took / 60)) $((took % 60)) "${stage_title%% (*}")")
   stage_title=$1
   stage_started=$SECONDS
   echo "== $1"
@@ -77,7 +77,7 @@ scripts/check-naming.sh build
 
 if [ $quick -eq 1 ]; then
   stage "quick tests passed"
-  printf '%s\n' "${times[@]}"
+  printf '%s\n' "${stage_times[@]}"
   exit 0
 fi
 
@@ -103,4 +103,4 @@ stage "libFuzzer harnesses (5 s each)"
 scripts/fuzz.sh 5
 
 stage "all tests passed"
-printf '%s\n' "${times[@]}"
+printf '%s\n' "${stage_times[@]}"

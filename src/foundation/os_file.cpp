@@ -45,18 +45,20 @@ TFileResult WriteFileAtomically(const std::string& path, std::string_view bytes)
     const std::string temporary = path + ".tmp-" + std::to_string(seed + attempt);
     TFileResult result = WriteNewFile(temporary, bytes);
     if (result.status == TFileStatus::kNameTaken) continue;
+    namespace fs = std::filesystem;
+    const fs::path temporaryPath = paths::FsPath(temporary);
+    std::error_code ignored;
     if (result.Done()) {
       // The new file keeps the permissions of the file it replaces.
-      std::error_code error;
-      const auto former = std::filesystem::status(paths::FsPath(path), error);
-      if (!error && std::filesystem::exists(former)) {
-        std::filesystem::permissions(paths::FsPath(temporary), former.permissions(), error);
-      }
+      const fs::file_status former = fs::status(paths::FsPath(path), ignored);
+      if (fs::exists(former)) fs::permissions(temporaryPath, former.permissions(), ignored);
       result = MoveIntoPlace(temporary, path);
     }
     if (!result.Done()) {
-      std::error_code ignored;
-      std::filesystem::remove(paths::FsPath(temporary), ignored);
+      // Writable again first: Windows removes no read-only file, and a read-only file that
+      // could not be replaced gave its permissions to this one.
+      fs::permissions(temporaryPath, fs::perms::owner_write, fs::perm_options::add, ignored);
+      fs::remove(temporaryPath, ignored);
     }
     return result;
   }
