@@ -1,4 +1,4 @@
-// The check of one AT reply (ParseAtReply).
+// The check of one AT reply (ParseAtReply) and the end of its read (AtReplyComplete).
 //
 // Input: byte 0 picks the command (modulo 9: the eight the station sends, or 8 for one taken
 // from the input: byte 2 is its length, the command follows), byte 1 is the size of the value
@@ -7,7 +7,8 @@
 // Whatever the reply: ok goes out as 0 or 1; the value stays inside its buffer and is zero
 // from its length to the buffer's end; an accepted value has no control characters and no
 // blanks at either end; a reply without "OK" is never accepted, nor one without the echo of
-// the command when a value is asked for.
+// the command when a value is asked for. A reply that is complete stays complete as more bytes
+// arrive.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -58,6 +59,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::int32_t valueSize = capacity;
   std::int32_t ok = 1;
   ParseAtReply(command, reply.get(), length, value.get(), &valueSize, &ok);
+  const std::string_view received(reinterpret_cast<const char*>(reply.get()), length);
+  if (AtReplyComplete(command.fullLine, received.substr(0, length / 2))) {
+    FUZZ_CHECK(AtReplyComplete(command.fullLine, received));
+  }
 
   FUZZ_CHECK(ok == 0 || ok == 1);
   if (capacity > 0) {

@@ -1,6 +1,7 @@
 // AT command interpretation of a simulated modem port.
 #include "sim/at_modem.h"
 
+#include <algorithm>
 #include <string_view>
 
 #include "foundation/text.h"
@@ -12,6 +13,9 @@ constexpr char kCarriageReturn = '\r';
 constexpr char kLineFeed = '\n';
 constexpr std::string_view kOk = "\r\nOK\r\n";
 constexpr std::string_view kError = "\r\nERROR\r\n";
+constexpr std::string_view kCmeError = "\r\n+CME ERROR: 10\r\n";
+constexpr std::string_view kUnsolicited = "\r\n+CREG: 1\r\n";
+constexpr std::string_view kBlankLine = "\r\n";
 
 std::string ValueReply(std::string_view name, std::string_view value) {
   std::string reply = "\r\n+";
@@ -57,7 +61,7 @@ void TAtModem::Answer(const std::string& line, TByteVector* out) {
     out->push_back(static_cast<std::uint8_t>(kCarriageReturn));
   }
   if (line.empty()) return;  // an empty line gets no result code
-  const std::string reply = overflow_ ? std::string(kError) : Reply(line);
+  const std::string reply = Styled(overflow_ ? std::string(kError) : Reply(line));
   out->insert(out->end(), reply.begin(), reply.end());
 }
 
@@ -69,6 +73,10 @@ std::string TAtModem::Reply(const std::string& line) {
 
   if (command.rfind("AT", 0) != 0) {
     model_.Count("unknown");
+    return std::string(kError);
+  }
+  if (Refused(command)) {
+    model_.Count("refused:" + command + (write ? "=" : ""));
     return std::string(kError);
   }
   const std::string body = command.substr(2);
@@ -114,6 +122,34 @@ std::string TAtModem::Reply(const std::string& line) {
     }
   }
   return std::string(kError);
+}
+
+std::string TAtModem::Styled(std::string reply) const {
+  const TAtReplyStyle style = faults_ != nullptr ? faults_->atReplyStyle : TAtReplyStyle::kPlain;
+  switch (style) {
+    case TAtReplyStyle::kPlain:
+      break;
+    case TAtReplyStyle::kCmeErrors:
+      if (reply == kError) reply = kCmeError;
+      break;
+    case TAtReplyStyle::kUnsolicitedAfterOk:
+      reply += kUnsolicited;
+      break;
+    case TAtReplyStyle::kCrOnly:
+      std::erase(reply, kLineFeed);
+      break;
+    case TAtReplyStyle::kBlankAfterOk:
+      reply += kBlankLine;
+      break;
+  }
+  return reply;
+}
+
+bool TAtModem::Refused(std::string_view command) const {
+  if (faults_ == nullptr) return false;
+  return std::any_of(
+      faults_->atRefused.begin(), faults_->atRefused.end(),
+      [command](const std::string& refused) { return EqualsNoCase(refused, command); });
 }
 
 }  // namespace vornex::sim

@@ -8,12 +8,16 @@
 // identity values AT+NEWSN, AT+NEWMEID, AT+MDTFLAG with their "=value" forms (values stored as
 // sent). Command names are matched without regard to letter case; values are kept as they are.
 // With the atWritesFail fault the identity writes answer ERROR and change nothing; reads still
-// work. Pure: bytes in, reply bytes out.
+// work. The commands named in atRefused (without "=value") answer the error result, reads and
+// writes alike, and change nothing. The reply style words every reply as some real modems do:
+// "+CME ERROR: 10" for ERROR, an unsolicited result or an empty line after every final result,
+// or CR alone at the end of every line. Pure: bytes in, reply bytes out.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "protocols/packet.h"
 #include "sim/device_model.h"
@@ -39,8 +43,12 @@ class TAtModem {
 
  private:
   void Answer(const std::string& line, TByteVector* out);
-  // The reply to one command line, without the echo.
+  // The reply to one command line, without the echo, in the plain style.
   std::string Reply(const std::string& line);
+  // A plain reply in the device's reply style.
+  std::string Styled(std::string reply) const;
+  // True when the device refuses this command (its name without "=value").
+  bool Refused(std::string_view command) const;
 
   TDeviceModel& model_;
   const TDeviceFaults* faults_;

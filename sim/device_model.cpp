@@ -58,7 +58,15 @@ void TDeviceModel::InstallFirmware(TByteVector image) {
   firmwareVersion = ImageTag(flash);
   identity = TIdentity{"", "", kBlankTestFlag};
   for (auto& [item, data] : nvItems) data.fill(0);
+  firmwareErased = false;
   ++flashCount;
+}
+
+void TDeviceModel::EraseFirmware() {
+  flash.clear();
+  flashSha256 = Sha256Hex(flash.data(), flash.size());
+  firmwareVersion.clear();
+  firmwareErased = true;
 }
 
 std::string TDeviceModel::NvDigest() const {
@@ -80,8 +88,12 @@ std::string ImageTag(const TByteVector& image) {
   return std::string(first, last);
 }
 
-TDeviceModel MakeFactoryDevice(std::string_view key, std::string_view firmwareVersion) {
-  TSequence random(SeedOf(key));
+TDeviceModel MakeFactoryDevice(std::string_view key, std::string_view firmwareVersion,
+                               int generation) {
+  // The first device keeps the key alone as its seed, so that its values stay as they were.
+  const std::string seed =
+      generation == 0 ? std::string(key) : std::string(key) + "/" + std::to_string(generation);
+  TSequence random(SeedOf(seed));
   TDeviceModel model;
 
   // Firmware: synthetic code bytes, then the version as the tag, padded with erased flash.
@@ -98,7 +110,7 @@ TDeviceModel MakeFactoryDevice(std::string_view key, std::string_view firmwareVe
   model.identity = TIdentity{
       .serialNumber = "VX" + std::to_string(1000000000ull + random.Next() % 900000000ull),
       .meid = "A1000049" + HexText(random.Next(), 6),
-      .testFlag = "1",
+      .testFlag = std::to_string(generation + 1),
   };
 
   // NV data: a short device-specific head (never all zeros), the rest zeros.

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <functional>
 #include <set>
+#include <utility>
 
 #include "foundation/pacing.h"
 #include "sim/intel_hex.h"
@@ -55,6 +56,28 @@ bool ParseItems(std::string_view text, std::set<std::uint16_t>* items) {
     text.remove_prefix(comma + 1);
   }
   items->insert(parsed.begin(), parsed.end());
+  return true;
+}
+
+// "SLOT[:blank|:download]" of --swap: the socket and the device put into it (the default device
+// otherwise). False with a reason.
+bool ParseSwap(std::string_view text, int devices, const TDeviceConfig& device, int* slot,
+               TNewcomer* newcomer, std::string* error) {
+  const auto colon = text.find(':');
+  const std::string_view kind =
+      colon == std::string_view::npos ? std::string_view() : text.substr(colon + 1);
+  if (!ParseNumber(text.substr(0, colon), slot) || *slot < 0 || *slot >= devices) {
+    return Reason(error, "--swap names no device in " + std::string(text) + " (devices are 0 to " +
+                             std::to_string(devices - 1) + ")");
+  }
+  *newcomer = TNewcomer{device};
+  if (kind == "blank") {
+    newcomer->blankIdentity = true;
+  } else if (kind == "download") {
+    newcomer->firmwareErased = true;
+  } else if (colon != std::string_view::npos) {
+    return Reason(error, "--swap takes SLOT, SLOT:blank or SLOT:download");
+  }
   return true;
 }
 
@@ -123,6 +146,36 @@ const std::vector<TFaultKind>& FaultKinds() {
          c.faults.atWritesFail = true;
          return true;
        }},
+      {"at-style", TArgument::kRequired,
+       "=plain|cme|unsolicited|cr-only|blank: errors as +CME ERROR: 10, +CREG: 1 or an empty "
+       "line after every final result, or CR alone at the end of every line",
+       [](TDeviceConfig& c, std::string_view arg, std::string* error) {
+         static const std::pair<std::string_view, TAtReplyStyle> kStyles[] = {
+             {"plain", TAtReplyStyle::kPlain},
+             {"cme", TAtReplyStyle::kCmeErrors},
+             {"unsolicited", TAtReplyStyle::kUnsolicitedAfterOk},
+             {"cr-only", TAtReplyStyle::kCrOnly},
+             {"blank", TAtReplyStyle::kBlankAfterOk}};
+         for (const auto& [name, style] : kStyles) {
+           if (arg != name) continue;
+           c.faults.atReplyStyle = style;
+           return true;
+         }
+         return Reason(error, "at-style takes plain, cme, unsolicited, cr-only or blank");
+       }},
+      {"at-refuse", TArgument::kRequired,
+       "=COMMAND[,COMMAND...]: these AT commands (AT+NEWMEID: reads and writes) answer the "
+       "style's error result",
+       [](TDeviceConfig& c, std::string_view arg, std::string* error) {
+         for (;;) {
+           const auto comma = arg.find(',');
+           const std::string_view command = arg.substr(0, comma);
+           if (command.empty()) return Reason(error, "at-refuse takes AT command names");
+           c.faults.atRefused.emplace(command);
+           if (comma == std::string_view::npos) return true;
+           arg.remove_prefix(comma + 1);
+         }
+       }},
       {"serial-after-reset", TArgument::kRequired,
        "=TEXT: every reboot after a reset answers this serial number",
        [](TDeviceConfig& c, std::string_view arg, std::string*) {
@@ -158,6 +211,17 @@ const std::vector<TFaultKind>& FaultKinds() {
       {"busy", TArgument::kNone, "another opener holds the diagnostic port (exclusive lock)",
        [](TDeviceConfig& c, std::string_view, std::string*) {
          c.faults.diagBusy = true;
+         return true;
+       }},
+      {"modem-busy", TArgument::kNone, "another opener holds the modem port (exclusive lock)",
+       [](TDeviceConfig& c, std::string_view, std::string*) {
+         c.faults.modemBusy = true;
+         return true;
+       }},
+      {"damaged-reset-reply", TArgument::kNone,
+       "the programmer's reset acknowledge (0x0C) has a broken CRC; the device reboots",
+       [](TDeviceConfig& c, std::string_view, std::string*) {
+         c.faults.damagedResetReply = true;
          return true;
        }},
       {"unplug-after", TArgument::kRequired,
@@ -208,7 +272,7 @@ std::string DevsimUsage() {
   std::string text =
       "usage: vornex-devsim --devices N --bench DIR [--time-scale S] [--firmware VERSION]\n"
       "                     [--flash-mib N] [--fault SLOT:KIND[=ARG] ...] [--programmer FILE.hex]\n"
-      "                     [--state FILE]\n"
+      "                     [--state FILE] [--swap SLOT[:KIND] ...]\n"
       "\n"
       "Simulated devices on pseudo-terminals, announced in the bench registry DIR (one record\n"
       "per port, links in DIR/dev). Runs until SIGINT or SIGTERM, then removes its records.\n"
@@ -225,6 +289,10 @@ std::string DevsimUsage() {
       "                       (default: any program written to the go address starts)\n"
       "  --state FILE         state JSON written on SIGUSR1 and at exit (default: on SIGUSR1\n"
       "                       to standard output)\n"
+      "  --swap SLOT[:KIND]   on the first SIGUSR2 a new device goes into socket SLOT (KIND\n"
+      "                       blank: it answers no serial number or MEID; download: its\n"
+      "                       firmware is erased, it boots into download mode); every later\n"
+      "                       SIGUSR2 swaps the device taken out back in; repeatable\n"
       "\n"
       "Kinds:\n";
   for (const TFaultKind& kind : FaultKinds()) {
@@ -286,6 +354,8 @@ bool ParseDevsimArguments(const std::vector<std::string>& args, TDevsimOptions* 
       result.programmerPath = value;
     } else if (name == "--state") {
       result.statePath = value;
+    } else if (name == "--swap") {
+      result.swaps.push_back(value);
     } else {
       return Reason(error, "unknown option " + name);
     }
@@ -293,6 +363,11 @@ bool ParseDevsimArguments(const std::vector<std::string>& args, TDevsimOptions* 
   if (!result.help) {
     if (!haveDevices) return Reason(error, "--devices is required");
     if (result.bench.empty()) return Reason(error, "--bench is required");
+    for (const std::string& swap : result.swaps) {
+      int slot = 0;
+      TNewcomer newcomer;
+      if (!ParseSwap(swap, result.devices, {}, &slot, &newcomer, error)) return false;
+    }
   }
   *options = std::move(result);
   return true;
@@ -381,6 +456,7 @@ int RunDevsim(const std::vector<std::string>& args) {
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
   sigaddset(&signals, SIGUSR1);
+  sigaddset(&signals, SIGUSR2);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   // A closed standard output must not end the bench before it has removed its records.
   ::signal(SIGPIPE, SIG_IGN);
@@ -405,11 +481,38 @@ int RunDevsim(const std::vector<std::string>& args) {
       std::fprintf(stderr, "vornex-devsim: %s\n", error.c_str());
     }
   };
+  // The first SIGUSR2 brings the newcomers, every later one swaps back what was taken out.
+  TDeviceConfig newcomerConfig;
+  newcomerConfig.firmwareVersion = options.firmware;
+  newcomerConfig.flashMiB = options.flashMiB;
+  bool swapped = false;
+  auto swapSockets = [&] {
+    for (const std::string& swap : options.swaps) {
+      int slot = 0;
+      TNewcomer newcomer;
+      // Checked with the other options already.
+      ParseSwap(swap, bench->DeviceCount(), newcomerConfig, &slot, &newcomer, nullptr);
+      if (!bench->Swap(slot, swapped ? std::nullopt : std::optional(newcomer), &error)) {
+        std::fprintf(stderr, "vornex-devsim: socket %d: %s\n", slot, error.c_str());
+        continue;
+      }
+      // Its identity is in the state file (made printable there).
+      std::printf("socket %d: %s, %s\n", slot, swapped ? "device taken out put back" : "new device",
+                  bench->Report(slot).layer.c_str());
+    }
+    swapped = true;
+    std::fflush(stdout);
+  };
   for (;;) {
     int signal = 0;
     if (sigwait(&signals, &signal) != 0) continue;
-    if (signal != SIGUSR1) break;
-    writeState();
+    if (signal == SIGUSR2) {
+      swapSockets();
+    } else if (signal == SIGUSR1) {
+      writeState();
+    } else {
+      break;
+    }
   }
   if (!options.statePath.empty()) writeState();
   for (const std::string& problem : bench->Problems()) {

@@ -2,10 +2,12 @@
 //
 //   vornex-devsim --devices N --bench DIR [--time-scale S] [--firmware VERSION]
 //                 [--flash-mib N] [--fault SLOT:KIND[=ARG] ...] [--programmer FILE.hex]
-//                 [--state FILE]
+//                 [--state FILE] [--swap SLOT[:blank|:download] ...]
 //
 // Devices are numbered from 0 (device 0 sits on bench socket 0); SLOT is such a number or
-// "all". The fault and option kinds are listed by DevsimUsage() (--help).
+// "all". The fault and option kinds are listed by DevsimUsage() (--help). SIGUSR2 carries out
+// the swaps: the first puts a new device into each socket named, every later one puts the
+// device taken out back in its place (and takes the other out).
 #pragma once
 
 #include <string>
@@ -24,7 +26,8 @@ struct TDevsimOptions {
   std::uint32_t flashMiB = kDefaultFlashMiB;  // every device's flash
   std::vector<std::string> faults;            // "SLOT:KIND[=ARG]", applied in order
   std::string programmerPath;                 // Intel HEX; empty = any program starts
-  std::string statePath;  // empty = state JSON to standard output on SIGUSR1 only
+  std::string statePath;           // empty = state JSON to standard output on SIGUSR1 only
+  std::vector<std::string> swaps;  // "SLOT[:blank|:download]", carried out on SIGUSR2
   bool help = false;
 };
 

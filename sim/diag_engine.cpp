@@ -195,7 +195,7 @@ void TSparseMemory::Clear() {
 }
 
 void TDiagEngine::Reboot() {
-  layer_ = TLayer::kFirmware;
+  layer_ = model_.firmwareErased ? TLayer::kDownload : TLayer::kFirmware;
   ram_.Clear();
   staged_.clear();
   streamOpen_ = false;

@@ -106,7 +106,8 @@ class TDiagEngine {
 
   // Handles one valid frame in the current layer.
   TEngineResult Handle(const TFrameEvent& frame);
-  // Power-on: the firmware runs; RAM and an unfinished stream are gone.
+  // Power-on: the firmware runs (the boot downloader when the model's firmware is erased); RAM
+  // and an unfinished stream are gone.
   void Reboot();
   TLayer CurrentLayer() const { return layer_; }
   // Image bytes the programmer has taken in its current, not yet closed stream; 0 when no

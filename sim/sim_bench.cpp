@@ -50,6 +50,17 @@ bool Contains(const std::vector<int>& values, int value) {
   return std::find(values.begin(), values.end(), value) != values.end();
 }
 
+// Why a device's settings are unusable; empty when they are fine.
+std::string ConfigProblem(const TDeviceConfig& device) {
+  if (device.extraPorts < 0 || device.extraPorts > kMaxExtraPorts) {
+    return "a device has 0 to " + std::to_string(kMaxExtraPorts) + " extra ports";
+  }
+  if (device.flashMiB < 1 || device.flashMiB > kMaxFlashMiB) {
+    return "a device has 1 to " + std::to_string(kMaxFlashMiB) + " MiB of flash";
+  }
+  return {};
+}
+
 }  // namespace
 
 std::unique_ptr<TSimBench> TSimBench::Create(TBenchConfig config, std::string* error) {
@@ -62,12 +73,7 @@ std::unique_ptr<TSimBench> TSimBench::Create(TBenchConfig config, std::string* e
     return fail("a bench holds 1 to " + std::to_string(kMaxDevices) + " devices");
   }
   for (const TDeviceConfig& device : config.devices) {
-    if (device.extraPorts < 0 || device.extraPorts > kMaxExtraPorts) {
-      return fail("a device has 0 to " + std::to_string(kMaxExtraPorts) + " extra ports");
-    }
-    if (device.flashMiB < 1 || device.flashMiB > kMaxFlashMiB) {
-      return fail("a device has 1 to " + std::to_string(kMaxFlashMiB) + " MiB of flash");
-    }
+    if (std::string problem = ConfigProblem(device); !problem.empty()) return fail(problem);
   }
   auto bench = std::make_unique<TSimBench>(TPasskey{}, std::move(config));
   if (!bench->Start(error)) return nullptr;
@@ -82,9 +88,11 @@ TSimBench::TSimBench(TPasskey, TBenchConfig config) : config_(std::move(config))
   devFolder_ = (fs::path(folder_) / kDevFolderName).string();
   const TProgrammerImage* programmer = config_.programmer ? &*config_.programmer : nullptr;
   for (std::size_t i = 0; i < config_.devices.size(); ++i) {
-    devices_.push_back(
-        std::make_unique<TSimDevice>(static_cast<int>(i), config_.devices[i], programmer));
+    devices_.push_back(std::make_unique<TSimDevice>(static_cast<int>(i), 0,
+                                                    TNewcomer{config_.devices[i]}, programmer));
   }
+  aside_.resize(devices_.size());
+  generations_.assign(devices_.size(), 0);
 }
 
 bool TSimBench::Start(std::string* error) {
@@ -148,9 +156,11 @@ void TSimBench::Run() {
   std::vector<std::pair<TSimDevice*, TSimPort*>> owners;
   for (;;) {
     int timeoutMs = -1;
+    std::uint64_t swapsPolled = 0;
     {
       std::lock_guard lock(mutex_);
       if (stop_) return;
+      swapsPolled = swaps_;
       fds.assign(1, pollfd{wakeRead_, POLLIN, 0});
       owners.assign(1, {nullptr, nullptr});
       std::optional<pacing::TClock::time_point> next;
@@ -191,7 +201,8 @@ void TSimBench::Run() {
       while (::read(wakeRead_, drain, sizeof drain) > 0) {
       }
     }
-    for (std::size_t i = 1; ready > 0 && i < fds.size(); ++i) {
+    // After a swap the owners may be gone; the next poll sees their ports again.
+    for (std::size_t i = 1; ready > 0 && swapsPolled == swaps_ && i < fds.size(); ++i) {
       if (fds[i].revents != 0) Service(*owners[i].first, *owners[i].second, fds[i].revents);
     }
     RunTimeline();
@@ -282,7 +293,10 @@ void TSimBench::Attach(TSimDevice& device, const TEnumeration& how) {
       Problem("device " + std::to_string(device.Index()) + ": " + reason);
       continue;
     }
-    if (port->role == TSimPortRole::kDiag && device.Config().faults.diagBusy && !pty->HoldBusy()) {
+    const TDeviceFaults& faults = device.Config().faults;
+    const bool held = (port->role == TSimPortRole::kDiag && faults.diagBusy) ||
+                      (port->role == TSimPortRole::kModem && faults.modemBusy);
+    if (held && !pty->HoldBusy()) {
       Problem("device " + std::to_string(device.Index()) + ": cannot hold the port busy");
     }
     const std::string link = LinkPath(port->com);
@@ -328,6 +342,7 @@ TSimDevice& TSimBench::DeviceAt(int index) const {
 }
 
 std::string TSimBench::Key(int index) const {
+  std::lock_guard lock(mutex_);
   return DeviceAt(index).Key();
 }
 
@@ -360,11 +375,11 @@ bool TSimBench::WaitUntil(int index, const std::function<bool(const TDeviceRepor
                           std::uint32_t limitMs) const {
   const pacing::TDeadline deadline(limitMs);
   std::unique_lock lock(mutex_);
-  const TSimDevice& device = DeviceAt(index);
+  // Looked up at every turn: a swap may put another device into the socket meanwhile.
   for (;;) {
-    if (condition(device.Report(false))) return true;
+    if (condition(DeviceAt(index).Report(false))) return true;
     if (changed_.wait_until(lock, deadline.At()) == std::cv_status::timeout) {
-      return condition(device.Report(false));
+      return condition(DeviceAt(index).Report(false));
     }
   }
 }
@@ -397,6 +412,55 @@ void TSimBench::Replug(int index) {
     DeviceAt(index).Replug();
   }
   Wake();
+}
+
+bool TSimBench::Swap(int index, std::optional<TNewcomer> newcomer, std::string* error) {
+  const auto fail = [error](std::string reason) {
+    if (error != nullptr) *error = std::move(reason);
+    return false;
+  };
+  if (newcomer) {
+    if (std::string problem = ConfigProblem(newcomer->config); !problem.empty()) {
+      return fail(problem);
+    }
+  }
+  {
+    std::lock_guard lock(mutex_);
+    const auto socket = static_cast<std::size_t>(index);
+    std::unique_ptr<TSimDevice>& aside = aside_.at(socket);
+    if (!newcomer && !aside) return fail("no device of socket " + std::to_string(index) + " aside");
+    std::unique_ptr<TSimDevice> coming;
+    if (newcomer) {
+      const TProgrammerImage* programmer = config_.programmer ? &*config_.programmer : nullptr;
+      coming = std::make_unique<TSimDevice>(index, ++generations_[socket], *newcomer, programmer);
+    } else {
+      coming = std::move(aside);
+    }
+    TSimDevice& leaving = *devices_[socket];
+    if (leaving.Present()) Detach(leaving);
+    leaving.TakenOut();
+    if (newcomer) {
+      // The same USB path gets the same COM numbers, whichever device is plugged into it.
+      for (TSimPort& port : coming->Ports()) {
+        for (const TSimPort& was : leaving.Ports()) {
+          if (was.interfaceNumber == port.interfaceNumber) port.com = was.com;
+        }
+      }
+    }
+    aside = std::move(devices_[socket]);
+    devices_[socket] = std::move(coming);
+    ++swaps_;
+    Attach(*devices_[socket], TEnumeration{devices_[socket]->AllPortsAtPowerOn(), false,
+                                           /*reboot=*/!newcomer});
+  }
+  changed_.notify_all();
+  Wake();
+  return true;
+}
+
+void TSimBench::ClearFaults(int index) {
+  std::lock_guard lock(mutex_);
+  DeviceAt(index).ClearFaults();
 }
 
 std::vector<std::string> TSimBench::Problems() const {

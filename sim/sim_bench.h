@@ -9,6 +9,10 @@
 // it is configured to be renumbered. One bench per folder: a new bench clears the records and
 // links that an earlier one left behind.
 //
+// A socket holds one device at a time. Swap puts another device into it, as an operator does on
+// a production line: the new device has its own identity and the socket's key, and the device
+// taken out waits aside, as it was left, until a later Swap puts it back.
+//
 // One I/O thread serves every port: it blocks in poll() on the masters and a wake-up pipe, with
 // the time to the next timeline step (reboot, re-enumeration) as its limit, so an idle bench
 // costs no processor time. All device state sits behind one mutex; every public operation may
@@ -72,6 +76,18 @@ class TSimBench {
   // Plugs an absent device in again: its ports come back at once, freshly booted.
   void Replug(int index);
 
+  // Takes the device out of socket `index` (its ports vanish now) and keeps it aside in the
+  // state it is in. With a newcomer, that device is plugged into the socket in its place,
+  // freshly booted, under the socket's key and COM numbers, with identity values and NV items of
+  // its own (the next generation of the socket, see MakeFactoryDevice); a device kept aside
+  // earlier is dropped. Without one, the device kept aside goes back into the socket, freshly
+  // booted with the memory it was taken out with (the boot downloader when its firmware was
+  // erased). Its ports are on the bench when Swap returns. False with a reason when there is
+  // nothing aside to put back or the newcomer's settings are unusable; the socket is unchanged.
+  bool Swap(int index, std::optional<TNewcomer> newcomer, std::string* error = nullptr);
+  // Removes every injected fault of the device in socket `index` (see TSimDevice::ClearFaults).
+  void ClearFaults(int index);
+
   // Problems met while serving (a pseudo-terminal, link or record that could not be made), in
   // order; empty on a healthy bench.
   std::vector<std::string> Problems() const;
@@ -103,7 +119,11 @@ class TSimBench {
   TBenchConfig config_;
   std::string folder_;
   std::string devFolder_;
-  std::vector<std::unique_ptr<TSimDevice>> devices_;
+  std::vector<std::unique_ptr<TSimDevice>> devices_;  // one per socket
+  std::vector<std::unique_ptr<TSimDevice>> aside_;    // per socket: taken out, or null
+  std::vector<int> generations_;                      // per socket: the last newcomer's
+  // Bumped by every swap: the I/O thread then drops what its poll saw of the devices.
+  std::uint64_t swaps_ = 0;
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
   std::vector<std::string> problems_;

@@ -49,6 +49,15 @@ enum class TStreamReplies {
   kErrorReport,  // a 0x0E text report instead; the data is not written
 };
 
+// How a modem words its replies; real modems differ from the plain shape.
+enum class TAtReplyStyle {
+  kPlain,               // "\r\n+NAME: value\r\n\r\nOK\r\n", errors "\r\nERROR\r\n"
+  kCmeErrors,           // errors as "\r\n+CME ERROR: 10\r\n"
+  kUnsolicitedAfterOk,  // an unsolicited result line follows every final result
+  kCrOnly,              // every line ends in CR alone
+  kBlankAfterOk,        // an empty line follows every final result
+};
+
 // Faults injected into one device.
 struct TDeviceFaults {
   bool silentDiag = false;        // the diagnostic port never answers
@@ -59,6 +68,7 @@ struct TDeviceFaults {
   bool nvReadsFail = false;                       // every NV read answers a non-zero status
   bool noReturn = false;                          // after a reset the device never comes back
   bool diagBusy = false;                          // another opener holds the diagnostic port
+  bool modemBusy = false;                         // another opener holds the modem port
   std::optional<std::uint64_t> unplugAfterBytes;  // unplugged for good once this much is streamed
   std::set<std::uint16_t> nvWriteFailItems;       // writes of these items fail and change nothing
   std::set<std::uint16_t> nvStuckItems;  // writes of these items succeed but change nothing
@@ -68,6 +78,10 @@ struct TDeviceFaults {
   std::string serialAfterReset;
   bool errorReportOnClose = false;  // the programmer's close gets a 0x0E report; nothing installed
   bool errorReportOnReset = false;  // the programmer's reset gets a 0x0E report; no reboot
+  bool damagedResetReply = false;   // the reset's acknowledge arrives damaged; the device reboots
+  TAtReplyStyle atReplyStyle = TAtReplyStyle::kPlain;
+  // AT commands (names as sent, without "=value") that this modem answers with an error result.
+  std::set<std::string> atRefused;
 };
 
 struct TDeviceConfig {

@@ -47,14 +47,24 @@ std::string SocketKey(int index) {
   return key;
 }
 
-TSimDevice::TSimDevice(int index, const TDeviceConfig& config, const TProgrammerImage* programmer)
+TSimDevice::TSimDevice(int index, int generation, const TNewcomer& device,
+                       const TProgrammerImage* programmer)
     : index_(index),
       key_(SocketKey(index)),
-      config_(config),
-      model_(MakeFactoryDevice(key_, config_.firmwareVersion.empty() ? kDefaultFirmwareVersion
-                                                                     : config_.firmwareVersion)),
+      config_(device.config),
+      model_(MakeFactoryDevice(
+          key_, config_.firmwareVersion.empty() ? kDefaultFirmwareVersion : config_.firmwareVersion,
+          generation)),
       modem_(model_, &config_.faults),
       engine_(model_, config_.faults, programmer, std::uint64_t{config_.flashMiB} << 20) {
+  if (device.blankIdentity) {
+    model_.identity.serialNumber.clear();
+    model_.identity.meid.clear();
+  }
+  if (device.firmwareErased) {
+    model_.EraseFirmware();
+    engine_.Reboot();
+  }
   auto addPort = [this](TSimPortRole role, int interfaceNumber) {
     TSimPort& port = ports_.emplace_back();
     port.role = role;
@@ -137,7 +147,8 @@ void TSimDevice::OnDiagInput(TSimPort& port, const std::uint8_t* bytes, std::siz
     const TEngineResult result = engine_.Handle(frame);
     if (result.reply) {
       ++diagReplies_;
-      const bool corrupt = diagReplies_ == config_.faults.badCrcReply;
+      const bool corrupt = diagReplies_ == config_.faults.badCrcReply ||
+                           (result.event == TLifeEvent::kReset && config_.faults.damagedResetReply);
       Queue(port, EncodeReply(*result.reply, corrupt));
     }
     if (engine_.CurrentLayer() != layerBefore || model_.flashCount != flashesBefore ||
@@ -170,7 +181,7 @@ void TSimDevice::OnLifeEvent(TLifeEvent event) {
       } else {
         const std::uint32_t bootMs = std::min(config_.bootDelayMs, 0xFFFFFFFFu - kVanishDelayMs);
         ScheduleVanish(kVanishDelayMs + bootMs,
-                       TEnumeration{true, config_.renumberOnReset, true, true});
+                       TEnumeration{AllPortsAtPowerOn(), config_.renumberOnReset, true, true});
       }
       break;
     case TLifeEvent::kUnplugged:
@@ -257,7 +268,14 @@ void TSimDevice::Unplug() {
 void TSimDevice::Replug() {
   if (present_ && !detachAt_) return;
   attachAt_.emplace(0);
-  nextEnumeration_ = TEnumeration{true, false, true};
+  nextEnumeration_ = TEnumeration{AllPortsAtPowerOn(), false, true};
+}
+
+void TSimDevice::TakenOut() {
+  halted_ = true;
+  detachAt_.reset();
+  readerLimit_.reset();
+  attachAt_.reset();
 }
 
 TDeviceReport TSimDevice::Report(bool nvDigest) const {

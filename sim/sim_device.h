@@ -11,7 +11,8 @@
 //   never returns, they come back kVanishDelayMs + bootDelayMs after the reset under the same
 //   key, with the same COM numbers (new ones with renumberOnReset), freshly booted: firmware
 //   layer, echo on, diagnostic interface off, RAM and an unfinished (unclosed) stream lost.
-//   With the serialAfterReset fault it then answers that serial number.
+//   With the serialAfterReset fault it then answers that serial number. With damagedResetReply
+//   the reset's acknowledge goes out with a broken CRC, and the device reboots all the same.
 // - With reenumerateOnDownloadMode, 0x3A makes the ports vanish too; the boot downloader comes
 //   back kDownloadReenumerateMs after it as the diagnostic port alone, under its COM number.
 // - With reenumerateOnProgrammerStart, the same happens after the go command; the programmer's
@@ -19,6 +20,12 @@
 // - Between a reply that ends an enumeration and the vanishing, nothing is answered; the ports
 //   vanish once the station has read that reply, so that the reply is not lost in the hang-up.
 // - Unplugged (by the bench's user or mid-stream by the injected fault), it vanishes at once.
+// - A device whose firmware is erased (a rewrite cut off after the erase) starts its boot
+//   downloader at every power-on and shows its diagnostic port alone, until an image is
+//   installed.
+// - With diagBusy or modemBusy, another program holds that port from each enumeration on.
+// - Taken out of its socket (TakenOut), it keeps its memory and forgets its timeline; put back,
+//   it is attached again, freshly booted.
 #pragma once
 
 #include <cstdint>
@@ -61,9 +68,21 @@ struct TEnumeration {
   bool afterReset = false;  // the reboot follows a reset (not a replug)
 };
 
+// A device as it is put into a socket: its settings and faults, and what sets it apart from a
+// factory-fresh device.
+struct TNewcomer {
+  TDeviceConfig config;
+  // It answers an empty serial number and MEID; its NV items are its own (never all zeros).
+  bool blankIdentity = false;
+  // Its last rewrite was cut off after the erase: it boots into the boot downloader.
+  bool firmwareErased = false;
+};
+
 class TSimDevice {
  public:
-  TSimDevice(int index, const TDeviceConfig& config, const TProgrammerImage* programmer);
+  // The device of generation `generation` in socket `index` (see MakeFactoryDevice).
+  TSimDevice(int index, int generation, const TNewcomer& device,
+             const TProgrammerImage* programmer);
   TSimDevice(const TSimDevice&) = delete;
   TSimDevice& operator=(const TSimDevice&) = delete;
 
@@ -73,6 +92,8 @@ class TSimDevice {
   std::vector<TSimPort>& Ports() { return ports_; }
   const std::vector<TSimPort>& Ports() const { return ports_; }
   bool Present() const { return present_; }
+  // False when power-on brings the boot downloader's diagnostic port alone (firmware erased).
+  bool AllPortsAtPowerOn() const { return !model_.firmwareErased; }
   // Bumped whenever presence, layer, firmware or the open stream's length change, and after every
   // input it handled (its command counts, identity and NV items may have changed), so that
   // waiters can look again.
@@ -100,6 +121,12 @@ class TSimDevice {
   void Unplug();
   // Plugged in again: back at once, freshly booted. Nothing while it is present.
   void Replug();
+  // Taken out of its socket by the bench's user, its ports gone: nothing is left on its timeline
+  // (a reboot under way never ends while it is out).
+  void TakenOut();
+  // Every injected fault is gone from now on; a port already held busy stays held until the
+  // device's next enumeration.
+  void ClearFaults() { config_.faults = TDeviceFaults{}; }
 
   // A snapshot of the device's state; without `nvDigest`, the digest stays empty (it hashes every
   // NV item, too much to do at every change of a device).

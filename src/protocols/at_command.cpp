@@ -1,11 +1,13 @@
-// AT command lines, reply parsing, and the AT exchange on a device's modem port. A reply is
-// read until it ends with a final result line ("OK" or "ERROR" as its whole last line), so a
-// value that holds either text is neither cut short nor mistaken for the result.
+// AT command lines, reply parsing, and the AT exchange on a device's modem port. A read ends
+// at the first whole final result line after the echo, so a value that holds "OK" or "ERROR" is
+// neither cut short nor mistaken for the result, and lines that follow the result (blank lines,
+// unsolicited results) cost no waiting.
 #include "protocols/at_command.h"
 
 #include <algorithm>
 #include <cstring>
-#include <vector>
+#include <iterator>
+#include <optional>
 
 #include "foundation/pacing.h"
 #include "protocols/usb_device.h"
@@ -16,24 +18,47 @@ namespace {
 constexpr std::uint8_t kCarriageReturn = 0x0D;
 constexpr std::uint8_t kBlank = 0x20;
 constexpr std::string_view kOk = "OK";
-constexpr std::string_view kError = "ERROR";
-// A read on the modem port ends on a final result line, never on these texts inside a value.
-const std::vector<std::string> kAtResultLines = {std::string(kOk), std::string(kError)};
+constexpr std::string_view kLineEnds = "\r\n";
+// The final result codes besides "OK": each ends a command as failed. The last four end dial
+// and answer commands, which the station never sends; a modem that ends a command with one has
+// ended it all the same, and waiting for more would only spend the read limit.
+constexpr std::string_view kErrorLines[] = {"ERROR", "NO CARRIER", "BUSY", "NO ANSWER",
+                                            "NO DIALTONE"};
+// Error results followed by a code or text: "+CME ERROR: 10", "+CMS ERROR: 500".
+constexpr std::string_view kErrorPrefixes[] = {"+CME ERROR:", "+CMS ERROR:"};
 
 bool IsControl(std::uint8_t byte) {
   return byte < 0x20 || byte == 0x7F;
 }
 
-// The last line of a reply, provided the line end ("\r\n" or a lone "\n") that completes it
-// came; *start is where the line begins. Empty for a reply that stops inside a line.
-std::string_view FinalLine(std::string_view text, std::size_t* start) {
-  *start = text.size();
-  if (text.empty() || text.back() != '\n') return {};
-  text.remove_suffix(1);
-  if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
-  const std::size_t lineEnd = text.find_last_of("\r\n");
-  *start = lineEnd == std::string_view::npos ? 0 : lineEnd + 1;
-  return text.substr(*start);
+bool IsErrorResult(std::string_view line) {
+  return std::find(std::begin(kErrorLines), std::end(kErrorLines), line) != std::end(kErrorLines) ||
+         std::any_of(std::begin(kErrorPrefixes), std::end(kErrorPrefixes),
+                     [line](std::string_view prefix) { return line.starts_with(prefix); });
+}
+
+// Where the echo of the sent line ends in the text; npos without an echo.
+std::size_t EchoEnd(std::string_view text, std::string_view sentLine) {
+  const std::size_t echo = text.find(sentLine);
+  return echo == std::string_view::npos ? echo : echo + sentLine.size();
+}
+
+struct TFinalLine {
+  std::size_t start = 0;  // where the line begins
+  bool ok = false;        // "OK"; else an error result
+};
+
+// The first final result line in the text from `from` on (where a line begins), provided a CR
+// or LF has completed it; none while the reply stops before or inside it.
+std::optional<TFinalLine> FirstFinalLine(std::string_view text, std::size_t from) {
+  for (std::size_t start = from; start < text.size();) {
+    const std::size_t end = text.find_first_of(kLineEnds, start);
+    if (end == std::string_view::npos) break;
+    const std::string_view line = text.substr(start, end - start);
+    if (line == kOk || IsErrorResult(line)) return TFinalLine{start, line == kOk};
+    start = end + 1;
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -59,6 +84,11 @@ bool TAtCommand::Fits() const {
          fullLine.size() < kAtFullLineBytes;
 }
 
+bool AtReplyComplete(std::string_view sentLine, std::string_view received) {
+  const std::size_t echoEnd = EchoEnd(received, sentLine);
+  return echoEnd != std::string_view::npos && FirstFinalLine(received, echoEnd).has_value();
+}
+
 void ParseAtReply(const TAtCommand& command, const std::uint8_t* received, std::size_t length,
                   std::uint8_t* value, std::int32_t* size, std::int32_t* ok) {
   std::string_view text(reinterpret_cast<const char*>(received), length);
@@ -67,10 +97,16 @@ void ParseAtReply(const TAtCommand& command, const std::uint8_t* received, std::
   const std::int32_t capacity = (value != nullptr && *size > 0) ? *size : 0;
   if (capacity > 0) std::memset(value, 0, static_cast<std::size_t>(capacity));
 
-  // The result code is the final line and nothing else: "ERROR", a cut-off reply, or an "OK"
-  // that only appears inside a value all fail here.
-  std::size_t resultStart = 0;
-  if (FinalLine(text, &resultStart) != kOk) {
+  // The result is the first final line after the echo and nothing else: an error result, a
+  // cut-off reply, or an "OK" that only appears inside the echo or a value all fail here.
+  const std::size_t echoEnd = EchoEnd(text, command.fullLine);
+  if (capacity > 0 && echoEnd == std::string_view::npos) {
+    *ok = 0;
+    return;
+  }
+  const std::size_t bodyStart = echoEnd == std::string_view::npos ? 0 : echoEnd;
+  const std::optional<TFinalLine> result = FirstFinalLine(text, bodyStart);
+  if (!result || !result->ok) {
     *ok = 0;
     return;
   }
@@ -79,13 +115,7 @@ void ParseAtReply(const TAtCommand& command, const std::uint8_t* received, std::
     return;
   }
   // The value lies between the echo and the final line.
-  std::string_view body = text.substr(0, resultStart);
-  const std::size_t echo = body.find(command.fullLine);
-  if (echo == std::string_view::npos) {
-    *ok = 0;
-    return;
-  }
-  body.remove_prefix(echo + command.fullLine.size());
+  const std::string_view body = text.substr(bodyStart, result->start - bodyStart);
   *size = 0;
   if (command.name.empty()) {
     *ok = 1;
@@ -113,7 +143,9 @@ void ParseAtReply(const TAtCommand& command, const std::uint8_t* received, std::
 
 bool TUsbDevice::AtExchange(const TByteVector& line, std::uint8_t* received) {
   TSerialPort* port = modemPort_.get();
-  port->SetEndLines(kAtResultLines);
+  const std::string sentLine(line.begin(), line.end());
+  port->SetEndReply(
+      [sentLine](std::string_view bytes) { return AtReplyComplete(sentLine, bytes); });
   for (int attempt = 0; attempt < kAtAttempts; ++attempt) {
     Notify(CB_ATTEMPT, nullptr);
     if (!port->IsOpen()) continue;

@@ -133,8 +133,8 @@ std::int32_t TUsbDevice::EnterDownloadMode(std::uint8_t& mode) {
   return 1;
 }
 
-std::int32_t TUsbDevice::ResetDevice() {
-  return ProgrammerCommand(Request(kCmdReset, PROTOCOL_STREAMING), kDiagPauseMs);
+std::int32_t TUsbDevice::ResetDevice(bool* refused) {
+  return ProgrammerCommand(Request(kCmdReset, PROTOCOL_STREAMING), kDiagPauseMs, refused);
 }
 
 }  // namespace vornex

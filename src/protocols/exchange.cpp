@@ -37,10 +37,12 @@ TReplyJudgement TUsbDevice::ExchangeJudged(TSerialPort* port, TPacket request,
   return TReplyJudgement{};
 }
 
-std::int32_t TUsbDevice::ProgrammerCommand(TPacket request, std::uint32_t pauseMs) {
+std::int32_t TUsbDevice::ProgrammerCommand(TPacket request, std::uint32_t pauseMs, bool* refused) {
+  if (refused != nullptr) *refused = false;
   if (!diagPort_) return 0;
   const TReplyJudgement judgement = ExchangeJudged(diagPort_.get(), std::move(request), pauseMs);
   if (judgement.verdict == TReplyVerdict::kErrorReport) {
+    if (refused != nullptr) *refused = judgement.intact;
     const auto& text = judgement.payload;
     NotifyMessage(std::string(text.begin(), std::find(text.begin(), text.end(), 0)));
     return 0;

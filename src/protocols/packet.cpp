@@ -120,6 +120,7 @@ void JudgeFlaggedReply(std::int32_t protocol, const TByteVector& request,
       }
     } else if (code == kStreamingLogReport || code == kStreamingErrorReport) {
       SetReasonText(judgement, reply, 2, m);
+      judgement->intact = CrcMatches(replyPacket, 1, m - 1 - kTrailerBytes);
       judgement->verdict =
           code == kStreamingLogReport ? TReplyVerdict::kLogReport : TReplyVerdict::kErrorReport;
       return;
@@ -135,6 +136,7 @@ void JudgeFlaggedReply(std::int32_t protocol, const TByteVector& request,
   if (!CrcMatches(replyPacket, bodyStart, bodyLength)) return;
   SetPayload(judgement, reply, bodyStart + 1, bodyLength - 1);
   judgement->verdict = TReplyVerdict::kAccepted;
+  judgement->intact = true;
 }
 
 }  // namespace

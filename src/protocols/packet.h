@@ -90,6 +90,9 @@ struct TReplyJudgement {
   std::uint8_t code = 0;  // the reply's code byte (after an opening flag); 0 when too short
   TByteVector payload;
   bool hasPayload = false;
+  // The frame's checksum matched. Always so for an accepted reply judged by its code and CRC; a
+  // text report is taken without its CRC, and this tells whether it arrived intact.
+  bool intact = false;
 
   // The frame layer's acceptance: 1 for every verdict but kRefused, 0 for that.
   std::int32_t Accepted() const { return verdict == TReplyVerdict::kRefused ? 0 : 1; }

@@ -120,8 +120,9 @@ class TUsbDevice {
   // is 1 when the programmer already answers, 0xFF otherwise.
   std::int32_t EnterDownloadMode(std::uint8_t& mode);
   // 1 when the programmer accepted the reset command; an error report is a failure, its reason
-  // sent to the owner.
-  std::int32_t ResetDevice();
+  // sent to the owner. *refused (when given) tells whether the reply was an error report that
+  // arrived intact: only that says the programmer did not reset.
+  std::int32_t ResetDevice(bool* refused = nullptr);
 
   // --- Connection ---
   // Opens the group's modem port (sending "AT+MDPARA=DIAG,ON") and the first diagnostic port
@@ -172,7 +173,7 @@ class TUsbDevice {
   // An exchange on the diagnostic port for a programmer command that must be carried out
   // (stream block, close, reset): 1 when accepted or answered with a log report. An error report
   // is a failure, and its reason text goes to the owner as CB_MESSAGE.
-  std::int32_t ProgrammerCommand(TPacket request, std::uint32_t pauseMs);
+  std::int32_t ProgrammerCommand(TPacket request, std::uint32_t pauseMs, bool* refused = nullptr);
 
   TDeviceCallback callback_ = nullptr;
   void* user_ = nullptr;

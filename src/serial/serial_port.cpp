@@ -51,23 +51,11 @@ bool TSerialPort::ReadChunk(std::uint8_t* buffer, std::size_t capacity, std::siz
   return true;
 }
 
-bool TSerialPort::EndsWithEndLine(const std::uint8_t* buffer, std::size_t total) const {
-  // Only the end of all bytes received so far counts, whatever the chunks were: a line that
-  // came earlier, or a text that is only the tail of a longer line, is not an end line.
-  std::string_view text(reinterpret_cast<const char*>(buffer), total);
-  if (text.empty() || text.back() != '\n') return false;
-  text.remove_suffix(1);
-  if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
-  return std::any_of(endTexts_.begin(), endTexts_.end(), [&](const std::string& line) {
-    if (line.empty() || !text.ends_with(line)) return false;
-    const std::size_t start = text.size() - line.size();
-    return start == 0 || text[start - 1] == '\r' || text[start - 1] == '\n';
-  });
-}
-
 bool TSerialPort::EndConditionMet(const std::uint8_t* buffer, std::size_t total,
                                   std::size_t chunkStart, std::size_t chunkCount) const {
-  if (endMode_ == TEndMode::kLines) return EndsWithEndLine(buffer, total);
+  if (endMode_ == TEndMode::kReply) {
+    return endReply_(std::string_view(reinterpret_cast<const char*>(buffer), total));
+  }
   if (endOffset_ >= 0 && total <= static_cast<std::size_t>(endOffset_)) return false;
   if (endMode_ == TEndMode::kBytes) {
     // Only the chunk that just came is searched, and within it only the positions from the
@@ -92,7 +80,8 @@ bool TSerialPort::EndConditionMet(const std::uint8_t* buffer, std::size_t total,
 }
 
 bool TSerialPort::ReadUntil(std::uint8_t* buffer, std::size_t capacity, std::size_t* total) {
-  const bool endActive = endMode_ == TEndMode::kBytes ? !endBytes_.empty() : !endTexts_.empty();
+  // Each setter clears the other conditions: at most one of them is there.
+  const bool endActive = !endBytes_.empty() || !endTexts_.empty() || endReply_ != nullptr;
   std::size_t received = 0;
   bool ok = true;
   for (;;) {
@@ -123,29 +112,28 @@ void TSerialPort::SetEndByte(std::uint8_t byte) {
 }
 
 void TSerialPort::SetEndBytes(std::vector<std::uint8_t> bytes, std::int32_t offset) {
+  ClearEnd();
   endBytes_ = std::move(bytes);
-  endTexts_.clear();
   endOffset_ = offset;
-  endMode_ = TEndMode::kBytes;
 }
 
 void TSerialPort::SetEndTexts(std::vector<std::string> texts, std::int32_t offset) {
+  ClearEnd();
   endTexts_ = std::move(texts);
-  endBytes_.clear();
   endOffset_ = offset;
   endMode_ = TEndMode::kTexts;
 }
 
-void TSerialPort::SetEndLines(std::vector<std::string> lines) {
-  endTexts_ = std::move(lines);
-  endBytes_.clear();
-  endOffset_ = 0;
-  endMode_ = TEndMode::kLines;
+void TSerialPort::SetEndReply(TReplyComplete complete) {
+  ClearEnd();
+  endReply_ = std::move(complete);
+  endMode_ = TEndMode::kReply;
 }
 
 void TSerialPort::ClearEnd() {
   endBytes_.clear();
   endTexts_.clear();
+  endReply_ = nullptr;
   endOffset_ = 0;
   endMode_ = TEndMode::kBytes;
 }

@@ -2,9 +2,9 @@
 // and every framed exchange on a diagnostic port goes through it. It opens a COM port
 // exclusively with fixed line settings (raw, 115200 8N1), writes a request within the write
 // time limit, and reads a reply in chunks until the end condition that the caller set before
-// the exchange (an end byte such as the frame flag, end texts, or end lines such as the final
-// "OK" and "ERROR" of an AT reply), until the buffer is full, or until nothing more arrives
-// within the read time limit.
+// the exchange (an end byte such as the frame flag, end texts, or a test of the whole reply such
+// as the AT channel's final result line after the echo), until the buffer is full, or until
+// nothing more arrives within the read time limit.
 //
 // Who owns which deadline: the port owns only its own waits (the open budget of OpenRetry, the
 // write limit per write, the read limit per read). Attempt counts and pauses between write and
@@ -21,6 +21,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -33,6 +34,11 @@ namespace vornex {
 // Receive notification: called after every successful read with the bytes of that read.
 using TReceiveNotify = void (*)(void* user, std::int32_t portId, const std::uint8_t* bytes,
                                 std::int32_t count);
+
+// End condition of a whole reply: true once the bytes received so far (all of them, zero bytes
+// included) hold a complete reply. It is asked after every chunk, so it must be a pure function
+// of those bytes.
+using TReplyComplete = std::function<bool(std::string_view received)>;
 
 // Defaults of a new port.
 constexpr std::uint32_t kDefaultWriteLimitMs = 200;
@@ -103,10 +109,8 @@ class TSerialPort {
   void SetEndBytes(std::vector<std::uint8_t> bytes, std::int32_t offset);
   // End condition, text mode: any of these texts, searched from `offset` on, ends a read.
   void SetEndTexts(std::vector<std::string> texts, std::int32_t offset);
-  // End condition, line mode: a read ends when the received bytes end with one of these lines,
-  // whole: the line starts the bytes or follows a CR or LF, and "\r\n" or a lone "\n" ends it.
-  // The same text inside a longer line, or followed by further lines, never ends a read.
-  void SetEndLines(std::vector<std::string> lines);
+  // End condition, reply mode: a read ends as soon as `complete` holds for all bytes received.
+  void SetEndReply(TReplyComplete complete);
   // No end condition: reads end on a full buffer or a late chunk only.
   void ClearEnd();
 
@@ -134,11 +138,10 @@ class TSerialPort {
   // Fail, then close the descriptor: the failures of Open after the open itself.
   bool FailClosing(const char* message, int systemCode);
 
-  enum class TEndMode { kBytes, kTexts, kLines };
+  enum class TEndMode { kBytes, kTexts, kReply };
 
   bool EndConditionMet(const std::uint8_t* buffer, std::size_t total, std::size_t chunkStart,
                        std::size_t chunkCount) const;
-  bool EndsWithEndLine(const std::uint8_t* buffer, std::size_t total) const;
 
   std::int32_t comNumber_;
   std::uint32_t openBudgetMs_ = 0;
@@ -154,7 +157,8 @@ class TSerialPort {
   TFixedText<256> lastError_;
   TReceiveNotify notify_ = nullptr;
   std::vector<std::uint8_t> endBytes_;
-  std::vector<std::string> endTexts_;  // the end texts or the end lines
+  std::vector<std::string> endTexts_;
+  TReplyComplete endReply_;
   std::int32_t endOffset_ = 0;
   TEndMode endMode_ = TEndMode::kBytes;
   void* notifyUser_ = nullptr;

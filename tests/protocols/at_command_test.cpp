@@ -1,5 +1,6 @@
-// AT command lines and reply parsing, byte for byte: echo and final result line checks, value
-// extraction, trimming, and replies that would not fit the value buffer.
+// AT command lines and reply parsing, byte for byte: where a reply ends, echo and final result
+// line checks in the reply styles of real modems, value extraction, trimming, and replies that
+// would not fit the value buffer.
 #include "protocols/at_command.h"
 
 #include <gtest/gtest.h>
@@ -111,6 +112,50 @@ TEST(AtReply, OnlyTheFinalLineIsTheResult) {
     const Parsed parsed = Parse("AT+NEWSN", c.reply);
     EXPECT_EQ(parsed.ok, c.ok) << c.reply;
     EXPECT_EQ(parsed.value, c.value) << c.reply;
+  }
+}
+
+TEST(AtReply, EveryReplyStyleEndsAtItsFirstFinalLineAfterTheEcho) {
+  // `head` runs up to the end of the final line's first line-end byte; the reply is whole from
+  // there on, whatever of `tail` (the rest that the modem sends) a read took in as well.
+  const struct {
+    const char* command;
+    std::string head;
+    std::string tail;
+    std::int32_t ok;
+    const char* value;
+  } cases[] = {
+      {"AT+NEWSN", "AT+NEWSN\r\r\n+NEWSN: VX1\r\n\r\nOK\r", "\n", 1, "VX1"},
+      {"AT+NEWMEID", "AT+NEWMEID\r\r\nERROR\r", "\n", 0, ""},
+      {"AT+NEWMEID", "AT+NEWMEID\r\r\n+CME ERROR: 10\r", "\n", 0, ""},
+      {"AT+NEWMEID", "AT+NEWMEID\r\r\n+CMS ERROR: 500\r", "\n", 0, ""},
+      {"AT+NEWMEID", "AT+NEWMEID\r\r\nNO CARRIER\r", "\n", 0, ""},
+      // An unsolicited result or an empty line after the final line.
+      {"AT+NEWSN", "AT+NEWSN\r\r\n+NEWSN: VX1\r\n\r\nOK\r", "\n\r\n+CREG: 1\r\n", 1, "VX1"},
+      {"AT+NEWSN", "AT+NEWSN\r\r\n+NEWSN: VX1\r\n\r\nOK\r", "\n\r\n", 1, "VX1"},
+      // Lines ended by CR alone, or by LF alone.
+      {"AT+NEWSN", "AT+NEWSN\r\r+NEWSN: VX1\r\rOK\r", "", 1, "VX1"},
+      {"AT+NEWMEID", "AT+NEWMEID\r\r+CME ERROR: 10\r", "", 0, ""},
+      {"AT+NEWSN", "AT+NEWSN\r\n+NEWSN: VX1\n\nOK\n", "", 1, "VX1"},
+      // Result texts inside a value or the echo, and a stale result before the echo.
+      {"AT+NEWSN", "AT+NEWSN\r\r\n+NEWSN: OK\r\n\r\nOK\r", "\n", 1, "OK"},
+      {"AT+NEWSN=OK", "AT+NEWSN=OK\r\r\nOK\r", "\n", 1, ""},
+      {"AT+NEWSN=ERROR", "AT+NEWSN=ERROR\r\r\nERROR\r", "\n", 0, ""},
+      {"AT+NEWSN", "OK\r\nAT+NEWSN\r\r\n+NEWSN: VX1\r\n\r\nOK\r", "\n", 1, "VX1"},
+  };
+  for (const auto& c : cases) {
+    const std::string reply = c.head + c.tail;
+    SCOPED_TRACE(reply);
+    const TAtCommand at(c.command);
+    // Read in pieces cut anywhere, the reply ends exactly once the head has come.
+    for (std::size_t cut = 0; cut <= reply.size(); ++cut) {
+      const std::string received = reply.substr(0, cut);
+      ASSERT_EQ(AtReplyComplete(at.fullLine, received), cut >= c.head.size()) << cut;
+      if (cut < c.head.size()) continue;
+      const Parsed parsed = Parse(c.command, received);
+      EXPECT_EQ(parsed.ok, c.ok) << cut;
+      EXPECT_EQ(parsed.value, c.value) << cut;
+    }
   }
 }
 

@@ -1,7 +1,8 @@
-// The diagnostic commands and the device connection of the station, driven through the real
-// device object over real pseudo-terminals: against simulated devices found by the station's
-// own discovery, and against a scripted peer where a reply is needed that no simulated device
-// gives (a byte-exact capture, an NV status of the peer's choosing, a refused switch).
+// The diagnostic commands, the device connection and the AT channel of the station, driven
+// through the real device object over real pseudo-terminals: against simulated devices found by
+// the station's own discovery (the AT channel in every reply style of the simulated modems), and
+// against a scripted peer where a reply is needed that no simulated device gives (a byte-exact
+// capture, an NV status of the peer's choosing, a refused switch).
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -389,6 +390,34 @@ TEST_F(ConnectionTest, BusyDiagnosticPortIsRetriedForTheOpenTimeOutThenSkipped) 
   const std::string log = ReadLogText(LogPath(29));
   EXPECT_TRUE(LinesInOrder(log, {"ConnectUSB Diag COM" + std::to_string(bench.Report(0).diagCom)}));
   EXPECT_EQ(log.find("ConnectUSB connect diag OK"), std::string::npos) << log;
+}
+
+class AtReplyStyleTest : public SimProtocolTest {};
+
+TEST_F(AtReplyStyleTest, EveryStyleIsReadAndAnErrorResultCostsOneExchange) {
+  using enum sim::TAtReplyStyle;
+  std::vector<sim::TDeviceConfig> devices;
+  for (const auto style : {kPlain, kCmeErrors, kUnsolicitedAfterOk, kCrOnly, kBlankAfterOk}) {
+    devices.emplace_back().faults.atReplyStyle = style;
+    devices.back().faults.atRefused = {"AT+NEWMEID"};
+  }
+  sim::TSimBench& bench = Start(devices);
+  for (int i = 0; i < static_cast<int>(devices.size()); ++i) {
+    SCOPED_TRACE("style " + std::to_string(i));
+    Recorder recorder;
+    auto device = Connect(i, 40 + i, recorder, 0x03);
+    char reply[kAtBufferBytes] = {};
+    EXPECT_EQ(device->SendAtCommand(reply, "AT+NEWSN", sizeof reply), 1);
+    EXPECT_EQ(reply, bench.Report(i).identity.serialNumber);
+
+    // The error result fails the command at once: one exchange for ATE1, one for the command.
+    recorder.Clear();
+    EXPECT_EQ(device->SendAtCommand(reply, "AT+NEWMEID", sizeof reply), 0);
+    EXPECT_EQ(recorder.attempts, 2);
+    EXPECT_TRUE(device->ModemPort()->IsOpen());
+    EXPECT_EQ(device->SendAtCommand(reply, "AT+MDTFLAG", sizeof reply), 1);
+    EXPECT_EQ(reply, bench.Report(i).identity.testFlag);
+  }
 }
 
 }  // namespace

@@ -84,8 +84,8 @@ TEST_F(AtChannelTest, ErrorReplyFails) {
 }
 
 TEST_F(AtChannelTest, MissingEchoFailsBeforeTheCommandIsSent) {
-  // A lone "OK" line ends the read, but without the echo the reply fails at once; the command
-  // itself is never sent.
+  // Without the echo a lone "OK" line is no reply: every attempt waits out its read limit, and
+  // the command itself is never sent.
   device_.ModemPort()->SetTimeLimits(200, 200);
   ScriptedPeer peer(pty_, '\r', [](const Bytes&) { return ToBytes("OK\r\n"); });
   EXPECT_EQ(device_.SendAtCommand(nullptr, "AT+MDVER", 0), 0);

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <set>
 #include <thread>
+#include <tuple>
 
 #include "protocols/hex_file.h"
 #include "sim/sha256.h"
@@ -148,6 +149,45 @@ TEST_F(SimBenchTest, UnplugHangsUpTheStationAndReplugBootsAfresh) {
   EXPECT_FALSE(back.diagInterfaceOn);
   ASSERT_EQ(link.Open(), 0x03);
   EXPECT_EQ(link.Diag(0x00, PROTOCOL_DIAG), 1);
+  EXPECT_TRUE(bench.Problems().empty());
+}
+
+// A socket swapped: the newcomer shows the socket's key and COM numbers with an identity of its
+// own; the device taken out keeps what it was left with until it is put back.
+TEST_F(SimBenchTest, SwapPutsAnotherDeviceIntoTheSocketAndTheFirstOneBack) {
+  sim::TDeviceConfig failing;
+  failing.faults.atWritesFail = true;
+  sim::TSimBench& bench = Start({failing, {}, {}});
+  EXPECT_FALSE(bench.Swap(0, std::nullopt));  // nothing aside yet
+  const std::vector<sim::TDeviceReport> first = bench.Reports();
+  // Plain, blank identity, firmware erased: the layer and the ports each shows.
+  const std::tuple<sim::TNewcomer, const char*, std::size_t> newcomers[] = {
+      {{{}, false, false}, "firmware", 2},
+      {{{}, true, false}, "firmware", 2},
+      {{{}, false, true}, "download", 1}};
+  for (int i = 0; i < 3; ++i) {
+    const auto& [device, layer, ports] = newcomers[i];
+    ASSERT_TRUE(bench.Swap(i, device));
+    const sim::TDeviceReport now = bench.Report(i);
+    EXPECT_EQ(now.diagCom, first[i].diagCom);
+    EXPECT_EQ(now.layer, layer);
+    EXPECT_EQ(PortsOf(bench.Folder(), first[i].key).size(), ports);
+    EXPECT_EQ(now.identity.serialNumber.empty(), i == 1);
+    EXPECT_NE(now.identity.serialNumber, first[i].identity.serialNumber);
+    EXPECT_NE(now.identity.meid, first[i].identity.meid);
+    EXPECT_EQ(now.identity.testFlag, "2");
+    EXPECT_NE(now.nvDigest, first[i].nvDigest);
+  }
+
+  // Put back, freshly booted, and healthy once its faults are cleared.
+  ASSERT_TRUE(bench.Swap(0, std::nullopt));
+  EXPECT_EQ(bench.Report(0).identity.serialNumber, first[0].identity.serialNumber);
+  EXPECT_EQ(bench.Report(0).bootCount, 1u);
+  StationLink link(bench, 0);
+  ASSERT_EQ(link.Open(), 0x03);
+  EXPECT_EQ(link.At("AT+NEWSN=VX2"), 0);
+  bench.ClearFaults(0);
+  EXPECT_EQ(link.At("AT+NEWSN=VX2"), 1);
   EXPECT_TRUE(bench.Problems().empty());
 }
 

@@ -216,13 +216,29 @@ TEST_F(SimFaultTest, RefusedResetEndsTheResetStepAtOnce) {
   EXPECT_EQ(bench.Report(0).layer, "programmer");
 }
 
-TEST_F(SimFaultTest, BusyDiagnosticPortRefusesTheStationsOpen) {
-  sim::TSimBench& bench = Start({With([](auto& c) { c.faults.diagBusy = true; })});
+// The held port is refused, the other one opens and answers.
+TEST_F(SimFaultTest, BusyPortRefusesTheStationsOpen) {
+  sim::TSimBench& bench = Start({With([](auto& c) { c.faults.diagBusy = true; }),
+                                 With([](auto& c) { c.faults.modemBusy = true; })});
+  for (int i = 0; i < 2; ++i) {
+    StationLink link(bench, i);
+    EXPECT_EQ(link.Open(), i == 0 ? 0x01 : 0x02);
+    EXPECT_EQ(link.LastOpenError(),
+              std::string(serial_error::kOpen) + ",System Code:" + std::to_string(EWOULDBLOCK));
+    EXPECT_EQ(i == 0 ? link.At("AT+MDVER") : link.Diag(0x00, PROTOCOL_DIAG), 1);
+  }
+}
+
+// The reset's acknowledge arrives with a broken CRC, yet the device reboots as after a good one.
+TEST_F(SimFaultTest, DamagedResetReplyStillReboots) {
+  sim::TSimBench& bench = Start({With([](auto& c) { c.faults.damagedResetReply = true; })});
   StationLink link(bench, 0);
-  EXPECT_EQ(link.Open(), 0x01);  // the modem opens, the diagnostic port does not
-  EXPECT_EQ(link.LastOpenError(),
-            std::string(serial_error::kOpen) + ",System Code:" + std::to_string(EWOULDBLOCK));
-  EXPECT_EQ(link.At("AT+MDVER"), 1);
+  ASSERT_EQ(link.Open() & 0x02, 0x02);
+  ToProgrammer(link);
+  EXPECT_EQ(link.Diag(0x0B, PROTOCOL_STREAMING), 0);
+  ASSERT_TRUE(WaitPresent(0, false));
+  ASSERT_TRUE(WaitPresent(0, true));
+  EXPECT_EQ(bench.Report(0).bootCount, 1u);
 }
 
 TEST_F(SimFaultTest, UnplugInTheMiddleOfTheStreamIsForGood) {

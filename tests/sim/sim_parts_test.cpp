@@ -283,6 +283,12 @@ TEST(DevsimCommandLine, MistakesAreRefusedWithAReason) {
   EXPECT_FALSE(ApplyFault("0:busy=1", &devices, &error));
   EXPECT_FALSE(ApplyFault("0:extra-ports=3", &devices, &error));
   EXPECT_FALSE(ApplyFault("0:melt", &devices, &error));
+  for (const char* swap : {"2", "x", "0:melt", "1:download"}) {
+    EXPECT_EQ(
+        ParseDevsimArguments({"--devices", "2", "--bench", "/b", "--swap", swap}, &options, &error),
+        swap[0] == '1')
+        << swap;
+  }
   EXPECT_TRUE(ApplyFault("1:busy", &devices, &error));
   EXPECT_FALSE(devices[0].faults.diagBusy);
   EXPECT_TRUE(devices[1].faults.diagBusy);
@@ -291,7 +297,8 @@ TEST(DevsimCommandLine, MistakesAreRefusedWithAReason) {
   for (const char* kind :
        {"silent-diag", "silent-modem", "bad-crc=...", "refuse-blocks", "stream-reports[=...]",
         "nv-read-fail", "slow-reboot[=...]", "no-return", "busy", "unplug-after=...",
-        "firmware=...", "renumber", "reenum-download", "reenum-programmer", "extra-ports=..."}) {
+        "firmware=...", "renumber", "reenum-download", "reenum-programmer", "extra-ports=...",
+        "modem-busy", "damaged-reset-reply"}) {
     EXPECT_NE(usage.find(std::string("  ") + kind + " "), std::string::npos) << kind;
   }
 }
