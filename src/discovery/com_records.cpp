@@ -5,6 +5,7 @@
 #include <set>
 
 #include "discovery/note_text.h"
+#include "discovery/usb_roles.h"
 #include "foundation/text.h"
 
 namespace vornex::com_records {
@@ -29,12 +30,13 @@ std::pair<int, std::size_t> LeadingNumber(std::string_view digits) {
   return {value, used};
 }
 
-// The hex number of `<prefix>XXXX` inside an upper-cased device id.
-std::optional<std::uint16_t> HexField(std::string_view id, std::string_view prefix) {
+// The hex number of `<prefix>` and `digits` hex digits inside an upper-cased device id.
+std::optional<std::uint16_t> HexField(std::string_view id, std::string_view prefix,
+                                      std::size_t digits = 4) {
   const std::size_t at = id.find(prefix);
-  if (at == std::string_view::npos || at + prefix.size() + 4 > id.size()) return std::nullopt;
+  if (at == std::string_view::npos || at + prefix.size() + digits > id.size()) return std::nullopt;
   unsigned value = 0;
-  for (const char c : id.substr(at + prefix.size(), 4)) {
+  for (const char c : id.substr(at + prefix.size(), digits)) {
     unsigned digit = 0;
     if (IsDigit(c)) {
       digit = static_cast<unsigned>(c - '0');
@@ -46,6 +48,35 @@ std::optional<std::uint16_t> HexField(std::string_view id, std::string_view pref
     value = value * 16 + digit;
   }
   return static_cast<std::uint16_t>(value);
+}
+
+// The device instance of an interface path, upper case: all but the interface class after its
+// last '#' ("\\?\USB#VID_05C6&PID_9004&MI_02#6&5A3F0C21&0&0002"); empty when the path has
+// no device id and instance id.
+std::string InstanceOfPath(std::string_view path) {
+  if (std::count(path.begin(), path.end(), '#') < 3) return {};
+  return ToUpperAscii(path.substr(0, path.rfind('#')));
+}
+
+// Whether two records are one port listed under both kinds: one device instance, one number.
+bool SamePort(const TPortInfo& a, const TPortInfo& b) {
+  if (a.com != b.com || b.usb != 1) return false;
+  const std::string instance = InstanceOfPath(a.path.str());
+  return !instance.empty() && instance == InstanceOfPath(b.path.str());
+}
+
+// The class of the record that stands for a port listed under both kinds: the modem's, since it
+// tells the port's role, unless the port-role rules make the interface its device's diagnostic
+// port (by the product and interface number of its hardware id, "USB\VID_05C6&PID_9004&MI_00").
+std::int32_t KeptClass(const TPortInfo& port, const std::string& settingsPath) {
+  const std::string id = ToUpperAscii(port.hardwareId.str());
+  const std::optional<TUsbProduct> product = ProductOfDeviceId(id);
+  const std::optional<std::uint16_t> number = HexField(id, "&MI_", 2);
+  if (!product || !number) return kPortClassModem;
+  const usb_roles::TInterfaceRoles roles =
+      usb_roles::RolesOf(settingsPath, product->vendorId, product->productId);
+  return usb_roles::RoleOf(roles, *number) == usb_roles::TPortRole::kDiagnostics ? kPortClassSerial
+                                                                                 : kPortClassModem;
 }
 
 TDiscoveryNote BeyondNote(int com, std::string_view where) {
@@ -106,10 +137,15 @@ bool TSetupApiListing::Add(const TInterfaceValues& values, TDiscoveryNotes& note
 
 std::vector<TPortInfo> TSetupApiListing::Table() const {
   std::vector<TPortInfo> table;
-  for (const std::vector<TPortInfo>& kind : kinds_) {
-    for (const TPortInfo& port : kind) {
+  for (std::size_t kind = 0; kind < 2; ++kind) {
+    const std::vector<TPortInfo>& other = kinds_[1 - kind];
+    for (const TPortInfo& port : kinds_[kind]) {
       if (table.size() == static_cast<std::size_t>(kMaxPortCount)) return table;
-      if (port.usb == 1) table.push_back(port);
+      if (port.usb != 1) continue;
+      const bool listedTwice = std::any_of(other.begin(), other.end(),
+                                           [&](const TPortInfo& o) { return SamePort(port, o); });
+      if (listedTwice && port.portClass != KeptClass(port, settingsPath_)) continue;
+      table.push_back(port);
     }
   }
   return table;

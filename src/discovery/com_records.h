@@ -11,7 +11,12 @@
 //   path         the interface path; usb = 1 when the enumerator name contains "USB";
 //   location, address  where the system gives them (empty, 0 otherwise).
 // At most kMaxPortCount records are read per kind; the table lists the USB records of the first
-// kind, then those of the second, kMaxPortCount at most.
+// kind, then those of the second, kMaxPortCount at most. A port that the system lists under both
+// kinds (one device instance, one COM number: a modem whose driver offers it as a COM port too)
+// is one port: its modem record is listed, since that class tells the port's role, unless the
+// port-role rules (discovery/usb_roles.h) make its interface the diagnostic port, which the
+// station looks for among the COM ports. Records of different devices that claim one number are
+// all listed: the enumeration withholds them with their devices (discovery/port_enumeration.h).
 //
 // Registry method (older systems). The COM numbers of HKLM\HARDWARE\DEVICEMAP\SERIALCOMM, in the
 // order of its values, each give the first USB record with that number. USB records come from
@@ -35,6 +40,7 @@
 
 #include "discovery/port_enumeration.h"
 #include "discovery/port_info.h"
+#include "foundation/settings.h"
 #include "serial/serial_port.h"
 
 namespace vornex::com_records {
@@ -82,13 +88,18 @@ struct TInterfaceValues {
 // Gathers the records of one listing.
 class TSetupApiListing {
  public:
+  // The port-role rules are those in force under this settings file.
+  explicit TSetupApiListing(std::string settingsPath = SettingsPath())
+      : settingsPath_(std::move(settingsPath)) {}
   // Takes the record of one interface when it counts (a refused one is noted). False once the
   // interface's kind holds kMaxRecordsPerKind records: the rest of that kind need not be read.
   bool Add(const TInterfaceValues& values, TDiscoveryNotes& notes);
-  // The USB records of kind 1, then of kind 2, at most kMaxPortCount.
+  // The USB records of kind 1, then of kind 2, a port listed under both once, at most
+  // kMaxPortCount.
   std::vector<TPortInfo> Table() const;
 
  private:
+  std::string settingsPath_;
   std::vector<TPortInfo> kinds_[2];
 };
 

@@ -87,6 +87,42 @@ TEST(ComRecords, SetupApiKeepsAtMost120PerKindAnd120InAll) {
   EXPECT_EQ(table.back().portClass, kPortClassSerial);
 }
 
+// One device's port listed under both interface classes is one port: its modem record, or the
+// COM-port record of the diagnostic port. Different devices that claim one number stay listed,
+// for the enumeration to withhold with their devices.
+TEST(ComRecords, SetupApiListsAPortOfOneDeviceUnderBothClassesOnce) {
+  const auto port = [](std::int32_t kind, std::string com, std::string mi, std::string key) {
+    TInterfaceValues values = Interface(kind, std::move(com));
+    values.path = "\\\\?\\USB#VID_05C6&PID_9004&MI_" + mi + "#6&" + key + "&0&00" + mi + "#{" +
+                  (kind == kPortClassSerial ? "86e0d1e0}" : "2c7089aa}");
+    values.hardwareId = "USB\\VID_05C6&PID_9004&REV_0000&MI_" + mi;
+    return values;
+  };
+  const auto diag = port(kPortClassSerial, "COM5", "00", "5A3F");
+  const auto modem = port(kPortClassSerial, "COM7", "02", "5A3F");
+  const struct {
+    const char* name;
+    std::vector<TInterfaceValues> interfaces;
+    std::vector<std::pair<int, std::int32_t>> table;  // COM number and class of each record
+  } cases[] = {
+      {"modem", {diag, modem, port(kPortClassModem, "COM7", "02", "5a3f")}, {{5, 1}, {7, 2}}},
+      {"diagnostics", {diag, port(kPortClassModem, "COM5", "00", "5A3F")}, {{5, 1}}},
+      {"two devices",
+       {diag, modem, port(kPortClassModem, "COM7", "02", "1B2C")},
+       {{5, 1}, {7, 1}, {7, 2}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TSetupApiListing listing;
+    TDiscoveryNotes notes;
+    for (const TInterfaceValues& values : c.interfaces) listing.Add(values, notes);
+    std::vector<std::pair<int, std::int32_t>> table;
+    for (const TPortInfo& record : listing.Table())
+      table.emplace_back(record.com, record.portClass);
+    EXPECT_EQ(table, c.table);
+  }
+}
+
 TEST(ComRecords, ComListKeepsComNamesInRegistryOrderUpTo180) {
   EXPECT_EQ(ComList({"COM9", "LPT1", "COM0", "COM3", "\\Device\\Serial0", "COM300", "COM4"}),
             (std::vector<int>{9, 3, 4}));
