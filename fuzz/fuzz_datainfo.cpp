@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 
+#include "download/data_info.h"
 #include "download/identity_backup.h"
 #include "fuzz_support.h"
 #include "messaging/image_set.h"

@@ -27,7 +27,8 @@ constexpr int kUsage = 64;
 constexpr int kRefused = 65;
 // Could not start: no display or no window in this build, the window of this login is closing,
 // the --json file cannot be written, the station records are missing, unusable, or were lost
-// while the station ran.
+// while the station ran; and a run that could not keep a job's record or the closing of its
+// backup (a full disk), whatever its devices did.
 constexpr int kUnavailable = 69;
 // The run gave up waiting for its devices (--wait): no device was touched.
 constexpr int kGaveUpWaiting = 124;
@@ -37,9 +38,12 @@ constexpr int OfDevices(int failedOrNeverStarted) {
   return std::clamp(failedOrNeverStarted, kOk, kMostDevices);
 }
 
-// The status of a run from what its run driver knows: whether it gave up waiting, why Start was
-// refused, whether Start was pressed, and the devices that FAILED or never started.
-constexpr int OfRun(bool gaveUp, TStartRefusal refusal, bool pressed, int failedOrNeverStarted) {
+// The status of a run from what its run driver knows: whether the station records fell short
+// (lost, or a part of a job's not kept), whether it gave up waiting, why Start was refused,
+// whether Start was pressed, and the devices that FAILED or never started.
+constexpr int OfRun(bool recordsShort, bool gaveUp, TStartRefusal refusal, bool pressed,
+                    int failedOrNeverStarted) {
+  if (recordsShort) return kUnavailable;
   if (gaveUp) return kGaveUpWaiting;
   if (refusal == TStartRefusal::kRecordsLost) return kUnavailable;
   if (refusal != TStartRefusal::kNone) return kRefused;
@@ -57,7 +61,8 @@ constexpr const char* kHelp =
     "  65       refused: the image set (no device was touched), or the backup or DataInfo\n"
     "           file given to restore\n"
     "  69       could not start: no display, the --json file, the station records missing,\n"
-    "           unusable or lost during the run\n"
+    "           unusable or lost during the run; or a job's record or the closing of its\n"
+    "           backup could not be kept (\"Station records incomplete\")\n"
     "  124      gave up waiting for devices (--wait); no device was touched\n";
 
 }  // namespace vornex::exit_status

@@ -126,7 +126,8 @@ std::string JobJson(const TJobSummary& job) {
          ",\"backup\":" + std::to_string(job.backupId) +
          ",\"started_at\":" + JsonString(job.startedAt) +
          ",\"ended_at\":" + JsonString(job.endedAt) + ",\"step_times\":" + TimesJson(job.times) +
-         "}";
+         ",\"records_kept\":" + Bool(!job.notKept.Any()) +
+         ",\"records_note\":" + JsonString(job.notKept.note) + "}";
 }
 
 std::string JobCsvHeader() {

@@ -5,6 +5,7 @@
 #include "console/exit_status.h"
 #include "console/job_report.h"
 #include "console/records_options.h"
+#include "download/data_info.h"
 #include "download/identity_backup.h"
 #include "line/line_schema.h"
 #include "line/pg_connection.h"

@@ -11,6 +11,7 @@
 #include "console/line_commands.h"
 #include "console/records_options.h"
 #include "discovery/port_enumeration.h"
+#include "download/data_info.h"
 #include "download/identity_backup.h"
 #include "download/restore_job.h"
 #include "foundation/pacing.h"
@@ -83,7 +84,8 @@ int ListOpenBackups(TStationStore& store, const TRestoreOptions& restore, std::o
         b.slot >= 0 ? std::string(1, static_cast<char>('A' + b.slot)).c_str() : "-",
         b.deviceKey.c_str(), AnsiToUtf8(b.at.slots[kSlotSn]).c_str(),
         AnsiToUtf8(b.at.slots[kSlotMeid]).c_str(), AnsiToUtf8(b.imageTag).c_str(),
-        b.openReason.empty() ? "its job never ended (station stopped)" : b.openReason.c_str());
+        b.openReason.empty() ? "its job never ended, or its end was not recorded"
+                             : b.openReason.c_str());
   }
   out << "Start again finishes each of these devices when it is attached. Restore one with: "
       << RestoreCommand(restore) << "   (add --com N when the device is on another USB socket)\n";
@@ -196,6 +198,13 @@ int RunRestoreCommand(const std::vector<std::string>& args, std::ostream& out, s
     }
   }
   if (!mistake.empty()) return RefuseCommandLine("restore", mistake, RestoreUsage(), err);
+  // A folder, a FIFO or a device under the DataInfo file's name is refused before anything is
+  // opened.
+  if (const std::string other = OtherThanFile(options->Get("--datainfo")); !other.empty()) {
+    err << "vornex restore: --datainfo " << options->Get("--datainfo") << " is " << other
+        << ", not a regular file: only a DataInfo file is restored\n";
+    return exit_status::kRefused;
+  }
 
   const TStationSettings settings = CommandSettings(*options);
   const bool fromLine = options->Has("--serial") || options->Has("--meid");

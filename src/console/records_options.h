@@ -84,7 +84,35 @@ inline std::optional<long long> WholeNumber(const std::string& text, long long m
   return value;
 }
 
-// The first path option whose value cannot be used, as the mistake; empty when none.
+// What stands under a path that is there but is no regular file ("a folder", "a FIFO" ...);
+// empty for a regular file (links followed) and for a path that names nothing. The path is only
+// looked at, never opened: opening a FIFO would wait for its writer.
+inline std::string OtherThanFile(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  switch (fs::status(paths::FsPath(path), ec).type()) {
+    case fs::file_type::regular:
+    case fs::file_type::not_found:
+    case fs::file_type::none:
+      return {};
+    case fs::file_type::directory:
+      return "a folder";
+    case fs::file_type::fifo:
+      return "a FIFO";
+    case fs::file_type::character:
+      return "a character device";
+    case fs::file_type::block:
+      return "a block device";
+    case fs::file_type::socket:
+      return "a socket";
+    default:
+      return "something else";
+  }
+}
+
+// The first path option whose value cannot be used, as the mistake; empty when none. Something
+// other than a file under --datainfo is not a mistake on the command line: the restore refuses
+// it as the DataInfo file given.
 inline std::string PathMistake(const TOptions& options) {
   std::error_code ec;
   for (const auto& [name, value] : options.values) {
@@ -95,7 +123,11 @@ inline std::string PathMistake(const TOptions& options) {
     if (Utf16Length(value) > kMaxPathUnits) {
       return name + ": the path is longer than 259 characters: " + value;
     }
-    if (file && !std::filesystem::is_regular_file(paths::FsPath(value), ec)) {
+    const std::string other = file ? OtherThanFile(value) : std::string();
+    if (!other.empty() && name == "--settings") {
+      return name + ": " + value + " is " + other + ", not a regular file";
+    }
+    if (file && other.empty() && !std::filesystem::is_regular_file(paths::FsPath(value), ec)) {
       return name + ": no such file: " + value;
     }
     // A missing --data folder is the records' to refuse: it is not a mistake for every use.

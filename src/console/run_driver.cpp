@@ -15,6 +15,9 @@ namespace vornex {
 
 namespace {
 
+// The port watch is asked at most once in this many times the time its last look took.
+constexpr int kPollCostShare = 10;
+
 // A job's reported step in one line of at most 80 characters.
 std::string StepText(std::string text) {
   for (char& c : text) {
@@ -109,7 +112,16 @@ void TRunDriver::Tick() {
     firstCheckAt_.reset();
     RequestCheck();
   }
-  if (watch_ && watch_->Poll()) PortsChanged();
+  // A front-end may call Tick after every confirmation: the watch, which looks at every port
+  // record, is asked once per tick period however many confirmations come, and a watch slow to
+  // look (a folder of thousands of records) less often, so that looking never takes more than a
+  // share of the front-end's thread, whatever the time scale.
+  if (watch_ && now >= nextPollAt_) {
+    const bool changed = watch_->Poll();
+    const auto looked = pacing::TClock::now();
+    nextPollAt_ = looked + std::max(pacing::Scaled(kDriverTickMs), (looked - now) * kPollCostShare);
+    if (changed) PortsChanged();
+  }
   if (settleAt_ && now >= *settleAt_) {
     settleAt_.reset();
     RequestCheck();
@@ -134,9 +146,15 @@ void TRunDriver::Stop() {
   stopping_ = true;
   stoppedAt_ = pacing::TClock::now();
   nextOverdueAt_ = *stoppedAt_ + pacing::Scaled(kStopLimitMs);
-  if (!pressed_) return;
+  // Jobs started by the operator's Start stop at their safe points too, not only those of an
+  // unattended run.
+  if (!pressed_ && !coordinator_.JobsPending()) return;
   coordinator_.RequestStop();
   say_("Stopping: every job ends at its next safe point...");
+}
+
+void TRunDriver::NoteRecordsLost(const std::string& why) {
+  if (recordsLost_.empty()) recordsLost_ = why;
 }
 
 void TRunDriver::StopThreads(const TSay& overdue) {
@@ -260,6 +278,7 @@ TRunCounts TRunDriver::Counts() const {
     if (end) {
       ++counts.started;
       (end->pass ? counts.passed : counts.failed) += 1;
+      if (end->notKept.Any()) ++counts.recordsNotKept;
     } else if (console_.Slot(slot).state == SlotState::kFailed) {
       ++unstarted;
     }
@@ -270,14 +289,39 @@ TRunCounts TRunDriver::Counts() const {
   return counts;
 }
 
+bool TRunDriver::RecordsShort() const {
+  return !recordsLost_.empty() || Counts().recordsNotKept > 0;
+}
+
+std::string TRunDriver::RecordsText() const {
+  std::string jobs;
+  bool jobSaysLost = false;
+  for (int slot = 0; slot < kSlotCount; ++slot) {
+    const auto& end = ended_[static_cast<std::size_t>(slot)];
+    if (!end || !end->notKept.Any()) continue;
+    jobSaysLost = jobSaysLost || end->notKept.lost;
+    jobs += FormatBounded(16, "\nJob %c: ", 'A' + slot) + end->notKept.note;
+  }
+  // The jobs' own notes say it when the loss took a part of theirs.
+  std::string text = recordsLost_.empty() || jobSaysLost
+                         ? std::string()
+                         : "\nStation records lost: " + recordsLost_ + ".";
+  text += jobs;
+  return text.empty() ? text : text.substr(1);
+}
+
 int TRunDriver::ExitStatus() const {
   const TRunCounts counts = Counts();
-  return exit_status::OfRun(gaveUp_, refusal_, pressed_, counts.failed + counts.neverStarted);
+  return exit_status::OfRun(RecordsShort(), gaveUp_, refusal_, pressed_,
+                            counts.failed + counts.neverStarted);
 }
 
 std::string TRunDriver::Report() const {
-  if (gaveUp_) return {};  // said when it happened
-  if (!pressed_) return "Stopped before Start: no device was touched.";
+  const std::string records = RecordsText();
+  if (gaveUp_) return records;  // the rest was said when it happened
+  if (!pressed_) {
+    return "Stopped before Start: no device was touched." + (records.empty() ? "" : "\n" + records);
+  }
   const TRunCounts c = Counts();
   std::string report =
       FormatBounded(511,
@@ -288,7 +332,8 @@ std::string TRunDriver::Report() const {
       c.failed + c.neverStarted == 0
           ? std::string("All devices passed.")
           : FormatBounded(128, "%d device(s) FAILED or never started.", c.failed + c.neverStarted);
-  return report + TimesText();
+  report += TimesText();
+  return records.empty() ? report : report + "\n" + records;
 }
 
 std::string TRunDriver::TimesText() const {

@@ -16,7 +16,10 @@
 //     clock; slot letter and the step it last reported), and so is a thread that does not end
 //     when the front-end stops the threads at the end;
 //   - counts the outcome: expected, listed, started, passed, failed, never started, and the exit
-//     status of console/exit_status.h.
+//     status of console/exit_status.h;
+//   - knows when the station records fell short: a job whose record or backup closing was not
+//     kept (its account says so), or records deleted or replaced under the station (the station
+//     core tells it). The run then ends saying so, with the status of unusable records.
 #pragma once
 
 #include <array>
@@ -55,7 +58,8 @@ struct TRunCounts {
   int started = 0;
   int passed = 0;
   int failed = 0;
-  int neverStarted = 0;  // expected or listed devices that no job flashed
+  int neverStarted = 0;    // expected or listed devices that no job flashed
+  int recordsNotKept = 0;  // jobs whose record or backup closing the station could not keep
 };
 
 // What a front-end starts with.
@@ -91,6 +95,9 @@ class TRunDriver {
   void PortsChanged();
   // The safe stop (also taken on an interrupt or termination request).
   void Stop();
+  // The station records were deleted or replaced while the station ran (the store's words); the
+  // first reason stays.
+  void NoteRecordsLost(const std::string& why);
   // Stops the coordinator's thread, then the workers' from H back to A, each once its running
   // request has returned; a thread overdue is named once a minute, through `overdue` when given
   // (a window that has closed), else as every other line. The front-end calls it when the run is
@@ -112,9 +119,14 @@ class TRunDriver {
   }
 
   TRunCounts Counts() const;
+  // True when the records fell short: lost, or a part of a job's not kept.
+  bool RecordsShort() const;
+  // What the records lack, one line each: that they were lost, and each job's note on what of
+  // its records was not kept, why and what to do; empty when nothing is missing.
+  std::string RecordsText() const;
   // The exit status of the run (console/exit_status.h).
   int ExitStatus() const;
-  // The closing lines for the operator.
+  // The closing lines for the operator, the records' shortfall last.
   std::string Report() const;
   // The mean job time and the slowest timed step of the run's jobs, on a line of their own;
   // empty when no job ran.
@@ -143,7 +155,9 @@ class TRunDriver {
   std::optional<std::chrono::steady_clock::time_point> giveUpAt_;
   std::optional<pacing::TClock::time_point> stoppedAt_;
   pacing::TClock::time_point nextOverdueAt_{};
+  pacing::TClock::time_point nextPollAt_{};  // the port watch's next look
   std::string overdue_;
+  std::string recordsLost_;  // why the records were lost; empty while they were not
   bool checkInFlight_ = false;
   bool recheckPending_ = false;
   int checkAnswers_ = 0;

@@ -78,6 +78,8 @@ TStationCore::TStationCore(TStationSetup setup, TConsoleView& view, TNotifyTarge
   upkeepRules_.keepValuesDays = setup.run.settings.keepBackupValuesDays;
   upkeepRules_.waitForLine = !setup.run.settings.lineConnection.empty();
   presenter_.OnBatchEnded([this] {
+    // Records deleted or replaced under the batch took its jobs' records with them.
+    if (std::string lost; store_ && !store_->FileIntact(&lost)) driver_.NoteRecordsLost(lost);
     TellWhatIsLeft();
     upkeepDue_ = true;
   });
@@ -91,7 +93,9 @@ TStationCore::~TStationCore() {
 }
 
 std::string TStationCore::WhatIsLeftNow() {
-  return store_ ? OpenBackupsNotice(*store_, restore_) : std::string();
+  // Records deleted or replaced under the station hold nothing a restore could find.
+  return store_ && store_->FileIntact(nullptr) ? OpenBackupsNotice(*store_, restore_)
+                                               : std::string();
 }
 
 std::optional<line::TLineState> TStationCore::LineState() const {
@@ -173,12 +177,15 @@ TCloseStep TStationCore::RequestClose(const std::function<bool()>& confirmQuit) 
     if (!finishing_) BeginFinishing();
     return TCloseStep::kWait;
   }
-  if (presenter_.AnySlotRunning()) {
+  // The coordinator, not the slots, knows whether a job runs: a slot shows FAILED as soon as a
+  // failure is reported, while its job goes on, and nothing while jobs wait in the pause between
+  // starts. A slot shown RUNNING asks too.
+  if (coordinator_->JobsPending() || presenter_.AnySlotRunning()) {
     if (!confirmQuit()) return TCloseStep::kStay;
     if (BeginFinishing()) return TCloseStep::kWait;
   }
-  // No job runs (one that just ended may still be releasing its device: the coordinator waits
-  // for it at the shutdown).
+  // No job runs or waits (one that just ended may still be releasing its device: the
+  // coordinator waits for it at the shutdown).
   return TCloseStep::kClose;
 }
 
@@ -207,12 +214,21 @@ void TStationCore::UpkeepStep() {
   std::string error;
   const auto step = store_ ? store_->Upkeep(upkeepRules_, kUpkeepBackups, &error) : std::nullopt;
   upkeepDue_ = step && step->more;
-  // Upkeep only keeps the records small: a failure is said and left until the next batch.
-  if (!step && store_ && say_) say_("Station records: not kept small: " + error);
+  // Upkeep only keeps the records small: a failure is said and left until the next batch. Records
+  // deleted or replaced are lost, not merely large: the run ends saying so.
+  if (std::string lost; !step && store_ && !store_->FileIntact(&lost)) {
+    driver_.NoteRecordsLost(lost);
+  } else if (!step && store_ && say_) {
+    say_("Station records: not kept small: " + error);
+  }
 }
 
 void TStationCore::TellWhatIsLeft() {
-  endNotice_ = WhatIsLeftNow();
+  // What the records lack comes first: it is what the operator has to see to.
+  endNotice_ = driver_.RecordsText();
+  if (const std::string left = WhatIsLeftNow(); !left.empty()) {
+    endNotice_ += (endNotice_.empty() ? "" : "\n") + left;
+  }
   if (endNotice_.empty() || !notice_) return;
   // An unattended run is not held up by a box nobody answers; a closing window says it as it
   // goes.

@@ -86,7 +86,8 @@ class TStationCore {
   // What the operator is told at the start: the run's warnings, then the records' state, one
   // line each (empty: nothing to tell).
   const std::string& StartNotice() const { return startNotice_; }
-  // What the operator was told at the end of the last batch (empty: nothing was left to do).
+  // What the operator was told at the end of the last batch: what the records lack (the run
+  // driver's RecordsText), then what is left to do about the open backups (empty: nothing).
   const std::string& EndNotice() const { return endNotice_; }
   // What is left to do about the backups still open, now (empty: nothing).
   std::string WhatIsLeftNow();
@@ -115,9 +116,10 @@ class TStationCore {
   // The operator's buttons.
   void Start() { presenter_.Start(); }
   void Clear() { presenter_.Clear(); }
-  // The window's close button: while a slot is RUNNING, asks `confirmQuit` ("Downloading
-  // Devivce, Quit Now ?"); a confirmed close asks every job to stop at its next safe point and
-  // waits until they have all ended, so that no job is cut off while it puts an identity back.
+  // The window's close button: while any job runs or waits to start (whatever the slots show),
+  // or a slot shows RUNNING, asks `confirmQuit` ("Downloading Devivce, Quit Now ?"); a confirmed
+  // close asks every job to stop at its next safe point and waits until they have all ended, so
+  // that no job is cut off while it puts an identity back.
   TCloseStep RequestClose(const std::function<bool()>& confirmQuit);
   // True once a confirmed close (or a stop from outside) waits for the running jobs to end.
   bool Finishing() const { return finishing_; }

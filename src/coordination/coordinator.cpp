@@ -87,6 +87,14 @@ int TMdlThread::BusyWorkers() const {
   return busy;
 }
 
+bool TMdlThread::PostRequest(std::uint32_t type, TRequestRecord record) {
+  const bool download = type == REQ_DOWNLOAD_DEVICE;
+  if (download) ++downloadsUnanswered_;  // before the post: the answer may come at once
+  const bool posted = TBaseThread::PostRequest(type, std::move(record));
+  if (download && !posted) --downloadsUnanswered_;
+  return posted;
+}
+
 void TMdlThread::SetNotifyAll(TNotifyTarget* target, std::uint32_t message) {
   SetNotify(target, message);
   for (auto& worker : workers_) worker->SetNotify(target, message);
@@ -101,6 +109,7 @@ void TMdlThread::OnRequest(std::uint32_t type, TRequestRecord record) {
     auto* selection = std::get_if<std::unique_ptr<TDeviceTable>>(&record);
     idle_.store(0, std::memory_order_relaxed);
     DownloadDevices(selection != nullptr ? std::move(*selection) : nullptr);
+    --downloadsUnanswered_;
     idle_.store(1, std::memory_order_relaxed);
   }
 }

@@ -53,6 +53,13 @@ class TMdlThread final : public TBaseThread {
   void RequestStop();
   // Workers running a job now.
   int BusyWorkers() const;
+  // Posts a request to the coordinator's thread as TBaseThread::PostRequest does (true when
+  // posted); a download request counts in JobsPending from here until it is answered.
+  bool PostRequest(std::uint32_t type, TRequestRecord record = {});
+  // True while a job runs or waits to start: a worker runs one, or a download request waits for
+  // this thread or is still handing out its jobs (the pause between starts included). A job is
+  // in its worker's hands within the pause that follows its hand-out, before the answer.
+  bool JobsPending() const { return downloadsUnanswered_.load() > 0 || BusyWorkers() > 0; }
 
  protected:
   void OnRequest(std::uint32_t type, TRequestRecord record) override;
@@ -69,6 +76,7 @@ class TMdlThread final : public TBaseThread {
   bool verifyIdentity_ = true;
   bool flashBlankDevices_ = false;
   std::atomic<bool> stop_{false};
+  std::atomic<int> downloadsUnanswered_{0};  // posted download requests not answered yet
 };
 
 // One " com %d%s%s," per port of the group: COM number, "(modem)" for a modem port, "(busy)"

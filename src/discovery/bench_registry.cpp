@@ -23,19 +23,23 @@ enum class TRecordRead { kRead, kGone, kRefused };
 // file before it is opened at all; the open neither follows a link nor waits, and the opened
 // file must still be a regular file within the size limit, so that a file swapped in after the
 // check is caught too. kRefused leaves the reason in `why`.
+//
+// The type is the one the folder's listing gave, where it gave one: a folder of thousands of
+// records costs no further call to the system for each before it is opened.
 TRecordRead ReadRecord(const fs::directory_entry& entry, std::string& text, std::string& why) {
   std::error_code ec;
-  const fs::file_status status = entry.symlink_status(ec);
+  const bool link = entry.is_symlink(ec);
+  const bool regular = !ec && !link && entry.is_regular_file(ec);
   if (ec == std::errc::no_such_file_or_directory) return TRecordRead::kGone;
   if (ec) {
     why = ec.message();
     return TRecordRead::kRefused;
   }
-  if (fs::is_symlink(status)) {
+  if (link) {
     why = "symbolic link";
     return TRecordRead::kRefused;
   }
-  if (!fs::is_regular_file(status)) {
+  if (!regular) {
     why = "not a regular file";
     return TRecordRead::kRefused;
   }

@@ -29,6 +29,14 @@ constexpr const char* kResetRefused =
 constexpr const char* kNotFoundAgain = "Can Not Find Device Again !";  // also its step text
 constexpr const char* kIdentityDiffers = "Identity not restored: %d AT, %d NV items differ";
 constexpr const char* kIdentityWritesFailed = "Identity not restored: %d AT, %d NV writes failed";
+constexpr const char* kPortHeld = "Port held by another program: device not touched";
+constexpr const char* kOwnValueUnfit = "Identity value can not be written back: device not touched";
+constexpr const char* kBackupsAmbiguous =
+    "Several open identity backups fit this device: not touched, see vornex restore";
+constexpr const char* kNotBackupsDevice =
+    "Not the backup's device: identity not written, backup kept open";
+constexpr const char* kDeviceUnproven =
+    "Device did not show whose it is: identity not written, see vornex restore";
 
 // --- Causes: what lies behind a failure, logged before it and kept in the job's record.
 constexpr const char* kNoStore = "no station record store is open";
@@ -58,14 +66,15 @@ constexpr const char* kNoReasonGiven = "no reason given";
 constexpr const char* kLostAfterReset =
     "no ports of device %s after its reset%s; once it is back, Start again finishes it from its "
     "open backup";
-constexpr const char* kResetNoReply = " (the reset got no reply)";
+constexpr const char* kResetNoReply = " (the reset got no clean acknowledge)";
 // Backup id twice.
 constexpr const char* kRestoreIncomplete =
     "identity backup %lld is not all on the device (each difference in the log); it stays open: "
     "Start again restores it again, or vornex restore %lld";
 constexpr const char* kStoppedMidStream =
-    "the station was asked to stop during the image stream: the device waits in download mode, "
-    "and Start again finishes it from its open backup";
+    "the station was asked to stop during the image stream: the device waits in download mode "
+    "with its backup open; Start again finishes its image, then vornex restore puts its identity "
+    "back";
 constexpr const char* kStoppedBeforeWrite =
     "the station was asked to stop before this device was written to";
 // The version check: "an error" or "no reply", then the modem's COM number.
@@ -85,6 +94,39 @@ constexpr const char* kNoDiagPort = "no diagnostic port is open to the programme
 constexpr const char* kImageUntold = "the image stream ended without a reason";
 // Gaps of a backup.
 constexpr const char* kNoAnswerTo = "no answer to ";  // the AT command
+// A port that another program holds: "modem" or "diagnostic", its COM number, the holders.
+constexpr const char* kPortHeldCause =
+    "the %s port COM%d is held by %s; the device was not touched: close that program (a modem "
+    "manager: install the station's udev rule), then Start again";
+constexpr const char* kAnotherProgram = "another program";
+constexpr const char* kModemRole = "modem";
+constexpr const char* kDiagRole = "diagnostic";
+// A value the job read that its restore could not write back exactly: "<name>: <rule>".
+constexpr const char* kOwnValueUnfitCause =
+    "the device's %s; a backup of it could not be written back exactly, so the device was not "
+    "touched";
+// Backup ids, in words ("12, 9").
+constexpr const char* kBackupsAmbiguousCause =
+    "open identity backups %s of this socket all fit a device that answers no serial number or "
+    "MEID; put the right one back with vornex restore ID once you know the device";
+// Backup id, why, backup id.
+constexpr const char* kNotWrittenCause =
+    "identity backup %lld is not written into this device: %s; it stays open for its own device "
+    "(vornex restore %lld once you know which device it is)";
+// The evidence, in words.
+constexpr const char* kBackupHolds = "the backup holds ";  // "serial number X", then:
+constexpr const char* kNoIdToCompare =
+    "the backup holds no serial number or MEID to compare with the device's ";
+constexpr const char* kAnswersOwn = "the device answers the backup's ";  // "serial number X"
+constexpr const char* kAnswersNeither = "the device answers no serial number or MEID";
+constexpr const char* kBlankSaysNothing =
+    ", and it was found in download mode: its rewrite blanked it before it could show whose "
+    "it is";
+constexpr const char* kNoNvToCompare = ", and the backup holds no NV items to compare";
+constexpr const char* kNvUnanswered1 = ", and NV item %d was not answered";
+constexpr const char* kNvDiffers1 = ", and its NV item %d is neither blank nor the backup's";
+constexpr const char* kNvBlankOrEqual = ", and each of its %d NV items is blank or the backup's";
+constexpr const char* kRewrittenBlank = ", as this job's own rewrite left it";
 constexpr const char* kNvUnanswered = "%d NV items not answered (first: item %d)";
 constexpr const char* kNoNvItem = "no NV item could be read";
 
@@ -135,8 +177,10 @@ constexpr const char* kDeviceProgress = "LIB, (%2d,%4d%%) %s";
 constexpr const char* kBackupSaved = "Identity backup %lld saved";
 constexpr const char* kBackupOpenFinishing =
     "Identity backup %lld of this device is open: finishing the device from it";
+// Backup id, then the evidence in words.
 constexpr const char* kNotThisDevicesBackup =
-    "Open identity backup %lld is not of this device: it holds %s";  // a mismatch
+    "Open identity backup %lld is not shown to be this device's: %s";
+constexpr const char* kBackupShown = "Identity backup %lld is this device's: %s";
 // A mismatch: "serial number" or "MEID", " ", the backup's value, then this and the device's.
 constexpr const char* kDeviceAnswers = ", the device answers ";
 constexpr const char* kSerialNumber = "serial number";
@@ -157,7 +201,6 @@ constexpr const char* kClosedSuperseded = "superseded by job ";  // the job's id
 constexpr const char* kBackupClosed = "Identity backup %lld closed: %s";
 constexpr const char* kBackupStaysOpen = "Identity backup %lld stays open: %s";
 constexpr const char* kStationRecords = "Station records: %s";
-constexpr const char* kJobNotRecorded = "Job not recorded: %s";
 constexpr const char* kDataInfoSaved = "SAVE AT and NV Info to ini <%s>";
 constexpr const char* kDataInfoNotSaved = "SAVE AT and NV Info to ini <%s> failed: %s";
 
@@ -264,5 +307,19 @@ constexpr const char* kNot = ", not ";                        // the image's tag
 constexpr const char* kPressStart =
     ": press Start with that image to finish it (its identity is restored).";
 }  // namespace restore
+
+// --- A job's own records that could not be kept (a full disk, the records deleted or replaced
+// under the station): the job's last words, and its note at the end of the run.
+constexpr const char* kNotKeptJob = "job record";
+constexpr const char* kNotKeptClosing = "closing of backup %lld";
+constexpr const char* kNotKeptAnd = " and ";
+// What was not kept, then why.
+constexpr const char* kRecordsIncomplete =
+    "Station records incomplete: %s not kept (%s); when the disk is full, free space for them, "
+    "then check them with vornex records check";
+constexpr const char* kRecordsLost = "Station records lost: %s not kept (%s)";
+// Backup id twice.
+constexpr const char* kCloseItLater =
+    "; Start again with the device attached, or vornex restore %lld, closes backup %lld";
 
 }  // namespace vornex::download_text

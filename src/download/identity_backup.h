@@ -1,7 +1,8 @@
 // The identity steps of a device: reading the AT identity values and the NV items before a
 // rewrite, writing them back afterwards, and reading them back to prove that they arrived. The
 // device worker runs them inside a download job; the recovery command runs the restore and its
-// verification for a backup taken from the station record store or a DataInfo file.
+// verification for a backup taken from the station record store or a DataInfo file (its file:
+// download/data_info.h).
 #pragma once
 
 #include <cstdint>
@@ -81,18 +82,5 @@ class TIdentityKeeper {
   TUsbDevice& device_;
   TStepReporter& reporter_;
 };
-
-// The DataInfo file: a profile file with the NV records (section NV) and the AT values
-// (section AT) of one backup, named after the local time, created only when no file of that
-// name exists. True with its name; false with the name tried and the reason.
-bool SaveDataInfo(const TIdentityBackup& backup, std::string* name, std::string* error);
-// Reads a DataInfo file into the AT values and NV records of a backup. False with the reason
-// when the file cannot be read or holds nothing to restore.
-bool LoadDataInfo(const std::string& path, TIdentityBackup* backup, std::string* error);
-// Why a backup from outside this station (the line) must not be written to a device, in the
-// words of a DataInfo file's refusal: an AT value a command cannot carry, an IMEI or Bluetooth
-// address (the station never backs them up), an NV record without its item mark or of an item
-// the station does not back up, or no identity values at all. Empty when it may be written.
-std::string BackupFault(const TIdentityBackup& backup);
 
 }  // namespace vornex

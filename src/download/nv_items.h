@@ -8,6 +8,9 @@
 
 namespace vornex {
 
+// The item number that marks no item; an entry holding it is skipped.
+constexpr std::uint32_t kNoItem = 0xFFFF;
+
 // One entry of an item list; `reserved` is 0 in every entry.
 struct TNvListEntry {
   std::int32_t item = 0;

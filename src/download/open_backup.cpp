@@ -1,6 +1,8 @@
-// A job and the open backups of its device: a device found in download mode finished from its
-// open backup, the open backup that decides a device's identity in place of a new backup, and
-// the equal older backups that a verified job closes as superseded.
+// A job and the open backups of its device: the open backup that a device shows to be its own
+// (identity_evidence.h) decides its identity in place of a new backup; a device found in download
+// mode is finished and then asked to show it; the equal older backups that a verified job closes
+// as superseded.
+#include <map>
 #include <string>
 #include <utility>
 
@@ -16,18 +18,25 @@ namespace {
 
 namespace texts = download_text;
 
-// Why an open backup cannot be of the device that answers `device`: a serial number or MEID
-// that both give and that differ. Empty when nothing speaks against it.
-std::string Mismatch(const TIdentityBlock& device, const TIdentityBackup& backup) {
-  for (const auto& [slot, name] :
-       {std::pair{kSlotSn, texts::kSerialNumber}, {kSlotMeid, texts::kMeid}}) {
-    const std::string& now = device.slots[static_cast<std::size_t>(slot)];
-    const std::string& saved = backup.at.slots[static_cast<std::size_t>(slot)];
-    if (!now.empty() && !saved.empty() && now != saved) {
-      return std::string(name) + " " + AnsiToUtf8(saved) + texts::kDeviceAnswers + AnsiToUtf8(now);
+// Reads each NV item of the device at most once.
+using TNvCache = std::map<std::uint16_t, std::optional<TNvItemData>>;
+
+TNvItemReader CachedReader(TUsbDevice& device, TNvCache& cache) {
+  return [&device, &cache](std::uint16_t item) {
+    const auto [it, fresh] = cache.try_emplace(item);
+    if (fresh) {
+      TNvItemData data{};
+      const TNvOutcome outcome = device.ReadNvItemOutcome(item, data.data());
+      if (outcome == TNvOutcome::kRefused) data.fill(0);  // an item it does not have
+      if (outcome != TNvOutcome::kNoAnswer) it->second = data;
     }
-  }
-  return {};
+    return it->second;
+  };
+}
+
+bool SameDevice(const TIdentityBackup& a, const TIdentityBackup& b) {
+  return a.at.slots[kSlotSn] == b.at.slots[kSlotSn] &&
+         a.at.slots[kSlotMeid] == b.at.slots[kSlotMeid];
 }
 
 }  // namespace
@@ -59,40 +68,85 @@ std::string TSdlThread::AdoptOpenBackup(const TWorkerJob& job, TIdentityBackup b
   return {};
 }
 
-std::optional<TIdentityBackup> TSdlThread::DecidingOpenBackup(const TWorkerJob& job,
-                                                              TIdentityBlock device,
-                                                              std::string* error) {
-  const std::string key = job.group.key.str();
-  const auto candidates =
-      store_->OpenBackupsMatching(key, device.slots[kSlotSn], device.slots[kSlotMeid], error);
-  if (!candidates) return std::nullopt;
-  error->clear();
-  if (candidates->empty()) return std::nullopt;
-  // Without the AT values in the image set the device was not asked who it is yet: it must
-  // not be given another device's identity because it sits in the same USB socket.
-  if ((job.imageSet.itemSwitches & kItemAt) == 0 && device_->ModemPort() != nullptr) {
-    TIdentityKeeper keeper(*device_, *this);
-    for (const int slot : {kSlotSn, kSlotMeid}) {
-      if (auto value = keeper.ReadAtValue(slot))
-        device.slots[static_cast<std::size_t>(slot)] = *value;
-    }
-  }
+TSdlThread::TOpenBackupChoice TSdlThread::DecidingOpenBackup(const TWorkerJob& job,
+                                                             const TIdentityBlock& device) {
+  TOpenBackupChoice choice;
+  const auto candidates = store_->OpenBackupsMatching(job.group.key.str(), device.slots[kSlotSn],
+                                                      device.slots[kSlotMeid], &choice.storeError);
+  if (!candidates) return choice;
+  choice.storeError.clear();
+  TNvCache nvCache;
+  const TNvItemReader readNv = CachedReader(*device_, nvCache);
+  std::string fitting;  // the ids of the backups a blank device fits
+  bool ambiguous = false;
   for (const TIdentityBackup& candidate : *candidates) {
-    const std::string mismatch = Mismatch(device, candidate);
-    if (!mismatch.empty()) {
+    // The serial number and MEID first: they decide without the NV items.
+    TEvidenceFinding found = FindEvidence(device, candidate, TBlankRule::kNothing, readNv);
+    const bool blank = found.evidence == TEvidence::kNotShown;
+    std::optional<TIdentityBackup> full;
+    if (found.evidence != TEvidence::kOtherDevice) {
+      full = store_->LoadBackup(candidate.id, &choice.storeError);
+      if (!full) return TOpenBackupChoice{{}, choice.storeError, {}};
+      if (blank) found = FindEvidence(device, *full, TBlankRule::kNvItems, readNv);
+    }
+    if (found.evidence != TEvidence::kShown) {
       Report(kReportInfo, texts::kNotThisDevicesBackup, static_cast<long long>(candidate.id),
-             mismatch.c_str());
+             found.why.c_str());
       continue;
     }
-    std::optional<TIdentityBackup> full = store_->LoadBackup(candidate.id, error);
-    if (!full) return std::nullopt;
-    if (candidates->size() > 1) {
-      Report(kReportInfo, texts::kNewestDecides, static_cast<int>(candidates->size()),
-             static_cast<long long>(candidate.id));
+    Report(kReportInfo, texts::kBackupShown, static_cast<long long>(candidate.id),
+           found.why.c_str());
+    if (!choice.backup) {
+      if (!blank && candidates->size() > 1) {
+        Report(kReportInfo, texts::kNewestDecides, static_cast<int>(candidates->size()),
+               static_cast<long long>(candidate.id));
+      }
+      choice.backup = std::move(full);
+      fitting = std::to_string(candidate.id);
+      // A device that answered its serial number or MEID is that device: its newest backup
+      // decides. A blank one fits every backup that holds no other NV items.
+      if (!blank) return choice;
+      continue;
     }
-    return full;
+    fitting += ", " + std::to_string(candidate.id);
+    ambiguous = ambiguous || !SameDevice(*choice.backup, *full);
   }
-  return std::nullopt;
+  if (ambiguous) {
+    choice.backup.reset();
+    choice.ambiguity = FormatBounded(kCauseUnits, texts::kBackupsAmbiguousCause, fitting.c_str());
+  }
+  return choice;
+}
+
+TIdentityBlock TSdlThread::AnsweredIdentity() {
+  TIdentityBlock answers;
+  if (device_->ModemPort() == nullptr) return answers;
+  TIdentityKeeper keeper(*device_, *this);
+  for (const int slot : {kSlotSn, kSlotMeid}) {
+    if (auto value = keeper.ReadAtValue(slot))
+      answers.slots[static_cast<std::size_t>(slot)] = *value;
+  }
+  return answers;
+}
+
+bool TSdlThread::ShowsItsBackup(const TWorkerJob& /*job*/) {
+  if (!backup_ || backup_->id == 0) return true;  // no backup of any device to write
+  TNvCache nvCache;
+  const TEvidenceFinding found =
+      FindEvidence(AnsweredIdentity(), *backup_, afterRewrite_, CachedReader(*device_, nvCache));
+  if (found.evidence == TEvidence::kShown) {
+    Report(kReportInfo, texts::kBackupShown, static_cast<long long>(backup_->id),
+           found.why.c_str());
+    return true;
+  }
+  summary_.Step(TJobStep::kRestore) = TStepOutcome::kFailed;
+  SaveDataInfo();
+  device_->ClosePorts();
+  const auto id = static_cast<long long>(backup_->id);
+  Cause(FormatBounded(kCauseUnits, texts::kNotWrittenCause, id, found.why.c_str(), id));
+  Fail(found.evidence == TEvidence::kOtherDevice ? texts::kNotBackupsDevice
+                                                 : texts::kDeviceUnproven);
+  return false;
 }
 
 void TSdlThread::CloseSupersededBackups() {
@@ -124,18 +178,19 @@ void TSdlThread::FinishStranded(TWorkerJob& job, std::uint8_t flags) {
   std::string error = texts::kNoStore;
   const auto open =
       store_ != nullptr ? store_->OpenBackupsMatching(key, {}, {}, &error) : std::nullopt;
+  if (open && (job.imageSet.itemSwitches & (kItemAt | kItemNv)) == 0) {
+    // The image set keeps no identity: nothing is lost by finishing the rewrite, and an open
+    // backup in this socket may be another device's: it is left as it is.
+    Report(kReportInfo, texts::kStrandedNoIdentity, flags);
+    summary_.Step(TJobStep::kBackup) = TStepOutcome::kSkipped;
+    backup_ = TIdentityBackup{};
+    Report(kMarkDeviceOpen, texts::kDeviceOpen, flags);
+    return FlashAndRestore(job);
+  }
   std::optional<TIdentityBackup> backup;
   if (open && !open->empty()) {
     backup = store_->LoadBackup(open->front().id, &error);
   } else if (open) {
-    if ((job.imageSet.itemSwitches & (kItemAt | kItemNv)) == 0) {
-      // The image set keeps no identity: nothing is lost by finishing the rewrite.
-      Report(kReportInfo, texts::kStrandedNoIdentity, flags);
-      summary_.Step(TJobStep::kBackup) = TStepOutcome::kSkipped;
-      backup_ = TIdentityBackup{};
-      Report(kMarkDeviceOpen, texts::kDeviceOpen, flags);
-      return FlashAndRestore(job);
-    }
     error = texts::kNoStrandedBackup + key + texts::kNoStrandedBackupEnd;
   }
   if (!backup) {
@@ -149,6 +204,9 @@ void TSdlThread::FinishStranded(TWorkerJob& job, std::uint8_t flags) {
     return Fail(FormatBounded(kCauseUnits, texts::kNeedsImage, backup->imageTag.c_str()).c_str());
   }
   Report(kReportInfo, texts::kStrandedFinishing, flags, static_cast<long long>(backup->id));
+  // Nothing of its identity could be read before its rewrite: it shows whose it is after its
+  // reboot, by its serial number or MEID, or not at all.
+  afterRewrite_ = TBlankRule::kNothing;
   summary_.versionBefore = backup->firmwareVersion;
   const std::string partial = AdoptOpenBackup(job, std::move(*backup));
   if (!partial.empty()) return Fail(partial.c_str());

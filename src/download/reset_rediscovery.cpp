@@ -21,11 +21,13 @@ namespace texts = download_text;
 TResetOutcome ResetAndReopen(TUsbDevice& device, TUsbGroup& group, TStepReporter& reporter) {
   TResetOutcome outcome;
   Say(reporter, kMarkResetSent, texts::kResetSent);
-  if (device.ResetDevice() == 1) {
+  bool refused = false;
+  if (device.ResetDevice(&refused) == 1) {
     outcome.command = TResetCommand::kAccepted;
-  } else if (device.DiagPort() != nullptr && device.DiagPort()->IsOpen()) {
-    // An answer that is not the acknowledge, from a port that is still there: the programmer
-    // runs on with the new image, and no reboot will bring the device back in its firmware.
+  } else if (refused) {
+    // The programmer's own intact error report: it runs on with the new image, and no reboot
+    // will bring the device back in its firmware. Any other reply, a damaged acknowledge
+    // included, may well have reset it: whether it comes back decides.
     outcome.command = TResetCommand::kRefused;
     Say(reporter, kMarkResetSent, texts::kResetRefusedStep);
     return outcome;

@@ -15,9 +15,8 @@ namespace vornex {
 // How the reset command itself went.
 enum class TResetCommand : std::uint8_t {
   kAccepted,  // acknowledged: the device reboots
-  kRefused,   // answered without the acknowledge while its port stays open: the device did not
-              // reset and still runs its programmer
-  kNoReply,   // no reply within the exchange's attempts: it may have reset all the same
+  kRefused,   // an intact error report: the device did not reset and still runs its programmer
+  kNoReply,   // no clean acknowledge (no reply, or a damaged one): it may have reset all the same
 };
 
 // What ResetAndReopen did.
@@ -29,9 +28,10 @@ struct TResetOutcome {
 
 // Resets the device, waits for its reboot and finds it again by the group's key (up to four
 // searches), then reconnects. On success the group is replaced by the one found. A refused
-// reset ends the step at once: no reboot is waited for, nobody is looked for and the ports stay
-// as they are (the device's own text on the refusal went to the owner as CB_MESSAGE). After a
-// reset without a reply the device is looked for as after an accepted one.
+// reset (an intact error report) ends the step at once: no reboot is waited for, nobody is
+// looked for and the ports stay as they are (the device's own text on the refusal went to the
+// owner as CB_MESSAGE). After any other reply, or none, the device is looked for as after an
+// accepted reset.
 TResetOutcome ResetAndReopen(TUsbDevice& device, TUsbGroup& group, TStepReporter& reporter);
 // Looks for the device with the group's key among all ports; 1 with the group replaced when it
 // is there, else 0.

@@ -7,6 +7,9 @@
 #include <filesystem>
 #include <system_error>
 
+#include "discovery/port_enumeration.h"
+#include "discovery/port_holders.h"
+#include "download/data_info.h"
 #include "download/download_limits.h"
 #include "download/download_texts.h"
 #include "download/report_marks.h"
@@ -33,6 +36,8 @@ constexpr std::uint32_t kScaleBand = 800;
 namespace texts = download_text;
 
 constexpr const char* kVersionCommand = "AT+MDVER";
+// A note on records not kept: the store's reason may name a long path.
+constexpr std::size_t kNoteUnits = 1023;
 
 // Whether an identity holds nothing worth keeping: no serial number and no MEID when the AT
 // values are kept, or nothing but zero bytes in every NV item when those are kept. A device
@@ -44,6 +49,25 @@ bool IsBlankIdentity(const TIdentityBackup& backup) {
   });
   return ((backup.itemSwitches & kItemAt) != 0 && atBlank) ||
          ((backup.itemSwitches & kItemNv) != 0 && nvBlank);
+}
+
+// What the operator is told of a job whose own records were not all kept: what, why and what
+// to do.
+std::string NotKeptNote(const TJobSummary& summary) {
+  const TRecordsNotKept& notKept = summary.notKept;
+  const auto backup = static_cast<long long>(summary.backupId);
+  std::string what = notKept.job ? texts::kNotKeptJob : "";
+  if (notKept.closing) {
+    if (!what.empty()) what += texts::kNotKeptAnd;
+    what += FormatBounded(kCauseUnits, texts::kNotKeptClosing, backup);
+  }
+  std::string note =
+      FormatBounded(kNoteUnits, notKept.lost ? texts::kRecordsLost : texts::kRecordsIncomplete,
+                    what.c_str(), notKept.why.c_str());
+  if (notKept.closing && !notKept.lost) {
+    note += FormatBounded(kCauseUnits, texts::kCloseItLater, backup, backup);
+  }
+  return note;
 }
 
 // Size of a file in bytes; 0 when it cannot be measured.
@@ -128,6 +152,7 @@ void TSdlThread::RunDownloadJob(std::unique_ptr<TWorkerJob> job) {
   com_ = job->com;
   store_ = job->store;
   summary_ = TJobSummary{};
+  afterRewrite_ = TBlankRule::kOwnRewrite;
   summary_.slot = job->slot;
   summary_.deviceKey = job->group.key.str();
   summary_.diagCom = job->com;
@@ -153,8 +178,15 @@ void TSdlThread::RunDownloadJob(std::unique_ptr<TWorkerJob> job) {
   if (store_ != nullptr) {
     std::string error;
     summary_.id = store_->RecordJob(summary_, &error);
-    if (summary_.id == 0) Report(kReportInfo, texts::kJobNotRecorded, error.c_str());
+    if (summary_.id == 0) {
+      summary_.notKept.Add(TRecordPart::kJob, !store_->FileIntact(nullptr), error);
+    }
     CloseSupersededBackups();
+    if (summary_.notKept.Any()) {
+      // Never a silent verdict without its records: the job's last words say what is missing.
+      summary_.notKept.note = NotKeptNote(summary_);
+      Report(kReportInfo, "%s", summary_.notKept.note.c_str());
+    }
   }
   auto summary = std::make_unique<TJobSummary>(std::move(summary_));
   job.reset();
@@ -171,6 +203,14 @@ void TSdlThread::RunSteps(TWorkerJob& job) {
   clock_->End();
   summary_.Step(TJobStep::kConnect) =
       (flags & kFlagDiagUsable) != 0 ? TStepOutcome::kOk : TStepOutcome::kFailed;
+  // Nothing is asked of a device whose port another program holds: that program may answer or
+  // spoil what the job reads, and without its modem port the device cannot say who it is.
+  bool diagHeld = false;
+  if (const std::string held = HeldPortCause(job, &diagHeld); !held.empty()) {
+    summary_.Step(TJobStep::kConnect) = TStepOutcome::kFailed;
+    Cause(held);
+    return Fail(diagHeld ? texts::kCannotOpenDevice : texts::kPortHeld);
+  }
   // A device that answers only in download mode was stopped in the middle of its rewrite.
   if ((flags & kFlagDownloadAnswered) != 0) return FinishStranded(job, flags);
   clock_->Begin(TTimedStep::kVersionCheck);
@@ -268,6 +308,8 @@ void TSdlThread::FlashAndRestore(TWorkerJob& job) {
   summary_.diagComAfter = DiagCom(job.group);
   summary_.modemComAfter = ModemCom(job.group);
   Report(kMarkResetDone, texts::kResetDone, texts::kOk);
+  // The device found under the socket's key must show that it is the backup's device.
+  if (!ShowsItsBackup(job)) return;
   RestoreAndClose(job);
 }
 
@@ -295,6 +337,8 @@ void TSdlThread::RestoreAndClose(TWorkerJob& job) {
   std::string error;
   const char* how = restored.verified ? texts::kClosedVerified : texts::kClosedUnverified;
   if (summary_.backupId > 0 && !store_->CloseBackup(summary_.backupId, how, &error)) {
+    // The DataInfo file saved above keeps the identity beside the records.
+    summary_.notKept.Add(TRecordPart::kClosing, !store_->FileIntact(nullptr), error);
     Report(kReportInfo, texts::kBackupStaysOpen, static_cast<long long>(summary_.backupId),
            error.c_str());
   }
@@ -356,19 +400,26 @@ std::string TSdlThread::BackupDeviceData(const TWorkerJob& job, bool* fromOpenBa
     Report(kReportInfo, texts::kBackupAtBegin);
     result = keeper.BackupAtItems(backup.at, gaps);
     Report(kReportInfo, texts::kBackupAtEnd, result);
+  } else {
+    // Not restored, but kept in the backup: the evidence of whose device it is.
+    backup.at = AnsweredIdentity();
   }
 
-  std::string error;
-  std::optional<TIdentityBackup> open = DecidingOpenBackup(job, backup.at, &error);
-  if (!error.empty()) {
+  TOpenBackupChoice open = DecidingOpenBackup(job, backup.at);
+  if (!open.storeError.empty()) {
     summary_.Step(TJobStep::kBackup) = TStepOutcome::kFailed;
-    Cause(texts::kBackupsNotRead + error);
+    Cause(texts::kBackupsNotRead + open.storeError);
     return texts::kBackupsUnreadable;
   }
-  if (open) {
-    Report(kReportInfo, texts::kBackupOpenFinishing, static_cast<long long>(open->id));
+  if (!open.ambiguity.empty()) {
+    summary_.Step(TJobStep::kBackup) = TStepOutcome::kFailed;
+    Cause(open.ambiguity);
+    return texts::kBackupsAmbiguous;
+  }
+  if (open.backup) {
+    Report(kReportInfo, texts::kBackupOpenFinishing, static_cast<long long>(open.backup->id));
     *fromOpenBackup = true;
-    return AdoptOpenBackup(job, std::move(*open));
+    return AdoptOpenBackup(job, std::move(*open.backup));
   }
 
   if ((backup.itemSwitches & kItemNv) != 0) {
@@ -391,6 +442,13 @@ std::string TSdlThread::BackupDeviceData(const TWorkerJob& job, bool* fromOpenBa
     return texts::kBlankIdentity;
   }
 
+  if (const std::string fault = ValuesFault(backup); !fault.empty()) {
+    // Committed, it would be written back into the device as something else, or not at all.
+    summary_.Step(TJobStep::kBackup) = TStepOutcome::kFailed;
+    Cause(FormatBounded(kCauseUnits, texts::kOwnValueUnfitCause, fault.c_str()));
+    return texts::kOwnValueUnfit;
+  }
+  std::string error;
   backup.id = store_->CommitBackup(backup, &error);
   if (backup.id == 0) {
     summary_.Step(TJobStep::kBackup) = TStepOutcome::kFailed;
@@ -401,6 +459,30 @@ std::string TSdlThread::BackupDeviceData(const TWorkerJob& job, bool* fromOpenBa
   summary_.backupId = backup.id;
   Report(kReportInfo, texts::kBackupSaved, static_cast<long long>(backup.id));
   backup_ = std::move(backup);
+  return {};
+}
+
+std::string TSdlThread::HeldPortCause(const TWorkerJob& job, bool* diagnostic) {
+  std::vector<TPortInfo> unopened;
+  std::vector<const char*> roles;
+  for (int i = 0; i < job.group.portCount && i < kMaxGroupPorts; ++i) {
+    const TPortInfo& port = job.group.ports[static_cast<std::size_t>(i)];
+    if (port.portClass == kPortClassModem && device_->ModemPort() == nullptr) {
+      unopened.push_back(port);
+      roles.push_back(texts::kModemRole);
+    } else if (IsDiagnosticPort(port) && device_->DiagPort() == nullptr) {
+      unopened.push_back(port);
+      roles.push_back(texts::kDiagRole);
+    }
+  }
+  for (std::size_t i = 0; i < unopened.size(); ++i) {
+    const TPortInfo& port = unopened[i];
+    if (port.ttyPath.empty() || TestOpenTty(port.ttyPath.str()).result != TTtyOpen::kBusy) continue;
+    const std::string holders = HoldersText(FindPortHolders({port.ttyPath.str()}).front());
+    *diagnostic = roles[i] == texts::kDiagRole;
+    return FormatBounded(kCauseUnits, texts::kPortHeldCause, roles[i], static_cast<int>(port.com),
+                         holders.empty() ? texts::kAnotherProgram : holders.c_str());
+  }
   return {};
 }
 

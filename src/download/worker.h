@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "download/identity_backup.h"
+#include "download/identity_evidence.h"
 #include "download/step_clock.h"
 #include "messaging/thread_base.h"
 #include "protocols/usb_device.h"
@@ -94,22 +95,34 @@ class TSdlThread final : public TBaseThread, private TStepReporter {
   void StepReport(std::int32_t value, const std::string& text) override;
   void StepBegins(TTimedStep step) override { clock_->Begin(step); }
 
-  // Open backups (open_backup.cpp).
-  // A device found in download mode: finished from its open backup in the store, if it has one.
+  // Open backups and the evidence of whose they are (open_backup.cpp).
+  // A device found in download mode: finished from its open backup in the store, if it has one;
+  // whether it is that backup's device is asked only after its reboot.
   void FinishStranded(TWorkerJob& job, std::uint8_t flags);
   // Whether the job's image is on the device already (it finishes from an open backup).
   bool ImageOnDevice(const TWorkerJob& job) const;
   // Takes an open backup from the store as the job's backup, in place of a new one. Empty, or
   // the failure text when it lacks items the job's image set keeps.
   std::string AdoptOpenBackup(const TWorkerJob& job, TIdentityBackup backup);
-  // The newest open backup in the store that is of this device (by its key, serial number or
-  // MEID, none of which may contradict what `device` answers), with everything in it; nullopt
-  // when there is none, or with *error when the store could not be read.
-  std::optional<TIdentityBackup> DecidingOpenBackup(const TWorkerJob& job, TIdentityBlock device,
-                                                    std::string* error);
+  // The open backup in the store that the device answering `device` shows to be its own (where
+  // several of one device are open, the newest); none when it shows none to be.
+  struct TOpenBackupChoice {
+    std::optional<TIdentityBackup> backup;
+    std::string storeError;  // the store could not be read
+    std::string ambiguity;   // backups of different devices fit a blank device: the cause
+  };
+  TOpenBackupChoice DecidingOpenBackup(const TWorkerJob& job, const TIdentityBlock& device);
+  // The serial number and MEID the device answers now (empty slots: not given).
+  TIdentityBlock AnsweredIdentity();
+  // After the reboot, before anything is written: true when the device shows that it is the
+  // device of the job's backup; else the job has failed with the reason and the remedy.
+  bool ShowsItsBackup(const TWorkerJob& job);
   // After a verified PASS: closes the device's other open backups that hold exactly what was
   // read back, as superseded by this job.
   void CloseSupersededBackups();
+  // The cause when a port of the device is held by another program (*diagnostic: the
+  // diagnostic port); empty when none is.
+  std::string HeldPortCause(const TWorkerJob& job, bool* diagnostic);
 
   // Version check (version_check.cpp).
   std::int32_t CheckVersion(const std::string& tag);
@@ -135,6 +148,8 @@ class TSdlThread final : public TBaseThread, private TStepReporter {
   std::uint32_t weightTotal_ = 1;
   std::uint32_t jobStartTick_ = 0;
   std::optional<TIdentityBackup> backup_;  // of the running job, until the restore is verified
+  // What a device answering no serial number and no MEID after its reboot shows of itself.
+  TBlankRule afterRewrite_ = TBlankRule::kOwnRewrite;
   std::int32_t restoreFailed_ = 0;
   TJobSummary summary_;              // of the running job
   std::optional<TStepClock> clock_;  // times the steps of the running job into summary_

@@ -71,6 +71,27 @@ using TStepTimes = std::array<TStepSpan, kTimedStepCount>;
 constexpr const char* kJobKindFlash = "flash";
 constexpr const char* kJobKindRestore = "restore";
 
+// What of a job's own records the station could not keep (a full disk, records deleted or
+// replaced under the station). The device is as the verdict says; only its records fall short,
+// and the job's last words and the end of its run say so. Known to the job's account as it
+// ends; the records themselves never hold it.
+enum class TRecordPart : std::uint8_t { kJob, kClosing };
+struct TRecordsNotKept {
+  bool job = false;      // the job's account: the history and the yield report lack the job
+  bool closing = false;  // the closing of the job's backup: the records still hold it open
+  bool lost = false;     // the records were deleted or replaced while the station ran
+  std::string why;       // the store's words for the first part not kept
+  std::string note;      // what the operator is told: what was not kept, why, what to do
+
+  bool Any() const { return job || closing; }
+  // Notes that the part was not kept, and why (the first reason stays).
+  void Add(TRecordPart part, bool recordsLost, const std::string& reason) {
+    (part == TRecordPart::kJob ? job : closing) = true;
+    lost = lost || recordsLost;
+    if (why.empty()) why = reason;
+  }
+};
+
 struct TJobSummary {
   std::int64_t id = 0;  // given by the store
   std::string kind = kJobKindFlash;
@@ -99,6 +120,7 @@ struct TJobSummary {
   std::string endedAt;
   std::uint32_t elapsedMs = 0;
   TStepTimes times{};
+  TRecordsNotKept notKept;  // set by the worker when a part of its records was not kept
 
   TStepSpan& Time(TTimedStep step) { return times[static_cast<std::size_t>(step)]; }
   const TStepSpan& Time(TTimedStep step) const { return times[static_cast<std::size_t>(step)]; }

@@ -7,6 +7,10 @@
 #include <filesystem>
 #include <sstream>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "console/exit_status.h"
 #include "console/headless/terminal_view.h"
 #include "console/job_report.h"
@@ -221,6 +225,15 @@ TEST(RecordCommands, RefuseMistakesByNameAndMakeNoRecordsToRead) {
        {"7", "--bench", missing},
        exit_status::kUsage,
        "--bench: no such folder: " + missing},
+      {false,
+       {"--datainfo", dir.path(), "--com", "5", "--data", missing},
+       exit_status::kRefused,
+       "--datainfo " + dir.path() +
+           " is a folder, not a regular file: only a DataInfo file is restored"},
+      {true,
+       {"--settings", dir.path()},
+       exit_status::kUsage,
+       "--settings: " + dir.path() + " is a folder, not a regular file"},
       {true,
        {"--since", "2028-02-29 23:59:59", "--data", missing},
        exit_status::kUnavailable,
@@ -244,6 +257,17 @@ TEST(RecordCommands, RefuseMistakesByNameAndMakeNoRecordsToRead) {
     EXPECT_EQ(err.str().substr(0, err.str().find('\n')), said);
     EXPECT_EQ(out.str(), "");
   }
+#ifndef _WIN32
+  // A FIFO is refused for what it is, without waiting for a writer to open it.
+  const std::string fifo = dir.File("DataInfo.ini");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::ostringstream out;
+  std::ostringstream err;
+  EXPECT_EQ(RunRestoreCommand({"--datainfo", fifo, "--com", "5", "--data", missing}, out, err),
+            exit_status::kRefused);
+  EXPECT_EQ(err.str(), "vornex restore: --datainfo " + fifo +
+                           " is a FIFO, not a regular file: only a DataInfo file is restored\n");
+#endif
   EXPECT_FALSE(std::filesystem::exists(missing));
 }
 

@@ -105,6 +105,7 @@ class CoordinatorTest : public ::testing::Test {
     TMdlThread* coordinator = coordinator_.get();
     sink_.onPost = [this, coordinator](std::uint32_t code) {
       if (code != CNF_SINGLE && coordinator->IdleFlag() != 0) ++answersWhileIdle_;
+      if (code != CNF_CHECK_DEVICE && !coordinator->JobsPending()) ++postsWithNothingPending_;
     };
     coordinator_->SetNotifyAll(&target_, WM_DOWNLOAD_CNF);
   }
@@ -187,6 +188,7 @@ class CoordinatorTest : public ::testing::Test {
   std::unique_ptr<TMdlThread> coordinator_;
   std::vector<Confirmation> received_;
   std::atomic<int> answersWhileIdle_{0};
+  std::atomic<int> postsWithNothingPending_{0};  // job reports and download answers
 };
 
 std::string DeviceLine(char letter, int diagCom, int modemCom) {
@@ -363,6 +365,8 @@ TEST_F(CoordinatorTest, EverySelectedDeviceStartsInGroupOrderStaggered) {
     EXPECT_TRUE(HasReport(reports, CNF_FAIL, "Can not downgrade image"));
     EXPECT_GE(bench.Report(j).commandCounts["AT+MDVER"], 1u);
   }
+  // Jobs were pending from the request through every pause between starts to the answer.
+  EXPECT_EQ(postsWithNothingPending_.load(), 0);
 }
 
 TEST_F(CoordinatorTest, JobGoesToTheSlotHoldingOneOfTheDevicesComNumbers) {

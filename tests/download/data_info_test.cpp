@@ -16,6 +16,7 @@
 #include <unistd.h>
 #endif
 
+#include "download/data_info.h"
 #include "download/identity_backup.h"
 #include "messaging/image_set.h"
 #include "support/temp_dir.h"

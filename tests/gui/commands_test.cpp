@@ -59,7 +59,7 @@ TEST_F(CommandTest, EscapeSpaceAndF1DoNothing) {
   EXPECT_FALSE(start->isEnabled());
 }
 
-TEST_F(CommandTest, ClosingAsksOnlyWhileASlotIsRunning) {
+TEST_F(CommandTest, ClosingAsksWhileASlotIsRunning) {
   CVornexDlg& window = Open();
   Confirm(CNF_CHECK_DEVICE, CheckTable({{5, 0, 1}, {6, 0, 1}}));
   Confirm(CNF_SINGLE, SingleReport(1, CNF_PROGRESS, 10));

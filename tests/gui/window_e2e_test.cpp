@@ -102,7 +102,9 @@ TEST_F(WindowBatchTest, TwoSimulatedDevicesAreFlashedThroughTheWindow) {
     EXPECT_EQ(after.identity.meid, before[device].identity.meid);
     EXPECT_EQ(after.nvDigest, before[device].nvDigest);
   }
-  // Nothing is running: the window closes without a question.
+  // Nothing is running once the workers have handed in their accounts: the window closes
+  // without a question.
+  ASSERT_TRUE(WaitFor([&] { return !window.Coordinator().JobsPending(); }));
   EXPECT_TRUE(window.close());
 }
 

@@ -307,7 +307,7 @@ class CVornexDlg {
     }
   }
 
-  // The caption's close button (and a close from outside): asks while a slot is RUNNING.
+  // The caption's close button (and a close from outside): asks while a job runs or waits.
   void RequestClose() {
     if (closing_ || !core_) return;
     Follow(core_->RequestClose([this] {
