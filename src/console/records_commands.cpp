@@ -123,6 +123,16 @@ int RestoreBackup(TStationStore& store, TIdentityBackup backup, const TOptions& 
   request.verifyIdentity = settings.verifyIdentity;
   const int com = request.com;
   const TRestoreOutcome outcome = RunRestoreJob(store, std::move(request), reporter);
+  if (const TRecordsNotKept& notKept = outcome.summary.notKept; notKept.Any()) {
+    // Whatever the device holds now, the records do not say it: never a quiet success.
+    err << "vornex restore: "
+        << (notKept.lost ? "Station records lost: " : "Station records incomplete: ")
+        << (notKept.job ? "the restore job" : "") << (notKept.job && notKept.closing ? " and " : "")
+        << (notKept.closing ? "the closing of backup " + std::to_string(outcome.summary.backupId)
+                            : "")
+        << " not kept (" << notKept.why << ")\n";
+    return exit_status::kUnavailable;
+  }
   switch (outcome.end) {
     case TRestoreEnd::kRestored:
       return exit_status::kOk;

@@ -156,7 +156,10 @@ TRestoreOutcome RunRestoreJob(TStationStore& store, TRestoreRequest request,
     summary.elapsedMs = pacing::TickCount() - startTick;
     std::string error;
     summary.id = store.RecordJob(summary, &error);
-    if (summary.id == 0) reporter.Line(restore_text::kNotRecorded + error);
+    if (summary.id == 0) {
+      reporter.Line(restore_text::kNotRecorded + error);
+      summary.notKept.Add(TRecordPart::kJob, !store.FileIntact(nullptr), error);
+    }
     outcome.end = summary.pass ? TRestoreEnd::kRestored : TRestoreEnd::kNotRestored;
     if (!summary.pass) {
       reporter.Line(restore_text::kFailed + failure);
@@ -172,6 +175,7 @@ TRestoreOutcome RunRestoreJob(TStationStore& store, TRestoreRequest request,
             &error)) {
       reporter.Line(restore_text::kBackup + std::to_string(backup.id) + " " + done +
                     restore_text::kOpenAfterAll + error);
+      summary.notKept.Add(TRecordPart::kClosing, !store.FileIntact(nullptr), error);
     } else {
       reporter.Line(restore_text::kBackup + std::to_string(backup.id) + " " + done +
                     restore_text::kClosed);
