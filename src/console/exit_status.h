@@ -20,7 +20,8 @@ constexpr int kOk = 0;
 // found something that blocks a run.
 constexpr int kMostDevices = 63;
 // A mistake on the command line: an unknown, repeated or conflicting option, a value that is
-// no number, date or existing path as the option needs. Nothing was done.
+// no number, date or existing path as the option needs, an output file that names a folder,
+// device, pipe or socket. Nothing was done.
 constexpr int kUsage = 64;
 // Refused input: the image set (Start was refused, no device was touched), a backup that is
 // closed, absent or not the device's newest, or a DataInfo file that cannot be restored.
@@ -57,7 +58,8 @@ constexpr const char* kHelp =
     "  0        every started device passed; restore, history, --check-system: done\n"
     "  1..63    the devices that FAILED or never started; restore ID: 1, not restored (the\n"
     "           backup stays open); --check-system: 1, something blocks a run\n"
-    "  64       a mistake on the command line (the option and its value are named)\n"
+    "  64       a mistake on the command line (the option and its value are named), also an\n"
+    "           output file that names a folder, device, pipe or socket\n"
     "  65       refused: the image set (no device was touched), or the backup or DataInfo\n"
     "           file given to restore\n"
     "  69       could not start: no display, the --json file, the station records missing,\n"

@@ -2,7 +2,9 @@
 // and are converted to UTF-8 on the way out.
 #include "console/job_report.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <string_view>
 
 #include "foundation/text.h"
 
@@ -55,16 +57,44 @@ std::string TimesJson(const TStepTimes& times) {
   return out + "}";
 }
 
+// "-12" or "-0.5": a number as the station writes it, which a spreadsheet reads as a number.
+bool IsPlainNumber(std::string_view text) {
+  if (!text.empty() && text.front() == '-') text.remove_prefix(1);
+  if (text.empty() || text.front() == '.' || text.back() == '.') return false;
+  return std::count(text.begin(), text.end(), '.') <= 1 &&
+         std::all_of(text.begin(), text.end(),
+                     [](char c) { return c == '.' || (c >= '0' && c <= '9'); });
+}
+
+// The text made printable line by line: the line ends stay, inside the field's quotes.
+std::string PrintableCell(std::string_view text) {
+  std::string out;
+  for (std::size_t from = 0; from <= text.size();) {
+    const std::size_t end = std::min(text.find_first_of("\r\n", from), text.size());
+    out += PrintableText(text.substr(from, end - from));
+    if (end < text.size()) out += text[end];
+    from = end + 1;
+  }
+  return out;
+}
+
 }  // namespace
 
 std::string CsvField(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-  std::string out = "\"";
-  for (const char c : text) {
-    if (c == '"') out += '"';
-    out += c;
+  std::string out = PrintableCell(text);
+  // A spreadsheet computes a cell that starts like a formula; a leading quote keeps it text.
+  const bool formula =
+      !text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos;
+  if (formula && !IsPlainNumber(text)) {
+    out.insert(0, 1, '\'');
   }
-  return out + "\"";
+  if (out.find_first_of(",\"\r\n") == std::string::npos) return out;
+  std::string quoted = "\"";
+  for (const char c : out) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + "\"";
 }
 
 std::string JsonString(const std::string& text) {

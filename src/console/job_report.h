@@ -15,7 +15,10 @@ std::string JobJson(const TJobSummary& job);
 std::string JobCsvHeader();
 std::string JobCsvRow(const TJobSummary& job);
 
-// One CSV field, quoted when it needs it.
+// One CSV field, quoted when it needs it. A text that a spreadsheet would take for a formula
+// (starting with = + - @, a tab or a carriage return, and no plain number such as "-12") gets a
+// leading ' so that it stays text; the text is made printable (PrintableText) but for its line
+// ends.
 std::string CsvField(const std::string& text);
 
 // A JSON string literal of UTF-8 text.

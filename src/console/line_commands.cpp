@@ -7,6 +7,7 @@
 #include "console/records_options.h"
 #include "download/data_info.h"
 #include "download/identity_backup.h"
+#include "foundation/text.h"
 #include "line/line_schema.h"
 #include "line/pg_connection.h"
 #include "store/station_store.h"
@@ -91,9 +92,11 @@ int StatusCommand(const TOptions& options, std::ostream& out, std::ostream& err)
   out << "STATION                               NAME              LAST CONTACT         WAITING"
          "  OPEN BACKUPS  JOBS\n";
   for (const line::TLineStation& s : *stations) {
-    out << FormatBounded(1023, "%-37s %-17s %-20s %7lld  %12lld  %lld\n", s.stationId.c_str(),
-                         s.name.c_str(), s.lastContact.c_str(), static_cast<long long>(s.waiting),
-                         static_cast<long long>(s.openBackups), static_cast<long long>(s.jobs));
+    out << PrintableText(FormatBounded(
+               1023, "%-37s %-17s %-20s %7lld  %12lld  %lld", s.stationId.c_str(), s.name.c_str(),
+               s.lastContact.c_str(), static_cast<long long>(s.waiting),
+               static_cast<long long>(s.openBackups), static_cast<long long>(s.jobs)))
+        << '\n';
   }
   return exit_status::kOk;
 }
@@ -152,7 +155,8 @@ int PrintLineHistory(const TStationSettings& settings, const line::TLineHistoryF
   } else if (format == THistoryFormat::kCsv) {
     out << "station,station_name," << JobCsvHeader() << '\n';
     for (const line::TLineJob& j : *jobs) {
-      out << CsvField(j.stationId) << ',' << CsvField(j.stationName) << ',' << JobCsvRow(j.job)
+      out << PrintableText(CsvField(j.stationId) + ',' + CsvField(j.stationName) + ',' +
+                           JobCsvRow(j.job))
           << '\n';
     }
   } else {
@@ -160,12 +164,13 @@ int PrintLineHistory(const TStationSettings& settings, const line::TLineHistoryF
            "         VERDICT  REASON\n";
     for (const line::TLineJob& j : *jobs) {
       const TJobSummary& job = j.job;
-      out << FormatBounded(
-          1023, "%-17s %-7lld %-24s %-8s %-5s %-9s %-17s %-8s %s\n", j.stationName.c_str(),
-          static_cast<long long>(job.id), job.startedAt.c_str(), job.kind.c_str(),
-          job.slot >= 0 ? std::string(1, static_cast<char>('A' + job.slot)).c_str() : "-",
-          job.deviceKey.c_str(), AnsiToUtf8(job.identityBefore.slots[kSlotSn]).c_str(),
-          job.pass ? "PASS" : "FAILED", job.failure.c_str());
+      out << PrintableText(FormatBounded(
+                 1023, "%-17s %-7lld %-24s %-8s %-5s %-9s %-17s %-8s %s", j.stationName.c_str(),
+                 static_cast<long long>(job.id), job.startedAt.c_str(), job.kind.c_str(),
+                 job.slot >= 0 ? std::string(1, static_cast<char>('A' + job.slot)).c_str() : "-",
+                 job.deviceKey.c_str(), AnsiToUtf8(job.identityBefore.slots[kSlotSn]).c_str(),
+                 job.pass ? "PASS" : "FAILED", job.failure.c_str()))
+          << '\n';
     }
   }
   return exit_status::kOk;
@@ -194,7 +199,7 @@ std::optional<TIdentityBackup> CopyLineBackup(TStationStore& store,
   }
   const line::TLineBackup& from = **found;
   const std::string name = "backup " + std::to_string(from.backup.id) + " of station " +
-                           from.stationName + " (" + from.stationId + ")";
+                           PrintableText(from.stationName) + " (" + from.stationId + ")";
   // A row of the line is written to a device only when it could have come from a station.
   if (const std::string fault = BackupFault(from.backup); !fault.empty()) {
     err << "vornex restore: the line's " << name << " is refused: " << fault << '\n';

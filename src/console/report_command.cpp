@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include "console/job_report.h"
 #include "console/line_commands.h"
@@ -39,11 +40,45 @@ std::string CsvText(const report::TReportTable& table) {
   return text;
 }
 
+// One file of the report: the option that names it, where it goes and its bytes.
+struct TReportFile {
+  const char* option;
+  std::string path;
+  std::string bytes;
+};
+
+// The page, then the CSV tables when a folder is given.
+std::vector<TReportFile> ReportFiles(const TOptions& options, const report::TReportData& data,
+                                     const report::TReportSource& source) {
+  std::vector<TReportFile> files = {{"--out",
+                                     options.Has("--out") ? options.Get("--out") : kDefaultPage,
+                                     report::ReportHtml(data, source)}};
+  const std::string folder = options.Get("--csv");
+  if (folder.empty()) return files;
+  for (const report::TReportTable& table : report::ReportTables(data)) {
+    files.push_back({"--csv", paths::Join(folder, table.CsvFileName()), CsvText(table)});
+  }
+  return files;
+}
+
+// A file's place that holds a folder, device, pipe or socket, as the command line's mistake;
+// empty when every file may be written.
+std::string PlaceMistake(const std::vector<TReportFile>& files) {
+  for (const TReportFile& file : files) {
+    const os::TFileResult place = os::CheckReplaceable(file.path);
+    if (place.status == os::TFileStatus::kNotRegular) {
+      return std::string(file.option) + " " + file.path +
+             " is not a regular file but a folder, device, pipe or socket";
+    }
+  }
+  return {};
+}
+
 // Writes one file whole; false after saying what and where.
-bool WriteReportFile(const std::string& path, const std::string& bytes, std::ostream& err) {
-  const os::TFileResult written = os::WriteFileAtomically(path, bytes);
+bool WriteReportFile(const TReportFile& file, std::ostream& err) {
+  const os::TFileResult written = os::WriteFileAtomically(file.path, file.bytes);
   if (written.Done()) return true;
-  err << "vornex report: cannot write " << path << ": " << os::FileResultText(written)
+  err << "vornex report: cannot write " << file.path << ": " << os::FileResultText(written)
       << " (nothing was written there)\n";
   return false;
 }
@@ -165,6 +200,12 @@ int RunReportCommand(const std::vector<std::string>& args, std::ostream& out, st
   source.generatedAt = LocalTimeText().substr(0, 19);
   const report::TReportData data = jobs.Result();
 
+  // Every file's place is looked at before anything is written.
+  const std::vector<TReportFile> files = ReportFiles(*options, data, source);
+  if (const std::string place = PlaceMistake(files); !place.empty()) {
+    err << "vornex report: " << place << " (nothing was written)\n";
+    return exit_status::kUsage;
+  }
   // The CSV folder first: a folder that cannot be made leaves no page behind either.
   const std::string folder = options->Get("--csv");
   if (!folder.empty()) {
@@ -176,18 +217,11 @@ int RunReportCommand(const std::vector<std::string>& args, std::ostream& out, st
       return exit_status::kUnavailable;
     }
   }
-  const std::string page = options->Has("--out") ? options->Get("--out") : kDefaultPage;
-  if (!WriteReportFile(page, report::ReportHtml(data, source), err)) {
-    return exit_status::kUnavailable;
-  }
-  for (const report::TReportTable& table : report::ReportTables(data)) {
-    if (!folder.empty() &&
-        !WriteReportFile(paths::Join(folder, table.CsvFileName()), CsvText(table), err)) {
-      return exit_status::kUnavailable;
-    }
+  for (const TReportFile& file : files) {
+    if (!WriteReportFile(file, err)) return exit_status::kUnavailable;
   }
 
-  out << "Report written to " << page << " (" << report::PeriodText(data) << "): ";
+  out << "Report written to " << files.front().path << " (" << report::PeriodText(data) << "): ";
   if (data.Empty()) {
     out << "no jobs\n";
   } else {

@@ -2,10 +2,12 @@
 // compact" runs the station's upkeep to its end and rewrites the file without free space.
 #include "console/upkeep_command.h"
 
-#include <filesystem>
+#include <cstdint>
+#include <string>
 
 #include "console/records_options.h"
 #include "console/station_records.h"
+#include "foundation/text.h"
 
 namespace vornex {
 namespace {
@@ -13,15 +15,12 @@ namespace {
 // Backups one upkeep step touches here: nobody waits on the command.
 constexpr int kCommandUpkeepBackups = 512;
 
-// The size of the records on disk (the file and its journal), in MiB.
-double SizeMiB(const std::string& path) {
-  std::error_code ec;
-  std::uintmax_t bytes = 0;
-  for (const std::string& file : {path, path + "-wal"}) {
-    const std::uintmax_t size = std::filesystem::file_size(paths::FsPath(file), ec);
-    if (!ec) bytes += size;
-  }
-  return static_cast<double>(bytes) / (1024.0 * 1024.0);
+// A size on disk for the operator: "1.2 MiB", "72.0 KiB", "512 bytes".
+std::string SizeText(std::uint64_t bytes) {
+  const auto value = static_cast<double>(bytes);
+  if (bytes >= 1024 * 1024) return FormatBounded(32, "%.1f MiB", value / (1024.0 * 1024.0));
+  if (bytes >= 1024) return FormatBounded(32, "%.1f KiB", value / 1024.0);
+  return std::to_string(bytes) + " bytes";
 }
 
 int Check(const TOptions& options, std::ostream& out, std::ostream& err) {
@@ -45,7 +44,7 @@ int Compact(const TOptions& options, std::ostream& out, std::ostream& err) {
     err << "vornex records compact: " << error << '\n';
     return exit_status::kUnavailable;
   }
-  const double before = SizeMiB(store->Path());
+  const std::uint64_t before = store->DiskBytes();
   TUpkeepRules rules;
   rules.keepValuesDays = settings.keepBackupValuesDays;
   rules.waitForLine = !settings.lineConnection.empty();
@@ -66,9 +65,9 @@ int Compact(const TOptions& options, std::ostream& out, std::ostream& err) {
   }
   out << FormatBounded(511,
                        "Station records %s: %d closed backups packed, the values of %d dropped "
-                       "(kept %d days); %.1f MiB before, %.1f MiB now.\n",
+                       "(kept %d days); %s before, %s now.\n",
                        store->Path().c_str(), total.packed, total.dropped, rules.keepValuesDays,
-                       before, SizeMiB(store->Path()));
+                       SizeText(before).c_str(), SizeText(store->DiskBytes()).c_str());
   return exit_status::kOk;
 }
 

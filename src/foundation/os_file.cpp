@@ -39,6 +39,8 @@ std::string FileResultText(const TFileResult& result) {
 }
 
 TFileResult WriteFileAtomically(const std::string& path, std::string_view bytes) {
+  // A rename would put the new file in the place of a device or pipe, not write to it.
+  if (TFileResult target = CheckReplaceable(path); !target.Done()) return target;
   // A name nobody has taken: a clash with another writer's temporary file tries the next.
   const std::uint32_t seed = pacing::TickCount();
   for (std::uint32_t attempt = 0; attempt < 100; ++attempt) {

@@ -1,7 +1,8 @@
 // Files whose every step the station controls, behind one small interface per operating
 // system: the logger's existing file (never created, never a device or pipe that could block),
-// the identity backup's new file (created only under a free name and flushed to disk) and the
-// guarded read of a small record file (a regular file only, no link followed, bounded size).
+// the identity backup's new file (created only under a free name and flushed to disk), the
+// whole-file replace that never takes the place of a device, pipe or folder, and the guarded
+// read of a small record file (a regular file only, no link followed, bounded size).
 // Paths are UTF-8 texts.
 #pragma once
 
@@ -82,10 +83,17 @@ TFileResult WriteNewFile(const std::string& path, std::string_view bytes);
 // Windows with MoveFileEx's replace). Both names in the same folder.
 TFileResult MoveIntoPlace(const std::string& from, const std::string& to);
 
+// Whether a whole new file may take the place of `path`: kDone when nothing of that name exists
+// or it is a regular file (links followed); kNotRegular for a folder, device (on Windows also a
+// device name such as NUL or COM1), pipe or socket. Looks at the name only, never opens it, so
+// that a pipe without a reader does not hold the caller.
+TFileResult CheckReplaceable(const std::string& path);
+
 // Writes the whole file under a free temporary name in its folder ("NAME.tmp-N"), flushed to
 // the disk, then puts it in the place of `path`: a reader sees the former file or the new one,
-// never a part. A replaced file's permissions stay. After a failure no temporary file is left
-// and `path` is as it was.
+// never a part. A replaced file's permissions stay. Refuses, before anything is written, a
+// `path` that CheckReplaceable refuses. After a failure no temporary file is left and `path` is
+// as it was.
 TFileResult WriteFileAtomically(const std::string& path, std::string_view bytes);
 
 // Reads the whole of a regular file of at most `limit` bytes into `bytes`, without following

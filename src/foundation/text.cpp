@@ -174,6 +174,34 @@ bool IsValidUtf8(std::string_view bytes) {
   return true;
 }
 
+bool IsUnprintable(char32_t cp) {
+  return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || cp == 0x2028 || cp == 0x2029 ||
+         (cp >= 0x202A && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069);
+}
+
+std::string PrintableText(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  for (std::size_t pos = 0; pos < utf8.size();) {
+    char32_t cp = 0;
+    const std::size_t len = DecodeUtf8(utf8, pos, &cp);
+    if (len == 0) {
+      out += "\xEF\xBF\xBD";  // U+FFFD
+      ++pos;
+      continue;
+    }
+    if (cp == '\t') {
+      out += ' ';
+    } else if (IsUnprintable(cp)) {
+      out += '?';
+    } else {
+      out.append(utf8.substr(pos, len));
+    }
+    pos += len;
+  }
+  return out;
+}
+
 std::string FormatBoundedV(std::size_t maxUnits, const char* format, std::va_list args) {
   if (format == nullptr) return {};
   std::array<char, 1024> small{};

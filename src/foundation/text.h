@@ -33,6 +33,15 @@ std::string Utf8ToAnsi(std::string_view utf8);
 // True when the bytes are well-formed UTF-8.
 bool IsValidUtf8(std::string_view bytes);
 
+// True for a character that a terminal or a spreadsheet may act on instead of showing: C0 and C1
+// controls (so the start of every escape sequence), DEL, the line and paragraph separators and
+// the bidirectional embeddings, overrides and isolates.
+bool IsUnprintable(char32_t cp);
+// UTF-8 text (a name, a reason, a key from a file or from the line) as it may reach a terminal,
+// a page or a CSV cell: a tab becomes a space, every other unprintable character '?', and each
+// byte that starts no valid character U+FFFD.
+std::string PrintableText(std::string_view utf8);
+
 // The format check of the station's printf-style functions (argument numbers of the format and
 // of the first value). The build names the archetype: on Windows the station formats with the
 // MinGW C99 printf, which the checks of the C runtime's own printf do not describe.

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "foundation/text.h"
 #include "line/pg_connection.h"
 
 namespace vornex::line {
@@ -84,11 +85,34 @@ TLineJob ReadJob(const std::vector<std::string>& row) {
 
 bool PushStation(TPgConnection& conn, const std::string& stationId, const std::string& name,
                  std::int64_t waiting, std::string* error) {
-  return Insert(conn,
-                "INSERT INTO line.stations (station_id, name, waiting) VALUES ($1, $2, $3) "
+  std::string why;
+  if (conn.Exec("INSERT INTO line.stations (station_id, name, waiting) VALUES ($1, $2, $3) "
                 "ON CONFLICT (station_id) DO UPDATE SET name = EXCLUDED.name, "
                 "last_contact = now(), waiting = EXCLUDED.waiting",
-                {Text(stationId), Text(name), Number(waiting)}, "the station's contact", error);
+                {Text(stationId), Text(name), Number(waiting)}, &why)) {
+    return true;
+  }
+  // The line's own refusals, in the operator's words (the settings name the station).
+  const auto says = [&](const char* text) { return why.find(text) != std::string::npos; };
+  const std::string shown = "\"" + PrintableText(name) + "\"";
+  if (conn.LastState() == "23505" && says("stations_name")) {
+    *error = "the line has another station named " + shown +
+             ": give this station a name of its own (section Line, key Name of the settings)";
+  } else if (conn.LastState() == "23505" && says("stations_login")) {
+    *error =
+        "the line's login of this station belongs to another station: give this station a "
+        "login of its own";
+  } else if (conn.LastState() == "23514" && says("stations_name_printable")) {
+    *error = "the line refuses the station name " + shown +
+             ": a name holds no control characters (section Line, key Name of the settings)";
+  } else if (conn.LastState() == "42501" && says("row-level security")) {
+    *error =
+        "the line's row of this station belongs to another login: give this station the "
+        "login that registered it";
+  } else {
+    *error = "cannot send the station's contact to the line: " + why;
+  }
+  return false;
 }
 
 bool PushBackup(TPgConnection& conn, const std::string& stationId, const TIdentityBackup& b,
@@ -203,7 +227,7 @@ std::string JobQuery(const TLineHistoryFilter& filter, std::vector<TPgParam>* pa
     sql += " AND lower(j.device_key) = lower(" + bind(Text(filter.key)) + ")";
   if (!filter.station.empty()) {
     const std::string p = bind(Text(filter.station));
-    sql += " AND (s.name = " + p + " OR s.station_id::text LIKE " + p + " || '%')";
+    sql += " AND (s.name = " + p + " OR starts_with(s.station_id::text, " + p + "))";
   }
   return sql;
 }

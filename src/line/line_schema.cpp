@@ -1,6 +1,7 @@
 // The line database's schema and its migrations (PostgreSQL 15).
 #include "line/line_schema.h"
 
+#include <algorithm>
 #include <iterator>
 
 #include "line/pg_connection.h"
@@ -120,7 +121,65 @@ constexpr const char* kLineSchema2 = R"sql(
 ALTER TABLE line.jobs ADD COLUMN step_times text NOT NULL DEFAULT '';
 )sql";
 
-constexpr const char* kLineMigrations[] = {kLineSchema1, kLineSchema2};
+// Schema 3: the database, not the station, ties every row to the login that adds it.
+// - A login registers one station (its first contact); stations that shared a login before are
+//   kept, marked shared_login, and may go on pushing under it.
+// - Station names are unique and printable: no control characters (C0, DEL, C1, so no escape
+//   sequence), no line or paragraph separators, no bidirectional overrides. Names that were not
+//   are mended here (a '?' for each such character; a name taken already gets its station id).
+// - Backups, closings and jobs are added only in the name of a station of the login. A station
+//   closes its own backups; another station's backup only beside the closing of its own copy of
+//   it (a backup of its own whose origin names that backup and holds the same device).
+// - A station adds its row with its id, name and waiting count only: the login, the times and
+//   the shared mark are the server's.
+constexpr const char* kLineSchema3 = R"sql(
+UPDATE line.stations SET name =
+  regexp_replace(name, '[\x01-\x1f\x7f-\x9f\u2028\u2029\u202a-\u202e\u2066-\u2069]', '?', 'g')
+  WHERE name ~ '[\x01-\x1f\x7f-\x9f\u2028\u2029\u202a-\u202e\u2066-\u2069]';
+UPDATE line.stations SET name = station_id::text WHERE name = '';
+UPDATE line.stations s SET name = s.name || ' (' || s.station_id || ')'
+  FROM (SELECT station_id, row_number() OVER (PARTITION BY name ORDER BY first_contact, station_id)
+        AS n FROM line.stations) d
+  WHERE d.station_id = s.station_id AND d.n > 1;
+ALTER TABLE line.stations
+  ADD COLUMN shared_login boolean NOT NULL DEFAULT false,
+  ADD CONSTRAINT stations_name_printable CHECK (name <> '' AND
+    name !~ '[\x01-\x1f\x7f-\x9f\u2028\u2029\u202a-\u202e\u2066-\u2069]');
+UPDATE line.stations s SET shared_login = true
+  WHERE (SELECT count(*) FROM line.stations o WHERE o.login = s.login) > 1;
+CREATE UNIQUE INDEX stations_name ON line.stations (name);
+CREATE UNIQUE INDEX stations_login ON line.stations (login) WHERE NOT shared_login;
+
+REVOKE INSERT ON line.stations FROM vornex_station;
+GRANT INSERT (station_id, name, waiting) ON line.stations TO vornex_station;
+
+CREATE FUNCTION line.login_station(station uuid) RETURNS boolean LANGUAGE sql STABLE
+  SET search_path = pg_catalog, pg_temp AS
+  'SELECT EXISTS (SELECT 1 FROM line.stations WHERE station_id = station AND login = session_user)';
+
+ALTER TABLE line.jobs ENABLE ROW LEVEL SECURITY;
+CREATE POLICY jobs_read ON line.jobs FOR SELECT USING (true);
+CREATE POLICY jobs_add ON line.jobs FOR INSERT WITH CHECK (line.login_station(station_id));
+
+ALTER TABLE line.backups ENABLE ROW LEVEL SECURITY;
+CREATE POLICY backups_read ON line.backups FOR SELECT USING (true);
+CREATE POLICY backups_add ON line.backups FOR INSERT WITH CHECK (line.login_station(station_id));
+
+ALTER TABLE line.closings ENABLE ROW LEVEL SECURITY;
+CREATE POLICY closings_read ON line.closings FOR SELECT USING (true);
+CREATE POLICY closings_add ON line.closings FOR INSERT WITH CHECK (
+  line.login_station(station_id) AND (backup_station = station_id OR EXISTS (
+    SELECT 1 FROM line.backups copy
+      JOIN line.backups origin ON origin.station_id = copy.origin_station
+        AND origin.local_id = copy.origin_id
+      JOIN line.closings own ON own.station_id = copy.station_id
+        AND own.backup_station = copy.station_id AND own.backup_id = copy.local_id
+      WHERE copy.station_id = closings.station_id AND copy.origin_station = closings.backup_station
+        AND copy.origin_id = closings.backup_id AND copy.sn = origin.sn
+        AND copy.meid = origin.meid)));
+)sql";
+
+constexpr const char* kLineMigrations[] = {kLineSchema1, kLineSchema2, kLineSchema3};
 
 // The schema's version, 0 when the database has none. False with *error.
 bool ReadVersion(TPgConnection& conn, std::int64_t* version, std::string* error) {
@@ -163,7 +222,9 @@ bool CheckLineSchema(TPgConnection& conn, std::int64_t* version, std::string* er
   return false;
 }
 
-bool InitLine(TPgConnection& admin, TLineInitReport* report, std::string* error) {
+bool InitLine(TPgConnection& admin, TLineInitReport* report, std::string* error,
+              std::int64_t target) {
+  target = std::min(target, NewestLineSchema());
   const std::string owner = kOwnerRole;
   const std::string station = kStationRole;
   if (!admin.Run("BEGIN", error)) return false;
@@ -210,14 +271,14 @@ bool InitLine(TPgConnection& admin, TLineInitReport* report, std::string* error)
                     std::to_string(NewestLineSchema()));
   }
   if (!admin.Run("SET LOCAL ROLE " + owner, &why)) return fail("cannot act as " + owner, why);
-  for (std::int64_t step = report->schemaBefore; step < NewestLineSchema(); ++step) {
+  for (std::int64_t step = report->schemaBefore; step < target; ++step) {
     if (!admin.Run(kLineMigrations[step], &why) ||
         !admin.Exec("UPDATE line.schema_version SET version = $1", {Number(step + 1)}, &why)) {
       return fail("cannot bring the line database to schema " + std::to_string(step + 1), why);
     }
   }
   if (!admin.Run("COMMIT", &why)) return fail("cannot commit the line's schema", why);
-  report->schemaAfter = NewestLineSchema();
+  report->schemaAfter = std::max(report->schemaBefore, target);
   return true;
 }
 

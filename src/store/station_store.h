@@ -146,6 +146,9 @@ class TStationStore {
   // Rewrites the whole file without free space (and so that later upkeep gives freed pages
   // back). Needs the file to itself; false with *error.
   bool Vacuum(std::string* error);
+  // The bytes the records take on disk: the file and its journal, once the journal has been
+  // written into the file and emptied (as far as no other connection still reads from it).
+  std::uint64_t DiskBytes();
 
   // The station's id on a line of stations: a UUID made when its records were first opened
   // with this schema, and kept with them. Empty for records of an older schema opened for

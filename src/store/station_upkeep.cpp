@@ -2,8 +2,11 @@
 // blob, and lose their values after the retention period; the file gives freed pages back.
 // Open backups are never touched: they are the identities of devices not yet restored.
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 
 #include "foundation/local_time.h"
+#include "foundation/paths.h"
 #include "store/nv_pack.h"
 #include "store/station_store_impl.h"
 
@@ -162,6 +165,19 @@ bool TStationStore::Vacuum(std::string* error) {
     return impl_->Fail(error, "cannot compact station records");
   }
   return true;
+}
+
+std::uint64_t TStationStore::DiskBytes() {
+  std::lock_guard lock(impl_->mutex);
+  // A journal that another reader still needs stays as it is, and counts.
+  if (impl_->writable) impl_->db.Exec("PRAGMA wal_checkpoint(TRUNCATE)");
+  std::uint64_t bytes = 0;
+  for (const std::string& file : {impl_->path, impl_->JournalPath()}) {
+    std::error_code ec;
+    const std::uintmax_t size = std::filesystem::file_size(paths::FsPath(file), ec);
+    if (!ec) bytes += size;
+  }
+  return bytes;
 }
 
 }  // namespace vornex

@@ -2,9 +2,14 @@
 // the terminal answer for a redirected output and the local calendar.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "foundation/local_time.h"
 #include "foundation/os_file.h"
@@ -73,6 +78,40 @@ TEST(OsFileTest, RefusalsLeaveWhatIsThereAsItWas) {
   EXPECT_EQ(ReadFile(file), "12345");
   EXPECT_FALSE(fs::exists(dir.File("gone")));
   EXPECT_EQ(readFour(file).size, 5u);
+}
+
+TEST(OsFileTest, AWholeFileTakesThePlaceOfNoFolderDeviceOrPipe) {
+  TempDir dir;
+  fs::create_directory(dir.File("folder"));
+  WriteFile(dir.File("record"), "old");
+  struct Case {
+    std::string path;
+    TFileStatus status;
+  };
+  std::vector<Case> cases = {{dir.File("folder"), TFileStatus::kNotRegular},
+                             {kNullDevice, TFileStatus::kNotRegular},
+                             {dir.File("record"), TFileStatus::kDone},
+                             {dir.File("new"), TFileStatus::kDone}};
+#ifdef _WIN32
+  cases.push_back({dir.File("COM1.txt"), TFileStatus::kNotRegular});
+#else
+  ASSERT_EQ(::mkfifo(dir.File("pipe").c_str(), 0600), 0);
+  fs::create_symlink(dir.File("pipe"), dir.File("link"));
+  cases.push_back({dir.File("pipe"), TFileStatus::kNotRegular});
+  cases.push_back({dir.File("link"), TFileStatus::kNotRegular});
+#endif
+  for (const Case& c : cases) {
+    const fs::file_type before = fs::symlink_status(c.path).type();
+    const TFileResult result = os::WriteFileAtomically(c.path, "new");
+    EXPECT_EQ(result.status, c.status) << c.path << ": " << os::FileResultText(result);
+    if (c.status != TFileStatus::kDone) {
+      EXPECT_EQ(fs::symlink_status(c.path).type(), before) << c.path;
+    }
+  }
+  EXPECT_EQ(ReadFile(dir.File("record")), "new");
+  std::size_t names = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir.path())) ++names;
+  EXPECT_EQ(names, cases.size() - 1) << "a temporary file was left";
 }
 
 TEST(OsFileTest, ReadRefusesALinkItself) {

@@ -108,9 +108,14 @@ TEST(LineLoadTest, TenStationsPushEveryRecordOnceAcrossACrashAndAStop) {
   ASSERT_TRUE(admin) << error;
   TLineInitReport report;
   ASSERT_TRUE(InitLine(*admin, &report, &error)) << error;
-  ASSERT_TRUE(server->Sql("CREATE ROLE station LOGIN PASSWORD 'pw' IN ROLE vornex_station"));
-  const std::string conninfo =
-      server->ConnInfo("station", "postgres", server->WritePassFile({{"station", "pw"}}));
+  // A login of its own for each station: the line registers one station per login.
+  std::vector<std::pair<std::string, std::string>> logins;
+  for (int i = 0; i < kStations; ++i) {
+    logins.emplace_back("station" + std::to_string(i), "pw");
+    ASSERT_TRUE(server->Sql("CREATE ROLE " + logins.back().first +
+                            " LOGIN PASSWORD 'pw' IN ROLE vornex_station"));
+  }
+  const std::string passfile = server->WritePassFile(logins);
 
   std::vector<std::unique_ptr<TStation>> stations;
   for (int i = 0; i < kStations; ++i) {
@@ -119,8 +124,9 @@ TEST(LineLoadTest, TenStationsPushEveryRecordOnceAcrossACrashAndAStop) {
     ASSERT_TRUE(station->store) << error;
   }
   for (int i = 0; i < kStations; ++i) {
-    stations[i]->pusher = std::make_unique<TLinePusher>(*stations[i]->store, conninfo,
-                                                        "station " + std::to_string(i), nullptr);
+    stations[i]->pusher = std::make_unique<TLinePusher>(
+        *stations[i]->store, server->ConnInfo(logins[i].first, "postgres", passfile),
+        "station " + std::to_string(i), nullptr);
   }
 
   // The jobs, as fast as the records take them; their commits are durable.

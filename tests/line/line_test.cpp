@@ -2,7 +2,8 @@
 // the line (the server down, killed in the middle of a push, too slow, newer than the stations,
 // an answer lost after the commit, a wrong password, a station killed before it marked what the
 // line took), every record reaches the line exactly once and the outbox empties, while the
-// stations go on committing. The station role adds history and never changes it, TLS is verified
+// stations go on committing. The station role adds history in its own station's name only and
+// never changes it, the server refusing everything else, TLS is verified
 // against the line's CA, and a forged line backup is refused before it is kept or written.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -18,8 +19,10 @@
 #include <thread>
 
 #include "console/exit_status.h"
+#include "console/line_commands.h"
 #include "console/records_commands.h"
 #include "download/nv_items.h"
+#include "foundation/text.h"
 #include "line/line_push.h"
 #include "line/line_rows.h"
 #include "line/line_schema.h"
@@ -386,6 +389,147 @@ TEST_F(LineTest, StationsAddHistoryAndCannotChangeIt) {
   expected.push_back("job 1000");
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(LineRecords(s), expected);
+}
+
+// Every write of one station's login in another station's name, or hiding another station's
+// backup without a copy of it, or under a name that is taken or not printable, is refused by the
+// server; the honest closing of a copy beside its own is taken.
+TEST_F(LineTest, TheServerRefusesRowsInAnotherStationsName) {
+  StartServer();
+  NewLine();
+  NewStations(2);
+  StartPushers();
+  ExpectEverythingOnTheLineOnce();
+  const std::string a = stations_[0].store->StationId();
+  const std::string b = stations_[1].store->StationId();
+  std::string error;
+  auto conn = TPgConnection::Connect(ConnInfo(stations_[0]), &error);
+  ASSERT_TRUE(conn) << error;
+  const auto open = [&] {
+    return server_
+        ->Sql("SELECT local_id FROM line.backups b WHERE station_id = '" + b +
+                  "' AND NOT EXISTS (SELECT 1 FROM line.closings c WHERE "
+                  "c.backup_station = b.station_id AND c.backup_id = b.local_id)",
+              db_)
+        .value_or(Rows{});
+  };
+  ASSERT_EQ(open(), Rows{{"3"}});  // the third device failed
+  std::int64_t copies = 100;
+  // A copy of B's open backup 3 kept by A (closed beside it when `close`), `sn` its serial.
+  const auto copy = [&](const std::string& sn, bool close) {
+    TIdentityBackup c = DeviceBackup(sn, 3);
+    c.id = ++copies;
+    c.originStation = b;
+    c.originId = 3;
+    return PushBackup(*conn, a, c, &error) &&
+           (!close || PushClosing(*conn, a, a, c.id, "2024-05-02", "job", &error));
+  };
+  const auto closeB = [&] { return PushClosing(*conn, a, b, 3, "2024-05-02", "job", &error); };
+  TJobSummary job;
+  job.id = 500;
+  const struct {
+    const char* name;
+    std::function<bool()> write;
+    const char* state;
+    const char* says;
+  } cases[] = {
+      {"job", [&] { return PushJob(*conn, b, job, &error); }, "42501", ""},
+      {"backup", [&] { return PushBackup(*conn, b, DeviceBackup("VX9", 9), &error); }, "42501", ""},
+      {"closing", [&] { return PushClosing(*conn, b, b, 3, "x", "x", &error); }, "42501", ""},
+      {"station's contact", [&] { return PushStation(*conn, b, "st2", 0, &error); }, "42501",
+       "belongs to another login"},
+      {"closing without a copy", closeB, "42501", ""},
+      {"closing beside an open copy", [&] { return copy("VX3\xe9", false) && closeB(); }, "42501",
+       ""},
+      {"closing beside a copy of another device", [&] { return copy("VX4", true) && closeB(); },
+       "42501", ""},
+      {"second station of the login",
+       [&] { return PushStation(*conn, "00000000-0000-4000-8000-00000000000a", "st9", 0, &error); },
+       "23505", "belongs to another station"},
+      {"taken name", [&] { return PushStation(*conn, a, "st2", 0, &error); }, "23505",
+       "another station named \"st2\""},
+      {"name with an escape", [&] { return PushStation(*conn, a, "st\x1b]0;x\x07", 0, &error); },
+       "23514", "name \"st?]0;x?\""},
+      {"station's login",
+       [&] {
+         return conn->Run(
+             "INSERT INTO line.stations (station_id, name, login) VALUES "
+             "('00000000-0000-4000-8000-00000000000b', 'st8', 'st2')",
+             &error);
+       },
+       "42501", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    error.clear();
+    EXPECT_FALSE(c.write());
+    EXPECT_EQ(conn->LastState(), c.state) << error;
+    EXPECT_NE(error.find(c.says), std::string::npos) << error;
+  }
+  EXPECT_EQ(open(), Rows{{"3"}});
+  EXPECT_EQ(LineRecords(stations_[1]), LocalRecords(*stations_[1].store));
+  // What a restore from the line leaves: a copy of the same device, closed with B's backup.
+  EXPECT_TRUE(copy("VX3\xe9", true) && closeB()) << error;
+  EXPECT_EQ(open(), Rows{});
+}
+
+// A line of schema 2 is brought to the newest with every row: names mended, not dropped.
+TEST_F(LineTest, InitKeepsTheRowsOfAnOlderLine) {
+  StartServer();
+  ASSERT_TRUE(server_->Sql("CREATE DATABASE old"));
+  db_ = "old";
+  std::string error;
+  auto admin = TPgConnection::Connect(server_->AdminConnInfo(db_), &error);
+  TLineInitReport report;
+  ASSERT_TRUE(admin && InitLine(*admin, &report, &error, 2)) << error;
+  const std::string id = "00000000-0000-4000-8000-00000000000";
+  ASSERT_TRUE(server_->Sql("INSERT INTO line.stations (station_id, name, login) VALUES ('" + id +
+                               "1', 'dup', 'st1'), ('" + id + "2', 'dup', 'st1'), ('" + id +
+                               "3', E'bad\\x1b[2J', 'st2')",
+                           db_));
+  TJobSummary job;
+  ASSERT_TRUE(PushJob(*admin, id + "1", job, &error)) << error;
+  ASSERT_TRUE(InitLine(*admin, &report, &error)) << error;
+  EXPECT_EQ(report.schemaBefore, 2);
+  EXPECT_EQ(server_->Sql("SELECT name, shared_login FROM line.stations ORDER BY station_id", db_),
+            (Rows{{"dup", "t"}, {"dup (" + id + "2)", "t"}, {"bad?[2J", "f"}}));
+  EXPECT_EQ(server_->Sql("SELECT count(*) FROM line.jobs", db_), Rows{{"1"}});
+}
+
+// What the line's history prints holds no control character of another station's texts, and a
+// station filter matches literally.
+TEST_F(LineTest, LineHistoryPrintsOnlyPrintableTextsAndMatchesStationsLiterally) {
+  StartServer();
+  NewLine();
+  NewStations(1);
+  std::string error;
+  auto conn = TPgConnection::Connect(ConnInfo(stations_[0]), &error);
+  TJobSummary job;
+  job.id = 7;
+  job.failure = "\x1b]0;owned\x07\x1b[2J\xc2\x9b";
+  job.identityBefore.slots[kSlotSn] = "VX\x1b[2J";
+  job.deviceKey = "k\r\ney";
+  ASSERT_TRUE(conn && PushStation(*conn, stations_[0].store->StationId(), "st1", 0, &error) &&
+              PushJob(*conn, stations_[0].store->StationId(), job, &error))
+      << error;
+  TStationSettings settings;
+  settings.lineConnection = ConnInfo(stations_[0]);
+  for (const auto format : {THistoryFormat::kTable, THistoryFormat::kCsv}) {
+    for (const char* station : {"st1", "%", "_"}) {
+      TLineHistoryFilter filter;
+      filter.station = station;
+      std::ostringstream out;
+      ASSERT_EQ(PrintLineHistory(settings, filter, format, out, out), 0) << out.str();
+      const std::string text = out.str();
+      EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), station == std::string("st1") ? 2 : 1)
+          << text;
+      EXPECT_TRUE(std::none_of(text.begin(), text.end(), [](char c) {
+        return c != '\n' && (c & 0xE0) == 0;
+      })) << text;
+      EXPECT_TRUE(IsValidUtf8(text));
+      EXPECT_EQ(text.find("\xc2\x9b"), std::string::npos);
+    }
+  }
 }
 
 // A line behind TLS: the station verifies the server's name and certificate against the CA.

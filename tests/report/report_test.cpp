@@ -3,10 +3,15 @@
 // or not at all, and "vornex report" over records kept through the store.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include <filesystem>
 #include <sstream>
 
 #include "console/exit_status.h"
+#include "console/job_report.h"
 #include "console/report_command.h"
 #include "foundation/os_file.h"
 #include "foundation/text.h"
@@ -304,6 +309,57 @@ TEST_F(ReportCommandTest, RefusesMistakesAndUnreadableRecordsWritingNothing) {
             exit_status::kUnavailable);
   EXPECT_NE(err_.str().find(dir_.File("data")), std::string::npos) << err_.str();
   EXPECT_FALSE(std::filesystem::exists(dir_.File("r.html")));
+}
+
+TEST_F(ReportCommandTest, RefusesAPlaceThatHoldsNoRegularFileWritingNothing) {
+  namespace fs = std::filesystem;
+  fs::create_directories(dir_.File("csv/causes.csv"));
+  std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
+      {dir_.File("csv/causes.csv"), {"--out", dir_.File("r.html"), "--csv", dir_.File("csv")}},
+#ifdef _WIN32
+      {"NUL", {"--out", "NUL"}},
+#else
+      {"/dev/null", {"--out", "/dev/null"}},
+      {dir_.File("pipe"), {"--out", dir_.File("pipe")}},
+      {dir_.File("link"), {"--out", dir_.File("link")}},
+#endif
+  };
+#ifndef _WIN32
+  ASSERT_EQ(::mkfifo(dir_.File("pipe").c_str(), 0600), 0);
+  fs::create_symlink(dir_.File("pipe"), dir_.File("link"));
+#endif
+  for (auto& [place, args] : cases) {
+    const fs::file_type before = fs::symlink_status(place).type();
+    args.insert(args.end(), {"--since", "2024-05-01"});
+    EXPECT_EQ(Run(args), exit_status::kUsage) << place;
+    EXPECT_NE(err_.str().find(place + " is not a regular file"), std::string::npos) << err_.str();
+    EXPECT_EQ(fs::symlink_status(place).type(), before) << place;
+  }
+  EXPECT_FALSE(fs::exists(dir_.File("r.html")));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_.File("csv")), {}), 1);
+}
+
+TEST(ReportCsv, TextCellsAreNoFormulasAndPrintable) {
+  const struct {
+    std::string text;
+    std::string cell;
+  } cases[] = {
+      {"=HYPERLINK(\"x\")", "\"'=HYPERLINK(\"\"x\"\")\""},
+      {"+1+1", "'+1+1"},
+      {"-1+1", "'-1+1"},
+      {"@SUM(A1)", "'@SUM(A1)"},
+      {"\t=1", "' =1"},
+      {"\r=1", "\"'\r=1\""},
+      {"=1,2", "\"'=1,2\""},
+      {"-12", "-12"},
+      {"-0.5", "-0.5"},
+      {"95.2", "95.2"},
+      {"1-1", "1-1"},
+      {std::string("a\0b\x1b[31mc", 9), "a?b?[31mc"},
+      {"bad \xFF byte", "bad \xEF\xBF\xBD byte"},
+      {"no reply\nagain", "\"no reply\nagain\""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(CsvField(c.text), c.cell) << c.text;
 }
 
 }  // namespace

@@ -86,6 +86,13 @@ TFileResult WriteNewFile(const std::string& path, std::string_view bytes) {
   return result;
 }
 
+TFileResult CheckReplaceable(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return errno == ENOENT ? TFileResult{} : Failure(errno);
+  if (!S_ISREG(info.st_mode)) return TFileResult{TFileStatus::kNotRegular, 0, 0};
+  return {};
+}
+
 TFileResult MoveIntoPlace(const std::string& from, const std::string& to) {
   if (::rename(from.c_str(), to.c_str()) != 0) return Failure(errno);
   return {};

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cwctype>
 #include <string>
 
 #include "foundation/os_file.h"
@@ -36,6 +37,20 @@ TFile Adopt(HANDLE handle) {
 bool IsFolder(const std::wstring& path) {
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// A name that Windows gives to a device in every folder (CON, PRN, AUX, NUL, COM1..COM9,
+// LPT1..LPT9, with or without an extension: "NUL.txt" is NUL too), or a name in the device
+// namespace (\\.\COM12, \\.\pipe\NAME).
+bool IsDeviceName(const std::wstring& path) {
+  if (path.rfind(L"\\\\.\\", 0) == 0) return true;
+  const std::size_t start = path.find_last_of(L"\\/:") + 1;  // npos + 1 == 0
+  std::wstring name = path.substr(start, path.find(L'.', start) - start);
+  while (!name.empty() && name.back() == L' ') name.pop_back();
+  for (wchar_t& c : name) c = static_cast<wchar_t>(std::towupper(c));
+  if (name == L"CON" || name == L"PRN" || name == L"AUX" || name == L"NUL") return true;
+  return name.size() == 4 && (name.rfind(L"COM", 0) == 0 || name.rfind(L"LPT", 0) == 0) &&
+         name[3] >= L'1' && name[3] <= L'9';
 }
 
 // Writes all of `bytes`: at the handle's position, or at *offset when given.
@@ -135,6 +150,20 @@ TFileResult WriteNewFile(const std::string& path, std::string_view bytes) {
   if (result.Done() && !::FlushFileBuffers(handle)) result = LastFailure();
   if (!::CloseHandle(handle) && result.Done()) result = LastFailure();
   return result;
+}
+
+TFileResult CheckReplaceable(const std::string& path) {
+  const std::wstring wide = win32::Wide(path);
+  if (IsDeviceName(wide)) return TFileResult{TFileStatus::kNotRegular, 0, 0};
+  const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const TFileResult failure = LastFailure();
+    return failure.status == TFileStatus::kMissing ? TFileResult{} : failure;
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return TFileResult{TFileStatus::kNotRegular, 0, 0};
+  }
+  return {};
 }
 
 TFileResult MoveIntoPlace(const std::string& from, const std::string& to) {
