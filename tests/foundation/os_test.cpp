@@ -2,6 +2,8 @@
 // the terminal answer for a redirected output and the local calendar.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #ifndef _WIN32
 #include <sys/stat.h>
 #endif
@@ -111,7 +113,10 @@ TEST(OsFileTest, AWholeFileTakesThePlaceOfNoFolderDeviceOrPipe) {
   EXPECT_EQ(ReadFile(dir.File("record")), "new");
   std::size_t names = 0;
   for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir.path())) ++names;
-  EXPECT_EQ(names, cases.size() - 1) << "a temporary file was left";
+  const auto inFolder = std::count_if(cases.begin(), cases.end(), [&](const Case& c) {
+    return c.path.rfind(dir.path(), 0) == 0 && fs::exists(fs::symlink_status(c.path));
+  });
+  EXPECT_EQ(names, static_cast<std::size_t>(inFolder)) << "a temporary file was left";
 }
 
 TEST(OsFileTest, ReadRefusesALinkItself) {

@@ -332,7 +332,9 @@ TEST_F(ReportCommandTest, RefusesAPlaceThatHoldsNoRegularFileWritingNothing) {
     const fs::file_type before = fs::symlink_status(place).type();
     args.insert(args.end(), {"--since", "2024-05-01"});
     EXPECT_EQ(Run(args), exit_status::kUsage) << place;
-    EXPECT_NE(err_.str().find(place + " is not a regular file"), std::string::npos) << err_.str();
+    // The name as the command joined it (Windows joins with a backslash).
+    const std::string name = fs::path(place).filename().string();
+    EXPECT_NE(err_.str().find(name + " is not a regular file"), std::string::npos) << err_.str();
     EXPECT_EQ(fs::symlink_status(place).type(), before) << place;
   }
   EXPECT_FALSE(fs::exists(dir_.File("r.html")));
