@@ -2,12 +2,17 @@
 // "vornex restore".
 #include "console/line_commands.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "console/exit_status.h"
 #include "console/job_report.h"
 #include "console/records_options.h"
 #include "download/data_info.h"
 #include "download/identity_backup.h"
 #include "foundation/text.h"
+#include "line/line_os.h"
+#include "line/line_push.h"
 #include "line/line_schema.h"
 #include "line/pg_connection.h"
 #include "store/station_store.h"
@@ -176,61 +181,155 @@ int PrintLineHistory(const TStationSettings& settings, const line::TLineHistoryF
   return exit_status::kOk;
 }
 
-std::optional<TIdentityBackup> CopyLineBackup(TStationStore& store,
-                                              const TStationSettings& settings,
-                                              const std::string& sn, const std::string& meid,
-                                              std::ostream& err, int* status) {
+namespace {
+
+// "backup 7 of station st2 (4f1c...)".
+std::string LineBackupName(const line::TLineBackup& b) {
+  return "backup " + std::to_string(b.backup.id) + " of station " + PrintableText(b.stationName) +
+         " (" + b.stationId + ")";
+}
+
+// What `b` holds otherwise than `latest`: "MEID, test flag, NV items"; empty when nothing.
+std::string Differences(const TIdentityBackup& b, const TIdentityBackup& latest) {
+  constexpr const char* kSlotNames[] = {"SN", "IMEI", "MEID", "BT address", "test flag"};
+  std::string what;
+  const auto add = [&](const char* name) {
+    what += (what.empty() ? "" : ", ") + std::string(name);
+  };
+  for (std::size_t slot = 0; slot < b.at.slots.size() && slot < std::size(kSlotNames); ++slot) {
+    if (b.at.slots[slot] != latest.at.slots[slot]) add(kSlotNames[slot]);
+  }
+  const auto sameNv = [](const TNvRecord& x, const TNvRecord& y) { return x.bytes == y.bytes; };
+  if (!std::equal(b.nv.begin(), b.nv.end(), latest.nv.begin(), latest.nv.end(), sameNv)) {
+    add("NV items");
+  }
+  if (b.itemSwitches != latest.itemSwitches) add("items kept");
+  return what;
+}
+
+// Whether "STATION:ID" (the station by its id or name) names the backup.
+bool Names(const std::string& named, const line::TLineBackup& b) {
+  const std::size_t colon = named.rfind(':');
+  if (colon == std::string::npos) return false;
+  const std::string station = named.substr(0, colon);
+  return (station == b.stationId || station == b.stationName) &&
+         named.substr(colon + 1) == std::to_string(b.backup.id);
+}
+
+// The candidates, the latest to reach the line first, each with what it holds otherwise.
+void ListLineBackups(const std::vector<const line::TLineBackup*>& fit, std::ostream& err) {
+  err << "  BACKUP (STATION:ID)                       STATION           TAKEN (its clock)        "
+         "RECEIVED BY THE LINE     DIFFERS FROM THE LATEST\n";
+  for (const line::TLineBackup* b : fit) {
+    const std::string differs = Differences(b->backup, fit.front()->backup);
+    err << PrintableText(FormatBounded(1023, "  %-41s %-17s %-24s %-24s %s",
+                                       (b->stationId + ":" + std::to_string(b->backup.id)).c_str(),
+                                       b->stationName.c_str(), b->backup.createdAt.c_str(),
+                                       b->receivedAt.c_str(),
+                                       b == fit.front()  ? "(the latest)"
+                                       : differs.empty() ? "nothing"
+                                                         : differs.c_str()))
+        << '\n';
+  }
+}
+
+}  // namespace
+
+std::optional<TIdentityBackup> ChooseLineBackup(TStationStore& store,
+                                                const TStationSettings& settings,
+                                                const TLineBackupChoice& choice, std::ostream& err,
+                                                int* status) {
   auto conn = ConnectLine("restore", settings, err, status);
   if (!conn) return std::nullopt;
   std::string error;
-  const auto found = line::NewestLineBackup(*conn, sn, meid, &error);
+  const auto found = line::OpenLineBackups(*conn, choice.sn, choice.meid, &error);
   if (!found) {
     err << "vornex restore: " << error << '\n';
     *status = exit_status::kUnavailable;
     return std::nullopt;
   }
-  const std::string device =
-      !sn.empty() ? "serial number " + AnsiToUtf8(sn) : "MEID " + AnsiToUtf8(meid);
-  if (!*found) {
+  *status = exit_status::kRefused;
+  const std::string device = !choice.sn.empty() ? "serial number " + AnsiToUtf8(choice.sn)
+                                                : "MEID " + AnsiToUtf8(choice.meid);
+  // Every candidate is checked before any is chosen: a row of the line is written to a device
+  // only when it could have come from a station.
+  std::vector<const line::TLineBackup*> fit;
+  for (const line::TLineBackup& b : *found) {
+    if (const std::string fault = BackupFault(b.backup); !fault.empty()) {
+      err << "vornex restore: the line's " << LineBackupName(b) << " is refused: " << fault << '\n';
+    } else {
+      fit.push_back(&b);
+    }
+  }
+  if (fit.empty()) {
     err << "vornex restore: no station of the line holds an open backup of the device with "
-        << device << '\n';
-    *status = exit_status::kRefused;
+        << device << " that may be restored\n";
     return std::nullopt;
   }
-  const line::TLineBackup& from = **found;
-  const std::string name = "backup " + std::to_string(from.backup.id) + " of station " +
-                           PrintableText(from.stationName) + " (" + from.stationId + ")";
-  // A row of the line is written to a device only when it could have come from a station.
-  if (const std::string fault = BackupFault(from.backup); !fault.empty()) {
-    err << "vornex restore: the line's " << name << " is refused: " << fault << '\n';
-    *status = exit_status::kRefused;
+  const std::string again = "vornex restore " +
+                            std::string(choice.sn.empty() ? "--meid " : "--serial ") +
+                            AnsiToUtf8(choice.sn.empty() ? choice.meid : choice.sn);
+  const line::TLineBackup* chosen = fit.front();
+  if (!choice.named.empty()) {
+    const auto named = std::find_if(fit.begin(), fit.end(), [&](const line::TLineBackup* b) {
+      return Names(choice.named, *b);
+    });
+    if (named == fit.end()) {
+      err << "vornex restore: --line-backup " << PrintableText(choice.named)
+          << " is none of the line's open backups of the device with " << device << ":\n";
+      ListLineBackups(fit, err);
+      return std::nullopt;
+    }
+    chosen = *named;
+  } else if (std::any_of(fit.begin(), fit.end(), [&](const line::TLineBackup* b) {
+               return b->stationId != chosen->stationId ||
+                      !Differences(b->backup, chosen->backup).empty();
+             })) {
+    // Whose values the device gets is the operator's decision, never the newest clock's.
+    err << "vornex restore: the line holds " << fit.size() << " open backups of the device with "
+        << device << " from more than one station or with differing values; none is chosen:\n";
+    ListLineBackups(fit, err);
+    err << "Name the one to restore: " << again << " --line-backup STATION:ID\n";
     return std::nullopt;
   }
-  if (from.stationId == store.StationId()) {
+  const std::string name = LineBackupName(*chosen);
+  if (chosen->stationId == store.StationId()) {
     // This station's own backup: restored where it is, while it is open here.
-    auto own = store.LoadBackup(from.backup.id, &error);
+    auto own = store.LoadBackup(chosen->backup.id, &error);
     if (own && own->open) return own;
     err << "vornex restore: the line's " << name << " is this station's and "
         << (own ? "closed here already (the line has not received its closing yet)" : error)
         << '\n';
-    *status = exit_status::kRefused;
     return std::nullopt;
   }
-  TIdentityBackup copy = from.backup;
+  // Kept in this station's records by the restore job once the device shows it is its device.
+  TIdentityBackup copy = chosen->backup;
+  copy.id = 0;
   copy.source = kBackupSourceLine;
   copy.sourceFile = name;
   copy.openReason = "copied from the line";
-  copy.originStation = from.stationId;
-  copy.originId = from.backup.id;
-  copy.id = store.CommitBackup(copy, &error);
-  if (copy.id == 0) {
-    err << "vornex restore: the line's " << name << " cannot be kept here: " << error << '\n';
-    *status = exit_status::kUnavailable;
-    return std::nullopt;
+  copy.originStation = chosen->stationId;
+  copy.originId = chosen->backup.id;
+  err << "vornex restore: the line's " << name << " (" << device << ", taken "
+      << PrintableText(chosen->backup.createdAt) << ", received " << chosen->receivedAt << ")\n";
+  *status = exit_status::kOk;
+  return copy;
+}
+
+bool PushRecordsNow(TStationStore& store, const TStationSettings& settings, std::ostream& err) {
+  std::string name = settings.lineName.empty() ? line::HostName() : settings.lineName;
+  if (name.empty()) name = store.StationId();
+  line::TLinePusher pusher(store, settings.lineConnection, std::move(name), nullptr);
+  if (pusher.Drain(line::kDrainMs)) {
+    err << "vornex restore: the restore and the closing are on the line\n";
+    return true;
   }
-  err << "vornex restore: " << name << " (" << device << ", " << from.backup.createdAt
-      << ") copied into this station's records as backup " << copy.id << '\n';
-  return store.LoadBackup(copy.id, &error);
+  const std::string problem = pusher.State().problem;
+  err << "vornex restore: the closing is NOT on the line yet ("
+      << (problem.empty() ? "the line did not take every record in time" : PrintableText(problem))
+      << "): until it is, another station may restore the same backup; it is sent with this "
+         "station's next start\n";
+  return false;
 }
 
 }  // namespace vornex

@@ -38,13 +38,27 @@ enum class THistoryFormat { kTable, kJson, kCsv };
 int PrintLineHistory(const TStationSettings& settings, const line::TLineHistoryFilter& filter,
                      THistoryFormat format, std::ostream& out, std::ostream& err);
 
-// "vornex restore --serial SN / --meid M": the newest open backup of the device on any station
-// of the line, checked as a DataInfo file is, and copied into this station's store (its origin
-// kept, so that closing the copy closes it on the line too). The copy, or nullopt with the exit
+// Which of the line's open backups "vornex restore --serial SN / --meid M" takes.
+struct TLineBackupChoice {
+  std::string sn;     // device bytes; or
+  std::string meid;   // device bytes
+  std::string named;  // --line-backup STATION:ID (the station by its id or name); empty: none
+};
+
+// The line's open backup of the device to restore, every candidate checked first (as a DataInfo
+// file is) and none copied into this station's store: the one backup there is, or the latest of
+// one station's backups that are all equal, or the one `named`. Backups of several stations, or
+// with differing values, are listed on `err` and none is chosen. This station's own backup comes
+// from its store (id > 0); another station's has id 0, source kBackupSourceLine and its origin,
+// and the restore job keeps it once the device has shown it is its device. Nullopt with the exit
 // status in *status after saying why.
-std::optional<TIdentityBackup> CopyLineBackup(TStationStore& store,
-                                              const TStationSettings& settings,
-                                              const std::string& sn, const std::string& meid,
-                                              std::ostream& err, int* status);
+std::optional<TIdentityBackup> ChooseLineBackup(TStationStore& store,
+                                                const TStationSettings& settings,
+                                                const TLineBackupChoice& choice, std::ostream& err,
+                                                int* status);
+
+// Sends what the store's outbox holds (a restore's job, copy and closing) to the line now, for at
+// most line::kDrainMs (scaled), and says on `err` whether the line has it all. True when it has.
+bool PushRecordsNow(TStationStore& store, const TStationSettings& settings, std::ostream& err);
 
 }  // namespace vornex

@@ -101,12 +101,16 @@ std::string BackupName(const TIdentityBackup& b) {
   return name + ")";
 }
 
-// Refuses a DataInfo file for a device whose own backup is still open: that backup, not a
-// file, holds what the device had before. The exit status.
-int RefuseImportOverOpenBackup(const TIdentityBackup& held, int com, std::ostream& err) {
-  err << "vornex restore: the device on COM" << com << " has the open " << BackupName(held)
-      << ": not written from a DataInfo file; restore that backup instead: vornex restore "
-      << held.id << " --com " << com << "   (or add --force to write the file all the same)\n";
+// Refuses a DataInfo file or a line backup for a device whose own backup is still open here:
+// that backup holds what the device had before. The exit status.
+int RefuseImportOverOpenBackup(const TIdentityBackup& held, int com, bool fromLine,
+                               std::ostream& err) {
+  const std::string where = com > 0 ? " --com " + std::to_string(com) : "";
+  err << "vornex restore: the device" << (com > 0 ? " on COM" + std::to_string(com) : "")
+      << " has the open " << BackupName(held) << ": not written from "
+      << (fromLine ? "the line" : "a DataInfo file")
+      << "; restore that backup instead: vornex restore " << held.id << where
+      << (fromLine ? "\n" : "   (or add --force to write the file all the same)\n");
   return exit_status::kRefused;
 }
 
@@ -122,6 +126,7 @@ int RestoreBackup(TStationStore& store, TIdentityBackup backup, const TOptions& 
   request.force = options.Switch("--force");
   request.verifyIdentity = settings.verifyIdentity;
   const int com = request.com;
+  const bool fromLine = request.backup.source == kBackupSourceLine;
   const TRestoreOutcome outcome = RunRestoreJob(store, std::move(request), reporter);
   if (const TRecordsNotKept& notKept = outcome.summary.notKept; notKept.Any()) {
     // Whatever the device holds now, the records do not say it: never a quiet success.
@@ -137,7 +142,11 @@ int RestoreBackup(TStationStore& store, TIdentityBackup backup, const TOptions& 
     case TRestoreEnd::kRestored:
       return exit_status::kOk;
     case TRestoreEnd::kRefusedImport:
-      return RefuseImportOverOpenBackup(*outcome.held, com, err);
+      return RefuseImportOverOpenBackup(*outcome.held, com, fromLine, err);
+    case TRestoreEnd::kNotShown:
+      err << "vornex restore: the line's backup is refused: " << outcome.error
+          << ": nothing was written or kept\n";
+      return exit_status::kRefused;
     case TRestoreEnd::kRecordsUnreadable:
       err << "vornex restore: " << outcome.error << '\n';
       return exit_status::kUnavailable;
@@ -151,7 +160,7 @@ int RestoreBackup(TStationStore& store, TIdentityBackup backup, const TOptions& 
 
 std::string RestoreUsage() {
   return "usage: vornex restore [ID | --datainfo FILE | --serial SN | --meid M] [--com N]\n"
-         "                      [--force] [--verbose]\n"
+         "                      [--line-backup STATION:ID] [--force] [--verbose]\n"
          "                      [--bench DIR] [--time-scale S] [--data DIR] [--settings FILE]\n"
          "  (no ID)           list the identity backups still open (the records are only read:\n"
          "                    a data folder without them is refused, never created)\n"
@@ -159,14 +168,22 @@ std::string RestoreUsage() {
          "                    read it back and close the backup when it is all there; a device\n"
          "                    that does not run the backup's image yet is named\n"
          "  --datainfo FILE   the same from a DataInfo file (needs --com N)\n"
-         "  --serial SN       the newest open backup of the device with this serial number (as\n"
-         "                    on its label) on any station of the line, copied here first; its\n"
-         "                    closing reaches the line\n"
+         "  --serial SN       the open backup of the device with this serial number (as on its\n"
+         "                    label) on any station of the line: the latest to reach the line of\n"
+         "                    one station's equal backups; backups of several stations or with\n"
+         "                    differing values are listed and none is chosen. It is kept here\n"
+         "                    once the device shows it is its device (same serial number or\n"
+         "                    MEID, or answering neither, NV items blank or equal), and the\n"
+         "                    restore and its closing are sent to the line before the end\n"
          "  --meid M          the same by the device's MEID\n"
+         "  --line-backup STATION:ID\n"
+         "                    with --serial or --meid: the line backup of that station (its id\n"
+         "                    or name, as listed) with that id\n"
          "  --com N           the device with the port COMn instead (1 to 255)\n"
-         "  --force           restore even when the device answers another serial number\n"
-         "                    (or MEID), a newer backup of the device is open, the device of a\n"
+         "  --force           restore even when the device does not show it is the backup's\n"
+         "                    device, a newer backup of the device is open, the device of a\n"
          "                    DataInfo file has an open backup, or the file has no serial number\n"
+         "                    (never a backup from the line)\n"
          "  --verbose         show every item written and read back\n"
          "  --bench DIR       simulated devices of this bench registry\n";
 }
@@ -178,8 +195,8 @@ int RunRestoreCommand(const std::vector<std::string>& args, std::ostream& out, s
   }
   std::string mistake;
   const auto options = ParseOptions(args,
-                                    {"--datainfo", "--serial", "--meid", "--com", "--bench",
-                                     "--time-scale", "--data", "--settings"},
+                                    {"--datainfo", "--serial", "--meid", "--line-backup", "--com",
+                                     "--bench", "--time-scale", "--data", "--settings"},
                                     {"--force", "--verbose"}, true, &mistake);
   if (options) {
     const std::string& id = options->word;
@@ -193,6 +210,11 @@ int RunRestoreCommand(const std::vector<std::string>& args, std::ostream& out, s
       mistake = "--time-scale " + options->Get("--time-scale") + " is no number greater than 0";
     } else if (fromLine && (datainfo || !id.empty())) {
       mistake = "--serial or --meid takes no backup ID or --datainfo";
+    } else if (fromLine && options->Switch("--force")) {
+      mistake = "--force does not apply to a backup from the line";
+    } else if (options->Has("--line-backup") &&
+               (!fromLine || options->Get("--line-backup").find(':') == std::string::npos)) {
+      mistake = "--line-backup STATION:ID goes with --serial SN or --meid M";
     } else if (options->Has("--serial") && options->Has("--meid")) {
       mistake = "--serial and --meid exclude each other";
     } else if (fromLine && options->Get(options->Has("--serial") ? "--serial" : "--meid").empty()) {
@@ -246,10 +268,13 @@ int RunRestoreCommand(const std::vector<std::string>& args, std::ostream& out, s
   TIdentityBackup backup;
   if (fromLine) {
     int status = 0;
-    auto copy = CopyLineBackup(*store, settings, Utf8ToAnsi(options->Get("--serial")),
-                               Utf8ToAnsi(options->Get("--meid")), err, &status);
-    if (!copy) return status;
-    backup = std::move(*copy);
+    auto chosen =
+        ChooseLineBackup(*store, settings,
+                         {Utf8ToAnsi(options->Get("--serial")), Utf8ToAnsi(options->Get("--meid")),
+                          options->Get("--line-backup")},
+                         err, &status);
+    if (!chosen) return status;
+    backup = std::move(*chosen);
   } else if (options->Has("--datainfo")) {
     backup.source = kBackupSourceDataInfo;
     backup.sourceFile = options->Get("--datainfo");
@@ -293,7 +318,11 @@ int RunRestoreCommand(const std::vector<std::string>& args, std::ostream& out, s
         << "   (or add --force to restore backup " << backup.id << " all the same)\n";
     return exit_status::kRefused;
   }
-  return RestoreBackup(*store, std::move(backup), *options, settings, out, err);
+  const int status = RestoreBackup(*store, std::move(backup), *options, settings, out, err);
+  // The closing of a line backup is on the line before the command ends, so that no other
+  // station restores the same backup again.
+  if (fromLine && status == exit_status::kOk) PushRecordsNow(*store, settings, err);
+  return status;
 }
 
 }  // namespace vornex

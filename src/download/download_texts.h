@@ -272,14 +272,15 @@ constexpr const char* kNoFirmwareAnswer = "the device does not answer in its fir
 constexpr const char* kModemPort = " (modem)";
 constexpr const char* kDiagPort = " (diagnostics)";
 // Another device than the backup's.
-constexpr const char* kAnswers = "the device answers ";  // then one of:
-constexpr const char* kSerialNumber = "serial number ";
-constexpr const char* kMeid = "MEID ";
-constexpr const char* kBackupIsOf = ", the backup is of ";  // its value, then:
+constexpr const char* kNotShown =
+    "the device does not show that it is the backup's device: ";  // why, then:
 constexpr const char* kNotRestoredForce = ": not restored (add --force if this is the device)";
 // A DataInfo file.
 constexpr const char* kFileNotKept = "the DataInfo file could not be kept: ";
 constexpr const char* kFileKept = "DataInfo file kept as backup ";  // its id, then ".".
+// Another station's backup from the line.
+constexpr const char* kLineNotKept = "the line's backup could not be kept: ";
+constexpr const char* kLineKept = "Line backup kept as backup ";  // its id, then ".".
 // What the restore wrote and read back.
 constexpr const char* kRestoredNothing =
     "  restored nothing: the backup keeps neither NV items nor AT values";

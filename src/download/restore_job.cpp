@@ -10,6 +10,7 @@
 #include "discovery/port_info.h"
 #include "download/download_limits.h"
 #include "download/download_texts.h"
+#include "download/identity_evidence.h"
 #include "download/reset_rediscovery.h"
 #include "download/step_clock.h"
 #include "foundation/local_time.h"
@@ -85,18 +86,16 @@ std::optional<TUsbGroup> FindDevice(TUsbDevice& device, const std::string& key, 
   return std::nullopt;
 }
 
-// Why the device is not the one of the backup: it answers another serial number or, for a
-// backup without one, another MEID (a value it does not answer proves nothing). Empty when it
-// may be the backup's device.
-std::string OtherDevice(const TIdentityBlock& saved, const std::optional<std::string>& sn,
-                        const std::optional<std::string>& meid) {
-  const bool bySn = !saved.slots[kSlotSn].empty();
-  const std::string& expected = saved.slots[bySn ? kSlotSn : kSlotMeid];
-  const std::optional<std::string>& now = bySn ? sn : meid;
-  if (expected.empty() || !now || now->empty() || *now == expected) return {};
-  return std::string(restore_text::kAnswers) +
-         (bySn ? restore_text::kSerialNumber : restore_text::kMeid) + AnsiToUtf8(*now) +
-         restore_text::kBackupIsOf + AnsiToUtf8(expected) + restore_text::kNotRestoredForce;
+// Reads one NV item as the device holds it, for the evidence rule: all zero for an item it does
+// not have, nullopt when it did not answer.
+TNvItemReader NvReader(TUsbDevice& device) {
+  return [&device](std::uint16_t item) -> std::optional<TNvItemData> {
+    TNvItemData data{};
+    const TNvOutcome outcome = device.ReadNvItemOutcome(item, data.data());
+    if (outcome == TNvOutcome::kNoAnswer) return std::nullopt;
+    if (outcome == TNvOutcome::kRefused) data.fill(0);
+    return data;
+  };
 }
 
 }  // namespace
@@ -135,7 +134,10 @@ TRestoreOutcome RunRestoreJob(TStationStore& store, TRestoreRequest request,
                               TRestoreReporter& reporter) {
   TIdentityBackup& backup = request.backup;
   const bool force = request.force;
+  // A DataInfo file, or another station's backup from the line, is kept in the store only once
+  // the device has shown that it is its device.
   const bool import = backup.id == 0;
+  const bool fromLine = import && backup.source == kBackupSourceLine;
   TRestoreOutcome outcome;
   TJobSummary& summary = outcome.summary;
   summary.kind = kJobKindRestore;
@@ -236,24 +238,28 @@ TRestoreOutcome RunRestoreJob(TStationStore& store, TRestoreRequest request,
   TTimingReporter timed(reporter, clock);
   TIdentityKeeper keeper(device, timed);
   if (!force) {
-    const bool noSn = backup.at.slots[kSlotSn].empty();
-    std::optional<std::string> sn;
-    std::optional<std::string> meid;
-    if (import || !noSn) sn = keeper.ReadAtValue(kSlotSn);
-    if (import || (noSn && !backup.at.slots[kSlotMeid].empty())) {
-      meid = keeper.ReadAtValue(kSlotMeid);
+    TIdentityBlock answered;
+    for (const int slot : {kSlotSn, kSlotMeid}) {
+      answered.slots[slot] = keeper.ReadAtValue(slot).value_or("");
     }
     if (import) {
-      const bool read =
-          NewestOpenBackupOf(store, "", sn.value_or(""), meid.value_or(""), &held, &error);
+      const bool read = NewestOpenBackupOf(store, "", answered.slots[kSlotSn],
+                                           answered.slots[kSlotMeid], &held, &error);
       if (!read || held) device.ClosePorts();
       if (!read) return unreadable(error);
       if (held) return refuseImport(std::move(*held));
     }
-    const std::string other = OtherDevice(backup.at, sn, meid);
-    if (!other.empty()) {
+    const TEvidenceFinding found =
+        FindEvidence(answered, backup, TBlankRule::kNvItems, NvReader(device));
+    if (found.evidence != TEvidence::kShown) {
       device.ClosePorts();
-      return finish(other);
+      if (fromLine) {
+        // Nothing of another station's backup is kept for a device that is not its own.
+        outcome.end = TRestoreEnd::kNotShown;
+        outcome.error = restore_text::kNotShown + found.why;
+        return outcome;
+      }
+      return finish(restore_text::kNotShown + found.why + restore_text::kNotRestoredForce);
     }
   }
   if (import) {
@@ -264,10 +270,11 @@ TRestoreOutcome RunRestoreJob(TStationStore& store, TRestoreRequest request,
     backup.id = store.CommitBackup(backup, &error);
     if (backup.id == 0) {
       device.ClosePorts();
-      return finish(restore_text::kFileNotKept + error);
+      return finish((fromLine ? restore_text::kLineNotKept : restore_text::kFileNotKept) + error);
     }
     summary.backupId = backup.id;
-    reporter.Line(restore_text::kFileKept + std::to_string(backup.id) + ".");
+    reporter.Line((fromLine ? restore_text::kLineKept : restore_text::kFileKept) +
+                  std::to_string(backup.id) + ".");
   }
   clock.Begin(TTimedStep::kRestore);
   const TRestoreResult result = keeper.RestoreDeviceData(backup, request.verifyIdentity);

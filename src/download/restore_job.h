@@ -3,7 +3,8 @@
 // port the operator names), resets it back into its firmware when it waits in download mode,
 // checks that it is the backup's device, writes the identity back, reads it back and compares,
 // tells whether the device runs the backup's image, and records the job in the station record
-// store; a verified restore closes the backup, any other end leaves it open. "vornex restore"
+// store; a verified restore closes the backup, any other end leaves it open. A device is written
+// only when it shows that it is the backup's device (identity_evidence.h). "vornex restore"
 // runs it.
 #pragma once
 
@@ -31,13 +32,14 @@ class TRestoreReporter : public TStepReporter {
 
 // What a restore job is asked to do.
 struct TRestoreRequest {
-  // The backup: one of the store (id > 0), or read from a DataInfo file (id 0), which is kept in
-  // the store before the device is written.
+  // The backup: one of the store (id > 0), or read from a DataInfo file or another station's
+  // backup from the line (id 0, source kBackupSourceLine, its origin named), which is kept in the
+  // store once the device has shown it is its device, before the device is written.
   TIdentityBackup backup;
   // The device with the port of this COM number; 0 for the device with the backup's key.
   std::int32_t com = 0;
-  // Restore even when the device answers another serial number (or MEID), or the device of a
-  // DataInfo file has an open backup.
+  // Restore even when the device does not show that it is the backup's device
+  // (identity_evidence.h), or the device of a DataInfo file has an open backup.
   bool force = false;
   // Read the identity back and compare it (VerifyIdentity).
   bool verifyIdentity = true;
@@ -50,13 +52,15 @@ enum class TRestoreEnd : std::uint8_t {
   kRefusedImport,      // a DataInfo file for a device with the open backup `held`: nothing
                        // written, nothing recorded
   kRecordsUnreadable,  // the store's open backups could not be read (`error`): nothing written
+  kNotShown,           // a line backup for a device that does not show it is its device (`error`
+                       // says why): nothing written, nothing kept or recorded
 };
 
 struct TRestoreOutcome {
   TRestoreEnd end = TRestoreEnd::kNotRestored;
   TJobSummary summary;                  // the job's account, as recorded
   std::optional<TIdentityBackup> held;  // kRefusedImport
-  std::string error;                    // kRecordsUnreadable
+  std::string error;                    // kRecordsUnreadable, kNotShown
 };
 
 // Runs the restore job; every line it has to say goes to the reporter while it runs.

@@ -124,7 +124,7 @@ bool PushBackup(TPgConnection& conn, const std::string& stationId, const TIdenti
       "device_key, diag_com, modem_com, firmware_version, image_tag, image_sha256, "
       "item_switches, sn, imei, meid, braddr, tflag, nv, origin_station, origin_id) VALUES ($1, "
       "$2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17, $18, $19, $20, "
-      "$21) ON CONFLICT DO NOTHING",
+      "$21) ON CONFLICT (station_id, local_id) DO NOTHING",
       {Text(stationId),
        Number(b.id),
        Text(b.createdAt),
@@ -285,57 +285,60 @@ bool VisitLineJobs(TPgConnection& conn, const TLineHistoryFilter& filter,
   return true;
 }
 
-std::optional<std::optional<TLineBackup>> NewestLineBackup(TPgConnection& conn,
-                                                           const std::string& sn,
-                                                           const std::string& meid,
-                                                           std::string* error) {
+std::optional<std::vector<TLineBackup>> OpenLineBackups(TPgConnection& conn, const std::string& sn,
+                                                        const std::string& meid,
+                                                        std::string* error) {
   std::string why;
   const auto rows = conn.Exec(
-      "SELECT b.station_id, s.name, b.local_id, b.created_at, b.source, b.source_file, b.slot, "
-      "b.device_key, b.diag_com, b.modem_com, b.firmware_version, b.image_tag, b.image_sha256, "
-      "b.item_switches, b.sn, b.imei, b.meid, b.braddr, b.tflag, b.nv FROM line.backups b JOIN "
-      "line.stations s USING (station_id) WHERE ((length($1::bytea) > 0 AND b.sn = $1::bytea) OR "
-      "(length($2::bytea) > 0 AND b.meid = $2::bytea)) AND NOT EXISTS (SELECT 1 FROM line.closings "
-      "c WHERE "
-      "c.backup_station = b.station_id AND c.backup_id = b.local_id) ORDER BY b.created_at "
-      "DESC, b.received_at DESC LIMIT 1",
+      "SELECT b.station_id, s.name, to_char(b.received_at, 'YYYY-MM-DD HH24:MI:SS.MS'), "
+      "b.local_id, b.created_at, b.source, b.source_file, b.slot, b.device_key, b.diag_com, "
+      "b.modem_com, b.firmware_version, b.image_tag, b.image_sha256, b.item_switches, b.sn, "
+      "b.imei, b.meid, b.braddr, b.tflag, b.nv FROM line.backups b JOIN line.stations s USING "
+      "(station_id) WHERE ((length($1::bytea) > 0 AND b.sn = $1::bytea) OR (length($2::bytea) > 0 "
+      "AND b.meid = $2::bytea)) AND NOT EXISTS (SELECT 1 FROM line.closings c WHERE "
+      "c.backup_station = b.station_id AND c.backup_id = b.local_id) AND NOT EXISTS (SELECT 1 "
+      "FROM line.backups copy WHERE copy.origin_station = b.station_id AND copy.origin_id = "
+      "b.local_id) ORDER BY b.received_at DESC, b.station_id, b.local_id DESC",
       {Bytes(sn), Bytes(meid)}, &why);
   if (!rows) {
     *error = "cannot look for the device's open backups on the line: " + why;
     return std::nullopt;
   }
-  if (rows->rows.empty()) return std::optional<TLineBackup>();
-  const auto& row = rows->rows[0];
-  TLineBackup line;
-  std::size_t c = 0;
-  const auto next = [&]() -> const std::string& { return row[c++]; };
-  line.stationId = next();
-  line.stationName = next();
-  TIdentityBackup& b = line.backup;
-  b.id = ToInt(next());
-  b.createdAt = next();
-  b.source = next();
-  b.sourceFile = next();
-  b.slot = static_cast<std::int32_t>(ToInt(next()));
-  b.deviceKey = next();
-  b.diagCom = static_cast<std::int32_t>(ToInt(next()));
-  b.modemCom = static_cast<std::int32_t>(ToInt(next()));
-  b.firmwareVersion = next();
-  b.imageTag = next();
-  b.imageSha256 = next();
-  b.itemSwitches = static_cast<std::uint32_t>(ToInt(next()));
-  for (std::string& slot : b.at.slots) slot = next();
-  const std::string& nv = next();
-  const std::size_t size = TNvRecord{}.bytes.size();
-  if (nv.size() % size != 0) {
-    *error = "the line's backup " + std::to_string(b.id) + " of station " + line.stationName +
-             " has damaged NV records (" + std::to_string(nv.size()) + " bytes)";
-    return std::nullopt;
+  std::vector<TLineBackup> found;
+  for (const auto& row : rows->rows) {
+    TLineBackup& line = found.emplace_back();
+    std::size_t c = 0;
+    const auto next = [&]() -> const std::string& { return row[c++]; };
+    line.stationId = next();
+    line.stationName = next();
+    line.receivedAt = next();
+    TIdentityBackup& b = line.backup;
+    b.id = ToInt(next());
+    b.createdAt = next();
+    b.source = next();
+    b.sourceFile = next();
+    b.slot = static_cast<std::int32_t>(ToInt(next()));
+    b.deviceKey = next();
+    b.diagCom = static_cast<std::int32_t>(ToInt(next()));
+    b.modemCom = static_cast<std::int32_t>(ToInt(next()));
+    b.firmwareVersion = next();
+    b.imageTag = next();
+    b.imageSha256 = next();
+    b.itemSwitches = static_cast<std::uint32_t>(ToInt(next()));
+    for (std::string& slot : b.at.slots) slot = next();
+    const std::string& nv = next();
+    const std::size_t size = TNvRecord{}.bytes.size();
+    if (nv.size() % size != 0) {
+      *error = "the line's backup " + std::to_string(b.id) + " of station " +
+               PrintableText(line.stationName) + " has damaged NV records (" +
+               std::to_string(nv.size()) + " bytes)";
+      return std::nullopt;
+    }
+    for (std::size_t at = 0; at < nv.size(); at += size) {
+      std::memcpy(b.nv.emplace_back().bytes.data(), nv.data() + at, size);
+    }
   }
-  for (std::size_t at = 0; at < nv.size(); at += size) {
-    std::memcpy(b.nv.emplace_back().bytes.data(), nv.data() + at, size);
-  }
-  return std::optional<TLineBackup>(std::move(line));
+  return found;
 }
 
 std::optional<std::vector<TLineStation>> LineStations(TPgConnection& conn, std::string* error) {

@@ -58,19 +58,20 @@ using TLineJobVisitor = std::function<bool(const TLineJob&)>;
 bool VisitLineJobs(TPgConnection& conn, const TLineHistoryFilter& filter,
                    const TLineJobVisitor& visit, std::string* error);
 
-// An open backup of the line (no closing row names it), with everything in it; `backup.id` is
-// its id on the station that took it.
+// An open backup of the line (no closing row names it and no station copied it), with everything
+// in it; `backup.id` is its id on the station that took it, `backup.createdAt` that station's
+// local time.
 struct TLineBackup {
   std::string stationId;
   std::string stationName;
+  std::string receivedAt;  // when the line received it: the server's time, never a station's
   TIdentityBackup backup;
 };
-// The newest open backup on any station whose serial number (or MEID) is this one; none when
-// there is none. Nullopt with *error when it cannot be read.
-std::optional<std::optional<TLineBackup>> NewestLineBackup(TPgConnection& conn,
-                                                           const std::string& sn,
-                                                           const std::string& meid,
-                                                           std::string* error);
+// The open backups on any station whose serial number (or MEID) is this one, the latest to reach
+// the line first. Nullopt with *error when they cannot be read.
+std::optional<std::vector<TLineBackup>> OpenLineBackups(TPgConnection& conn, const std::string& sn,
+                                                        const std::string& meid,
+                                                        std::string* error);
 
 // One station of the line as "vornex line status" prints it.
 struct TLineStation {

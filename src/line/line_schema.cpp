@@ -179,7 +179,43 @@ CREATE POLICY closings_add ON line.closings FOR INSERT WITH CHECK (
         AND copy.meid = origin.meid)));
 )sql";
 
-constexpr const char* kLineMigrations[] = {kLineSchema1, kLineSchema2, kLineSchema3};
+// Schema 4: a restore from the line trusts only the server's time and takes a backup once.
+// - received_at is set by the server on every insert, whatever a station gives: the line orders
+//   the backups of a device by their arrival, never by a station's clock.
+// - A backup is copied by one station (a unique index on its origin); a copy of a backup that
+//   has a closing is refused. Copies that lines of an older schema hold twice stay, marked
+//   older_copy, a mark the stations cannot give.
+constexpr const char* kLineSchema4 = R"sql(
+CREATE FUNCTION line.arrival() RETURNS trigger LANGUAGE plpgsql
+  SET search_path = pg_catalog, pg_temp AS
+  'BEGIN NEW.received_at := clock_timestamp(); RETURN NEW; END';
+CREATE TRIGGER backups_arrival BEFORE INSERT ON line.backups
+  FOR EACH ROW EXECUTE FUNCTION line.arrival();
+CREATE TRIGGER closings_arrival BEFORE INSERT ON line.closings
+  FOR EACH ROW EXECUTE FUNCTION line.arrival();
+CREATE TRIGGER jobs_arrival BEFORE INSERT ON line.jobs
+  FOR EACH ROW EXECUTE FUNCTION line.arrival();
+
+ALTER TABLE line.backups ADD COLUMN older_copy boolean NOT NULL DEFAULT false;
+UPDATE line.backups b SET older_copy = true FROM (SELECT station_id, local_id, row_number() OVER
+    (PARTITION BY origin_station, origin_id ORDER BY received_at, station_id, local_id) AS n
+    FROM line.backups WHERE origin_station IS NOT NULL) d
+  WHERE d.station_id = b.station_id AND d.local_id = b.local_id AND d.n > 1;
+CREATE UNIQUE INDEX backups_copied_once ON line.backups (origin_station, origin_id)
+  WHERE origin_station IS NOT NULL AND NOT older_copy;
+REVOKE INSERT ON line.backups FROM vornex_station;
+GRANT INSERT (station_id, local_id, created_at, source, source_file, slot, device_key, diag_com,
+  modem_com, firmware_version, image_tag, image_sha256, item_switches, sn, imei, meid, braddr,
+  tflag, nv, origin_station, origin_id) ON line.backups TO vornex_station;
+
+DROP POLICY backups_add ON line.backups;
+CREATE POLICY backups_add ON line.backups FOR INSERT WITH CHECK (
+  line.login_station(station_id) AND (origin_station IS NULL OR NOT EXISTS (
+    SELECT 1 FROM line.closings c
+      WHERE c.backup_station = backups.origin_station AND c.backup_id = backups.origin_id)));
+)sql";
+
+constexpr const char* kLineMigrations[] = {kLineSchema1, kLineSchema2, kLineSchema3, kLineSchema4};
 
 // The schema's version, 0 when the database has none. False with *error.
 bool ReadVersion(TPgConnection& conn, std::int64_t* version, std::string* error) {

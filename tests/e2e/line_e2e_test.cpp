@@ -1,7 +1,8 @@
 // Two stations of one line: both flash simulated devices while their records are pushed to the
 // line; a device left past its reset on the first station, with its identity backup open there,
 // is put back by its serial number on the second station from the line's copy, and the backup
-// then shows closed on the line as well as on the second station.
+// then shows closed on the line as well as on the second station. A restore from the line takes
+// no forged, contested, closed or copied backup.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -117,10 +118,10 @@ TEST_F(LineStationTest, ADeviceLeftOnOneStationIsRestoredBySerialOnAnother) {
   ExpectAllSent(*two.Store());
   EXPECT_EQ(OnTheLine(second).jobs, 1);
   EXPECT_EQ(OnTheLine(second).openBackups, 0);
-  const auto found = line::NewestLineBackup(*admin_, sn, "", &error);
-  ASSERT_TRUE(found && *found) << error;
-  EXPECT_EQ((*found)->stationId, first);
-  EXPECT_EQ((*found)->backup.id, leftBackup);
+  const auto found = line::OpenLineBackups(*admin_, sn, "", &error);
+  ASSERT_TRUE(found && found->size() == 1) << error;
+  EXPECT_EQ(found->front().stationId, first);
+  EXPECT_EQ(found->front().backup.id, leftBackup);
 
   // Station 2 stops; the device is plugged in again, rewritten and without its identity.
   pusher_.reset();
@@ -155,9 +156,114 @@ TEST_F(LineStationTest, ADeviceLeftOnOneStationIsRestoredBySerialOnAnother) {
   EXPECT_EQ(OnTheLine(first).openBackups, 0);
   EXPECT_EQ(OnTheLine(second).openBackups, 0);
   EXPECT_EQ(OnTheLine(second).jobs, 2);
-  const auto gone = line::NewestLineBackup(*admin_, sn, "", &error);
+  const auto gone = line::OpenLineBackups(*admin_, sn, "", &error);
   ASSERT_TRUE(gone) << error;
-  EXPECT_FALSE(*gone);
+  EXPECT_TRUE(gone->empty());
+}
+
+// Whatever other stations put on the line under a device's serial number, a restore from the
+// line leaves the device as it was or with its own identity, and keeps no backup it refused.
+TEST_F(LineStationTest, RestoreFromTheLineTakesOnlyTheDevicesOwnUncontestedBackup) {
+  sim::TSimBench& bench = StartBench(std::vector<sim::TDeviceConfig>(1));
+  const sim::TDeviceReport own = bench.Report(0);
+  const std::string sn = own.identity.serialNumber;
+  std::string error;
+  const std::string ahead = "00000000-0000-4000-8000-0000000000a1";  // its clock five years ahead
+  const std::string today = "00000000-0000-4000-8000-0000000000b1";
+  ASSERT_TRUE(server_->Sql("INSERT INTO line.stations (station_id, name, login) VALUES ('" + ahead +
+                           "', 'ahead', 'a'), ('" + today + "', 'today', 'b')"));
+  std::int64_t ids = 0;
+  // A backup of the device as `station` adds it: its own values, or another device's MEID and
+  // test flag under its serial number.
+  const auto add = [&](const std::string& station, bool forged, const char* createdAt) {
+    TIdentityBackup b;
+    b.id = ++ids;
+    b.createdAt = createdAt;
+    b.deviceKey = own.key;
+    b.itemSwitches = kItemAt;
+    b.at.slots[kSlotSn] = sn;
+    b.at.slots[kSlotMeid] = forged ? "A1000009999999" : own.identity.meid;
+    b.at.slots[kSlotTflag] = forged ? "0" : own.identity.testFlag;
+    return line::PushBackup(*admin_, station, b, &error);
+  };
+  const auto clear = [&] {
+    return server_->Sql("DELETE FROM line.closings; DELETE FROM line.backups").has_value();
+  };
+  std::int64_t named = 0;
+  const struct {
+    const char* name;
+    std::function<bool()> rows;
+    std::vector<std::string> more;
+    int status;
+    const char* says;
+  } cases[] = {
+      {"forged",
+       [&] { return clear() && add(today, true, "2024-05-02 10:00:00"); },
+       {},
+       65,
+       "does not show"},
+      {"several stations, one clock ahead",
+       [&] {
+         return clear() && add(ahead, true, "2029-05-02 10:00:00") &&
+                add(today, false, "2024-05-02 10:00:00");
+       },
+       {},
+       65,
+       "none is chosen"},
+      {"older of one station",
+       [&] {
+         return clear() && add(today, false, "2024-05-02 10:00:00") &&
+                add(today, true, "2024-05-02 09:00:00");
+       },
+       {},
+       65,
+       "none is chosen"},
+      {"closed",
+       [&] {
+         return clear() && add(today, false, "2024-05-02 10:00:00") &&
+                line::PushClosing(*admin_, today, today, ids, "2024-05-02", "job", &error);
+       },
+       {},
+       65,
+       "no station of the line holds"},
+      {"named",
+       [&] {
+         const bool added = clear() && add(ahead, true, "2029-05-02 10:00:00") &&
+                            add(today, false, "2024-05-02 10:00:00");
+         named = ids;
+         return added;
+       },
+       {"--line-backup", "today:"},
+       0,
+       "are on the line"},
+      {"copied already", [] { return true; }, {}, 65, "does not show"},
+  };
+  testing::WriteFile(root_.File("station2.ini"),
+                     "[Line]\r\nConnection=" + ConnInfo("st2") + "\r\n");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(c.rows()) << error;
+    std::vector<std::string> args = {"--serial",   sn,
+                                     "--bench",    bench.Folder(),
+                                     "--data",     root_.File("records2"),
+                                     "--settings", root_.File("station2.ini")};
+    args.insert(args.end(), c.more.begin(), c.more.end());
+    if (!c.more.empty()) args.back() += std::to_string(named);
+    std::ostringstream out;
+    EXPECT_EQ(RunRestoreCommand(args, out, out), c.status) << out.str();
+    EXPECT_NE(out.str().find(c.says), std::string::npos) << out.str();
+    const sim::TDeviceReport now = bench.Report(0);
+    EXPECT_EQ(now.identity.meid, own.identity.meid);
+    EXPECT_EQ(now.identity.testFlag, own.identity.testFlag);
+    EXPECT_EQ(now.nvDigest, own.nvDigest);
+    auto records = TStationStore::Open(root_.File("records2"), &error);
+    ASSERT_TRUE(records) << error;
+    EXPECT_EQ(records->OpenBackupCount(&error), 0);
+  }
+  // The named backup's closing reached the line before its restore ended.
+  EXPECT_EQ(server_->Sql("SELECT count(*) FROM line.closings WHERE backup_station = '" + today +
+                         "' AND backup_id = " + std::to_string(named)),
+            (std::optional<std::vector<std::vector<std::string>>>{{{"1"}}}));
 }
 
 }  // namespace
