@@ -427,14 +427,27 @@ int Run(const TOptions& options) {
   }
   const auto admin = line::TPgConnection::Connect(server->AdminConnInfo(), &error);
   line::TLineInitReport report;
-  if (!admin || !line::InitLine(*admin, &report, &error) ||
-      !server->Sql("CREATE ROLE station LOGIN PASSWORD 'bench' IN ROLE vornex_station", "postgres",
-                   &error)) {
+  if (!admin || !line::InitLine(*admin, &report, &error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
   }
-  const std::string conninfo =
-      server->ConnInfo("station", "postgres", server->WritePassFile({{"station", "bench"}}));
+  // The line ties every station to a login of its own; the last one reads the line and pushes
+  // the batch benchmark's station.
+  std::vector<std::pair<std::string, std::string>> logins;
+  for (int i = 0; i <= kStations; ++i) {
+    logins.emplace_back("station" + std::to_string(i), "bench");
+    if (!server->Sql(
+            "CREATE ROLE " + logins.back().first + " LOGIN PASSWORD 'bench' IN ROLE vornex_station",
+            "postgres", &error)) {
+      std::fprintf(stderr, "%s\n", error.c_str());
+      return 1;
+    }
+  }
+  const std::string passFile = server->WritePassFile(logins);
+  const auto connInfoOf = [&](int i) {
+    return server->ConnInfo(logins[static_cast<std::size_t>(i)].first, "postgres", passFile);
+  };
+  const std::string conninfo = connInfoOf(kStations);
 
   std::vector<TStation> stations(kStations);
   int status = 0;
@@ -459,9 +472,9 @@ int Run(const TOptions& options) {
   std::printf("outboxes filled: %d jobs committed on the stations in %.1f s (%.0f jobs/s)\n", jobs,
               Seconds(TClock::now() - start), jobs / Seconds(TClock::now() - start));
   start = TClock::now();
-  for (TStation& station : stations) {
-    station.pusher =
-        std::make_unique<line::TLinePusher>(*station.store, conninfo, "bench", nullptr);
+  for (std::size_t i = 0; i < stations.size(); ++i) {
+    stations[i].pusher = std::make_unique<line::TLinePusher>(
+        *stations[i].store, connInfoOf(static_cast<int>(i)), "bench-" + std::to_string(i), nullptr);
   }
   while (!OutboxesEmpty(stations)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   const double pushSeconds = Seconds(TClock::now() - start);

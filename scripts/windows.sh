@@ -21,7 +21,8 @@ fail() {
 }
 
 # line_stations LINUX_BUILD EXE WORK: a throw-away PostgreSQL server on 127.0.0.1 as the line
-# (its schema made by the Linux station's "vornex line init", a station role given with psql);
+# (its schema made by the Linux station's "vornex line init", a station login each given with
+# psql: the line ties every row to the login of its station);
 # the Windows station flashes eight simulated devices into it, the Linux station two; then the
 # line must list both stations with every job and nothing waiting, and vornex.exe must read the
 # line's history back. The server stops and its folder goes when its input closes.
@@ -41,14 +42,19 @@ line_stations() {
     --admin "host=127.0.0.1 port=$port user=vornex_admin dbname=postgres" >/dev/null ||
     fail "vornex line init failed"
   station_pass=$work/pgpass
-  printf '*:%s:*:vornex_e2e:e2e-%s\n' "$port" "$port" >"$station_pass"
+  : >"$station_pass"
   chmod 600 "$station_pass"
-  PGPASSFILE=$admin_pass psql -q "host=127.0.0.1 port=$port user=vornex_admin dbname=postgres" \
-    -c "CREATE ROLE vornex_e2e LOGIN PASSWORD 'e2e-$port' IN ROLE vornex_station" ||
-    fail "the station role was not made"
-  line="host=127.0.0.1 port=$port user=vornex_e2e dbname=postgres"
-  PGPASSFILE=$station_pass VORNEX_LINE=$line VORNEX_LINE_NAME=windows-e2e \
-    scripts/station-e2e.sh "$linux_build" "$exe" 8
+  local login
+  for login in vornex_windows vornex_linux; do
+    printf '*:%s:*:%s:e2e-%s\n' "$port" "$login" "$port" >>"$station_pass"
+    PGPASSFILE=$admin_pass psql -q "host=127.0.0.1 port=$port user=vornex_admin dbname=postgres" \
+      -c "CREATE ROLE $login LOGIN PASSWORD 'e2e-$port' IN ROLE vornex_station" ||
+      fail "the station login $login was not made"
+  done
+  PGPASSFILE=$station_pass \
+    VORNEX_LINE="host=127.0.0.1 port=$port user=vornex_windows dbname=postgres" \
+    VORNEX_LINE_NAME=windows-e2e scripts/station-e2e.sh "$linux_build" "$exe" 8
+  line="host=127.0.0.1 port=$port user=vornex_linux dbname=postgres"
   PGPASSFILE=$station_pass VORNEX_LINE=$line VORNEX_LINE_NAME=linux-e2e VORNEX_IMAGE_MIB=1 \
     scripts/station-e2e.sh "$linux_build" "$linux_station" 2 >/dev/null ||
     fail "the Linux station's batch into the line failed"
