@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <sstream>
 
 #include "download/at_items.h"
@@ -79,6 +80,28 @@ std::optional<std::string> TIdentityKeeper::ReadAtValue(int slot) {
     return std::string(reply);
   }
   return std::nullopt;
+}
+
+TIdentityBlock TIdentityKeeper::AnsweredIdentity() {
+  TIdentityBlock answers;
+  for (const int slot : {kSlotSn, kSlotMeid}) {
+    if (auto value = ReadAtValue(slot)) answers.slots[static_cast<std::size_t>(slot)] = *value;
+  }
+  return answers;
+}
+
+TNvItemReader TIdentityKeeper::NvItemReader() {
+  auto cache = std::make_shared<std::map<std::uint16_t, std::optional<TNvItemData>>>();
+  return [&device = device_, cache](std::uint16_t item) {
+    const auto [it, fresh] = cache->try_emplace(item);
+    if (fresh) {
+      TNvItemData data{};
+      const TNvOutcome outcome = device.ReadNvItemOutcome(item, data.data());
+      if (outcome == TNvOutcome::kRefused) data.fill(0);  // an item it does not have
+      if (outcome != TNvOutcome::kNoAnswer) it->second = data;
+    }
+    return it->second;
+  };
 }
 
 std::int32_t TIdentityKeeper::BackupNvItems(std::vector<TNvRecord>& nv,

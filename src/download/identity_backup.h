@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "download/identity_evidence.h"
 #include "foundation/text.h"
 #include "protocols/usb_device.h"
 #include "records/identity_record.h"
@@ -71,6 +72,11 @@ class TIdentityKeeper {
   // One AT identity value as the device answers it now (SN, MEID or TFLAG slot); nullopt when
   // its command failed.
   std::optional<std::string> ReadAtValue(int slot);
+  // The serial number and MEID the device answers now (empty slots: not given), nothing else.
+  TIdentityBlock AnsweredIdentity();
+  // The device's NV items for the evidence of whose backup it is (identity_evidence.h): each
+  // read at most once however often the reader is asked.
+  TNvItemReader NvItemReader();
 
  private:
   // The number of failed writes.

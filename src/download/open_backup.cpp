@@ -18,22 +18,6 @@ namespace {
 
 namespace texts = download_text;
 
-// Reads each NV item of the device at most once.
-using TNvCache = std::map<std::uint16_t, std::optional<TNvItemData>>;
-
-TNvItemReader CachedReader(TUsbDevice& device, TNvCache& cache) {
-  return [&device, &cache](std::uint16_t item) {
-    const auto [it, fresh] = cache.try_emplace(item);
-    if (fresh) {
-      TNvItemData data{};
-      const TNvOutcome outcome = device.ReadNvItemOutcome(item, data.data());
-      if (outcome == TNvOutcome::kRefused) data.fill(0);  // an item it does not have
-      if (outcome != TNvOutcome::kNoAnswer) it->second = data;
-    }
-    return it->second;
-  };
-}
-
 bool SameDevice(const TIdentityBackup& a, const TIdentityBackup& b) {
   return a.at.slots[kSlotSn] == b.at.slots[kSlotSn] &&
          a.at.slots[kSlotMeid] == b.at.slots[kSlotMeid];
@@ -75,8 +59,7 @@ TSdlThread::TOpenBackupChoice TSdlThread::DecidingOpenBackup(const TWorkerJob& j
                                                       device.slots[kSlotMeid], &choice.storeError);
   if (!candidates) return choice;
   choice.storeError.clear();
-  TNvCache nvCache;
-  const TNvItemReader readNv = CachedReader(*device_, nvCache);
+  const TNvItemReader readNv = TIdentityKeeper(*device_, *this).NvItemReader();
   std::string fitting;  // the ids of the backups a blank device fits
   bool ambiguous = false;
   for (const TIdentityBackup& candidate : *candidates) {
@@ -118,22 +101,11 @@ TSdlThread::TOpenBackupChoice TSdlThread::DecidingOpenBackup(const TWorkerJob& j
   return choice;
 }
 
-TIdentityBlock TSdlThread::AnsweredIdentity() {
-  TIdentityBlock answers;
-  if (device_->ModemPort() == nullptr) return answers;
-  TIdentityKeeper keeper(*device_, *this);
-  for (const int slot : {kSlotSn, kSlotMeid}) {
-    if (auto value = keeper.ReadAtValue(slot))
-      answers.slots[static_cast<std::size_t>(slot)] = *value;
-  }
-  return answers;
-}
-
 bool TSdlThread::ShowsItsBackup(const TWorkerJob& /*job*/) {
   if (!backup_ || backup_->id == 0) return true;  // no backup of any device to write
-  TNvCache nvCache;
+  TIdentityKeeper keeper(*device_, *this);
   const TEvidenceFinding found =
-      FindEvidence(AnsweredIdentity(), *backup_, afterRewrite_, CachedReader(*device_, nvCache));
+      FindEvidence(keeper.AnsweredIdentity(), *backup_, afterRewrite_, keeper.NvItemReader());
   if (found.evidence == TEvidence::kShown) {
     Report(kReportInfo, texts::kBackupShown, static_cast<long long>(backup_->id),
            found.why.c_str());

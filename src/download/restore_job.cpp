@@ -86,18 +86,6 @@ std::optional<TUsbGroup> FindDevice(TUsbDevice& device, const std::string& key, 
   return std::nullopt;
 }
 
-// Reads one NV item as the device holds it, for the evidence rule: all zero for an item it does
-// not have, nullopt when it did not answer.
-TNvItemReader NvReader(TUsbDevice& device) {
-  return [&device](std::uint16_t item) -> std::optional<TNvItemData> {
-    TNvItemData data{};
-    const TNvOutcome outcome = device.ReadNvItemOutcome(item, data.data());
-    if (outcome == TNvOutcome::kNoAnswer) return std::nullopt;
-    if (outcome == TNvOutcome::kRefused) data.fill(0);
-    return data;
-  };
-}
-
 }  // namespace
 
 bool NewestOpenBackupOf(TStationStore& store, const std::string& key, const std::string& sn,
@@ -238,10 +226,7 @@ TRestoreOutcome RunRestoreJob(TStationStore& store, TRestoreRequest request,
   TTimingReporter timed(reporter, clock);
   TIdentityKeeper keeper(device, timed);
   if (!force) {
-    TIdentityBlock answered;
-    for (const int slot : {kSlotSn, kSlotMeid}) {
-      answered.slots[slot] = keeper.ReadAtValue(slot).value_or("");
-    }
+    const TIdentityBlock answered = keeper.AnsweredIdentity();
     if (import) {
       const bool read = NewestOpenBackupOf(store, "", answered.slots[kSlotSn],
                                            answered.slots[kSlotMeid], &held, &error);
@@ -250,7 +235,7 @@ TRestoreOutcome RunRestoreJob(TStationStore& store, TRestoreRequest request,
       if (held) return refuseImport(std::move(*held));
     }
     const TEvidenceFinding found =
-        FindEvidence(answered, backup, TBlankRule::kNvItems, NvReader(device));
+        FindEvidence(answered, backup, TBlankRule::kNvItems, keeper.NvItemReader());
     if (found.evidence != TEvidence::kShown) {
       device.ClosePorts();
       if (fromLine) {

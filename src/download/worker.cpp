@@ -402,7 +402,7 @@ std::string TSdlThread::BackupDeviceData(const TWorkerJob& job, bool* fromOpenBa
     Report(kReportInfo, texts::kBackupAtEnd, result);
   } else {
     // Not restored, but kept in the backup: the evidence of whose device it is.
-    backup.at = AnsweredIdentity();
+    backup.at = keeper.AnsweredIdentity();
   }
 
   TOpenBackupChoice open = DecidingOpenBackup(job, backup.at);

@@ -112,8 +112,6 @@ class TSdlThread final : public TBaseThread, private TStepReporter {
     std::string ambiguity;   // backups of different devices fit a blank device: the cause
   };
   TOpenBackupChoice DecidingOpenBackup(const TWorkerJob& job, const TIdentityBlock& device);
-  // The serial number and MEID the device answers now (empty slots: not given).
-  TIdentityBlock AnsweredIdentity();
   // After the reboot, before anything is written: true when the device shows that it is the
   // device of the job's backup; else the job has failed with the reason and the remedy.
   bool ShowsItsBackup(const TWorkerJob& job);
